@@ -1,0 +1,366 @@
+// Multi-byte <-> UTF-16 conversion with Windows semantics.
+#include "platform/CodePage.h"
+
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "CodePageTables.h"
+#include "platform/Registry.h"
+#include "platform/System.h"
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+// ---- UTF-8 ------------------------------------------------------------------
+
+// Decodes UTF-8; invalid bytes become U+FFFD, or fail when strict.
+bool DecodeUtf8(const unsigned char* s, size_t n, bool strict, std::u16string* out) {
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            out->push_back(c);
+            ++i;
+            continue;
+        }
+        int extra = 0;
+        uint32_t cp = 0, minimum = 0;
+        if (c >= 0xC2 && c <= 0xDF) extra = 1, cp = c & 0x1F, minimum = 0x80;
+        else if (c >= 0xE0 && c <= 0xEF) extra = 2, cp = c & 0x0F, minimum = 0x800;
+        else if (c >= 0xF0 && c <= 0xF4) extra = 3, cp = c & 0x07, minimum = 0x10000;
+        bool valid = extra > 0 && i + static_cast<size_t>(extra) < n;
+        for (int k = 1; valid && k <= extra; ++k) {
+            valid = (s[i + k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        if (valid && (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
+        if (!valid) {
+            // Each byte that does not start a valid sequence becomes one U+FFFD.
+            if (strict) return false;
+            out->push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out->push_back(static_cast<char16_t>(cp));
+        }
+        i += static_cast<size_t>(extra) + 1;
+    }
+    return true;
+}
+
+// Encodes UTF-16; unpaired surrogates become U+FFFD.
+void EncodeUtf8(const char16_t* s, size_t n, std::string* out, bool* replaced) {
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = kReplacement;
+            if (replaced) *replaced = true;
+        }
+        if (cp < 0x80) {
+            out->push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+}
+
+// ---- single-byte pages ------------------------------------------------------------
+
+const std::unordered_map<char16_t, unsigned char>& ReverseTable(UINT codePage, const char16_t* high) {
+    static std::mutex mutex;
+    static std::unordered_map<UINT, std::unordered_map<char16_t, unsigned char>> tables;
+    std::lock_guard<std::mutex> guard(mutex);
+    auto& table = tables[codePage];
+    if (table.empty())
+        for (int b = 0; b < 128; ++b) table.emplace(high[b], static_cast<unsigned char>(0x80 + b));
+    return table;
+}
+
+// ---- iconv pages --------------------------------------------------------------------
+
+const char* IconvName(UINT codePage) {
+    switch (codePage) {
+    case 437: return "CP437";
+    case 850: return "CP850";
+    case 852: return "CP852";
+    case 866: return "CP866";
+    case 874: return "CP874";
+    case 932: return "CP932";
+    case 936: return "CP936";
+    case 949: return "CP949";
+    case 950: return "CP950";
+    case 1361: return "JOHAB";
+    case 10000: return "MACINTOSH";
+    case 20127: return "ASCII";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 20932: return "EUC-JP";
+    case 51932: return "EUC-JP";
+    case 51949: return "EUC-KR";
+    case 54936: return "GB18030";
+    case 50220: return "ISO-2022-JP";
+    default:
+        if (codePage >= 28591 && codePage <= 28606) {
+            static thread_local char name[16];
+            std::snprintf(name, sizeof name, "ISO-8859-%u", codePage - 28590);
+            return name;
+        }
+        return nullptr;
+    }
+}
+
+// Converts with iconv; an invalid sequence fails when strict, else becomes
+// the replacement (one unit of output per skipped byte).
+bool IconvConvert(const char* from, const char* to, const char* in, size_t inLength, bool strict,
+                  const std::string& replacement, std::string* out, bool* replaced) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    char* src = const_cast<char*>(in);
+    size_t left = inLength;
+    std::vector<char> buffer(4096);
+    bool ok = true;
+    while (left > 0) {
+        char* dst = buffer.data();
+        size_t room = buffer.size();
+        const size_t r = iconv(cd, &src, &left, &dst, &room);
+        out->append(buffer.data(), buffer.size() - room);
+        if (r != static_cast<size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        if (strict) {
+            ok = false;
+            break;
+        }
+        // EILSEQ or EINVAL: skip one input unit and write the replacement.
+        const size_t unit = std::strncmp(from, "UTF-16", 6) == 0 ? 2 : 1;
+        const size_t skip = left < unit ? left : unit;
+        src += skip;
+        left -= skip;
+        out->append(replacement);
+        if (replaced) *replaced = true;
+    }
+    iconv_close(cd);
+    return ok;
+}
+
+UINT Resolve(UINT codePage) {
+    if (codePage == CP_ACP) return GetACP();
+    if (codePage == CP_OEMCP) return 437;
+    return codePage;
+}
+
+bool IsKnown(UINT codePage) {
+    return codePage == CP_UTF8 || platform::codepage::SingleByteHighTable(codePage) || IconvName(codePage);
+}
+
+// Decodes text of a code page; false with the last error set on failure.
+bool Decode(UINT codePage, DWORD flags, const char* s, size_t n, std::u16string* out) {
+    const bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
+    if (codePage == CP_UTF8) {
+        if (!DecodeUtf8(reinterpret_cast<const unsigned char*>(s), n, strict, out)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return false;
+        }
+        return true;
+    }
+    if (const char16_t* high = platform::codepage::SingleByteHighTable(codePage)) {
+        out->reserve(n);
+        for (size_t i = 0; i < n; ++i) {
+            const unsigned char c = static_cast<unsigned char>(s[i]);
+            out->push_back(c < 0x80 ? c : high[c - 0x80]);
+        }
+        return true;
+    }
+    std::string bytes;
+    const std::string replacement("\xFD\xFF", 2);
+    if (!IconvConvert(IconvName(codePage), "UTF-16LE", s, n, strict, replacement, &bytes, nullptr)) {
+        SetLastError(strict ? ERROR_NO_UNICODE_TRANSLATION : ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        out->push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return true;
+}
+
+bool Encode(UINT codePage, const char16_t* s, size_t n, const char* defaultChar, std::string* out,
+            bool* usedDefault) {
+    if (codePage == CP_UTF8) {
+        EncodeUtf8(s, n, out, nullptr);
+        return true;
+    }
+    const std::string fallback = defaultChar ? defaultChar : "?";
+    if (const char16_t* high = platform::codepage::SingleByteHighTable(codePage)) {
+        const auto& reverse = ReverseTable(codePage, high);
+        for (size_t i = 0; i < n; ++i) {
+            if (s[i] < 0x80) {
+                out->push_back(static_cast<char>(s[i]));
+                continue;
+            }
+            auto it = reverse.find(s[i]);
+            if (it != reverse.end()) {
+                out->push_back(static_cast<char>(it->second));
+            } else {
+                out->append(fallback);
+                *usedDefault = true;
+            }
+        }
+        return true;
+    }
+    const std::string wide(reinterpret_cast<const char*>(s), n * 2);
+    if (!IconvConvert("UTF-16LE", IconvName(codePage), wide.data(), wide.size(), false, fallback, out,
+                      usedDefault)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
+locale_t FoldingLocale() {
+    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return locale;
+}
+
+}  // namespace
+
+UINT GetACP() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return CP_UTF8;
+    char text[16] = {};
+    DWORD size = sizeof text - 1;
+    DWORD type = 0;
+    const LONG status = RegQueryValueExA(key, "ACP", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return CP_UTF8;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    return end != text && value > 1 && IsKnown(static_cast<UINT>(value)) ? static_cast<UINT>(value) : CP_UTF8;
+}
+
+BOOL IsValidCodePage(UINT codePage) { return IsKnown(codePage) ? TRUE : FALSE; }
+
+INT MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, INT sourceLength, WCHAR* dest, INT destSize) {
+    codePage = Resolve(codePage);
+    if (!source || sourceLength == 0 || destSize < 0 || (destSize > 0 && !dest) || !IsKnown(codePage) ||
+        (flags & ~(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS | 0x2 | 0x4))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t n = sourceLength < 0 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
+    std::u16string result;
+    if (!Decode(codePage, flags, source, n, &result)) return 0;
+    if (destSize == 0) return static_cast<INT>(result.size());
+    if (result.size() > static_cast<size_t>(destSize)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(dest, result.data(), result.size() * sizeof(WCHAR));
+    return static_cast<INT>(result.size());
+}
+
+INT WideCharToMultiByte(UINT codePage, DWORD, const WCHAR* source, INT sourceLength, LPSTR dest, INT destSize,
+                        LPCSTR defaultChar, BOOL* usedDefaultChar) {
+    codePage = Resolve(codePage);
+    if (!source || sourceLength == 0 || destSize < 0 || (destSize > 0 && !dest) || !IsKnown(codePage) ||
+        (codePage == CP_UTF8 && (defaultChar || usedDefaultChar))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t n = 0;
+    if (sourceLength < 0) {
+        while (source[n]) ++n;
+        ++n;
+    } else {
+        n = static_cast<size_t>(sourceLength);
+    }
+    std::string result;
+    bool usedDefault = false;
+    if (!Encode(codePage, source, n, defaultChar, &result, &usedDefault)) return 0;
+    if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+    if (destSize == 0) return static_cast<INT>(result.size());
+    if (result.size() > static_cast<size_t>(destSize)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(dest, result.data(), result.size());
+    return static_cast<INT>(result.size());
+}
+
+namespace platform::codepage {
+
+std::u16string ToUtf16(const std::string& text, UINT codePage) {
+    std::u16string out;
+    if (!Decode(Resolve(codePage), 0, text.data(), text.size(), &out)) out.clear();
+    return out;
+}
+
+std::string FromUtf16(const std::u16string& text, UINT codePage) {
+    std::string out;
+    bool usedDefault = false;
+    if (!Encode(Resolve(codePage), text.data(), text.size(), nullptr, &out, &usedDefault)) out.clear();
+    return out;
+}
+
+std::u16string Utf8ToUtf16(const std::string& text) {
+    std::u16string out;
+    DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), false, &out);
+    return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+    std::string out;
+    EncodeUtf8(text.data(), text.size(), &out, nullptr);
+    return out;
+}
+
+std::u16string FoldCase(const std::u16string& text) {
+    std::u16string out = text;
+    const locale_t locale = FoldingLocale();
+    for (char16_t& c : out) {
+        if (c < 0x80) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char16_t>(c + 32);
+            continue;
+        }
+        // Dotted capital I and dotless small i have no simple folding.
+        if ((c >= 0xD800 && c <= 0xDFFF) || c == 0x130 || c == 0x131 || !locale) continue;
+        c = static_cast<char16_t>(towlower_l(towupper_l(c, locale), locale));
+    }
+    return out;
+}
+
+int CompareNoCase(const std::u16string& a, const std::u16string& b) { return FoldCase(a).compare(FoldCase(b)); }
+
+int CompareNoCaseUtf8(const std::string& a, const std::string& b) {
+    return CompareNoCase(Utf8ToUtf16(a), Utf8ToUtf16(b));
+}
+
+}  // namespace platform::codepage
