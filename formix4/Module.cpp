@@ -1,7 +1,7 @@
 // The module's four entry points, its class factories and the cached type
 // information.
 #include <atomic>
-#include <map>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -59,27 +59,16 @@ private:
     CreateFunction mCreate;
 };
 
-// The factory of a class, made on first request, once per process.
+// The factory of a class. The factories are made on the first request,
+// once per process (the initialisation of a local static runs under a
+// lock), and destroyed when the module unloads.
 ClassFactory* FactoryFor(REFCLSID inClsid) {
-    static std::mutex theMutex;
-    static std::map<const CLSID*, ClassFactory*> theFactories;
-    struct Entry {
-        const CLSID* clsid;
-        CreateFunction create;
-    };
-    static const Entry kEntries[] = {
-        {&CLSID_XForm, &XForm::CreateInstance},
-        {&CLSID_XField, &XField::CreateInstance},
-        {&CLSID_XFields, &XFields::CreateInstance},
-        {&CLSID_XProgress, &XProgress::CreateInstance},
-    };
-    for (const Entry& theEntry : kEntries) {
-        if (*theEntry.clsid != inClsid) continue;
-        std::lock_guard<std::mutex> theGuard(theMutex);
-        ClassFactory*& theFactory = theFactories[theEntry.clsid];
-        if (!theFactory) theFactory = new (std::nothrow) ClassFactory(theEntry.create);
-        return theFactory;
-    }
+    static ClassFactory theFactories[] = {
+        ClassFactory(&XForm::CreateInstance), ClassFactory(&XField::CreateInstance),
+        ClassFactory(&XFields::CreateInstance), ClassFactory(&XProgress::CreateInstance)};
+    static const CLSID* const kClasses[] = {&CLSID_XForm, &CLSID_XField, &CLSID_XFields, &CLSID_XProgress};
+    for (size_t i = 0; i < std::size(kClasses); ++i)
+        if (*kClasses[i] == inClsid) return &theFactories[i];
     return nullptr;
 }
 
