@@ -217,14 +217,15 @@ private:
     }
 
     void reportCorruption(const std::string& description) {
-        mLastError = description;
+        mLastParseError = description;
         syslog(LOG_ERR, "registry file is corrupt, its keys are not used: %s", description.c_str());
     }
 
 public:
-    std::string mLastError;
+    const std::string& lastParseError() const { return mLastParseError; }
 
 private:
+    std::string mLastParseError;
     std::string mDirectory;
     RootFile mFiles[kRootCount];
 };
@@ -273,16 +274,22 @@ Key* Find(Key* tree, const std::vector<std::string>& path) {
     return key;
 }
 
-// Finds the key a handle names, refreshing the root first.
-LONG FindKey(Store& store, HKEY key, LPCSTR subKey, Key** found, DWORD missing = ERROR_FILE_NOT_FOUND) {
-    int root = 0;
-    std::vector<std::string> path;
-    LONG result = Resolve(key, subKey, &root, &path);
+// Finds the key a handle and subkey name, refreshing the root first. A
+// handle whose own key has gone gives ERROR_KEY_DELETED.
+LONG FindKey(Store& store, HKEY key, LPCSTR subKey, Key** found, int* root = nullptr,
+             std::vector<std::string>* path = nullptr) {
+    int rootIndex = 0;
+    std::vector<std::string> parts;
+    LONG result = Resolve(key, subKey, &rootIndex, &parts);
     if (result != ERROR_SUCCESS) return result;
-    result = store.refresh(root);
+    result = store.refresh(rootIndex);
     if (result != ERROR_SUCCESS) return result;
-    *found = Find(store.tree(root), path);
-    if (!*found) return static_cast<LONG>(PredefinedRoot(key) < 0 && (!subKey || !*subKey) ? ERROR_KEY_DELETED : missing);
+    *found = Find(store.tree(rootIndex), parts);
+    if (!*found)
+        return static_cast<LONG>(PredefinedRoot(key) < 0 && (!subKey || !*subKey) ? ERROR_KEY_DELETED
+                                                                                  : ERROR_FILE_NOT_FOUND);
+    if (root) *root = rootIndex;
+    if (path) *path = std::move(parts);
     return ERROR_SUCCESS;
 }
 
@@ -326,7 +333,7 @@ std::string FileOf(HKEY root) {
 std::string LastParseError() {
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.mutex);
-    return store.mLastError;
+    return store.lastParseError();
 }
 
 }  // namespace platform::registry
@@ -340,10 +347,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
     std::lock_guard<std::mutex> guard(store.mutex);
     int root = 0;
     std::vector<std::string> path;
-    LONG status = Resolve(key, subKey, &root, &path);
-    if (status != ERROR_SUCCESS) return status;
     Key* found = nullptr;
-    status = FindKey(store, key, subKey, &found);
+    const LONG status = FindKey(store, key, subKey, &found, &root, &path);
     if (status != ERROR_SUCCESS) return status;
     *result = NewHandle(root, std::move(path));
     return *result ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
@@ -403,25 +408,31 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD*, DWORD* type, BYTE* dat
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
     const std::string name = valueName ? valueName : "";
     if (!IsStorableName(name, false) || (!data && dataSize)) return ERROR_INVALID_PARAMETER;
-    if (PredefinedRoot(key) < 0 && !key) return ERROR_INVALID_HANDLE;
-    const int root = PredefinedRoot(key) >= 0 ? PredefinedRoot(key) : key->root;
-    const std::vector<std::string> path = PredefinedRoot(key) >= 0 ? std::vector<std::string>() : key->path;
+    int root = 0;
+    std::vector<std::string> path;
+    const LONG status = Resolve(key, nullptr, &root, &path);
+    if (status != ERROR_SUCCESS) return status;
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.mutex);
     return store.write(root, [&](Key& tree) -> LONG {
         Key* k = Find(&tree, path);
         if (!k) return ERROR_KEY_DELETED;
         Value fresh{name, type, std::vector<BYTE>(data, data + dataSize)};
-        if (Value* existing = k->value(name)) existing->data = std::move(fresh.data), existing->type = type;
-        else k->values.push_back(std::move(fresh));
+        if (Value* existing = k->value(name)) {
+            existing->type = type;
+            existing->data = std::move(fresh.data);
+        } else {
+            k->values.push_back(std::move(fresh));
+        }
         return ERROR_SUCCESS;
     });
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
-    if (PredefinedRoot(key) < 0 && !key) return ERROR_INVALID_HANDLE;
-    const int root = PredefinedRoot(key) >= 0 ? PredefinedRoot(key) : key->root;
-    const std::vector<std::string> path = PredefinedRoot(key) >= 0 ? std::vector<std::string>() : key->path;
+    int root = 0;
+    std::vector<std::string> path;
+    const LONG status = Resolve(key, nullptr, &root, &path);
+    if (status != ERROR_SUCCESS) return status;
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.mutex);
     return store.write(root, [&](Key& tree) -> LONG {
