@@ -1,0 +1,39 @@
+// The embedded browser as the windows see it: navigation, location, busy
+// state and the events the main window follows. WebBrowser puts the real
+// engine behind it; tests use a fake.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QWidget;
+
+class Browser : public QObject {
+    Q_OBJECT
+public:
+    // Command ids of commandStateChanged, as the window logic knows them.
+    static constexpr int kCommandForward = 1;
+    static constexpr int kCommandBack = 2;
+
+    using QObject::QObject;
+    ~Browser() override = default;
+
+    virtual QWidget* widget() = 0;
+    virtual void navigate(const QString& sAddress) = 0;
+    virtual void goBack() = 0;
+    virtual void goForward() = 0;
+    virtual void stop() = 0;
+    virtual void refresh() = 0;
+    virtual QString locationAddress() const = 0;
+    virtual QString locationName() const = 0;
+    virtual bool busy() const = 0;
+    virtual void focus() = 0;
+
+signals:
+    void statusTextChanged(const QString& sText);
+    void progressChanged(int percent);
+    void commandStateChanged(int command, bool enabled);
+    void downloadComplete();
+    void navigateComplete(const QString& sAddress);
+    void focusReceived();
+};

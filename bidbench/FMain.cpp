@@ -1,0 +1,552 @@
+#include "FMain.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDate>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <cstdlib>
+
+#include "Addresses.h"
+#include "FAbout.h"
+#include "FStart.h"
+#include "LinkLabel.h"
+#include "SettingsStore.h"
+#include "StarImages.h"
+#include "WebBrowser.h"
+
+namespace {
+
+const QString kTitle = SettingsStore::kProgramTitle;
+const QString kItemMarker = QStringLiteral("item=");
+const QString kWorkingPanel = QStringLiteral("Working . . .");
+
+// Errors raised by a browser inside an event handler are ignored; the
+// handler carries on with its next step.
+template <class Step>
+void IgnoringErrors(Step step) {
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+struct ButtonSpec {
+    const char* label;
+    const char* tooltip;
+    QStyle::StandardPixmap icon;
+};
+
+const ButtonSpec kNavigateButtons[] = {
+    {"Back", "Go back to the page you viewed before this one.", QStyle::SP_ArrowBack},
+    {"Forward", "Go forward to the page you viewed after this one.", QStyle::SP_ArrowForward},
+    {"Stop", "Stop the current browser from navigating.", QStyle::SP_BrowserStop},
+    {"Refresh", "Refresh the page in the current browser.", QStyle::SP_BrowserReload},
+    {"Home", "Go to the home page for the current browser.", QStyle::SP_DirHomeIcon},
+    {"Favorites", "View your favorites lists.", QStyle::SP_DirOpenIcon},
+    {"", "Transform Bidbench into a small floating toolbar.", QStyle::SP_TitleBarNormalButton},
+};
+
+void OpenInShell(const QString& sAddress) { QDesktopServices::openUrl(QUrl(sAddress)); }
+
+}  // namespace
+
+// ---- layout ---------------------------------------------------------------------
+
+int MainLayout::Pixels(int twips) { return (twips + 7) / 15; }
+
+MainLayout MainLayout::Compute(int innerWidth, int innerHeight, bool labelsShown) {
+    // The table is in twips; the window measures in pixels.
+    const int w = innerWidth * 15, h = innerHeight * 15;
+    MainLayout l{};
+    const int tabWidthTwips = w - 50;
+    const int tabHeightTwips = std::abs(h - (labelsShown ? 950 : 780));
+    l.tabTop = Pixels(labelsShown ? 660 : 500);
+    l.tabWidth = Pixels(tabWidthTwips);
+    l.tabHeight = Pixels(tabHeightTwips);
+    l.browserWidth = Pixels(tabWidthTwips - 30);
+    l.browserHeight = Pixels(std::abs(tabHeightTwips - 830));
+    l.goLeft = Pixels(std::abs(w - 900));
+    l.addressWidth = Pixels(std::abs(w - 2150));
+    l.starLeft = Pixels(std::abs(w - 550));
+    l.linkLeft = Pixels(std::abs(tabWidthTwips - 1200));
+    return l;
+}
+
+// ---- construction -------------------------------------------------------------------
+
+FMain::FMain(BrowserFactory factory, QWidget* parent) : QMainWindow(parent), mFactory(std::move(factory)) {
+    if (!mFactory)
+        mFactory = [](QWidget* p) -> Browser* { return new WebBrowser(WebBrowser::SharedProfile(), p); };
+    setWindowTitle(kTitle);
+    BuildControls();
+    BuildMenus();
+    resize(1000, 720);
+}
+
+void FMain::BuildControls() {
+    mCentral = new QWidget(this);
+    setCentralWidget(mCentral);
+    mCentral->installEventFilter(this);
+
+    tbrNavigate = new QToolBar(mCentral);
+    tbrNavigate->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tbrNavigate->setContextMenuPolicy(Qt::CustomContextMenu);
+    QList<QAction*> buttons;
+    for (const ButtonSpec& spec : kNavigateButtons) {
+        QAction* button = tbrNavigate->addAction(style()->standardIcon(spec.icon), spec.label);
+        button->setToolTip(spec.tooltip);
+        buttons.append(button);
+    }
+    mLabelledButtons = buttons.mid(0, 6);
+    tbrBack = buttons[0];
+    tbrForward = buttons[1];
+    connect(buttons[0], &QAction::triggered, this, [this] { GoBack(true); });
+    connect(buttons[1], &QAction::triggered, this, [this] { GoForward(true); });
+    connect(buttons[2], &QAction::triggered, this, &FMain::StopBrowser);
+    connect(buttons[3], &QAction::triggered, this, &FMain::RefreshBrowser);
+    connect(buttons[4], &QAction::triggered, this, &FMain::GoHome);
+    // The favourites lists and the floating toolbar come with their windows.
+    buttons[5]->setEnabled(false);
+    buttons[6]->setEnabled(false);
+
+    picSnipe = new QLabel(mCentral);
+    picSnipe->setAlignment(Qt::AlignCenter);
+
+    SSTab1 = new QTabWidget(mCentral);
+    mSnipePage = new QWidget;
+    mAuctionPage = new QWidget;
+    SSTab1->addTab(mSnipePage, "Tarn&bid ");
+    SSTab1->addTab(mAuctionPage, "&Auction Browser ");
+    SSTab1->tabBar()->installEventFilter(this);
+
+    brwSnipe = mFactory(mSnipePage);
+    brwSnipe->setParent(this);
+    brwAuction = mFactory(mAuctionPage);
+    brwAuction->setParent(this);
+    lblTarnscope = new LinkLabel("Tarnscope", Addresses::MakerLinkAddress(), mSnipePage);
+    lblTarnscope->setToolTip("Visit Tarnscope for other great online auction utilities.");
+
+    tbrSnipe = new QToolButton(mAuctionPage);
+    tbrSnipe->setText("Snipe!");
+    tbrSnipe->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tbrSnipe->setIcon(StarImages::Frame(1, false));
+    QFont bold = tbrSnipe->font();
+    bold.setBold(true);
+    tbrSnipe->setFont(bold);
+    cboAddress = new QComboBox(mAuctionPage);
+    cboAddress->setEditable(true);
+    cboAddress->setInsertPolicy(QComboBox::NoInsert);
+    tbrGo = new QToolButton(mAuctionPage);
+    tbrGo->setText("Go!  ");
+    tbrGo->setFont(bold);
+
+    sbPanel1 = new QLabel("Tarnbid");
+    sbPanel1->setMinimumWidth(130);
+    sbPanel2 = new QLabel;
+    sbPanel3 = new QLabel(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    statusBar()->addWidget(sbPanel1);
+    statusBar()->addWidget(sbPanel2, 1);
+    statusBar()->addPermanentWidget(sbPanel3);
+
+    timTimer = new QTimer(this);
+    timTimer->setInterval(10);
+    timStar = new QTimer(this);
+    timStar->setInterval(175);
+
+    ConnectBrowser(brwSnipe, false);
+    ConnectBrowser(brwAuction, true);
+    connect(SSTab1, &QTabWidget::currentChanged, this, &FMain::TabSwitched);
+    connect(tbrSnipe, &QToolButton::clicked, this, &FMain::Snipe);
+    connect(tbrGo, &QToolButton::clicked, this, [this] {
+        if (!cboAddress->currentText().isEmpty()) brwAuction->navigate(cboAddress->currentText());
+    });
+    connect(cboAddress, &QComboBox::activated, this, [this] {
+        if (!v_bFillingAddressList) AddressChosen();
+    });
+    connect(cboAddress->lineEdit(), &QLineEdit::returnPressed, this, [this] { IgnoringErrors([this] { AddressChosen(); }); });
+    connect(cboAddress, &QComboBox::editTextChanged, this, [this] { RefreshControls(); });
+    connect(timTimer, &QTimer::timeout, this, &FMain::BusyCaptionTick);
+    connect(timStar, &QTimer::timeout, this, &FMain::StarTick);
+}
+
+void FMain::BuildMenus() {
+    auto add = [](QMenu* menu, const QString& text, const char* name, const QKeySequence& shortcut = {}) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(name);
+        if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+        return action;
+    };
+    auto pending = [](QAction* action) { action->setEnabled(false); };
+
+    QMenu* mnuFile = menuBar()->addMenu("&File");
+    mnuFile->setObjectName("mnuFile");
+    pending(add(mnuFile, "&Print...", "mnuFilePrint", QKeySequence("Ctrl+P")));
+    mnuFile->addSeparator()->setObjectName("mnuFileBar0");
+    connect(add(mnuFile, "E&xit", "mnuFileExit"), &QAction::triggered, this, &QWidget::close);
+
+    QMenu* mnuEdit = menuBar()->addMenu("&Edit");
+    mnuEdit->setObjectName("mnuEdit");
+    pending(add(mnuEdit, "Cu&t", "mnuEditCut", QKeySequence("Ctrl+X")));
+    pending(add(mnuEdit, "&Copy", "mnuEditCopy", QKeySequence("Ctrl+C")));
+    pending(add(mnuEdit, "&Paste", "mnuEditPaste", QKeySequence("Ctrl+V")));
+    mnuEdit->addSeparator()->setObjectName("mnuEditSep");
+    pending(add(mnuEdit, "&Find (on current web page)", "mnuEditFind", QKeySequence("Ctrl+F")));
+
+    QMenu* mnuNavigate = menuBar()->addMenu("&Navigate");
+    mnuNavigate->setObjectName("mnumnuNavigate");
+    connect(add(mnuNavigate, "&Back", "mnumnuNavigatemnuNavigateBack"), &QAction::triggered, this,
+            [this] { GoBack(false); });
+    connect(add(mnuNavigate, "&Forward", "mnumnuNavigatemnuNavigateForward"), &QAction::triggered, this,
+            [this] { GoForward(false); });
+    connect(add(mnuNavigate, "&Stop", "mnuNavigateStop"), &QAction::triggered, this, &FMain::StopBrowser);
+    connect(add(mnuNavigate, "&Home", "mnumnuNavigatemnuNavigateHome"), &QAction::triggered, this, &FMain::GoHome);
+    connect(add(mnuNavigate, "&Refresh", "mnumnuNavigatemnuNavigateRefresh"), &QAction::triggered, this,
+            &FMain::RefreshBrowser);
+
+    QMenu* mnuFavorites = menuBar()->addMenu("Fa&vorites");
+    mnuFavorites->setObjectName("mnumnuFavorites");
+    pending(add(mnuFavorites, "&View Browser Favorites...", "mnuFavoritesView"));
+    mnuFavoritesAdd = add(mnuFavorites, "&Add to Browser Favorites...", "mnuFavoritesAdd");
+    pending(add(mnuFavorites, "&Import Netscape Favorites...", "mnuFavoritesImport"));
+    mnuFavorites->addSeparator()->setObjectName("mnuFavoritesSeparate");
+    pending(add(mnuFavorites, "Favorite eBay &Sellers...", "mnuFavoritesSellers"));
+    pending(add(mnuFavorites, "Favorite eBay &Bidders...", "mnuFavoritesBidders"));
+
+    QMenu* mnuTools = menuBar()->addMenu("&Tools");
+    mnuTools->setObjectName("mnuTools");
+    mnuNavigateSnipe = add(mnuTools, "Snipe &Current Auction", "mnuNavigateSnipe", QKeySequence("Ctrl+Z"));
+    connect(mnuNavigateSnipe, &QAction::triggered, this, &FMain::Snipe);
+    pending(add(mnuTools, "&Floating Toolbar", "mnuToolsToolbar", QKeySequence("Ctrl+T")));
+    mnuTools->addSeparator()->setObjectName("sep");
+    QMenu* mnuOptions = mnuTools->addMenu("&Options");
+    mnuOptions->setObjectName("mnuOptions");
+    QMenu* mnuSites = mnuOptions->addMenu("&Start-up Auction Site");
+    mnuSites->setObjectName("mnuOPtionsAuctionSite");
+    mSites = new QActionGroup(this);
+    mSites->setExclusive(true);
+    mnuOptionsSite[0] = nullptr;
+    for (int index = 1; index <= Addresses::kSiteCount; ++index) {
+        QAction* site = add(mnuSites, Addresses::SiteCaption(index), "mnuOptionsSite");
+        site->setCheckable(true);
+        site->setData(index);
+        mSites->addAction(site);
+        mnuOptionsSite[index] = site;
+        connect(site, &QAction::triggered, this, [this, index] { SelectSite(index); });
+    }
+    mnuOptionsSite[1]->setChecked(true);
+    mnuOptions->addSeparator()->setObjectName("wowie");
+    mnuOptionsText = add(mnuOptions, "&Show Button Text", "mnuOptionsText");
+    mnuOptionsText->setCheckable(true);
+    mnuOptionsText->setChecked(true);
+    connect(mnuOptionsText, &QAction::triggered, this, &FMain::ToggleTextLabels);
+
+    QMenu* mnuHelp = menuBar()->addMenu("&Help");
+    mnuHelp->setObjectName("mnuHelp");
+    connect(add(mnuHelp, "&Contents", "mnuHelpContents"), &QAction::triggered, this,
+            [] { QDesktopServices::openUrl(QUrl::fromLocalFile(Addresses::HelpContentsPath())); });
+    connect(add(mnuHelp, "&Tarnscope Home Page", "mnuHelpmnuHelpTarnscope"), &QAction::triggered, this,
+            [] { OpenInShell(Addresses::MakerLinkAddress()); });
+    connect(add(mnuHelp, "Tarnbid &Online", "mnuHelpmnuHelpTarnbid"), &QAction::triggered, this,
+            [] { OpenInShell(Addresses::MakerTarnbidAddress()); });
+    connect(add(mnuHelp, "&Send Feedback", "mnuHelpmnuHelpFeedback"), &QAction::triggered, this,
+            [] { OpenInShell(Addresses::FeedbackMailAddress()); });
+    mnuHelp->addSeparator()->setObjectName("mnuHelpBar0");
+    connect(add(mnuHelp, "&About ", "mnuHelpAbout"), &QAction::triggered, this, [this] {
+        FAbout about(this);
+        about.exec();
+    });
+
+    // The hidden menu whose single entry is the navigation toolbar's pop-up.
+    mnuButtonBarStatus = new QMenu("ButtonBarStatus", this);
+    mnuButtonBarStatus->setObjectName("mnuButtonBarStatus");
+    mnuButtonBarStatusViewLabels = add(mnuButtonBarStatus, "View Text Labels", "mnuButtonBarStatusViewLabels");
+    mnuButtonBarStatusViewLabels->setCheckable(true);
+    mnuButtonBarStatusViewLabels->setChecked(true);
+    connect(mnuButtonBarStatusViewLabels, &QAction::triggered, this, &FMain::ToggleTextLabels);
+    connect(tbrNavigate, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { mnuButtonBarStatus->popup(tbrNavigate->mapToGlobal(at)); });
+}
+
+void FMain::ConnectBrowser(Browser* browser, bool isAuction) {
+    const int tab = isAuction ? 1 : 0;
+    connect(browser, &Browser::statusTextChanged, this, [this, tab](const QString& sText) {
+        if (SSTab1->currentIndex() == tab) sbPanel2->setText(sText);
+    });
+    if (isAuction) connect(browser, &Browser::progressChanged, this, [this] { RefreshControls(); });
+    connect(browser, &Browser::commandStateChanged, this, [this, isAuction](int command, bool enabled) {
+        bool& forward = isAuction ? v_bAuctionCanGoForward : v_bSnipeCanGoForward;
+        bool& back = isAuction ? v_bAuctionCanGoBack : v_bSnipeCanGoBack;
+        if (command == Browser::kCommandForward) forward = enabled;
+        else if (command == Browser::kCommandBack) back = enabled;
+        RefreshControls();
+    });
+    connect(browser, &Browser::downloadComplete, this, [this, browser, isAuction] {
+        // The caption follows the browser of the shown tab.
+        if (v_bSnipeTabActive != isAuction) IgnoringErrors([&] { SetCaption(browser->locationName()); });
+        IgnoringErrors([this] { RefreshControls(); });
+    });
+    if (isAuction) {
+        connect(browser, &Browser::navigateComplete, this, [this] { AuctionNavigateComplete(); });
+    } else {
+        connect(browser, &Browser::navigateComplete, this, [this] { IgnoringErrors([this] { RefreshControls(); }); });
+        connect(browser, &Browser::focusReceived, this, [this] { lblTarnscope->resetLook(); });
+    }
+}
+
+// ---- start-up and shut-down ------------------------------------------------------------
+
+void FMain::Load() {
+    const QString sSite = SettingsStore::Read("Site");
+    bool isNumber = false;
+    const int site = sSite.toInt(&isNumber);
+    SelectSite(isNumber && site >= 1 && site <= Addresses::kSiteCount ? site : 1);
+
+    bool hasAccount = true;
+    if (SettingsStore::Read("StartScreen") != "N") {
+        FStart start(this);
+        start.exec();
+        hasAccount = start.hasAccount();
+    }  // unloading the start screen may store "StartScreen"
+
+    SSTab1->setCurrentIndex(0);
+    TabSwitched(0);  // runs even when tab 0 was already shown
+    tbrGo->hide();
+    tbrBack->setEnabled(false);
+    tbrForward->setEnabled(false);
+    mnuButtonBarStatusViewLabels->setChecked(true);
+    ShowStar(StarImages::kIdleFrame, true);
+
+    v_sStartingAddress = StartingAddress();
+    if (!v_sStartingAddress.isEmpty()) {
+        v_bFillingAddressList = true;
+        cboAddress->insertItem(0, v_sStartingAddress);
+        cboAddress->setCurrentIndex(0);
+        cboAddress->setEditText(v_sStartingAddress);
+        v_bFillingAddressList = false;
+        timTimer->start();
+        brwAuction->navigate(v_sStartingAddress);
+        brwSnipe->navigate(hasAccount ? Addresses::ServiceNewsAddress() : Addresses::SignupAddress());
+    }
+    if (SettingsStore::Read("TextLabels") == "N") ToggleTextLabels();
+    Layout();
+}
+
+void FMain::closeEvent(QCloseEvent* event) {
+    Unload();
+    QMainWindow::closeEvent(event);
+}
+
+void FMain::Unload() {
+    if (mUnloaded) return;
+    mUnloaded = true;
+    // Other windows first, the most recently made first.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+        if (*it != this && (*it)->isVisible()) (*it)->close();
+    SettingsStore::Write("Site", QString::number(CheckedSite()));
+    SettingsStore::Write("TextLabels", LabelsShown() ? "" : "N");
+    timTimer->stop();
+    timStar->stop();
+}
+
+// ---- layout ---------------------------------------------------------------------------------
+
+void FMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Layout();
+}
+
+void FMain::Layout() {
+    const bool labels = LabelsShown();
+    const int innerWidth = mCentral->width();
+    const int innerHeight = mCentral->height() + (statusBar()->isVisible() ? statusBar()->height() : 0);
+    const MainLayout l = MainLayout::Compute(innerWidth, innerHeight, labels);
+    const int starSize = labels ? 32 : 20;
+    // Labels under the icons need the smaller icons to fit the toolbar row.
+    tbrNavigate->setIconSize(labels ? QSize(16, 16) : QSize(22, 22));
+    tbrNavigate->setGeometry(0, 0, std::max(0, l.starLeft - 4), l.tabTop - 2);
+    picSnipe->setGeometry(l.starLeft, (l.tabTop - starSize) / 2, starSize, starSize);
+    SSTab1->setGeometry(0, l.tabTop, l.tabWidth, l.tabHeight);
+    // The browsers fill the lower part of each page; the row above holds
+    // the link label or the address controls.
+    const int pageHeight = mSnipePage->height() > 0 ? mSnipePage->height() : l.tabHeight;
+    const int browserTop = std::max(0, pageHeight - l.browserHeight);
+    brwSnipe->widget()->setGeometry(0, browserTop, l.browserWidth, l.browserHeight);
+    brwAuction->widget()->setGeometry(0, browserTop, l.browserWidth, l.browserHeight);
+    const int rowHeight = std::max(22, browserTop - 4);
+    lblTarnscope->setGeometry(l.linkLeft, 2, MainLayout::Pixels(1100), rowHeight);
+    tbrSnipe->setGeometry(2, 2, MainLayout::Pixels(1150), rowHeight);
+    cboAddress->setGeometry(MainLayout::Pixels(1250), 2, l.addressWidth, rowHeight);
+    tbrGo->setGeometry(l.goLeft, 2, MainLayout::Pixels(800), rowHeight);
+    timStar->start();
+}
+
+bool FMain::eventFilter(QObject* watched, QEvent* event) {
+    if (!SSTab1 || !lblTarnscope) return QMainWindow::eventFilter(watched, event);  // still being built
+    // The mouse over the window or the tab strip resets the link label.
+    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
+        if (watched == mCentral || watched == SSTab1->tabBar()) lblTarnscope->resetLook();
+    if (watched == SSTab1->tabBar() && event->type() == QEvent::Resize) QTimer::singleShot(0, this, &FMain::Layout);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- tabs, caption and controls -----------------------------------------------------------
+
+void FMain::TabSwitched(int index) {
+    const bool snipe = index == 0;
+    tbrGo->setVisible(!snipe);
+    v_bSnipeTabActive = snipe;
+    Browser* browser = snipe ? brwSnipe : brwAuction;
+    sbPanel1->setText(snipe ? "Tarnbid" : "Auction Browser");
+    sbPanel2->setText(browser->busy() ? kWorkingPanel : "Done");
+    lblTarnscope->setVisible(snipe);
+    RefreshControls();
+}
+
+void FMain::SetCaption(const QString& sLocation) { setWindowTitle(kTitle + " > " + sLocation); }
+
+bool FMain::LabelsShown() const { return mnuButtonBarStatusViewLabels->isChecked(); }
+
+Browser* FMain::CurrentBrowser() const { return SSTab1->currentIndex() == 0 ? brwSnipe : brwAuction; }
+
+int FMain::CheckedSite() const {
+    for (int index = 1; index <= Addresses::kSiteCount; ++index)
+        if (mnuOptionsSite[index]->isChecked()) return index;
+    return 1;
+}
+
+void FMain::RefreshControls() {
+    const bool labels = LabelsShown();
+    for (int i = 0; i < mLabelledButtons.size(); ++i)
+        mLabelledButtons[i]->setText(labels ? kNavigateButtons[i].label : "");
+    const bool auctionTab = SSTab1->currentIndex() == 1;
+    const bool hasItem = cboAddress->currentText().contains(kItemMarker, Qt::CaseSensitive);
+    tbrSnipe->setEnabled(hasItem);
+    mnuNavigateSnipe->setEnabled(hasItem && auctionTab);
+    tbrBack->setEnabled(v_bSnipeTabActive ? v_bSnipeCanGoBack : v_bAuctionCanGoBack);
+    tbrForward->setEnabled(v_bSnipeTabActive ? v_bSnipeCanGoForward : v_bAuctionCanGoForward);
+    QString sName;
+    IgnoringErrors([&] { sName = (auctionTab ? brwAuction : brwSnipe)->locationName(); });
+    SetCaption(sName);
+    // Adding a favourite arrives with the browser favourites.
+    mnuFavoritesAdd->setEnabled(false);
+}
+
+// ---- address box and navigation --------------------------------------------------------------
+
+void FMain::AddressChosen() {
+    timTimer->start();
+    brwAuction->navigate(cboAddress->currentText());
+}
+
+void FMain::AuctionNavigateComplete() {
+    IgnoringErrors([this] {
+        if (!v_bSnipeTabActive) SetCaption(brwAuction->locationName());
+    });
+    IgnoringErrors([this] {
+        const QString sAddress = brwAuction->locationAddress();
+        const int found = cboAddress->findText(sAddress, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        v_bFillingAddressList = true;
+        if (found >= 0) cboAddress->removeItem(found);
+        cboAddress->insertItem(0, sAddress);
+        cboAddress->setCurrentIndex(0);
+        cboAddress->setEditText(sAddress);
+        v_bFillingAddressList = false;
+    });
+    v_bFillingAddressList = false;
+    IgnoringErrors([this] { RefreshControls(); });
+}
+
+void FMain::NavigateAuction(const QString& sAddress) {
+    SSTab1->setCurrentIndex(1);
+    brwAuction->navigate(sAddress);
+    RefreshControls();
+}
+
+QString FMain::StartingAddress() const {
+    for (int index = 1; index <= Addresses::kSiteCount; ++index)
+        if (mnuOptionsSite[index]->isChecked()) return Addresses::SiteStartAddress(index);
+    return {};
+}
+
+void FMain::SelectSite(int index) {
+    for (int i = 1; i <= Addresses::kSiteCount; ++i) mnuOptionsSite[i]->setChecked(i == index);
+    SSTab1->setCurrentIndex(1);
+    brwAuction->navigate(StartingAddress());
+}
+
+void FMain::GoBack(bool fromToolbar) {
+    const bool snipe = fromToolbar ? v_bSnipeTabActive : SSTab1->currentIndex() == 0;
+    if (snipe ? v_bSnipeCanGoBack : v_bAuctionCanGoBack) (snipe ? brwSnipe : brwAuction)->goBack();
+}
+
+void FMain::GoForward(bool fromToolbar) {
+    const bool snipe = fromToolbar ? v_bSnipeTabActive : SSTab1->currentIndex() == 0;
+    if (snipe ? v_bSnipeCanGoForward : v_bAuctionCanGoForward) (snipe ? brwSnipe : brwAuction)->goForward();
+}
+
+void FMain::StopBrowser() { CurrentBrowser()->stop(); }
+
+void FMain::RefreshBrowser() { CurrentBrowser()->refresh(); }
+
+void FMain::GoHome() {
+    if (SSTab1->currentIndex() == 0) brwSnipe->navigate(Addresses::ServiceHomeAddress());
+    else brwAuction->navigate(StartingAddress());
+}
+
+void FMain::Snipe() {
+    const QString sText = cboAddress->currentText();
+    const int at = sText.indexOf(kItemMarker, 0, Qt::CaseSensitive);
+    if (at < 0) return;
+    brwSnipe->navigate(Addresses::SnipeAddress(sText.mid(at + kItemMarker.size())));
+    SSTab1->setCurrentIndex(0);
+}
+
+void FMain::ToggleTextLabels() {
+    const bool show = !LabelsShown();
+    mnuButtonBarStatusViewLabels->setChecked(show);
+    mnuOptionsText->setChecked(show);
+    RefreshControls();
+    Layout();
+}
+
+// ---- timers -------------------------------------------------------------------------------------
+
+void FMain::BusyCaptionTick() {
+    if (brwAuction->busy()) {
+        SetCaption("Working...");
+        return;
+    }
+    timTimer->stop();
+    if (!v_bSnipeTabActive) IgnoringErrors([this] { SetCaption(brwAuction->locationName()); });
+}
+
+void FMain::StarTick() {
+    if (++v_iStarFrame >= 7) v_iStarFrame = 1;
+    const bool large = LabelsShown();
+    Browser* watched = SSTab1->currentIndex() == 0 ? brwSnipe : brwAuction;
+    if (watched->busy()) ShowStar(v_iStarFrame, large);
+    else if (!(mShownFrame == StarImages::kIdleFrame && mShownLarge == large)) ShowStar(StarImages::kIdleFrame, large);
+}
+
+void FMain::ShowStar(int frame, bool large) {
+    mShownFrame = frame;
+    mShownLarge = large;
+    picSnipe->setPixmap(StarImages::Frame(frame, large));
+}

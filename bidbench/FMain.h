@@ -1,0 +1,129 @@
+// The main window: the snipe browser and the auction browser on two tabs,
+// navigation, the address box and its history, the Snipe! action, status
+// bar, caption, busy animation and the menu bar.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+
+#include "Browser.h"
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class LinkLabel;
+
+// Geometry of the main window's parts, from the layout table in twips
+// (15 twips to a pixel), for an inner area of the given size in pixels.
+struct MainLayout {
+    int tabTop, tabWidth, tabHeight;
+    int browserWidth, browserHeight;
+    int goLeft, addressWidth, starLeft, linkLeft;
+
+    static MainLayout Compute(int innerWidth, int innerHeight, bool labelsShown);
+    static int Pixels(int twips);
+};
+
+class FMain final : public QMainWindow {
+    Q_OBJECT
+public:
+    using BrowserFactory = std::function<Browser*(QWidget* parent)>;
+
+    // Without a factory the windows get the real browser engine.
+    explicit FMain(BrowserFactory factory = {}, QWidget* parent = nullptr);
+
+    // Start-up: settings, start screen, first pages. Runs before the first show.
+    void Load();
+
+    // Operations other windows use.
+    void NavigateAuction(const QString& sAddress);
+    void RefreshControls();
+    QString StartingAddress() const;
+    void SelectSite(int index);
+    void ToggleTextLabels();
+
+    // Navigation commands on the browser of the shown tab; the toolbar's
+    // Back and Forward go by v_bSnipeTabActive.
+    void GoBack(bool fromToolbar);
+    void GoForward(bool fromToolbar);
+    void StopBrowser();
+    void RefreshBrowser();
+    void GoHome();
+    void Snipe();
+
+    // Controls, named as the window's design names them.
+    Browser* brwSnipe = nullptr;
+    Browser* brwAuction = nullptr;
+    QTabWidget* SSTab1 = nullptr;
+    QToolBar* tbrNavigate = nullptr;
+    QAction* tbrBack = nullptr;
+    QAction* tbrForward = nullptr;
+    QComboBox* cboAddress = nullptr;
+    QToolButton* tbrGo = nullptr;
+    QToolButton* tbrSnipe = nullptr;
+    QLabel* picSnipe = nullptr;
+    LinkLabel* lblTarnscope = nullptr;
+    QLabel* sbPanel1 = nullptr;
+    QLabel* sbPanel2 = nullptr;
+    QLabel* sbPanel3 = nullptr;
+    QTimer* timTimer = nullptr;
+    QTimer* timStar = nullptr;
+    QAction* mnuNavigateSnipe = nullptr;
+    QAction* mnuFavoritesAdd = nullptr;
+    QAction* mnuOptionsText = nullptr;
+    QAction* mnuButtonBarStatusViewLabels = nullptr;
+    QAction* mnuOptionsSite[8];  // 1 to 7
+    QMenu* mnuButtonBarStatus = nullptr;
+
+    // Window state.
+    QString v_sStartingAddress;
+    bool v_bSnipeTabActive = false;
+    bool v_bSnipeCanGoBack = false;
+    bool v_bSnipeCanGoForward = false;
+    bool v_bAuctionCanGoBack = false;
+    bool v_bAuctionCanGoForward = false;
+    bool v_bFillingAddressList = false;
+    int16_t v_iStarFrame = 0;
+
+    // The frame the busy animation shows (1 to 7) and in which set.
+    int shownStarFrame() const { return mShownFrame; }
+    bool shownStarLarge() const { return mShownLarge; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void ConnectBrowser(Browser* browser, bool isAuction);
+    void Layout();
+    void TabSwitched(int index);
+    void SetCaption(const QString& sLocation);
+    void AddressChosen();
+    void AuctionNavigateComplete();
+    void BusyCaptionTick();
+    void StarTick();
+    void ShowStar(int frame, bool large);
+    void Unload();
+    Browser* CurrentBrowser() const;
+    bool LabelsShown() const;
+    int CheckedSite() const;
+
+    BrowserFactory mFactory;
+    QWidget* mCentral = nullptr;
+    QWidget* mSnipePage = nullptr;
+    QWidget* mAuctionPage = nullptr;
+    QActionGroup* mSites = nullptr;
+    QList<QAction*> mLabelledButtons;
+    int mShownFrame = 0;
+    bool mShownLarge = true;
+    bool mUnloaded = false;
+};

@@ -1,0 +1,61 @@
+// Shared pieces of the Bidbench tests: the test server every host points
+// at, a fresh settings store per test, waiting with the event loop running,
+// and answering modal dialogs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QElapsedTimer>
+#include <QThread>
+#include <functional>
+#include <memory>
+
+#include "TestHttpServer.h"
+
+// The server of this test process (null in child processes).
+TestHttpServer* Server();
+
+inline bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 15000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > milliseconds) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+inline void Pump(int milliseconds) {
+    WaitUntil([] { return false; }, milliseconds);
+}
+
+// Runs `action` on the first modal dialog of type T that appears.
+template <class T>
+void WhenModal(std::function<void(T*)> action) {
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, [poll, action] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            action(dialog);
+        }
+    });
+    poll->start();
+}
+
+// A fresh per-user settings store for each test.
+class BidbenchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(mSettingsHome.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, mSettingsHome.path());
+        if (Server()) Server()->clear();
+    }
+    QTemporaryDir mSettingsHome;
+};

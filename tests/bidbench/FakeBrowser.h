@@ -1,0 +1,46 @@
+// A browser for the window logic tests: records what it is asked to do and
+// lets the test raise its events and set its state.
+#pragma once
+
+#include <QLabel>
+#include <QStringList>
+#include <stdexcept>
+
+#include "Browser.h"
+
+class FakeBrowser final : public Browser {
+public:
+    explicit FakeBrowser(QWidget* parent) : mWidget(new QLabel("fake browser", parent)) {}
+
+    QWidget* widget() override { return mWidget; }
+    void navigate(const QString& sAddress) override { navigations.append(sAddress); }
+    void goBack() override { ++backs; }
+    void goForward() override { ++forwards; }
+    void stop() override { ++stops; }
+    void refresh() override { ++refreshes; }
+    QString locationAddress() const override { return address; }
+    QString locationName() const override {
+        if (failLocationName) throw std::runtime_error("no location name");
+        return name;
+    }
+    bool busy() const override { return isBusy; }
+    void focus() override { mWidget->setFocus(); }
+
+    // Completes a navigation as the engine would.
+    void arrive(const QString& sAddress, const QString& sName) {
+        address = sAddress;
+        name = sName;
+        isBusy = false;
+        emit navigateComplete(sAddress);
+        emit downloadComplete();
+    }
+
+    QStringList navigations;
+    int backs = 0, forwards = 0, stops = 0, refreshes = 0;
+    QString address, name;
+    bool isBusy = false;
+    bool failLocationName = false;
+
+private:
+    QLabel* mWidget;
+};

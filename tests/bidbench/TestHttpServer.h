@@ -1,0 +1,35 @@
+// A small HTTP server on loopback that stands for the auction site, the
+// sniping service and the maker's site. Every request is recorded with its
+// Host and Cookie headers. Pages answer with a title naming their path;
+// "/slow" answers after a delay; "/setcookie" sets a login cookie.
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+struct RecordedRequest {
+    QString host;    // as sent, with the port
+    QString target;  // path and query
+    QString cookie;
+};
+
+class TestHttpServer final : public QObject {
+    Q_OBJECT
+public:
+    explicit TestHttpServer(QObject* parent = nullptr);
+    quint16 port() const { return mServer.serverPort(); }
+    // "127.0.0.N:port": every host name of the program is a loopback address.
+    QString host(int n) const { return QString("127.0.0.%1:%2").arg(n).arg(port()); }
+
+    const QList<RecordedRequest>& requests() const { return mRequests; }
+    bool seen(int hostNumber, const QString& target) const;
+    void clear() { mRequests.clear(); }
+    int slowMilliseconds = 2500;
+
+private:
+    void serve(QTcpSocket* socket);
+    QTcpServer mServer;
+    QList<RecordedRequest> mRequests;
+};
