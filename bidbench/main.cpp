@@ -1,11 +1,17 @@
 // Bidbench: creates the main window, runs its start-up and shows it; the
 // program ends when the main window closes.
+#include <unistd.h>
+
 #include <QApplication>
 
 #include "FMain.h"
 #include "SettingsStore.h"
 
 int main(int argc, char** argv) {
+    // The browser engine's sandbox cannot run as root; without it the
+    // engine refuses to start there.
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Bidbench");
