@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Formix4.h"
+#include "ProgressStore.h"
 #include "Utilities.h"
 #include "XField.h"
 #include "XFields.h"
@@ -135,9 +136,12 @@ void RemoveClassScript(const ClassScript& inScript) {
 
 // On unload: release the cached type information.
 __attribute__((destructor)) void ReleaseModuleState() {
-    std::lock_guard<std::mutex> theGuard(gTypeInfoMutex);
-    delete gTypeLibrary;
-    gTypeLibrary = nullptr;
+    {
+        std::lock_guard<std::mutex> theGuard(gTypeInfoMutex);
+        delete gTypeLibrary;
+        gTypeLibrary = nullptr;
+    }
+    ProgressStore::Instance().Empty();
 }
 
 }  // namespace

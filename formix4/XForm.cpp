@@ -3,7 +3,100 @@
 #include <string>
 
 #include "Utilities.h"
+#include "platform/System.h"
 #include "resources/Strings.h"
+
+template <class T>
+HRESULT XForm::GetValue(SourcePlace inPlace, T* outValue, T inValue) {
+    return Frame(inPlace, [&]() -> HRESULT {
+        if (!outValue) return E_POINTER;
+        *outValue = inValue;
+        return S_OK;
+    });
+}
+
+template <class Put>
+HRESULT XForm::PutValue(SourcePlace inPlace, Put inPut) {
+    return Frame(inPlace, [&]() -> HRESULT {
+        inPut();
+        return S_OK;
+    });
+}
+
+HRESULT XForm::ProcessRequest() {
+    if (mEngine.Process(nullptr, false)) return Fail(mEngine.Report().ComposeText(), E_FAIL);
+    return S_OK;
+}
+
+HRESULT XForm::get_Count(LONG* outCount) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        if (!outCount) return E_POINTER;
+        const HRESULT hr = ProcessRequest();
+        *outCount = mEngine.GroupCount();  // stored after a failure too
+        return hr;
+    });
+}
+
+HRESULT XForm::get_ID(LONG* outID) { return GetValue(FMX_HERE, outID, static_cast<LONG>(mEngine.GetID())); }
+HRESULT XForm::put_ID(LONG inID) { return PutValue(FMX_HERE, [&] { mEngine.SetID(inID); }); }
+HRESULT XForm::get_AbsolutePath(VARIANT_BOOL* theTruth) { return GetValue(FMX_HERE, theTruth, mAbsolutePath); }
+HRESULT XForm::put_AbsolutePath(VARIANT_BOOL inTruth) { return PutValue(FMX_HERE, [&] { mAbsolutePath = inTruth; }); }
+HRESULT XForm::get_Overwrite(VARIANT_BOOL* theTruth) { return GetValue(FMX_HERE, theTruth, mOverwrite); }
+HRESULT XForm::put_Overwrite(VARIANT_BOOL inTruth) { return PutValue(FMX_HERE, [&] { mOverwrite = inTruth; }); }
+HRESULT XForm::get_MaxUploadSize(LONG* theBytes) {
+    return GetValue(FMX_HERE, theBytes, static_cast<LONG>(mEngine.GetMaxUploadSize()));
+}
+HRESULT XForm::put_MaxUploadSize(LONG inBytes) { return PutValue(FMX_HERE, [&] { mEngine.SetMaxUploadSize(inBytes); }); }
+HRESULT XForm::get_CodePage(LONG* outCodePage) {
+    return GetValue(FMX_HERE, outCodePage, static_cast<LONG>(mEngine.GetCodePage()));
+}
+HRESULT XForm::put_CodePage(LONG inCodePage) { return PutValue(FMX_HERE, [&] { mEngine.SetCodePage(inCodePage); }); }
+HRESULT XForm::get_Streams(VARIANT_BOOL* outStreams) { return GetValue(FMX_HERE, outStreams, mStreams); }
+HRESULT XForm::put_Streams(VARIANT_BOOL inStreams) { return PutValue(FMX_HERE, [&] { mStreams = inStreams; }); }
+
+HRESULT XForm::get_Multipart(VARIANT_BOOL* outMP) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        if (!outMP) return E_POINTER;
+        const HRESULT hr = ProcessRequest();
+        if (FAILED(hr)) return hr;
+        *outMP = mEngine.IsMultipart() ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
+}
+
+HRESULT XForm::Read(BSTR inPath) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        const std::u16string thePath(inPath ? inPath : u"", SysStringLen(inPath));
+        mEngine.Clear();
+        if (mEngine.Process(thePath.c_str(), mAbsolutePath != VARIANT_FALSE))
+            return Fail(mEngine.Report().ComposeText(), E_FAIL);
+        return S_OK;
+    });
+}
+
+HRESULT XForm::Save(BSTR inPath) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        const HRESULT hr = ProcessRequest();
+        if (FAILED(hr)) return hr;
+        ErrorReport theReport;
+        std::u16string thePath(inPath ? inPath : u"", SysStringLen(inPath));
+        if (!mAbsolutePath) {
+            std::u16string theMapped;
+            const HRESULT theMapping = mEngine.MapPath(thePath.c_str(), &theMapped);
+            if (FAILED(theMapping)) {
+                theReport.AddMessage("Unable to convert virtual to physical path");
+                theReport.SetResultCode(theMapping);
+                return Finish(theReport, S_OK);
+            }
+            thePath = theMapped;
+        }
+        if (thePath.size() > 259) thePath.resize(259);
+        WriteWholeBuffer(thePath.c_str(), mEngine.Data(), static_cast<uint32_t>(mEngine.TotalLength()),
+                         mOverwrite != VARIANT_FALSE);
+        if (GetLastError() != 0) theReport.SetWin32Error(GetLastError());
+        return Finish(theReport, S_OK);
+    });
+}
 
 HRESULT XForm::SetUser(BSTR inName, BSTR inPassword, BSTR inDomain) {
     return Frame(FMX_HERE, [&]() -> HRESULT {

@@ -3,6 +3,7 @@
 
 #include "ComObject.h"
 #include "Formix4.h"
+#include "Multipart.h"
 
 class XForm final : public ComObject<IXForm> {
 public:
@@ -12,26 +13,42 @@ public:
     }
     static constexpr ClassIdentity kIdentity{&CLSID_XForm, &IID_IXForm};
 
-    // Intake, parsing and the collection arrive with their own issues.
+    // The field collection arrives with its own issue.
     HRESULT get__NewEnum(IUnknown** outEnum) override { return NotBuiltYet(FMX_HERE, outEnum); }
     HRESULT get_Item(VARIANT, VARIANT* outVal) override { return NotBuiltYet(FMX_HERE, outVal); }
-    HRESULT get_Count(LONG* outCount) override { return NotBuiltYet(FMX_HERE, outCount); }
-    HRESULT get_ID(LONG* outID) override { return NotBuiltYet(FMX_HERE, outID); }
-    HRESULT put_ID(LONG) override { return NotBuiltYet(FMX_HERE); }
-    HRESULT get_AbsolutePath(VARIANT_BOOL* theTruth) override { return NotBuiltYet(FMX_HERE, theTruth); }
-    HRESULT put_AbsolutePath(VARIANT_BOOL) override { return NotBuiltYet(FMX_HERE); }
-    HRESULT get_Overwrite(VARIANT_BOOL* theTruth) override { return NotBuiltYet(FMX_HERE, theTruth); }
-    HRESULT put_Overwrite(VARIANT_BOOL) override { return NotBuiltYet(FMX_HERE); }
-    HRESULT get_MaxUploadSize(LONG* theBytes) override { return NotBuiltYet(FMX_HERE, theBytes); }
-    HRESULT put_MaxUploadSize(LONG) override { return NotBuiltYet(FMX_HERE); }
+    HRESULT get_Count(LONG* outCount) override;
+    HRESULT get_ID(LONG* outID) override;
+    HRESULT put_ID(LONG inID) override;
+    HRESULT get_AbsolutePath(VARIANT_BOOL* theTruth) override;
+    HRESULT put_AbsolutePath(VARIANT_BOOL inTruth) override;
+    HRESULT get_Overwrite(VARIANT_BOOL* theTruth) override;
+    HRESULT put_Overwrite(VARIANT_BOOL inTruth) override;
+    HRESULT get_MaxUploadSize(LONG* theBytes) override;
+    HRESULT put_MaxUploadSize(LONG inBytes) override;
     HRESULT get_User(BSTR* outName) override { return NotBuiltYet(FMX_HERE, outName); }
     HRESULT get_Domain(BSTR* outName) override { return NotBuiltYet(FMX_HERE, outName); }
-    HRESULT get_CodePage(LONG* outCodePage) override { return NotBuiltYet(FMX_HERE, outCodePage); }
-    HRESULT put_CodePage(LONG) override { return NotBuiltYet(FMX_HERE); }
-    HRESULT get_Streams(VARIANT_BOOL* outStreams) override { return NotBuiltYet(FMX_HERE, outStreams); }
-    HRESULT put_Streams(VARIANT_BOOL) override { return NotBuiltYet(FMX_HERE); }
-    HRESULT get_Multipart(VARIANT_BOOL* outMP) override { return NotBuiltYet(FMX_HERE, outMP); }
+    HRESULT get_CodePage(LONG* outCodePage) override;
+    HRESULT put_CodePage(LONG inCodePage) override;
+    HRESULT get_Streams(VARIANT_BOOL* outStreams) override;
+    HRESULT put_Streams(VARIANT_BOOL inStreams) override;
+    HRESULT get_Multipart(VARIANT_BOOL* outMP) override;
     HRESULT SetUser(BSTR inName, BSTR inPassword, BSTR inDomain) override;
-    HRESULT Read(BSTR) override { return NotBuiltYet(FMX_HERE); }
-    HRESULT Save(BSTR) override { return NotBuiltYet(FMX_HERE); }
+    HRESULT Read(BSTR inPath) override;
+    HRESULT Save(BSTR inPath) override;
+
+    // The engine, for the field objects of this form.
+    Multipart& Engine() { return mEngine; }
+
+private:
+    // Processes the request once; the intake's failure as the call's result.
+    HRESULT ProcessRequest();
+    template <class T>
+    HRESULT GetValue(SourcePlace inPlace, T* outValue, T inValue);
+    template <class Put>
+    HRESULT PutValue(SourcePlace inPlace, Put inPut);
+
+    Multipart mEngine;
+    VARIANT_BOOL mAbsolutePath = VARIANT_FALSE;
+    VARIANT_BOOL mOverwrite = VARIANT_FALSE;
+    VARIANT_BOOL mStreams = VARIANT_TRUE;
 };

@@ -3,24 +3,39 @@
 
 #include "ComObject.h"
 #include "Formix4.h"
+#include "ProgressStore.h"
 
 class XProgress final : public ComObject<IXProgress> {
 public:
-    explicit XProgress(IUnknown* inOuter) : ComObject(kIdentity, inOuter) {}
+    explicit XProgress(IUnknown* inOuter) : ComObject(kIdentity, inOuter), mID(NewProgressId()) {}
     static HRESULT CreateInstance(IUnknown* inOuter, REFIID riid, void** ppv) {
         return Create<XProgress>(inOuter, riid, ppv);
     }
     static constexpr ClassIdentity kIdentity{&CLSID_XProgress, &IID_IXProgress};
 
-    HRESULT get_ID(LONG* outID) override { return NotBuiltYet(FMX_HERE, outID); }
-    HRESULT put_ID(LONG) override { return NotBuiltYet(FMX_HERE); }
-    HRESULT get_Note(BSTR* outNote) override { return NotBuiltYet(FMX_HERE, outNote); }
-    HRESULT put_Note(BSTR) override { return NotBuiltYet(FMX_HERE); }
-    HRESULT get_Started(VARIANT_BOOL* outTruth) override { return NotBuiltYet(FMX_HERE, outTruth); }
-    HRESULT get_BytesTotal(LONG* outBytes) override { return NotBuiltYet(FMX_HERE, outBytes); }
-    HRESULT get_BytesDone(LONG* outBytes) override { return NotBuiltYet(FMX_HERE, outBytes); }
-    HRESULT get_PercentDone(LONG* outPercent) override { return NotBuiltYet(FMX_HERE, outPercent); }
-    HRESULT get_ElapsedSeconds(LONG* outSeconds) override { return NotBuiltYet(FMX_HERE, outSeconds); }
-    HRESULT get_SecondsLeft(LONG* outSeconds) override { return NotBuiltYet(FMX_HERE, outSeconds); }
-    HRESULT get_BytesPerSecond(LONG* outBytesPS) override { return NotBuiltYet(FMX_HERE, outBytesPS); }
+    HRESULT get_ID(LONG* outID) override;
+    HRESULT put_ID(LONG inID) override;
+    HRESULT get_Note(BSTR* outNote) override;
+    HRESULT put_Note(BSTR inNote) override;
+    HRESULT get_Started(VARIANT_BOOL* outTruth) override;
+    HRESULT get_BytesTotal(LONG* outBytes) override;
+    HRESULT get_BytesDone(LONG* outBytes) override;
+    HRESULT get_PercentDone(LONG* outPercent) override;
+    HRESULT get_ElapsedSeconds(LONG* outSeconds) override;
+    HRESULT get_SecondsLeft(LONG* outSeconds) override;
+    HRESULT get_BytesPerSecond(LONG* outBytesPS) override;
+
+    // The values a watcher derives from one reading.
+    static LONG PercentDone(const ProgressReading& inReading);
+    static LONG SecondsLeft(const ProgressReading& inReading);
+    static LONG BytesPerSecond(const ProgressReading& inReading);
+    static std::string CleanNote(const std::string& inNote);
+
+private:
+    // Runs one QueryRecord for this object's ID and stores what `derive`
+    // makes of it.
+    template <class T, class Derive>
+    HRESULT Read(SourcePlace inPlace, T* outValue, Derive derive);
+
+    int32_t mID;
 };

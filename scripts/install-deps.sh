@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
+packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev curl
           qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin fonts-dejavu-core
           xvfb xauth)
 

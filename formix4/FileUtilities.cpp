@@ -1,0 +1,124 @@
+#include "FileUtilities.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Files.h"
+#include "platform/System.h"
+
+// ---- MemorySource -------------------------------------------------------------------
+
+MemorySource::~MemorySource() { std::free(mOwnedBlock); }
+
+const uint8_t* MemorySource::seek(uint32_t inPosition) {
+    mCursor = mStart + (inPosition < mSize ? inPosition : mSize);
+    return mCursor;
+}
+
+void MemorySource::setBlock(const uint8_t* inStart, uint32_t inSize) {
+    mStart = mCursor = inStart;
+    mSize = inStart ? inSize : 0;
+}
+
+uint8_t* MemorySource::allocateBlock(uint32_t inSize) {
+    auto* theBlock = static_cast<uint8_t*>(std::malloc(inSize ? inSize : 1));
+    if (!theBlock) return nullptr;
+    std::free(mOwnedBlock);
+    mOwnedBlock = theBlock;
+    setBlock(theBlock, inSize);
+    return theBlock;
+}
+
+// ---- MappedFileSource ----------------------------------------------------------------
+
+MappedFileSource::~MappedFileSource() { close(); }
+
+bool MappedFileSource::fail(const char* inText) {
+    if (!mErrorText[0]) std::snprintf(mErrorText, sizeof mErrorText, "%s", inText);
+    return true;
+}
+
+bool MappedFileSource::open(const char16_t* inPath) {
+    close();
+    mErrorText[0] = 0;
+    HANDLE theFile = CreateFileW(inPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (theFile == INVALID_HANDLE_VALUE) return fail("Unable to read file");
+    return open(theFile);
+}
+
+bool MappedFileSource::open(const char* inPath) {
+    close();
+    mErrorText[0] = 0;
+    HANDLE theFile = CreateFileA(inPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (theFile == INVALID_HANDLE_VALUE) return fail("Unable to read file");
+    return open(theFile);
+}
+
+bool MappedFileSource::open(HANDLE inFile) {
+    close();
+    mErrorText[0] = 0;
+    mFile = inFile;
+    if (!mFile || mFile == INVALID_HANDLE_VALUE) {
+        mFile = nullptr;
+        return fail("File handle invalid");
+    }
+    const DWORD theSize = GetFileSize(mFile, nullptr);
+    if (theSize == INVALID_FILE_SIZE && GetLastError() != 0) fail("Unable to get file size");
+    else if (theSize == 0) fail("File is empty");
+    if (!mErrorText[0]) {
+        mMapping = CreateFileMappingA(mFile, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (!mMapping) fail("Unable to create file mapping");
+    }
+    if (!mErrorText[0]) {
+        mView = MapViewOfFile(mMapping, FILE_MAP_READ, 0, 0, 0);
+        if (!mView) fail("Unable to map view of file");
+    }
+    if (mErrorText[0]) {
+        // Keep the failure's error code for the caller through the close.
+        const DWORD theError = GetLastError();
+        close();
+        SetLastError(theError);
+        return true;
+    }
+    setBlock(static_cast<const uint8_t*>(mView), theSize);
+    return false;
+}
+
+void MappedFileSource::close() {
+    if (mView) UnmapViewOfFile(mView);
+    if (mMapping) CloseHandle(mMapping);
+    if (mFile) CloseHandle(mFile);
+    mView = nullptr;
+    mMapping = nullptr;
+    mFile = nullptr;
+    setBlock(nullptr, 0);
+}
+
+// ---- whole-buffer write ------------------------------------------------------------------
+
+bool WriteWholeBuffer(const char16_t* inPath, const uint8_t* inStart, uint32_t inCount, bool inOverwrite) {
+    SetLastError(0);
+    if (!inStart) inCount = 0;
+    HANDLE theFile = CreateFileW(inPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 inOverwrite ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (theFile == INVALID_HANDLE_VALUE) return false;
+    SetLastError(0);
+    SetFilePointer(theFile, 0, nullptr, FILE_BEGIN);
+    if (!LockFile(theFile, 0, 0, inCount, 0)) {
+        const DWORD theError = GetLastError();
+        CloseHandle(theFile);
+        SetLastError(theError);
+        return false;
+    }
+    DWORD theWritten = 0;
+    const bool theResult = WriteFile(theFile, inStart, inCount, &theWritten, nullptr) && theWritten == inCount;
+    const DWORD theError = GetLastError();
+    SetEndOfFile(theFile);
+    UnlockFile(theFile, 0, 0, inCount, 0);
+    CloseHandle(theFile);
+    SetLastError(theResult ? 0 : (theError ? theError : ERROR_DISK_FULL));
+    return theResult;
+}

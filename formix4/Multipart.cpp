@@ -1,0 +1,351 @@
+// The engine's intake: object context, request body (through a
+// delete-on-close cache file, or memory), raw upload files, progress notes.
+#include "Multipart.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "ProgressStore.h"
+#include "Utilities.h"
+#include "platform/CodePage.h"
+#include "platform/EventLog.h"
+#include "platform/Files.h"
+#include "platform/System.h"
+
+namespace {
+
+constexpr const char* kThisFile = "Multipart";
+// Whether the process has tried to make a binary read cache yet: only the
+// first attempt's failure is logged.
+std::atomic<bool> gCacheAttempted{false};
+
+HRESULT FromWin32(DWORD inError) { return static_cast<HRESULT>(inError | 0x80040000u); }
+
+// A property of the object context as the interface T.
+template <class T>
+HRESULT ContextObject(IGetContextProperties* inProperties, const char16_t* inName, REFIID inIID, T** outObject) {
+    platform::Variant theValue;
+    platform::Bstr theName(inName);
+    HRESULT hr = inProperties->GetProperty(theName.get(), &theValue);
+    if (FAILED(hr)) return hr;
+    if (theValue.vt != VT_DISPATCH || !theValue.pdispVal) return E_FAIL;
+    hr = theValue.pdispVal->QueryInterface(inIID, reinterpret_cast<void**>(outObject));
+    if (SUCCEEDED(hr) && !*outObject) hr = E_UNEXPECTED;
+    return hr;
+}
+
+}  // namespace
+
+FieldGroup::FieldGroup(const char* inName) {
+    // Names longer than 259 bytes are cut.
+    std::snprintf(mName, sizeof mName, "%s", inName ? inName : "");
+}
+
+const MultipartItem* FieldGroup::itemAt(int inNumber) const {
+    return inNumber >= 0 && inNumber < count() ? &mItems[static_cast<size_t>(inNumber)] : nullptr;
+}
+
+Multipart::Multipart() : mID(NewProgressId()) { ProgressStore::Instance().CreateRecord(mID); }
+
+Multipart::~Multipart() { Clear(); }
+
+void Multipart::Note(const char* inNote) { ProgressStore::Instance().SetNote(mID, inNote); }
+
+void Multipart::SetID(int32_t inID) {
+    ProgressStore& theStore = ProgressStore::Instance();
+    theStore.RemoveRecord(inID);
+    theStore.RemoveRecord(mID);
+    mID = inID;
+    theStore.CreateRecord(mID);
+}
+
+void Multipart::Clear() {
+    mContext.reset();
+    mProperties.reset();
+    mRequest.reset();
+    mServer.reset();
+    mStream.reset();  // a cache file is deleted by the system as it closes
+    mDataCopy.clear();
+    mDataCopy.shrink_to_fit();
+    mGroups.clear();
+    mGroupIndex.clear();
+    mReport.Reset();
+    mProcessed = false;
+    mTotalLength = 0;
+    mData = nullptr;
+    ProgressStore::Instance().MarkFinished(mID);
+}
+
+FieldGroup* Multipart::GroupAt(int inNumber) const {
+    return inNumber >= 0 && inNumber < GroupCount() ? mGroups[static_cast<size_t>(inNumber)].get() : nullptr;
+}
+
+std::u16string GroupKey(const char* inName) {
+    const char* theName = inName ? inName : "";
+    const int theLength = static_cast<int>(std::strlen(theName));
+    std::u16string theWide(static_cast<size_t>(theLength), u'\0');
+    const int theUnits = theLength ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, theName, theLength,
+                                                         theWide.data(), theLength)
+                                   : 0;
+    if (theLength && theUnits <= 0) {
+        // Bytes that are no text in the code page compare as they are.
+        theWide.assign(1, u'\x01');
+        for (const char* c = theName; *c; ++c) theWide.push_back(static_cast<unsigned char>(*c));
+        return theWide;
+    }
+    theWide.resize(static_cast<size_t>(theUnits));
+    return platform::codepage::FoldCase(theWide);
+}
+
+int Multipart::FindGroup(const char* inName) const {
+    const std::u16string theKey = GroupKey(inName);
+    auto it = mGroupIndex.find(theKey);
+    return it == mGroupIndex.end() ? -1 : it->second;
+}
+
+// ---- processing ---------------------------------------------------------------------
+
+bool Multipart::Process(const char16_t* inPath, bool inAbsolute) {
+    if (mProcessed) return mReport.HasErrors();
+    mProcessed = true;
+    try {
+        if (!inPath || !inAbsolute) GetContext();
+        if (!mReport.HasErrors()) {
+            if (inPath) ReadFile(inPath, inAbsolute);
+            else ReadRequest();
+        }
+        if (!mReport.HasErrors()) CheckLength();
+        Note("Processing upload...");
+        if (!mReport.HasErrors()) GetMultipartItems();
+        Note("Finishing...");
+        if (mReport.HasErrors()) Note(mReport.ComposeText().c_str());
+    } catch (...) {
+        mReport.AddMessage("Initialization of Multipart failed because an exception was thrown.");
+    }
+    return mReport.HasErrors();
+}
+
+void Multipart::GetContext() {
+    HRESULT theResult = S_OK;
+    if (!mContext) {
+        theResult = GetObjectContext(mContext.put());
+        if (SUCCEEDED(theResult) && !mContext) theResult = E_UNEXPECTED;
+        if (FAILED(theResult)) {
+            mContext.reset();
+            mReport.AddMessage("Unable to get Object Context");
+            mReport.SetResultCode(theResult);
+            return;
+        }
+    }
+    if (!mProperties) {
+        theResult = mContext->QueryInterface(IID_IGetContextProperties, mProperties.putVoid());
+        if (FAILED(theResult)) {
+            mReport.AddMessage("Unable to get Context Properties");
+            mReport.SetResultCode(theResult);
+            return;
+        }
+    }
+    bool theRequestFailed = false;
+    if (!mRequest) {
+        theResult = ContextObject(mProperties.get(), u"Request", IID_IRequest, mRequest.put());
+        if (FAILED(theResult)) {
+            mRequest.reset();
+            mReport.AddMessage("Unable to get Request Object");
+            theRequestFailed = true;
+        }
+    }
+    if (!mServer) {
+        if (theRequestFailed) {
+            mReport.AddMessage("Unable to get Server Object");
+        } else {
+            const HRESULT theServerResult = ContextObject(mProperties.get(), u"Server", IID_IServer, mServer.put());
+            if (FAILED(theServerResult)) {
+                mServer.reset();
+                mReport.AddMessage("Unable to get Server Object");
+                theResult = theServerResult;
+            }
+        }
+    }
+    if (FAILED(theResult)) mReport.SetResultCode(theResult);
+}
+
+void Multipart::ReadRequest() {
+    ProgressStore& theStore = ProgressStore::Instance();
+    Note("Getting upload size...");
+    LONG theTotal = 0;
+    mRequest->get_TotalBytes(&theTotal);
+    mTotalLength = theTotal;
+    theStore.SetCounts(mID, 0, mTotalLength);
+    Note("Transferring data...");
+    if (mTotalLength > mMaxUploadSize) {
+        mReport.AddMessage("Upload size is greater than the maximum allowed");
+    } else if (mTotalLength > 0 && FAILED(ReadBody(mTotalLength))) {
+        mReport.AddMessage("Upload stopped unexpectedly");
+        // The in-memory holder keeps what was read; it is not parsed.
+        FMX_ASSERT(!mStream, kThisFile);
+    }
+    Note("Data transferred...");
+}
+
+HANDLE Multipart::CreateBinaryReadCache() {
+    const bool theFirstAttempt = !gCacheAttempted.exchange(true);
+    char theDir[261] = {};
+    char theName[261] = {};
+    HANDLE theCache = INVALID_HANDLE_VALUE;
+    const DWORD theDirLength = GetTempPathA(sizeof theDir, theDir);
+    if (theDirLength > 0 && theDirLength < sizeof theDir && GetTempFileNameA(theDir, "fmx", 0, theName)) {
+        theCache = CreateFileA(theName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        // The name made for the cache must not outlive a failed attempt.
+        if (theCache == INVALID_HANDLE_VALUE) {
+            const DWORD theError = GetLastError();
+            DeleteFileA(theName);
+            SetLastError(theError);
+        }
+    }
+    if (theCache == INVALID_HANDLE_VALUE && theFirstAttempt) {
+        char theMessage[512];
+        std::snprintf(theMessage, sizeof theMessage, "Unable to create Binary Read Cache %s (0x%08lx)", theName,
+                      static_cast<unsigned long>(static_cast<uint32_t>(FromWin32(GetLastError()))));
+        LogEvent(theMessage, EVENTLOG_ERROR_TYPE);
+    }
+    return theCache;
+}
+
+HRESULT Multipart::ReadBody(int32_t inLength) {
+    HANDLE theCache = CreateBinaryReadCache();
+    if (theCache != INVALID_HANDLE_VALUE) return ReadBodyToCache(theCache, inLength);
+    return ReadBodyToMemory(inLength);
+}
+
+namespace {
+
+// The chunk size in force; a setting of 0 would make no progress, so it
+// reads as the default.
+uint32_t ChunkSize() {
+    const DWORD theSize = ReadChunkSize();
+    return theSize ? theSize : 2048;
+}
+
+// One BinaryRead of up to inWanted bytes; the bytes stay accessible until
+// the caller releases `outArray`.
+HRESULT ReadChunk(IRequest* inRequest, uint32_t inWanted, VARIANT* outArray, const BYTE** outBytes, LONG* outLength,
+                  LONG* outCount) {
+    VARIANT theCount;
+    VariantInit(&theCount);
+    theCount.vt = VT_I4;
+    theCount.lVal = static_cast<LONG>(inWanted);
+    HRESULT hr = inRequest->BinaryRead(&theCount, outArray);
+    if (FAILED(hr)) return hr;
+    *outCount = theCount.vt == VT_I4 ? theCount.lVal : static_cast<LONG>(inWanted);
+    return AccessVariantBytes(outArray, outBytes, outLength);
+}
+
+}  // namespace
+
+HRESULT Multipart::ReadBodyToCache(HANDLE inCache, int32_t inLength) {
+    ProgressStore& theStore = ProgressStore::Instance();
+    const uint32_t theChunk = ChunkSize();
+    HRESULT hr = S_OK;
+    theStore.SetCounts(mID, 0, inLength);
+    uint32_t theRemaining = static_cast<uint32_t>(inLength);
+    while (theRemaining > 0 && SUCCEEDED(hr)) {
+        const uint32_t theWanted = theRemaining < theChunk ? theRemaining : theChunk;
+        platform::Variant theArray;
+        const BYTE* theBytes = nullptr;
+        LONG theLength = 0, theCount = 0;
+        hr = ReadChunk(mRequest.get(), theWanted, &theArray, &theBytes, &theLength, &theCount);
+        if (FAILED(hr)) break;
+        DWORD theWritten = 0;
+        if (!WriteFile(inCache, theBytes, static_cast<DWORD>(theLength), &theWritten, nullptr))
+            hr = FromWin32(GetLastError());
+        ReleaseVariantBytes(&theArray);
+        theRemaining -= theWanted;
+        theStore.SetCounts(mID, inLength - static_cast<int32_t>(theRemaining), inLength);
+    }
+    if (SUCCEEDED(hr) && GetFileSize(inCache, nullptr) == INVALID_FILE_SIZE && GetLastError() != 0)
+        hr = FromWin32(GetLastError());
+    if (FAILED(hr)) {
+        CloseHandle(inCache);
+        return hr;
+    }
+    auto theSource = std::make_unique<MappedFileSource>();
+    if (theSource->open(inCache)) return FromWin32(GetLastError());  // the source closed the handle
+    mStream = std::move(theSource);
+    return S_OK;
+}
+
+HRESULT Multipart::ReadBodyToMemory(int32_t inLength) {
+    ProgressStore& theStore = ProgressStore::Instance();
+    auto theSource = std::make_unique<MemorySource>();
+    uint8_t* theBlock = theSource->allocateBlock(static_cast<uint32_t>(inLength));
+    if (!theBlock) return FromWin32(ERROR_NOT_ENOUGH_MEMORY);
+    mStream = std::move(theSource);
+    const uint32_t theChunk = ChunkSize();
+    theStore.SetCounts(mID, 0, inLength);
+    uint32_t theRemaining = static_cast<uint32_t>(inLength);
+    while (theRemaining > 0) {
+        const uint32_t theWanted = theRemaining < theChunk ? theRemaining : theChunk;
+        platform::Variant theArray;
+        const BYTE* theBytes = nullptr;
+        LONG theLength = 0, theCount = 0;
+        HRESULT hr = ReadChunk(mRequest.get(), theWanted, &theArray, &theBytes, &theLength, &theCount);
+        if (FAILED(hr)) return hr;
+        uint32_t theGot = static_cast<uint32_t>(theCount < theLength ? theCount : theLength);
+        if (theGot > theWanted) theGot = theWanted;
+        // A short chunk would leave a hole in the block: the upload is incomplete.
+        if (theGot < theWanted) hr = E_FAIL;
+        const uint32_t theEnd = static_cast<uint32_t>(inLength) - (theRemaining - theWanted);
+        std::memcpy(theBlock + theEnd - theGot, theBytes, theGot);
+        ReleaseVariantBytes(&theArray);
+        if (FAILED(hr)) return hr;
+        theRemaining -= theWanted;
+        theStore.SetCounts(mID, inLength - static_cast<int32_t>(theRemaining), inLength);
+    }
+    return S_OK;
+}
+
+void Multipart::ReadFile(const char16_t* inPath, bool inAbsolute) {
+    std::u16string thePath(inPath);
+    if (thePath.size() > 259) thePath.resize(259);
+    if (!inAbsolute) {
+        std::u16string theMapped;
+        const HRESULT hr = MapPath(thePath.c_str(), &theMapped);
+        if (FAILED(hr)) {
+            mReport.AddMessage("Unable to resolve URL");
+            mReport.SetResultCode(hr);
+        }
+        thePath = theMapped;
+    }
+    if (!mReport.HasErrors()) {
+        auto theSource = std::make_unique<MappedFileSource>();
+        theSource->open(thePath.c_str());
+        if (const char* theError = theSource->errorText()) {
+            mReport.AddMessage(theError);
+            mReport.SetResultCode(static_cast<HRESULT>(GetLastError()));
+        } else {
+            mTotalLength = static_cast<int32_t>(theSource->size());
+            mStream = std::move(theSource);
+        }
+    }
+    ProgressStore::Instance().SetCounts(mID, mTotalLength, mTotalLength);
+}
+
+void Multipart::CheckLength() {
+    if (mStream && mStream->size() != static_cast<uint32_t>(mTotalLength)) {
+        mReport.AddMessage("Reported data length different from length read.");
+        mTotalLength = 0;
+    }
+}
+
+HRESULT Multipart::MapPath(const char16_t* inVirtual, std::u16string* outPath) {
+    if (!mServer) return CONTEXT_E_NOCONTEXT;
+    platform::Bstr theVirtual(inVirtual ? inVirtual : u"");
+    platform::Bstr thePhysical;
+    const HRESULT hr = mServer->MapPath(theVirtual.get(), thePhysical.put());
+    if (FAILED(hr)) return hr;
+    if (!thePhysical.get() || SysStringLen(thePhysical.get()) == 0) return E_FAIL;
+    *outPath = thePhysical.str().substr(0, 259);
+    return S_OK;
+}

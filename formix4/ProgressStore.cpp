@@ -1,0 +1,102 @@
+#include "ProgressStore.h"
+
+#include "platform/System.h"
+
+namespace {
+// The per-thread generator: state' = state * 214013 + 2531011, each draw
+// (state' >> 16) & 0x7FFF; every thread starts at 1 and is never reseeded.
+thread_local uint32_t tGeneratorState = 1;
+
+int32_t Draw() {
+    tGeneratorState = tGeneratorState * 214013u + 2531011u;
+    return static_cast<int32_t>((tGeneratorState >> 16) & 0x7FFF);
+}
+}  // namespace
+
+int32_t NewProgressId() {
+    int32_t theID;
+    do {
+        const int32_t r1 = Draw();
+        const int32_t r2 = Draw();
+        theID = (r1 << 16) | r2;
+    } while (theID <= 0);
+    return theID;
+}
+
+ProgressStore& ProgressStore::Instance() {
+    static ProgressStore* theStore = new ProgressStore;  // lives until the process ends
+    return *theStore;
+}
+
+ProgressRecord* ProgressStore::Find(int32_t inID) {
+    for (ProgressRecord& theRecord : mRecords)
+        if (theRecord.id == inID) return &theRecord;
+    return nullptr;
+}
+
+void ProgressStore::CreateRecord(int32_t inID) {
+    const uint32_t theNow = GetTickCount();
+    std::lock_guard<std::mutex> theGuard(mLock);
+    mRecords.push_back({inID, 0, 0, VARIANT_FALSE, VARIANT_FALSE, theNow, theNow, std::string()});
+}
+
+void ProgressStore::RemoveRecord(int32_t inID) {
+    const uint32_t theNow = GetTickCount();
+    std::lock_guard<std::mutex> theGuard(mLock);
+    for (auto it = mRecords.begin(); it != mRecords.end();) {
+        // Unsigned tick difference: the counter's wrap-around is harmless.
+        const bool theExpired = theNow - it->lastTouched > kRecordLifetimeMs;
+        if (it->id == inID || theExpired) it = mRecords.erase(it);
+        else ++it;
+    }
+}
+
+ProgressReading ProgressStore::QueryRecord(int32_t inID) {
+    ProgressReading theReading;
+    const uint32_t theNow = GetTickCount();
+    std::lock_guard<std::mutex> theGuard(mLock);
+    ProgressRecord* theRecord = Find(inID);
+    if (!theRecord) return theReading;
+    theReading.bytesDone = theRecord->bytesDone;
+    theReading.bytesTotal = theRecord->bytesTotal;
+    theReading.started = theRecord->started != 0;
+    theReading.finished = theRecord->finished != 0;
+    theReading.note = theRecord->note;
+    theRecord->lastTouched = theNow;
+    theReading.elapsedMs = theNow - theRecord->startTick;
+    return theReading;
+}
+
+void ProgressStore::SetCounts(int32_t inID, int32_t inDone, int32_t inTotal) {
+    const uint32_t theNow = GetTickCount();
+    std::lock_guard<std::mutex> theGuard(mLock);
+    if (ProgressRecord* theRecord = Find(inID)) {
+        theRecord->bytesDone = inDone;
+        theRecord->bytesTotal = inTotal;
+        theRecord->started = VARIANT_TRUE;
+        theRecord->lastTouched = theNow;
+    }
+}
+
+void ProgressStore::SetNote(int32_t inID, const std::string& inNote) {
+    std::lock_guard<std::mutex> theGuard(mLock);
+    if (ProgressRecord* theRecord = Find(inID)) {
+        theRecord->note.clear();  // when the copy cannot be made the note stays empty
+        theRecord->note = inNote;
+    }
+}
+
+void ProgressStore::MarkFinished(int32_t inID) {
+    std::lock_guard<std::mutex> theGuard(mLock);
+    if (ProgressRecord* theRecord = Find(inID)) theRecord->finished = VARIANT_TRUE;
+}
+
+size_t ProgressStore::RecordCount() {
+    std::lock_guard<std::mutex> theGuard(mLock);
+    return mRecords.size();
+}
+
+void ProgressStore::Empty() {
+    std::lock_guard<std::mutex> theGuard(mLock);
+    mRecords.clear();
+}

@@ -1,0 +1,58 @@
+// The process-wide table through which an uploading form and a watching
+// XProgress meet, keyed by a 32-bit ID.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+struct ProgressRecord {
+    int32_t id;
+    int32_t bytesTotal;
+    int32_t bytesDone;
+    VARIANT_BOOL started;
+    VARIANT_BOOL finished;
+    uint32_t startTick;
+    uint32_t lastTouched;
+    std::string note;  // ANSI code page
+};
+
+// What QueryRecord reads; fields without a record stay as filled in.
+struct ProgressReading {
+    int32_t bytesDone = 0;
+    int32_t bytesTotal = 0;
+    uint32_t elapsedMs = 0;
+    bool started = false;
+    bool finished = false;
+    std::string note = "Connecting...";
+};
+
+class ProgressStore {
+public:
+    static constexpr uint32_t kRecordLifetimeMs = 60000;
+
+    static ProgressStore& Instance();
+
+    void CreateRecord(int32_t inID);
+    // Removes every record with the ID and every expired one, in one pass.
+    void RemoveRecord(int32_t inID);
+    ProgressReading QueryRecord(int32_t inID);
+    void SetCounts(int32_t inID, int32_t inDone, int32_t inTotal);
+    void SetNote(int32_t inID, const std::string& inNote);
+    void MarkFinished(int32_t inID);
+    size_t RecordCount();
+    void Empty();
+
+private:
+    // The first record with the ID (records may share an ID); caller holds the lock.
+    ProgressRecord* Find(int32_t inID);
+
+    std::mutex mLock;
+    std::list<ProgressRecord> mRecords;  // in creation order
+};
+
+// A new form ID from the calling thread's generator: 1 .. 0x7FFF7FFF.
+int32_t NewProgressId();

@@ -1,0 +1,98 @@
+#include "XProgress.h"
+
+#include <cstring>
+
+#include "Utilities.h"
+
+namespace {
+// Single-precision constants widened to double, as the watcher's arithmetic has them.
+const double kNinetyFive = static_cast<double>(95.0f);
+const double kMilli = static_cast<double>(0.001f);
+}  // namespace
+
+LONG XProgress::PercentDone(const ProgressReading& inReading) {
+    if (inReading.bytesDone == inReading.bytesTotal && inReading.finished) return 100;
+    if (inReading.bytesTotal > 0)
+        return static_cast<LONG>(static_cast<double>(inReading.bytesDone) / inReading.bytesTotal * kNinetyFive);
+    return 0;
+}
+
+LONG XProgress::SecondsLeft(const ProgressReading& inReading) {
+    if (inReading.bytesDone <= 0) return 0;
+    const double theElapsed = inReading.elapsedMs;
+    const double theRatio = static_cast<double>(inReading.bytesTotal) / inReading.bytesDone;
+    return static_cast<LONG>((theElapsed * theRatio - theElapsed) * kMilli);
+}
+
+LONG XProgress::BytesPerSecond(const ProgressReading& inReading) {
+    if (inReading.elapsedMs == 0) return 0;
+    return static_cast<LONG>(inReading.bytesDone / (inReading.elapsedMs * kMilli));
+}
+
+std::string XProgress::CleanNote(const std::string& inNote) {
+    char theCopy[260];
+    BoundedCopy(theCopy, inNote.c_str(), sizeof theCopy);
+    for (char* c = theCopy; *c; ++c)
+        if (std::strchr("\t\n\r\"'\\", *c)) *c = ' ';
+    return theCopy;
+}
+
+template <class T, class Derive>
+HRESULT XProgress::Read(SourcePlace inPlace, T* outValue, Derive derive) {
+    return Frame(inPlace, [&]() -> HRESULT {
+        if (!outValue) return E_POINTER;
+        *outValue = derive(ProgressStore::Instance().QueryRecord(mID));
+        return S_OK;
+    });
+}
+
+HRESULT XProgress::get_ID(LONG* outID) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        if (!outID) return E_POINTER;
+        *outID = mID;
+        return S_OK;
+    });
+}
+
+HRESULT XProgress::put_ID(LONG inID) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        mID = inID;
+        return S_OK;
+    });
+}
+
+HRESULT XProgress::get_Note(BSTR* outNote) {
+    return Read(FMX_HERE, outNote, [](const ProgressReading& r) {
+        const std::string theNote = CleanNote(r.note);
+        return AnsiToBstr(theNote.data(), static_cast<int>(theNote.size()));
+    });
+}
+
+HRESULT XProgress::put_Note(BSTR inNote) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        ProgressStore::Instance().SetNote(mID, BstrToAnsi(inNote));
+        return S_OK;
+    });
+}
+
+HRESULT XProgress::get_Started(VARIANT_BOOL* outTruth) {
+    return Read(FMX_HERE, outTruth, [](const ProgressReading& r) { return r.started ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+
+HRESULT XProgress::get_BytesTotal(LONG* outBytes) {
+    return Read(FMX_HERE, outBytes, [](const ProgressReading& r) { return r.bytesTotal; });
+}
+
+HRESULT XProgress::get_BytesDone(LONG* outBytes) {
+    return Read(FMX_HERE, outBytes, [](const ProgressReading& r) { return r.bytesDone; });
+}
+
+HRESULT XProgress::get_PercentDone(LONG* outPercent) { return Read(FMX_HERE, outPercent, &PercentDone); }
+
+HRESULT XProgress::get_ElapsedSeconds(LONG* outSeconds) {
+    return Read(FMX_HERE, outSeconds, [](const ProgressReading& r) { return static_cast<LONG>(r.elapsedMs / 1000); });
+}
+
+HRESULT XProgress::get_SecondsLeft(LONG* outSeconds) { return Read(FMX_HERE, outSeconds, &SecondsLeft); }
+
+HRESULT XProgress::get_BytesPerSecond(LONG* outBytesPS) { return Read(FMX_HERE, outBytesPS, &BytesPerSecond); }

@@ -1,0 +1,84 @@
+// Pages use the component as a script does: objects made by ProgID, members
+// called by name.
+#include "Pages.h"
+
+#include <cstdio>
+#include <string>
+
+#include "Script.h"
+
+namespace {
+
+std::string ErrorJson(const ScriptError& error) {
+    char hr[16];
+    std::snprintf(hr, sizeof hr, "0x%08x", static_cast<unsigned>(error.hr));
+    return std::string("{\"Error\": {\"HRESULT\": \"") + hr + "\", \"Source\": " + JsonString(error.source) +
+           ", \"Description\": " + JsonString(error.description) + "}}";
+}
+
+void AnswerJson(Response& response, const std::string& json) {
+    response.contentType = "application/json";
+    response.body = json + "\n";
+}
+
+// Sets the form's properties given in the query.
+bool Configure(DispatchObject& form, const PageRequest& request) {
+    for (const char* name : {"ID", "MaxUploadSize", "CodePage"}) {
+        const std::string value = request.query(name);
+        if (!value.empty() && !form.put(name, MakeLong(std::stol(value)))) return false;
+    }
+    for (const char* name : {"AbsolutePath", "Overwrite"}) {
+        const std::string value = request.query(name);
+        if (!value.empty() && !form.put(name, MakeBool(value == "1" || value == "true"))) return false;
+    }
+    return true;
+}
+
+std::string FormSummary(DispatchObject& form) {
+    const long id = form.getLong("ID");
+    const bool multipart = form.getBool("Multipart");
+    if (!form.ok()) return ErrorJson(form.error());
+    const long count = form.getLong("Count");
+    if (!form.ok()) return ErrorJson(form.error());
+    return "{\"ID\": " + std::to_string(id) + ", \"Multipart\": " + (multipart ? "true" : "false") +
+           ", \"Count\": " + std::to_string(count) + "}";
+}
+
+// Receives the request body; with "save" in the query also saves the raw
+// upload to that path.
+void IntakePage(const PageRequest& request, Response& response) {
+    DispatchObject form = DispatchObject::Create("Formix4.XForm");
+    if (!form.ok() || !Configure(form, request)) return AnswerJson(response, ErrorJson(form.error()));
+    const std::string savePath = request.query("save");
+    if (!savePath.empty() && !form.call("Save", {MakeString(savePath)})) return AnswerJson(response, ErrorJson(form.error()));
+    AnswerJson(response, FormSummary(form));
+}
+
+// Parses a raw upload file instead of the request.
+void ReadPage(const PageRequest& request, Response& response) {
+    DispatchObject form = DispatchObject::Create("Formix4.XForm");
+    if (!form.ok() || !Configure(form, request)) return AnswerJson(response, ErrorJson(form.error()));
+    if (!form.call("Read", {MakeString(request.query("path"))})) return AnswerJson(response, ErrorJson(form.error()));
+    AnswerJson(response, FormSummary(form));
+}
+
+void ProgressPage(const PageRequest& request, Response& response) {
+    DispatchObject progress = DispatchObject::Create("Formix4.XProgress");
+    const std::string id = request.query("ID");
+    if (!progress.ok() || (!id.empty() && !progress.put("ID", MakeLong(std::stol(id)))))
+        return AnswerJson(response, ErrorJson(progress.error()));
+    std::string json = "{\"ID\": " + std::to_string(progress.getLong("ID"));
+    json += ", \"Note\": " + JsonString(progress.getString("Note"));
+    json += std::string(", \"Started\": ") + (progress.getBool("Started") ? "true" : "false");
+    for (const char* name : {"BytesTotal", "BytesDone", "PercentDone", "ElapsedSeconds", "SecondsLeft", "BytesPerSecond"})
+        json += std::string(", \"") + name + "\": " + std::to_string(progress.getLong(name));
+    AnswerJson(response, json + "}");
+}
+
+}  // namespace
+
+void AddFormixPages(WebServer& server) {
+    server.addPage("/intake", IntakePage);
+    server.addPage("/read", ReadPage);
+    server.addPage("/progress", ProgressPage);
+}

@@ -1,0 +1,50 @@
+// Late binding as a script does it: objects created by ProgID and used
+// through IDispatch by member name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ComPtr.h"
+
+// A failed call: the HRESULT and, for members that raised an exception,
+// its source and description.
+struct ScriptError {
+    HRESULT hr = S_OK;
+    std::string source;
+    std::string description;
+};
+
+class DispatchObject {
+public:
+    DispatchObject() = default;
+    explicit DispatchObject(IDispatch* object);  // takes one reference
+
+    // CreateObject(progId); check ok() and error().
+    static DispatchObject Create(const std::string& progId);
+
+    bool ok() const { return static_cast<bool>(mObject) && mError.hr == S_OK; }
+    const ScriptError& error() const { return mError; }
+    IDispatch* get() const { return mObject.get(); }
+
+    // Each returns false (with error() set) when the call fails.
+    bool get(const std::string& name, VARIANT* result, std::vector<VARIANT> args = {});
+    bool put(const std::string& name, const VARIANT& value);
+    bool call(const std::string& name, std::vector<VARIANT> args = {}, VARIANT* result = nullptr);
+
+    // Convenience reads.
+    long getLong(const std::string& name);
+    bool getBool(const std::string& name);
+    std::string getString(const std::string& name);
+
+private:
+    bool invoke(const std::string& name, WORD flags, std::vector<VARIANT>& args, VARIANT* result);
+
+    platform::ComPtr<IDispatch> mObject;
+    ScriptError mError;
+};
+
+VARIANT MakeLong(long value);
+VARIANT MakeBool(bool value);
+VARIANT MakeString(const std::string& utf8);  // the caller's VARIANT owns the BSTR
+std::string VariantText(const VARIANT& value);

@@ -1,0 +1,342 @@
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "platform/CodePage.h"
+#include "platform/System.h"
+
+namespace {
+
+// Every kernel object handle points at one of these.
+struct KernelObject {
+    enum class Kind { File, Mapping } kind;
+    int fd = -1;
+    size_t size = 0;  // mappings: the bytes to map
+};
+
+KernelObject* ObjectOf(HANDLE handle, KernelObject::Kind kind) {
+    if (!handle || handle == INVALID_HANDLE_VALUE) return nullptr;
+    auto* object = static_cast<KernelObject*>(handle);
+    return object->kind == kind ? object : nullptr;
+}
+
+bool Fail(int error) {
+    SetLastError(Win32ErrorFromErrno(error));
+    return false;
+}
+
+std::mutex gViewsMutex;
+std::map<const void*, size_t>& Views() {
+    static auto* views = new std::map<const void*, size_t>;
+    return *views;
+}
+
+// An open-file-description lock: held by this handle, not by the process,
+// so two handles of one process exclude each other as on Windows.
+bool RangeLock(int fd, short type, uint64_t offset, uint64_t length) {
+    struct flock lock{};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = static_cast<off_t>(length);
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposition, DWORD flags, HANDLE) {
+    if (!path || !*path) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    switch (disposition) {
+    case CREATE_NEW: mode |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: mode |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: mode |= O_CREAT; break;
+    case TRUNCATE_EXISTING: mode |= O_TRUNC; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+    const int fd = ::open(path, mode | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        // Windows tells a missing folder from a missing file.
+        DWORD error = Win32ErrorFromErrno(errno);
+        if (errno == ENOENT) {
+            std::string dir = path;
+            const size_t slash = dir.find_last_of('/');
+            struct stat st{};
+            if (slash != std::string::npos && slash > 0 && ::stat(dir.substr(0, slash).c_str(), &st) != 0)
+                error = ERROR_PATH_NOT_FOUND;
+        }
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // No sharing at all: keep other handles out with a whole-file lock.
+    if (share == 0 && !RangeLock(fd, (access & GENERIC_WRITE) ? F_WRLCK : F_RDLCK, 0, 0)) {
+        ::close(fd);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (flags & FILE_FLAG_DELETE_ON_CLOSE) ::unlink(path);
+    auto* object = new (std::nothrow) KernelObject{KernelObject::Kind::File, fd, 0};
+    if (!object) {
+        ::close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(0);
+    return object;
+}
+
+HANDLE CreateFileW(const WCHAR* path, DWORD access, DWORD share, void* security, DWORD disposition, DWORD flags,
+                   HANDLE templateFile) {
+    if (!path) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string narrow = platform::codepage::Utf16ToUtf8(path);
+    return CreateFileA(narrow.c_str(), access, share, security, disposition, flags, templateFile);
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    if (!handle || handle == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    auto* object = static_cast<KernelObject*>(handle);
+    if (object->fd >= 0) ::close(object->fd);
+    delete object;
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void*) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    if (read) *read = 0;
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ssize_t n;
+    do n = ::read(object->fd, buffer, toRead);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return Fail(errno);
+    if (read) *read = static_cast<DWORD>(n);
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void*) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    if (written) *written = 0;
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DWORD done = 0;
+    while (done < toWrite) {
+        const ssize_t n = ::write(object->fd, static_cast<const char*>(buffer) + done, toWrite - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (written) *written = done;
+            return Fail(errno);
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (written) *written = done;
+    return TRUE;
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* high) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    struct stat st{};
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    if (::fstat(object->fd, &st) != 0) {
+        Fail(errno);
+        return INVALID_FILE_SIZE;
+    }
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (high) *high = static_cast<DWORD>(size >> 32);
+    SetLastError(0);
+    return static_cast<DWORD>(size);
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    int64_t offset = distance;
+    if (distanceHigh) offset = (static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance);
+    const off_t result = ::lseek(object->fd, offset, whence);
+    if (result < 0) {
+        Fail(errno);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<uint64_t>(result) >> 32);
+    return static_cast<DWORD>(result);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const off_t position = ::lseek(object->fd, 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(object->fd, position) != 0) return Fail(errno);
+    return TRUE;
+}
+
+BOOL LockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const uint64_t offset = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;
+    const uint64_t length = (static_cast<uint64_t>(lengthHigh) << 32) | lengthLow;
+    if (length == 0) return TRUE;  // an empty range locks nothing
+    if (!RangeLock(object->fd, F_WRLCK, offset, length)) {
+        SetLastError(ERROR_LOCK_VIOLATION);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const uint64_t offset = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;
+    const uint64_t length = (static_cast<uint64_t>(lengthHigh) << 32) | lengthLow;
+    if (length == 0) return TRUE;
+    return RangeLock(object->fd, F_UNLCK, offset, length) ? TRUE : Fail(errno);
+}
+
+HANDLE CreateFileMappingA(HANDLE file, void*, DWORD protect, DWORD maxHigh, DWORD maxLow, LPCSTR) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    if (!object || protect != PAGE_READONLY) {
+        SetLastError(object ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    struct stat st{};
+    if (::fstat(object->fd, &st) != 0) {
+        Fail(errno);
+        return nullptr;
+    }
+    size_t size = (static_cast<uint64_t>(maxHigh) << 32) | maxLow;
+    if (size == 0) size = static_cast<size_t>(st.st_size);
+    if (size == 0) {
+        SetLastError(1006);  // ERROR_FILE_INVALID: an empty file cannot be mapped
+        return nullptr;
+    }
+    const int fd = ::fcntl(object->fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        Fail(errno);
+        return nullptr;
+    }
+    auto* mapping = new (std::nothrow) KernelObject{KernelObject::Kind::Mapping, fd, size};
+    if (!mapping) {
+        ::close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return mapping;
+}
+
+void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, size_t bytes) {
+    KernelObject* object = ObjectOf(mapping, KernelObject::Kind::Mapping);
+    const uint64_t offset = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;
+    if (!object || access != FILE_MAP_READ || offset % static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) != 0 ||
+        offset >= object->size) {
+        SetLastError(object ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    const size_t length = bytes ? bytes : object->size - offset;
+    void* view = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, object->fd, static_cast<off_t>(offset));
+    if (view == MAP_FAILED) {
+        Fail(errno);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(gViewsMutex);
+    Views()[view] = length;
+    return view;
+}
+
+BOOL UnmapViewOfFile(const void* view) {
+    size_t length = 0;
+    {
+        std::lock_guard<std::mutex> guard(gViewsMutex);
+        auto it = Views().find(view);
+        if (it == Views().end()) {
+            SetLastError(487);  // ERROR_INVALID_ADDRESS
+            return FALSE;
+        }
+        length = it->second;
+        Views().erase(it);
+    }
+    return ::munmap(const_cast<void*>(view), length) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL DeleteFileA(LPCSTR path) { return path && ::unlink(path) == 0 ? TRUE : Fail(path ? errno : ENOENT); }
+
+DWORD GetTempPathA(DWORD size, LPSTR buffer) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = dir && *dir ? dir : "/tmp";
+    if (path.back() != '/') path += '/';
+    if (!buffer || size <= path.size()) return static_cast<DWORD>(path.size() + 1);
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT, LPSTR out) {
+    if (!dir || !out) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string pattern = dir;
+    if (!pattern.empty() && pattern.back() != '/') pattern += '/';
+    pattern += std::string(prefix ? prefix : "").substr(0, 3) + "XXXXXX.tmp";
+    if (pattern.size() >= 260) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    const int fd = ::mkstemps(pattern.data(), 4);
+    if (fd < 0) {
+        Fail(errno);
+        return 0;
+    }
+    ::close(fd);
+    std::memcpy(out, pattern.c_str(), pattern.size() + 1);
+    return 1;
+}
+
+namespace platform::files {
+int DescriptorOf(HANDLE file) {
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
+    return object ? object->fd : -1;
+}
+}  // namespace platform::files
