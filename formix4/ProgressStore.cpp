@@ -24,9 +24,11 @@ int32_t NewProgressId() {
 }
 
 ProgressStore& ProgressStore::Instance() {
-    static ProgressStore* theStore = new ProgressStore;  // lives until the process ends
+    static ProgressStore* theStore = new ProgressStore(&GetTickCount);  // lives until the process ends
     return *theStore;
 }
+
+ProgressStore::ProgressStore(Clock inClock) : mClock(inClock) {}
 
 ProgressRecord* ProgressStore::Find(int32_t inID) {
     for (ProgressRecord& theRecord : mRecords)
@@ -35,13 +37,13 @@ ProgressRecord* ProgressStore::Find(int32_t inID) {
 }
 
 void ProgressStore::CreateRecord(int32_t inID) {
-    const uint32_t theNow = GetTickCount();
+    const uint32_t theNow = mClock();
     std::lock_guard<std::mutex> theGuard(mLock);
     mRecords.push_back({inID, 0, 0, VARIANT_FALSE, VARIANT_FALSE, theNow, theNow, std::string()});
 }
 
 void ProgressStore::RemoveRecord(int32_t inID) {
-    const uint32_t theNow = GetTickCount();
+    const uint32_t theNow = mClock();
     std::lock_guard<std::mutex> theGuard(mLock);
     for (auto it = mRecords.begin(); it != mRecords.end();) {
         // Unsigned tick difference: the counter's wrap-around is harmless.
@@ -53,7 +55,7 @@ void ProgressStore::RemoveRecord(int32_t inID) {
 
 ProgressReading ProgressStore::QueryRecord(int32_t inID) {
     ProgressReading theReading;
-    const uint32_t theNow = GetTickCount();
+    const uint32_t theNow = mClock();
     std::lock_guard<std::mutex> theGuard(mLock);
     ProgressRecord* theRecord = Find(inID);
     if (!theRecord) return theReading;
@@ -68,7 +70,7 @@ ProgressReading ProgressStore::QueryRecord(int32_t inID) {
 }
 
 void ProgressStore::SetCounts(int32_t inID, int32_t inDone, int32_t inTotal) {
-    const uint32_t theNow = GetTickCount();
+    const uint32_t theNow = mClock();
     std::lock_guard<std::mutex> theGuard(mLock);
     if (ProgressRecord* theRecord = Find(inID)) {
         theRecord->bytesDone = inDone;

@@ -33,8 +33,11 @@ struct ProgressReading {
 class ProgressStore {
 public:
     static constexpr uint32_t kRecordLifetimeMs = 60000;
+    using Clock = uint32_t (*)();
 
+    // The process's store, on the system tick count.
     static ProgressStore& Instance();
+    explicit ProgressStore(Clock inClock);
 
     void CreateRecord(int32_t inID);
     // Removes every record with the ID and every expired one, in one pass.
@@ -50,6 +53,7 @@ private:
     // The first record with the ID (records may share an ID); caller holds the lock.
     ProgressRecord* Find(int32_t inID);
 
+    Clock mClock;
     std::mutex mLock;
     std::list<ProgressRecord> mRecords;  // in creation order
 };

@@ -53,6 +53,25 @@ bool RangeLock(int fd, short type, uint64_t offset, uint64_t length) {
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
+// Share modes, as far as locks can say them: every handle holds a lock on
+// one byte far beyond any real data. A handle that shares nothing holds it
+// exclusively (and cannot get it while other handles are open); any other
+// handle holds it shared (and cannot get it while an exclusive one is held).
+constexpr uint64_t kShareByte = uint64_t{1} << 62;
+
+bool TakeShareLock(int fd, DWORD access, DWORD share) {
+    const bool readable = (access & GENERIC_READ) || !(access & GENERIC_WRITE);
+    if (share == 0 && (access & GENERIC_WRITE)) return RangeLock(fd, F_WRLCK, kShareByte, 1);
+    if (readable) return RangeLock(fd, F_RDLCK, kShareByte, 1);
+    // A write-only handle cannot hold a read lock: it only checks for an exclusive one.
+    struct flock probe{};
+    probe.l_type = F_RDLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = static_cast<off_t>(kShareByte);
+    probe.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_UNLCK;
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposition, DWORD flags, HANDLE) {
@@ -89,8 +108,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    // No sharing at all: keep other handles out with a whole-file lock.
-    if (share == 0 && !RangeLock(fd, (access & GENERIC_WRITE) ? F_WRLCK : F_RDLCK, 0, 0)) {
+    if (!TakeShareLock(fd, access, share)) {
         ::close(fd);
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ProgressStore.h"
+#include "TestSupport.h"
+#include "XProgress.h"
+#include "platform/ComPtr.h"
+
+using namespace testing_support;
+
+namespace {
+
+uint32_t gNow = 0;
+uint32_t FakeClock() { return gNow; }
+
+ProgressReading Reading(int32_t done, int32_t total, uint32_t elapsed, bool finished) {
+    ProgressReading r;
+    r.bytesDone = done;
+    r.bytesTotal = total;
+    r.elapsedMs = elapsed;
+    r.finished = finished;
+    return r;
+}
+
+}  // namespace
+
+TEST(Progress, DerivedValuesFollowTheWatchersArithmetic) {
+    EXPECT_EQ(XProgress::PercentDone(Reading(500, 1000, 0, false)), 47);
+    EXPECT_EQ(XProgress::PercentDone(Reading(1000, 1000, 0, false)), 95);
+    EXPECT_EQ(XProgress::PercentDone(Reading(1000, 1000, 0, true)), 100);
+    EXPECT_EQ(XProgress::PercentDone(Reading(0, 0, 0, true)), 100);
+    EXPECT_EQ(XProgress::PercentDone(Reading(0, 0, 0, false)), 0);
+    EXPECT_EQ(XProgress::BytesPerSecond(Reading(1000, 0, 1000, false)), 999);  // single-precision 0.001
+    EXPECT_EQ(XProgress::BytesPerSecond(Reading(1000, 0, 0, false)), 0);
+    EXPECT_EQ(XProgress::SecondsLeft(Reading(1000, 2000, 1000, false)), 1);
+    EXPECT_EQ(XProgress::SecondsLeft(Reading(1000, 3000, 1000, false)), 2);
+    EXPECT_EQ(XProgress::SecondsLeft(Reading(0, 3000, 1000, false)), 0);
+}
+
+TEST(Progress, NotesAreCleanedAndCut) {
+    TempRegistry registry;
+    EXPECT_EQ(XProgress::CleanNote("a\"b'c\\d\te\nf\rg h"), "a b c d e f g h");
+    const std::string longNote(300, 'x');
+    EXPECT_EQ(XProgress::CleanNote(longNote), std::string(259, 'x'));
+    ASSERT_EQ(registry.events().size(), 1u);
+    EXPECT_NE(registry.events()[0][5].find("(len < inArraySize)"), std::string::npos);
+}
+
+TEST(Progress, IdsComeFromAPerThreadGenerator) {
+    int32_t first = 0, second = 0;
+    std::thread([&] { first = NewProgressId(); }).join();
+    std::thread([&] { second = NewProgressId(); }).join();
+    EXPECT_EQ(first, 2705443);  // 41 << 16 | 18467
+    EXPECT_EQ(second, 2705443);
+    std::thread([] {
+        for (int i = 0; i < 10000; ++i) {
+            const int32_t id = NewProgressId();
+            ASSERT_GT(id, 0);
+            ASSERT_EQ(id & 0x8000, 0);
+        }
+    }).join();
+}
+
+TEST(Progress, StoreRecordsQueriesAndExpiry) {
+    gNow = 1000;
+    ProgressStore store(&FakeClock);
+    ProgressReading unknown = store.QueryRecord(5);
+    EXPECT_EQ(unknown.note, "Connecting...");
+    EXPECT_FALSE(unknown.started);
+    store.CreateRecord(5);
+    store.CreateRecord(5);  // duplicates: lookups see the first
+    store.SetCounts(5, 10, 100);
+    store.SetNote(5, "Transferring data...");
+    gNow = 3500;
+    ProgressReading reading = store.QueryRecord(5);
+    EXPECT_EQ(reading.bytesDone, 10);
+    EXPECT_EQ(reading.bytesTotal, 100);
+    EXPECT_TRUE(reading.started);
+    EXPECT_EQ(reading.elapsedMs, 2500u);
+    EXPECT_EQ(reading.note, "Transferring data...");
+    store.MarkFinished(5);
+    EXPECT_TRUE(store.QueryRecord(5).finished);
+    store.SetNote(99, "nobody");  // an unknown ID is ignored
+    EXPECT_EQ(store.RecordCount(), 2u);
+
+    // Records untouched for more than a minute go at the next removal,
+    // including one that directly follows a removed record.
+    store.CreateRecord(6);
+    store.CreateRecord(7);
+    store.CreateRecord(8);
+    gNow += 60001;
+    store.SetCounts(8, 1, 1);  // touched: stays
+    store.RemoveRecord(6);
+    EXPECT_EQ(store.RecordCount(), 1u);
+    EXPECT_EQ(store.QueryRecord(8).bytesDone, 1);
+    // The tick counter's wrap-around is harmless.
+    gNow = 0xFFFFFF00u;
+    store.CreateRecord(9);
+    gNow = 0x100;
+    store.RemoveRecord(42);
+    EXPECT_EQ(store.QueryRecord(9).elapsedMs, 0x200u);
+}
+
+TEST(Progress, XProgressReadsTheRecordOfItsId) {
+    TempRegistry registry;
+    platform::ComPtr<IXProgress> progress;
+    ASSERT_EQ(XProgress::CreateInstance(nullptr, IID_IXProgress, progress.putVoid()), S_OK);
+    ProgressStore& store = ProgressStore::Instance();
+    store.CreateRecord(424242);
+    ASSERT_EQ(progress->put_ID(424242), S_OK);
+    LONG value = -1;
+    progress->get_BytesTotal(&value);
+    EXPECT_EQ(value, 0);
+    VARIANT_BOOL started = VARIANT_TRUE;
+    progress->get_Started(&started);
+    EXPECT_EQ(started, VARIANT_FALSE);
+    store.SetCounts(424242, 250, 1000);
+    progress->get_PercentDone(&value);
+    EXPECT_EQ(value, 23);
+    platform::Bstr note(u"Hello \"world\"");
+    ASSERT_EQ(progress->put_Note(note.get()), S_OK);
+    platform::Bstr read;
+    ASSERT_EQ(progress->get_Note(read.put()), S_OK);
+    EXPECT_EQ(read.str(), u"Hello  world ");
+    EXPECT_EQ(progress->get_Note(nullptr), E_POINTER);
+    store.RemoveRecord(424242);
+    progress->get_Note(read.put());
+    EXPECT_EQ(read.str(), u"Connecting...");
+}
