@@ -111,7 +111,7 @@ bool WebServer::start(std::string* error) {
     const char* options[] = {"listening_ports", ports.c_str(),
                              "document_root", mOptions.documentRoot.c_str(),
                              "num_threads", threads.c_str(),
-                             "request_timeout_ms", "600000",
+                             "request_timeout_ms", "120000",
                              "enable_keep_alive", "no",
                              nullptr};
     mg_callbacks callbacks{};

@@ -1,0 +1,167 @@
+// A formix4-server process for tests, and plain HTTP over loopback.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace http_support {
+
+class ServerProcess {
+public:
+    // Starts formix4-server on a free port with the given extra environment.
+    explicit ServerProcess(const std::map<std::string, std::string>& environment = {},
+                           const std::string& documentRoot = "") {
+        int out[2];
+        if (pipe(out) != 0) return;
+        mPid = fork();
+        if (mPid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+            std::vector<const char*> args = {FORMIX4_SERVER_PATH, "--port", "0"};
+            if (!documentRoot.empty()) args.insert(args.end(), {"--root", documentRoot.c_str()});
+            args.push_back(nullptr);
+            execv(FORMIX4_SERVER_PATH, const_cast<char* const*>(args.data()));
+            _exit(127);
+        }
+        close(out[1]);
+        std::string line;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        close(out[0]);
+        const size_t colon = line.rfind(':', line.find("/ ("));
+        if (colon != std::string::npos) mPort = std::atoi(line.c_str() + colon + 1);
+    }
+    ~ServerProcess() { stop(SIGTERM); }
+    void stop(int signal) {
+        if (mPid <= 0) return;
+        kill(mPid, signal);
+        waitpid(mPid, nullptr, 0);
+        mPid = -1;
+    }
+    int port() const { return mPort; }
+    pid_t pid() const { return mPid; }
+
+    // Open descriptors and mappings of the server that name an fmx cache file.
+    int cacheHandles() const {
+        int n = 0;
+        const std::string proc = "/proc/" + std::to_string(mPid);
+        for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd")) {
+            std::error_code ignored;
+            n += std::filesystem::read_symlink(entry.path(), ignored).string().find("/fmx") != std::string::npos;
+        }
+        FILE* maps = fopen((proc + "/maps").c_str(), "r");
+        char line[1024];
+        while (maps && fgets(line, sizeof line, maps)) n += std::strstr(line, "/fmx") != nullptr;
+        if (maps) fclose(maps);
+        return n;
+    }
+
+private:
+    pid_t mPid = -1;
+    int mPort = 0;
+};
+
+inline int Connect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+inline bool SendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+struct HttpResult {
+    int status = 0;
+    std::string body;
+};
+
+// Reads one response: the head, then as many body bytes as it announces
+// (the server may still be reading what the client sent).
+inline HttpResult ReadResponse(int fd) {
+    std::string text;
+    char buffer[65536];
+    ssize_t n;
+    size_t wanted = SIZE_MAX;
+    while (text.size() < wanted && (n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+        text.append(buffer, static_cast<size_t>(n));
+        const size_t headEnd = text.find("\r\n\r\n");
+        const size_t length = text.find("Content-Length: ");
+        if (headEnd != std::string::npos && length != std::string::npos && length < headEnd)
+            wanted = headEnd + 4 + std::strtoul(text.c_str() + length + 16, nullptr, 10);
+    }
+    HttpResult result;
+    if (text.compare(0, 9, "HTTP/1.1 ") == 0) result.status = std::atoi(text.c_str() + 9);
+    const size_t bodyStart = text.find("\r\n\r\n");
+    if (bodyStart != std::string::npos) result.body = text.substr(bodyStart + 4);
+    return result;
+}
+
+inline std::string Head(const std::string& method, const std::string& target, size_t contentLength,
+                        const std::string& contentType = "multipart/form-data; boundary=XyZ") {
+    return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + std::to_string(contentLength) + "\r\nConnection: close\r\n\r\n";
+}
+
+// Sends a whole request and reads the response.
+inline HttpResult Request(int port, const std::string& method, const std::string& target, const std::string& body = "",
+                          const std::string& contentType = "multipart/form-data; boundary=XyZ") {
+    const int fd = Connect(port);
+    if (fd < 0) return {};
+    const std::string head = Head(method, target, body.size(), contentType);
+    SendAll(fd, head.data(), head.size());
+    SendAll(fd, body.data(), body.size());
+    HttpResult result = ReadResponse(fd);
+    close(fd);
+    return result;
+}
+
+// A value of a flat JSON document: a number, true/false, or a string's text.
+inline std::string JsonValue(const std::string& json, const std::string& key) {
+    const std::string marker = "\"" + key + "\": ";
+    const size_t at = json.find(marker);
+    if (at == std::string::npos) return "<missing>";
+    size_t start = at + marker.size();
+    if (json[start] == '"') {
+        std::string text;
+        for (size_t i = start + 1; i < json.size() && json[i] != '"'; ++i) {
+            if (json[i] == '\\' && i + 1 < json.size()) {
+                const char next = json[++i];
+                text += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : next;
+            } else {
+                text += json[i];
+            }
+        }
+        return text;
+    }
+    const size_t end = json.find_first_of(",}", start);
+    return json.substr(start, end - start);
+}
+
+}  // namespace http_support
