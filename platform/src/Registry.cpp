@@ -156,16 +156,21 @@ private:
         id->inode = st.st_ino;
         id->size = st.st_size;
         id->modified = st.st_mtim;
-        char buffer[65536];
-        ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        // Read into the string itself: registry calls also run on the small
+        // stacks of web server threads.
+        text->resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        while (done < text->size()) {
+            const ssize_t n = ::read(fd, text->data() + done, text->size() - done);
+            if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
-                if (errno == EINTR) continue;
                 ::close(fd);
                 return false;
             }
-            text->append(buffer, static_cast<size_t>(n));
+            if (n == 0) break;
+            done += static_cast<size_t>(n);
         }
+        text->resize(done);
         ::close(fd);
         return true;
     }
