@@ -8,12 +8,15 @@ seconds=${1:-60}
 command -v clang++ >/dev/null || { apt-get update -q && apt-get install -y -q clang libclang-rt-14-dev; }
 out=build-fuzz
 mkdir -p "$out"
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src)
-platform_sources=(platform/src/*.cpp)
-for entry in RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text; do
+flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4)
+# The component's sources without its module entry points.
+platform_sources=(platform/src/*.cpp $(ls formix4/*.cpp formix4/resources/Identifiers.cpp | grep -v -e Module.cpp -e XForm.cpp -e XField -e XProgress.cpp))
+targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names"}
+for entry in $targets; do
   target=${entry%%:*}
   corpus=fuzz/corpus/${entry##*:}
   echo "== $target ($seconds s)"
   clang++ "${flags[@]}" "fuzz/$target.cpp" "${platform_sources[@]}" -ldl -lpthread -o "$out/$target"
-  "$out/$target" -max_total_time="$seconds" -max_len=4096 "$corpus"
+  mkdir -p "$corpus"
+  "$out/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 "$corpus"
 done

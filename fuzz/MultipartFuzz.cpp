@@ -1,0 +1,32 @@
+// Any body given to the parser either parses or fails with the parse's own
+// message; items always lie inside the body (or the URL-encoded copy).
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "Multipart.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > (1u << 24)) return 0;
+    static Multipart* engine = new Multipart;
+    // Copy into a block of exactly the body's size, so that reading past
+    // its end is caught.
+    uint8_t* body = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+    if (size) std::memcpy(body, data, size);
+    engine->ParseBlock(body, static_cast<int32_t>(size));
+    ErrorReport& report = engine->Report();
+    if (report.HasErrors() && report.ComposeText().find("GetMultipartItems raised an exception.") == std::string::npos)
+        std::abort();
+    for (int g = 0; g < engine->GroupCount(); ++g) {
+        const FieldGroup* group = engine->GroupAt(g);
+        if (std::strlen(group->name()) > 259) std::abort();
+        for (int i = 0; i < group->count(); ++i) {
+            const MultipartItem* item = group->itemAt(i);
+            if (item->length < 0 || item->rawPath.size() > 259 || item->safeName.size() > 259) std::abort();
+            if (engine->IsMultipart() && (item->data < body || item->data + item->length > body + size)) std::abort();
+        }
+    }
+    engine->Clear();
+    std::free(body);
+    return 0;
+}
