@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 
@@ -49,12 +50,7 @@ bool MappedFileSource::open(const char16_t* inPath) {
 }
 
 bool MappedFileSource::open(const char* inPath) {
-    close();
-    mErrorText[0] = 0;
-    HANDLE theFile = CreateFileA(inPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (theFile == INVALID_HANDLE_VALUE) return fail("Unable to read file");
-    return open(theFile);
+    return open(platform::codepage::Utf8ToUtf16(inPath ? inPath : "").c_str());
 }
 
 bool MappedFileSource::open(HANDLE inFile) {

@@ -26,20 +26,20 @@ public:
         if (left == 0) delete this;
         return left;
     }
-    HRESULT GetTypeInfoCount(UINT* count) {
+    HRESULT GetTypeInfoCount(UINT* count) override {
         if (!count) return E_INVALIDARG;
         *count = 0;
         return S_OK;
     }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
         if (info) *info = nullptr;
         return DISP_E_BADINDEX;
     }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) {
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
         for (UINT i = 0; ids && i < count; ++i) ids[i] = DISPID_UNKNOWN;
         return DISP_E_UNKNOWNNAME;
     }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return DISP_E_MEMBERNOTFOUND;
     }
 
@@ -67,16 +67,6 @@ public:
           mTotal(contentLength > 0 && contentLength <= 0x7FFFFFFF ? static_cast<LONG>(contentLength) : 0) {}
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override { return Answer(riid, ppv, {&IID_IDispatch, &IID_IRequest}); }
-    ULONG AddRef() override { return HostObject::AddRef(); }
-    ULONG Release() override { return HostObject::Release(); }
-    HRESULT GetTypeInfoCount(UINT* c) override { return HostObject::GetTypeInfoCount(c); }
-    HRESULT GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override { return HostObject::GetTypeInfo(i, l, t); }
-    HRESULT GetIDsOfNames(REFIID r, LPOLESTR* n, UINT c, LCID l, DISPID* d) override {
-        return HostObject::GetIDsOfNames(r, n, c, l, d);
-    }
-    HRESULT Invoke(DISPID d, REFIID r, LCID l, WORD f, DISPPARAMS* p, VARIANT* v, EXCEPINFO* e, UINT* a) override {
-        return HostObject::Invoke(d, r, l, f, p, v, e, a);
-    }
 
     // The collections of the Request object are not offered to components.
     HRESULT get_Item(BSTR, IDispatch** value) override { return NotOffered(value); }
@@ -139,16 +129,6 @@ public:
     ServerObject(std::string root, std::string pagePath) : mRoot(std::move(root)), mPagePath(std::move(pagePath)) {}
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override { return Answer(riid, ppv, {&IID_IDispatch, &IID_IServer}); }
-    ULONG AddRef() override { return HostObject::AddRef(); }
-    ULONG Release() override { return HostObject::Release(); }
-    HRESULT GetTypeInfoCount(UINT* c) override { return HostObject::GetTypeInfoCount(c); }
-    HRESULT GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override { return HostObject::GetTypeInfo(i, l, t); }
-    HRESULT GetIDsOfNames(REFIID r, LPOLESTR* n, UINT c, LCID l, DISPID* d) override {
-        return HostObject::GetIDsOfNames(r, n, c, l, d);
-    }
-    HRESULT Invoke(DISPID d, REFIID r, LCID l, WORD f, DISPPARAMS* p, VARIANT* v, EXCEPINFO* e, UINT* a) override {
-        return HostObject::Invoke(d, r, l, f, p, v, e, a);
-    }
 
     HRESULT get_ScriptTimeout(LONG* seconds) override {
         if (!seconds) return E_POINTER;

@@ -227,23 +227,9 @@ BOOL SetEndOfFile(HANDLE file) {
     return TRUE;
 }
 
-BOOL LockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
-    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    const uint64_t offset = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;
-    const uint64_t length = (static_cast<uint64_t>(lengthHigh) << 32) | lengthLow;
-    if (length == 0) return TRUE;  // an empty range locks nothing
-    if (!RangeLock(object->fd, F_WRLCK, offset, length)) {
-        SetLastError(ERROR_LOCK_VIOLATION);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
+namespace {
+// Locks or unlocks a byte range of a file handle; an empty range does nothing.
+BOOL ChangeRangeLock(HANDLE file, short type, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
     KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -252,7 +238,18 @@ BOOL UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow,
     const uint64_t offset = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;
     const uint64_t length = (static_cast<uint64_t>(lengthHigh) << 32) | lengthLow;
     if (length == 0) return TRUE;
-    return RangeLock(object->fd, F_UNLCK, offset, length) ? TRUE : Fail(errno);
+    if (RangeLock(object->fd, type, offset, length)) return TRUE;
+    SetLastError(type == F_UNLCK ? Win32ErrorFromErrno(errno) : ERROR_LOCK_VIOLATION);
+    return FALSE;
+}
+}  // namespace
+
+BOOL LockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
+    return ChangeRangeLock(file, F_WRLCK, offsetLow, offsetHigh, lengthLow, lengthHigh);
+}
+
+BOOL UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
+    return ChangeRangeLock(file, F_UNLCK, offsetLow, offsetHigh, lengthLow, lengthHigh);
 }
 
 HANDLE CreateFileMappingA(HANDLE file, void*, DWORD protect, DWORD maxHigh, DWORD maxLow, LPCSTR) {
