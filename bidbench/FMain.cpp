@@ -46,13 +46,13 @@ void IgnoringErrors(Step step) {
     }
 }
 
-struct ButtonSpec {
+struct ButtonDesign {
     const char* label;
     const char* tooltip;
     QStyle::StandardPixmap icon;
 };
 
-const ButtonSpec kNavigateButtons[] = {
+const ButtonDesign kNavigateButtons[] = {
     {"Back", "Go back to the page you viewed before this one.", QStyle::SP_ArrowBack},
     {"Forward", "Go forward to the page you viewed after this one.", QStyle::SP_ArrowForward},
     {"Stop", "Stop the current browser from navigating.", QStyle::SP_BrowserStop},
@@ -108,9 +108,9 @@ void FMain::BuildControls() {
     tbrNavigate->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     tbrNavigate->setContextMenuPolicy(Qt::CustomContextMenu);
     QList<QAction*> buttons;
-    for (const ButtonSpec& spec : kNavigateButtons) {
-        QAction* button = tbrNavigate->addAction(style()->standardIcon(spec.icon), spec.label);
-        button->setToolTip(spec.tooltip);
+    for (const ButtonDesign& design : kNavigateButtons) {
+        QAction* button = tbrNavigate->addAction(style()->standardIcon(design.icon), design.label);
+        button->setToolTip(design.tooltip);
         buttons.append(button);
     }
     mLabelledButtons = buttons.mid(0, 6);
