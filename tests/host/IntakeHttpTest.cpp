@@ -268,3 +268,22 @@ TEST(MapPath, NeverLeavesTheRoot) {
         EXPECT_FALSE(MapVirtualPath("/srv/www", "/page", hostile, &out)) << hostile;
     EXPECT_FALSE(MapVirtualPath("/srv/www", "/app/page", "../../x", &out));
 }
+
+TEST_F(IntakeHttp, EmptyBodiesAndSizeLimits) {
+    ServerProcess server(Environment());
+    const std::string saved = (mRegistry.dir() / "empty.bin").string();
+    HttpResult result = Request(server.port(), "POST", "/intake?AbsolutePath=1&save=" + saved, "");
+    EXPECT_EQ(JsonValue(result.body, "Count"), "0") << result.body;
+    EXPECT_EQ(JsonValue(result.body, "Multipart"), "false");
+    EXPECT_TRUE(std::filesystem::exists(saved));
+    EXPECT_EQ(ReadFile(saved), "");
+    // A negative limit refuses every request, an empty one included.
+    result = Request(server.port(), "POST", "/intake?MaxUploadSize=-1", "");
+    EXPECT_EQ(JsonValue(result.body, "Description"), "Upload size is greater than the maximum allowed.\n");
+    // The limit itself is accepted; one byte more is not.
+    const std::string body = "a=12345";
+    result = Request(server.port(), "POST", "/intake?MaxUploadSize=7", body);
+    EXPECT_EQ(JsonValue(result.body, "Count"), "1") << result.body;
+    result = Request(server.port(), "POST", "/intake?MaxUploadSize=6", body);
+    EXPECT_EQ(JsonValue(result.body, "HRESULT"), "0x80004005");
+}
