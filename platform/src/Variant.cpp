@@ -244,8 +244,9 @@ HRESULT ConvertPlain(VARIANT* dest, const VARIANT& src, WORD flags, VARTYPE vt) 
     VariantInit(&result);
     result.vt = vt;
     HRESULT hr = S_OK;
-    if (src.vt == VT_NULL) return vt == VT_NULL ? (VariantClear(dest), dest->vt = VT_NULL, S_OK) : DISP_E_TYPEMISMATCH;
-    if (src.vt == VT_ERROR) {
+    if (src.vt == VT_NULL) {
+        if (vt != VT_NULL) return DISP_E_TYPEMISMATCH;
+    } else if (src.vt == VT_ERROR) {
         if (vt != VT_ERROR && vt != VT_I4) return DISP_E_TYPEMISMATCH;
         result.scode = src.scode;
     } else if (src.vt & VT_ARRAY) {
@@ -253,7 +254,8 @@ HRESULT ConvertPlain(VARIANT* dest, const VARIANT& src, WORD flags, VARTYPE vt) 
         hr = SafeArrayCopy(src.parray, &result.parray);
     } else {
         switch (vt) {
-        case VT_EMPTY: break;
+        case VT_EMPTY:
+        case VT_NULL: break;
         case VT_I1: { int8_t x; hr = ToInteger(src, &x); result.bVal = static_cast<BYTE>(x); break; }
         case VT_UI1: hr = ToInteger(src, &result.bVal); break;
         case VT_I2: hr = ToInteger(src, &result.iVal); break;
