@@ -24,6 +24,9 @@ bool DecodePercent(const unsigned char* s, std::u16string* out) {
         const int high = HexDigit(s[i + 1]);
         const int low = high < 0 ? -1 : HexDigit(s[i + 2]);
         if (low < 0) return false;
+        // The decoded text is a terminated string: "%00" ends it, so that no
+        // name can hide a part after a NUL ("evil.asp%00.jpg" is evil.asp).
+        if (high == 0 && low == 0) break;
         out->push_back(static_cast<char16_t>(high * 16 + low));
         i += 2;
     }

@@ -39,6 +39,7 @@ TEST(ClientFileNames, DecodersRunInTheirOrder) {
     EXPECT_EQ(DecodeClientPath("caf%E9%ZZ.txt", 0), u"caf%E9%ZZ.txt");  // through the code page
     EXPECT_EQ(DecodeClientPath("&#1055;&#1088;.txt", 0), u"\u041F\u0440.txt");
     EXPECT_EQ(DecodeClientPath("&#70000;.txt", 0), u"&#70000;.txt");
+    EXPECT_EQ(DecodeClientPath("evil.asp%00.jpg", 0), u"evil.asp");  // nothing hides behind a NUL
     EXPECT_EQ(DecodeClientPath("a&b&#65;", 0), u"a&bA");
     EXPECT_EQ(DecodeClientPath("\xCF\xF0.txt", 1251), u"\u041F\u0440.txt");
     EXPECT_EQ(DecodeClientPath("\xCF\xF0", 12345), u"\u00CF\u00F0");  // no such code page: bytes widened
