@@ -16,4 +16,5 @@ build-bench/host/regsvr build-bench/formix4/libformix4.so >/dev/null
 echo "== parser ($parse_mb MB bodies)"
 build-bench/bench/parse_bench "$parse_mb"
 echo "== uploads over loopback"
-build-bench/bench/upload_bench "${@:-100 1024}"
+if [ $# -eq 0 ]; then set -- 100 1024; fi
+build-bench/bench/upload_bench "$@"
