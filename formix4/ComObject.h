@@ -73,6 +73,22 @@ public:
         return hr;
     }
 
+    // Creates an object of class T for the component's own use: the caller
+    // gets the object itself with one reference, released through Release().
+    template <class T>
+    static HRESULT CreateOwn(T** outObject) {
+        *outObject = nullptr;
+        T* theObject = new (std::nothrow) T(nullptr);
+        if (!theObject) return E_OUTOFMEMORY;
+        const HRESULT hr = theObject->AggregateMarshaler();
+        if (FAILED(hr)) {
+            theObject->mInner.Release();
+            return hr;
+        }
+        *outObject = theObject;
+        return S_OK;
+    }
+
 protected:
     ComObject(const ClassIdentity& inClass, IUnknown* inOuter)
         : mInner(this), mOuter(inOuter ? inOuter : &mInner), mClass(inClass) {

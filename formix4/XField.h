@@ -3,6 +3,10 @@
 
 #include "ComObject.h"
 #include "Formix4.h"
+#include "MacBinary.h"
+
+class XForm;
+struct MultipartItem;
 
 class XField final : public ComObject<IXField> {
 public:
@@ -12,24 +16,45 @@ public:
     }
     static constexpr ClassIdentity kIdentity{&CLSID_XField, &IID_IXField};
 
-    HRESULT get_Content(BSTR* outVal) override { return NotBuiltYet(FMX_HERE, outVal); }
-    HRESULT get_Name(BSTR* outCount) override { return NotBuiltYet(FMX_HERE, outCount); }
-    HRESULT get_Length(LONG* outCount) override { return NotBuiltYet(FMX_HERE, outCount); }
-    HRESULT get_FileExists(VARIANT_BOOL* outTruth) override { return NotBuiltYet(FMX_HERE, outTruth); }
-    HRESULT get_SafeFileName(BSTR* outName) override { return NotBuiltYet(FMX_HERE, outName); }
-    HRESULT get_FileType(BSTR* outType) override { return NotBuiltYet(FMX_HERE, outType); }
-    HRESULT get_FileName(BSTR* outName) override { return NotBuiltYet(FMX_HERE, outName); }
-    HRESULT get_MIMEType(BSTR* outType) override { return NotBuiltYet(FMX_HERE, outType); }
-    HRESULT get_MacBinary(VARIANT_BOOL* outTruth) override { return NotBuiltYet(FMX_HERE, outTruth); }
-    HRESULT get_Data(VARIANT* outData) override { return NotBuiltYet(FMX_HERE, outData); }
-    HRESULT get_Resource(VARIANT* outData) override { return NotBuiltYet(FMX_HERE, outData); }
-    HRESULT get_RawFilePath(BSTR* outPath) override { return NotBuiltYet(FMX_HERE, outPath); }
-    HRESULT get_RawFileName(BSTR* outName) override { return NotBuiltYet(FMX_HERE, outName); }
-    HRESULT get_RawFileType(BSTR* outName) override { return NotBuiltYet(FMX_HERE, outName); }
-    HRESULT get_RawLength(LONG* outCount) override { return NotBuiltYet(FMX_HERE, outCount); }
-    HRESULT get_RawData(VARIANT* outData) override { return NotBuiltYet(FMX_HERE, outData); }
+    // Binds the field to an item of a form; the field keeps the form alive.
+    void Attach(XForm* inForm, int inGroup, int inItem);
+
+    HRESULT get_Content(BSTR* outVal) override;
+    HRESULT get_Name(BSTR* outCount) override;
+    HRESULT get_Length(LONG* outCount) override;
+    HRESULT get_FileExists(VARIANT_BOOL* outTruth) override;
+    HRESULT get_SafeFileName(BSTR* outName) override;
+    HRESULT get_FileType(BSTR* outType) override;
+    HRESULT get_FileName(BSTR* outName) override;
+    HRESULT get_MIMEType(BSTR* outType) override;
+    HRESULT get_MacBinary(VARIANT_BOOL* outTruth) override;
+    HRESULT get_Data(VARIANT* outData) override;
+    HRESULT get_Resource(VARIANT* outData) override;
+    HRESULT get_RawFilePath(BSTR* outPath) override;
+    HRESULT get_RawFileName(BSTR* outName) override;
+    HRESULT get_RawFileType(BSTR* outName) override;
+    HRESULT get_RawLength(LONG* outCount) override;
+    HRESULT get_RawData(VARIANT* outData) override;
+    // Image information and saving arrive with their own parts.
     HRESULT get_ImageType(fmxImageType* outType) override { return NotBuiltYet(FMX_HERE, outType); }
     HRESULT get_ImageWidth(LONG* outWidth) override { return NotBuiltYet(FMX_HERE, outWidth); }
     HRESULT get_ImageHeight(LONG* outHeight) override { return NotBuiltYet(FMX_HERE, outHeight); }
     HRESULT Save(BSTR) override { return NotBuiltYet(FMX_HERE); }
+
+private:
+    // The item this field stands for, or null (no group or no item there).
+    const MultipartItem* Item() const;
+    // The MacBinary test of the item, run afresh each time.
+    bool MacForksOf(const MultipartItem& inItem, MacForks* outForks) const;
+    // The decoded bytes: the data fork of a MacBinary upload, else the item's bytes.
+    void Decoded(const MultipartItem& inItem, const uint8_t** outStart, uint32_t* outLength) const;
+    // Runs a member: the out-argument and the form are checked, then
+    // `produce` makes the value from the item (null when there is none).
+    template <class T, class Produce>
+    HRESULT Member(SourcePlace inPlace, T* outValue, Produce produce);
+
+    platform::ComPtr<IXForm> mFormReference;
+    XForm* mForm = nullptr;
+    int mGroup = -1;
+    int mItem = -1;
 };

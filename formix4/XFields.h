@@ -4,6 +4,8 @@
 #include "ComObject.h"
 #include "Formix4.h"
 
+class XForm;
+
 class XFields final : public ComObject<IXFields> {
 public:
     explicit XFields(IUnknown* inOuter) : ComObject(kIdentity, inOuter) {}
@@ -12,7 +14,20 @@ public:
     }
     static constexpr ClassIdentity kIdentity{&CLSID_XFields, &IID_IXFields};
 
-    HRESULT get__NewEnum(IUnknown** outEnum) override { return NotBuiltYet(FMX_HERE, outEnum); }
-    HRESULT get_Item(VARIANT, VARIANT* outVal) override { return NotBuiltYet(FMX_HERE, outVal); }
-    HRESULT get_Count(LONG* outCount) override { return NotBuiltYet(FMX_HERE, outCount); }
+    // Binds the collection to a group of a form; the collection keeps the form alive.
+    void Attach(XForm* inForm, int inGroup);
+
+    HRESULT get__NewEnum(IUnknown** outEnum) override;
+    HRESULT get_Item(VARIANT inIndex, VARIANT* outVal) override;
+    HRESULT get_Count(LONG* outCount) override;
+
+private:
+    platform::ComPtr<IXForm> mFormReference;
+    XForm* mForm = nullptr;
+    int mGroup = -1;
 };
+
+// A new field for (form, group, item) as a dispatch pointer.
+HRESULT MakeField(XForm* inForm, int inGroup, int inItem, IDispatch** outField);
+// A new collection for (form, group) as a dispatch pointer.
+HRESULT MakeFields(XForm* inForm, int inGroup, IDispatch** outFields);

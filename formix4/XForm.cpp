@@ -1,8 +1,11 @@
 #include "XForm.h"
 
+#include <cstring>
 #include <string>
 
 #include "Utilities.h"
+#include "XFields.h"
+#include "platform/Enumerator.h"
 #include "platform/System.h"
 #include "resources/Strings.h"
 
@@ -34,6 +37,56 @@ HRESULT XForm::get_Count(LONG* outCount) {
         const HRESULT hr = ProcessRequest();
         *outCount = mEngine.GroupCount();  // stored after a failure too
         return hr;
+    });
+}
+
+HRESULT XForm::get_Item(VARIANT inIndex, VARIANT* outVal) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        if (!outVal) return E_POINTER;
+        VariantInit(outVal);
+        const HRESULT hr = ProcessRequest();
+        if (FAILED(hr)) return hr;
+        // No index: the whole raw body as text.
+        if (inIndex.vt == VT_ERROR) {
+            outVal->vt = VT_BSTR;
+            outVal->bstrVal = AnsiToBstr(reinterpret_cast<const char*>(mEngine.Data()), mEngine.TotalLength());
+            return S_OK;
+        }
+        // A name wins over a number: the index 2 first looks for a field named "2".
+        int theGroup = -1;
+        platform::Variant theName;
+        if (SUCCEEDED(VariantChangeType(&theName, &inIndex, 0, VT_BSTR)))
+            theGroup = mEngine.FindGroup(BstrToAnsi(theName.bstrVal).c_str());
+        if (theGroup < 0) {
+            platform::Variant theNumber;
+            if (SUCCEEDED(VariantChangeType(&theNumber, &inIndex, 0, VT_I4))) theGroup = theNumber.lVal - 1;
+        }
+        IDispatch* theFields = nullptr;
+        const HRESULT theMade = MakeFields(this, theGroup, &theFields);
+        if (FAILED(theMade)) return theMade;
+        outVal->vt = VT_DISPATCH;
+        outVal->pdispVal = theFields;
+        return S_OK;
+    });
+}
+
+HRESULT XForm::get__NewEnum(IUnknown** outEnum) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        if (!outEnum) return E_POINTER;
+        *outEnum = nullptr;
+        const HRESULT hr = ProcessRequest();
+        if (FAILED(hr)) return hr;
+        std::vector<VARIANT> theNames(static_cast<size_t>(mEngine.GroupCount()));
+        for (size_t i = 0; i < theNames.size(); ++i) {
+            const char* theName = mEngine.GroupAt(static_cast<int>(i))->name();
+            VariantInit(&theNames[i]);
+            theNames[i].vt = VT_BSTR;
+            theNames[i].bstrVal = AnsiToBstr(theName, static_cast<int>(std::strlen(theName)));
+        }
+        IEnumVARIANT* theEnumerator = nullptr;
+        const HRESULT theMade = CreateVariantEnumerator(std::move(theNames), &theEnumerator);
+        *outEnum = theEnumerator;
+        return theMade;
     });
 }
 

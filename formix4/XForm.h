@@ -13,9 +13,8 @@ public:
     }
     static constexpr ClassIdentity kIdentity{&CLSID_XForm, &IID_IXForm};
 
-    // The field collection arrives with its own issue.
-    HRESULT get__NewEnum(IUnknown** outEnum) override { return NotBuiltYet(FMX_HERE, outEnum); }
-    HRESULT get_Item(VARIANT, VARIANT* outVal) override { return NotBuiltYet(FMX_HERE, outVal); }
+    HRESULT get__NewEnum(IUnknown** outEnum) override;
+    HRESULT get_Item(VARIANT inIndex, VARIANT* outVal) override;
     HRESULT get_Count(LONG* outCount) override;
     HRESULT get_ID(LONG* outID) override;
     HRESULT put_ID(LONG inID) override;

@@ -247,7 +247,8 @@ HRESULT ConvertPlain(VARIANT* dest, const VARIANT& src, WORD flags, VARTYPE vt) 
     if (src.vt == VT_NULL) {
         if (vt != VT_NULL) return DISP_E_TYPEMISMATCH;
     } else if (src.vt == VT_ERROR) {
-        if (vt != VT_ERROR && vt != VT_I4) return DISP_E_TYPEMISMATCH;
+        // An error value (a missing argument among them) is no number or text.
+        if (vt != VT_ERROR) return DISP_E_TYPEMISMATCH;
         result.scode = src.scode;
     } else if (src.vt & VT_ARRAY) {
         if (vt != src.vt) return DISP_E_TYPEMISMATCH;

@@ -275,11 +275,13 @@ TEST_F(Activation, DispatchErrorsForBadCalls) {
     Invoke(get, form.get(), 2, DISPATCH_PROPERTYGET, {}, &id);
     EXPECT_EQ(id.vt, VT_I4);
     EXPECT_EQ(id.lVal, 5);
-    // Item is the default member, reached with an index or with none.
+    // Item is the default member, reached with an index or with none; outside a
+    // web request it reports that the form has no object context.
     Call item;
     Invoke(item, form.get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {Text(u"comment")});
-    EXPECT_EQ(item.exception.scode, E_NOTIMPL);
-    EXPECT_EQ(Outcome(form.get(), DISPID_VALUE, DISPATCH_PROPERTYGET, {}).scode, E_NOTIMPL);
+    EXPECT_EQ(item.exception.scode, E_FAIL);
+    EXPECT_EQ(Narrow(item.exception.bstrDescription).rfind("Unable to get Object Context.", 0), 0u);
+    EXPECT_EQ(Outcome(form.get(), DISPID_VALUE, DISPATCH_PROPERTYGET, {}).scode, E_FAIL);
     // A text argument converts to a declared long.
     EXPECT_EQ(Outcome(form.get(), 5, DISPATCH_PROPERTYPUT, {Text(u"1000")}).hr, S_OK);
     Variant limit;

@@ -1,0 +1,191 @@
+#include "XField.h"
+
+#include "ClientFileNames.h"
+#include "Utilities.h"
+#include "XForm.h"
+#include "platform/CodePage.h"
+
+namespace {
+
+BSTR CopyText(const std::u16string& inText) {
+    BSTR theText = SysAllocStringLen(inText.data(), static_cast<UINT>(inText.size()));
+    if (!theText) throw std::bad_alloc();
+    return theText;
+}
+
+BSTR AnsiText(const std::string& inText) { return AnsiToBstr(inText.data(), static_cast<int>(inText.size())); }
+
+// A byte-array VARIANT of the bytes (an empty array without any).
+HRESULT Bytes(VARIANT* outValue, const uint8_t* inStart, uint32_t inLength) {
+    return BytesToVariant(outValue, inStart, inStart ? inLength : 0);
+}
+
+}  // namespace
+
+void XField::Attach(XForm* inForm, int inGroup, int inItem) {
+    mFormReference.reset();
+    if (inForm) {
+        inForm->AddRef();
+        mFormReference = platform::ComPtr<IXForm>(inForm);
+    }
+    mForm = inForm;
+    mGroup = inGroup;
+    mItem = inItem;
+}
+
+const MultipartItem* XField::Item() const {
+    const FieldGroup* theGroup = mForm->Engine().GroupAt(mGroup);
+    return theGroup ? theGroup->itemAt(mItem) : nullptr;
+}
+
+bool XField::MacForksOf(const MultipartItem& inItem, MacForks* outForks) const {
+    const MacBinaryReader theReader(inItem.data, inItem.length, ContentTypeAllowsMacBinary(inItem.contentType.c_str()));
+    return theReader.IsMacBinary(outForks);
+}
+
+void XField::Decoded(const MultipartItem& inItem, const uint8_t** outStart, uint32_t* outLength) const {
+    MacForks theForks;
+    if (MacForksOf(inItem, &theForks)) {
+        *outStart = theForks.dataFork;
+        *outLength = theForks.dataLength;
+    } else {
+        *outStart = inItem.data;
+        *outLength = inItem.data && inItem.length > 0 ? static_cast<uint32_t>(inItem.length) : 0;
+    }
+}
+
+template <class T, class Produce>
+HRESULT XField::Member(SourcePlace inPlace, T* outValue, Produce produce) {
+    return Frame(inPlace, [&]() -> HRESULT {
+        if (!outValue || !mForm) return E_POINTER;
+        return produce(Item(), outValue);
+    });
+}
+
+HRESULT XField::get_Content(BSTR* outVal) {
+    return Member(FMX_HERE, outVal, [&](const MultipartItem* inItem, BSTR* out) -> HRESULT {
+        const uint8_t* theStart = nullptr;
+        uint32_t theLength = 0;
+        if (inItem) Decoded(*inItem, &theStart, &theLength);
+        *out = AnsiToBstr(reinterpret_cast<const char*>(theStart), static_cast<int>(theLength));
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_Name(BSTR* outCount) {
+    return Member(FMX_HERE, outCount, [&](const MultipartItem*, BSTR* out) -> HRESULT {
+        const FieldGroup* theGroup = mForm->Engine().GroupAt(mGroup);
+        *out = AnsiText(theGroup ? theGroup->name() : "");
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_Length(LONG* outCount) {
+    return Member(FMX_HERE, outCount, [&](const MultipartItem* inItem, LONG* out) -> HRESULT {
+        const uint8_t* theStart = nullptr;
+        uint32_t theLength = 0;
+        if (inItem) Decoded(*inItem, &theStart, &theLength);
+        *out = static_cast<LONG>(theLength);
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_FileExists(VARIANT_BOOL* outTruth) {
+    return Member(FMX_HERE, outTruth, [](const MultipartItem* inItem, VARIANT_BOOL* out) -> HRESULT {
+        *out = inItem && !inItem->rawPath.empty() && inItem->length != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_SafeFileName(BSTR* outName) {
+    return Member(FMX_HERE, outName, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
+        *out = CopyText(inItem ? inItem->safeName : std::u16string());
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_FileType(BSTR* outType) {
+    return Member(FMX_HERE, outType, [&](const MultipartItem* inItem, BSTR* out) -> HRESULT {
+        if (!inItem) {
+            *out = CopyText(u"");
+        } else if (MacForksOf(*inItem, nullptr)) {
+            *out = AnsiText(ExtensionFor(inItem->data));
+        } else {
+            *out = CopyText(RawFileType(inItem->rawPath));
+        }
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_FileName(BSTR* outName) {
+    return Member(FMX_HERE, outName, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
+        *out = CopyText(inItem ? inItem->urlSafeName : std::u16string());
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_MIMEType(BSTR* outType) {
+    return Member(FMX_HERE, outType, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
+        *out = CopyText(inItem ? inItem->contentType : std::u16string());
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_MacBinary(VARIANT_BOOL* outTruth) {
+    return Member(FMX_HERE, outTruth, [&](const MultipartItem* inItem, VARIANT_BOOL* out) -> HRESULT {
+        *out = inItem && MacForksOf(*inItem, nullptr) ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_Data(VARIANT* outData) {
+    return Member(FMX_HERE, outData, [&](const MultipartItem* inItem, VARIANT* out) -> HRESULT {
+        const uint8_t* theStart = nullptr;
+        uint32_t theLength = 0;
+        if (inItem) Decoded(*inItem, &theStart, &theLength);
+        return Bytes(out, theStart, theLength);
+    });
+}
+
+HRESULT XField::get_Resource(VARIANT* outData) {
+    return Member(FMX_HERE, outData, [&](const MultipartItem* inItem, VARIANT* out) -> HRESULT {
+        MacForks theForks;
+        if (inItem && MacForksOf(*inItem, &theForks)) return Bytes(out, theForks.resourceFork, theForks.resourceLength);
+        return Bytes(out, nullptr, 0);
+    });
+}
+
+HRESULT XField::get_RawFilePath(BSTR* outPath) {
+    return Member(FMX_HERE, outPath, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
+        *out = CopyText(inItem ? inItem->rawPath : std::u16string());
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_RawFileName(BSTR* outName) {
+    return Member(FMX_HERE, outName, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
+        *out = CopyText(inItem ? RawFileName(inItem->rawPath) : std::u16string());
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_RawFileType(BSTR* outName) {
+    return Member(FMX_HERE, outName, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
+        *out = CopyText(inItem ? RawFileType(inItem->rawPath) : std::u16string());
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_RawLength(LONG* outCount) {
+    return Member(FMX_HERE, outCount, [](const MultipartItem* inItem, LONG* out) -> HRESULT {
+        *out = inItem ? inItem->length : 0;
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_RawData(VARIANT* outData) {
+    return Member(FMX_HERE, outData, [](const MultipartItem* inItem, VARIANT* out) -> HRESULT {
+        if (!inItem || !inItem->data || inItem->length <= 0) return Bytes(out, nullptr, 0);
+        return Bytes(out, inItem->data, static_cast<uint32_t>(inItem->length));
+    });
+}

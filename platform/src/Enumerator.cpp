@@ -1,0 +1,85 @@
+#include "platform/Enumerator.h"
+
+#include <atomic>
+#include <memory>
+#include <new>
+
+#include "platform/OleAuto.h"
+
+namespace {
+
+struct SharedItems {
+    std::vector<VARIANT> items;
+    ~SharedItems() {
+        for (VARIANT& item : items) VariantClear(&item);
+    }
+};
+
+class VariantEnumerator final : public IEnumVARIANT {
+public:
+    VariantEnumerator(std::shared_ptr<SharedItems> inItems, size_t inPosition)
+        : mItems(std::move(inItems)), mPosition(inPosition) {}
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
+            *ppv = static_cast<IEnumVARIANT*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++mRefs; }
+    ULONG Release() override {
+        const ULONG left = --mRefs;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    HRESULT Next(ULONG count, VARIANT* out, ULONG* fetched) override {
+        if (!out && count) return E_POINTER;
+        ULONG done = 0;
+        for (; done < count && mPosition < mItems->items.size(); ++done, ++mPosition) {
+            VariantInit(&out[done]);
+            const HRESULT hr = VariantCopy(&out[done], &mItems->items[mPosition]);
+            if (FAILED(hr)) {
+                for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
+                if (fetched) *fetched = 0;
+                return hr;
+            }
+        }
+        if (fetched) *fetched = done;
+        return done == count ? S_OK : S_FALSE;
+    }
+    HRESULT Skip(ULONG count) override {
+        const size_t left = mItems->items.size() - mPosition;
+        mPosition += count < left ? count : left;
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT Reset() override {
+        mPosition = 0;
+        return S_OK;
+    }
+    HRESULT Clone(IEnumVARIANT** out) override {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) VariantEnumerator(mItems, mPosition);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    ~VariantEnumerator() = default;
+    std::atomic<ULONG> mRefs{1};
+    std::shared_ptr<SharedItems> mItems;
+    size_t mPosition;
+};
+
+}  // namespace
+
+HRESULT CreateVariantEnumerator(std::vector<VARIANT> inItems, IEnumVARIANT** outEnumerator) {
+    if (!outEnumerator) return E_POINTER;
+    auto shared = std::make_shared<SharedItems>();
+    shared->items = std::move(inItems);
+    *outEnumerator = new (std::nothrow) VariantEnumerator(std::move(shared), 0);
+    return *outEnumerator ? S_OK : E_OUTOFMEMORY;
+}

@@ -1,0 +1,223 @@
+// Fields and their collections over a raw upload file read by the form.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "TestSupport.h"
+#include "XField.h"
+#include "XForm.h"
+#include "platform/ComPtr.h"
+
+using namespace testing_support;
+using platform::Bstr;
+using platform::ComPtr;
+using platform::Variant;
+
+namespace {
+
+std::string Part(const std::string& disposition, const std::string& content, const std::string& type = "") {
+    return "--XyZ\r\nContent-Disposition: form-data; " + disposition + "\r\n" +
+           (type.empty() ? "" : "Content-Type: " + type + "\r\n") + "\r\n" + content + "\r\n";
+}
+
+std::string MacBinaryUpload() {
+    std::string bytes(128, '\0');
+    std::memcpy(&bytes[65], "TEXTttxt", 8);
+    auto put = [&bytes](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    put(83, 300);
+    put(87, 286);
+    bytes += std::string(300, 'd') + std::string(84, '\0');
+    std::string fork(286, 'r');
+    const uint32_t header[] = {16, 200, 100, 86};
+    for (int i = 0; i < 4; ++i)
+        for (int b = 0; b < 4; ++b) fork[i * 4 + b] = static_cast<char>(header[i] >> (24 - 8 * b));
+    return bytes + fork;
+}
+
+class Fields : public ::testing::Test {
+protected:
+    void Load(const std::string& body) {
+        WriteFile(mRegistry.dir() / "raw.bin", body);
+        ASSERT_EQ(XForm::CreateInstance(nullptr, IID_IXForm, mForm.putVoid()), S_OK);
+        mForm->put_AbsolutePath(VARIANT_TRUE);
+        Bstr path(platform::codepage::Utf8ToUtf16((mRegistry.dir() / "raw.bin").string()));
+        ASSERT_EQ(mForm->Read(path.get()), S_OK);
+    }
+    ComPtr<IXFields> Group(VARIANT index) {
+        Variant value;
+        EXPECT_EQ(mForm->get_Item(index, &value), S_OK);
+        ComPtr<IXFields> fields;
+        if (value.vt == VT_DISPATCH) value.pdispVal->QueryInterface(IID_IXFields, fields.putVoid());
+        return fields;
+    }
+    ComPtr<IXFields> Group(const char16_t* name) {
+        VARIANT index;
+        VariantInit(&index);
+        index.vt = VT_BSTR;
+        index.bstrVal = SysAllocString(name);
+        ComPtr<IXFields> result = Group(index);
+        VariantClear(&index);
+        return result;
+    }
+    static ComPtr<IXField> Field(IXFields* fields, LONG number) {
+        VARIANT index;
+        VariantInit(&index);
+        index.vt = VT_I4;
+        index.lVal = number;
+        Variant value;
+        EXPECT_EQ(fields->get_Item(index, &value), S_OK);
+        ComPtr<IXField> field;
+        if (value.vt == VT_DISPATCH) value.pdispVal->QueryInterface(IID_IXField, field.putVoid());
+        return field;
+    }
+    static std::u16string Text(IXField* field, HRESULT (IXField::*member)(BSTR*)) {
+        Bstr text;
+        EXPECT_EQ((field->*member)(text.put()), S_OK);
+        return text.str();
+    }
+    static LONG Number(IXField* field, HRESULT (IXField::*member)(LONG*)) {
+        LONG value = -1;
+        EXPECT_EQ((field->*member)(&value), S_OK);
+        return value;
+    }
+    static std::string Bytes(IXField* field, HRESULT (IXField::*member)(VARIANT*)) {
+        Variant value;
+        EXPECT_EQ((field->*member)(&value), S_OK);
+        EXPECT_EQ(value.vt, VT_ARRAY | VT_UI1);
+        return std::string(static_cast<const char*>(value.parray->pvData), value.parray->rgsabound[0].cElements);
+    }
+
+    TempRegistry mRegistry;
+    ComPtr<IXForm> mForm;
+};
+
+}  // namespace
+
+TEST_F(Fields, TextAndFileFields) {
+    Load(Part("name=\"comment\"", "hello") + Part("name=\"empty\"; filename=\"\"", "", "application/octet-stream") +
+         Part("name=\"zero\"; filename=\"C:\\dir\\zero.txt\"", "") +
+         Part("name=\"file\"; filename=\"C:\\Docs\\Report.DOC\"", std::string("a\0b", 3), "application/msword") +
+         "--XyZ--\r\n");
+    ComPtr<IXField> comment = Field(Group(u"comment").get(), 1);
+    ASSERT_TRUE(comment);
+    EXPECT_EQ(Text(comment.get(), &IXField::get_Name), u"comment");
+    EXPECT_EQ(Text(comment.get(), &IXField::get_Content), u"hello");
+    EXPECT_EQ(Number(comment.get(), &IXField::get_Length), 5);
+    EXPECT_EQ(Number(comment.get(), &IXField::get_RawLength), 5);
+    VARIANT_BOOL exists = VARIANT_TRUE;
+    comment->get_FileExists(&exists);
+    EXPECT_EQ(exists, VARIANT_FALSE);
+    EXPECT_EQ(Text(comment.get(), &IXField::get_SafeFileName), u"");
+    EXPECT_EQ(Bytes(comment.get(), &IXField::get_Data), "hello");
+    EXPECT_EQ(Bytes(comment.get(), &IXField::get_Resource), "");
+
+    ComPtr<IXField> empty = Field(Group(u"empty").get(), 1);
+    empty->get_FileExists(&exists);
+    EXPECT_EQ(exists, VARIANT_FALSE);
+    EXPECT_EQ(Bytes(empty.get(), &IXField::get_Data), "");
+    ComPtr<IXField> zero = Field(Group(u"zero").get(), 1);
+    zero->get_FileExists(&exists);
+    EXPECT_EQ(exists, VARIANT_FALSE);
+    EXPECT_EQ(Text(zero.get(), &IXField::get_RawFilePath), u"C:\\dir\\zero.txt");
+
+    ComPtr<IXField> file = Field(Group(u"FILE").get(), 1);
+    file->get_FileExists(&exists);
+    EXPECT_EQ(exists, VARIANT_TRUE);
+    EXPECT_EQ(Text(file.get(), &IXField::get_RawFileName), u"Report.DOC");
+    EXPECT_EQ(Text(file.get(), &IXField::get_RawFileType), u"DOC");
+    EXPECT_EQ(Text(file.get(), &IXField::get_FileType), u"DOC");
+    EXPECT_EQ(Text(file.get(), &IXField::get_FileName), u"report.doc");
+    EXPECT_EQ(Text(file.get(), &IXField::get_MIMEType), u"application/msword");
+    EXPECT_EQ(Text(file.get(), &IXField::get_Content), std::u16string(u"a\0b", 3));  // the NUL is kept
+    // A field out of range answers empty values.
+    ComPtr<IXField> missing = Field(Group(u"comment").get(), 7);
+    EXPECT_EQ(Number(missing.get(), &IXField::get_Length), 0);
+    EXPECT_EQ(Text(missing.get(), &IXField::get_Name), u"comment");
+}
+
+TEST_F(Fields, NamesNumbersJoinedValuesAndEnumeration) {
+    Load(Part("name=\"upfile\"", "first") + Part("name=\"2\"", "two") + Part("name=\"upfile\"", "second") +
+         "--XyZ--\r\n");
+    ComPtr<IXFields> upfiles = Group(u"upfile");
+    LONG count = 0;
+    upfiles->get_Count(&count);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(Text(Field(upfiles.get(), 2).get(), &IXField::get_Content), u"second");
+    EXPECT_EQ(Text(Field(upfiles.get(), 2).get(), &IXField::get_Name), u"upfile");
+    VARIANT none;
+    VariantInit(&none);
+    none.vt = VT_ERROR;
+    none.scode = DISP_E_PARAMNOTFOUND;
+    Variant joined;
+    ASSERT_EQ(upfiles->get_Item(none, &joined), S_OK);
+    EXPECT_EQ(std::u16string(joined.bstrVal), u"first, second");
+    // A name wins over a number: index 2 finds the field named "2".
+    VARIANT two;
+    VariantInit(&two);
+    two.vt = VT_I4;
+    two.lVal = 2;
+    EXPECT_EQ(Text(Field(Group(two).get(), 1).get(), &IXField::get_Content), u"two");
+    VARIANT one = two;
+    one.lVal = 1;
+    EXPECT_EQ(Text(Field(Group(one).get(), 1).get(), &IXField::get_Content), u"first");
+    Variant body;
+    ASSERT_EQ(mForm->get_Item(none, &body), S_OK);
+    EXPECT_EQ(SysStringLen(body.bstrVal), ReadFile(mRegistry.dir() / "raw.bin").size());
+
+    ComPtr<IUnknown> names;
+    ASSERT_EQ(mForm->get__NewEnum(names.put()), S_OK);
+    ComPtr<IEnumVARIANT> nameEnum;
+    ASSERT_EQ(names->QueryInterface(IID_IEnumVARIANT, nameEnum.putVoid()), S_OK);
+    VARIANT got[3];
+    ULONG fetched = 0;
+    EXPECT_EQ(nameEnum->Next(3, got, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(std::u16string(got[0].bstrVal), u"upfile");
+    EXPECT_EQ(std::u16string(got[1].bstrVal), u"2");
+    for (ULONG i = 0; i < fetched; ++i) VariantClear(&got[i]);
+    nameEnum->Reset();
+    EXPECT_EQ(nameEnum->Skip(5), S_FALSE);
+    ComPtr<IUnknown> items;
+    ASSERT_EQ(upfiles->get__NewEnum(items.put()), S_OK);
+    ComPtr<IEnumVARIANT> itemEnum;
+    items->QueryInterface(IID_IEnumVARIANT, itemEnum.putVoid());
+    ASSERT_EQ(itemEnum->Next(1, got, &fetched), S_OK);
+    ComPtr<IEnumVARIANT> clone;
+    itemEnum->Clone(clone.put());
+    Variant second;
+    ASSERT_EQ(clone->Next(1, &second, &fetched), S_OK);
+    ComPtr<IXField> secondField;
+    second.pdispVal->QueryInterface(IID_IXField, secondField.putVoid());
+    EXPECT_EQ(Text(secondField.get(), &IXField::get_Content), u"second");
+    VariantClear(&got[0]);
+}
+
+TEST_F(Fields, MacBinaryUploads) {
+    const std::string upload = MacBinaryUpload();
+    Load(Part("name=\"mac\"; filename=\"notes\"", upload, "application/x-macbinary") +
+         Part("name=\"plain\"; filename=\"notes\"", upload, "application/x-MacBinary") + "--XyZ--\r\n");
+    ComPtr<IXField> mac = Field(Group(u"mac").get(), 1);
+    VARIANT_BOOL isMac = VARIANT_FALSE;
+    mac->get_MacBinary(&isMac);
+    EXPECT_EQ(isMac, VARIANT_TRUE);
+    EXPECT_EQ(Number(mac.get(), &IXField::get_Length), 300);
+    EXPECT_EQ(Number(mac.get(), &IXField::get_RawLength), static_cast<LONG>(upload.size()));
+    EXPECT_EQ(Bytes(mac.get(), &IXField::get_Data), std::string(300, 'd'));
+    EXPECT_EQ(Bytes(mac.get(), &IXField::get_Resource).size(), 286u);
+    EXPECT_EQ(Text(mac.get(), &IXField::get_FileType), u"TXT");
+    ComPtr<IXField> plain = Field(Group(u"plain").get(), 1);
+    plain->get_MacBinary(&isMac);
+    EXPECT_EQ(isMac, VARIANT_FALSE);
+    EXPECT_EQ(Bytes(plain.get(), &IXField::get_Data), upload);
+}
+
+TEST(UnattachedField, AnswersEPointer) {
+    ComPtr<IXField> field;
+    ASSERT_EQ(XField::CreateInstance(nullptr, IID_IXField, field.putVoid()), S_OK);
+    Bstr text;
+    EXPECT_EQ(field->get_Content(text.put()), E_POINTER);
+    LONG length = 0;
+    EXPECT_EQ(field->get_Length(&length), E_POINTER);
+}
