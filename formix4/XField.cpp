@@ -189,3 +189,34 @@ HRESULT XField::get_RawData(VARIANT* outData) {
         return Bytes(out, inItem->data, static_cast<uint32_t>(inItem->length));
     });
 }
+
+const ImageInfo& XField::Image(const MultipartItem* inItem) {
+    if (!mImage.computed && inItem && inItem->data) {
+        const uint8_t* theStart = nullptr;
+        uint32_t theLength = 0;
+        Decoded(*inItem, &theStart, &theLength);
+        ExamineImage(theStart, theLength, &mImage);
+    }
+    return mImage;
+}
+
+HRESULT XField::get_ImageType(fmxImageType* outType) {
+    return Member(FMX_HERE, outType, [&](const MultipartItem* inItem, fmxImageType* out) -> HRESULT {
+        *out = Image(inItem).type;
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_ImageWidth(LONG* outWidth) {
+    return Member(FMX_HERE, outWidth, [&](const MultipartItem* inItem, LONG* out) -> HRESULT {
+        *out = Image(inItem).width;
+        return S_OK;
+    });
+}
+
+HRESULT XField::get_ImageHeight(LONG* outHeight) {
+    return Member(FMX_HERE, outHeight, [&](const MultipartItem* inItem, LONG* out) -> HRESULT {
+        *out = Image(inItem).height;
+        return S_OK;
+    });
+}

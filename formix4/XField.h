@@ -3,6 +3,7 @@
 
 #include "ComObject.h"
 #include "Formix4.h"
+#include "ImageInfo.h"
 #include "MacBinary.h"
 
 class XForm;
@@ -35,10 +36,10 @@ public:
     HRESULT get_RawFileType(BSTR* outName) override;
     HRESULT get_RawLength(LONG* outCount) override;
     HRESULT get_RawData(VARIANT* outData) override;
-    // Image information and saving arrive with their own parts.
-    HRESULT get_ImageType(fmxImageType* outType) override { return NotBuiltYet(FMX_HERE, outType); }
-    HRESULT get_ImageWidth(LONG* outWidth) override { return NotBuiltYet(FMX_HERE, outWidth); }
-    HRESULT get_ImageHeight(LONG* outHeight) override { return NotBuiltYet(FMX_HERE, outHeight); }
+    HRESULT get_ImageType(fmxImageType* outType) override;
+    HRESULT get_ImageWidth(LONG* outWidth) override;
+    HRESULT get_ImageHeight(LONG* outHeight) override;
+    // Saving arrives with its own part.
     HRESULT Save(BSTR) override { return NotBuiltYet(FMX_HERE); }
 
 private:
@@ -48,6 +49,8 @@ private:
     bool MacForksOf(const MultipartItem& inItem, MacForks* outForks) const;
     // The decoded bytes: the data fork of a MacBinary upload, else the item's bytes.
     void Decoded(const MultipartItem& inItem, const uint8_t** outStart, uint32_t* outLength) const;
+    // The image information, examined once the item has data, then cached.
+    const ImageInfo& Image(const MultipartItem* inItem);
     // Runs a member: the out-argument and the form are checked, then
     // `produce` makes the value from the item (null when there is none).
     template <class T, class Produce>
@@ -57,4 +60,5 @@ private:
     XForm* mForm = nullptr;
     int mGroup = -1;
     int mItem = -1;
+    ImageInfo mImage;
 };

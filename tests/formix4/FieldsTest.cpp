@@ -221,3 +221,19 @@ TEST(UnattachedField, AnswersEPointer) {
     LONG length = 0;
     EXPECT_EQ(field->get_Length(&length), E_POINTER);
 }
+
+TEST_F(Fields, ImageInformationIsExaminedOnceFromTheDecodedBytes) {
+    const std::string gif = std::string("GIF89a") + std::string("\x64\x00\x32\x00", 4) + std::string(10, '\0');
+    Load(Part("name=\"pic\"; filename=\"p.gif\"", gif, "image/gif") + Part("name=\"note\"", "text") + "--XyZ--\r\n");
+    ComPtr<IXField> pic = Field(Group(u"pic").get(), 1);
+    fmxImageType type = fmxUnknown;
+    ASSERT_EQ(pic->get_ImageType(&type), S_OK);
+    EXPECT_EQ(type, fmxGIF);
+    EXPECT_EQ(Number(pic.get(), &IXField::get_ImageWidth), 100);
+    EXPECT_EQ(Number(pic.get(), &IXField::get_ImageWidth), 100);
+    EXPECT_EQ(Number(pic.get(), &IXField::get_ImageHeight), 50);
+    ComPtr<IXField> note = Field(Group(u"note").get(), 1);
+    note->get_ImageType(&type);
+    EXPECT_EQ(type, fmxUnknown);
+    EXPECT_EQ(Number(note.get(), &IXField::get_ImageWidth), 0);
+}

@@ -1,0 +1,68 @@
+// Image type and size from an upload's first bytes: GIF, PNG and BMP by
+// their fixed headers, JPEG by walking its marker segments.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Formix4.h"
+
+struct ImageInfo {
+    bool computed = false;
+    fmxImageType type = fmxUnknown;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Fills `ioInfo` from the bytes and marks it computed.
+void ExamineImage(const uint8_t* inStart, uint32_t inCount, ImageInfo* ioInfo);
+
+// Walks a JPEG's marker segments to its end-of-image marker.
+class JpegMarkerParser {
+public:
+    virtual ~JpegMarkerParser() = default;
+    virtual void SetTrace(bool inOn) { mTrace = inOn; }
+    virtual void SetQuickCheck(bool inOn) { mQuickCheck = inOn; }
+    virtual const char* ErrorText() const { return mErrorText; }
+    virtual int32_t Width() const { return mWidth; }
+    virtual int32_t Height() const { return mHeight; }
+    virtual int32_t Components() const { return mComponents; }
+
+protected:
+    // The walk over the source; throws on failure (caught by the parse entry).
+    virtual bool QuickCheck() { return true; }
+    virtual void MarkerWalk();
+    virtual int NextMarker(bool inEntropyCoded);
+    virtual void SkipSegment(const char* inNote);
+    virtual void ReadTextSegment(const char* inNote);
+    virtual void ReadStartOfFrame(int inCode);
+    virtual void ReadStartOfScan();
+    virtual uint32_t ReadWord();
+    virtual void ReadBytes(uint32_t inCount, std::string* outKept = nullptr);
+    virtual void ScanTo(uint8_t inByte);
+    virtual void Seek(uint32_t inPosition) = 0;
+    virtual uint8_t ReadByte() = 0;
+    virtual void Trace(const std::string& inNote);
+
+    [[noreturn]] void Fail(const char* inText);
+
+    char mErrorText[256] = {};
+    int32_t mWidth = 0, mHeight = 0, mComponents = 0;
+    bool mTrace = false;
+    bool mQuickCheck = false;
+};
+
+class MemoryJpegParser final : public JpegMarkerParser {
+public:
+    // True when the walk reached the end-of-image marker.
+    bool Parse(const uint8_t* inStart, uint32_t inCount);
+
+protected:
+    void Seek(uint32_t inPosition) override;
+    uint8_t ReadByte() override;
+
+private:
+    const uint8_t* mStart = nullptr;
+    uint32_t mCount = 0;
+    uint32_t mPosition = 0;
+};
