@@ -1,0 +1,61 @@
+// formix4-inspect over real raw upload files, through the registered component.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "Sha256.h"
+#include "TestSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+int Inspect(const std::string& arguments, std::string* output) {
+    FILE* pipe = popen((std::string(FORMIX4_INSPECT_PATH) + " " + arguments).c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(Sha256, KnownDigestsAcrossBlockBoundaries) {
+    auto digest = [](const std::string& text) {
+        return Sha256Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    };
+    EXPECT_EQ(digest(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(digest("hello"), "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824");
+    EXPECT_EQ(digest(std::string(55, 'a')), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318");
+    EXPECT_EQ(digest(std::string(56, 'a')), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a");
+    std::string abc;
+    for (int i = 0; i < 1000; ++i) abc += "abc";
+    EXPECT_EQ(digest(abc), "328de8f1895f8bb09f6e6b4c2012ef2b2a6f067cd002794b750aa040a6f6d8bd");
+}
+
+TEST(Inspect, PrintsTheFormAsAPageSeesIt) {
+    TempRegistry registry;
+    ASSERT_EQ(std::system((std::string(REGSVR_PATH) + " " + FORMIX4_MODULE + " >/dev/null").c_str()), 0);
+    const auto body = registry.dir() / "upload.bin";
+    WriteFile(body, "--XyZ\r\nContent-Disposition: form-data; name=\"comment\"\r\n\r\nhello\r\n--XyZ\r\n"
+                    "Content-Disposition: form-data; name=\"comment\"; filename=\"C:\\\\a\\\\b.TXT\"\r\n"
+                    "Content-Type: text/plain\r\n\r\nworld\r\n--XyZ--\r\n");
+    std::string output;
+    ASSERT_EQ(Inspect(body.string(), &output), 0) << output;
+    EXPECT_EQ(output.rfind("{\"Multipart\": true, \"Count\": 1, \"Fields\": [{\"Name\": \"comment\", \"Count\": 2, "
+                           "\"Value\": \"hello, world\", \"Items\": [",
+                           0),
+              0u)
+        << output;
+    EXPECT_NE(output.find("\"SHA256\": \"2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824\""),
+              std::string::npos);
+    EXPECT_NE(output.find("\"RawFileName\": \"b.TXT\", \"RawFileType\": \"TXT\""), std::string::npos);
+    output.clear();
+    EXPECT_EQ(Inspect((registry.dir() / "missing").string(), &output), 1);
+    EXPECT_EQ(output.rfind("{\"Error\": {\"HRESULT\": \"0x80004005\", \"Source\": \"Formix4.XForm.4\", "
+                           "\"Description\": \"Unable to read file.\\n",
+                           0),
+              0u)
+        << output;
+}
