@@ -1,10 +1,13 @@
 #include "FileUtilities.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/CodePage.h"
+#include "Utilities.h"
+#include "platform/EventLog.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 
@@ -117,4 +120,38 @@ bool WriteWholeBuffer(const char16_t* inPath, const uint8_t* inStart, uint32_t i
     CloseHandle(theFile);
     SetLastError(theResult ? 0 : (theError ? theError : ERROR_DISK_FULL));
     return theResult;
+}
+
+namespace {
+// Set until the failed volume query has been logged once.
+std::atomic<bool> gReportVolumeFailure{true};
+}  // namespace
+
+bool VolumeKeepsStreams(const char16_t* inPath) {
+    const std::string thePath = platform::codepage::Utf16ToUtf8(inPath ? inPath : u"");
+    const std::string theFolder = thePath.substr(0, thePath.find_last_of('/') + 1);
+    const std::string theRoot = platform::files::MountPointOf(theFolder.empty() ? "." : theFolder);
+    char theName[260] = {};
+    if (GetVolumeInformationA(theRoot.c_str(), nullptr, 0, nullptr, nullptr, nullptr, theName, sizeof theName))
+        return std::strcmp(theName, "NTFS") == 0;
+    if (gReportVolumeFailure.exchange(false)) {
+        char theMessage[128];
+        std::snprintf(theMessage, sizeof theMessage, "Unable to determine whether storage supports NTFS streams (0x%08lx)",
+                      static_cast<unsigned long>(GetLastError()));
+        LogEvent(theMessage, EVENTLOG_ERROR_TYPE);
+    }
+    return false;
+}
+
+bool ReadWholeFile(const char16_t* inPath, std::string* outBytes) {
+    HANDLE theFile = CreateFileW(inPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr);
+    if (theFile == INVALID_HANDLE_VALUE) return false;
+    const DWORD theSize = GetFileSize(theFile, nullptr);
+    outBytes->resize(theSize == INVALID_FILE_SIZE ? 0 : theSize);
+    DWORD theRead = 0;
+    const bool theOk = ReadFile(theFile, outBytes->data(), static_cast<DWORD>(outBytes->size()), &theRead, nullptr) &&
+                       theRead == outBytes->size();
+    CloseHandle(theFile);
+    return theOk;
 }

@@ -67,3 +67,9 @@ private:
 // inOverwrite an existing file is an error (80). Returns success; on failure
 // the Windows error is the thread's last error, after success it is 0.
 bool WriteWholeBuffer(const char16_t* inPath, const uint8_t* inStart, uint32_t inCount, bool inOverwrite);
+
+// Whether the volume holding a physical path keeps named streams (answers
+// "NTFS"). A failed query is logged once per process and answers false.
+bool VolumeKeepsStreams(const char16_t* inPath);
+// The whole content of a file or stream, or false when it cannot be read.
+bool ReadWholeFile(const char16_t* inPath, std::string* outBytes);

@@ -1,9 +1,13 @@
 #include "XField.h"
 
+#include <cstring>
+
 #include "ClientFileNames.h"
+#include "FileUtilities.h"
 #include "Utilities.h"
 #include "XForm.h"
 #include "platform/CodePage.h"
+#include "platform/System.h"
 
 namespace {
 
@@ -219,4 +223,67 @@ HRESULT XField::get_ImageHeight(LONG* outHeight) {
         *out = Image(inItem).height;
         return S_OK;
     });
+}
+
+HRESULT XField::Save(BSTR inPath) {
+    return Frame(FMX_HERE, [&]() -> HRESULT {
+        if (!mForm) return E_POINTER;
+        ErrorReport theReport;
+        std::u16string thePath(inPath ? inPath : u"", SysStringLen(inPath));
+        if (!mForm->AbsolutePath()) {
+            std::u16string theMapped;
+            const HRESULT theMapping = mForm->Engine().MapPath(thePath.c_str(), &theMapped);
+            if (FAILED(theMapping)) {
+                theReport.AddMessage("Unable to convert virtual to physical path");
+                theReport.SetResultCode(theMapping);
+                return Finish(theReport, S_OK);
+            }
+            thePath = theMapped;
+        }
+        if (!FMX_ASSERT(thePath.size() < 260, "XField")) thePath.resize(259);
+        const MultipartItem* theItem = Item();
+        MacForks theForks;
+        if (!theItem) {
+            WriteWholeBuffer(thePath.c_str(), nullptr, 0, mForm->Overwrite());
+        } else if (MacForksOf(*theItem, &theForks)) {
+            SaveMacBinary(*theItem, theForks, thePath, mForm->Overwrite(),
+                          mForm->Streams() && VolumeKeepsStreams(thePath.c_str()));
+        } else {
+            WriteWholeBuffer(thePath.c_str(), theItem->data,
+                             theItem->data && theItem->length > 0 ? static_cast<uint32_t>(theItem->length) : 0,
+                             mForm->Overwrite());
+        }
+        if (GetLastError() != 0) theReport.SetWin32Error(GetLastError());
+        return Finish(theReport, S_OK);
+    });
+}
+
+void XField::SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks, const std::u16string& inPath,
+                           bool inOverwrite, bool inStreams) {
+    auto theStreamPath = [&inPath](const char16_t* inStream) {
+        std::u16string theStream = inPath + inStream;
+        if (!FMX_ASSERT(theStream.size() <= 275, "XField")) theStream.resize(275);
+        return theStream;
+    };
+    const bool theWritten = WriteWholeBuffer(inPath.c_str(), inForks.dataFork, inForks.dataLength, inOverwrite);
+    DWORD theError = GetLastError();
+    if (theWritten && inStreams && inForks.resourceLength > 0 && inForks.resourceFork) {
+        WriteWholeBuffer(theStreamPath(u":AFP_Resource").c_str(), inForks.resourceFork, inForks.resourceLength,
+                         inOverwrite);
+        theError = GetLastError();
+    }
+    if (theWritten && inStreams) {
+        const std::u16string theInfoPath = theStreamPath(u":AFP_AfpInfo");
+        std::string theExisting;
+        uint8_t theRecord[kAfpInfoSize];
+        if (ReadWholeFile(theInfoPath.c_str(), &theExisting) && theExisting.size() >= kAfpInfoSize) {
+            std::memcpy(theRecord, theExisting.data(), kAfpInfoSize);
+            UpdateAfpInfo(inItem.data, theRecord);
+        } else {
+            BuildAfpInfo(inItem.data, theRecord);
+        }
+        WriteWholeBuffer(theInfoPath.c_str(), theRecord, kAfpInfoSize, inOverwrite);
+        theError = GetLastError();
+    }
+    SetLastError(theError);
 }

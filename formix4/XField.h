@@ -39,8 +39,7 @@ public:
     HRESULT get_ImageType(fmxImageType* outType) override;
     HRESULT get_ImageWidth(LONG* outWidth) override;
     HRESULT get_ImageHeight(LONG* outHeight) override;
-    // Saving arrives with its own part.
-    HRESULT Save(BSTR) override { return NotBuiltYet(FMX_HERE); }
+    HRESULT Save(BSTR inPath) override;
 
 private:
     // The item this field stands for, or null (no group or no item there).
@@ -49,6 +48,10 @@ private:
     bool MacForksOf(const MultipartItem& inItem, MacForks* outForks) const;
     // The decoded bytes: the data fork of a MacBinary upload, else the item's bytes.
     void Decoded(const MultipartItem& inItem, const uint8_t** outStart, uint32_t* outLength) const;
+    // Writes a MacBinary upload: the data fork, and with streams the resource
+    // fork and the Finder record. The last write's error stays the last error.
+    void SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks, const std::u16string& inPath, bool inOverwrite,
+                       bool inStreams);
     // The image information, examined once the item has data, then cached.
     const ImageInfo& Image(const MultipartItem* inItem);
     // Runs a member: the out-argument and the form are checked, then

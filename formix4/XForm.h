@@ -35,8 +35,11 @@ public:
     HRESULT Read(BSTR inPath) override;
     HRESULT Save(BSTR inPath) override;
 
-    // The engine, for the field objects of this form.
+    // The engine and the saving options, for the field objects of this form.
     Multipart& Engine() { return mEngine; }
+    bool AbsolutePath() const { return mAbsolutePath != VARIANT_FALSE; }
+    bool Overwrite() const { return mOverwrite != VARIANT_FALSE; }
+    bool Streams() const { return mStreams != VARIANT_FALSE; }
 
 private:
     // Processes the request once; the intake's failure as the call's result.

@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <new>
@@ -20,10 +23,80 @@ namespace {
 
 // Every kernel object handle points at one of these.
 struct KernelObject {
-    enum class Kind { File, Mapping } kind;
+    enum class Kind { File, Mapping, Stream } kind;
     int fd = -1;
     size_t size = 0;  // mappings: the bytes to map
+    // Named streams: the file, the attribute and the stream's bytes.
+    std::string file;
+    std::string attribute;
+    std::string data;
+    size_t position = 0;
+    bool stored = false;  // the stream exists on disk
+    bool failed = false;  // a write did not fit
 };
+
+// "file:stream" names a stream when "file" is an existing regular file; its
+// bytes live in the user attribute "user.DosStream.<stream>:$DATA" followed
+// by one zero byte (the layout Samba's streams_xattr uses).
+bool SplitStreamPath(const std::string& path, std::string* file, std::string* attribute) {
+    const size_t slash = path.find_last_of('/');
+    const size_t colon = path.find(':', slash == std::string::npos ? 0 : slash + 1);
+    if (colon == std::string::npos || colon + 1 >= path.size()) return false;
+    struct stat st{};
+    if (::stat(path.substr(0, colon).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    *file = path.substr(0, colon);
+    std::string stream = path.substr(colon + 1);
+    if (stream.size() > 6 && stream.compare(stream.size() - 6, 6, ":$DATA") == 0) stream.resize(stream.size() - 6);
+    *attribute = "user.DosStream." + stream + ":$DATA";
+    return true;
+}
+
+// Stores a stream's bytes and its zero byte in one call, so that a stream
+// that does not fit leaves nothing half-written (disk full, 112).
+bool CommitStream(KernelObject* stream) {
+    std::string value = stream->data;
+    value.push_back('\0');
+    if (::setxattr(stream->file.c_str(), stream->attribute.c_str(), value.data(), value.size(), 0) == 0) {
+        stream->stored = true;
+        return true;
+    }
+    stream->failed = true;
+    SetLastError(errno == E2BIG || errno == ENOSPC || errno == ERANGE ? ERROR_DISK_FULL : Win32ErrorFromErrno(errno));
+    return false;
+}
+
+HANDLE OpenStream(const std::string& file, const std::string& attribute, DWORD disposition) {
+    auto* stream = new (std::nothrow) KernelObject{KernelObject::Kind::Stream, -1, 0, file, attribute, {}, 0, false, false};
+    if (!stream) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    const ssize_t size = ::getxattr(file.c_str(), attribute.c_str(), nullptr, 0);
+    const bool exists = size >= 0;
+    if (!exists && errno != ENODATA) {
+        delete stream;
+        SetLastError(errno == ENOTSUP ? ERROR_NOT_SUPPORTED : Win32ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) && !exists) {
+        delete stream;
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (disposition == CREATE_NEW && exists) {
+        delete stream;
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (exists && disposition != CREATE_ALWAYS && disposition != TRUNCATE_EXISTING) {
+        stream->data.resize(static_cast<size_t>(size));
+        const ssize_t read = ::getxattr(file.c_str(), attribute.c_str(), stream->data.data(), stream->data.size());
+        stream->data.resize(read > 0 ? static_cast<size_t>(read) - 1 : 0);  // without the zero byte
+    }
+    stream->stored = exists;
+    SetLastError(0);
+    return stream;
+}
 
 KernelObject* ObjectOf(HANDLE handle, KernelObject::Kind kind) {
     if (!handle || handle == INVALID_HANDLE_VALUE) return nullptr;
@@ -79,6 +152,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    std::string streamFile, attribute;
+    if (SplitStreamPath(path, &streamFile, &attribute)) return OpenStream(streamFile, attribute, disposition);
     int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     switch (disposition) {
     case CREATE_NEW: mode |= O_CREAT | O_EXCL; break;
@@ -114,7 +189,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
         return INVALID_HANDLE_VALUE;
     }
     if (flags & FILE_FLAG_DELETE_ON_CLOSE) ::unlink(path);
-    auto* object = new (std::nothrow) KernelObject{KernelObject::Kind::File, fd, 0};
+    auto* object = new (std::nothrow) KernelObject{KernelObject::Kind::File, fd, 0, {}, {}, {}, 0, false, false};
     if (!object) {
         ::close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -146,8 +221,15 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void*) {
-    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     if (read) *read = 0;
+    if (KernelObject* stream = ObjectOf(file, KernelObject::Kind::Stream)) {
+        const size_t n = std::min<size_t>(toRead, stream->data.size() - std::min(stream->position, stream->data.size()));
+        std::memcpy(buffer, stream->data.data() + stream->position, n);
+        stream->position += n;
+        if (read) *read = static_cast<DWORD>(n);
+        return TRUE;
+    }
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -161,8 +243,20 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void*) {
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void*) {
-    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     if (written) *written = 0;
+    if (KernelObject* stream = ObjectOf(file, KernelObject::Kind::Stream)) {
+        const std::string before = stream->data;
+        if (stream->data.size() < stream->position + toWrite) stream->data.resize(stream->position + toWrite);
+        std::memcpy(stream->data.data() + stream->position, buffer, toWrite);
+        if (!CommitStream(stream)) {
+            stream->data = before;
+            return FALSE;
+        }
+        stream->position += toWrite;
+        if (written) *written = toWrite;
+        return TRUE;
+    }
+    KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -182,6 +276,11 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
 }
 
 DWORD GetFileSize(HANDLE file, DWORD* high) {
+    if (KernelObject* stream = ObjectOf(file, KernelObject::Kind::Stream)) {
+        if (high) *high = 0;
+        SetLastError(0);
+        return static_cast<DWORD>(stream->data.size());
+    }
     KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     struct stat st{};
     if (!object) {
@@ -199,6 +298,18 @@ DWORD GetFileSize(HANDLE file, DWORD* high) {
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+    if (KernelObject* stream = ObjectOf(file, KernelObject::Kind::Stream)) {
+        const int64_t base = method == FILE_BEGIN ? 0 : method == FILE_CURRENT ? static_cast<int64_t>(stream->position)
+                                                                               : static_cast<int64_t>(stream->data.size());
+        const int64_t target = base + distance;
+        if (target < 0) {
+            SetLastError(131);  // ERROR_NEGATIVE_SEEK
+            return INVALID_SET_FILE_POINTER;
+        }
+        stream->position = static_cast<size_t>(target);
+        if (distanceHigh) *distanceHigh = 0;
+        return static_cast<DWORD>(target);
+    }
     KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -217,6 +328,13 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
 }
 
 BOOL SetEndOfFile(HANDLE file) {
+    if (KernelObject* stream = ObjectOf(file, KernelObject::Kind::Stream)) {
+        // Nothing to store when the length stays and the stream is already
+        // there, or when a write failed: no partial stream is left.
+        const bool changes = stream->position != stream->data.size() || (!stream->stored && !stream->failed);
+        stream->data.resize(stream->position);
+        return !changes || CommitStream(stream) ? TRUE : FALSE;
+    }
     KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -230,6 +348,7 @@ BOOL SetEndOfFile(HANDLE file) {
 namespace {
 // Locks or unlocks a byte range of a file handle; an empty range does nothing.
 BOOL ChangeRangeLock(HANDLE file, short type, DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
+    if (ObjectOf(file, KernelObject::Kind::Stream)) return TRUE;  // a stream is written in one call
     KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -274,7 +393,7 @@ HANDLE CreateFileMappingA(HANDLE file, void*, DWORD protect, DWORD maxHigh, DWOR
         Fail(errno);
         return nullptr;
     }
-    auto* mapping = new (std::nothrow) KernelObject{KernelObject::Kind::Mapping, fd, size};
+    auto* mapping = new (std::nothrow) KernelObject{KernelObject::Kind::Mapping, fd, size, {}, {}, {}, 0, false, false};
     if (!mapping) {
         ::close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -353,5 +472,58 @@ namespace platform::files {
 int DescriptorOf(HANDLE file) {
     KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     return object ? object->fd : -1;
+}
+}  // namespace platform::files
+
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR, DWORD, DWORD* serial, DWORD* maxComponent, DWORD* flags,
+                           LPSTR fileSystemName, DWORD fileSystemNameSize) {
+    struct statfs info{};
+    if (!root || ::statfs(root, &info) != 0) return Fail(root ? errno : ENOENT);
+    std::string name;
+    // A file system that keeps user attributes keeps named streams: it answers as NTFS does.
+    const ssize_t probe = ::getxattr(root, "user.DosStream.probe:$DATA", nullptr, 0);
+    if (probe >= 0 || errno == ENODATA || errno == ERANGE) {
+        name = "NTFS";
+    } else {
+        switch (static_cast<unsigned long>(info.f_type)) {
+        case 0x4d44: name = "vfat"; break;
+        case 0x01021994: name = "tmpfs"; break;
+        case 0xEF53: name = "ext4"; break;
+        case 0x58465342: name = "xfs"; break;
+        case 0x9123683E: name = "btrfs"; break;
+        case 0x794c7630: name = "overlay"; break;
+        case 0x6969: name = "nfs"; break;
+        default: name = "unknown"; break;
+        }
+    }
+    if (serial) *serial = static_cast<DWORD>(info.f_fsid.__val[0]);
+    if (maxComponent) *maxComponent = static_cast<DWORD>(info.f_namelen);
+    if (flags) *flags = 0;
+    if (fileSystemName) {
+        if (fileSystemNameSize <= name.size()) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        std::memcpy(fileSystemName, name.c_str(), name.size() + 1);
+    }
+    return TRUE;
+}
+
+namespace platform::files {
+std::string MountPointOf(const std::string& path) {
+    std::string current = path;
+    struct stat st{};
+    // The nearest existing folder, then up while the device stays the same.
+    while (!current.empty() && ::stat(current.c_str(), &st) != 0) current = current.substr(0, current.find_last_of('/'));
+    if (current.empty()) current = "/";
+    const dev_t device = st.st_dev;
+    while (current != "/") {
+        const size_t slash = current.find_last_of('/');
+        const std::string parent = slash == 0 ? "/" : current.substr(0, slash);
+        struct stat up{};
+        if (::stat(parent.c_str(), &up) != 0 || up.st_dev != device) break;
+        current = parent;
+    }
+    return current;
 }
 }  // namespace platform::files

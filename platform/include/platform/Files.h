@@ -2,10 +2,13 @@
 // delete-on-close (the name is unlinked as soon as the file is open, so
 // nothing is left behind even after a crash), reads and writes, byte-range
 // locks (open-file-description locks), read-only mappings, temporary names.
-// Paths are file system paths; wide paths are converted to UTF-8.
+// Paths are file system paths; wide paths are converted to UTF-8. A path
+// "file:stream" whose file part is an existing regular file names that
+// file's stream, kept as a user extended attribute.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/WinTypes.h"
 
@@ -46,7 +49,14 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer);
 // writes its path (at most 260 characters with the NUL); 0 on failure.
 UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR out);
 
+// The file system of the volume holding `root`: "NTFS" for one that keeps
+// user attributes (and so named streams), else its own name ("vfat", "tmpfs"...).
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize, DWORD* serial, DWORD* maxComponent,
+                           DWORD* flags, LPSTR fileSystemName, DWORD fileSystemNameSize);
+
 namespace platform::files {
 // The file descriptor behind a file handle, or -1.
 int DescriptorOf(HANDLE file);
+// The mount point of the volume that holds a path (the root of a POSIX path).
+std::string MountPointOf(const std::string& path);
 }  // namespace platform::files

@@ -1,0 +1,142 @@
+// Saving fields to real files, with Macintosh forks as named streams
+// (user extended attributes) where the volume keeps them.
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+
+#include <cstring>
+
+#include "FileUtilities.h"
+#include "TestSupport.h"
+#include "XField.h"
+#include "XFields.h"
+#include "XForm.h"
+#include "platform/ComPtr.h"
+
+using namespace testing_support;
+using platform::Bstr;
+using platform::ComPtr;
+
+namespace {
+
+std::string MacUpload(uint32_t resourceLength) {
+    std::string bytes(128, '\0');
+    std::memcpy(&bytes[65], "TEXTttxt", 8);
+    bytes[73] = static_cast<char>(0xFF);
+    auto put = [](std::string& s, size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    put(bytes, 83, 300);
+    put(bytes, 87, resourceLength);
+    bytes += std::string(300, 'd') + std::string(84, '\0');
+    std::string fork(resourceLength, 'r');
+    const uint32_t header[] = {16, 200, 100, resourceLength - 200};
+    for (int i = 0; i < 4; ++i) put(fork, static_cast<size_t>(i) * 4, header[i]);
+    return bytes + fork;
+}
+
+std::string Attribute(const std::filesystem::path& file, const std::string& stream) {
+    const std::string name = "user.DosStream." + stream + ":$DATA";
+    char value[70000];
+    const ssize_t n = getxattr(file.c_str(), name.c_str(), value, sizeof value);
+    return n < 0 ? "<none>" : std::string(value, static_cast<size_t>(n));
+}
+
+class SaveTest : public ::testing::Test {
+protected:
+    void Load(const std::string& body) {
+        WriteFile(mRegistry.dir() / "raw.bin", body);
+        ASSERT_EQ(XForm::CreateInstance(nullptr, IID_IXForm, mForm.putVoid()), S_OK);
+        mForm->put_AbsolutePath(VARIANT_TRUE);
+        Bstr path(platform::codepage::Utf8ToUtf16((mRegistry.dir() / "raw.bin").string()));
+        ASSERT_EQ(mForm->Read(path.get()), S_OK);
+    }
+    ComPtr<IXField> Field(int group, int item) {
+        IDispatch* dispatch = nullptr;
+        EXPECT_EQ(MakeField(static_cast<XForm*>(mForm.get()), group, item, &dispatch), S_OK);
+        ComPtr<IXField> field;
+        dispatch->QueryInterface(IID_IXField, field.putVoid());
+        dispatch->Release();
+        return field;
+    }
+    HRESULT Save(IXField* field, const std::filesystem::path& path) {
+        Bstr target(platform::codepage::Utf8ToUtf16(path.string()));
+        return field->Save(target.get());
+    }
+
+    TempRegistry mRegistry;
+    ComPtr<IXForm> mForm;
+};
+
+const std::string kText = "--XyZ\r\nContent-Disposition: form-data; name=\"t\"\r\n\r\nhello\r\n--XyZ--\r\n";
+
+}  // namespace
+
+TEST_F(SaveTest, PlainFieldsOverwriteOnlyWhenAsked) {
+    Load(kText);
+    const auto target = mRegistry.dir() / "t.txt";
+    ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
+    EXPECT_EQ(ReadFile(target), "hello");
+    WriteFile(target, "older and longer");
+    EXPECT_EQ(static_cast<uint32_t>(Save(Field(0, 0).get(), target)), 0x80040050u);
+    EXPECT_EQ(ReadFile(target), "older and longer");
+    mForm->put_Overwrite(VARIANT_TRUE);
+    ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
+    EXPECT_EQ(ReadFile(target), "hello");
+    // A field with no item writes an empty file.
+    ASSERT_EQ(Save(Field(0, 5).get(), mRegistry.dir() / "none.txt"), S_OK);
+    EXPECT_EQ(ReadFile(mRegistry.dir() / "none.txt"), "");
+    // A virtual path needs the web server's Server object.
+    mForm->put_AbsolutePath(VARIANT_FALSE);
+    Bstr virtualPath(u"/x.txt");
+    EXPECT_EQ(Field(0, 0)->Save(virtualPath.get()), CONTEXT_E_NOCONTEXT);
+    ComPtr<IXField> unattached;
+    ASSERT_EQ(XField::CreateInstance(nullptr, IID_IXField, unattached.putVoid()), S_OK);
+    EXPECT_EQ(unattached->Save(virtualPath.get()), E_POINTER);
+}
+
+TEST_F(SaveTest, MacBinaryFilesKeepTheirForksInStreams) {
+    const std::string upload = MacUpload(286);
+    Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"notes\"\r\nContent-Type: "
+         "application/x-macbinary\r\n\r\n" + upload + "\r\n--XyZ--\r\n");
+    const auto target = mRegistry.dir() / "notes";
+    ASSERT_TRUE(VolumeKeepsStreams(platform::codepage::Utf8ToUtf16(target.string()).c_str()));
+    ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
+    EXPECT_EQ(ReadFile(target), std::string(300, 'd'));
+    EXPECT_EQ(Attribute(target, "AFP_Resource"), upload.substr(512) + std::string(1, '\0'));
+    const std::string info = Attribute(target, "AFP_AfpInfo");
+    ASSERT_EQ(info.size(), 61u);
+    EXPECT_EQ(info.substr(0, 4), std::string("AFP\0", 4));
+    EXPECT_EQ(info.substr(16, 8), "TEXTttxt");
+    EXPECT_EQ(static_cast<uint8_t>(info[24]), 0xFC);
+
+    // An existing, longer Finder record keeps its other bytes; it is rewritten as 60.
+    const std::string old(80, 'o');
+    const std::string oldValue = old + std::string(1, '\0');
+    ASSERT_EQ(setxattr(target.c_str(), "user.DosStream.AFP_AfpInfo:$DATA", oldValue.data(), oldValue.size(), 0), 0);
+    mForm->put_Overwrite(VARIANT_TRUE);
+    ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
+    const std::string updated = Attribute(target, "AFP_AfpInfo");
+    ASSERT_EQ(updated.size(), 61u);
+    EXPECT_EQ(updated.substr(0, 16), std::string(16, 'o'));
+    EXPECT_EQ(updated.substr(16, 8), "TEXTttxt");
+    EXPECT_EQ(updated.substr(26, 34), std::string(34, 'o'));
+
+    // With Streams off only the data fork is written.
+    const auto plain = mRegistry.dir() / "plain";
+    mForm->put_Streams(VARIANT_FALSE);
+    ASSERT_EQ(Save(Field(0, 0).get(), plain), S_OK);
+    EXPECT_EQ(ReadFile(plain), std::string(300, 'd'));
+    EXPECT_EQ(Attribute(plain, "AFP_AfpInfo"), "<none>");
+}
+
+TEST_F(SaveTest, AResourceForkTooLargeForTheVolumeLeavesNoPartialStream) {
+    // ext4 keeps about 4 KB of attributes per file; this fork does not fit.
+    Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"big\"\r\nContent-Type: "
+         "application/x-macbinary\r\n\r\n" + MacUpload(60000) + "\r\n--XyZ--\r\n");
+    const auto target = mRegistry.dir() / "big";
+    // The failed resource write is followed by a successful Finder record:
+    // only the last write's error counts.
+    EXPECT_EQ(Save(Field(0, 0).get(), target), S_OK);
+    EXPECT_EQ(Attribute(target, "AFP_Resource"), "<none>");
+    EXPECT_EQ(Attribute(target, "AFP_AfpInfo").size(), 61u);
+}
