@@ -267,10 +267,13 @@ void XField::SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks,
     };
     const bool theWritten = WriteWholeBuffer(inPath.c_str(), inForks.dataFork, inForks.dataLength, inOverwrite);
     DWORD theError = GetLastError();
+    // A fork that could not be written is reported even when the Finder
+    // record after it is written: the page must not take it for saved.
+    DWORD theResourceError = 0;
     if (theWritten && inStreams && inForks.resourceLength > 0 && inForks.resourceFork) {
         WriteWholeBuffer(theStreamPath(u":AFP_Resource").c_str(), inForks.resourceFork, inForks.resourceLength,
                          inOverwrite);
-        theError = GetLastError();
+        theResourceError = theError = GetLastError();
     }
     if (theWritten && inStreams) {
         const std::u16string theInfoPath = theStreamPath(u":AFP_AfpInfo");
@@ -283,7 +286,7 @@ void XField::SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks,
             BuildAfpInfo(inItem.data, theRecord);
         }
         WriteWholeBuffer(theInfoPath.c_str(), theRecord, kAfpInfoSize, inOverwrite);
-        theError = GetLastError();
+        theError = GetLastError() ? GetLastError() : theResourceError;
     }
     SetLastError(theError);
 }

@@ -11,7 +11,7 @@ mkdir -p "$out"
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4)
 # The component's sources without its module entry points.
 platform_sources=(platform/src/*.cpp $(ls formix4/*.cpp formix4/resources/Identifiers.cpp | grep -v -e Module.cpp -e XForm.cpp -e XField -e XProgress.cpp))
-targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names"}
+targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names MacBinaryFuzz:macbinary ImageFuzz:image"}
 for entry in $targets; do
   target=${entry%%:*}
   corpus=fuzz/corpus/${entry##*:}

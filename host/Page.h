@@ -34,3 +34,5 @@ using Page = std::function<void(const PageRequest&, Response&)>;
 
 std::string UrlDecode(const std::string& text);
 std::string JsonString(const std::string& utf8);
+// A JSON string of UTF-16 text: controls, a NUL and lone surrogates as \u escapes.
+std::string JsonString(const std::u16string& text);

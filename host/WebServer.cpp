@@ -9,6 +9,7 @@
 
 #include "HostObjects.h"
 #include "platform/Asp.h"
+#include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 
 namespace {
@@ -71,6 +72,28 @@ std::string JsonString(const std::string& utf8) {
             } else {
                 out += static_cast<char>(c);
             }
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonString(const std::u16string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            out += platform::codepage::Utf16ToUtf8(text.substr(i, 2));
+            ++i;
+        } else if (high || low || c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        } else if (c == u'"' || c == u'\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            out += platform::codepage::Utf16ToUtf8(std::u16string(1, c));
         }
     }
     return out + "\"";

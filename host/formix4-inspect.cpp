@@ -25,7 +25,8 @@ std::string Get(DispatchObject& object, const std::string& name, std::vector<VAR
     platform::Variant value;
     if (!object.get(name, &value, std::move(args))) throw MemberFailure{object.error()};
     if (value.vt == VT_BOOL) return value.boolVal ? "true" : "false";
-    if (value.vt == VT_BSTR) return JsonString(VariantText(value));
+    if (value.vt == VT_BSTR)
+        return JsonString(std::u16string(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal)));
     return VariantText(value);
 }
 

@@ -82,6 +82,11 @@ TEST_F(SaveTest, PlainFieldsOverwriteOnlyWhenAsked) {
     mForm->put_Overwrite(VARIANT_TRUE);
     ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
     EXPECT_EQ(ReadFile(target), "hello");
+    // A short upload over a longer file leaves only its own bytes; a missing folder is 3.
+    WriteFile(target, std::string(10000, 'x'));
+    ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
+    EXPECT_EQ(ReadFile(target), "hello");
+    EXPECT_EQ(static_cast<uint32_t>(Save(Field(0, 0).get(), mRegistry.dir() / "no/folder/t.txt")), 0x80040003u);
     // A field with no item writes an empty file.
     ASSERT_EQ(Save(Field(0, 5).get(), mRegistry.dir() / "none.txt"), S_OK);
     EXPECT_EQ(ReadFile(mRegistry.dir() / "none.txt"), "");
@@ -134,9 +139,15 @@ TEST_F(SaveTest, AResourceForkTooLargeForTheVolumeLeavesNoPartialStream) {
     Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"big\"\r\nContent-Type: "
          "application/x-macbinary\r\n\r\n" + MacUpload(60000) + "\r\n--XyZ--\r\n");
     const auto target = mRegistry.dir() / "big";
-    // The failed resource write is followed by a successful Finder record:
-    // only the last write's error counts.
-    EXPECT_EQ(Save(Field(0, 0).get(), target), S_OK);
+    // The page learns that the fork was not saved (disk full, 112), though
+    // the data fork and the Finder record were written.
+    EXPECT_EQ(static_cast<uint32_t>(Save(Field(0, 0).get(), target)), 0x80040070u);
+    platform::ComPtr<IErrorInfo> info;
+    GetErrorInfo(0, info.put());
+    Bstr description;
+    if (info) info->GetDescription(description.put());
+    EXPECT_EQ(description.str(), u"A Windows error - There is not enough space on the disk.\r\n - (0x00000070) occurred.\n");
+    EXPECT_EQ(ReadFile(target), std::string(300, 'd'));
     EXPECT_EQ(Attribute(target, "AFP_Resource"), "<none>");
     EXPECT_EQ(Attribute(target, "AFP_AfpInfo").size(), 61u);
 }
