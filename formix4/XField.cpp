@@ -27,12 +27,7 @@ HRESULT Bytes(VARIANT* outValue, const uint8_t* inStart, uint32_t inLength) {
 }  // namespace
 
 void XField::Attach(XForm* inForm, int inGroup, int inItem) {
-    mFormReference.reset();
-    if (inForm) {
-        inForm->AddRef();
-        mFormReference = platform::ComPtr<IXForm>(inForm);
-    }
-    mForm = inForm;
+    mForm.attach(inForm);
     mGroup = inGroup;
     mItem = inItem;
 }

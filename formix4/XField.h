@@ -3,10 +3,10 @@
 
 #include "ComObject.h"
 #include "Formix4.h"
+#include "XForm.h"
 #include "ImageInfo.h"
 #include "MacBinary.h"
 
-class XForm;
 struct MultipartItem;
 
 class XField final : public ComObject<IXField> {
@@ -60,8 +60,7 @@ private:
     template <class T, class Produce>
     HRESULT Member(SourcePlace inPlace, T* outValue, Produce produce);
 
-    platform::ComPtr<IXForm> mFormReference;
-    XForm* mForm = nullptr;
+    FormReference mForm;
     int mGroup = -1;
     int mItem = -1;
     ImageInfo mImage;

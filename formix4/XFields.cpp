@@ -28,12 +28,7 @@ HRESULT MakeFields(XForm* inForm, int inGroup, IDispatch** outFields) {
 }
 
 void XFields::Attach(XForm* inForm, int inGroup) {
-    mFormReference.reset();
-    if (inForm) {
-        inForm->AddRef();
-        mFormReference = platform::ComPtr<IXForm>(inForm);
-    }
-    mForm = inForm;
+    mForm.attach(inForm);
     mGroup = inGroup;
 }
 
@@ -53,7 +48,7 @@ HRESULT XFields::get_Item(VARIANT inIndex, VARIANT* outVal) {
         platform::Variant theNumber;
         if (SUCCEEDED(VariantChangeType(&theNumber, &inIndex, 0, VT_I4))) {
             IDispatch* theField = nullptr;
-            const HRESULT hr = MakeField(mForm, mGroup, theNumber.lVal - 1, &theField);
+            const HRESULT hr = MakeField(mForm.get(), mGroup, theNumber.lVal - 1, &theField);
             if (FAILED(hr)) return hr;
             outVal->vt = VT_DISPATCH;
             outVal->pdispVal = theField;
@@ -85,7 +80,7 @@ HRESULT XFields::get__NewEnum(IUnknown** outEnum) {
         for (size_t i = 0; i < theItems.size(); ++i) {
             VariantInit(&theItems[i]);
             IDispatch* theField = nullptr;
-            if (FAILED(MakeField(mForm, mGroup, static_cast<int>(i), &theField))) continue;  // stays VT_EMPTY
+            if (FAILED(MakeField(mForm.get(), mGroup, static_cast<int>(i), &theField))) continue;  // stays VT_EMPTY
             theItems[i].vt = VT_DISPATCH;
             theItems[i].pdispVal = theField;
         }

@@ -3,8 +3,8 @@
 
 #include "ComObject.h"
 #include "Formix4.h"
+#include "XForm.h"
 
-class XForm;
 
 class XFields final : public ComObject<IXFields> {
 public:
@@ -22,8 +22,7 @@ public:
     HRESULT get_Count(LONG* outCount) override;
 
 private:
-    platform::ComPtr<IXForm> mFormReference;
-    XForm* mForm = nullptr;
+    FormReference mForm;
     int mGroup = -1;
 };
 

@@ -54,3 +54,21 @@ private:
     VARIANT_BOOL mOverwrite = VARIANT_FALSE;
     VARIANT_BOOL mStreams = VARIANT_TRUE;
 };
+
+// A counted reference to the form that made a field or collection: it keeps
+// the form, and with it the parsed data, alive.
+class FormReference {
+public:
+    void attach(XForm* inForm) {
+        if (inForm) inForm->AddRef();
+        mReference = platform::ComPtr<IXForm>(inForm);
+        mForm = inForm;
+    }
+    XForm* get() const { return mForm; }
+    XForm* operator->() const { return mForm; }
+    explicit operator bool() const { return mForm != nullptr; }
+
+private:
+    platform::ComPtr<IXForm> mReference;
+    XForm* mForm = nullptr;
+};

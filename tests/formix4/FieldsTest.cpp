@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "TestSupport.h"
+#include "UploadFixtures.h"
 #include "XField.h"
 #include "XForm.h"
 #include "platform/ComPtr.h"
@@ -20,31 +21,9 @@ std::string Part(const std::string& disposition, const std::string& content, con
            (type.empty() ? "" : "Content-Type: " + type + "\r\n") + "\r\n" + content + "\r\n";
 }
 
-std::string MacBinaryUpload() {
-    std::string bytes(128, '\0');
-    std::memcpy(&bytes[65], "TEXTttxt", 8);
-    auto put = [&bytes](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
-    };
-    put(83, 300);
-    put(87, 286);
-    bytes += std::string(300, 'd') + std::string(84, '\0');
-    std::string fork(286, 'r');
-    const uint32_t header[] = {16, 200, 100, 86};
-    for (int i = 0; i < 4; ++i)
-        for (int b = 0; b < 4; ++b) fork[i * 4 + b] = static_cast<char>(header[i] >> (24 - 8 * b));
-    return bytes + fork;
-}
-
 class Fields : public ::testing::Test {
 protected:
-    void Load(const std::string& body) {
-        WriteFile(mRegistry.dir() / "raw.bin", body);
-        ASSERT_EQ(XForm::CreateInstance(nullptr, IID_IXForm, mForm.putVoid()), S_OK);
-        mForm->put_AbsolutePath(VARIANT_TRUE);
-        Bstr path(platform::codepage::Utf8ToUtf16((mRegistry.dir() / "raw.bin").string()));
-        ASSERT_EQ(mForm->Read(path.get()), S_OK);
-    }
+    void Load(const std::string& body) { ASSERT_EQ(ReadRawUpload(mRegistry.dir() / "raw.bin", body, &mForm), S_OK); }
     ComPtr<IXFields> Group(VARIANT index) {
         Variant value;
         EXPECT_EQ(mForm->get_Item(index, &value), S_OK);
@@ -195,7 +174,7 @@ TEST_F(Fields, NamesNumbersJoinedValuesAndEnumeration) {
 }
 
 TEST_F(Fields, MacBinaryUploads) {
-    const std::string upload = MacBinaryUpload();
+    const std::string upload = MacBinaryUpload(286);
     Load(Part("name=\"mac\"; filename=\"notes\"", upload, "application/x-macbinary") +
          Part("name=\"plain\"; filename=\"notes\"", upload, "application/x-MacBinary") + "--XyZ--\r\n");
     ComPtr<IXField> mac = Field(Group(u"mac").get(), 1);

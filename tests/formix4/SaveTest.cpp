@@ -7,6 +7,7 @@
 
 #include "FileUtilities.h"
 #include "TestSupport.h"
+#include "UploadFixtures.h"
 #include "XField.h"
 #include "XFields.h"
 #include "XForm.h"
@@ -18,22 +19,6 @@ using platform::ComPtr;
 
 namespace {
 
-std::string MacUpload(uint32_t resourceLength) {
-    std::string bytes(128, '\0');
-    std::memcpy(&bytes[65], "TEXTttxt", 8);
-    bytes[73] = static_cast<char>(0xFF);
-    auto put = [](std::string& s, size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (24 - 8 * i));
-    };
-    put(bytes, 83, 300);
-    put(bytes, 87, resourceLength);
-    bytes += std::string(300, 'd') + std::string(84, '\0');
-    std::string fork(resourceLength, 'r');
-    const uint32_t header[] = {16, 200, 100, resourceLength - 200};
-    for (int i = 0; i < 4; ++i) put(fork, static_cast<size_t>(i) * 4, header[i]);
-    return bytes + fork;
-}
-
 std::string Attribute(const std::filesystem::path& file, const std::string& stream) {
     const std::string name = "user.DosStream." + stream + ":$DATA";
     char value[70000];
@@ -43,13 +28,7 @@ std::string Attribute(const std::filesystem::path& file, const std::string& stre
 
 class SaveTest : public ::testing::Test {
 protected:
-    void Load(const std::string& body) {
-        WriteFile(mRegistry.dir() / "raw.bin", body);
-        ASSERT_EQ(XForm::CreateInstance(nullptr, IID_IXForm, mForm.putVoid()), S_OK);
-        mForm->put_AbsolutePath(VARIANT_TRUE);
-        Bstr path(platform::codepage::Utf8ToUtf16((mRegistry.dir() / "raw.bin").string()));
-        ASSERT_EQ(mForm->Read(path.get()), S_OK);
-    }
+    void Load(const std::string& body) { ASSERT_EQ(ReadRawUpload(mRegistry.dir() / "raw.bin", body, &mForm), S_OK); }
     ComPtr<IXField> Field(int group, int item) {
         IDispatch* dispatch = nullptr;
         EXPECT_EQ(MakeField(static_cast<XForm*>(mForm.get()), group, item, &dispatch), S_OK);
@@ -100,7 +79,7 @@ TEST_F(SaveTest, PlainFieldsOverwriteOnlyWhenAsked) {
 }
 
 TEST_F(SaveTest, MacBinaryFilesKeepTheirForksInStreams) {
-    const std::string upload = MacUpload(286);
+    const std::string upload = MacBinaryUpload(286);
     Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"notes\"\r\nContent-Type: "
          "application/x-macbinary\r\n\r\n" + upload + "\r\n--XyZ--\r\n");
     const auto target = mRegistry.dir() / "notes";
@@ -137,7 +116,7 @@ TEST_F(SaveTest, MacBinaryFilesKeepTheirForksInStreams) {
 TEST_F(SaveTest, AResourceForkTooLargeForTheVolumeLeavesNoPartialStream) {
     // ext4 keeps about 4 KB of attributes per file; this fork does not fit.
     Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"big\"\r\nContent-Type: "
-         "application/x-macbinary\r\n\r\n" + MacUpload(60000) + "\r\n--XyZ--\r\n");
+         "application/x-macbinary\r\n\r\n" + MacBinaryUpload(60000) + "\r\n--XyZ--\r\n");
     const auto target = mRegistry.dir() / "big";
     // The page learns that the fork was not saved (disk full, 112), though
     // the data fork and the Finder record were written.
