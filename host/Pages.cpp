@@ -5,16 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "Script.h"
+#include "FormReport.h"
 
 namespace {
-
-std::string ErrorJson(const ScriptError& error) {
-    char hr[16];
-    std::snprintf(hr, sizeof hr, "0x%08x", static_cast<unsigned>(error.hr));
-    return std::string("{\"Error\": {\"HRESULT\": \"") + hr + "\", \"Source\": " + JsonString(error.source) +
-           ", \"Description\": " + JsonString(error.description) + "}}";
-}
 
 void AnswerJson(Response& response, const std::string& json) {
     response.contentType = "application/json";
@@ -37,9 +30,9 @@ bool Configure(DispatchObject& form, const PageRequest& request) {
 std::string FormSummary(DispatchObject& form) {
     const long id = form.getLong("ID");
     const bool multipart = form.getBool("Multipart");
-    if (!form.ok()) return ErrorJson(form.error());
+    if (!form.ok()) return ScriptErrorJson(form.error());
     const long count = form.getLong("Count");
-    if (!form.ok()) return ErrorJson(form.error());
+    if (!form.ok()) return ScriptErrorJson(form.error());
     return "{\"ID\": " + std::to_string(id) + ", \"Multipart\": " + (multipart ? "true" : "false") +
            ", \"Count\": " + std::to_string(count) + "}";
 }
@@ -48,17 +41,30 @@ std::string FormSummary(DispatchObject& form) {
 // upload to that path.
 void IntakePage(const PageRequest& request, Response& response) {
     DispatchObject form = DispatchObject::Create("Formix4.XForm");
-    if (!form.ok() || !Configure(form, request)) return AnswerJson(response, ErrorJson(form.error()));
+    if (!form.ok() || !Configure(form, request)) return AnswerJson(response, ScriptErrorJson(form.error()));
     const std::string savePath = request.query("save");
-    if (!savePath.empty() && !form.call("Save", {MakeString(savePath)})) return AnswerJson(response, ErrorJson(form.error()));
+    if (!savePath.empty() && !form.call("Save", {MakeString(savePath)}))
+        return AnswerJson(response, ScriptErrorJson(form.error()));
     AnswerJson(response, FormSummary(form));
+}
+
+// Receives the request body and answers every field with its members.
+void FieldsPage(const PageRequest& request, Response& response) {
+    DispatchObject form = DispatchObject::Create("Formix4.XForm");
+    if (!form.ok() || !Configure(form, request)) return AnswerJson(response, ScriptErrorJson(form.error()));
+    try {
+        AnswerJson(response, FormReportJson(form));
+    } catch (const MemberFailure& failure) {
+        AnswerJson(response, ScriptErrorJson(failure.error));
+    }
 }
 
 // Parses a raw upload file instead of the request.
 void ReadPage(const PageRequest& request, Response& response) {
     DispatchObject form = DispatchObject::Create("Formix4.XForm");
-    if (!form.ok() || !Configure(form, request)) return AnswerJson(response, ErrorJson(form.error()));
-    if (!form.call("Read", {MakeString(request.query("path"))})) return AnswerJson(response, ErrorJson(form.error()));
+    if (!form.ok() || !Configure(form, request)) return AnswerJson(response, ScriptErrorJson(form.error()));
+    if (!form.call("Read", {MakeString(request.query("path"))}))
+        return AnswerJson(response, ScriptErrorJson(form.error()));
     AnswerJson(response, FormSummary(form));
 }
 
@@ -66,7 +72,7 @@ void ProgressPage(const PageRequest& request, Response& response) {
     DispatchObject progress = DispatchObject::Create("Formix4.XProgress");
     const std::string id = request.query("ID");
     if (!progress.ok() || (!id.empty() && !progress.put("ID", MakeLong(std::stol(id)))))
-        return AnswerJson(response, ErrorJson(progress.error()));
+        return AnswerJson(response, ScriptErrorJson(progress.error()));
     std::string json = "{\"ID\": " + std::to_string(progress.getLong("ID"));
     json += ", \"Note\": " + JsonString(progress.getString("Note"));
     json += std::string(", \"Started\": ") + (progress.getBool("Started") ? "true" : "false");
@@ -79,6 +85,7 @@ void ProgressPage(const PageRequest& request, Response& response) {
 
 void AddFormixPages(WebServer& server) {
     server.addPage("/intake", IntakePage);
+    server.addPage("/fields", FieldsPage);
     server.addPage("/read", ReadPage);
     server.addPage("/progress", ProgressPage);
 }

@@ -164,4 +164,15 @@ inline std::string JsonValue(const std::string& json, const std::string& key) {
     return json.substr(start, end - start);
 }
 
+// Runs formix4-inspect with `arguments`; its standard output goes to
+// `output`. Returns the exit status.
+inline int RunInspect(const std::string& arguments, std::string* output) {
+    FILE* pipe = popen((std::string(FORMIX4_INSPECT_PATH) + " " + arguments).c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace http_support

@@ -1,25 +1,12 @@
 // formix4-inspect over real raw upload files, through the registered component.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
+#include "HttpSupport.h"
 #include "Sha256.h"
 #include "TestSupport.h"
 
 using namespace testing_support;
-
-namespace {
-
-int Inspect(const std::string& arguments, std::string* output) {
-    FILE* pipe = popen((std::string(FORMIX4_INSPECT_PATH) + " " + arguments).c_str(), "r");
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
+using namespace http_support;
 
 TEST(Sha256, KnownDigestsAcrossBlockBoundaries) {
     auto digest = [](const std::string& text) {
@@ -42,7 +29,7 @@ TEST(Inspect, PrintsTheFormAsAPageSeesIt) {
                     "Content-Disposition: form-data; name=\"comment\"; filename=\"C:\\\\a\\\\b.TXT\"\r\n"
                     "Content-Type: text/plain\r\n\r\nworld\r\n--XyZ--\r\n");
     std::string output;
-    ASSERT_EQ(Inspect(body.string(), &output), 0) << output;
+    ASSERT_EQ(RunInspect(body.string(), &output), 0) << output;
     EXPECT_EQ(output.rfind("{\"Multipart\": true, \"Count\": 1, \"Fields\": [{\"Name\": \"comment\", \"Count\": 2, "
                            "\"Value\": \"hello, world\", \"Items\": [",
                            0),
@@ -52,7 +39,7 @@ TEST(Inspect, PrintsTheFormAsAPageSeesIt) {
               std::string::npos);
     EXPECT_NE(output.find("\"RawFileName\": \"b.TXT\", \"RawFileType\": \"TXT\""), std::string::npos);
     output.clear();
-    EXPECT_EQ(Inspect((registry.dir() / "missing").string(), &output), 1);
+    EXPECT_EQ(RunInspect((registry.dir() / "missing").string(), &output), 1);
     EXPECT_EQ(output.rfind("{\"Error\": {\"HRESULT\": \"0x80004005\", \"Source\": \"Formix4.XForm.4\", "
                            "\"Description\": \"Unable to read file.\\n",
                            0),
