@@ -1,6 +1,8 @@
 // Saving fields to real files, with Macintosh forks as named streams
 // (user extended attributes) where the volume keeps them.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/xattr.h>
 
 #include <cstring>
@@ -129,4 +131,28 @@ TEST_F(SaveTest, AResourceForkTooLargeForTheVolumeLeavesNoPartialStream) {
     EXPECT_EQ(ReadFile(target), std::string(300, 'd'));
     EXPECT_EQ(Attribute(target, "AFP_Resource"), "<none>");
     EXPECT_EQ(Attribute(target, "AFP_AfpInfo").size(), 61u);
+}
+
+// A volume without user attributes (ramfs, mounted in a mount namespace of
+// a child process) keeps the data fork only, and the save succeeds.
+TEST_F(SaveTest, AVolumeWithoutAttributesKeepsTheDataForkOnly) {
+    const std::string upload = MacBinaryUpload(286);
+    Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"notes\"\r\nContent-Type: "
+         "application/x-macbinary\r\n\r\n" + upload + "\r\n--XyZ--\r\n");
+    const auto volume = mRegistry.dir() / "ramfs";
+    std::filesystem::create_directories(volume);
+    const auto target = volume / "notes";
+    enum { kSaved, kNoNamespace, kStillKeepsStreams, kSaveFailed, kWrongData, kHasStreams };
+    const int outcome = RunInChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("ramfs", volume.c_str(), "ramfs", 0, nullptr) != 0)
+            return kNoNamespace;
+        if (VolumeKeepsStreams(platform::codepage::Utf8ToUtf16(target.string()).c_str())) return kStillKeepsStreams;
+        if (Save(Field(0, 0).get(), target) != S_OK) return kSaveFailed;
+        if (ReadFile(target) != std::string(300, 'd')) return kWrongData;
+        if (listxattr(target.c_str(), nullptr, 0) > 0) return kHasStreams;
+        return kSaved;
+    });
+    if (outcome == kNoNamespace) GTEST_SKIP() << "mounting needs CAP_SYS_ADMIN";
+    EXPECT_EQ(outcome, kSaved);
 }
