@@ -5,7 +5,9 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
+class QPrinter;
 class QWidget;
 
 class Browser : public QObject {
@@ -28,6 +30,17 @@ public:
     virtual QString locationName() const = 0;
     virtual bool busy() const = 0;
     virtual void focus() = 0;
+
+    // The page's own edit and search operations.
+    virtual void copySelection() = 0;
+    // Finds the next (or previous) occurrence and highlights it; `done`
+    // gets the active match (from 1) and the number of matches. An empty
+    // text clears the highlight.
+    using FindDone = std::function<void(int activeMatch, int matches)>;
+    virtual void findText(const QString& sText, bool backward, FindDone done) = 0;
+    // Prints the page; false, doing nothing, when no page is loaded.
+    // `done` follows when the printer has the page.
+    virtual bool print(QPrinter* printer, std::function<void(bool ok)> done) = 0;
 
 signals:
     void statusTextChanged(const QString& sText);

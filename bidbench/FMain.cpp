@@ -7,11 +7,13 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDesktopServices>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabBar>
@@ -27,6 +29,7 @@
 #include "FStart.h"
 #include "LinkLabel.h"
 #include "SettingsStore.h"
+#include "ShellUIHelper.h"
 #include "StarImages.h"
 #include "WebBrowser.h"
 
@@ -96,6 +99,7 @@ FMain::FMain(BrowserFactory factory, QWidget* parent) : QMainWindow(parent), mFa
     setWindowTitle(kTitle);
     BuildControls();
     BuildMenus();
+    BuildFindBar();
     resize(1000, 720);
 }
 
@@ -121,9 +125,22 @@ void FMain::BuildControls() {
     connect(buttons[2], &QAction::triggered, this, &FMain::StopBrowser);
     connect(buttons[3], &QAction::triggered, this, &FMain::RefreshBrowser);
     connect(buttons[4], &QAction::triggered, this, &FMain::GoHome);
-    // The favourites lists and the floating toolbar come with their windows.
-    buttons[5]->setEnabled(false);
-    buttons[6]->setEnabled(false);
+    connect(buttons[5], &QAction::triggered, this, &FMain::ShowBrowserFavorites);
+    connect(buttons[6], &QAction::triggered, this, &FMain::ShowFloatingToolbar);
+    // Button 6's drop-down acts by key.
+    mnuFavoritesButton = new QMenu(this);
+    mnuFavoritesButton->setObjectName("mnuFavoritesButton");
+    const struct { const char* text; const char* key; } kFavoritesEntries[] = {
+        {"Browser Favorites", "Favorites"}, {"Favorite Sellers", "Sellers"}, {"Favorite Bidders", "Bidders"}};
+    for (const auto& entry : kFavoritesEntries) mnuFavoritesButton->addAction(entry.text)->setData(QString(entry.key));
+    connect(mnuFavoritesButton, &QMenu::triggered, this, [this](QAction* entry) {
+        const QString key = entry->data().toString();
+        if (key == "Favorites") ShowBrowserFavorites();
+        else ShowFavoritesList(key == "Sellers");
+    });
+    buttons[5]->setMenu(mnuFavoritesButton);
+    if (auto* button = qobject_cast<QToolButton*>(tbrNavigate->widgetForAction(buttons[5])))
+        button->setPopupMode(QToolButton::MenuButtonPopup);
 
     picSnipe = new QLabel(mCentral);
     picSnipe->setAlignment(Qt::AlignCenter);
@@ -192,21 +209,24 @@ void FMain::BuildMenus() {
         if (!shortcut.isEmpty()) action->setShortcut(shortcut);
         return action;
     };
-    auto pending = [](QAction* action) { action->setEnabled(false); };
-
     QMenu* mnuFile = menuBar()->addMenu("&File");
     mnuFile->setObjectName("mnuFile");
-    pending(add(mnuFile, "&Print...", "mnuFilePrint", QKeySequence("Ctrl+P")));
+    connect(add(mnuFile, "&Print...", "mnuFilePrint", QKeySequence("Ctrl+P")), &QAction::triggered, this,
+            &FMain::PrintPage);
     mnuFile->addSeparator()->setObjectName("mnuFileBar0");
     connect(add(mnuFile, "E&xit", "mnuFileExit"), &QAction::triggered, this, &QWidget::close);
 
     QMenu* mnuEdit = menuBar()->addMenu("&Edit");
     mnuEdit->setObjectName("mnuEdit");
-    pending(add(mnuEdit, "Cu&t", "mnuEditCut", QKeySequence("Ctrl+X")));
-    pending(add(mnuEdit, "&Copy", "mnuEditCopy", QKeySequence("Ctrl+C")));
-    pending(add(mnuEdit, "&Paste", "mnuEditPaste", QKeySequence("Ctrl+V")));
+    connect(add(mnuEdit, "Cu&t", "mnuEditCut", QKeySequence("Ctrl+X")), &QAction::triggered, this,
+            [this] { EditCommand(EditAction::Cut); });
+    connect(add(mnuEdit, "&Copy", "mnuEditCopy", QKeySequence("Ctrl+C")), &QAction::triggered, this,
+            [this] { EditCommand(EditAction::Copy); });
+    connect(add(mnuEdit, "&Paste", "mnuEditPaste", QKeySequence("Ctrl+V")), &QAction::triggered, this,
+            [this] { EditCommand(EditAction::Paste); });
     mnuEdit->addSeparator()->setObjectName("mnuEditSep");
-    pending(add(mnuEdit, "&Find (on current web page)", "mnuEditFind", QKeySequence("Ctrl+F")));
+    connect(add(mnuEdit, "&Find (on current web page)", "mnuEditFind", QKeySequence("Ctrl+F")), &QAction::triggered,
+            this, &FMain::FindOnPage);
 
     QMenu* mnuNavigate = menuBar()->addMenu("&Navigate");
     mnuNavigate->setObjectName("mnumnuNavigate");
@@ -221,18 +241,24 @@ void FMain::BuildMenus() {
 
     QMenu* mnuFavorites = menuBar()->addMenu("Fa&vorites");
     mnuFavorites->setObjectName("mnumnuFavorites");
-    pending(add(mnuFavorites, "&View Browser Favorites...", "mnuFavoritesView"));
+    connect(add(mnuFavorites, "&View Browser Favorites...", "mnuFavoritesView"), &QAction::triggered, this,
+            &FMain::ShowBrowserFavorites);
     mnuFavoritesAdd = add(mnuFavorites, "&Add to Browser Favorites...", "mnuFavoritesAdd");
-    pending(add(mnuFavorites, "&Import Netscape Favorites...", "mnuFavoritesImport"));
+    connect(mnuFavoritesAdd, &QAction::triggered, this, &FMain::AddBrowserFavorite);
+    connect(add(mnuFavorites, "&Import Netscape Favorites...", "mnuFavoritesImport"), &QAction::triggered, this,
+            &FMain::ImportFavorites);
     mnuFavorites->addSeparator()->setObjectName("mnuFavoritesSeparate");
-    pending(add(mnuFavorites, "Favorite eBay &Sellers...", "mnuFavoritesSellers"));
-    pending(add(mnuFavorites, "Favorite eBay &Bidders...", "mnuFavoritesBidders"));
+    connect(add(mnuFavorites, "Favorite eBay &Sellers...", "mnuFavoritesSellers"), &QAction::triggered, this,
+            [this] { ShowFavoritesList(true); });
+    connect(add(mnuFavorites, "Favorite eBay &Bidders...", "mnuFavoritesBidders"), &QAction::triggered, this,
+            [this] { ShowFavoritesList(false); });
 
     QMenu* mnuTools = menuBar()->addMenu("&Tools");
     mnuTools->setObjectName("mnuTools");
     mnuNavigateSnipe = add(mnuTools, "Snipe &Current Auction", "mnuNavigateSnipe", QKeySequence("Ctrl+Z"));
     connect(mnuNavigateSnipe, &QAction::triggered, this, &FMain::Snipe);
-    pending(add(mnuTools, "&Floating Toolbar", "mnuToolsToolbar", QKeySequence("Ctrl+T")));
+    connect(add(mnuTools, "&Floating Toolbar", "mnuToolsToolbar", QKeySequence("Ctrl+T")), &QAction::triggered, this,
+            &FMain::ShowFloatingToolbar);
     mnuTools->addSeparator()->setObjectName("sep");
     QMenu* mnuOptions = mnuTools->addMenu("&Options");
     mnuOptions->setObjectName("mnuOptions");
@@ -345,6 +371,7 @@ void FMain::Load() {
     }
     if (SettingsStore::Read("TextLabels") == "N") ToggleTextLabels();
     Layout();
+    StartVersionCheck();
 }
 
 void FMain::closeEvent(QCloseEvent* event) {
@@ -403,6 +430,12 @@ bool FMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
         if (watched == mCentral || watched == SSTab1->tabBar()) lblTarnscope->resetLook();
     if (watched == SSTab1->tabBar() && event->type() == QEvent::Resize) QTimer::singleShot(0, this, &FMain::Layout);
+    // Escape in the find bar closes it.
+    if (watched == txtFind && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        CloseFindBar();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -444,8 +477,7 @@ void FMain::RefreshControls() {
     QString sName;
     IgnoringErrors([&] { sName = (auctionTab ? brwAuction : brwSnipe)->locationName(); });
     SetCaption(sName);
-    // Adding a favourite arrives with the browser favourites.
-    mnuFavoritesAdd->setEnabled(false);
+    mnuFavoritesAdd->setEnabled(auctionTab);
 }
 
 // ---- address box and navigation --------------------------------------------------------------

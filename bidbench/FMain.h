@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 
 #include "Browser.h"
 
@@ -12,12 +13,17 @@ class QAction;
 class QActionGroup;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QPrinter;
 class QTabWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
 class LinkLabel;
+class ShellUIHelper;
 
 // Geometry of the main window's parts, from the layout table in twips
 // (15 twips to a pixel), for an inner area of the given size in pixels.
@@ -37,6 +43,7 @@ public:
 
     // Without a factory the windows get the real browser engine.
     explicit FMain(BrowserFactory factory = {}, QWidget* parent = nullptr);
+    ~FMain() override;
 
     // Start-up: settings, start screen, first pages. Runs before the first show.
     void Load();
@@ -56,6 +63,29 @@ public:
     void RefreshBrowser();
     void GoHome();
     void Snipe();
+
+    // Commands of the menu bar and toolbar beyond the two browsers.
+    enum class EditAction { Cut, Copy, Paste };
+    void PrintPage();
+    void FindOnPage();
+    void FindNext(bool backward);
+    void CloseFindBar();
+    void EditCommand(EditAction action);
+    void ShowBrowserFavorites();
+    void AddBrowserFavorite();
+    void ImportFavorites();
+    void ShowFavoritesList(bool sellers);
+    void ShowFloatingToolbar();
+    void StartVersionCheck();
+    // Whether a version page offers a version other than this one: the
+    // text between "Version =" and the next "+", compared exactly.
+    static bool OffersNewVersion(const QString& sPage);
+
+    // The printer and its settings, kept from one print to the next.
+    QPrinter* printer();
+    bool printing() const { return mPrinting; }
+    // Made on first use and kept.
+    ShellUIHelper* shellHelper();
 
     // Controls, named as the window's design names them.
     Browser* brwSnipe = nullptr;
@@ -80,6 +110,11 @@ public:
     QAction* mnuButtonBarStatusViewLabels = nullptr;
     QAction* mnuOptionsSite[8];  // 1 to 7
     QMenu* mnuButtonBarStatus = nullptr;
+    QMenu* mnuFavoritesButton = nullptr;  // the drop-down of toolbar button 6
+    QWidget* fraFind = nullptr;           // the find bar
+    QLineEdit* txtFind = nullptr;
+    QLabel* lblFindResult = nullptr;
+    QNetworkAccessManager* intUpdate = nullptr;
 
     // Window state.
     QString v_sStartingAddress;
@@ -103,6 +138,9 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void BuildFindBar();
+    void VersionReplyComplete(QNetworkReply* reply);
+    void ShowFindResult(int activeMatch, int matches);
     void ConnectBrowser(Browser* browser, bool isAuction);
     void Layout();
     void TabSwitched(int index);
@@ -126,4 +164,7 @@ private:
     int mShownFrame = 0;
     bool mShownLarge = true;
     bool mUnloaded = false;
+    std::unique_ptr<QPrinter> mPrinter;
+    bool mPrinting = false;
+    std::unique_ptr<ShellUIHelper> mShellHelper;
 };

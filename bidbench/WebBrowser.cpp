@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QChildEvent>
 #include <QEvent>
+#include <QWebEngineFindTextResult>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -61,6 +62,27 @@ QString WebBrowser::locationName() const {
 }
 
 void WebBrowser::focus() { mView->setFocus(); }
+
+void WebBrowser::copySelection() { mView->page()->triggerAction(QWebEnginePage::Copy); }
+
+void WebBrowser::findText(const QString& sText, bool backward, FindDone done) {
+    const QWebEnginePage::FindFlags flags = backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags();
+    mView->page()->findText(sText, flags, [done](const QWebEngineFindTextResult& result) {
+        if (done) done(result.activeMatch(), result.numberOfMatches());
+    });
+}
+
+bool WebBrowser::print(QPrinter* printer, std::function<void(bool ok)> done) {
+    if (mView->url().isEmpty()) return false;
+    auto* connection = new QMetaObject::Connection;
+    *connection = connect(mView, &QWebEngineView::printFinished, this, [connection, done](bool ok) {
+        disconnect(*connection);
+        delete connection;
+        if (done) done(ok);
+    });
+    mView->print(printer);
+    return true;
+}
 
 void WebBrowser::reportCommandStates() {
     QWebEnginePage* page = mView->page();

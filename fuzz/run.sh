@@ -8,10 +8,11 @@ seconds=${1:-60}
 command -v clang++ >/dev/null || { apt-get update -q && apt-get install -y -q clang libclang-rt-14-dev; }
 out=build-fuzz
 mkdir -p "$out"
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4)
+flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4 -Ibidbench)
 # The component's sources without its module entry points.
-platform_sources=(platform/src/*.cpp $(ls formix4/*.cpp formix4/resources/Identifiers.cpp | grep -v -e Module.cpp -e XForm.cpp -e XField -e XProgress.cpp))
-targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names MacBinaryFuzz:macbinary ImageFuzz:image"}
+platform_sources=(platform/src/*.cpp $(ls formix4/*.cpp formix4/resources/Identifiers.cpp | grep -v -e Module.cpp -e XForm.cpp -e XField -e XProgress.cpp)
+  bidbench/BookmarkFile.cpp bidbench/ShortcutFile.cpp)
+targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names MacBinaryFuzz:macbinary ImageFuzz:image BookmarkFileFuzz:bookmark_file ShortcutFileFuzz:shortcut_file"}
 for entry in $targets; do
   target=${entry%%:*}
   corpus=fuzz/corpus/${entry##*:}

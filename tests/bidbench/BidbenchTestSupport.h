@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QWidget>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -13,8 +14,12 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include "TestHttpServer.h"
+
+// Readable failure messages for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 // The server of this test process (null in child processes).
 TestHttpServer* Server();
@@ -47,6 +52,15 @@ void WhenModal(std::function<void(T*)> action) {
         }
     });
     poll->start();
+}
+
+// Shows a window and makes it the active one (the virtual display has no
+// window manager to do it).
+inline void ShowActive(QWidget* window) {
+    window->show();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    WaitUntil([window] { return window->isActiveWindow(); }, 2000);
 }
 
 // A fresh per-user settings store for each test.

@@ -11,11 +11,23 @@
 #include <QToolButton>
 #include <QLineEdit>
 
+#include <QClipboard>
+#include <QFile>
+#include <QListWidget>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
 #include "Addresses.h"
 #include "BidbenchTestSupport.h"
+#include "FFavorites.h"
 #include "FMain.h"
+#include "FNewVersion.h"
 #include "FStart.h"
+#include "FToolbar.h"
 #include "SettingsStore.h"
+#include "WebBrowser.h"
 
 namespace {
 
@@ -209,4 +221,130 @@ TEST_F(EndToEnd, LoginCookiesSurviveARestart) {
     for (const RecordedRequest& r : Server()->requests())
         if (r.host == Server()->host(kService) && r.target == "/secure/news.cfm") sentCookie = r.cookie.contains("login=yes");
     EXPECT_TRUE(sentCookie);
+}
+
+// ---- commands with the real engine ------------------------------------------------------------
+
+namespace {
+constexpr int kListings = 6, kMaker = 10;
+const QString kVersionPage = "/bidbench/BidbenchVersion.html";
+}  // namespace
+
+TEST_F(EndToEnd, FloatingToolbarSnipesTheTypedItem) {
+    auto main = Start(Answer::NotShown);
+    bool mainHidden = false;
+    WhenModal<FToolbar>([&](FToolbar* toolbar) {
+        mainHidden = !main->isVisible();
+        QTest::keyClicks(toolbar->txtItem, "31337");
+        toolbar->cmdSnipe->trigger();
+    });
+    main->findChild<QAction*>("mnuToolsToolbar")->trigger();
+    EXPECT_TRUE(mainHidden);
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=31337"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(main->brwSnipe, "item_number=31337"); }));
+
+    WhenModal<FToolbar>([](FToolbar* toolbar) {
+        QTest::keyClicks(toolbar->txtItem, "777");
+        toolbar->close();
+    });
+    main->findChild<QAction*>("mnuToolsToolbar")->trigger();
+    Pump(500);
+    EXPECT_FALSE(Server()->seen(kService, "/secure/login.cfm?item_number=777"));
+    EXPECT_TRUE(main->isVisible());
+}
+
+TEST_F(EndToEnd, AFavouriteSellerOpensTheSellersListings) {
+    {
+        QFile list(Addresses::SellersListPath());
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        list.write("first\r\nseller2\r\n");
+    }
+    auto main = Start(Answer::NotShown);
+    WhenModal<FFavorites>([](FFavorites* dialog) {
+        dialog->lstFavorites->setCurrentRow(1);
+        dialog->cmdGetInfo->click();
+    });
+    main->findChild<QAction*>("mnuFavoritesSellers")->trigger();
+    const QString target = "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=seller2&include=0&since=-1&sort=2&rows=25";
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, target); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "rows=25"); }));
+    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    QFile::remove(Addresses::SellersListPath());
+}
+
+TEST_F(EndToEnd, VersionCheckOffersOnlyAnotherVersion) {
+    // Answers every offer with Later and counts it; lives for this test only.
+    int offers = 0;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&offers] {
+        if (auto* offer = qobject_cast<FNewVersion*>(QApplication::activeModalWidget())) {
+            ++offers;
+            offer->cmdLater->click();
+        }
+    });
+    watcher.start(20);
+    const struct {
+        const char* page;
+        bool offered;
+    } cases[] = {{"<p>Version =1.1+</p>", true}, {"<p>Version =1.0+</p>", false}, {"<p>Version = 1.0+</p>", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        Server()->clear();
+        Server()->pages[kVersionPage] = c.page;
+        offers = 0;
+        auto main = Start(Answer::NotShown);
+        ASSERT_TRUE(WaitUntil([&] { return Server()->seen(kMaker, kVersionPage); }));
+        WaitUntil([&] { return offers > 0; }, 1500);
+        EXPECT_EQ(offers, c.offered ? 1 : 0);
+        EXPECT_TRUE(main->isVisible());  // Later keeps the program running
+        main->close();
+    }
+}
+
+TEST_F(EndToEnd, FindCopyAndPrintWorkOnThePage) {
+    Server()->pages["/text"] = "<html><head><title>Text</title></head><body><p id='t'>copy me please</p>"
+                               "<p>needle one, needle two, and a third needle</p></body></html>";
+    auto main = Start(Answer::NotShown);
+    ShowActive(main.get());
+    main->NavigateAuction("http://" + Server()->host(kSite1) + "/text");
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/text"); }));
+
+    main->findChild<QAction*>("mnuEditFind")->trigger();
+    QTest::keyClicks(main->txtFind, "needle");
+    EXPECT_TRUE(WaitUntil([&] { return main->lblFindResult->text() == "1 of 3 matches"; }))
+        << main->lblFindResult->text().toStdString();
+    QTest::keyClick(main->txtFind, Qt::Key_Return);
+    EXPECT_TRUE(WaitUntil([&] { return main->lblFindResult->text() == "2 of 3 matches"; }));
+    main->txtFind->setText("haystack");
+    EXPECT_TRUE(WaitUntil([&] { return main->lblFindResult->text() == "No matches"; }));
+    QTest::keyClick(main->txtFind, Qt::Key_Escape);
+
+    auto* view = static_cast<WebBrowser*>(main->brwAuction)->view();
+    bool selected = false;
+    view->page()->runJavaScript("window.getSelection().selectAllChildren(document.getElementById('t')); true",
+                                [&selected](const QVariant&) { selected = true; });
+    ASSERT_TRUE(WaitUntil([&] { return selected; }));
+    QApplication::clipboard()->setText("old");
+    main->brwAuction->focus();
+    ASSERT_TRUE(WaitUntil([&] { return view->isAncestorOf(QApplication::focusWidget()) || view->hasFocus(); }));
+    main->findChild<QAction*>("mnuEditCut")->trigger();
+    Pump(200);
+    EXPECT_EQ(QApplication::clipboard()->text(), "old");  // no cutting from a page
+    main->findChild<QAction*>("mnuEditCopy")->trigger();
+    EXPECT_TRUE(WaitUntil([] { return QApplication::clipboard()->text() == "copy me please"; }))
+        << QApplication::clipboard()->text().toStdString();
+
+    QTemporaryDir out;
+    const QString pdf = out.filePath("page.pdf");
+    main->printer()->setOutputFormat(QPrinter::PdfFormat);
+    main->printer()->setOutputFileName(pdf);
+    WhenModal<QPrintDialog>([](QPrintDialog* dialog) { dialog->accept(); });
+    main->findChild<QAction*>("mnuFilePrint")->trigger();
+    EXPECT_TRUE(main->printing());
+    ASSERT_TRUE(WaitUntil([&] { return !main->printing(); }, 20000));
+    EXPECT_GT(QFileInfo(pdf).size(), 1000);
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(5) == "%PDF-");
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QLabel>
+#include <functional>
 #include <QStringList>
 #include <stdexcept>
 
@@ -25,6 +26,17 @@ public:
     }
     bool busy() const override { return isBusy; }
     void focus() override { mWidget->setFocus(); }
+    void copySelection() override { ++copies; }
+    void findText(const QString& sText, bool backward, FindDone done) override {
+        finds.append((backward ? "<" : ">") + sText);
+        if (done) done(sText.isEmpty() ? 0 : 1, sText.isEmpty() ? 0 : 2);
+    }
+    bool print(QPrinter*, std::function<void(bool)> done) override {
+        if (address.isEmpty()) return false;
+        ++prints;
+        if (done) done(true);
+        return true;
+    }
 
     // Completes a navigation as the engine would.
     void arrive(const QString& sAddress, const QString& sName) {
@@ -36,7 +48,8 @@ public:
     }
 
     QStringList navigations;
-    int backs = 0, forwards = 0, stops = 0, refreshes = 0;
+    int backs = 0, forwards = 0, stops = 0, refreshes = 0, copies = 0, prints = 0;
+    QStringList finds;
     QString address, name;
     bool isBusy = false;
     bool failLocationName = false;

@@ -43,10 +43,11 @@ void TestHttpServer::serve(QTcpSocket* socket) {
     QByteArray extraHeaders;
     if (request.target.startsWith("/setcookie"))
         extraHeaders = "Set-Cookie: login=yes; Path=/\r\n";
-    const QByteArray body = "<html><head><title>Page " + request.target.toUtf8() +
+    QByteArray body = "<html><head><title>Page " + request.target.toUtf8() +
                             "</title></head><body><h1>" + request.target.toHtmlEscaped().toUtf8() +
                             "</h1><p>Served for " + request.host.toUtf8() +
                             "</p><a id='next' href='/next'>next</a></body></html>";
+    if (pages.contains(request.target)) body = pages.value(request.target);
     const QByteArray response = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n" +
                                 extraHeaders + "Content-Length: " + QByteArray::number(body.size()) +
                                 "\r\nConnection: close\r\n\r\n" + body;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
@@ -25,7 +26,12 @@ public:
 
     const QList<RecordedRequest>& requests() const { return mRequests; }
     bool seen(int hostNumber, const QString& target) const;
-    void clear() { mRequests.clear(); }
+    void clear() {
+        mRequests.clear();
+        pages.clear();
+    }
+    // Bodies for given targets, in place of the default page.
+    QMap<QString, QByteArray> pages;
     int slowMilliseconds = 2500;
 
 private:

@@ -1,0 +1,38 @@
+// The browser favourites: a per-user folder of Internet shortcut files,
+// $XDG_DATA_HOME/Tarnbid Bidbench/Favorites (~/.local/share when
+// XDG_DATA_HOME is not set), made on first use. Subfolders group them.
+#pragma once
+
+#include <QString>
+
+namespace BrowserFavorites {
+
+// The folder, without a trailing separator; made when missing. Empty
+// when it cannot be determined or made.
+QString Folder();
+
+// The address of a shortcut file, cut to its first 254 characters; empty
+// when the file cannot be read or has none.
+QString ReadShortcut(const QString& sPath);
+
+// A file name for a title: characters that cannot be in a file name on
+// this or the Windows platform become '_', leading dots are dropped, and an
+// empty name becomes "Untitled"; at most 200 bytes.
+QString SafeFileName(const QString& sTitle);
+
+// Writes a shortcut to `sAddress` named after the title into the folder,
+// never over an existing file (" (2)", " (3)", ... are added). Returns its
+// path; empty, with `sError` set, on failure.
+QString WriteShortcut(const QString& sFolder, const QString& sTitle, const QString& sAddress, QString* sError);
+
+struct ImportResult {
+    bool read = false;  // the bookmark file could be read
+    int written = 0;    // shortcut files made
+    int failed = 0;     // bookmarks that could not be written
+};
+
+// Adds the bookmarks of an HTML bookmark file to the folder, one shortcut
+// file per bookmark, its folders as subfolders.
+ImportResult Import(const QString& sBookmarkFile, const QString& sFolder);
+
+}  // namespace BrowserFavorites

@@ -1,0 +1,49 @@
+// One favourites list (sellers or bidders): shows the IDs of its list file,
+// adds and deletes IDs, and lets the user pick one. The list file is read
+// when the kind is set and written whenever the dialog ends.
+#pragma once
+
+#include <QDialog>
+
+#include "UserIDs.h"
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+class FFavorites final : public QDialog {
+    Q_OBJECT
+public:
+    explicit FFavorites(QWidget* parent = nullptr);
+
+    // Sellers (true) or bidders (false): a new, empty list, then the
+    // kind's caption and file.
+    void SetListKind(bool sellers);
+    // The ID picked with Go! or a double-click; empty otherwise.
+    QString SelectedID() const { return mSelectedID; }
+    QString ListPath() const;
+
+    QListWidget* lstFavorites;
+    QPushButton* cmdAdd;
+    QPushButton* cmdGetInfo;
+    QPushButton* cmdDelete;
+    QPushButton* cmdClose;
+    QLabel* lblDoubleClick;
+
+    void AddUserID();
+    void DeleteSelected();
+    void Pick();
+
+    // Ends the dialog only when the list file has been written; when it
+    // cannot be, says so and stays open with its list.
+    void done(int result) override;
+
+private:
+    void LoadList();
+    bool SaveList();
+    void UpdateDelete();
+
+    bool mSellers = true;
+    CUserIDs mIDs;
+    QString mSelectedID;
+};

@@ -1,0 +1,98 @@
+#include "FIEFavorites.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "BrowserFavorites.h"
+
+namespace {
+
+// Images of the nodes, numbered as the image list numbers them.
+enum Image { kFolder = 1, kOpenFolder = 2, kRoot = 3, kShortcut = 4 };
+
+QIcon ImageIcon(int image) {
+    const QStyle::StandardPixmap pixmaps[] = {QStyle::SP_DirIcon, QStyle::SP_DirIcon, QStyle::SP_DirOpenIcon,
+                                              QStyle::SP_DirHomeIcon, QStyle::SP_FileLinkIcon};
+    return QApplication::style()->standardIcon(pixmaps[image]);
+}
+
+// A folder is listed only when it has no attribute but being a folder: not
+// read-only, not hidden (a dot name), not a link.
+bool IsPlainFolder(const QFileInfo& entry) {
+    return entry.isDir() && !entry.isSymLink() && !entry.isHidden() && entry.permission(QFile::WriteOwner);
+}
+
+constexpr QDir::SortFlags kListingOrder = QDir::Name | QDir::IgnoreCase;
+
+}  // namespace
+
+FIEFavorites::FIEFavorites(QWidget* parent, const QString& sFolder) : QDialog(parent) {
+    setWindowTitle("Browser Favorites");
+    TreeView1 = new QTreeWidget;
+    TreeView1->setHeaderHidden(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(TreeView1);
+    resize(360, 420);
+    connect(TreeView1, &QTreeWidget::itemClicked, this, &FIEFavorites::NodeClicked);
+    connect(TreeView1, &QTreeWidget::itemExpanded, this, [](QTreeWidgetItem* node) {
+        if (FIEFavorites::Key(node) != "IE") node->setIcon(0, ImageIcon(kOpenFolder));
+    });
+    connect(TreeView1, &QTreeWidget::itemCollapsed, this, [](QTreeWidgetItem* node) {
+        if (FIEFavorites::Key(node) != "IE") node->setIcon(0, ImageIcon(kFolder));
+    });
+    if (!TreeFilled) FillTree(sFolder.isEmpty() ? BrowserFavorites::Folder() : sFolder);
+}
+
+QString FIEFavorites::Key(const QTreeWidgetItem* node) { return node->data(0, Qt::UserRole).toString(); }
+
+QTreeWidgetItem* FIEFavorites::AddNode(QTreeWidgetItem* parent, const QString& sKey, const QString& sText,
+                                       int image) {
+    auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
+    node->setText(0, sText);
+    node->setData(0, Qt::UserRole, sKey);
+    node->setIcon(0, ImageIcon(image));
+    return node;
+}
+
+void FIEFavorites::FillTree(const QString& sFolder) {
+    QTreeWidgetItem* root = AddNode(nullptr, "IE", "Favorites", kRoot);
+    if (!sFolder.isEmpty()) {
+        AddFolders(sFolder + "/", root);
+        AddShortcuts(sFolder + "/", root);
+    }
+    root->setExpanded(true);
+    TreeFilled = true;
+}
+
+void FIEFavorites::AddFolders(const QString& sPath, QTreeWidgetItem* parent) {
+    const QFileInfoList entries =
+        QDir(sPath).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, kListingOrder);
+    for (const QFileInfo& entry : entries) {
+        if (!IsPlainFolder(entry)) continue;
+        const QString sFolder = sPath + entry.fileName() + "/";
+        QTreeWidgetItem* node = AddNode(parent, sFolder, entry.fileName(), kFolder);
+        AddShortcuts(sFolder, node);
+        AddFolders(sFolder, node);
+    }
+    // A large tree must not freeze the window.
+    QCoreApplication::processEvents();
+}
+
+void FIEFavorites::AddShortcuts(const QString& sPath, QTreeWidgetItem* parent) {
+    const QFileInfoList entries = QDir(sPath).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, kListingOrder);
+    for (const QFileInfo& entry : entries) {
+        const QString sName = entry.fileName();
+        if (sName.right(3).toLower() == "url") AddNode(parent, sPath + sName, sName.left(sName.size() - 4), kShortcut);
+    }
+}
+
+void FIEFavorites::NodeClicked(QTreeWidgetItem* node) {
+    const QString sKey = node ? Key(node) : QString();
+    if (sKey.isEmpty() || sKey == "IE" || sKey.endsWith('/')) return;
+    mPickedAddress = BrowserFavorites::ReadShortcut(sKey);
+    accept();
+}

@@ -1,0 +1,35 @@
+// The browser favourites as a tree: folders first, then the shortcuts of the
+// favourites folder; inside each folder its shortcuts first, then its
+// subfolders. Clicking a shortcut picks its address and ends the dialog.
+#pragma once
+
+#include <QDialog>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class FIEFavorites final : public QDialog {
+    Q_OBJECT
+public:
+    // Builds the tree from `sFolder` (the favourites folder when empty).
+    explicit FIEFavorites(QWidget* parent = nullptr, const QString& sFolder = QString());
+
+    QString PickedAddress() const { return mPickedAddress; }
+
+    // The key of a node: "IE" for the root, a folder's path followed by
+    // '/', a shortcut's path.
+    static QString Key(const QTreeWidgetItem* node);
+
+    QTreeWidget* TreeView1;
+    bool TreeFilled = false;
+
+    void NodeClicked(QTreeWidgetItem* node);
+
+private:
+    void FillTree(const QString& sFolder);
+    void AddFolders(const QString& sPath, QTreeWidgetItem* parent);
+    void AddShortcuts(const QString& sPath, QTreeWidgetItem* parent);
+    QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& sKey, const QString& sText, int image);
+
+    QString mPickedAddress;
+};

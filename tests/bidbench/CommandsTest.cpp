@@ -1,0 +1,238 @@
+// The main window's commands against fake browsers: the menu table, editing,
+// the favourites commands, the floating toolbar and the version page test.
+#include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "Addresses.h"
+#include "BidbenchTestSupport.h"
+#include "BrowserFavorites.h"
+#include "FFavorites.h"
+#include "FIEFavorites.h"
+#include "FMain.h"
+#include "FToolbar.h"
+#include "FakeBrowser.h"
+#include "SettingsStore.h"
+#include "ShellUIHelper.h"
+
+namespace {
+
+class Commands : public BidbenchTest {
+protected:
+    void SetUp() override {
+        BidbenchTest::SetUp();
+        SettingsStore::Write("StartScreen", "N");
+        main = std::make_unique<FMain>([](QWidget* parent) -> Browser* { return new FakeBrowser(parent); });
+        main->Load();
+        snipe = static_cast<FakeBrowser*>(main->brwSnipe);
+        auction = static_cast<FakeBrowser*>(main->brwAuction);
+        snipe->widget()->setFocusPolicy(Qt::StrongFocus);
+        auction->widget()->setFocusPolicy(Qt::StrongFocus);
+    }
+    QAction* Action(const char* name) { return main->findChild<QAction*>(name); }
+
+    std::unique_ptr<FMain> main;
+    FakeBrowser* snipe = nullptr;
+    FakeBrowser* auction = nullptr;
+};
+
+// A menu as "caption|shortcut|checked" lines, submenus indented.
+QStringList MenuLines(const QMenu* menu, int depth = 0) {
+    QStringList lines;
+    for (QAction* action : menu->actions()) {
+        QString line = QString(depth * 2, ' ') + (action->isSeparator() ? "-" : action->text());
+        if (!action->shortcut().isEmpty()) line += "|" + action->shortcut().toString();
+        if (action->isCheckable() && action->isChecked()) line += "|checked";
+        lines << line;
+        if (action->menu()) lines += MenuLines(action->menu(), depth + 1);
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
+    QStringList lines;
+    for (QAction* top : main->menuBar()->actions()) {
+        lines << top->text();
+        lines += MenuLines(top->menu(), 1);
+    }
+    EXPECT_EQ(lines, QStringList({
+        "&File", "  &Print...|Ctrl+P", "  -", "  E&xit",
+        "&Edit", "  Cu&t|Ctrl+X", "  &Copy|Ctrl+C", "  &Paste|Ctrl+V", "  -", "  &Find (on current web page)|Ctrl+F",
+        "&Navigate", "  &Back", "  &Forward", "  &Stop", "  &Home", "  &Refresh",
+        "Fa&vorites", "  &View Browser Favorites...", "  &Add to Browser Favorites...",
+        "  &Import Netscape Favorites...", "  -", "  Favorite eBay &Sellers...", "  Favorite eBay &Bidders...",
+        "&Tools", "  Snipe &Current Auction|Ctrl+Z", "  &Floating Toolbar|Ctrl+T", "  -", "  &Options",
+        "    &Start-up Auction Site", "      " + Addresses::SiteCaption(1) + "|checked", "      eBay &Canada", "      eBay &UK",
+        "      eBay &Australia", "      eBay &Ireland", "      eBay &New Zealand", "      eBay &Motors", "    -",
+        "    &Show Button Text|checked",
+        "&Help", "  &Contents", "  &Tarnscope Home Page", "  Tarnbid &Online", "  &Send Feedback", "  -", "  &About "}));
+    EXPECT_EQ(MenuLines(main->mnuButtonBarStatus), QStringList({"View Text Labels|checked"}));
+    for (QAction* action : main->findChildren<QAction*>())
+        if (!action->objectName().isEmpty() && action != main->mnuFavoritesAdd && action != main->mnuNavigateSnipe)
+            EXPECT_TRUE(action->isEnabled()) << action->objectName().toStdString();
+    EXPECT_EQ(MenuLines(main->mnuFavoritesButton), QStringList({"Browser Favorites", "Favorite Sellers", "Favorite Bidders"}));
+    auto* favorites = qobject_cast<QToolButton*>(main->tbrNavigate->widgetForAction(main->tbrNavigate->actions()[5]));
+    ASSERT_TRUE(favorites);
+    EXPECT_EQ(favorites->popupMode(), QToolButton::MenuButtonPopup);
+}
+
+TEST_F(Commands, EditingFollowsTheFocus) {
+    ShowActive(main.get());
+    QApplication::clipboard()->setText("before");
+    main->SSTab1->setCurrentIndex(1);
+    auction->widget()->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return auction->widget()->hasFocus(); }, 2000));
+    Action("mnuEditCut")->trigger();
+    Action("mnuEditPaste")->trigger();
+    EXPECT_EQ(auction->copies, 0);
+    Action("mnuEditCopy")->trigger();
+    EXPECT_EQ(auction->copies, 1);
+
+    QLineEdit* address = main->cboAddress->lineEdit();
+    address->setText("http://one/two");
+    address->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return address->hasFocus(); }, 2000));
+    address->setSelection(7, 3);
+    Action("mnuEditCut")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "one");
+    EXPECT_EQ(address->text(), "http:///two");
+    address->setCursorPosition(7);
+    Action("mnuEditPaste")->trigger();
+    EXPECT_EQ(address->text(), "http://one/two");
+    EXPECT_EQ(auction->copies, 1);
+}
+
+TEST_F(Commands, FindBarSearchesTheShownTabsPage) {
+    ShowActive(main.get());
+    Action("mnuEditFind")->trigger();
+    EXPECT_TRUE(main->fraFind->isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return main->txtFind->hasFocus(); }, 2000));
+    QTest::keyClicks(main->txtFind, "ab");
+    EXPECT_EQ(snipe->finds.last(), ">ab");
+    EXPECT_EQ(main->lblFindResult->text(), "1 of 2 matches");
+    QTest::keyClick(main->txtFind, Qt::Key_Escape);
+    EXPECT_FALSE(main->fraFind->isVisible());
+    EXPECT_EQ(snipe->finds.last(), ">");  // the highlight is cleared
+    EXPECT_TRUE(auction->finds.isEmpty());
+}
+
+TEST_F(Commands, PrintNeedsAPage) {
+    bool asked = false;
+    WhenModal<QDialog>([&asked](QDialog* dialog) {
+        asked = true;
+        dialog->reject();
+    });
+    Action("mnuFilePrint")->trigger();  // nothing loaded: no dialog
+    Pump(100);
+    EXPECT_FALSE(asked);
+    snipe->arrive("http://service/news", "News");
+    Action("mnuFilePrint")->trigger();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(snipe->prints, 0);  // cancelled
+}
+
+TEST_F(Commands, FavouriteSellerAndBidderOpenTheirPagesInTheAuctionBrowser) {
+    QFile::remove(Addresses::SellersListPath());
+    QFile::remove(Addresses::BiddersListPath());
+    WhenModal<FFavorites>([](FFavorites* dialog) {
+        dialog->lstFavorites->addItem("ignored");  // rows alone are not the list
+        dialog->lstFavorites->setCurrentRow(0);
+        dialog->Pick();
+    });
+    const int before = auction->navigations.size();
+    main->SSTab1->setCurrentIndex(0);
+    Action("mnuFavoritesSellers")->trigger();
+    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    EXPECT_EQ(auction->navigations.last(), Addresses::SellerListingsAddress("ignored"));
+    WhenModal<FFavorites>([](FFavorites* dialog) { dialog->cmdClose->click(); });
+    main->mnuFavoritesButton->actions()[2]->trigger();
+    EXPECT_EQ(auction->navigations.size(), before + 1);  // closed: nothing opened
+    EXPECT_EQ(QFile(Addresses::BiddersListPath()).size(), 0);
+    QFile::remove(Addresses::SellersListPath());
+    QFile::remove(Addresses::BiddersListPath());
+}
+
+TEST_F(Commands, BrowserFavoritesAddAndOpen) {
+    const QString folder = BrowserFavorites::Folder();
+    ASSERT_FALSE(folder.isEmpty());
+    QDir(folder).removeRecursively();
+    QString message;
+    WhenModal<QMessageBox>([&message](QMessageBox* box) {
+        message = box->text();
+        box->accept();
+    });
+    main->SSTab1->setCurrentIndex(1);  // the entry is offered on the auction tab
+    Action("mnuFavoritesAdd")->trigger();  // no page yet
+    EXPECT_EQ(message, "You must navigate to a webpage and be viewing it\r\nto add it to your favorites list.");
+
+    auction->arrive("http://site/item?id=5", "Item: a/b");
+    WhenModal<FAddFavorite>([](FAddFavorite* dialog) {
+        EXPECT_EQ(dialog->txtName->text(), "Item: a/b");
+        dialog->cmdOK->click();
+    });
+    Action("mnuFavoritesAdd")->trigger();
+    EXPECT_EQ(BrowserFavorites::ReadShortcut(BrowserFavorites::Folder() + "/Item_ a_b.url"), "http://site/item?id=5");
+
+    WhenModal<FIEFavorites>([](FIEFavorites* dialog) {
+        QTreeWidgetItem* root = dialog->TreeView1->topLevelItem(0);
+        ASSERT_EQ(root->childCount(), 1);
+        dialog->NodeClicked(root->child(0));
+    });
+    main->SSTab1->setCurrentIndex(0);
+    main->tbrNavigate->actions()[5]->trigger();
+    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    EXPECT_EQ(auction->navigations.last(), "http://site/item?id=5");
+}
+
+TEST_F(Commands, FloatingToolbarStandsInForTheWindow) {
+    main->show();
+    bool mainHidden = false;
+    WhenModal<FToolbar>([&](FToolbar* toolbar) {
+        mainHidden = !main->isVisible();
+        toolbar->txtItem->setText("98765");
+        toolbar->cmdSnipe->trigger();
+    });
+    main->SSTab1->setCurrentIndex(1);
+    Action("mnuToolsToolbar")->trigger();
+    EXPECT_TRUE(mainHidden);
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(main->SSTab1->currentIndex(), 0);
+    EXPECT_EQ(snipe->navigations.last(), Addresses::SnipeAddress("98765"));
+
+    const int before = snipe->navigations.size();
+    WhenModal<FToolbar>([](FToolbar* toolbar) {
+        toolbar->txtItem->setText("11111");
+        toolbar->close();
+    });
+    main->SSTab1->setCurrentIndex(1);
+    main->tbrNavigate->actions()[6]->trigger();
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    EXPECT_EQ(snipe->navigations.size(), before);
+}
+
+TEST(VersionPage, OnlyAnotherVersionTextOffersTheUpdate) {
+    EXPECT_TRUE(FMain::OffersNewVersion("<p>Version =1.1+</p>"));
+    EXPECT_FALSE(FMain::OffersNewVersion("<p>Version =1.0+</p>"));
+    EXPECT_TRUE(FMain::OffersNewVersion("<p>Version = 1.0+</p>"));
+    EXPECT_TRUE(FMain::OffersNewVersion("Version =1.0 +"));
+    EXPECT_FALSE(FMain::OffersNewVersion("version =1.1+"));
+    EXPECT_FALSE(FMain::OffersNewVersion("Version =1.1"));
+    EXPECT_FALSE(FMain::OffersNewVersion(""));
+}
