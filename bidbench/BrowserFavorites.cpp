@@ -28,7 +28,7 @@ QString DecodeText(const std::string& bytes) {
 QString Folder() {
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (data.isEmpty()) return {};
-    const QString folder = data + "/Tarnbid Bidbench/Favorites";
+    const QString folder = data + "/Tarnbid/Bidbench/Favorites";
     return QDir().mkpath(folder) ? folder : QString();
 }
 

@@ -1,5 +1,5 @@
 // The browser favourites: a per-user folder of Internet shortcut files,
-// $XDG_DATA_HOME/Tarnbid Bidbench/Favorites (~/.local/share when
+// $XDG_DATA_HOME/Tarnbid/Bidbench/Favorites (~/.local/share when
 // XDG_DATA_HOME is not set), made on first use. Subfolders group them.
 #pragma once
 
