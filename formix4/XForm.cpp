@@ -6,6 +6,8 @@
 #include "Utilities.h"
 #include "XFields.h"
 #include "platform/Enumerator.h"
+#include "platform/Files.h"
+#include "platform/Security.h"
 #include "platform/System.h"
 #include "resources/Strings.h"
 
@@ -151,14 +153,81 @@ HRESULT XForm::Save(BSTR inPath) {
     });
 }
 
+XForm::~XForm() { EndImpersonation(); }
+
 HRESULT XForm::SetUser(BSTR inName, BSTR inPassword, BSTR inDomain) {
     return Frame(FMX_HERE, [&]() -> HRESULT {
         const std::string theName = BstrToAnsi(inName);
         const std::string thePassword = BstrToAnsi(inPassword);
-        const std::string theDomain = BstrToAnsi(inDomain);
+        const std::string theDomain = inDomain ? BstrToAnsi(inDomain) : std::string(".");
         // Read at every call, so an administrator's change applies at once.
         if (!ImpersonationEnabled()) return Fail(strings::kImpersonationDisabled, E_FAIL);
-        // Logging on and acting as the account arrive with impersonation.
-        return E_NOTIMPL;
+        ErrorReport theReport;
+        if (!Impersonate(theName, thePassword, theDomain) && GetLastError() != 0)
+            theReport.SetWin32Error(GetLastError());
+        return Finish(theReport, S_OK);
+    });
+}
+
+bool XForm::Impersonate(const std::string& inName, const std::string& inPassword, const std::string& inDomain) {
+    if (!EndImpersonation()) return false;
+    if (inName.empty()) return true;  // only the end was asked for
+    if (!RevertToSelf()) return false;
+    if (!LogonUserA(inName.c_str(), inDomain.c_str(), inPassword.c_str(), LOGON32_LOGON_BATCH,
+                    LOGON32_PROVIDER_DEFAULT, &mToken)) {
+        mToken = nullptr;
+        return false;
+    }
+    if (ImpersonateLoggedOnUser(mToken)) return true;
+    const DWORD theError = GetLastError();
+    CloseHandle(mToken);
+    mToken = nullptr;
+    SetLastError(theError);
+    return false;
+}
+
+bool XForm::EndImpersonation() {
+    if (!mToken) return true;
+    const bool theResult = RevertToSelf();
+    const DWORD theError = GetLastError();
+    CloseHandle(mToken);
+    mToken = nullptr;
+    SetLastError(theError);
+    return theResult;
+}
+
+HRESULT XForm::get_User(BSTR* outName) { return GetAccount(FMX_HERE, outName, false); }
+HRESULT XForm::get_Domain(BSTR* outName) { return GetAccount(FMX_HERE, outName, true); }
+
+HRESULT XForm::GetAccount(SourcePlace inPlace, BSTR* outText, bool inDomain) {
+    return Frame(inPlace, [&]() -> HRESULT {
+        if (!outText) return E_POINTER;
+        char theName[257] = {};
+        char theDomain[257] = {};
+        SetLastError(0);
+        HANDLE theToken = nullptr;
+        bool theFound = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | READ_CONTROL, TRUE, &theToken) ||
+                        (GetLastError() == ERROR_NO_TOKEN &&
+                         OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | READ_CONTROL, &theToken));
+        if (theFound) {
+            alignas(8) BYTE theUser[256];
+            DWORD theLength = 0;
+            DWORD theNameSize = 256, theDomainSize = 256;
+            SID_NAME_USE theUse;
+            theFound = GetTokenInformation(theToken, TokenUser, theUser, sizeof theUser, &theLength) &&
+                       LookupAccountSidA(nullptr, reinterpret_cast<TOKEN_USER*>(theUser)->User.Sid, theName,
+                                         &theNameSize, theDomain, &theDomainSize, &theUse);
+            const DWORD theError = GetLastError();
+            CloseHandle(theToken);
+            SetLastError(theError);
+        }
+        ErrorReport theReport;
+        if (!theFound) {
+            theName[0] = theDomain[0] = 0;
+            if (GetLastError() != 0) theReport.SetWin32Error(GetLastError());
+        }
+        const char* theText = inDomain ? theDomain : theName;
+        *outText = AnsiToBstr(theText, static_cast<int>(std::strlen(theText)));
+        return Finish(theReport, S_OK);
     });
 }

@@ -8,6 +8,8 @@
 class XForm final : public ComObject<IXForm> {
 public:
     explicit XForm(IUnknown* inOuter) : ComObject(kIdentity, inOuter) {}
+    // Ends an impersonation of this form on the destroying thread.
+    ~XForm() override;
     static HRESULT CreateInstance(IUnknown* inOuter, REFIID riid, void** ppv) {
         return Create<XForm>(inOuter, riid, ppv);
     }
@@ -24,8 +26,8 @@ public:
     HRESULT put_Overwrite(VARIANT_BOOL inTruth) override;
     HRESULT get_MaxUploadSize(LONG* theBytes) override;
     HRESULT put_MaxUploadSize(LONG inBytes) override;
-    HRESULT get_User(BSTR* outName) override { return NotBuiltYet(FMX_HERE, outName); }
-    HRESULT get_Domain(BSTR* outName) override { return NotBuiltYet(FMX_HERE, outName); }
+    HRESULT get_User(BSTR* outName) override;
+    HRESULT get_Domain(BSTR* outName) override;
     HRESULT get_CodePage(LONG* outCodePage) override;
     HRESULT put_CodePage(LONG inCodePage) override;
     HRESULT get_Streams(VARIANT_BOOL* outStreams) override;
@@ -49,6 +51,13 @@ private:
     template <class Put>
     HRESULT PutValue(SourcePlace inPlace, Put inPut);
 
+    // Impersonation: the logon token of the last successful SetUser.
+    bool Impersonate(const std::string& inName, const std::string& inPassword, const std::string& inDomain);
+    bool EndImpersonation();
+    // The account the calling thread acts as: its name or its domain.
+    HRESULT GetAccount(SourcePlace inPlace, BSTR* outText, bool inDomain);
+
+    HANDLE mToken = nullptr;
     Multipart mEngine;
     VARIANT_BOOL mAbsolutePath = VARIANT_FALSE;
     VARIANT_BOOL mOverwrite = VARIANT_FALSE;

@@ -2,8 +2,11 @@
 // called by name.
 #include "Pages.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "FormReport.h"
 
@@ -68,6 +71,64 @@ void ReadPage(const PageRequest& request, Response& response) {
     AnswerJson(response, FormSummary(form));
 }
 
+// The outcome of one member call: null, or the error document.
+std::string Outcome(bool succeeded, const DispatchObject& object) {
+    return succeeded ? "null" : ScriptErrorJson(object.error());
+}
+
+// Acts as an account while it saves: SetUser with "user", "password" and,
+// when given, "domain"; then the raw upload to "save" and the first item of
+// the field "field" (default "file") to "fieldsave"; "hold" milliseconds of
+// waiting; "release=1" ends the impersonation with an empty name; "leak=1"
+// keeps the form alive after the request. Answers who the thread was.
+void ImpersonatePage(const PageRequest& request, Response& response) {
+    DispatchObject form = DispatchObject::Create("Formix4.XForm");
+    if (!form.ok() || !form.put("AbsolutePath", MakeBool(true))) return AnswerJson(response, ScriptErrorJson(form.error()));
+    std::string json = "{\"SetUser\": ";
+    if (!request.query("user").empty()) {
+        std::vector<VARIANT> arguments = {MakeString(request.query("user")), MakeString(request.query("password"))};
+        if (!request.query("domain").empty()) arguments.push_back(MakeString(request.query("domain")));
+        const bool loggedOn = form.call("SetUser", arguments);
+        json += Outcome(loggedOn, form);
+    } else {
+        json += "null";
+    }
+    json += ", \"User\": " + JsonString(form.getString("User")) + ", \"Domain\": " + JsonString(form.getString("Domain"));
+    if (!request.query("save").empty()) {
+        const bool saved = form.call("Save", {MakeString(request.query("save"))});
+        json += ", \"Save\": " + Outcome(saved, form);
+    }
+    if (!request.query("fieldsave").empty()) {
+        const std::string name = request.query("field").empty() ? "file" : request.query("field");
+        platform::Variant collection, item;
+        bool saved = form.get("Item", &collection, {MakeString(name)}) && collection.vt == VT_DISPATCH;
+        if (saved) {
+            collection.pdispVal->AddRef();
+            DispatchObject fields(collection.pdispVal);
+            saved = fields.get("Item", &item, {MakeLong(1)}) && item.vt == VT_DISPATCH;
+            if (saved) {
+                item.pdispVal->AddRef();
+                DispatchObject field(item.pdispVal);
+                saved = field.call("Save", {MakeString(request.query("fieldsave"))});
+                json += ", \"FieldSave\": " + Outcome(saved, field);
+            } else {
+                json += ", \"FieldSave\": " + Outcome(false, fields);
+            }
+        } else {
+            json += ", \"FieldSave\": " + Outcome(false, form);
+        }
+    }
+    if (!request.query("hold").empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(request.query("hold"))));
+    if (request.query("release") == "1") {
+        const bool released = form.call("SetUser", {MakeString(""), MakeString("")});
+        json += ", \"Release\": " + Outcome(released, form);
+        json += ", \"UserAfter\": " + JsonString(form.getString("User"));
+    }
+    if (request.query("leak") == "1") form.get()->AddRef();  // never released: a page that leaks its form
+    AnswerJson(response, json + "}");
+}
+
 void ProgressPage(const PageRequest& request, Response& response) {
     DispatchObject progress = DispatchObject::Create("Formix4.XProgress");
     const std::string id = request.query("ID");
@@ -88,4 +149,5 @@ void AddFormixPages(WebServer& server) {
     server.addPage("/fields", FieldsPage);
     server.addPage("/read", ReadPage);
     server.addPage("/progress", ProgressPage);
+    server.addPage("/impersonate", ImpersonatePage);
 }

@@ -11,6 +11,7 @@
 #include "platform/Asp.h"
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
+#include "platform/Security.h"
 
 namespace {
 
@@ -182,6 +183,9 @@ void WebServer::serve(mg_connection* connection, const Page& page) {
     platform::ComPtr<IServer> serverObject(CreateServerObject(mOptions.documentRoot, request.path));
     platform::ComPtr<IObjectContext> context(CreateObjectContext(requestObject.get(), serverObject.get()));
     Response response;
+    // Every request starts as the process, whatever an earlier page on this
+    // thread left behind (a leaked form keeps its impersonation otherwise).
+    RevertToSelf();
     platform::SetThreadObjectContext(context.get());
     try {
         page(request, response);
@@ -191,6 +195,7 @@ void WebServer::serve(mg_connection* connection, const Page& page) {
         response.body = std::string("Page failed: ") + e.what();
     }
     platform::SetThreadObjectContext(nullptr);
+    RevertToSelf();
 
     mg_printf(connection, "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\nConnection: close\r\n",
               response.status, StatusText(response.status), response.contentType.c_str(), response.body.size());

@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build and the tests need, when missing,
+# and the PAM service "formix" that XForm.SetUser logs accounts on with.
 set -euo pipefail
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+
+if [ ! -e /etc/pam.d/formix ]; then
+  printf '%s\n' '# Formix4 impersonation: password and account checks of local accounts.' \
+    'auth     required pam_unix.so' 'account  required pam_unix.so' |
+    "${sudo_cmd[@]}" tee /etc/pam.d/formix >/dev/null
+fi
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev curl
           qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin fonts-dejavu-core
-          xvfb xauth)
+          xvfb xauth libpam0g-dev passwd)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -13,8 +23,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo_cmd=()
-[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -q
 "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

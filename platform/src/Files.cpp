@@ -16,24 +16,12 @@
 #include <new>
 #include <string>
 
+#include "KernelObject.h"
 #include "platform/CodePage.h"
 #include "platform/System.h"
 
 namespace {
 
-// Every kernel object handle points at one of these.
-struct KernelObject {
-    enum class Kind { File, Mapping, Stream } kind;
-    int fd = -1;
-    size_t size = 0;  // mappings: the bytes to map
-    // Named streams: the file, the attribute and the stream's bytes.
-    std::string file;
-    std::string attribute;
-    std::string data;
-    size_t position = 0;
-    bool stored = false;  // the stream exists on disk
-    bool failed = false;  // a write did not fit
-};
 
 // "file:stream" names a stream when "file" is an existing regular file; its
 // bytes live in the user attribute "user.DosStream.<stream>:$DATA" followed
@@ -66,11 +54,13 @@ bool CommitStream(KernelObject* stream) {
 }
 
 HANDLE OpenStream(const std::string& file, const std::string& attribute, DWORD disposition) {
-    auto* stream = new (std::nothrow) KernelObject{KernelObject::Kind::Stream, -1, 0, file, attribute, {}, 0, false, false};
+    auto* stream = new (std::nothrow) KernelObject(KernelObject::Kind::Stream);
     if (!stream) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
+    stream->file = file;
+    stream->attribute = attribute;
     const ssize_t size = ::getxattr(file.c_str(), attribute.c_str(), nullptr, 0);
     const bool exists = size >= 0;
     if (!exists && errno != ENODATA) {
@@ -98,11 +88,6 @@ HANDLE OpenStream(const std::string& file, const std::string& attribute, DWORD d
     return stream;
 }
 
-KernelObject* ObjectOf(HANDLE handle, KernelObject::Kind kind) {
-    if (!handle || handle == INVALID_HANDLE_VALUE) return nullptr;
-    auto* object = static_cast<KernelObject*>(handle);
-    return object->kind == kind ? object : nullptr;
-}
 
 bool Fail(int error) {
     SetLastError(Win32ErrorFromErrno(error));
@@ -189,7 +174,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
         return INVALID_HANDLE_VALUE;
     }
     if (flags & FILE_FLAG_DELETE_ON_CLOSE) ::unlink(path);
-    auto* object = new (std::nothrow) KernelObject{KernelObject::Kind::File, fd, 0, {}, {}, {}, 0, false, false};
+    auto* object = new (std::nothrow) KernelObject(KernelObject::Kind::File, fd);
     if (!object) {
         ::close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -393,11 +378,13 @@ HANDLE CreateFileMappingA(HANDLE file, void*, DWORD protect, DWORD maxHigh, DWOR
         Fail(errno);
         return nullptr;
     }
-    auto* mapping = new (std::nothrow) KernelObject{KernelObject::Kind::Mapping, fd, size, {}, {}, {}, 0, false, false};
+    auto* mapping = new (std::nothrow) KernelObject(KernelObject::Kind::Mapping, fd);
     if (!mapping) {
         ::close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
     }
+    mapping->size = size;
     return mapping;
 }
 

@@ -86,6 +86,7 @@ constexpr MessageText kWin32Texts[] = {
     {1330, "The password for this account has expired."},
     {1331, "This user can't sign in because this account is currently disabled."},
     {1332, "No mapping between account names and security IDs was done."},
+    {1355, "The specified domain either does not exist or could not be contacted."},
     {1385, "Logon failure: the user has not been granted the requested logon type at this computer."},
     {1909, "The referenced account is currently locked out and may not be logged on to."},
 };
