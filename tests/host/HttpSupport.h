@@ -21,8 +21,10 @@ namespace http_support {
 class ServerProcess {
 public:
     // Starts formix4-server on a free port with the given extra environment.
+    // `launcher` (a program and its arguments) runs the server when given.
     explicit ServerProcess(const std::map<std::string, std::string>& environment = {},
-                           const std::string& documentRoot = "") {
+                           const std::string& documentRoot = "", const std::vector<std::string>& launcher = {},
+                           int threads = 0) {
         int out[2];
         if (pipe(out) != 0) return;
         mPid = fork();
@@ -30,10 +32,14 @@ public:
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-            std::vector<const char*> args = {FORMIX4_SERVER_PATH, "--port", "0"};
+            std::vector<const char*> args;
+            for (const std::string& part : launcher) args.push_back(part.c_str());
+            args.insert(args.end(), {FORMIX4_SERVER_PATH, "--port", "0"});
             if (!documentRoot.empty()) args.insert(args.end(), {"--root", documentRoot.c_str()});
+            const std::string threadCount = std::to_string(threads);
+            if (threads > 0) args.insert(args.end(), {"--threads", threadCount.c_str()});
             args.push_back(nullptr);
-            execv(FORMIX4_SERVER_PATH, const_cast<char* const*>(args.data()));
+            execvp(args[0], const_cast<char* const*>(args.data()));
             _exit(127);
         }
         close(out[1]);
