@@ -6,16 +6,20 @@
 
 #include "Page.h"
 #include "Sha256.h"
+#include "platform/CodePage.h"
 
 namespace {
 
-std::string Get(DispatchObject& object, const std::string& name, std::vector<VARIANT> args = {}) {
+ReportValue Get(DispatchObject& object, const std::string& name, std::vector<VARIANT> args = {}) {
     platform::Variant value;
     if (!object.get(name, &value, std::move(args))) throw MemberFailure{object.error()};
-    if (value.vt == VT_BOOL) return value.boolVal ? "true" : "false";
-    if (value.vt == VT_BSTR)
-        return JsonString(std::u16string(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal)));
-    return VariantText(value);
+    if (value.vt == VT_BOOL) return value.boolVal ? ReportValue{"true", "true"} : ReportValue{"false", "false"};
+    if (value.vt == VT_BSTR) {
+        const std::u16string text(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal));
+        return {JsonString(text), platform::codepage::Utf16ToUtf8(text)};
+    }
+    const std::string text = VariantText(value);
+    return {text, text};
 }
 
 DispatchObject GetObject(DispatchObject& object, const std::string& name, std::vector<VARIANT> args) {
@@ -26,13 +30,14 @@ DispatchObject GetObject(DispatchObject& object, const std::string& name, std::v
     return DispatchObject(value.pdispVal);
 }
 
-std::string BytesJson(DispatchObject& field, const std::string& name) {
+ReportValue Bytes(DispatchObject& field, const std::string& name) {
     platform::Variant value;
     if (!field.get(name, &value)) throw MemberFailure{field.error()};
     if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
     const size_t length = value.parray->rgsabound[0].cElements;
-    return "{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" +
-           Sha256Hex(static_cast<const uint8_t*>(value.parray->pvData), length) + "\"}";
+    const std::string digest = Sha256Hex(static_cast<const uint8_t*>(value.parray->pvData), length);
+    return {"{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" + digest + "\"}",
+            std::to_string(length) + " bytes, SHA-256 " + digest};
 }
 
 std::vector<std::string> Names(DispatchObject& form) {
@@ -52,35 +57,60 @@ std::vector<std::string> Names(DispatchObject& form) {
     return result;
 }
 
-std::string ItemJson(DispatchObject& field, const ItemExtras& extras) {
-    std::string json = "{";
+ItemReport ReadItem(DispatchObject& field, const ReportOptions& options) {
+    ItemReport item;
+    const bool isFile = Get(field, "FileExists").json == "true";
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
                                     "FileName", "MIMEType", "MacBinary", "RawFilePath", "RawFileName",
                                     "RawFileType", "RawLength", "ImageType", "ImageWidth", "ImageHeight"};
-    for (const char* member : kMembers) json += std::string("\"") + member + "\": " + Get(field, member) + ", ";
-    json += "\"Data\": " + BytesJson(field, "Data") + ", \"RawData\": " + BytesJson(field, "RawData") +
-            ", \"Resource\": " + BytesJson(field, "Resource");
-    if (extras) json += extras(field);
-    return json + "}";
+    for (const char* member : kMembers) {
+        const bool skipped = !options.fileContent && isFile && std::string(member) == "Content";
+        item.add(member, skipped ? ReportValue{"null", ""} : Get(field, member));
+    }
+    for (const char* member : {"Data", "RawData", "Resource"}) item.add(member, Bytes(field, member));
+    if (options.extras) options.extras(field, item);
+    return item;
 }
 
 }  // namespace
 
-std::string FormReportJson(DispatchObject& form, const ItemExtras& extras) {
-    std::string json = "{\"Multipart\": " + Get(form, "Multipart") + ", \"Count\": " + Get(form, "Count") +
-                       ", \"Fields\": [";
-    bool firstField = true;
+std::string ItemReport::text(const std::string& name) const {
+    for (const auto& [member, value] : members)
+        if (member == name) return value.text;
+    return "";
+}
+
+FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options) {
+    FormReport report;
+    report.multipart = Get(form, "Multipart").json == "true";
+    report.count = std::stol(Get(form, "Count").json);
     for (const std::string& name : Names(form)) {
         DispatchObject fields = GetObject(form, "Item", {MakeString(name)});
-        const long count = std::stol(Get(fields, "Count"));
-        json += std::string(firstField ? "" : ", ") + "{\"Name\": " + JsonString(name) +
-                ", \"Count\": " + std::to_string(count) + ", \"Value\": " + Get(fields, "Item") + ", \"Items\": [";
-        for (long n = 1; n <= count; ++n) {
-            DispatchObject field = GetObject(fields, "Item", {MakeLong(n)});
-            json += (n > 1 ? ", " : "") + ItemJson(field, extras);
+        FieldReport field{name, std::stol(Get(fields, "Count").json), Get(fields, "Item"), {}};
+        for (long n = 1; n <= field.count; ++n) {
+            DispatchObject item = GetObject(fields, "Item", {MakeLong(n)});
+            field.items.push_back(ReadItem(item, options));
+        }
+        report.fields.push_back(std::move(field));
+    }
+    return report;
+}
+
+std::string FormReportJson(const FormReport& report) {
+    std::string json = std::string("{\"Multipart\": ") + (report.multipart ? "true" : "false") +
+                       ", \"Count\": " + std::to_string(report.count) + ", \"Fields\": [";
+    for (size_t f = 0; f < report.fields.size(); ++f) {
+        const FieldReport& field = report.fields[f];
+        json += std::string(f ? ", " : "") + "{\"Name\": " + JsonString(field.name) +
+                ", \"Count\": " + std::to_string(field.count) + ", \"Value\": " + field.value.json + ", \"Items\": [";
+        for (size_t i = 0; i < field.items.size(); ++i) {
+            json += i ? ", {" : "{";
+            const auto& members = field.items[i].members;
+            for (size_t m = 0; m < members.size(); ++m)
+                json += (m ? ", \"" : "\"") + members[m].first + "\": " + members[m].second.json;
+            json += "}";
         }
         json += "]}";
-        firstField = false;
     }
     return json + "]}";
 }

@@ -1,11 +1,14 @@
-// The form as a page sees it, written as one JSON document: its fields by
-// name, each name's joined value, and every item's members, with the bytes
-// of its data, raw data and resource fork given by length and SHA-256.
-// Everything is read by member name through IDispatch, as a script would.
+// The form as a page sees it: its fields by name, each name's joined value,
+// and every item's members, with the bytes of its data, raw data and
+// resource fork given by length and SHA-256. Everything is read by member
+// name through IDispatch, as a script would; the report is then written as
+// JSON (the document formix4-inspect prints) or shown by a page.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Script.h"
 
@@ -14,13 +17,45 @@ struct MemberFailure {
     ScriptError error;
 };
 
-// Further members a caller adds to each item, written as
-// ", \"Name\": value" pairs; may throw MemberFailure.
-using ItemExtras = std::function<std::string(DispatchObject& field)>;
+// One member's value: as JSON, and as plain text to show.
+struct ReportValue {
+    std::string json;
+    std::string text;
+};
 
-// {"Multipart": ..., "Count": ..., "Fields": [...]} of a form that has read
-// its body. Throws MemberFailure.
-std::string FormReportJson(DispatchObject& form, const ItemExtras& extras = {});
+struct ItemReport {
+    std::vector<std::pair<std::string, ReportValue>> members;  // in report order
+
+    void add(const std::string& name, ReportValue value) { members.emplace_back(name, std::move(value)); }
+    // The member's plain text; "" when absent.
+    std::string text(const std::string& name) const;
+};
+
+struct FieldReport {
+    std::string name;
+    long count = 0;
+    ReportValue value;  // the joined value of all items
+    std::vector<ItemReport> items;
+};
+
+struct FormReport {
+    bool multipart = false;
+    long count = 0;
+    std::vector<FieldReport> fields;
+};
+
+struct ReportOptions {
+    // Content of items that are files; off, their Content is null.
+    bool fileContent = true;
+    // Adds members to an item after the standard ones; may throw MemberFailure.
+    std::function<void(DispatchObject& field, ItemReport& item)> extras;
+};
+
+// Reads the report of a form that has read its body. Throws MemberFailure.
+FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options = {});
+
+// {"Multipart": ..., "Count": ..., "Fields": [...]}
+std::string FormReportJson(const FormReport& report);
 
 // {"Error": {"HRESULT": "0x........", "Source": ..., "Description": ...}}
 std::string ScriptErrorJson(const ScriptError& error);

@@ -56,7 +56,7 @@ void FieldsPage(const PageRequest& request, Response& response) {
     DispatchObject form = DispatchObject::Create("Formix4.XForm");
     if (!form.ok() || !Configure(form, request)) return AnswerJson(response, ScriptErrorJson(form.error()));
     try {
-        AnswerJson(response, FormReportJson(form));
+        AnswerJson(response, FormReportJson(ReadFormReport(form)));
     } catch (const MemberFailure& failure) {
         AnswerJson(response, ScriptErrorJson(failure.error));
     }

@@ -20,7 +20,7 @@ std::string Inspect(const std::string& path, const std::string& codePage) {
     if (!form.put("AbsolutePath", MakeBool(true))) Check(form);
     if (!codePage.empty() && !form.put("CodePage", MakeLong(std::stol(codePage)))) Check(form);
     if (!form.call("Read", {MakeString(path)})) Check(form);
-    return FormReportJson(form);
+    return FormReportJson(ReadFormReport(form));
 }
 
 }  // namespace
