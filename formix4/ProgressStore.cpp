@@ -1,11 +1,23 @@
 #include "ProgressStore.h"
 
+#include <atomic>
+#include <random>
+
 #include "platform/System.h"
 
 namespace {
 // The per-thread generator: state' = state * 214013 + 2531011, each draw
-// (state' >> 16) & 0x7FFF; every thread starts at 1 and is never reseeded.
-thread_local uint32_t tGeneratorState = 1;
+// (state' >> 16) & 0x7FFF. Every thread starts from a seed of its own (a
+// random start for the process, stepped per thread): with one common seed
+// the first upload on every worker thread would get the same ID, and two
+// uploads would share one progress record.
+uint32_t NextThreadSeed() {
+    static const uint32_t kProcessStart = std::random_device{}();
+    static std::atomic<uint32_t> sThreads{0};
+    return kProcessStart + 0x9E3779B9u * ++sThreads;
+}
+
+thread_local uint32_t tGeneratorState = NextThreadSeed();
 
 int32_t Draw() {
     tGeneratorState = tGeneratorState * 214013u + 2531011u;

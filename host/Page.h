@@ -15,6 +15,7 @@ struct PageRequest {
     std::string queryString;  // undecoded
     std::map<std::string, std::string> headers;  // names in lower case
     long long contentLength = -1;
+    std::string documentRoot;  // the server's, as a full path
 
     // A query parameter, URL-decoded; "" when absent.
     std::string query(const std::string& name) const;
@@ -33,6 +34,8 @@ struct Response {
 using Page = std::function<void(const PageRequest&, Response&)>;
 
 std::string UrlDecode(const std::string& text);
+// Text for HTML element content and attribute values.
+std::string HtmlEscape(const std::string& text);
 std::string JsonString(const std::string& utf8);
 // A JSON string of UTF-16 text: controls, a NUL and lone surrogates as \u escapes.
 std::string JsonString(const std::u16string& text);

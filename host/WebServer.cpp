@@ -41,6 +41,22 @@ struct PageEntry {
 
 }  // namespace
 
+std::string HtmlEscape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
 std::string UrlDecode(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -172,6 +188,7 @@ void WebServer::serve(mg_connection* connection, const Page& page) {
     request.path = info->local_uri ? info->local_uri : "/";
     request.queryString = info->query_string ? info->query_string : "";
     request.contentLength = info->content_length;
+    request.documentRoot = mOptions.documentRoot;
     for (int i = 0; i < info->num_headers; ++i) {
         std::string name = info->http_headers[i].name;
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Pages.h"
+#include "SitePages.h"
 #include "WebServer.h"
 
 namespace {
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
 
     WebServer server(options);
     AddFormixPages(server);
+    AddSitePages(server);
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "formix4-server: %s\n", error.c_str());

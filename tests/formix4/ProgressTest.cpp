@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include "ProgressStore.h"
@@ -47,18 +48,20 @@ TEST(Progress, NotesAreCleanedAndCut) {
     EXPECT_NE(registry.events()[0][5].find("(len < inArraySize)"), std::string::npos);
 }
 
-TEST(Progress, IdsComeFromAPerThreadGenerator) {
-    int32_t first = 0, second = 0;
-    std::thread([&] { first = NewProgressId(); }).join();
-    std::thread([&] { second = NewProgressId(); }).join();
-    EXPECT_EQ(first, 2705443);  // 41 << 16 | 18467
-    EXPECT_EQ(second, 2705443);
+TEST(Progress, IdsDifferAcrossThreadsAndKeepTheirForm) {
+    // Every worker thread's first form must get an ID of its own.
+    std::set<int32_t> firsts;
+    for (int i = 0; i < 16; ++i) std::thread([&] { firsts.insert(NewProgressId()); }).join();
+    EXPECT_EQ(firsts.size(), 16u);
     std::thread([] {
+        std::set<int32_t> seen;
         for (int i = 0; i < 10000; ++i) {
             const int32_t id = NewProgressId();
             ASSERT_GT(id, 0);
-            ASSERT_EQ(id & 0x8000, 0);
+            ASSERT_EQ(id & 0x8000, 0);  // two 15-bit draws
+            seen.insert(id);
         }
+        EXPECT_EQ(seen.size(), 10000u);
     }).join();
 }
 
