@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the main job: registers the
-# Formix4 component into a registry folder and shows what was registered.
-#   ./run.sh bidbench   starts Bidbench instead (needs a display).
+# Installs what is missing, builds, and runs the main job: the upload site.
+# Registers the Formix4 component into a registry folder (var/registry) and
+# serves site/ at http://127.0.0.1:8080/ until interrupted; uploaded files go
+# to site/uploads/.
+#   FORMIX4_PORT, FORMIX4_BIND   another port or address
+#   FORMIX4_MAX_UPLOAD           the size limit in bytes (default 2,000,000,000)
+#   ./run.sh bidbench            starts Bidbench instead (needs a display).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -14,8 +18,6 @@ fi
 
 export PLATFORM_REGISTRY_DIR=${PLATFORM_REGISTRY_DIR:-$PWD/var/registry}
 build/host/regsvr build/formix4/libformix4.so
-for f in "$PLATFORM_REGISTRY_DIR"/*.reg; do
-  echo
-  echo "==> $f"
-  cat "$f"
-done
+echo "Formix4 registered in $PLATFORM_REGISTRY_DIR"
+mkdir -p site/uploads
+exec build/host/formix4-server --bind "${FORMIX4_BIND:-127.0.0.1}" --port "${FORMIX4_PORT:-8080}" --root site
