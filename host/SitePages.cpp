@@ -86,8 +86,10 @@ const char* ImageTypeName(const std::string& type) {
 
 std::string ItemRow(const ItemReport& item) {
     auto cell = [](const std::string& text) { return "<td>" + HtmlEscape(text) + "</td>"; };
-    if (item.text("RawFilePath").empty())
-        return "<tr>" + cell(item.text("Content")) + "<td colspan=\"6\">text field</td></tr>\n";
+    if (item.text("RawFilePath").empty()) {
+        const std::string content = item.text("Content");
+        return "<tr>" + cell(content) + "<td colspan=\"6\">" + (content.empty() ? "empty" : "text field") + "</td></tr>\n";
+    }
     std::string image = ImageTypeName(item.text("ImageType"));
     if (item.text("ImageType") != "0") image += ", " + item.text("ImageWidth") + " &times; " + item.text("ImageHeight");
     std::string mac = item.text("MacBinary") == "true"

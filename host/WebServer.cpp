@@ -163,8 +163,10 @@ bool WebServer::start(std::string* error) {
     mg_server_port ports_info[4];
     const int count = mg_get_server_ports(mContext, 4, ports_info);
     mPort = count > 0 ? ports_info[0].port : mOptions.port;
+    // "$" makes CivetWeb match the path exactly; without it "/upload" would
+    // also take "/uploads/..." and "/upload.txt".
     for (auto& [path, page] : mPages)
-        mg_set_request_handler(mContext, path.c_str(), &WebServer::HandleRequest, new PageEntry{this, &page});
+        mg_set_request_handler(mContext, (path + "$").c_str(), &WebServer::HandleRequest, new PageEntry{this, &page});
     return true;
 }
 

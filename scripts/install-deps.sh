@@ -14,7 +14,9 @@ fi
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev curl
           qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin fonts-dejavu-core
-          xvfb xauth libpam0g-dev passwd)
+          xvfb xauth libpam0g-dev passwd chromium)
+# The browser test runs playwright-core from npm with the machine's Node.js.
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do

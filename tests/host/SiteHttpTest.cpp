@@ -83,6 +83,7 @@ TEST_F(SiteHttp, UploadsAreSavedAndReportedAsJson) {
         paths.push_back((*it)[1]);
     ASSERT_EQ(paths.size(), 2u) << json;
     EXPECT_EQ(ReadFile(mRoot / paths[0].substr(1)), mPicture);
+    EXPECT_EQ(Request(server->port(), "GET", paths[0]).body, mPicture);  // the site serves it back
     EXPECT_TRUE(paths[0].find("/1-picture.png") != std::string::npos) << paths[0];
     EXPECT_EQ(ReadFile(mRoot / paths[1].substr(1)), std::string(300, 'd'));  // the data fork
     EXPECT_NE(json.find("\"ImageType\": 5, \"ImageWidth\": 35, \"ImageHeight\": 27"), std::string::npos);
