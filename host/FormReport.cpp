@@ -30,16 +30,6 @@ DispatchObject GetObject(DispatchObject& object, const std::string& name, std::v
     return DispatchObject(value.pdispVal);
 }
 
-ReportValue Bytes(DispatchObject& field, const std::string& name) {
-    platform::Variant value;
-    if (!field.get(name, &value)) throw MemberFailure{field.error()};
-    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
-    const size_t length = value.parray->rgsabound[0].cElements;
-    const std::string digest = Sha256Hex(static_cast<const uint8_t*>(value.parray->pvData), length);
-    return {"{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" + digest + "\"}",
-            std::to_string(length) + " bytes, SHA-256 " + digest};
-}
-
 std::vector<std::string> Names(DispatchObject& form) {
     platform::Variant value;
     if (!form.get("_NewEnum", &value)) throw MemberFailure{form.error()};
@@ -67,12 +57,26 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options) {
         const bool skipped = !options.fileContent && isFile && std::string(member) == "Content";
         item.add(member, skipped ? ReportValue{"null", ""} : Get(field, member));
     }
-    for (const char* member : {"Data", "RawData", "Resource"}) item.add(member, Bytes(field, member));
+    if (options.fileBytes || !isFile)
+        for (const char* member : {"Data", "RawData", "Resource"}) item.add(member, MemberBytes(field, member));
     if (options.extras) options.extras(field, item);
     return item;
 }
 
 }  // namespace
+
+ReportValue BytesValue(const uint8_t* data, size_t length) {
+    const std::string digest = Sha256Hex(data, length);
+    return {"{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" + digest + "\"}",
+            std::to_string(length) + " bytes, SHA-256 " + digest};
+}
+
+ReportValue MemberBytes(DispatchObject& field, const std::string& name) {
+    platform::Variant value;
+    if (!field.get(name, &value)) throw MemberFailure{field.error()};
+    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
+    return BytesValue(static_cast<const uint8_t*>(value.parray->pvData), value.parray->rgsabound[0].cElements);
+}
 
 std::string ItemReport::text(const std::string& name) const {
     for (const auto& [member, value] : members)

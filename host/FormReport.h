@@ -47,12 +47,20 @@ struct FormReport {
 struct ReportOptions {
     // Content of items that are files; off, their Content is null.
     bool fileContent = true;
+    // Data, RawData and Resource of items that are files, read through the
+    // members (each a copy of the bytes); off, `extras` must add them.
+    bool fileBytes = true;
     // Adds members to an item after the standard ones; may throw MemberFailure.
     std::function<void(DispatchObject& field, ItemReport& item)> extras;
 };
 
 // Reads the report of a form that has read its body. Throws MemberFailure.
 FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options = {});
+
+// The report value of some bytes: {"Length": n, "SHA256": "..."}.
+ReportValue BytesValue(const uint8_t* data, size_t length);
+// The report value of a member that gives bytes (Data, RawData, Resource).
+ReportValue MemberBytes(DispatchObject& field, const std::string& name);
 
 // {"Multipart": ..., "Count": ..., "Fields": [...]}
 std::string FormReportJson(const FormReport& report);

@@ -2,6 +2,11 @@
 // by ProgID, members called by name.
 #include "SitePages.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -78,6 +83,30 @@ std::string SavedName(int number, std::string safeName) {
     return std::to_string(number) + "-" + safeName;
 }
 
+// Data from the saved file (the data fork); RawData and Resource differ
+// from it only for MacBinary uploads, which are read through the members.
+void AddFileBytes(DispatchObject& field, ItemReport& item, const std::filesystem::path& saved) {
+    ReportValue data = BytesValue(nullptr, 0);
+    const int fd = open(saved.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st{};
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0) {
+        void* view = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (view != MAP_FAILED) {
+            data = BytesValue(static_cast<const uint8_t*>(view), static_cast<size_t>(st.st_size));
+            munmap(view, static_cast<size_t>(st.st_size));
+        }
+    }
+    if (fd >= 0) close(fd);
+    item.add("Data", data);
+    if (item.text("MacBinary") == "true") {
+        item.add("RawData", MemberBytes(field, "RawData"));
+        item.add("Resource", MemberBytes(field, "Resource"));
+    } else {
+        item.add("RawData", data);
+        item.add("Resource", BytesValue(nullptr, 0));
+    }
+}
+
 const char* ImageTypeName(const std::string& type) {
     static const char* const kNames[] = {"not an image", "JPEG (grey)", "JPEG", "JPEG (CMYK)", "GIF", "PNG", "BMP"};
     const int index = std::atoi(type.c_str());
@@ -136,13 +165,18 @@ void ReceiveUpload(const PageRequest& request, Response& response) {
     const std::string folder = NewUploadFolder();
     int saved = 0;
     ReportOptions options;
+    // A file's bytes are not copied out of the form: they are saved, and the
+    // saved file gives the digest.
     options.fileContent = false;
+    options.fileBytes = false;
     options.extras = [&](DispatchObject& field, ItemReport& item) {
         if (item.text("FileExists") != "true") return item.add("SavedAs", {"null", ""});
-        std::filesystem::create_directories(std::filesystem::path(request.documentRoot) / folder.substr(1));
-        const std::string path = folder + "/" + SavedName(++saved, item.text("SafeFileName"));
-        if (!field.call("Save", {MakeString(path)})) throw MemberFailure{field.error()};
-        item.add("SavedAs", {JsonString(path), path});
+        const std::filesystem::path folderOnDisk = std::filesystem::path(request.documentRoot) / folder.substr(1);
+        std::filesystem::create_directories(folderOnDisk);
+        const std::string name = SavedName(++saved, item.text("SafeFileName"));
+        if (!field.call("Save", {MakeString(folder + "/" + name)})) throw MemberFailure{field.error()};
+        AddFileBytes(field, item, folderOnDisk / name);
+        item.add("SavedAs", {JsonString(folder + "/" + name), folder + "/" + name});
     };
     try {
         const FormReport report = ReadFormReport(form, options);

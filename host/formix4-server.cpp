@@ -2,6 +2,7 @@
 // Serves the component's pages and the document root's files until it is
 // interrupted. With --port 0 it picks a free port; the first line it prints
 // names the address it listens on.
+#include <malloc.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
+    // Large blocks (a byte array a page asks for) always come from and go
+    // back to the system, so the server's memory returns to where it was
+    // after the uploads, whatever sizes they had.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 4 << 20);
+
     // Signals are taken by this thread only; the workers never see them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

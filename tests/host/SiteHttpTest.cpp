@@ -7,6 +7,7 @@
 
 #include "HttpSupport.h"
 #include "MacBinaryFixture.h"
+#include "Sha256.h"
 #include "TestSupport.h"
 
 using namespace testing_support;
@@ -86,7 +87,10 @@ TEST_F(SiteHttp, UploadsAreSavedAndReportedAsJson) {
     EXPECT_EQ(Request(server->port(), "GET", paths[0]).body, mPicture);  // the site serves it back
     EXPECT_TRUE(paths[0].find("/1-picture.png") != std::string::npos) << paths[0];
     EXPECT_EQ(ReadFile(mRoot / paths[1].substr(1)), std::string(300, 'd'));  // the data fork
-    EXPECT_NE(json.find("\"ImageType\": 5, \"ImageWidth\": 35, \"ImageHeight\": 27"), std::string::npos);
+    EXPECT_NE(json.find("\"ImageType\": 5, \"ImageWidth\": 35, \"ImageHeight\": 27, \"Data\": {\"Length\": 161, "
+                        "\"SHA256\": \"" + Sha256Hex(reinterpret_cast<const uint8_t*>(mPicture.data()), mPicture.size())),
+              std::string::npos);
+    EXPECT_NE(json.find("\"Resource\": {\"Length\": 400, "), std::string::npos);  // the MacBinary fork
     EXPECT_NE(json.find("\"Content\": \"Ann\""), std::string::npos);
     EXPECT_NE(json.find("\"Value\": \"Photos, Music\""), std::string::npos);
     EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 1);

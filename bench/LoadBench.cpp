@@ -1,0 +1,308 @@
+// The upload site under load: UPLOADS clients upload MEGABYTES-sized files
+// one after another for SECONDS while a reader asks the progress page
+// READS_PER_SECOND times a second. Every saved file must equal what was
+// sent, every response must be right, the temporary folder must be empty at
+// the end, and the server's open files and memory must come back to where
+// they were before the load.
+//   load_bench SERVER DOCUMENT_ROOT TEMP_DIR [UPLOADS=50] [MEGABYTES=20] [SECONDS=60] [READS_PER_SECOND=500]
+// (the registry comes from $PLATFORM_REGISTRY_DIR; bench/load.sh sets it all up)
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<long> gFailures{0};
+std::mutex gLogMutex;
+
+void Failure(const std::string& what) {
+    if (++gFailures <= 20) {
+        std::lock_guard<std::mutex> lock(gLogMutex);
+        std::fprintf(stderr, "FAILURE: %s\n", what.c_str());
+    }
+}
+
+long StatusKb(pid_t pid, const char* field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return 0;
+}
+
+size_t Entries(const std::string& folder) {
+    size_t n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) (void)entry, ++n;
+    return n;
+}
+
+pid_t StartServer(const char* server, const char* root, const char* temp, int* port) {
+    int out[2];
+    if (pipe(out) != 0) std::abort();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // the server ends with the load
+        dup2(out[1], STDOUT_FILENO);
+        setenv("TMPDIR", temp, 1);
+        execl(server, server, "--port", "0", "--root", root, "--threads", "96", nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    const size_t colon = line.rfind(':', line.find("/ ("));
+    *port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+    return pid;
+}
+
+int Connect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string ReadAll(int fd) {
+    std::string response;
+    char buffer[16384];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) response.append(buffer, static_cast<size_t>(n));
+    return response;
+}
+
+// The bytes of one upload's file, made again from its seed when checking.
+void FillBlock(uint64_t seed, size_t blockIndex, std::string& block) {
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + blockIndex + 1;
+    for (size_t i = 0; i < block.size(); i += 8) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        std::memcpy(&block[i], &state, std::min<size_t>(8, block.size() - i));
+    }
+}
+
+constexpr size_t kBlock = 1 << 20;
+
+bool SavedFileMatches(const std::string& path, uint64_t seed, size_t size) {
+    std::ifstream in(path, std::ios::binary);
+    std::string expected(kBlock, '\0'), actual(kBlock, '\0');
+    for (size_t block = 0; block * kBlock < size; ++block) {
+        const size_t n = std::min(kBlock, size - block * kBlock);
+        expected.resize(n);
+        actual.resize(n);
+        FillBlock(seed, block, expected);
+        if (!in.read(&actual[0], static_cast<std::streamsize>(n)) || actual != expected) return false;
+    }
+    return in.peek() == std::char_traits<char>::eof();
+}
+
+std::string JsonValue(const std::string& json, const std::string& key) {
+    const size_t at = json.find("\"" + key + "\": ");
+    if (at == std::string::npos) return "";
+    size_t start = at + key.size() + 4;
+    if (json[start] == '"') return json.substr(start + 1, json.find('"', start + 1) - start - 1);
+    return json.substr(start, json.find_first_of(",}", start) - start);
+}
+
+struct Load {
+    int port;
+    std::string root;
+    size_t fileSize;
+    Clock::time_point end;
+    std::atomic<long> uploads{0};
+    std::atomic<long> progressReads{0};
+    std::mutex idsMutex;
+    std::vector<long> activeIds;
+};
+
+void UploadOnce(Load& load, uint64_t seed, long id) {
+    const std::string head = "--LoadB\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nupload " +
+                             std::to_string(seed) + "\r\n--LoadB\r\nContent-Disposition: form-data; name=\"file\"; "
+                             "filename=\"load.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+    const std::string tail = "\r\n--LoadB--\r\n";
+    const int fd = Connect(load.port);
+    if (fd < 0) return Failure("cannot connect");
+    const std::string request = "POST /upload?ID=" + std::to_string(id) + " HTTP/1.1\r\nHost: x\r\nAccept: "
+                                "application/json\r\nContent-Type: multipart/form-data; boundary=LoadB\r\n"
+                                "Content-Length: " + std::to_string(head.size() + load.fileSize + tail.size()) +
+                                "\r\nConnection: close\r\n\r\n" + head;
+    bool sent = SendAll(fd, request.data(), request.size());
+    std::string block(kBlock, '\0');
+    for (size_t b = 0; sent && b * kBlock < load.fileSize; ++b) {
+        block.resize(std::min(kBlock, load.fileSize - b * kBlock));
+        FillBlock(seed, b, block);
+        sent = SendAll(fd, block.data(), block.size());
+    }
+    sent = sent && SendAll(fd, tail.data(), tail.size());
+    const std::string response = ReadAll(fd);
+    close(fd);
+    if (!sent) return Failure("upload " + std::to_string(seed) + " could not be sent");
+    if (response.rfind("HTTP/1.1 200", 0) != 0) return Failure("upload answered " + response.substr(0, 200));
+    const std::string body = response.substr(response.find("\r\n\r\n") + 4);
+    if (JsonValue(body, "Count") != "2" || body.find("\"Content\": \"upload " + std::to_string(seed) + "\"") ==
+                                               std::string::npos)
+        return Failure("wrong fields: " + body.substr(0, 300));
+    // The file item's saved path (the text field's is null).
+    const size_t savedAt = body.find("\"SavedAs\": \"/uploads/");
+    if (savedAt == std::string::npos) return Failure("no file saved: " + body.substr(0, 300));
+    const size_t start = savedAt + 12;
+    const std::string path = load.root + body.substr(start, body.find('"', start) - start);
+    if (!SavedFileMatches(path, seed, load.fileSize)) Failure("saved file differs: " + path);
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    std::filesystem::remove(std::filesystem::path(path).parent_path(), ignored);
+    ++load.uploads;
+}
+
+void Uploader(Load& load, int number) {
+    std::mt19937 random(static_cast<unsigned>(number));
+    for (uint64_t round = 0; Clock::now() < load.end; ++round) {
+        const long id = 1 + static_cast<long>(random() % 0x7FFF0000);
+        {
+            std::lock_guard<std::mutex> lock(load.idsMutex);
+            load.activeIds.push_back(id);
+        }
+        UploadOnce(load, static_cast<uint64_t>(number) * 1000003 + round, id);
+        std::lock_guard<std::mutex> lock(load.idsMutex);
+        load.activeIds.erase(std::find(load.activeIds.begin(), load.activeIds.end(), id));
+    }
+}
+
+void ProgressReader(Load& load, int readsPerSecond) {
+    std::mt19937 random(99);
+    const auto interval = std::chrono::microseconds(1000000 / readsPerSecond);
+    auto next = Clock::now();
+    while (Clock::now() < load.end) {
+        long id = 0;
+        {
+            std::lock_guard<std::mutex> lock(load.idsMutex);
+            if (!load.activeIds.empty()) id = load.activeIds[random() % load.activeIds.size()];
+        }
+        const int fd = Connect(load.port);
+        if (fd < 0) {
+            Failure("progress: cannot connect");
+        } else {
+            const std::string request = "GET /progress?ID=" + std::to_string(id) + " HTTP/1.1\r\nHost: x\r\n"
+                                        "Connection: close\r\n\r\n";
+            SendAll(fd, request.data(), request.size());
+            const std::string response = ReadAll(fd);
+            close(fd);
+            const std::string body = response.substr(std::min(response.size(), response.find("\r\n\r\n") + 4));
+            const long total = std::atol(JsonValue(body, "BytesTotal").c_str());
+            const long done = std::atol(JsonValue(body, "BytesDone").c_str());
+            const long percent = std::atol(JsonValue(body, "PercentDone").c_str());
+            if (response.rfind("HTTP/1.1 200", 0) != 0 || JsonValue(body, "ID") != std::to_string(id) ||
+                done > total || percent < 0 || percent > 100)
+                Failure("progress answered " + body.substr(0, 300));
+            ++load.progressReads;
+        }
+        next += interval;
+        std::this_thread::sleep_until(next);
+    }
+}
+
+size_t OpenFiles(pid_t pid) { return Entries("/proc/" + std::to_string(pid) + "/fd"); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: load_bench SERVER DOCUMENT_ROOT TEMP_DIR [UPLOADS] [MEGABYTES] [SECONDS] [READS]\n");
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    const int uploaders = argc > 4 ? std::atoi(argv[4]) : 50;
+    const size_t megabytes = argc > 5 ? std::strtoul(argv[5], nullptr, 10) : 20;
+    const int seconds = argc > 6 ? std::atoi(argv[6]) : 60;
+    const int readsPerSecond = argc > 7 ? std::atoi(argv[7]) : 500;
+    Load load;
+    const pid_t server = StartServer(argv[1], argv[2], argv[3], &load.port);
+    if (load.port == 0) return 1;
+    load.root = argv[2];
+    load.fileSize = megabytes << 20;
+
+    // One small upload first, so that what the server keeps for good (its
+    // threads, the component, the registry) is in place before measuring.
+    load.end = Clock::now() + std::chrono::seconds(1);
+    UploadOnce(load, 1, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const size_t filesBefore = OpenFiles(server);
+    const long rssBefore = StatusKb(server, "VmRSS:");
+    const long anonBefore = StatusKb(server, "RssAnon:");
+
+    load.uploads = 0;
+    const auto start = Clock::now();
+    load.end = start + std::chrono::seconds(seconds);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < uploaders; ++i) threads.emplace_back(Uploader, std::ref(load), i + 1);
+    threads.emplace_back(ProgressReader, std::ref(load), readsPerSecond);
+    long anonPeak = 0;
+    while (Clock::now() < load.end) {
+        anonPeak = std::max(anonPeak, StatusKb(server, "RssAnon:"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (std::thread& thread : threads) thread.join();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // idle connections close
+    const size_t filesAfter = OpenFiles(server);
+    const long rssAfter = StatusKb(server, "VmRSS:");
+    const long anonAfter = StatusKb(server, "RssAnon:");
+    const size_t leftInTemp = Entries(argv[3]);
+    std::printf("%d uploaders x %zu MB for %.0f s: %ld uploads (%.1f MB/s), %ld progress reads (%.0f/s)\n", uploaders,
+                megabytes, elapsed, load.uploads.load(), load.uploads * static_cast<double>(megabytes) / elapsed,
+                load.progressReads.load(), load.progressReads / elapsed);
+    std::printf("server: open files %zu -> %zu, RSS %.1f -> %.1f MB, anonymous %.1f -> %.1f MB (peak %.1f MB)\n",
+                filesBefore, filesAfter, rssBefore / 1024.0, rssAfter / 1024.0, anonBefore / 1024.0,
+                anonAfter / 1024.0, anonPeak / 1024.0);
+    std::printf("temporary folder: %zu entries left\n", leftInTemp);
+    if (filesAfter > filesBefore) Failure("the server keeps " + std::to_string(filesAfter - filesBefore) + " more open files");
+    // The allocator may keep some freed memory; more than 32 MB would be a leak.
+    if (anonAfter > anonBefore + 32 * 1024) Failure("the server's heap grew by " + std::to_string((anonAfter - anonBefore) / 1024) + " MB");
+    if (leftInTemp != 0) Failure("files left in the temporary folder");
+    if (load.uploads == 0) Failure("no upload completed");
+    kill(server, SIGTERM);
+    int status = 0;
+    waitpid(server, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Failure("the server did not stop cleanly");
+    std::printf("%s (%ld failures)\n", gFailures ? "FAILED" : "passed", gFailures.load());
+    return gFailures ? 1 : 0;
+}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The upload site under load (see bench/LoadBench.cpp):
+#   bench/load.sh [--tsan] [UPLOADS=50] [MEGABYTES=20] [SECONDS=60] [READS_PER_SECOND=500]
+# --tsan runs the same load against a ThreadSanitizer build (build-tsan/),
+# whose reports fail the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+build=build-bench
+options=(-DCMAKE_BUILD_TYPE=Release)
+if [ "${1:-}" = "--tsan" ]; then
+  shift
+  build=build-tsan
+  options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DFORMIX4_TSAN=ON)
+fi
+scripts/build.sh "$build" "${options[@]}" -DBUILD_BIDBENCH=OFF >/dev/null
+work=$(mktemp -d /tmp/formix4-load-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/www" "$work/tmp"
+cp site/*.html site/*.js site/*.css "$work/www/"
+export PLATFORM_REGISTRY_DIR=$work/registry
+"$build/host/regsvr" "$build/formix4/libformix4.so" >/dev/null
+export TSAN_OPTIONS="halt_on_error=0 exitcode=66 log_path=$work/tsan"
+status=0
+"$build/bench/load_bench" "$build/host/formix4-server" "$work/www" "$work/tmp" "$@" || status=$?
+if ls "$work"/tsan* >/dev/null 2>&1; then
+  cat "$work"/tsan* | head -100
+  echo "ThreadSanitizer reported races"
+  exit 1
+fi
+exit $status
