@@ -206,8 +206,8 @@ void Uploader(Load& load, int number) {
     }
 }
 
-void ProgressReader(Load& load, int readsPerSecond) {
-    std::mt19937 random(99);
+void ProgressReader(Load& load, int readsPerSecond, int number) {
+    std::mt19937 random(static_cast<unsigned>(99 + number));
     const auto interval = std::chrono::microseconds(1000000 / readsPerSecond);
     auto next = Clock::now();
     while (Clock::now() < load.end) {
@@ -273,7 +273,10 @@ int main(int argc, char** argv) {
     load.end = start + std::chrono::seconds(seconds);
     std::vector<std::thread> threads;
     for (int i = 0; i < uploaders; ++i) threads.emplace_back(Uploader, std::ref(load), i + 1);
-    threads.emplace_back(ProgressReader, std::ref(load), readsPerSecond);
+    // Readers of their own share, each on its own connections.
+    constexpr int kReaders = 25;
+    for (int i = 0; i < kReaders; ++i)
+        threads.emplace_back(ProgressReader, std::ref(load), std::max(1, readsPerSecond / kReaders), i);
     long anonPeak = 0;
     while (Clock::now() < load.end) {
         anonPeak = std::max(anonPeak, StatusKb(server, "RssAnon:"));

@@ -55,11 +55,13 @@ void ProgressStore::CreateRecord(int32_t inID) {
 }
 
 void ProgressStore::RemoveRecord(int32_t inID) {
-    const uint32_t theNow = mClock();
     std::lock_guard<std::mutex> theGuard(mLock);
+    const uint32_t theNow = mClock();
     for (auto it = mRecords.begin(); it != mRecords.end();) {
-        // Unsigned tick difference: the counter's wrap-around is harmless.
-        const bool theExpired = theNow - it->lastTouched > kRecordLifetimeMs;
+        // A signed tick difference: the counter's wrap-around is harmless, and
+        // a record touched a moment "after" now (by a thread that read the
+        // clock later) is young, not 49 days old.
+        const bool theExpired = static_cast<int32_t>(theNow - it->lastTouched) > static_cast<int32_t>(kRecordLifetimeMs);
         if (it->id == inID || theExpired) it = mRecords.erase(it);
         else ++it;
     }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,12 +133,25 @@ void ImpersonatePage(const PageRequest& request, Response& response) {
 void ProgressPage(const PageRequest& request, Response& response) {
     DispatchObject progress = DispatchObject::Create("Formix4.XProgress");
     const std::string id = request.query("ID");
-    if (!progress.ok() || (!id.empty() && !progress.put("ID", MakeLong(std::stol(id)))))
+    char* end = nullptr;
+    const long number = std::strtol(id.c_str(), &end, 10);
+    if (!id.empty() && (*end || id.size() > 11)) {
+        response.status = 400;
+        return AnswerJson(response, ScriptErrorJson({E_INVALIDARG, "Formix4 server", "ID must be a number."}));
+    }
+    if (!progress.ok() || (!id.empty() && !progress.put("ID", MakeLong(number))))
         return AnswerJson(response, ScriptErrorJson(progress.error()));
+    // Each member reads the record at its own moment while the upload goes
+    // on: the bytes done are read before the total and the started flag, so
+    // that done never exceeds total in one answer.
+    const long done = progress.getLong("BytesDone");
+    const long total = progress.getLong("BytesTotal");
+    const bool started = progress.getBool("Started");
     std::string json = "{\"ID\": " + std::to_string(progress.getLong("ID"));
     json += ", \"Note\": " + JsonString(progress.getString("Note"));
-    json += std::string(", \"Started\": ") + (progress.getBool("Started") ? "true" : "false");
-    for (const char* name : {"BytesTotal", "BytesDone", "PercentDone", "ElapsedSeconds", "SecondsLeft", "BytesPerSecond"})
+    json += std::string(", \"Started\": ") + (started ? "true" : "false");
+    json += ", \"BytesTotal\": " + std::to_string(total) + ", \"BytesDone\": " + std::to_string(done);
+    for (const char* name : {"PercentDone", "ElapsedSeconds", "SecondsLeft", "BytesPerSecond"})
         json += std::string(", \"") + name + "\": " + std::to_string(progress.getLong(name));
     AnswerJson(response, json + "}");
 }

@@ -103,6 +103,12 @@ TEST(Progress, StoreRecordsQueriesAndExpiry) {
     gNow = 0x100;
     store.RemoveRecord(42);
     EXPECT_EQ(store.QueryRecord(9).elapsedMs, 0x200u);
+    // A record touched just "after" the remover's moment (another thread
+    // read the clock later) is young: an upload in progress keeps its record.
+    store.SetCounts(9, 5, 10);
+    gNow = 0x100 - 3;
+    store.RemoveRecord(42);
+    EXPECT_EQ(store.QueryRecord(9).bytesDone, 5);
 }
 
 TEST(Progress, XProgressReadsTheRecordOfItsId) {
