@@ -12,6 +12,7 @@ if [ "${1:-}" = "--tsan" ]; then
   shift
   build=build-tsan
   options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DFORMIX4_TSAN=ON)
+  export LOAD_UNDER_TSAN=1  # its allocator keeps memory: no memory check
 fi
 scripts/build.sh "$build" "${options[@]}" -DBUILD_BIDBENCH=OFF >/dev/null
 work=$(mktemp -d /tmp/formix4-load-XXXXXX)
