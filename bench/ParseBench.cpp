@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
     Measure("header lines in one part", "--b\r\n" + Repeat("Content-Disposition: form-data; x\r\n", size / 4) +
                                             "Content-Disposition: form-data; name=\"last\"\r\n\r\nv\r\n--b--\r\n");
     Measure("no end of headers", "--b\r\n" + Repeat("X-Header: value\r\n", size / 4));
-    Measure("boundary repeated in data", "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" + Repeat("--b", size / 4));
+    Measure("near-matches of the boundary", "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" +
+                                                Repeat("--c", size / 4) + "\r\n--b--\r\n");
     Measure("line ends", "--b\r\n" + Repeat("\r\n", size / 4));
     Measure("dashes", std::string(size / 4, '-'));
     return 0;
