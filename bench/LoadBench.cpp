@@ -6,12 +6,8 @@
 // they were before the load.
 //   load_bench SERVER DOCUMENT_ROOT TEMP_DIR [UPLOADS=50] [MEGABYTES=20] [SECONDS=60] [READS_PER_SECOND=500]
 // (the registry comes from $PLATFORM_REGISTRY_DIR; bench/load.sh sets it all up)
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +25,10 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
+
+using namespace bench;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -43,69 +43,10 @@ void Failure(const std::string& what) {
     }
 }
 
-long StatusKb(pid_t pid, const char* field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-    return 0;
-}
-
 size_t Entries(const std::string& folder) {
     size_t n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) (void)entry, ++n;
     return n;
-}
-
-pid_t StartServer(const char* server, const char* root, const char* temp, int* port) {
-    int out[2];
-    if (pipe(out) != 0) std::abort();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);  // the server ends with the load
-        dup2(out[1], STDOUT_FILENO);
-        setenv("TMPDIR", temp, 1);
-        execl(server, server, "--port", "0", "--root", root, "--threads", "96", nullptr);
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    const size_t colon = line.rfind(':', line.find("/ ("));
-    *port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
-    return pid;
-}
-
-int Connect(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string ReadAll(int fd) {
-    std::string response;
-    char buffer[16384];
-    ssize_t n;
-    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) response.append(buffer, static_cast<size_t>(n));
-    return response;
 }
 
 // The bytes of one upload's file, made again from its seed when checking.
@@ -254,7 +195,8 @@ int main(int argc, char** argv) {
     const int seconds = argc > 6 ? std::atoi(argv[6]) : 60;
     const int readsPerSecond = argc > 7 ? std::atoi(argv[7]) : 500;
     Load load;
-    const pid_t server = StartServer(argv[1], argv[2], argv[3], &load.port);
+    const pid_t server =
+        StartServer(argv[1], {"--root", argv[2], "--threads", "96"}, {{"TMPDIR", argv[3]}}, &load.port);
     if (load.port == 0) return 1;
     load.root = argv[2];
     load.fileSize = megabytes << 20;

@@ -101,8 +101,8 @@ void FFavorites::AddUserID() {
 
 void FFavorites::DeleteSelected() {
     const int row = lstFavorites->currentRow();
-    QListWidgetItem* selected = lstFavorites->currentItem();
-    if (row < 0 || !selected || !selected->isSelected()) return;
+    QListWidgetItem* selected = SelectedRow();
+    if (!selected) return;
     const QString sText = selected->text();
     delete lstFavorites->takeItem(row);
     const int count = lstFavorites->count();
@@ -112,12 +112,16 @@ void FFavorites::DeleteSelected() {
 }
 
 void FFavorites::Pick() {
-    QListWidgetItem* selected = lstFavorites->currentItem();
-    mSelectedID = selected && selected->isSelected() ? selected->text() : QString();
+    QListWidgetItem* selected = SelectedRow();
+    mSelectedID = selected ? selected->text() : QString();
     accept();
 }
 
+QListWidgetItem* FFavorites::SelectedRow() const {
+    QListWidgetItem* current = lstFavorites->currentItem();
+    return current && current->isSelected() ? current : nullptr;
+}
+
 void FFavorites::UpdateDelete() {
-    QListWidgetItem* selected = lstFavorites->currentItem();
-    cmdDelete->setEnabled(selected && selected->isSelected());
+    cmdDelete->setEnabled(SelectedRow() != nullptr);
 }

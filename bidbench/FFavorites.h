@@ -9,6 +9,7 @@
 
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 
 class FFavorites final : public QDialog {
@@ -42,6 +43,8 @@ private:
     void LoadList();
     bool SaveList();
     void UpdateDelete();
+    // The row the user has selected; null when none is.
+    QListWidgetItem* SelectedRow() const;
 
     bool mSellers = true;
     CUserIDs mIDs;

@@ -23,11 +23,9 @@ ReportValue Get(DispatchObject& object, const std::string& name, std::vector<VAR
 }
 
 DispatchObject GetObject(DispatchObject& object, const std::string& name, std::vector<VARIANT> args) {
-    platform::Variant value;
-    if (!object.get(name, &value, std::move(args))) throw MemberFailure{object.error()};
-    if (value.vt != VT_DISPATCH || !value.pdispVal) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no object"}};
-    value.pdispVal->AddRef();
-    return DispatchObject(value.pdispVal);
+    DispatchObject result = object.getObject(name, std::move(args));
+    if (!result.ok()) throw MemberFailure{result.error()};
+    return result;
 }
 
 std::vector<std::string> Names(DispatchObject& form) {
@@ -49,13 +47,16 @@ std::vector<std::string> Names(DispatchObject& form) {
 
 ItemReport ReadItem(DispatchObject& field, const ReportOptions& options) {
     ItemReport item;
-    const bool isFile = Get(field, "FileExists").json == "true";
+    // Read first: whether the item is a file decides what else is read.
+    const ReportValue fileExists = Get(field, "FileExists");
+    const bool isFile = fileExists.json == "true";
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
                                     "FileName", "MIMEType", "MacBinary", "RawFilePath", "RawFileName",
                                     "RawFileType", "RawLength", "ImageType", "ImageWidth", "ImageHeight"};
-    for (const char* member : kMembers) {
-        const bool skipped = !options.fileContent && isFile && std::string(member) == "Content";
-        item.add(member, skipped ? ReportValue{"null", ""} : Get(field, member));
+    for (const std::string member : kMembers) {
+        if (member == "FileExists") item.add(member, fileExists);
+        else if (member == "Content" && isFile && !options.fileContent) item.add(member, {"null", ""});
+        else item.add(member, Get(field, member));
     }
     if (options.fileBytes || !isFile)
         for (const char* member : {"Data", "RawData", "Resource"}) item.add(member, MemberBytes(field, member));

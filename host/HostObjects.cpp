@@ -10,6 +10,7 @@
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 #include "platform/System.h"
+#include "platform/RefCounted.h"
 
 namespace {
 
@@ -18,14 +19,8 @@ constexpr DWORD ERROR_NETNAME_DELETED = 64;  // the client went away
 // Reference counting and IDispatch answers for objects reached through
 // their vtables only.
 template <class Interface>
-class HostObject : public Interface {
+class HostObject : public platform::RefCounted<Interface> {
 public:
-    ULONG AddRef() override { return ++mRefs; }
-    ULONG Release() override {
-        const ULONG left = --mRefs;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT GetTypeInfoCount(UINT* count) override {
         if (!count) return E_INVALIDARG;
         *count = 0;
@@ -44,7 +39,7 @@ public:
     }
 
 protected:
-    virtual ~HostObject() = default;
+    ~HostObject() override = default;
     HRESULT Answer(REFIID riid, void** ppv, std::initializer_list<const IID*> iids) {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
@@ -52,12 +47,11 @@ protected:
         for (const IID* iid : iids)
             if (riid == *iid) *ppv = static_cast<Interface*>(this);
         if (!*ppv) return E_NOINTERFACE;
-        AddRef();
+        this->AddRef();
         return S_OK;
     }
 
 private:
-    std::atomic<ULONG> mRefs{1};
 };
 
 class RequestObject final : public HostObject<IRequest> {
@@ -173,7 +167,7 @@ private:
     LONG mTimeout = 90;
 };
 
-class ObjectContext final : public IObjectContext, public IGetContextProperties {
+class ObjectContext final : public platform::RefCounted<IObjectContext, IGetContextProperties> {
 public:
     ObjectContext(IRequest* request, IServer* server) : mRequest(request), mServer(server) {
         request->AddRef();
@@ -188,12 +182,6 @@ public:
         else return E_NOINTERFACE;
         AddRef();
         return S_OK;
-    }
-    ULONG AddRef() override { return ++mRefs; }
-    ULONG Release() override {
-        const ULONG left = --mRefs;
-        if (left == 0) delete this;
-        return left;
     }
 
     HRESULT CreateInstance(REFCLSID clsid, REFIID riid, void** ppv) override {
@@ -234,8 +222,7 @@ public:
     }
 
 private:
-    ~ObjectContext() = default;
-    std::atomic<ULONG> mRefs{1};
+    ~ObjectContext() override = default;
     platform::ComPtr<IRequest> mRequest;
     platform::ComPtr<IServer> mServer;
 };

@@ -101,23 +101,9 @@ void ImpersonatePage(const PageRequest& request, Response& response) {
     }
     if (!request.query("fieldsave").empty()) {
         const std::string name = request.query("field").empty() ? "file" : request.query("field");
-        platform::Variant collection, item;
-        bool saved = form.get("Item", &collection, {MakeString(name)}) && collection.vt == VT_DISPATCH;
-        if (saved) {
-            collection.pdispVal->AddRef();
-            DispatchObject fields(collection.pdispVal);
-            saved = fields.get("Item", &item, {MakeLong(1)}) && item.vt == VT_DISPATCH;
-            if (saved) {
-                item.pdispVal->AddRef();
-                DispatchObject field(item.pdispVal);
-                saved = field.call("Save", {MakeString(request.query("fieldsave"))});
-                json += ", \"FieldSave\": " + Outcome(saved, field);
-            } else {
-                json += ", \"FieldSave\": " + Outcome(false, fields);
-            }
-        } else {
-            json += ", \"FieldSave\": " + Outcome(false, form);
-        }
+        DispatchObject field = form.getObject("Item", {MakeString(name)}).getObject("Item", {MakeLong(1)});
+        const bool saved = field.ok() && field.call("Save", {MakeString(request.query("fieldsave"))});
+        json += ", \"FieldSave\": " + Outcome(saved, field);
     }
     if (!request.query("hold").empty())
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(request.query("hold"))));

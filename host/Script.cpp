@@ -68,6 +68,22 @@ bool DispatchObject::call(const std::string& name, std::vector<VARIANT> args, VA
     return invoke(name, DISPATCH_METHOD, args, result);
 }
 
+DispatchObject DispatchObject::getObject(const std::string& name, std::vector<VARIANT> args) {
+    platform::Variant value;
+    DispatchObject object;
+    if (!mObject && mError.hr != S_OK) {
+        object.mError = mError;  // a chain of calls reports its first failure
+    } else if (!get(name, &value, std::move(args))) {
+        object.mError = mError;
+    } else if (value.vt != VT_DISPATCH || !value.pdispVal) {
+        object.mError = {E_UNEXPECTED, "", name + " gave no object"};
+    } else {
+        value.pdispVal->AddRef();
+        object.mObject = platform::ComPtr<IDispatch>(value.pdispVal);
+    }
+    return object;
+}
+
 long DispatchObject::getLong(const std::string& name) {
     platform::Variant value, number;
     if (!get(name, &value) || FAILED(VariantChangeType(&number, &value, 0, VT_I4))) return 0;

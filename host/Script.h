@@ -32,6 +32,11 @@ public:
     bool put(const std::string& name, const VARIANT& value);
     bool call(const std::string& name, std::vector<VARIANT> args = {}, VARIANT* result = nullptr);
 
+    // An object a member gives (a collection, an item); an empty object,
+    // with error() set, when the call fails or gives no object. Called on
+    // such an empty object it passes that first failure on.
+    DispatchObject getObject(const std::string& name, std::vector<VARIANT> args = {});
+
     // Convenience reads.
     long getLong(const std::string& name);
     bool getBool(const std::string& name);

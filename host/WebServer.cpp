@@ -202,9 +202,6 @@ void WebServer::serve(mg_connection* connection, const Page& page) {
     platform::ComPtr<IServer> serverObject(CreateServerObject(mOptions.documentRoot, request.path));
     platform::ComPtr<IObjectContext> context(CreateObjectContext(requestObject.get(), serverObject.get()));
     Response response;
-    // Every request starts as the process, whatever an earlier page on this
-    // thread left behind (a leaked form keeps its impersonation otherwise).
-    RevertToSelf();
     platform::SetThreadObjectContext(context.get());
     try {
         page(request, response);
@@ -214,6 +211,9 @@ void WebServer::serve(mg_connection* connection, const Page& page) {
         response.body = std::string("Page failed: ") + e.what();
     }
     platform::SetThreadObjectContext(nullptr);
+    // The worker thread leaves every page as the process, whatever the page
+    // left behind (a leaked form keeps its impersonation otherwise), so the
+    // next request, page or file, starts as the process.
     RevertToSelf();
 
     mg_printf(connection, "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\nConnection: close\r\n",

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/OleAuto.h"
+#include "platform/RefCounted.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ struct SharedItems {
     }
 };
 
-class VariantEnumerator final : public IEnumVARIANT {
+class VariantEnumerator final : public platform::RefCounted<IEnumVARIANT> {
 public:
     VariantEnumerator(std::shared_ptr<SharedItems> inItems, size_t inPosition)
         : mItems(std::move(inItems)), mPosition(inPosition) {}
@@ -29,12 +30,6 @@ public:
         }
         *ppv = nullptr;
         return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++mRefs; }
-    ULONG Release() override {
-        const ULONG left = --mRefs;
-        if (left == 0) delete this;
-        return left;
     }
 
     HRESULT Next(ULONG count, VARIANT* out, ULONG* fetched) override {
@@ -68,8 +63,7 @@ public:
     }
 
 private:
-    ~VariantEnumerator() = default;
-    std::atomic<ULONG> mRefs{1};
+    ~VariantEnumerator() override = default;
     std::shared_ptr<SharedItems> mItems;
     size_t mPosition;
 };

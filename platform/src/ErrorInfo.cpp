@@ -3,10 +3,11 @@
 #include <string>
 
 #include "platform/ComPtr.h"
+#include "platform/RefCounted.h"
 
 namespace {
 
-class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+class ErrorInfo final : public platform::RefCounted<IErrorInfo, ICreateErrorInfo> {
 public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -20,12 +21,6 @@ public:
         }
         AddRef();
         return S_OK;
-    }
-    ULONG AddRef() override { return ++mRefs; }
-    ULONG Release() override {
-        const ULONG left = --mRefs;
-        if (left == 0) delete this;
-        return left;
     }
 
     HRESULT GetGUID(GUID* guid) override {
@@ -55,7 +50,7 @@ public:
     }
 
 private:
-    ~ErrorInfo() = default;
+    ~ErrorInfo() override = default;
 
     static HRESULT Give(const std::u16string& text, BSTR* out) {
         if (!out) return E_INVALIDARG;
@@ -67,7 +62,6 @@ private:
         return S_OK;
     }
 
-    std::atomic<ULONG> mRefs{1};
     GUID mGuid = GUID_NULL;
     std::u16string mSource, mDescription, mHelpFile;
     DWORD mHelpContext = 0;

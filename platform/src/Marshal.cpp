@@ -5,10 +5,11 @@
 #include <new>
 
 #include "platform/Com.h"
+#include "platform/RefCounted.h"
 
 namespace {
 
-class FreeThreadedMarshaler final : public IUnknown {
+class FreeThreadedMarshaler final : public platform::RefCounted<IUnknown> {
 public:
     explicit FreeThreadedMarshaler(IUnknown* outer) : mOuter(outer ? outer : this), mMarshal(this) {}
 
@@ -25,12 +26,6 @@ public:
         }
         static_cast<IUnknown*>(*ppv)->AddRef();
         return S_OK;
-    }
-    ULONG AddRef() override { return ++mRefs; }
-    ULONG Release() override {
-        const ULONG left = --mRefs;
-        if (left == 0) delete this;
-        return left;
     }
 
 private:
@@ -88,9 +83,8 @@ private:
         FreeThreadedMarshaler* mOwner;
     };
 
-    ~FreeThreadedMarshaler() = default;
+    ~FreeThreadedMarshaler() override = default;
 
-    std::atomic<ULONG> mRefs{1};
     IUnknown* mOuter;
     Marshal mMarshal;
 };

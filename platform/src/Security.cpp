@@ -74,6 +74,10 @@ KernelObject* NewToken(const Identity& identity, const std::string& account) {
     return token;
 }
 
+Identity IdentityOf(const KernelObject& token) { return {token.uid, token.gid, token.groups}; }
+
+KernelObject* CopyToken(const KernelObject& token) { return NewToken(IdentityOf(token), token.account); }
+
 std::string AccountName(uid_t uid) {
     std::vector<char> buffer(16384);
     passwd entry{};
@@ -167,9 +171,9 @@ BOOL LogonUserA(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD, DWORD, HANDL
 BOOL ImpersonateLoggedOnUser(HANDLE token) {
     KernelObject* object = ObjectOf(token, KernelObject::Kind::Token);
     if (!object) return Fail(ERROR_INVALID_HANDLE);
-    KernelObject* copy = NewToken({object->uid, object->gid, object->groups}, object->account);
+    KernelObject* copy = CopyToken(*object);
     if (!copy) return FALSE;
-    if (!RevertToSelf() || !SetThreadIds({copy->uid, copy->gid, copy->groups})) {
+    if (!RevertToSelf() || !SetThreadIds(IdentityOf(*copy))) {
         // Nothing half-changed: whatever was set goes back.
         SetProcessIds();
         delete copy;
@@ -192,8 +196,7 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
     if (!token || thread != kCurrentThread) return Fail(ERROR_INVALID_PARAMETER);
     *token = nullptr;
     if (!tImpersonation) return Fail(ERROR_NO_TOKEN);
-    KernelObject* copy =
-        NewToken({tImpersonation->uid, tImpersonation->gid, tImpersonation->groups}, tImpersonation->account);
+    KernelObject* copy = CopyToken(*tImpersonation);
     if (!copy) return FALSE;
     *token = copy;
     return TRUE;

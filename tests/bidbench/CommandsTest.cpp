@@ -26,29 +26,13 @@
 #include "FMain.h"
 #include "FToolbar.h"
 #include "FakeBrowser.h"
+#include "FakeWindowTest.h"
 #include "SettingsStore.h"
 #include "ShellUIHelper.h"
 
 namespace {
 
-class Commands : public BidbenchTest {
-protected:
-    void SetUp() override {
-        BidbenchTest::SetUp();
-        SettingsStore::Write("StartScreen", "N");
-        main = std::make_unique<FMain>([](QWidget* parent) -> Browser* { return new FakeBrowser(parent); });
-        main->Load();
-        snipe = static_cast<FakeBrowser*>(main->brwSnipe);
-        auction = static_cast<FakeBrowser*>(main->brwAuction);
-        snipe->widget()->setFocusPolicy(Qt::StrongFocus);
-        auction->widget()->setFocusPolicy(Qt::StrongFocus);
-    }
-    QAction* Action(const char* name) { return main->findChild<QAction*>(name); }
-
-    std::unique_ptr<FMain> main;
-    FakeBrowser* snipe = nullptr;
-    FakeBrowser* auction = nullptr;
-};
+class Commands : public FakeWindowTest {};
 
 // A menu as "caption|shortcut|checked" lines, submenus indented.
 QStringList MenuLines(const QMenu* menu, int depth = 0) {
@@ -84,8 +68,9 @@ TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
         "&Help", "  &Contents", "  &Tarnscope Home Page", "  Tarnbid &Online", "  &Send Feedback", "  -", "  &About "}));
     EXPECT_EQ(MenuLines(main->mnuButtonBarStatus), QStringList({"View Text Labels|checked"}));
     for (QAction* action : main->findChildren<QAction*>())
-        if (!action->objectName().isEmpty() && action != main->mnuFavoritesAdd && action != main->mnuNavigateSnipe)
+        if (!action->objectName().isEmpty() && action != main->mnuFavoritesAdd && action != main->mnuNavigateSnipe) {
             EXPECT_TRUE(action->isEnabled()) << action->objectName().toStdString();
+        }
     EXPECT_EQ(MenuLines(main->mnuFavoritesButton), QStringList({"Browser Favorites", "Favorite Sellers", "Favorite Bidders"}));
     auto* favorites = qobject_cast<QToolButton*>(main->tbrNavigate->widgetForAction(main->tbrNavigate->actions()[5]));
     ASSERT_TRUE(favorites);

@@ -11,7 +11,10 @@
 
 class FakeBrowser final : public Browser {
 public:
-    explicit FakeBrowser(QWidget* parent) : mWidget(new QLabel("fake browser", parent)) {}
+    // Its widget takes the focus, as a real browser view does.
+    explicit FakeBrowser(QWidget* parent) : mWidget(new QLabel("fake browser", parent)) {
+        mWidget->setFocusPolicy(Qt::StrongFocus);
+    }
 
     QWidget* widget() override { return mWidget; }
     void navigate(const QString& sAddress) override { navigations.append(sAddress); }

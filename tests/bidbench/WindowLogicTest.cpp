@@ -21,25 +21,13 @@
 #include "FNewVersion.h"
 #include "FStart.h"
 #include "FakeBrowser.h"
+#include "FakeWindowTest.h"
 #include "LinkLabel.h"
 #include "SettingsStore.h"
 
 namespace {
 
-class WindowLogic : public BidbenchTest {
-protected:
-    void SetUp() override {
-        BidbenchTest::SetUp();
-        SettingsStore::Write("StartScreen", "N");
-        main = std::make_unique<FMain>([](QWidget* parent) -> Browser* { return new FakeBrowser(parent); });
-        main->Load();
-        snipe = static_cast<FakeBrowser*>(main->brwSnipe);
-        auction = static_cast<FakeBrowser*>(main->brwAuction);
-    }
-    std::unique_ptr<FMain> main;
-    FakeBrowser* snipe = nullptr;
-    FakeBrowser* auction = nullptr;
-};
+class WindowLogic : public FakeWindowTest {};
 
 }  // namespace
 
@@ -313,7 +301,7 @@ public slots:
 
 TEST_F(WindowLogic, HelpEntriesAndTheLinkOpenTheMakersPagesInTheShell) {
     UrlCatcher shell;
-    auto trigger = [&](const char* name) { main->findChild<QAction*>(name)->trigger(); };
+    auto trigger = [&](const char* name) { Action(name)->trigger(); };
     trigger("mnuHelpmnuHelpTarnscope");
     trigger("mnuHelpmnuHelpTarnbid");
     trigger("mnuHelpmnuHelpFeedback");

@@ -13,16 +13,6 @@ using namespace http_support;
 
 namespace {
 
-const std::string kBoundary = "--Fields";
-
-std::string Part(const std::string& name, const std::string& content, const std::string& fileName = "",
-                 const std::string& type = "") {
-    std::string part = kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
-    if (!fileName.empty()) part += "; filename=\"" + fileName + "\"";
-    if (!type.empty()) part += "\r\nContent-Type: " + type;
-    return part + "\r\n\r\n" + content + "\r\n";
-}
-
 // The object of the item whose client file name is `rawFileName`.
 std::string ItemOf(const std::string& json, const std::string& rawFileName) {
     const size_t at = json.find("\"RawFileName\": \"" + rawFileName + "\"");
@@ -48,15 +38,15 @@ const Picture kPictures[] = {
 class FieldsHttp : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string command = std::string(REGSVR_PATH) + " " + FORMIX4_MODULE + " >/dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        ASSERT_TRUE(RegisterComponent());
+        MultipartBody body("Fields");
         for (const Picture& picture : kPictures) {
             const std::string bytes = ReadFile(std::string(TEST_DATA_DIR) + "/images/" + picture.file);
             ASSERT_FALSE(bytes.empty()) << picture.file;
-            mBody += Part("picture", bytes, picture.file, "image/x-test");
+            body.file("picture", picture.file, bytes, "image/x-test");
         }
-        mBody += Part("comment", "first") + Part("comment", "second") + Part("empty", "", "nothing.txt") +
-                 Part("mac", MacBinaryUpload(512), "Read Me.bin", "application/x-macbinary") + kBoundary + "--\r\n";
+        body.field("comment", "first").field("comment", "second").file("empty", "nothing.txt", "");
+        mBody = body.file("mac", "Read Me.bin", MacBinaryUpload(512), "application/x-macbinary").str();
     }
     std::map<std::string, std::string> Environment() const {
         return {{"PLATFORM_REGISTRY_DIR", mRegistry.registryDir().string()}};

@@ -170,6 +170,35 @@ inline std::string JsonValue(const std::string& json, const std::string& key) {
     return json.substr(start, end - start);
 }
 
+// Registers the built component into the registry folder in force.
+inline bool RegisterComponent() {
+    return std::system((std::string(REGSVR_PATH) + " " + FORMIX4_MODULE + " >/dev/null").c_str()) == 0;
+}
+
+// A multipart/form-data body built part by part.
+class MultipartBody {
+public:
+    explicit MultipartBody(const std::string& boundary) : mDelimiter("--" + boundary) {}
+    MultipartBody& field(const std::string& name, const std::string& value) {
+        mBody += mDelimiter + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+        return *this;
+    }
+    // A file part; no Content-Type line when `type` is empty.
+    MultipartBody& file(const std::string& name, const std::string& fileName, const std::string& content,
+                        const std::string& type = "") {
+        mBody += mDelimiter + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"";
+        if (!type.empty()) mBody += "\r\nContent-Type: " + type;
+        mBody += "\r\n\r\n" + content + "\r\n";
+        return *this;
+    }
+    // The body with its closing delimiter.
+    std::string str() const { return mBody + mDelimiter + "--\r\n"; }
+
+private:
+    std::string mDelimiter;
+    std::string mBody;
+};
+
 // Runs formix4-inspect with `arguments`; its standard output goes to
 // `output`. Returns the exit status.
 inline int RunInspect(const std::string& arguments, std::string* output) {

@@ -26,7 +26,7 @@ class ImpersonationHttp : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!mAccount.made()) GTEST_SKIP() << "making a local account needs root";
-        ASSERT_EQ(std::system((std::string(REGSVR_PATH) + " " + FORMIX4_MODULE + " >/dev/null").c_str()), 0);
+        ASSERT_TRUE(RegisterComponent());
         platform::registry::WriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix\\4.0", "EnableImpersonation", 1);
         chmod(mRegistry.dir().c_str(), 0755);
         std::filesystem::create_directories(mOwn);

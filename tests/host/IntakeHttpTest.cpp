@@ -85,8 +85,7 @@ private:
 class IntakeHttp : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string command = std::string(REGSVR_PATH) + " " + FORMIX4_MODULE + " >/dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        ASSERT_TRUE(RegisterComponent());
         std::filesystem::create_directories(mTemp);
     }
     std::map<std::string, std::string> Environment() const {

@@ -23,7 +23,7 @@ TEST(Sha256, KnownDigestsAcrossBlockBoundaries) {
 
 TEST(Inspect, PrintsTheFormAsAPageSeesIt) {
     TempRegistry registry;
-    ASSERT_EQ(std::system((std::string(REGSVR_PATH) + " " + FORMIX4_MODULE + " >/dev/null").c_str()), 0);
+    ASSERT_TRUE(RegisterComponent());
     const auto body = registry.dir() / "upload.bin";
     WriteFile(body, "--XyZ\r\nContent-Disposition: form-data; name=\"comment\"\r\n\r\nhello\r\n--XyZ\r\n"
                     "Content-Disposition: form-data; name=\"comment\"; filename=\"C:\\\\a\\\\b.TXT\"\r\n"

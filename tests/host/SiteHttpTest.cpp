@@ -15,27 +15,22 @@ using namespace http_support;
 
 namespace {
 
-const std::string kBoundary = "--Site";
-
-std::string Part(const std::string& name, const std::string& content, const std::string& fileName = "",
-                 const std::string& type = "") {
-    std::string part = kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
-    if (!fileName.empty() || type == "none") part += "; filename=\"" + fileName + "\"";
-    if (!type.empty() && type != "none") part += "\r\nContent-Type: " + type;
-    return part + "\r\n\r\n" + content + "\r\n";
-}
-
 class SiteHttp : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(std::system((std::string(REGSVR_PATH) + " " + FORMIX4_MODULE + " >/dev/null").c_str()), 0);
+        ASSERT_TRUE(RegisterComponent());
         std::filesystem::create_directories(mRoot);
         for (const char* file : {"upload-form.html", "progress.js", "site.css"})
             std::filesystem::copy_file(std::string(SITE_DIR) + "/" + file, mRoot / file);
         mPicture = ReadFile(std::string(TEST_DATA_DIR) + "/images/picture.png");
-        mBody = Part("name", "Ann") + Part("topics", "Photos") + Part("topics", "Music") +
-                Part("file1", mPicture, "C:\\pics\\picture.png", "image/png") + Part("file2", "", "", "none") +
-                Part("more", MacBinaryUpload(400), "Notes.bin", "application/x-macbinary") + kBoundary + "--\r\n";
+        mBody = MultipartBody("Site")
+                    .field("name", "Ann")
+                    .field("topics", "Photos")
+                    .field("topics", "Music")
+                    .file("file1", "C:\\pics\\picture.png", mPicture, "image/png")
+                    .file("file2", "", "")
+                    .file("more", "Notes.bin", MacBinaryUpload(400), "application/x-macbinary")
+                    .str();
     }
     std::unique_ptr<ServerProcess> Start(const std::string& maxUpload = "") {
         std::map<std::string, std::string> environment = {{"PLATFORM_REGISTRY_DIR", mRegistry.registryDir().string()}};

@@ -1,0 +1,90 @@
+// What the benchmarks that talk to formix4-server share: starting it, plain
+// HTTP over loopback, and reading its memory from /proc.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// A field of /proc/PID/status in kB ("VmRSS:", "RssAnon:", "VmHWM:").
+inline long StatusKb(pid_t pid, const char* field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return 0;
+}
+
+// Starts `server --port 0 ARGUMENTS...` with the extra environment; it ends
+// with this process. Sets `*port` from the line it prints (0 on failure).
+inline pid_t StartServer(const std::string& server, const std::vector<std::string>& arguments,
+                         const std::map<std::string, std::string>& environment, int* port) {
+    int out[2];
+    if (pipe(out) != 0) std::abort();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        dup2(out[1], STDOUT_FILENO);
+        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+        std::vector<const char*> argv = {server.c_str(), "--port", "0"};
+        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+        argv.push_back(nullptr);
+        execv(server.c_str(), const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    const size_t colon = line.rfind(':', line.find("/ ("));
+    *port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+    return pid;
+}
+
+// A connection to 127.0.0.1:port; -1 when refused.
+inline int Connect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+inline bool SendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Everything the peer sends until it closes.
+inline std::string ReadAll(int fd) {
+    std::string response;
+    char buffer[16384];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) response.append(buffer, static_cast<size_t>(n));
+    return response;
+}
+
+}  // namespace bench
