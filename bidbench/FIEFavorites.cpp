@@ -44,7 +44,7 @@ FIEFavorites::FIEFavorites(QWidget* parent, const QString& sFolder) : QDialog(pa
     connect(TreeView1, &QTreeWidget::itemCollapsed, this, [](QTreeWidgetItem* node) {
         if (FIEFavorites::Key(node) != "IE") node->setIcon(0, ImageIcon(kFolder));
     });
-    if (!TreeFilled) FillTree(sFolder.isEmpty() ? BrowserFavorites::Folder() : sFolder);
+    FillTree(sFolder.isEmpty() ? BrowserFavorites::Folder() : sFolder);
 }
 
 QString FIEFavorites::Key(const QTreeWidgetItem* node) { return node->data(0, Qt::UserRole).toString(); }
