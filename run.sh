@@ -6,6 +6,7 @@
 #   FORMIX4_PORT, FORMIX4_BIND   another port or address
 #   FORMIX4_MAX_UPLOAD           the size limit in bytes (default 2,000,000,000)
 #   ./run.sh bidbench            starts Bidbench instead (needs a display).
+#   ./run.sh -- OPTIONS...       passes formix4-server options (README: Deploying).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -16,8 +17,13 @@ if [ "${1:-}" = "bidbench" ]; then
   exec build/bidbench/bidbench
 fi
 
+[ "${1:-}" != "--" ] || shift
 export PLATFORM_REGISTRY_DIR=${PLATFORM_REGISTRY_DIR:-$PWD/var/registry}
 build/host/regsvr build/formix4/libformix4.so
 echo "Formix4 registered in $PLATFORM_REGISTRY_DIR"
 mkdir -p site/uploads
-exec build/host/formix4-server --bind "${FORMIX4_BIND:-127.0.0.1}" --port "${FORMIX4_PORT:-8080}" --root site
+# Started as root, the server runs its pages as the account formix4, which
+# owns the uploads folder and can write nothing else of the checkout.
+[ "$(id -u)" -ne 0 ] || chown formix4: site/uploads
+exec build/host/formix4-server --bind "${FORMIX4_BIND:-127.0.0.1}" --port "${FORMIX4_PORT:-8080}" --root site \
+  --max-upload "${FORMIX4_MAX_UPLOAD:-2000000000}" "$@"

@@ -235,7 +235,13 @@ HRESULT XField::Save(BSTR inPath) {
             }
             thePath = theMapped;
         }
-        if (!FMX_ASSERT(thePath.size() < 260, "XField")) thePath.resize(259);
+        // A path that does not fit is refused, never cut: a cut name is
+        // another file.
+        if (!FMX_ASSERT(thePath.size() < 260, "XField")) {
+            theReport.SetWin32Error(ERROR_FILENAME_EXCED_RANGE);
+            theReport.SetResultCode(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+            return Finish(theReport, S_OK);
+        }
         const MultipartItem* theItem = Item();
         MacForks theForks;
         if (!theItem) {

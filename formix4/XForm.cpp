@@ -145,7 +145,13 @@ HRESULT XForm::Save(BSTR inPath) {
             }
             thePath = theMapped;
         }
-        if (thePath.size() > 259) thePath.resize(259);
+        // A path that does not fit is refused, never cut: a cut name is
+        // another file.
+        if (!FMX_ASSERT(thePath.size() < 260, "XForm")) {
+            theReport.SetWin32Error(ERROR_FILENAME_EXCED_RANGE);
+            theReport.SetResultCode(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+            return Finish(theReport, S_OK);
+        }
         WriteWholeBuffer(thePath.c_str(), mEngine.Data(), static_cast<uint32_t>(mEngine.TotalLength()),
                          mOverwrite != VARIANT_FALSE);
         if (GetLastError() != 0) theReport.SetWin32Error(GetLastError());

@@ -1,7 +1,6 @@
-// formix4-server [--bind ADDR] [--port N] [--root DIR] [--threads N]
-// Serves the component's pages and the document root's files until it is
-// interrupted. With --port 0 it picks a free port; the first line it prints
-// names the address it listens on.
+// formix4-server: serves the upload site until it is interrupted. See
+// Usage() for the options. With --port 0 it picks a free port; the first
+// line it prints names the address it listens on.
 #include <malloc.h>
 #include <signal.h>
 
@@ -9,34 +8,67 @@
 #include <cstring>
 #include <string>
 
-#include "Pages.h"
-#include "SitePages.h"
-#include "WebServer.h"
+#include "core/Privileges.h"
+#include "core/WebServer.h"
+#include "site/SitePages.h"
 
 namespace {
+
 int Usage() {
-    std::fprintf(stderr, "usage: formix4-server [--bind ADDR] [--port N] [--root DIR] [--threads N]\n");
+    std::fprintf(stderr,
+                 "usage: formix4-server [--bind ADDR] [--port N] [--root DIR] [--threads N] [--host NAME]...\n"
+                 "                      [--max-upload BYTES] [--max-fields N] [--idle-timeout SECONDS]\n"
+                 "                      [--user NAME | --impersonation]\n");
     return 2;
 }
+
+bool ParseNumber(const std::string& text, long long* value) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = std::stoll(text);
+    return true;
+}
+
+struct Settings {
+    ServerOptions server;
+    SiteOptions site;
+    std::string user = "formix4";
+    bool userGiven = false;
+    bool impersonation = false;
+};
+
+bool Parse(int argc, char** argv, Settings* settings) {
+    ServerOptions& server = settings->server;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--impersonation") {
+            settings->impersonation = true;
+            continue;
+        }
+        if (i + 1 >= argc) return false;
+        const std::string value = argv[++i];
+        long long number = 0;
+        const bool numeric = ParseNumber(value, &number);
+        if (arg == "--bind") server.bindAddress = value;
+        else if (arg == "--root") server.documentRoot = value;
+        else if (arg == "--host") server.hosts.push_back(value);
+        else if (arg == "--user") settings->user = value, settings->userGiven = true;
+        else if (!numeric) return false;
+        else if (arg == "--port" && number <= 65535) server.port = static_cast<int>(number);
+        else if (arg == "--threads" && number >= 2 && number <= 1024) server.threads = static_cast<int>(number);
+        else if (arg == "--max-upload" && number > 0) server.maxBodyBytes = settings->site.maxUpload = number;
+        else if (arg == "--max-fields") server.body.maxFields = number;
+        else if (arg == "--idle-timeout" && number > 0) server.body.idleTimeout = std::chrono::seconds(number);
+        else return false;
+    }
+    return !(settings->impersonation && settings->userGiven);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    ServerOptions options;
-    options.documentRoot = FORMIX4_DEFAULT_ROOT;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (i + 1 >= argc) return Usage();
-        const std::string value = argv[++i];
-        try {
-            if (arg == "--bind") options.bindAddress = value;
-            else if (arg == "--port") options.port = std::stoi(value);
-            else if (arg == "--root") options.documentRoot = value;
-            else if (arg == "--threads") options.threads = std::stoi(value);
-            else return Usage();
-        } catch (const std::exception&) {
-            return Usage();
-        }
-    }
+    Settings settings;
+    settings.server.documentRoot = FORMIX4_DEFAULT_ROOT;
+    if (!Parse(argc, argv, &settings)) return Usage();
     // Large blocks (a byte array a page asks for) always come from and go
     // back to the system, so the server's memory returns to where it was
     // after the uploads, whatever sizes they had.
@@ -51,16 +83,21 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    WebServer server(options);
-    AddFormixPages(server);
-    AddSitePages(server);
+    WebServer server(settings.server);
+    AddSitePages(server, settings.site);
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "formix4-server: %s\n", error.c_str());
         return 1;
     }
-    std::printf("formix4-server listening on http://%s:%d/ (document root %s)\n", options.bindAddress.c_str(),
-                server.port(), server.documentRoot().c_str());
+    // The port is bound: the pages run without root, unless the site needs
+    // XForm.SetUser, which changes a worker's identity and so needs root.
+    if (!settings.impersonation && !RunAsUser(settings.user, settings.userGiven, &error)) {
+        std::fprintf(stderr, "formix4-server: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("formix4-server listening on http://%s:%d/ (document root %s)\n",
+                settings.server.bindAddress.c_str(), server.port(), server.documentRoot().c_str());
     std::fflush(stdout);
     int received = 0;
     sigwait(&stopSignals, &received);

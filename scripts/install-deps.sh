@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing,
-# and the PAM service "formix" that XForm.SetUser logs accounts on with.
+# the PAM service "formix" that XForm.SetUser logs accounts on with, and the
+# system account formix4 that the server runs its pages as.
 set -euo pipefail
 
 sudo_cmd=()
@@ -10,6 +11,12 @@ if [ ! -e /etc/pam.d/formix ]; then
   printf '%s\n' '# Formix4 impersonation: password and account checks of local accounts.' \
     'auth     required pam_unix.so' 'account  required pam_unix.so' |
     "${sudo_cmd[@]}" tee /etc/pam.d/formix >/dev/null
+fi
+
+# The account formix4-server runs its pages as once it has bound its port.
+if ! getent passwd formix4 >/dev/null; then
+  "${sudo_cmd[@]}" useradd --system --user-group --no-create-home --home-dir /nonexistent \
+    --shell /usr/sbin/nologin formix4
 fi
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev curl

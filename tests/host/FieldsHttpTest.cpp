@@ -5,7 +5,7 @@
 
 #include "HttpSupport.h"
 #include "MacBinaryFixture.h"
-#include "Sha256.h"
+#include "client/Sha256.h"
 #include "TestSupport.h"
 
 using namespace testing_support;

@@ -1,4 +1,5 @@
-// A formix4-server process for tests, and plain HTTP over loopback.
+// Server processes for tests (the product's formix4-server and the test
+// server with the test pages), and plain HTTP over loopback.
 #pragma once
 
 #include <arpa/inet.h>
@@ -20,11 +21,13 @@ namespace http_support {
 
 class ServerProcess {
 public:
-    // Starts formix4-server on a free port with the given extra environment.
-    // `launcher` (a program and its arguments) runs the server when given.
+    // Starts `program` (the test server unless given) on a free port with the
+    // given extra environment and arguments. `launcher` (a program and its
+    // arguments) runs the server when given.
     explicit ServerProcess(const std::map<std::string, std::string>& environment = {},
                            const std::string& documentRoot = "", const std::vector<std::string>& launcher = {},
-                           int threads = 0) {
+                           int threads = 0, const std::string& program = FORMIX4_TEST_SERVER_PATH,
+                           const std::vector<std::string>& arguments = {}) {
         int out[2];
         if (pipe(out) != 0) return;
         mPid = fork();
@@ -34,7 +37,8 @@ public:
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
             std::vector<const char*> args;
             for (const std::string& part : launcher) args.push_back(part.c_str());
-            args.insert(args.end(), {FORMIX4_SERVER_PATH, "--port", "0"});
+            args.insert(args.end(), {program.c_str(), "--port", "0"});
+            for (const std::string& argument : arguments) args.push_back(argument.c_str());
             if (!documentRoot.empty()) args.insert(args.end(), {"--root", documentRoot.c_str()});
             const std::string threadCount = std::to_string(threads);
             if (threads > 0) args.insert(args.end(), {"--threads", threadCount.c_str()});
@@ -105,7 +109,19 @@ inline bool SendAll(int fd, const char* data, size_t size) {
 
 struct HttpResult {
     int status = 0;
+    std::string head;  // the status line and header lines
     std::string body;
+
+    // A header's value ("" when absent); names compare without case.
+    std::string header(const std::string& name) const {
+        std::string lowerHead = head, lowerName = name + ":";
+        for (char& c : lowerHead) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : lowerName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const size_t at = lowerHead.find("\r\n" + lowerName);
+        if (at == std::string::npos) return "";
+        const size_t start = head.find_first_not_of(' ', at + 2 + lowerName.size());
+        return head.substr(start, head.find("\r\n", start) - start);
+    }
 };
 
 // Reads one response: the head, then as many body bytes as it announces
@@ -117,15 +133,23 @@ inline HttpResult ReadResponse(int fd) {
     size_t wanted = SIZE_MAX;
     while (text.size() < wanted && (n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
         text.append(buffer, static_cast<size_t>(n));
-        const size_t headEnd = text.find("\r\n\r\n");
-        const size_t length = text.find("Content-Length: ");
+        const size_t start = text.compare(0, 12, "HTTP/1.1 100") == 0 ? text.find("\r\n\r\n") : 0;
+        if (start == std::string::npos) continue;
+        const size_t headEnd = text.find("\r\n\r\n", start + 1);
+        const size_t length = text.find("Content-Length: ", start);
         if (headEnd != std::string::npos && length != std::string::npos && length < headEnd)
             wanted = headEnd + 4 + std::strtoul(text.c_str() + length + 16, nullptr, 10);
     }
     HttpResult result;
+    // A "100 Continue" answer comes before the response itself.
+    while (text.compare(0, 12, "HTTP/1.1 100") == 0 && text.find("\r\n\r\n") != std::string::npos)
+        text.erase(0, text.find("\r\n\r\n") + 4);
     if (text.compare(0, 9, "HTTP/1.1 ") == 0) result.status = std::atoi(text.c_str() + 9);
     const size_t bodyStart = text.find("\r\n\r\n");
-    if (bodyStart != std::string::npos) result.body = text.substr(bodyStart + 4);
+    if (bodyStart != std::string::npos) {
+        result.head = text.substr(0, bodyStart);
+        result.body = text.substr(bodyStart + 4);
+    }
     return result;
 }
 
@@ -133,6 +157,16 @@ inline std::string Head(const std::string& method, const std::string& target, si
                         const std::string& contentType = "multipart/form-data; boundary=XyZ") {
     return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + contentType +
            "\r\nContent-Length: " + std::to_string(contentLength) + "\r\nConnection: close\r\n\r\n";
+}
+
+// Sends `request` as it stands and reads the response.
+inline HttpResult Exchange(int port, const std::string& request) {
+    const int fd = Connect(port);
+    if (fd < 0) return {};
+    SendAll(fd, request.data(), request.size());
+    HttpResult result = ReadResponse(fd);
+    close(fd);
+    return result;
 }
 
 // Sends a whole request and reads the response.

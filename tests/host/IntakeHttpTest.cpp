@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "HostObjects.h"
+#include "core/HostObjects.h"
 #include "HttpSupport.h"
 #include "TestSupport.h"
 

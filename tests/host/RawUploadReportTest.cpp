@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "HttpSupport.h"
-#include "Sha256.h"
+#include "client/Sha256.h"
 #include "TestSupport.h"
 
 using namespace testing_support;

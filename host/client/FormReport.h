@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "Script.h"
+#include "client/Script.h"
 
 // A member call that failed while the report was built.
 struct MemberFailure {
@@ -45,7 +45,8 @@ struct FormReport {
 };
 
 struct ReportOptions {
-    // Content of items that are files; off, their Content is null.
+    // Content of items that are files; off, their Content is null, and so is
+    // the joined Value of a field with a file among its items.
     bool fileContent = true;
     // Data, RawData and Resource of items that are files, read through the
     // members (each a copy of the bytes); off, `extras` must add them.

@@ -1,6 +1,7 @@
-// Pages use the component as a script does: objects made by ProgID, members
-// called by name.
-#include "Pages.h"
+// The pages of the test server: they drive the component through late
+// binding with whatever the query asks (any path, any account), so they
+// exist only here, never in the product's server.
+#include "TestPages.h"
 
 #include <chrono>
 #include <cstdio>
@@ -9,7 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "FormReport.h"
+#include "client/FormReport.h"
+#include "site/SitePages.h"
 
 namespace {
 
@@ -22,7 +24,12 @@ void AnswerJson(Response& response, const std::string& json) {
 bool Configure(DispatchObject& form, const PageRequest& request) {
     for (const char* name : {"ID", "MaxUploadSize", "CodePage"}) {
         const std::string value = request.query(name);
-        if (!value.empty() && !form.put(name, MakeLong(std::stol(value)))) return false;
+        long number = 0;
+        if (!value.empty() && !ParseInt32(value, &number, true)) {
+            form = DispatchObject();
+            return false;
+        }
+        if (!value.empty() && !form.put(name, MakeLong(number))) return false;
     }
     for (const char* name : {"AbsolutePath", "Overwrite"}) {
         const std::string value = request.query(name);
@@ -105,8 +112,9 @@ void ImpersonatePage(const PageRequest& request, Response& response) {
         const bool saved = field.ok() && field.call("Save", {MakeString(request.query("fieldsave"))});
         json += ", \"FieldSave\": " + Outcome(saved, field);
     }
-    if (!request.query("hold").empty())
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(request.query("hold"))));
+    long hold = 0;
+    if (ParseInt32(request.query("hold"), &hold))
+        std::this_thread::sleep_for(std::chrono::milliseconds(hold));
     if (request.query("release") == "1") {
         const bool released = form.call("SetUser", {MakeString(""), MakeString("")});
         json += ", \"Release\": " + Outcome(released, form);
@@ -116,38 +124,23 @@ void ImpersonatePage(const PageRequest& request, Response& response) {
     AnswerJson(response, json + "}");
 }
 
+// The progress of any ID, whoever asks.
 void ProgressPage(const PageRequest& request, Response& response) {
-    DispatchObject progress = DispatchObject::Create("Formix4.XProgress");
-    const std::string id = request.query("ID");
-    char* end = nullptr;
-    const long number = std::strtol(id.c_str(), &end, 10);
-    if (!id.empty() && (*end || id.size() > 11)) {
+    long id = 0;
+    if (!ParseInt32(request.query("ID"), &id)) {
         response.status = 400;
-        return AnswerJson(response, ScriptErrorJson({E_INVALIDARG, "Formix4 server", "ID must be a number."}));
+        return AnswerJson(response, ScriptErrorJson({E_INVALIDARG, "Formix4 test server", "ID must be a number."}));
     }
-    if (!progress.ok() || (!id.empty() && !progress.put("ID", MakeLong(number))))
-        return AnswerJson(response, ScriptErrorJson(progress.error()));
-    // Each member reads the record at its own moment while the upload goes
-    // on: the bytes done are read before the total and the started flag, so
-    // that done never exceeds total in one answer.
-    const long done = progress.getLong("BytesDone");
-    const long total = progress.getLong("BytesTotal");
-    const bool started = progress.getBool("Started");
-    std::string json = "{\"ID\": " + std::to_string(progress.getLong("ID"));
-    json += ", \"Note\": " + JsonString(progress.getString("Note"));
-    json += std::string(", \"Started\": ") + (started ? "true" : "false");
-    json += ", \"BytesTotal\": " + std::to_string(total) + ", \"BytesDone\": " + std::to_string(done);
-    for (const char* name : {"PercentDone", "ElapsedSeconds", "SecondsLeft", "BytesPerSecond"})
-        json += std::string(", \"") + name + "\": " + std::to_string(progress.getLong(name));
-    AnswerJson(response, json + "}");
+    AnswerJson(response, ProgressJson(id));
 }
 
 }  // namespace
 
-void AddFormixPages(WebServer& server) {
-    server.addPage("/intake", IntakePage);
-    server.addPage("/fields", FieldsPage);
+void AddTestPages(WebServer& server) {
+    const PageOptions body{.readsBody = true};
+    server.addPage("/intake", IntakePage, body);
+    server.addPage("/fields", FieldsPage, body);
     server.addPage("/read", ReadPage);
     server.addPage("/progress", ProgressPage);
-    server.addPage("/impersonate", ImpersonatePage);
+    server.addPage("/impersonate", ImpersonatePage, body);
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "FormReport.h"
+#include "client/FormReport.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Sha256.h"
+#include "client/Sha256.h"
 
 #include <cstdio>
 #include <cstring>

@@ -9,6 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/HttpText.h"
+
+class BodyReader;
+
 struct PageRequest {
     std::string method;
     std::string path;         // the virtual path, without the query
@@ -16,10 +20,17 @@ struct PageRequest {
     std::map<std::string, std::string> headers;  // names in lower case
     long long contentLength = -1;
     std::string documentRoot;  // the server's, as a full path
+    std::string remoteAddress;
+    // The request body as the Request object reads it for the component;
+    // tells a page why a read stopped. Null for pages without a body.
+    const BodyReader* body = nullptr;
 
     // A query parameter, URL-decoded; "" when absent.
     std::string query(const std::string& name) const;
+    bool hasQuery(const std::string& name) const;
     std::string header(const std::string& name) const;
+    // The value of a cookie of the request; "" when absent.
+    std::string cookie(const std::string& name) const;
 };
 
 struct Response {
@@ -27,15 +38,20 @@ struct Response {
     std::string contentType = "text/html; charset=utf-8";
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // When set, the answer is this file (with range and caching support)
+    // instead of `body`, sent with `contentType` and `headers`.
+    std::string file;
 
     void write(const std::string& text) { body += text; }
 };
 
 using Page = std::function<void(const PageRequest&, Response&)>;
 
-std::string UrlDecode(const std::string& text);
-// Text for HTML element content and attribute values.
-std::string HtmlEscape(const std::string& text);
-std::string JsonString(const std::string& utf8);
-// A JSON string of UTF-16 text: controls, a NUL and lone surrogates as \u escapes.
-std::string JsonString(const std::u16string& text);
+// What a page accepts of a request.
+struct PageOptions {
+    // The page reads a request body (through the Request object); pages
+    // without one refuse a body before reading any of it.
+    bool readsBody = false;
+    // The path names a folder whose every file this page answers.
+    bool prefix = false;
+};

@@ -1,6 +1,6 @@
-#include "HostObjects.h"
+#include "core/HostObjects.h"
 
-#include <civetweb.h>
+#include <algorithm>
 
 #include <atomic>
 #include <cstring>
@@ -14,7 +14,17 @@
 
 namespace {
 
-constexpr DWORD ERROR_NETNAME_DELETED = 64;  // the client went away
+constexpr DWORD ERROR_NETNAME_DELETED = 64;    // the client went away
+constexpr DWORD ERROR_TIMEOUT = 1460;           // the client sent too slowly
+constexpr DWORD ERROR_REQUEST_ABORTED = 1235;   // the body has more fields than the server takes
+
+HRESULT StopResult(BodyReader::Stop stop) {
+    switch (stop) {
+    case BodyReader::Stop::TimedOut: return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    case BodyReader::Stop::TooManyFields: return HRESULT_FROM_WIN32(ERROR_REQUEST_ABORTED);
+    default: return HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED);
+    }
+}
 
 // Reference counting and IDispatch answers for objects reached through
 // their vtables only.
@@ -56,9 +66,8 @@ private:
 
 class RequestObject final : public HostObject<IRequest> {
 public:
-    RequestObject(mg_connection* connection, long long contentLength)
-        : mConnection(connection), mRemaining(contentLength > 0 ? contentLength : 0),
-          mTotal(contentLength > 0 && contentLength <= 0x7FFFFFFF ? static_cast<LONG>(contentLength) : 0) {}
+    RequestObject(BodyReader* body, long long contentLength)
+        : mBody(body), mTotal(body && contentLength > 0 && contentLength <= 0x7FFFFFFF ? static_cast<LONG>(contentLength) : 0) {}
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override { return Answer(riid, ppv, {&IID_IDispatch, &IID_IRequest}); }
 
@@ -83,21 +92,18 @@ public:
         HRESULT hr = VariantChangeType(&wanted, count, 0, VT_I4);
         if (FAILED(hr)) return hr;
         if (wanted.lVal < 0) return E_INVALIDARG;
-        const size_t toRead = static_cast<size_t>(std::min<long long>(wanted.lVal, mRemaining));
+        const long long remaining = mBody ? mBody->remaining() : 0;
+        const size_t toRead = static_cast<size_t>(std::min<long long>(wanted.lVal, remaining));
         SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(toRead));
         if (!bytes) return E_OUTOFMEMORY;
-        size_t done = 0;
-        while (done < toRead) {
-            const int n = mg_read(mConnection, static_cast<char*>(bytes->pvData) + done, toRead - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        if (done == 0 && toRead > 0) {
+        const size_t done = toRead > 0 ? mBody->read(static_cast<char*>(bytes->pvData), toRead) : 0;
+        // A read the limits stopped fails, so that the component stops too:
+        // the bytes it already has are not a whole body.
+        if ((done == 0 && toRead > 0) || (mBody && mBody->stop() != BodyReader::Stop::None)) {
             SafeArrayDestroy(bytes);
-            return HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED);
+            return StopResult(mBody->stop());
         }
         bytes->rgsabound[0].cElements = static_cast<ULONG>(done);
-        mRemaining -= static_cast<long long>(done);
         VariantClear(count);
         count->vt = VT_I4;
         count->lVal = static_cast<LONG>(done);
@@ -113,8 +119,7 @@ private:
         return E_NOTIMPL;
     }
 
-    mg_connection* mConnection;
-    long long mRemaining;
+    BodyReader* mBody;
     LONG mTotal;
 };
 
@@ -261,8 +266,8 @@ bool MapVirtualPath(const std::string& documentRoot, const std::string& pagePath
     return true;
 }
 
-IRequest* CreateRequestObject(mg_connection* connection, long long contentLength) {
-    return new (std::nothrow) RequestObject(connection, contentLength);
+IRequest* CreateRequestObject(BodyReader* body, long long contentLength) {
+    return new (std::nothrow) RequestObject(body, contentLength);
 }
 
 IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath) {

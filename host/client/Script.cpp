@@ -1,4 +1,4 @@
-#include "Script.h"
+#include "client/Script.h"
 
 #include "platform/CodePage.h"
 
@@ -17,7 +17,24 @@ DispatchObject DispatchObject::Create(const std::string& progId) {
     return result;
 }
 
+namespace {
+// The arguments of a call belong to it: cleared however the call ends.
+class ArgumentsOwner {
+public:
+    explicit ArgumentsOwner(std::vector<VARIANT>& args) : mArgs(args) {}
+    ~ArgumentsOwner() {
+        for (VARIANT& arg : mArgs) VariantClear(&arg);
+    }
+    ArgumentsOwner(const ArgumentsOwner&) = delete;
+    ArgumentsOwner& operator=(const ArgumentsOwner&) = delete;
+
+private:
+    std::vector<VARIANT>& mArgs;
+};
+}  // namespace
+
 bool DispatchObject::invoke(const std::string& name, WORD flags, std::vector<VARIANT>& args, VARIANT* result) {
+    ArgumentsOwner owner(args);
     mError = ScriptError();
     if (!mObject) {
         mError.hr = E_POINTER;
@@ -48,7 +65,6 @@ bool DispatchObject::invoke(const std::string& name, WORD flags, std::vector<VAR
         SysFreeString(exception.bstrDescription);
         SysFreeString(exception.bstrHelpFile);
     }
-    for (VARIANT& arg : args) VariantClear(&arg);
     mError.hr = hr;
     return SUCCEEDED(hr);
 }
@@ -72,6 +88,7 @@ DispatchObject DispatchObject::getObject(const std::string& name, std::vector<VA
     platform::Variant value;
     DispatchObject object;
     if (!mObject && mError.hr != S_OK) {
+        ArgumentsOwner owner(args);
         object.mError = mError;  // a chain of calls reports its first failure
     } else if (!get(name, &value, std::move(args))) {
         object.mError = mError;

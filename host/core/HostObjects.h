@@ -4,13 +4,13 @@
 
 #include <string>
 
+#include "core/BodyReader.h"
 #include "platform/Asp.h"
 
-struct mg_connection;
-
-// Reads the request body from the connection: TotalBytes is the
-// Content-Length, BinaryRead returns up to the asked number of bytes.
-IRequest* CreateRequestObject(mg_connection* connection, long long contentLength);
+// Reads the request body through `body` (null: the request has none):
+// TotalBytes is the Content-Length, BinaryRead returns up to the asked
+// number of bytes and fails once the body reader has stopped.
+IRequest* CreateRequestObject(BodyReader* body, long long contentLength);
 // Maps virtual paths under the document root; a path that would leave the
 // root is refused. Relative paths start at the folder of the page's path.
 IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath);

@@ -1,11 +1,11 @@
 // Builds the report of a form through late binding.
-#include "FormReport.h"
+#include "client/FormReport.h"
 
 #include <cstdio>
 #include <vector>
 
-#include "Page.h"
-#include "Sha256.h"
+#include "core/Page.h"
+#include "client/Sha256.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -91,11 +91,16 @@ FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options) {
     report.count = std::stol(Get(form, "Count").json);
     for (const std::string& name : Names(form)) {
         DispatchObject fields = GetObject(form, "Item", {MakeString(name)});
-        FieldReport field{name, std::stol(Get(fields, "Count").json), Get(fields, "Item"), {}};
+        FieldReport field{name, std::stol(Get(fields, "Count").json), {"null", ""}, {}};
+        bool hasFile = false;
         for (long n = 1; n <= field.count; ++n) {
             DispatchObject item = GetObject(fields, "Item", {MakeLong(n)});
             field.items.push_back(ReadItem(item, options));
+            hasFile = hasFile || field.items.back().text("FileExists") == "true";
         }
+        // The joined value holds every file's bytes as text: read only when
+        // the content of files is wanted.
+        if (options.fileContent || !hasFile) field.value = Get(fields, "Item");
         report.fields.push_back(std::move(field));
     }
     return report;

@@ -1,0 +1,53 @@
+// Reads a request body from its connection for the Request object, under
+// the limits that keep slow or greedy clients from holding the server: an
+// idle limit (short while every worker is busy, so that slow senders give
+// way to the clients waiting behind them), a deadline that grows with the
+// announced length, and a cap on the number of fields.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+struct mg_connection;
+
+struct BodyLimits {
+    long long maxFields = 10000;  // 0: no cap
+    std::chrono::milliseconds idleTimeout{30000};
+    std::chrono::milliseconds busyIdleTimeout{1000};
+    std::chrono::milliseconds deadlineGrace{30000};
+    long long minBytesPerSecond = 16384;
+};
+
+class BodyReader {
+public:
+    enum class Stop { None, ClientGone, TimedOut, TooManyFields };
+
+    // `serverBusy` tells whether other requests are waiting for a worker.
+    BodyReader(mg_connection* connection, long long length, const std::string& contentType, const BodyLimits& limits,
+               std::function<bool()> serverBusy);
+
+    // Up to `size` bytes of the body; fewer at its end or when reading
+    // stopped (then stop() says why and every later read gives 0).
+    size_t read(char* buffer, size_t size);
+    Stop stop() const { return mStop; }
+    long long remaining() const { return mRemaining; }
+    long long maxFields() const { return mLimits.maxFields; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    // Counts field separators in the bytes read; false past the cap.
+    bool countFields(const char* data, size_t size);
+
+    mg_connection* mConnection;
+    long long mRemaining;
+    BodyLimits mLimits;
+    std::function<bool()> mServerBusy;
+    Clock::time_point mDeadline;
+    Stop mStop = Stop::None;
+
+    // Multipart bodies count their delimiters, other bodies their '&'.
+    std::string mDelimiter;
+    std::string mTail;  // the last bytes read, for a delimiter split across reads
+    long long mSeparators = 0;
+};

@@ -1,0 +1,123 @@
+#include "core/HttpText.h"
+
+#include <cstdio>
+
+#include "platform/CodePage.h"
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string UrlDecode(const std::string& text, bool plusIsSpace) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const int high = i + 2 < text.size() && text[i] == '%' ? HexDigitValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigitValue(text[i + 2]) : -1;
+        if (text[i] == '+' && plusIsSpace) {
+            out += ' ';
+        } else if (low >= 0) {
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string UrlEncodePath(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '_' || c == '.' || c == '~' || c == '/';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string HtmlEscape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+namespace {
+void AppendUnicodeEscape(std::string& out, unsigned c) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+    out += escaped;
+}
+}  // namespace
+
+std::string JsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) AppendUnicodeEscape(out, c);
+            else out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonString(const std::u16string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            out += platform::codepage::Utf16ToUtf8(text.substr(i, 2));
+            ++i;
+        } else if (high || low || c < 0x20) {
+            AppendUnicodeEscape(out, c);
+        } else if (c == u'"' || c == u'\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            out += platform::codepage::Utf16ToUtf8(std::u16string(1, c));
+        }
+    }
+    return out + "\"";
+}
+
+bool ParseInt32(const std::string& text, long* value, bool allowNegative) {
+    const bool negative = allowNegative && !text.empty() && text[0] == '-';
+    const size_t start = negative ? 1 : 0;
+    if (text.size() == start || text.size() - start > 10) return false;
+    long long number = 0;
+    for (size_t i = start; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        number = number * 10 + (text[i] - '0');
+    }
+    if (negative) number = -number;
+    if (number > 0x7FFFFFFFLL || number < -0x80000000LL) return false;
+    *value = static_cast<long>(number);
+    return true;
+}

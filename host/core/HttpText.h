@@ -1,0 +1,26 @@
+// Text helpers of the host: URL decoding and encoding, HTML escaping and
+// JSON strings. Every part of the host uses these, so that there is one
+// decoder and one escaper to get right.
+#pragma once
+
+#include <string>
+
+// The value of a hexadecimal digit, or -1.
+int HexDigitValue(char c);
+
+// Decodes %XX escapes and, in query strings, '+' as a space. A '%' that does
+// not start a valid escape is kept as it stands.
+std::string UrlDecode(const std::string& text, bool plusIsSpace = true);
+// Percent-encodes every byte outside the unreserved set and '/', so that a
+// virtual path becomes a link that names the same file.
+std::string UrlEncodePath(const std::string& path);
+
+// Text for HTML element content and attribute values.
+std::string HtmlEscape(const std::string& text);
+std::string JsonString(const std::string& utf8);
+// A JSON string of UTF-16 text: controls, a NUL and lone surrogates as \u escapes.
+std::string JsonString(const std::u16string& text);
+
+// A decimal number that fits a 32-bit signed value, written with digits only
+// (a leading '-' allowed when `allowNegative`); false for anything else.
+bool ParseInt32(const std::string& text, long* value, bool allowNegative = false);

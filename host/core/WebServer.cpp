@@ -1,0 +1,321 @@
+#include "core/WebServer.h"
+
+#include <civetweb.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "core/HostObjects.h"
+#include "platform/Asp.h"
+#include "platform/ComPtr.h"
+#include "platform/Security.h"
+
+namespace {
+
+// Every answer forbids guessing a type other than the one sent; pages and
+// the site's files load scripts, styles and pictures from the site only.
+const char kNoSniff[] = "X-Content-Type-Options: nosniff";
+const char kSecurityPolicy[] =
+    "Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+    "connect-src 'self'; form-action 'self'; base-uri 'none'; frame-ancestors 'none'";
+
+const char* StatusText(int status) {
+    switch (status) {
+    case 200: return "OK";
+    case 303: return "See Other";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
+    case 411: return "Length Required";
+    case 413: return "Payload Too Large";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    case 507: return "Insufficient Storage";
+    default: return "Status";
+    }
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The host name of a Host header: without its port, brackets kept off an
+// IPv6 address.
+std::string HostName(const std::string& header) {
+    if (!header.empty() && header[0] == '[') {
+        const size_t close = header.find(']');
+        return close == std::string::npos ? header : header.substr(1, close - 1);
+    }
+    return Lower(header.substr(0, header.find(':')));
+}
+
+// Resets the thread's request state however the page ends.
+class RequestScope {
+public:
+    explicit RequestScope(IObjectContext* context, std::atomic<int>& busy) : mBusy(busy) {
+        ++mBusy;
+        platform::SetThreadObjectContext(context);
+    }
+    ~RequestScope() {
+        platform::SetThreadObjectContext(nullptr);
+        // The worker thread leaves every page as the process, whatever the
+        // page left behind (a leaked form keeps its impersonation otherwise),
+        // so the next request, page or file, starts as the process.
+        RevertToSelf();
+        --mBusy;
+    }
+    RequestScope(const RequestScope&) = delete;
+    RequestScope& operator=(const RequestScope&) = delete;
+
+private:
+    std::atomic<int>& mBusy;
+};
+
+}  // namespace
+
+std::string PageRequest::query(const std::string& name) const {
+    size_t start = 0;
+    while (start <= queryString.size()) {
+        size_t end = queryString.find('&', start);
+        if (end == std::string::npos) end = queryString.size();
+        const std::string pair = queryString.substr(start, end - start);
+        const size_t equals = pair.find('=');
+        if (UrlDecode(pair.substr(0, equals)) == name)
+            return equals == std::string::npos ? std::string() : UrlDecode(pair.substr(equals + 1));
+        start = end + 1;
+    }
+    return {};
+}
+
+bool PageRequest::hasQuery(const std::string& name) const {
+    return ("&" + queryString + "&").find("&" + name + "=") != std::string::npos ||
+           ("&" + queryString + "&").find("&" + name + "&") != std::string::npos;
+}
+
+std::string PageRequest::header(const std::string& name) const {
+    auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+}
+
+std::string PageRequest::cookie(const std::string& name) const {
+    const std::string cookies = header("cookie");
+    size_t start = 0;
+    while (start < cookies.size()) {
+        size_t end = cookies.find(';', start);
+        if (end == std::string::npos) end = cookies.size();
+        size_t first = cookies.find_first_not_of(' ', start);
+        const size_t equals = cookies.find('=', first);
+        if (first < end && equals < end && cookies.compare(first, equals - first, name) == 0)
+            return cookies.substr(equals + 1, end - equals - 1);
+        start = end + 1;
+    }
+    return {};
+}
+
+WebServer::WebServer(ServerOptions options) : mOptions(std::move(options)) {
+    char resolved[PATH_MAX];
+    if (realpath(mOptions.documentRoot.c_str(), resolved)) mOptions.documentRoot = resolved;
+    if (mOptions.hosts.empty()) mOptions.hosts = {mOptions.bindAddress, "localhost"};
+    for (std::string& host : mOptions.hosts) host = HostName(host);
+}
+
+WebServer::~WebServer() { stop(); }
+
+void WebServer::addPage(const std::string& virtualPath, Page page, PageOptions options) {
+    mPages[virtualPath] = PageEntry{std::move(page), options};
+}
+
+bool WebServer::start(std::string* error) {
+    mg_init_library(0);
+    const std::string ports = mOptions.bindAddress + ":" + std::to_string(mOptions.port);
+    const std::string threads = std::to_string(mOptions.threads);
+    const std::string headerTimeout = std::to_string(mOptions.headerTimeoutMs);
+    const std::string staticHeaders = std::string(kNoSniff) + "\r\n" + kSecurityPolicy;
+    const char* options[] = {"listening_ports", ports.c_str(),
+                             "document_root", mOptions.documentRoot.c_str(),
+                             "num_threads", threads.c_str(),
+                             "request_timeout_ms", headerTimeout.c_str(),
+                             "enable_keep_alive", "no",
+                             "enable_directory_listing", "no",
+                             "access_control_allow_origin", "",
+                             "access_control_allow_methods", "",
+                             "access_control_allow_headers", "",
+                             "additional_header", staticHeaders.c_str(),
+                             "max_request_size", "16384",
+                             "listen_backlog", "1024",
+                             nullptr};
+    mg_callbacks callbacks{};
+    callbacks.begin_request = &WebServer::BeginRequest;
+    mContext = mg_start(&callbacks, this, options);
+    if (!mContext) {
+        *error = "cannot listen on " + ports;
+        return false;
+    }
+    mg_server_port ports_info[4];
+    const int count = mg_get_server_ports(mContext, 4, ports_info);
+    mPort = count > 0 ? ports_info[0].port : mOptions.port;
+    return true;
+}
+
+void WebServer::stop() {
+    if (mContext) {
+        mg_stop(mContext);
+        mContext = nullptr;
+    }
+}
+
+int WebServer::BeginRequest(mg_connection* connection) {
+    auto* server = static_cast<WebServer*>(mg_get_user_data(mg_get_context(connection)));
+    return server->dispatch(connection);
+}
+
+const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
+    auto exact = mPages.find(path);
+    if (exact != mPages.end()) return &exact->second;
+    for (const auto& [pagePath, entry] : mPages)
+        if (entry.options.prefix && path.size() > pagePath.size() && path.compare(0, pagePath.size(), pagePath) == 0 &&
+            pagePath.back() == '/')
+            return &entry;
+    return nullptr;
+}
+
+bool WebServer::hostAllowed(const char* host) const {
+    if (!host) return false;
+    const std::string name = HostName(host);
+    for (const std::string& allowed : mOptions.hosts)
+        if (name == allowed) return true;
+    return false;
+}
+
+int WebServer::refusal(mg_connection* connection, const PageEntry* page, std::string* text) const {
+    const mg_request_info* info = mg_get_request_info(connection);
+    if (info->num_headers >= MG_MAX_HEADERS) {
+        *text = "The request has too many header lines (at most " + std::to_string(MG_MAX_HEADERS - 1) + ").";
+        return 431;
+    }
+    // Only the names this site is reached by, so that a page of another
+    // site cannot rebind its own name to this server.
+    if (!hostAllowed(mg_get_header(connection, "Host"))) {
+        *text = "This server does not answer for that host name.";
+        return 400;
+    }
+    const std::string method = info->request_method ? info->request_method : "";
+    if (method != "GET" && method != "HEAD" && method != "POST") {
+        *text = "Only GET, HEAD and POST are answered here.";
+        return 405;
+    }
+    // The component needs a body's length before its first byte.
+    if (mg_get_header(connection, "Transfer-Encoding")) {
+        *text = "Send the request body with a Content-Length; chunked bodies are not accepted.";
+        return 411;
+    }
+    const char* lengthHeader = mg_get_header(connection, "Content-Length");
+    long long length = 0;
+    if (lengthHeader) {
+        const std::string digits(lengthHeader);
+        if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos) {
+            *text = "The Content-Length is not a number.";
+            return 400;
+        }
+        length = std::stoll(digits);
+    }
+    const long long limit = std::min<long long>(mOptions.maxBodyBytes, 0x7FFFFFFF);
+    if (length > limit) {
+        *text = "The request body is larger than this server takes (" + std::to_string(limit) + " bytes).";
+        return 413;
+    }
+    const bool readsBody = page && page->options.readsBody && method == "POST";
+    if (length > 0 && !readsBody) {
+        *text = "This address takes no request body.";
+        return 413;
+    }
+    if (readsBody && !lengthHeader) {
+        *text = "Send the request body with a Content-Length.";
+        return 411;
+    }
+    const char* expect = mg_get_header(connection, "Expect");
+    if (expect && Lower(expect) != "100-continue") {
+        *text = "Only the expectation 100-continue is understood.";
+        return 417;
+    }
+    return 0;
+}
+
+int WebServer::dispatch(mg_connection* connection) {
+    const mg_request_info* info = mg_get_request_info(connection);
+    const PageEntry* page = findPage(info->local_uri ? info->local_uri : "/");
+    std::string text;
+    if (const int status = refusal(connection, page, &text)) {
+        // Sent this way the connection closes after the answer, so a body
+        // announced but refused is never read.
+        mg_send_http_error(connection, status, "%s", text.c_str());
+        return status;
+    }
+    if (!page) return 0;  // a static file
+    const char* expect = mg_get_header(connection, "Expect");
+    if (expect && info->content_length > 0) mg_printf(connection, "HTTP/1.1 100 Continue\r\n\r\n");
+    serve(connection, *page);
+    return 200;
+}
+
+void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
+    const mg_request_info* info = mg_get_request_info(connection);
+    PageRequest request;
+    request.method = info->request_method;
+    request.path = info->local_uri ? info->local_uri : "/";
+    request.queryString = info->query_string ? info->query_string : "";
+    request.contentLength = info->content_length;
+    request.documentRoot = mOptions.documentRoot;
+    request.remoteAddress = info->remote_addr;
+    for (int i = 0; i < info->num_headers; ++i)
+        request.headers[Lower(info->http_headers[i].name)] = info->http_headers[i].value;
+
+    std::unique_ptr<BodyReader> body;
+    if (entry.options.readsBody && info->content_length > 0) {
+        body = std::make_unique<BodyReader>(connection, info->content_length, request.header("content-type"),
+                                            mOptions.body, [this] { return busy(); });
+        request.body = body.get();
+    }
+    platform::ComPtr<IRequest> requestObject(CreateRequestObject(body.get(), info->content_length));
+    platform::ComPtr<IServer> serverObject(CreateServerObject(mOptions.documentRoot, request.path));
+    platform::ComPtr<IObjectContext> context(CreateObjectContext(requestObject.get(), serverObject.get()));
+    Response response;
+    {
+        RequestScope scope(context.get(), mBusyWorkers);
+        // No failure of a page may end the worker: it is answered and logged.
+        try {
+            entry.page(request, response);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "formix4-server: page %s failed: %s\n", request.path.c_str(), e.what());
+            response = Response();
+            response.status = 500;
+            response.body = "The page failed.\n";
+        } catch (...) {
+            std::fprintf(stderr, "formix4-server: page %s failed\n", request.path.c_str());
+            response = Response();
+            response.status = 500;
+            response.body = "The page failed.\n";
+        }
+    }
+
+    std::string headers;
+    for (const auto& [name, value] : response.headers) headers += name + ": " + value + "\r\n";
+    if (!response.file.empty()) {
+        // The server adds the headers of static files (nosniff, the policy).
+        if (!headers.empty()) headers.erase(headers.size() - 2);  // the call ends the last line itself
+        mg_send_mime_file2(connection, response.file.c_str(), response.contentType.c_str(), headers.c_str());
+        return;
+    }
+    headers += std::string(kNoSniff) + "\r\n" + kSecurityPolicy + "\r\n";
+    mg_printf(connection, "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\nConnection: close\r\n%s\r\n",
+              response.status, StatusText(response.status), response.contentType.c_str(), response.body.size(),
+              headers.c_str());
+    if (request.method != "HEAD") mg_write(connection, response.body.data(), response.body.size());
+}

@@ -1,0 +1,71 @@
+// The embedded HTTP server: thread-per-request workers, pages registered by
+// virtual path, static files from the document root for every other path.
+// It owns the HTTP edges: the hosts it answers for, the methods, bodies
+// announced by length only, "100 Continue", size limits before any body
+// byte is read, time limits for slow clients, and the headers every answer
+// carries.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/BodyReader.h"
+#include "core/Page.h"
+
+struct mg_context;
+struct mg_connection;
+
+struct ServerOptions {
+    std::string bindAddress = "127.0.0.1";
+    int port = 8080;  // 0: any free port
+    std::string documentRoot;
+    int threads = 64;
+    // Host header values answered (without a port); empty: the bound
+    // address and "localhost".
+    std::vector<std::string> hosts;
+    long long maxBodyBytes = 2000000000;
+    // A request's head must arrive within this time of a worker taking the
+    // connection; it is also how long one read of a body waits.
+    int headerTimeoutMs = 1000;
+    BodyLimits body;
+};
+
+class WebServer {
+public:
+    explicit WebServer(ServerOptions options);
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    void addPage(const std::string& virtualPath, Page page, PageOptions options = {});
+    // Starts listening; false with a message when the server cannot start.
+    bool start(std::string* error);
+    void stop();
+    int port() const { return mPort; }
+    const ServerOptions& options() const { return mOptions; }
+    const std::string& documentRoot() const { return mOptions.documentRoot; }
+
+private:
+    struct PageEntry {
+        Page page;
+        PageOptions options;
+    };
+
+    static int BeginRequest(mg_connection* connection);
+    int dispatch(mg_connection* connection);
+    // The status and text of a request refused at the edge; 0 when it passes.
+    int refusal(mg_connection* connection, const PageEntry* page, std::string* text) const;
+    bool hostAllowed(const char* host) const;
+    const PageEntry* findPage(const std::string& path) const;
+    void serve(mg_connection* connection, const PageEntry& page);
+    bool busy() const { return mBusyWorkers.load() >= mOptions.threads - 1; }
+
+    ServerOptions mOptions;
+    std::map<std::string, PageEntry> mPages;
+    mg_context* mContext = nullptr;
+    int mPort = 0;
+    std::atomic<int> mBusyWorkers{0};
+};
