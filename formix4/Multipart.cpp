@@ -346,6 +346,10 @@ HRESULT Multipart::MapPath(const char16_t* inVirtual, std::u16string* outPath) {
     const HRESULT hr = mServer->MapPath(theVirtual.get(), thePhysical.put());
     if (FAILED(hr)) return hr;
     if (!thePhysical.get() || SysStringLen(thePhysical.get()) == 0) return E_FAIL;
-    *outPath = thePhysical.str().substr(0, 259);
+    // A mapped path that does not fit is refused, never cut: a cut name is
+    // another file.
+    if (!FMX_ASSERT(SysStringLen(thePhysical.get()) <= 259, kThisFile))
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    *outPath = thePhysical.str();
     return S_OK;
 }

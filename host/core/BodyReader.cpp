@@ -57,18 +57,22 @@ size_t BodyReader::read(char* buffer, size_t size) {
     while (done < wanted) {
         // Each read waits at most the server's per-read timeout, so that the
         // limits below are checked while a client sends nothing.
+        const Clock::time_point callStart = Clock::now();
         const int n = mg_read(mConnection, buffer + done, wanted - done);
         const Clock::time_point now = Clock::now();
         if (n < 0) {
             mStop = Stop::ClientGone;
             break;
         }
+        const bool stalled = static_cast<size_t>(n) < wanted - done;  // the read ended by its timeout
         if (n > 0) {
             done += static_cast<size_t>(n);
             lastProgress = now;
         }
-        const auto idleLimit = mServerBusy && mServerBusy() ? mLimits.busyIdleTimeout : mLimits.idleTimeout;
-        if (now > mDeadline || (n == 0 && now - lastProgress >= idleLimit)) {
+        // While others wait for a worker, a client that stalls gives way at
+        // once; otherwise it may pause up to the idle limit.
+        const bool giveWay = stalled && now - callStart >= mLimits.busyIdleTimeout && mServerBusy && mServerBusy();
+        if (now > mDeadline || giveWay || (n == 0 && now - lastProgress >= mLimits.idleTimeout)) {
             mStop = Stop::TimedOut;
             break;
         }

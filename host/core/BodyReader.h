@@ -14,7 +14,7 @@ struct mg_connection;
 struct BodyLimits {
     long long maxFields = 10000;  // 0: no cap
     std::chrono::milliseconds idleTimeout{30000};
-    std::chrono::milliseconds busyIdleTimeout{1000};
+    std::chrono::milliseconds busyIdleTimeout{500};
     std::chrono::milliseconds deadlineGrace{30000};
     long long minBytesPerSecond = 16384;
 };

@@ -305,6 +305,16 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
         }
     }
 
+    // A body the server stopped reading is answered by the server, and the
+    // connection closes without reading the rest of it.
+    if (body && body->stop() != BodyReader::Stop::None) {
+        const bool tooMany = body->stop() == BodyReader::Stop::TooManyFields;
+        mg_send_http_error(connection, tooMany ? 413 : 408, "%s",
+                           tooMany ? ("The form has more fields than this server takes (" +
+                                      std::to_string(body->maxFields()) + ").").c_str()
+                                   : "The request body was sent too slowly or not at all.");
+        return;
+    }
     std::string headers;
     for (const auto& [name, value] : response.headers) headers += name + ": " + value + "\r\n";
     if (!response.file.empty()) {

@@ -28,8 +28,9 @@ struct ServerOptions {
     std::vector<std::string> hosts;
     long long maxBodyBytes = 2000000000;
     // A request's head must arrive within this time of a worker taking the
-    // connection; it is also how long one read of a body waits.
-    int headerTimeoutMs = 1000;
+    // connection; it is also how long one read of a body waits before the
+    // body limits are checked again.
+    int headerTimeoutMs = 500;
     BodyLimits body;
 };
 

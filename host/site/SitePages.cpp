@@ -21,7 +21,6 @@
 
 #include "client/FormReport.h"
 #include "client/Script.h"
-#include "core/BodyReader.h"
 #include "site/Visitors.h"
 
 namespace {
@@ -258,23 +257,9 @@ void SaveItem(DispatchObject& field, ItemReport& item, UploadFolder& folder, int
     item.add("SaveError", {json.substr(10, json.size() - 11), error.description});  // the object inside {"Error": ...}
 }
 
-// The status for a form that could not read its body.
-int FailureStatus(const PageRequest& request, long long limit, ScriptError* error) {
-    if (request.body) {
-        switch (request.body->stop()) {
-        case BodyReader::Stop::TooManyFields:
-            *error = {error->hr, "Formix4 site",
-                      "The form has more fields than this site takes (" + std::to_string(request.body->maxFields()) + ")."};
-            return 413;
-        case BodyReader::Stop::TimedOut:
-            *error = {error->hr, "Formix4 site", "The upload was sent too slowly and was stopped."};
-            return 408;
-        default: break;
-        }
-    }
-    if (request.contentLength > limit) return 413;
-    return 400;
-}
+// The status for a form that could not read its body. (A body the server
+// stopped reading, too slow or with too many fields, the server answers.)
+int FailureStatus(const PageRequest& request, long long limit) { return request.contentLength > limit ? 413 : 400; }
 
 class Site {
 public:
@@ -322,11 +307,10 @@ public:
                 response.body = ResultsHtml(report);
             }
         } catch (const MemberFailure& failure) {
-            ScriptError error = failure.error;
-            const int status = FailureStatus(request, mOptions.maxUpload, &error);
+            const int status = FailureStatus(request, mOptions.maxUpload);
             if (status == 400 && !EnoughSpace(request.documentRoot, request.contentLength))
                 return Fail(request, response, 507, kNoSpace);
-            Fail(request, response, status, error);
+            Fail(request, response, status, failure.error);
         } catch (const NoSpace&) {
             Fail(request, response, 507, kNoSpace);
         }

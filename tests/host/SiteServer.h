@@ -38,8 +38,9 @@ protected:
             chmod(entry.path().c_str(), entry.is_directory() ? 0755 : 0644);
         chmod(mRegistry.dir().c_str(), 0755);
         chmod(mRegistry.logPath().c_str(), 0666);
-        if (const passwd* account = getuid() == 0 ? getpwnam("formix4") : nullptr)
+        if (const passwd* account = getuid() == 0 ? getpwnam("formix4") : nullptr) {
             ASSERT_EQ(chown((mRoot / "uploads").c_str(), account->pw_uid, account->pw_gid), 0);
+        }
     }
 
     // formix4-server with `arguments` beside the port and root.

@@ -1,0 +1,304 @@
+// The product's server against hostile and careless clients, over real
+// sockets: only the site is served, bodies are refused before they are read
+// when they cannot be taken, slow senders give way, visitors cannot follow
+// or reset each other's uploads, saved files never run as pages, and a
+// request that fails leaves nothing behind.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/mount.h>
+
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "SiteServer.h"
+#include "core/HttpText.h"
+
+using namespace testing_support;
+using namespace http_support;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Milliseconds(Clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+// Whether `fd` has an answer within `ms` milliseconds.
+bool AnswersWithin(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
+}
+
+std::string Head(const std::string& target, size_t length, const std::string& extra = "",
+                 const std::string& type = "multipart/form-data; boundary=Site") {
+    return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+           "\r\nContent-Length: " + std::to_string(length) + "\r\n" + extra + "\r\n";
+}
+
+std::string FileOf(const std::string& name, const std::string& content) {
+    return MultipartBody("Site").field("note", "hi").file("file", name, content, "text/html").str();
+}
+
+class HttpEdges : public SiteServerTest {};
+
+}  // namespace
+
+TEST_F(HttpEdges, OnlyTheSiteIsServed) {
+    auto server = Start();
+    for (const char* path : {"/intake", "/fields", "/read?AbsolutePath=1&path=/etc/shadow", "/impersonate"})
+        EXPECT_EQ(Get(server->port(), path).status, 404) << path;
+    const std::string victim = (mRegistry.dir() / "victim.txt").string();
+    const HttpResult intake =
+        Exchange(server->port(), Head("/intake?AbsolutePath=1&Overwrite=1&save=" + victim, 1, "", "text/plain") + "x");
+    EXPECT_EQ(intake.status, 413);
+    EXPECT_FALSE(std::filesystem::exists(victim));
+    // No listing of the uploads, no CORS, no other methods, no other hosts.
+    EXPECT_NE(Get(server->port(), "/uploads/").status, 200);
+    const HttpResult options = Exchange(server->port(), "OPTIONS /upload HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(options.status, 405);
+    EXPECT_EQ(options.header("Access-Control-Allow-Origin"), "");
+    EXPECT_EQ(Exchange(server->port(), "GET /upload HTTP/1.1\r\nHost: evil.example\r\n\r\n").status, 400);
+    EXPECT_EQ(Exchange(server->port(), "GET /upload HTTP/1.1\r\nHost: localhost:8080\r\n\r\n").status, 200);
+    const HttpResult page = Get(server->port(), "/upload");
+    EXPECT_EQ(page.header("X-Content-Type-Options"), "nosniff");
+    EXPECT_NE(page.header("Content-Security-Policy").find("script-src 'self'"), std::string::npos);
+    EXPECT_EQ(Get(server->port(), "/site.css").header("X-Content-Type-Options"), "nosniff");
+}
+
+TEST_F(HttpEdges, PagesRunAsTheUnprivilegedAccountUnlessImpersonating) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root";
+    const passwd* account = getpwnam("formix4");
+    ASSERT_NE(account, nullptr);
+    auto uids = [](pid_t pid) {
+        std::set<std::string> seen;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+            std::ifstream status(task.path() / "status");
+            std::string line;
+            while (std::getline(status, line))
+                if (line.rfind("Uid:", 0) == 0) seen.insert(line.substr(5));
+        }
+        return seen;
+    };
+    auto server = Start();
+    const std::string id = std::to_string(account->pw_uid);
+    EXPECT_EQ(uids(server->pid()), std::set<std::string>{id + "\t" + id + "\t" + id + "\t" + id});
+    auto impersonating = Start({"--impersonation"});
+    EXPECT_EQ(uids(impersonating->pid()), std::set<std::string>{"0\t0\t0\t0"});
+}
+
+TEST_F(HttpEdges, BodiesAreRefusedBeforeTheyAreRead) {
+    auto server = Start({"--max-upload", "100000"});
+    // 100 Continue at once for a body the page will read.
+    const std::string body = FileOf("a.txt", "hello");
+    int fd = Connect(server->port());
+    const std::string expect = Head("/upload", body.size(), "Expect: 100-continue\r\n");
+    auto start = Clock::now();
+    SendAll(fd, expect.data(), expect.size());
+    ASSERT_TRUE(AnswersWithin(fd, 1000));
+    const double continueMs = Milliseconds(start);
+    char answer[64] = {};
+    ASSERT_GT(recv(fd, answer, sizeof answer - 1, 0), 0);
+    EXPECT_EQ(std::string(answer).rfind("HTTP/1.1 100 Continue\r\n\r\n", 0), 0u) << answer;
+    EXPECT_LT(continueMs, 50.0);
+    SendAll(fd, body.data(), body.size());
+    EXPECT_EQ(ReadResponse(fd).status, 200);
+    close(fd);
+
+    // Over the limit, chunked, or a length that is no number: answered
+    // before any body byte is sent.
+    const std::vector<std::pair<std::string, int>> refused = {
+        {Head("/upload", 3000000000u), 413},
+        {Head("/upload", 200000, "Expect: 100-continue\r\n"), 413},
+        {"POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
+        {"POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 12abc\r\n\r\n", 400},
+        {Head("/progress?ID=1", 10), 413},
+    };
+    for (const auto& [head, status] : refused) {
+        fd = Connect(server->port());
+        SendAll(fd, head.data(), head.size());
+        ASSERT_TRUE(AnswersWithin(fd, 2000)) << head;
+        EXPECT_EQ(ReadResponse(fd).status, status) << head;
+        close(fd);
+    }
+}
+
+TEST_F(HttpEdges, SlowSendersDoNotBlockANormalUpload) {
+    const int threads = 8;
+    auto server = Start({}, threads);
+    // Four times the workers, each announcing a body and sending a byte of
+    // it now and then.
+    std::vector<int> slow;
+    for (int i = 0; i < 4 * threads; ++i) {
+        const int fd = Connect(server->port());
+        const std::string head = Head("/upload", 1000) + "-";
+        SendAll(fd, head.data(), head.size());
+        slow.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string body = FileOf("big.bin", std::string(20 << 20, 'b'));
+    Visitor visitor;
+    const auto start = Clock::now();
+    const HttpResult result = Upload(server->port(), body, true, "1", visitor);
+    const double ms = Milliseconds(start);
+    EXPECT_EQ(result.status, 200) << result.body.substr(0, 300);
+    EXPECT_LT(ms, 5000.0);
+    std::printf("20 MB upload behind %d slow senders: %.0f ms\n", 4 * threads, ms);
+    for (int fd : slow) close(fd);
+}
+
+TEST_F(HttpEdges, ProgressAnswersWhileUploadsFillTheWorkers) {
+    auto server = Start();
+    // 32 uploads in flight: each sends half its body and waits.
+    std::vector<int> uploads;
+    for (int i = 0; i < 32; ++i) {
+        const int fd = Connect(server->port());
+        const std::string head = Head("/upload", 200000) + std::string(100000, 'x');
+        SendAll(fd, head.data(), head.size());
+        uploads.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Visitor visitor;
+    const std::string id = FormId(server->port(), visitor);
+    const auto start = Clock::now();
+    const HttpResult progress = Get(server->port(), "/progress?ID=" + id, visitor);
+    EXPECT_EQ(progress.status, 200);
+    EXPECT_LT(Milliseconds(start), 100.0);
+    for (int fd : uploads) close(fd);
+}
+
+TEST_F(HttpEdges, ProgressBelongsToItsVisitor) {
+    auto server = Start();
+    Visitor owner, other;
+    const std::string id = FormId(server->port(), owner);
+    const std::string body = FileOf("a.txt", std::string(5000, 'a'));
+    ASSERT_EQ(Upload(server->port(), body, true, id, owner).status, 200);
+    EXPECT_EQ(JsonValue(Get(server->port(), "/progress?ID=" + id, owner).body, "PercentDone"), "100");
+    const std::string seen = Get(server->port(), "/progress?ID=" + id, other).body;
+    EXPECT_EQ(JsonValue(seen, "Note"), "Connecting...") << seen;
+    EXPECT_EQ(JsonValue(seen, "BytesTotal"), "0");
+    // Another visitor's post under that ID gets an ID of its own.
+    ASSERT_EQ(Upload(server->port(), FileOf("b.txt", "b"), true, id, other).status, 200);
+    EXPECT_EQ(JsonValue(Get(server->port(), "/progress?ID=" + id, owner).body, "BytesTotal"),
+              std::to_string(body.size()));
+    // IDs are spread over the whole range, not a sequence.
+    std::set<long> ids;
+    for (int i = 0; i < 20; ++i) ids.insert(std::stol(FormId(server->port(), owner)));
+    EXPECT_EQ(ids.size(), 20u);
+    EXPECT_GT(*ids.rbegin() - *ids.begin(), 1 << 24);
+    EXPECT_EQ(Get(server->port(), "/progress?ID=12x").status, 400);
+    EXPECT_NE(Get(server->port(), "/progress?ID=99999999999").body.find("The parameter ID must be a number."),
+              std::string::npos);
+}
+
+TEST_F(HttpEdges, SavedFilesAreNeverPagesOfTheSite) {
+    auto server = Start();
+    Visitor visitor;
+    const std::string picture = ReadFile(std::string(TEST_DATA_DIR) + "/images/picture.png");
+    const std::string body = MultipartBody("Site")
+                                 .field("<b>&'", "<script>alert(1)</script>")
+                                 .file("file", "evil.html", "<script>alert(1)</script>", "text/html")
+                                 .file("file", "a#b?c%41.txt", "odd name")  // saved as a#b?cA.txt, '?' mapped
+                                 .file("file", "<img src=x onerror=alert(1)>.png", picture, "<i>type</i>")
+                                 .str();
+    const HttpResult json = Upload(server->port(), body, true, "1", visitor);
+    const std::regex saved("\"SavedAs\": \"(/uploads/[^\"]+)\"");
+    std::vector<std::string> paths;
+    for (auto it = std::sregex_iterator(json.body.begin(), json.body.end(), saved); it != std::sregex_iterator(); ++it)
+        paths.push_back((*it)[1]);
+    ASSERT_EQ(paths.size(), 3u) << json.body;
+    const HttpResult html = Get(server->port(), UrlEncodePath(paths[0]));
+    EXPECT_EQ(html.body, "<script>alert(1)</script>");
+    EXPECT_EQ(html.header("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(html.header("Content-Disposition").rfind("attachment;", 0), 0u);
+    EXPECT_EQ(html.header("X-Content-Type-Options"), "nosniff");
+    EXPECT_NE(html.head.find("Content-Security-Policy: sandbox"), std::string::npos);
+    const HttpResult png = Get(server->port(), UrlEncodePath(paths[2]));
+    EXPECT_EQ(png.body, picture);
+    EXPECT_EQ(png.header("Content-Type"), "image/png");
+    EXPECT_EQ(png.header("Content-Disposition").rfind("inline;", 0), 0u);
+
+    // The results page escapes what it echoes and links by encoded paths.
+    const HttpResult page = Upload(server->port(), body, false, "1", visitor);
+    EXPECT_EQ(page.body.find("<script>"), std::string::npos);
+    EXPECT_EQ(page.body.find("<img src=x"), std::string::npos);
+    EXPECT_EQ(page.body.find("<i>"), std::string::npos);
+    EXPECT_NE(page.body.find("<h2>&lt;b&gt;&amp;&#39;</h2>"), std::string::npos);
+    const std::regex link("href=\"(/uploads/[^\"]*a%23b[^\"]*cA.txt)\"");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(page.body, found, link)) << page.body;
+    EXPECT_EQ(Get(server->port(), found[1]).body, "odd name");
+}
+
+TEST_F(HttpEdges, AFileThatCannotBeSavedIsReportedOnItsOwnRow) {
+    // A document root so deep that a long client name does not fit the
+    // component's path limit while a short one does.
+    const std::filesystem::path deep = mRoot / std::string(100, 'd') / std::string(60, 'e');
+    std::filesystem::create_directories(deep / "uploads");
+    for (const char* file : {"upload-form.html", "site.css"}) std::filesystem::copy_file(mRoot / file, deep / file);
+    chmod(deep.parent_path().c_str(), 0755);
+    chmod(deep.c_str(), 0755);
+    if (const passwd* account = getuid() == 0 ? getpwnam("formix4") : nullptr) {
+        ASSERT_EQ(chown((deep / "uploads").c_str(), account->pw_uid, account->pw_gid), 0);
+    }
+    mRoot = deep;
+    auto server = Start();
+    Visitor visitor;
+    const std::string body = MultipartBody("Site")
+                                 .file("file", "short.txt", "kept")
+                                 .file("file", std::string(90, 'n') + ".txt", "refused")
+                                 .str();
+    const HttpResult json = Upload(server->port(), body, true, "1", visitor);
+    ASSERT_EQ(json.status, 200) << json.body;
+    EXPECT_NE(json.body.find("\"SaveError\": {\"HRESULT\": \"0x800700ce\""), std::string::npos) << json.body;
+    const std::regex saved("\"SavedAs\": \"(/uploads/[^\"]+)\"");
+    std::smatch path;
+    ASSERT_TRUE(std::regex_search(json.body, path, saved));
+    EXPECT_EQ(ReadFile(deep / path[1].str().substr(1)), "kept");
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(deep / "uploads"))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, 1u);  // nothing under a cut name
+}
+
+TEST_F(HttpEdges, AFullDiskAnswers507AndLeavesNothing) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to mount a small volume";
+    const std::filesystem::path volume = mRegistry.dir() / "small";
+    std::filesystem::create_directories(volume);
+    ASSERT_EQ(mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=4m,mode=0777"), 0);
+    std::filesystem::create_directories(volume / "tmp");
+    chmod((volume / "tmp").c_str(), 01777);
+    std::filesystem::remove_all(mRoot / "uploads");
+    std::filesystem::create_directory_symlink(volume, mRoot / "uploads");
+    auto server = std::make_unique<ServerProcess>(
+        std::map<std::string, std::string>{{"PLATFORM_REGISTRY_DIR", mRegistry.registryDir().string()},
+                                           {"TMPDIR", (volume / "tmp").string()}},
+        mRoot.string(), std::vector<std::string>{}, 0, FORMIX4_SERVER_PATH);
+    Visitor visitor;
+    const HttpResult tooBig = Upload(server->port(), FileOf("big.bin", std::string(3 << 20, 'x')), false, "1", visitor);
+    EXPECT_EQ(tooBig.status, 507);
+    EXPECT_NE(tooBig.body.find("not enough space"), std::string::npos) << tooBig.body;
+    size_t leftovers = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(volume)) leftovers += entry.is_regular_file();
+    EXPECT_EQ(leftovers, 0u);
+    EXPECT_EQ(Upload(server->port(), FileOf("small.bin", std::string(100000, 'y')), true, "1", visitor).status, 200);
+    server.reset();
+    umount2(volume.c_str(), MNT_DETACH);
+}
+
+TEST_F(HttpEdges, AFormWithTooManyFieldsIsStoppedAtTheCap) {
+    auto server = Start({"--max-fields", "1000"});
+    std::string pairs;
+    for (int i = 0; i < 200000; ++i) pairs += "&";
+    const HttpResult result = Exchange(
+        server->port(), Head("/upload", pairs.size(), "Accept: text/html\r\n", "application/x-www-form-urlencoded") + pairs);
+    EXPECT_EQ(result.status, 413);
+    EXPECT_NE(result.body.find("The form has more fields than this server takes (1000)."), std::string::npos) << result.body;
+    // Within the cap the form is read as usual.
+    std::string fine;
+    for (int i = 0; i < 999; ++i) fine += "a=1&";
+    const HttpResult ok = Exchange(
+        server->port(), Head("/upload", fine.size(), "Accept: application/json\r\n", "application/x-www-form-urlencoded") + fine);
+    EXPECT_EQ(ok.status, 200) << ok.body.substr(0, 200);
+}
