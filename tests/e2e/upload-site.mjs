@@ -1,10 +1,11 @@
-// Drives Debian's Chromium through the upload site: a 100 MB file and a
-// small PNG with a live progress bar, then the results page; the saved files
-// must equal what was sent.
+// Drives Debian's Chromium through the upload site: a 100 MB file, a small
+// PNG and a PNG whose name is markup, with a live progress bar, then the
+// results page; the saved files must equal what was sent, and nothing a
+// client named may run in the page.
 //   node upload-site.mjs SITE_URL DOCUMENT_ROOT PNG_FILE ARTIFACTS_DIR
 import {chromium} from 'playwright-core';
 import {createHash, randomBytes} from 'node:crypto';
-import {createReadStream, mkdirSync, openSync, writeSync, closeSync} from 'node:fs';
+import {copyFileSync, createReadStream, mkdirSync, openSync, writeSync, closeSync} from 'node:fs';
 import {join} from 'node:path';
 import {tmpdir} from 'node:os';
 
@@ -27,10 +28,20 @@ const bigFile = join(tmpdir(), `site-e2e-${process.pid}.bin`);
 const fd = openSync(bigFile, 'w');
 for (let i = 0; i < 100; ++i) writeSync(fd, randomBytes(1 << 20));
 closeSync(fd);
+// A picture whose name would run script if a page echoed it as markup.
+const markupDir = join(tmpdir(), `site-e2e-${process.pid}`);
+mkdirSync(markupDir, {recursive: true});
+const markupName = '<img src=x onerror=alert(1)>.png';
+const markupFile = join(markupDir, markupName);
+copyFileSync(pngFile, markupFile);
 
 const browser = await chromium.launch({executablePath: '/usr/bin/chromium', args: ['--no-sandbox']});
 try {
   const page = await browser.newPage({viewport: {width: 1100, height: 900}});
+  page.on('dialog', async (dialog) => {
+    fail('a dialog opened: ' + dialog.message());
+    await dialog.dismiss();
+  });
   // About two seconds of upload, so that the bar can be seen moving.
   const cdp = await page.context().newCDPSession(page);
   await cdp.send('Network.enable');
@@ -43,6 +54,7 @@ try {
   await page.selectOption('select[name=topics]', ['Photos', 'Music']);
   await page.setInputFiles('input[name=file1]', bigFile);
   await page.setInputFiles('input[name=file2]', pngFile);
+  await page.setInputFiles('input[name=more]', markupFile);
   await page.click('button[type=submit]');
 
   // Follow the bar until the results page replaces the form.
@@ -71,11 +83,13 @@ try {
   const text = await page.textContent('body');
   if (!text.includes('PNG, 35 × 27')) fail('the results do not show the PNG type and size');
   if (!text.includes('Ann Example')) fail('the results do not show the name field');
+  if (!text.includes(markupName)) fail('the results do not show the markup file name as text');
+  if (await page.$('img[src=x]')) fail('a file name became markup in the results');
   const links = await page.$$eval('a[href^="/uploads/"]', (anchors) => anchors.map((a) => a.getAttribute('href')));
-  if (links.length !== 2) fail('expected two saved files, got ' + links.length);
-  const sent = [await sha256(bigFile), await sha256(pngFile)];
+  if (links.length !== 3) fail('expected three saved files, got ' + links.length);
+  const sent = [await sha256(bigFile), await sha256(pngFile), await sha256(pngFile)];
   for (let i = 0; i < links.length; ++i) {
-    const saved = await sha256(join(documentRoot, links[i]));
+    const saved = await sha256(join(documentRoot, decodeURIComponent(links[i])));
     if (saved !== sent[i]) fail(`${links[i]} differs from the file sent`);
   }
   // The saved file is also served back by the site.
@@ -86,4 +100,5 @@ try {
 } finally {
   await browser.close();
   (await import('node:fs')).rmSync(bigFile, {force: true});
+  (await import('node:fs')).rmSync(markupDir, {recursive: true, force: true});
 }
