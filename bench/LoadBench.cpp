@@ -91,17 +91,34 @@ struct Load {
     std::atomic<long> uploads{0};
     std::atomic<long> progressReads{0};
     std::mutex idsMutex;
-    std::vector<long> activeIds;
+    std::vector<std::pair<long, std::string>> activeIds;  // the form IDs in flight and their visitors' cookies
 };
 
-void UploadOnce(Load& load, uint64_t seed, long id) {
+// What a visitor's browser gets from the upload page: a form ID and the
+// cookie that makes it theirs.
+std::pair<long, std::string> NewForm(int port) {
+    const int fd = Connect(port);
+    if (fd < 0) return {0, ""};
+    const std::string request = "GET /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    SendAll(fd, request.data(), request.size());
+    const std::string response = ReadAll(fd);
+    close(fd);
+    const size_t cookieAt = response.find("Set-Cookie: ");
+    const size_t idAt = response.find("/upload?ID=");
+    if (cookieAt == std::string::npos || idAt == std::string::npos) return {0, ""};
+    const size_t start = cookieAt + 12;
+    return {std::atol(response.c_str() + idAt + 11), response.substr(start, response.find(';', start) - start)};
+}
+
+void UploadOnce(Load& load, uint64_t seed, long id, const std::string& cookie) {
     const std::string head = "--LoadB\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nupload " +
                              std::to_string(seed) + "\r\n--LoadB\r\nContent-Disposition: form-data; name=\"file\"; "
                              "filename=\"load.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n";
     const std::string tail = "\r\n--LoadB--\r\n";
     const int fd = Connect(load.port);
     if (fd < 0) return Failure("cannot connect");
-    const std::string request = "POST /upload?ID=" + std::to_string(id) + " HTTP/1.1\r\nHost: x\r\nAccept: "
+    const std::string request = "POST /upload?ID=" + std::to_string(id) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                "Cookie: " + cookie + "\r\nAccept: "
                                 "application/json\r\nContent-Type: multipart/form-data; boundary=LoadB\r\n"
                                 "Content-Length: " + std::to_string(head.size() + load.fileSize + tail.size()) +
                                 "\r\nConnection: close\r\n\r\n" + head;
@@ -134,16 +151,19 @@ void UploadOnce(Load& load, uint64_t seed, long id) {
 }
 
 void Uploader(Load& load, int number) {
-    std::mt19937 random(static_cast<unsigned>(number));
     for (uint64_t round = 0; Clock::now() < load.end; ++round) {
-        const long id = 1 + static_cast<long>(random() % 0x7FFF0000);
+        const auto [id, cookie] = NewForm(load.port);
+        if (id == 0) {
+            Failure("the upload page gave no form ID");
+            continue;
+        }
         {
             std::lock_guard<std::mutex> lock(load.idsMutex);
-            load.activeIds.push_back(id);
+            load.activeIds.emplace_back(id, cookie);
         }
-        UploadOnce(load, static_cast<uint64_t>(number) * 1000003 + round, id);
+        UploadOnce(load, static_cast<uint64_t>(number) * 1000003 + round, id, cookie);
         std::lock_guard<std::mutex> lock(load.idsMutex);
-        load.activeIds.erase(std::find(load.activeIds.begin(), load.activeIds.end(), id));
+        load.activeIds.erase(std::find(load.activeIds.begin(), load.activeIds.end(), std::make_pair(id, cookie)));
     }
 }
 
@@ -153,16 +173,17 @@ void ProgressReader(Load& load, int readsPerSecond, int number) {
     auto next = Clock::now();
     while (Clock::now() < load.end) {
         long id = 0;
+        std::string cookie;
         {
             std::lock_guard<std::mutex> lock(load.idsMutex);
-            if (!load.activeIds.empty()) id = load.activeIds[random() % load.activeIds.size()];
+            if (!load.activeIds.empty()) std::tie(id, cookie) = load.activeIds[random() % load.activeIds.size()];
         }
         const int fd = Connect(load.port);
         if (fd < 0) {
             Failure("progress: cannot connect");
         } else {
-            const std::string request = "GET /progress?ID=" + std::to_string(id) + " HTTP/1.1\r\nHost: x\r\n"
-                                        "Connection: close\r\n\r\n";
+            const std::string request = "GET /progress?ID=" + std::to_string(id) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                        "Cookie: " + cookie + "\r\nConnection: close\r\n\r\n";
             SendAll(fd, request.data(), request.size());
             const std::string response = ReadAll(fd);
             close(fd);
@@ -204,7 +225,8 @@ int main(int argc, char** argv) {
     // One small upload first, so that what the server keeps for good (its
     // threads, the component, the registry) is in place before measuring.
     load.end = Clock::now() + std::chrono::seconds(1);
-    UploadOnce(load, 1, 1);
+    const auto [firstId, firstCookie] = NewForm(load.port);
+    UploadOnce(load, 1, firstId, firstCookie);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const size_t filesBefore = OpenFiles(server);
     const long rssBefore = StatusKb(server, "VmRSS:");

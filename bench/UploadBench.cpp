@@ -1,4 +1,5 @@
-// Uploads over loopback to formix4-server and reports throughput and the
+// Uploads over loopback to the component's intake page (of the test server)
+// and reports throughput and the
 // server's memory: peak resident size, and the peak of its anonymous
 // (heap) memory, which must not grow with the upload's size.
 //   upload_bench [MEGABYTES...]   (default 100 1024)
@@ -28,7 +29,7 @@ void Upload(int port, size_t fileBytes, pid_t server) {
     const size_t total = head.size() + fileBytes + tail.size();
     const int fd = Connect(port);
     if (fd < 0) std::abort();
-    const std::string request = "POST /intake?MaxUploadSize=2000000000 HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+    const std::string request = "POST /intake?MaxUploadSize=2000000000 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
                                 std::to_string(total) + "\r\nConnection: close\r\n\r\n" + head;
     std::atomic<bool> running{true};
     long anonPeak = 0;
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i <= (argc > 1 ? argc - 1 : 2); ++i) {
         const size_t megabytes = argc > 1 ? std::strtoul(argv[i], nullptr, 10) : (i == 1 ? 100 : 1024);
         int port = 0;
-        const pid_t server = StartServer(FORMIX4_SERVER_PATH, {}, {}, &port);  // a fresh process for each size
+        const pid_t server = StartServer(FORMIX4_TEST_SERVER_PATH, {}, {}, &port);  // a fresh process for each size
         Upload(port, megabytes << 20, server);
         kill(server, SIGTERM);
         waitpid(server, nullptr, 0);

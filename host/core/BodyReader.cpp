@@ -40,9 +40,8 @@ long long CountOccurrences(const char* data, size_t size, const std::string& nee
 }  // namespace
 
 BodyReader::BodyReader(mg_connection* connection, long long length, const std::string& contentType,
-                       const BodyLimits& limits, std::function<bool()> serverBusy)
-    : mConnection(connection), mRemaining(length > 0 ? length : 0), mLimits(limits),
-      mServerBusy(std::move(serverBusy)) {
+                       const BodyLimits& limits, ServerState server)
+    : mConnection(connection), mRemaining(length > 0 ? length : 0), mLimits(limits), mServer(std::move(server)) {
     const long long allowedMs = mRemaining * 1000 / std::max<long long>(1, mLimits.minBytesPerSecond);
     mDeadline = Clock::now() + mLimits.deadlineGrace + std::chrono::milliseconds(allowedMs);
     const std::string boundary = MultipartBoundary(contentType);
@@ -60,7 +59,8 @@ size_t BodyReader::read(char* buffer, size_t size) {
         const Clock::time_point callStart = Clock::now();
         const int n = mg_read(mConnection, buffer + done, wanted - done);
         const Clock::time_point now = Clock::now();
-        if (n < 0) {
+        // A stopping server's reads return at once: the request ends there.
+        if (n < 0 || (n == 0 && mServer.stopping && mServer.stopping())) {
             mStop = Stop::ClientGone;
             break;
         }
@@ -71,7 +71,7 @@ size_t BodyReader::read(char* buffer, size_t size) {
         }
         // While others wait for a worker, a client that stalls gives way at
         // once; otherwise it may pause up to the idle limit.
-        const bool giveWay = stalled && now - callStart >= mLimits.busyIdleTimeout && mServerBusy && mServerBusy();
+        const bool giveWay = stalled && now - callStart >= mLimits.busyIdleTimeout && mServer.busy && mServer.busy();
         if (now > mDeadline || giveWay || (n == 0 && now - lastProgress >= mLimits.idleTimeout)) {
             mStop = Stop::TimedOut;
             break;

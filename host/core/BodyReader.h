@@ -23,9 +23,15 @@ class BodyReader {
 public:
     enum class Stop { None, ClientGone, TimedOut, TooManyFields };
 
-    // `serverBusy` tells whether other requests are waiting for a worker.
+    // What the reader asks of its server: whether other requests are waiting
+    // for a worker, and whether the server is stopping (reads then end).
+    struct ServerState {
+        std::function<bool()> busy;
+        std::function<bool()> stopping;
+    };
+
     BodyReader(mg_connection* connection, long long length, const std::string& contentType, const BodyLimits& limits,
-               std::function<bool()> serverBusy);
+               ServerState server);
 
     // Up to `size` bytes of the body; fewer at its end or when reading
     // stopped (then stop() says why and every later read gives 0).
@@ -42,7 +48,7 @@ private:
     mg_connection* mConnection;
     long long mRemaining;
     BodyLimits mLimits;
-    std::function<bool()> mServerBusy;
+    ServerState mServer;
     Clock::time_point mDeadline;
     Stop mStop = Stop::None;
 

@@ -165,6 +165,7 @@ bool WebServer::start(std::string* error) {
 }
 
 void WebServer::stop() {
+    mStopping = true;
     if (mContext) {
         mg_stop(mContext);
         mContext = nullptr;
@@ -280,7 +281,8 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     std::unique_ptr<BodyReader> body;
     if (entry.options.readsBody && info->content_length > 0) {
         body = std::make_unique<BodyReader>(connection, info->content_length, request.header("content-type"),
-                                            mOptions.body, [this] { return busy(); });
+                                            mOptions.body,
+                                            BodyReader::ServerState{[this] { return busy(); }, [this] { return mStopping.load(); }});
         request.body = body.get();
     }
     platform::ComPtr<IRequest> requestObject(CreateRequestObject(body.get(), info->content_length));

@@ -69,4 +69,5 @@ private:
     mg_context* mContext = nullptr;
     int mPort = 0;
     std::atomic<int> mBusyWorkers{0};
+    std::atomic<bool> mStopping{false};
 };

@@ -125,8 +125,8 @@ TEST_F(HttpEdges, BodiesAreRefusedBeforeTheyAreRead) {
 }
 
 TEST_F(HttpEdges, SlowSendersDoNotBlockANormalUpload) {
-    const int threads = 8;
-    auto server = Start({}, threads);
+    const int threads = 64;  // the default, as ./run.sh starts the server
+    auto server = Start();
     // Four times the workers, each announcing a body and sending a byte of
     // it now and then.
     std::vector<int> slow;
@@ -260,6 +260,19 @@ TEST_F(HttpEdges, AFileThatCannotBeSavedIsReportedOnItsOwnRow) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(deep / "uploads"))
         files += entry.is_regular_file();
     EXPECT_EQ(files, 1u);  // nothing under a cut name
+}
+
+TEST_F(HttpEdges, LongNamesAreShortenedKeepingTheirExtension) {
+    auto server = Start();
+    Visitor visitor;
+    // Within the client name limit (259), beyond what fits the saved path.
+    const std::string name = std::string(240, 'x') + ".php.jpg";
+    const HttpResult json = Upload(server->port(), MultipartBody("Site").file("file", name, "data").str(), true, "1", visitor);
+    ASSERT_EQ(json.status, 200) << json.body;
+    std::smatch path;
+    ASSERT_TRUE(std::regex_search(json.body, path, std::regex("\"SavedAs\": \"(/uploads/[^\"]+)\""))) << json.body;
+    EXPECT_EQ(path[1].str().substr(path[1].str().size() - 4), ".jpg");
+    EXPECT_EQ(ReadFile(mRoot / path[1].str().substr(1)), "data");  // SavedAs names the file written
 }
 
 TEST_F(HttpEdges, AFullDiskAnswers507AndLeavesNothing) {
