@@ -64,9 +64,16 @@ bool MappedFileSource::open(HANDLE inFile) {
         mFile = nullptr;
         return fail("File handle invalid");
     }
-    const DWORD theSize = GetFileSize(mFile, nullptr);
+    DWORD theHigh = 0;
+    const DWORD theSize = GetFileSize(mFile, &theHigh);
     if (theSize == INVALID_FILE_SIZE && GetLastError() != 0) fail("Unable to get file size");
-    else if (theSize == 0) fail("File is empty");
+    else if (theSize == 0 && theHigh == 0) fail("File is empty");
+    // The upload's length is a 32-bit signed count: a larger file is refused,
+    // never read as the prefix that fits.
+    else if (theHigh != 0 || theSize > 0x7FFFFFFFu) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        fail("File is larger than 2147483647 bytes, the largest upload that can be read");
+    }
     if (!mErrorText[0]) {
         mMapping = CreateFileMappingA(mFile, nullptr, PAGE_READONLY, 0, 0, nullptr);
         if (!mMapping) fail("Unable to create file mapping");

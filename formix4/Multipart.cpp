@@ -308,7 +308,12 @@ HRESULT Multipart::ReadBodyToMemory(int32_t inLength) {
 
 void Multipart::ReadFile(const char16_t* inPath, bool inAbsolute) {
     std::u16string thePath(inPath);
-    if (thePath.size() > 259) thePath.resize(259);
+    // A path that does not fit is refused, never cut: a cut name is another file.
+    if (!FMX_ASSERT(thePath.size() <= 259, kThisFile)) {
+        mReport.SetResultCode(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+        ProgressStore::Instance().SetCounts(mID, 0, 0);
+        return;
+    }
     if (!inAbsolute) {
         std::u16string theMapped;
         const HRESULT hr = MapPath(thePath.c_str(), &theMapped);

@@ -238,7 +238,6 @@ HRESULT XField::Save(BSTR inPath) {
         // A path that does not fit is refused, never cut: a cut name is
         // another file.
         if (!FMX_ASSERT(thePath.size() < 260, "XField")) {
-            theReport.SetWin32Error(ERROR_FILENAME_EXCED_RANGE);
             theReport.SetResultCode(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
             return Finish(theReport, S_OK);
         }

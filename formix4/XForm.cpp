@@ -148,7 +148,6 @@ HRESULT XForm::Save(BSTR inPath) {
         // A path that does not fit is refused, never cut: a cut name is
         // another file.
         if (!FMX_ASSERT(thePath.size() < 260, "XForm")) {
-            theReport.SetWin32Error(ERROR_FILENAME_EXCED_RANGE);
             theReport.SetResultCode(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
             return Finish(theReport, S_OK);
         }

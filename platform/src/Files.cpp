@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/mman.h>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <new>
@@ -111,23 +113,48 @@ bool RangeLock(int fd, short type, uint64_t offset, uint64_t length) {
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
-// Share modes, as far as locks can say them: every handle holds a lock on
-// one byte far beyond any real data. A handle that shares nothing holds it
-// exclusively (and cannot get it while other handles are open); any other
-// handle holds it shared (and cannot get it while an exclusive one is held).
-constexpr uint64_t kShareByte = uint64_t{1} << 62;
+// Share modes as Windows has them, across handles and processes. Every
+// handle marks what it does (reads, writes) and what it refuses to others
+// (reading, writing) with open-file-description locks: one mark per kind, in
+// a range of its own far beyond any real data, each handle on a byte of that
+// range that no other handle uses. A new handle is refused while another
+// handle refuses what it wants to do, or does what it wants to refuse.
+enum ShareMark { kReads, kWrites, kRefusesRead, kRefusesWrite, kShareMarks };
+constexpr uint64_t kMarksStart = uint64_t{1} << 61;
+constexpr uint64_t kMarkRange = uint64_t{1} << 46;
 
-bool TakeShareLock(int fd, DWORD access, DWORD share) {
-    const bool readable = (access & GENERIC_READ) || !(access & GENERIC_WRITE);
-    if (share == 0 && (access & GENERIC_WRITE)) return RangeLock(fd, F_WRLCK, kShareByte, 1);
-    if (readable) return RangeLock(fd, F_RDLCK, kShareByte, 1);
-    // A write-only handle cannot hold a read lock: it only checks for an exclusive one.
+// A byte of each mark's range that is this handle's alone: the process and
+// a counter of its handles.
+uint64_t NewShareSlot() {
+    static std::atomic<uint64_t> counter{0};
+    return ((static_cast<uint64_t>(::getpid()) << 24) | (counter++ & 0xFFFFFF)) % kMarkRange;
+}
+
+bool MarkHeldByOthers(int fd, ShareMark mark) {
     struct flock probe{};
-    probe.l_type = F_RDLCK;
+    probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
-    probe.l_start = static_cast<off_t>(kShareByte);
-    probe.l_len = 1;
-    return fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_UNLCK;
+    probe.l_start = static_cast<off_t>(kMarksStart + mark * kMarkRange);
+    probe.l_len = static_cast<off_t>(kMarkRange);
+    return fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+// Marks the handle, then looks for a conflict; both of two handles opened
+// at the same moment may then be refused, never both admitted.
+bool TakeShareLock(int fd, DWORD access, DWORD share) {
+    const bool reads = (access & GENERIC_READ) || !(access & GENERIC_WRITE);
+    const bool writes = (access & GENERIC_WRITE) != 0;
+    const bool held[kShareMarks] = {reads, writes, !(share & FILE_SHARE_READ), !(share & FILE_SHARE_WRITE)};
+    // A lock must match the descriptor's access: a read lock where it can
+    // read, else a write lock (the byte is this handle's alone either way).
+    const short type = reads ? F_RDLCK : F_WRLCK;
+    const uint64_t slot = NewShareSlot();
+    for (int mark = 0; mark < kShareMarks; ++mark)
+        if (held[mark] && !RangeLock(fd, type, kMarksStart + mark * kMarkRange + slot, 1)) return false;
+    const ShareMark conflicts[kShareMarks] = {kRefusesRead, kRefusesWrite, kReads, kWrites};
+    for (int mark = 0; mark < kShareMarks; ++mark)
+        if (held[mark] && MarkHeldByOthers(fd, conflicts[mark])) return false;
+    return true;
 }
 
 }  // namespace
@@ -148,7 +175,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
     case TRUNCATE_EXISTING: mode |= O_TRUNC; break;
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
-    const int fd = ::open(path, mode | O_CLOEXEC, 0644);
+    // Opened without waiting: a FIFO would otherwise block until a writer
+    // came. Only regular files are opened (below).
+    const int fd = ::open(path, mode | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) {
         // Windows tells a missing folder from a missing file.
         DWORD error = Win32ErrorFromErrno(errno);
@@ -162,12 +191,15 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
+    // A folder, FIFO, socket or device is not a file to read or write: it is
+    // refused as Windows refuses a folder.
     struct stat st{};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!TakeShareLock(fd, access, share)) {
         ::close(fd);
         SetLastError(ERROR_SHARING_VIOLATION);
@@ -498,7 +530,13 @@ BOOL GetVolumeInformationA(LPCSTR root, LPSTR, DWORD, DWORD* serial, DWORD* maxC
 
 namespace platform::files {
 std::string MountPointOf(const std::string& path) {
+    // A relative path is relative to the process's current folder; from an
+    // absolute path every step up removes one "/" part, so the walk ends.
     std::string current = path;
+    if (current.empty() || current[0] != '/') {
+        char folder[PATH_MAX];
+        current = std::string(::getcwd(folder, sizeof folder) ? folder : "/") + "/" + current;
+    }
     struct stat st{};
     // The nearest existing folder, then up while the device stays the same.
     while (!current.empty() && ::stat(current.c_str(), &st) != 0) current = current.substr(0, current.find_last_of('/'));

@@ -65,6 +65,7 @@ constexpr MessageText kWin32Texts[] = {
     {161, "The specified path is invalid."},
     {183, "Cannot create a file when that file already exists."},
     {206, "The filename or extension is too long."},
+    {223, "The file size exceeds the limit allowed and cannot be saved."},
     {232, "The pipe is being closed."},
     {234, "More data is available."},
     {259, "No more data is available."},

@@ -104,20 +104,24 @@ TEST(ByteSources, WholeBufferWriteCreatesOverwritesAndRefuses) {
 // A save holds the range it writes locked; a second save into the same file
 // meanwhile (another handle, as another thread or process would have) is
 // refused and changes nothing. The locks belong to handles, not processes.
-TEST(ByteSources, AnotherWriterIsRefusedWhileASaveHoldsItsRange) {
+TEST(ByteSources, AnotherWriterIsRefusedWhileASaveIsOpen) {
     TempRegistry registry;
     const auto path = registry.dir() / "busy.bin";
     WriteFile(path, std::string(10000, 'x'));
     const std::u16string wide = platform::codepage::Utf8ToUtf16(path.string());
-    HANDLE saving = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE saving = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
+                                nullptr);
     ASSERT_NE(saving, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(LockFile(saving, 0, 0, 10000, 0));
 
+    // The whole-buffer write refuses write sharing, and a save is writing.
     const uint8_t data[] = "0123456789";
     EXPECT_FALSE(WriteWholeBuffer(wide.c_str(), data, 10, true));
-    EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     EXPECT_EQ(ReadFile(path), std::string(10000, 'x'));
-    HANDLE other = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // A writer that shares writing gets in, but not into the locked range.
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(LockFile(other, 9999, 0, 5, 0));  // any overlap is refused
     EXPECT_TRUE(LockFile(other, 10000, 0, 5, 0));

@@ -252,6 +252,7 @@ TEST_F(HttpEdges, AFileThatCannotBeSavedIsReportedOnItsOwnRow) {
     const HttpResult json = Upload(server->port(), body, true, "1", visitor);
     ASSERT_EQ(json.status, 200) << json.body;
     EXPECT_NE(json.body.find("\"SaveError\": {\"HRESULT\": \"0x800700ce\""), std::string::npos) << json.body;
+    EXPECT_NE(json.body.find("The filename or extension is too long."), std::string::npos);
     const std::regex saved("\"SavedAs\": \"(/uploads/[^\"]+)\"");
     std::smatch path;
     ASSERT_TRUE(std::regex_search(json.body, path, saved));
