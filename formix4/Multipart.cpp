@@ -104,6 +104,18 @@ int Multipart::FindGroup(const char* inName) const {
     return it == mGroupIndex.end() ? -1 : it->second;
 }
 
+int Multipart::FindGroupByText(const std::u16string& inText) const {
+    const std::u16string theKey = platform::codepage::FoldCase(inText);
+    for (int i = 0; i < GroupCount(); ++i) {
+        BSTR theShown = AnsiToBstr(mGroups[static_cast<size_t>(i)]->name(),
+                                   static_cast<int>(std::strlen(mGroups[static_cast<size_t>(i)]->name())));
+        const bool theSame = platform::codepage::FoldCase(std::u16string(theShown, SysStringLen(theShown))) == theKey;
+        SysFreeString(theShown);
+        if (theSame) return i;
+    }
+    return -1;
+}
+
 // ---- processing ---------------------------------------------------------------------
 
 bool Multipart::Process(const char16_t* inPath, bool inAbsolute) {

@@ -60,6 +60,10 @@ public:
     virtual int32_t GetID() const { return mID; }
     // The group of that name (ignoring letter case), or -1.
     virtual int FindGroup(const char* inName) const;
+    // The first group whose name, as the enumeration shows it, is this text
+    // (ignoring letter case), or -1: finds names whose bytes are no text in
+    // the code page, which the enumeration shows with replacement characters.
+    int FindGroupByText(const std::u16string& inText) const;
     virtual FieldGroup* GroupAt(int inNumber) const;
     virtual int GroupCount() const { return static_cast<int>(mGroups.size()); }
     virtual ErrorReport& Report() { return mReport; }

@@ -48,21 +48,37 @@ ProgressRecord* ProgressStore::Find(int32_t inID) {
     return nullptr;
 }
 
+namespace {
+// How long ago a record was touched, across the tick counter's wrap. A
+// record touched a moment "after" now (by a thread that read the clock
+// later) is young, not 49 days old.
+uint32_t IdleMs(uint32_t inNow, uint32_t inTouched) {
+    const uint32_t theAge = inNow - inTouched;
+    return theAge > 0xFFFF0000u ? 0 : theAge;
+}
+}  // namespace
+
+void ProgressStore::SweepExpired(uint32_t inNow) {
+    for (auto it = mRecords.begin(); it != mRecords.end();) {
+        if (IdleMs(inNow, it->lastTouched) > kRecordLifetimeMs) it = mRecords.erase(it);
+        else ++it;
+    }
+}
+
 void ProgressStore::CreateRecord(int32_t inID) {
     const uint32_t theNow = mClock();
     std::lock_guard<std::mutex> theGuard(mLock);
+    // Swept here too, so that the store holds the uploads of the last
+    // minute even when pages never set an ID (and never remove a record).
+    SweepExpired(theNow);
     mRecords.push_back({inID, 0, 0, VARIANT_FALSE, VARIANT_FALSE, theNow, theNow, std::string()});
 }
 
 void ProgressStore::RemoveRecord(int32_t inID) {
     std::lock_guard<std::mutex> theGuard(mLock);
-    const uint32_t theNow = mClock();
+    SweepExpired(mClock());
     for (auto it = mRecords.begin(); it != mRecords.end();) {
-        // A signed tick difference: the counter's wrap-around is harmless, and
-        // a record touched a moment "after" now (by a thread that read the
-        // clock later) is young, not 49 days old.
-        const bool theExpired = static_cast<int32_t>(theNow - it->lastTouched) > static_cast<int32_t>(kRecordLifetimeMs);
-        if (it->id == inID || theExpired) it = mRecords.erase(it);
+        if (it->id == inID) it = mRecords.erase(it);
         else ++it;
     }
 }

@@ -52,6 +52,8 @@ public:
 private:
     // The first record with the ID (records may share an ID); caller holds the lock.
     ProgressRecord* Find(int32_t inID);
+    // Removes the records idle for longer than their lifetime; caller holds the lock.
+    void SweepExpired(uint32_t inNow);
 
     Clock mClock;
     std::mutex mLock;

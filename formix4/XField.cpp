@@ -225,7 +225,7 @@ HRESULT XField::Save(BSTR inPath) {
         if (!mForm) return E_POINTER;
         ErrorReport theReport;
         std::u16string thePath(inPath ? inPath : u"", SysStringLen(inPath));
-        if (!mForm->AbsolutePath()) {
+        if (!mForm->AbsolutePathIsTrue()) {
             std::u16string theMapped;
             const HRESULT theMapping = mForm->Engine().MapPath(thePath.c_str(), &theMapped);
             if (FAILED(theMapping)) {

@@ -47,18 +47,23 @@ HRESULT XForm::get_Item(VARIANT inIndex, VARIANT* outVal) {
         if (!outVal) return E_POINTER;
         VariantInit(outVal);
         const HRESULT hr = ProcessRequest();
-        if (FAILED(hr)) return hr;
-        // No index: the whole raw body as text.
+        // No index: the whole raw body as text, given with the processing
+        // result, a failure included.
         if (inIndex.vt == VT_ERROR) {
             outVal->vt = VT_BSTR;
             outVal->bstrVal = AnsiToBstr(reinterpret_cast<const char*>(mEngine.Data()), mEngine.TotalLength());
-            return S_OK;
+            return hr;
         }
+        if (FAILED(hr)) return hr;
         // A name wins over a number: the index 2 first looks for a field named "2".
         int theGroup = -1;
         platform::Variant theName;
-        if (SUCCEEDED(VariantChangeType(&theName, &inIndex, 0, VT_BSTR)))
+        if (SUCCEEDED(VariantChangeType(&theName, &inIndex, 0, VT_BSTR))) {
             theGroup = mEngine.FindGroup(BstrToAnsi(theName.bstrVal).c_str());
+            // Every name the enumeration gives is found again by that name.
+            if (theGroup < 0)
+                theGroup = mEngine.FindGroupByText(std::u16string(theName.bstrVal, SysStringLen(theName.bstrVal)));
+        }
         if (theGroup < 0) {
             platform::Variant theNumber;
             if (SUCCEEDED(VariantChangeType(&theNumber, &inIndex, 0, VT_I4))) theGroup = theNumber.lVal - 1;

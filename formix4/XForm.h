@@ -40,6 +40,9 @@ public:
     // The engine and the saving options, for the field objects of this form.
     Multipart& Engine() { return mEngine; }
     bool AbsolutePath() const { return mAbsolutePath != VARIANT_FALSE; }
+    // XField.Save takes a path as absolute only when the setting holds the
+    // boolean true value -1; scripts always pass -1, and 1 reads as false.
+    bool AbsolutePathIsTrue() const { return mAbsolutePath == VARIANT_TRUE; }
     bool Overwrite() const { return mOverwrite != VARIANT_FALSE; }
     bool Streams() const { return mStreams != VARIANT_FALSE; }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Utilities.h"
+#include "platform/CodePage.h"
 
 namespace {
 // Single-precision constants widened to double, as the watcher's arithmetic has them.
@@ -29,9 +30,25 @@ LONG XProgress::BytesPerSecond(const ProgressReading& inReading) {
     return static_cast<LONG>(inReading.bytesDone / (inReading.elapsedMs * kMilli));
 }
 
+namespace {
+// Where a UTF-8 text cut at inLength bytes must end so that no character is
+// split: before the lead byte of an incomplete last character.
+size_t WholeUtf8Length(const char* inText, size_t inLength) {
+    size_t theLead = inLength;
+    while (theLead > 0 && (static_cast<unsigned char>(inText[theLead - 1]) & 0xC0) == 0x80) --theLead;
+    if (theLead == 0) return inLength;
+    const unsigned char theByte = static_cast<unsigned char>(inText[theLead - 1]);
+    const size_t theNeeded = theByte >= 0xF0 ? 4 : theByte >= 0xE0 ? 3 : theByte >= 0xC0 ? 2 : 1;
+    return inLength - (theLead - 1) < theNeeded ? theLead - 1 : inLength;
+}
+}  // namespace
+
 std::string XProgress::CleanNote(const std::string& inNote) {
     char theCopy[260];
     BoundedCopy(theCopy, inNote.c_str(), sizeof theCopy);
+    // A cut note keeps whole characters of the UTF-8 code page.
+    if (inNote.size() >= sizeof theCopy && GetACP() == CP_UTF8)
+        theCopy[WholeUtf8Length(theCopy, std::strlen(theCopy))] = 0;
     for (char* c = theCopy; *c; ++c)
         if (std::strchr("\t\n\r\"'\\", *c)) *c = ' ';
     return theCopy;
