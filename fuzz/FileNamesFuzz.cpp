@@ -1,11 +1,12 @@
 // Any filename= bytes decode into names of at most 259 units; the safe name
 // holds nothing a Windows file name cannot, the URL-safe name only
-// [a-z0-9._-].
+// [a-z0-9._-]. A file part under that name is then saved through the form.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "ClientFileNames.h"
+#include "SaveThroughForm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -21,5 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (c < 0x20 || std::u16string_view(u"\"*/<>?\\|").find(c) != std::u16string_view::npos) std::abort();
     RawFileName(names.rawPath);
     RawFileType(names.rawPath);
+    // A quote or line end would end the header early: the part then has
+    // another name, still a name to save under.
+    fuzz_save::SaveThroughForm(raw, "content", "text/plain");
     return 0;
 }

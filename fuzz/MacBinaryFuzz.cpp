@@ -1,10 +1,12 @@
 // Any upload bytes either are MacBinary with both forks inside them, or are
 // plain data; the extension lookup never fails and stays within 15 characters.
+// The bytes are then saved through the form, forks and streams included.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "MacBinary.h"
+#include "SaveThroughForm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
@@ -19,5 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint8_t record[kAfpInfoSize];
         BuildAfpInfo(bytes.data(), record);
     }
+    if (size <= 65536) fuzz_save::SaveThroughForm("Notes", std::string(bytes.begin(), bytes.end()), "application/x-macbinary");
     return 0;
 }

@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 int main(int argc, char** argv) {
     size_t count = 0;
     for (int i = 1; i < argc; ++i) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
+        // Absolute: a target may change the current folder.
+        const std::filesystem::path corpus = std::filesystem::absolute(argv[i]);
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus)) {
             if (!entry.is_regular_file()) continue;
             std::ifstream in(entry.path(), std::ios::binary);
             std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -9,8 +9,8 @@ command -v clang++ >/dev/null || { apt-get update -q && apt-get install -y -q cl
 out=build-fuzz
 mkdir -p "$out"
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4 -Ibidbench)
-# The component's sources without its module entry points.
-platform_sources=(platform/src/*.cpp $(ls formix4/*.cpp formix4/resources/Identifiers.cpp | grep -v -e Module.cpp -e XForm.cpp -e XField -e XProgress.cpp)
+# The component's sources, its classes included (targets save through them).
+platform_sources=(platform/src/*.cpp formix4/*.cpp formix4/resources/Identifiers.cpp formix4/resources/TypeLibrary.cpp
   bidbench/BookmarkFile.cpp bidbench/ShortcutFile.cpp)
 targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names MacBinaryFuzz:macbinary ImageFuzz:image BookmarkFileFuzz:bookmark_file ShortcutFileFuzz:shortcut_file"}
 for entry in $targets; do
@@ -19,5 +19,6 @@ for entry in $targets; do
   echo "== $target ($seconds s)"
   clang++ "${flags[@]}" "fuzz/$target.cpp" "${platform_sources[@]}" -ldl -lpthread -o "$out/$target"
   mkdir -p "$corpus"
-  "$out/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 "$corpus"
+  # Absolute paths: the targets that save through the form change the current folder.
+  "$out/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -artifact_prefix="$PWD/$out/" "$PWD/$corpus"
 done

@@ -91,3 +91,20 @@ TEST_F(FormTest, WithoutARequestProcessingFailsTheSameWayEveryTime) {
     EXPECT_EQ(mForm->Read(path.get()), E_FAIL);
     EXPECT_EQ(LastDescription().rfind(u"Unable to get Object Context.\n", 0), 0u);
 }
+
+TEST_F(FormTest, ItemWithoutAnIndexGivesTheBodyWithAFailure) {
+    // A part whose header line never ends: the body is read, its parsing fails.
+    const std::string body = "--XyZ\r\nContent-Disposition: form-data; name=\"a\"";
+    WriteFile(mRegistry.dir() / "broken.raw", body);
+    mForm->put_AbsolutePath(VARIANT_TRUE);
+    platform::Bstr path(Wide(mRegistry.dir() / "broken.raw").c_str());
+    EXPECT_EQ(mForm->Read(path.get()), E_FAIL);
+    VARIANT missing;
+    VariantInit(&missing);
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    platform::Variant text;
+    EXPECT_EQ(mForm->get_Item(missing, &text), E_FAIL);
+    ASSERT_EQ(text.vt, VT_BSTR);
+    EXPECT_EQ(platform::codepage::Utf16ToUtf8(std::u16string(text.bstrVal, SysStringLen(text.bstrVal))), body);
+}

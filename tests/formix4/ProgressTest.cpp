@@ -46,6 +46,11 @@ TEST(Progress, NotesAreCleanedAndCut) {
     EXPECT_EQ(XProgress::CleanNote(longNote), std::string(259, 'x'));
     ASSERT_EQ(registry.events().size(), 1u);
     EXPECT_NE(registry.events()[0][5].find("(len < inArraySize)"), std::string::npos);
+    // In the UTF-8 code page a cut never splits a character: "é" would
+    // straddle the 259th byte.
+    EXPECT_EQ(XProgress::CleanNote(std::string(258, 'x') + "\xC3\xA9" + std::string(40, 'y')), std::string(258, 'x'));
+    EXPECT_EQ(XProgress::CleanNote(std::string(257, 'x') + "\xC3\xA9" + std::string(40, 'y')),
+              std::string(257, 'x') + "\xC3\xA9");
 }
 
 TEST(Progress, IdsDifferAcrossThreadsAndKeepTheirForm) {
@@ -109,6 +114,22 @@ TEST(Progress, StoreRecordsQueriesAndExpiry) {
     gNow = 0x100 - 3;
     store.RemoveRecord(42);
     EXPECT_EQ(store.QueryRecord(9).bytesDone, 5);
+}
+
+TEST(Progress, TheStoreStaysBoundedWithoutRemovals) {
+    // Pages that never set an ID never remove a record: new forms sweep.
+    gNow = 5000;
+    ProgressStore store(&FakeClock);
+    for (int32_t id = 1; id <= 1000; ++id) store.CreateRecord(id);
+    gNow += 60001;
+    store.CreateRecord(2000);
+    EXPECT_EQ(store.RecordCount(), 1u);
+    // A record idle for 25 days (past half the tick counter) is old, not young.
+    store.CreateRecord(2001);
+    gNow += 25u * 24 * 3600 * 1000;
+    store.CreateRecord(2002);
+    EXPECT_EQ(store.RecordCount(), 1u);
+    EXPECT_EQ(store.QueryRecord(2001).note, "Connecting...");
 }
 
 TEST(Progress, XProgressReadsTheRecordOfItsId) {

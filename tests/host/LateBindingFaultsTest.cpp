@@ -140,3 +140,65 @@ TEST_F(LateBinding, NoSuccessWithoutTheWork_FilesLargerThanAnUploadCanBe) {
         fs::remove(path);
     }
 }
+
+TEST_F(LateBinding, NamesRoundTrip_EveryEnumeratedNameIsFoundAgain) {
+    // Names whose bytes are no UTF-8 text (the default code page) beside plain ones.
+    const std::string raw = Write("names.raw", MultipartBody("B")
+                                                   .field("caf\xE9", "1")
+                                                   .field("\xFF\xFE", "2")
+                                                   .field("plain", "3")
+                                                   .field("caf\xE9", "4")
+                                                   .str());
+    DispatchObject form = ReadForm(raw);
+    platform::Variant enumerator;
+    ASSERT_TRUE(form.get("_NewEnum", &enumerator));
+    platform::ComPtr<IEnumVARIANT> names;
+    ASSERT_EQ(enumerator.punkVal->QueryInterface(IID_IEnumVARIANT, names.putVoid()), S_OK);
+    long total = 0;
+    for (;;) {
+        platform::Variant name;
+        ULONG fetched = 0;
+        if (names->Next(1, &name, &fetched) != S_OK) break;
+        DispatchObject group = form.getObject("Item", {MakeString(VariantText(name))});
+        const long count = group.getLong("Count");
+        EXPECT_GE(count, 1) << VariantText(name);
+        total += count;
+    }
+    EXPECT_EQ(total, 4);
+}
+
+TEST_F(LateBinding, TheFormsSettingsAsTheirMembersReadThem) {
+    const std::string raw = Write("one.raw", MultipartBody("B").file("file", "a.txt", "abc").str());
+    DispatchObject form = ReadForm(raw);
+    // AbsolutePath holding 1, not -1: XField.Save takes the path as virtual,
+    // and outside a request there is no mapping.
+    VARIANT one;
+    VariantInit(&one);
+    one.vt = VT_BOOL;
+    one.boolVal = 1;
+    ASSERT_TRUE(form.put("AbsolutePath", one));
+    DispatchObject field = Field(form, "file");
+    const std::string target = (mRegistry.dir() / "one.txt").string();
+    EXPECT_FALSE(field.call("Save", {MakeString(target)}));
+    EXPECT_EQ(field.error().hr, static_cast<HRESULT>(0x8004E004));
+    EXPECT_FALSE(fs::exists(target));
+    ASSERT_TRUE(form.put("AbsolutePath", MakeBool(true)));
+    EXPECT_TRUE(field.call("Save", {MakeString(target)}));
+    EXPECT_EQ(ReadFile(target), "abc");
+}
+
+TEST_F(LateBinding, AssertionsOnlyWhereALookupRanIntoTheNullLimit) {
+    auto nullLimitReports = [this] {
+        size_t n = 0;
+        for (const auto& event : mRegistry.events()) n += event[5].find("ptr && str && maxptr") != std::string::npos;
+        return n;
+    };
+    // A valid body whose part has no headers needs no lookup: no entry.
+    bool read = false;
+    ReadForm(Write("plain.raw", "--b\r\n\r\nnoheaders\r\n--b--"), &read);
+    EXPECT_TRUE(read);
+    EXPECT_EQ(nullLimitReports(), 0u);
+    // A disposition line in headers that never end: looked up, and reported.
+    ReadForm(Write("open.raw", "--b\r\nContent-Disposition: form-data; name=\"x\"\r\nvalue\r\n--b--"));
+    EXPECT_EQ(nullLimitReports(), 1u);
+}
