@@ -17,7 +17,7 @@ for entry in $targets; do
   target=${entry%%:*}
   corpus=fuzz/corpus/${entry##*:}
   echo "== $target ($seconds s)"
-  clang++ "${flags[@]}" "fuzz/$target.cpp" "${platform_sources[@]}" -ldl -lpthread -o "$out/$target"
+  clang++ "${flags[@]}" "fuzz/$target.cpp" "${platform_sources[@]}" -ldl -lpthread -lpam -o "$out/$target"
   mkdir -p "$corpus"
   # Absolute paths: the targets that save through the form change the current folder.
   "$out/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -artifact_prefix="$PWD/$out/" "$PWD/$corpus"

@@ -2,13 +2,13 @@
 // Usage() for the options. With --port 0 it picks a free port; the first
 // line it prints names the address it listens on.
 #include <malloc.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "core/Privileges.h"
+#include "core/StopSignals.h"
 #include "core/WebServer.h"
 #include "site/SitePages.h"
 
@@ -75,13 +75,7 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     mallopt(M_TRIM_THRESHOLD, 4 << 20);
 
-    // Signals are taken by this thread only; the workers never see them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    StopSignals stopSignals;
 
     WebServer server(settings.server);
     AddSitePages(server, settings.site);
@@ -99,8 +93,7 @@ int main(int argc, char** argv) {
     std::printf("formix4-server listening on http://%s:%d/ (document root %s)\n",
                 settings.server.bindAddress.c_str(), server.port(), server.documentRoot().c_str());
     std::fflush(stdout);
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stopSignals.wait();
     server.stop();
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <limits>
 
 #include "core/HostObjects.h"
 #include "platform/Asp.h"
@@ -221,11 +222,12 @@ int WebServer::refusal(mg_connection* connection, const PageEntry* page, std::st
     long long length = 0;
     if (lengthHeader) {
         const std::string digits(lengthHeader);
-        if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
             *text = "The Content-Length is not a number.";
             return 400;
         }
-        length = std::stoll(digits);
+        // Any length of more than 15 digits is over every limit.
+        length = digits.size() > 15 ? std::numeric_limits<long long>::max() : std::stoll(digits);
     }
     const long long limit = std::min<long long>(mOptions.maxBodyBytes, 0x7FFFFFFF);
     if (length > limit) {

@@ -113,6 +113,7 @@ TEST_F(HttpEdges, BodiesAreRefusedBeforeTheyAreRead) {
         {Head("/upload", 200000, "Expect: 100-continue\r\n"), 413},
         {"POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
         {"POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 12abc\r\n\r\n", 400},
+        {"POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 99999999999999999999999\r\n\r\n", 413},
         {Head("/progress?ID=1", 10), 413},
     };
     for (const auto& [head, status] : refused) {

@@ -2,12 +2,12 @@
 // The server the tests start: the test pages on the server core, as root
 // when started as root (impersonation tests need it), no field cap. The
 // first line it prints names the address it listens on.
-#include <signal.h>
 
 #include <cstdio>
 #include <string>
 
 #include "TestPages.h"
+#include "core/StopSignals.h"
 #include "core/WebServer.h"
 
 int main(int argc, char** argv) {
@@ -23,12 +23,7 @@ int main(int argc, char** argv) {
         else if (arg == "--max-upload") options.maxBodyBytes = std::stoll(value);
         else return 2;
     }
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    StopSignals stopSignals;
 
     WebServer server(options);
     AddTestPages(server);
@@ -40,8 +35,7 @@ int main(int argc, char** argv) {
     std::printf("formix4-test-server listening on http://127.0.0.1:%d/ (document root %s)\n", server.port(),
                 server.documentRoot().c_str());
     std::fflush(stdout);
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stopSignals.wait();
     server.stop();
     return 0;
 }
