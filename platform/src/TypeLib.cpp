@@ -602,6 +602,9 @@ HRESULT TypeInfo::Invoke(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS*
         }
         return S_OK;
     }
+    // A member may give a value along with its failure (the form's Item with
+    // no index gives the body); a script sees only the failure.
+    VariantClear(&retval);
     if (!collected) return hr;
     // The member itself failed: report it as an exception with its error
     // information.

@@ -150,7 +150,9 @@ struct ThunkImpl<Method> {
         using Retval = std::remove_pointer_t<Param<sizeof...(A) - 1>>;
         Retval value{};
         HRESULT hr = (self->*Method)(ArgTraits<Param<K>>::get(args[K])..., &value);
-        if (SUCCEEDED(hr)) RetvalTraits<Retval>::put(result, value);
+        // Also after a failure: a value given with it belongs to the result,
+        // which the dispatch then clears.
+        RetvalTraits<Retval>::put(result, value);
         return hr;
     }
 
