@@ -89,6 +89,8 @@ protected:
     virtual void ReadFile(const char16_t* inPath, bool inAbsolute);
     virtual void CheckLength();
     virtual void GetMultipartItems();
+    // The parse itself, under the code page GetMultipartItems fixes for it.
+    void ParseItems();
     virtual void ParseUrlEncoded();
     virtual void ParseMultipart(const uint8_t* inStart, const uint8_t* inLast);
     virtual const uint8_t* ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary);

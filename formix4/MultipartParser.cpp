@@ -126,6 +126,13 @@ void Multipart::ParseBlock(const uint8_t* inData, int32_t inLength) {
 }
 
 void Multipart::GetMultipartItems() {
+    // The code page as it stands when the body is parsed, read once for the
+    // whole parse, not for every text of every field.
+    platform::codepage::PinnedAcp theCodePage;
+    ParseItems();
+}
+
+void Multipart::ParseItems() {
     if (!mStream) return;
     mData = mStream->start();
     if (mStream->size() != static_cast<uint32_t>(mTotalLength)) {

@@ -250,7 +250,10 @@ locale_t FoldingLocale() {
 
 }  // namespace
 
-UINT GetACP() {
+namespace {
+thread_local UINT tPinnedAcp = 0;  // 0: none pinned, read the registry
+
+UINT ReadAcp() {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, KEY_READ, &key) !=
         ERROR_SUCCESS)
@@ -265,6 +268,14 @@ UINT GetACP() {
     const unsigned long value = std::strtoul(text, &end, 10);
     return end != text && value > 1 && IsKnown(static_cast<UINT>(value)) ? static_cast<UINT>(value) : CP_UTF8;
 }
+}  // namespace
+
+UINT GetACP() { return tPinnedAcp ? tPinnedAcp : ReadAcp(); }
+
+namespace platform::codepage {
+PinnedAcp::PinnedAcp() : mPrevious(tPinnedAcp) { tPinnedAcp = ReadAcp(); }
+PinnedAcp::~PinnedAcp() { tPinnedAcp = mPrevious; }
+}  // namespace platform::codepage
 
 BOOL IsValidCodePage(UINT codePage) { return IsKnown(codePage) ? TRUE : FALSE; }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "TestSupport.h"
 #include "platform/CodePage.h"
 #include "platform/System.h"
@@ -18,6 +20,27 @@ TEST(CodePage, SystemAnsiPageComesFromTheRegistry) {
     platform::registry::WriteString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP",
                                     "99999");
     EXPECT_EQ(GetACP(), CP_UTF8);  // a page that does not exist is not used
+}
+
+TEST(CodePage, APinnedPageHoldsForItsThreadUntilTheScopeEnds) {
+    TempRegistry registry;
+    const char* const kKey = "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage";
+    platform::registry::WriteString(HKEY_LOCAL_MACHINE, kKey, "ACP", "1252");
+    {
+        platform::codepage::PinnedAcp pinned;
+        platform::registry::WriteString(HKEY_LOCAL_MACHINE, kKey, "ACP", "1251");
+        EXPECT_EQ(GetACP(), 1252u);
+        EXPECT_EQ(ToUtf16("caf\xE9"), u"caf\u00E9");
+        UINT elsewhere = 0;
+        std::thread([&] { elsewhere = GetACP(); }).join();  // other threads read the registry
+        EXPECT_EQ(elsewhere, 1251u);
+        {
+            platform::codepage::PinnedAcp inner;
+            EXPECT_EQ(GetACP(), 1251u);
+        }
+        EXPECT_EQ(GetACP(), 1252u);
+    }
+    EXPECT_EQ(GetACP(), 1251u);
 }
 
 TEST(CodePage, WindowsSingleBytePagesMapEveryByte) {

@@ -31,4 +31,19 @@ std::u16string FoldCase(const std::u16string& text);
 // Compares after Unicode simple case folding; <0, 0, >0.
 int CompareNoCase(const std::u16string& a, const std::u16string& b);
 int CompareNoCaseUtf8(const std::string& a, const std::string& b);
+
+// Fixes the system ANSI code page for the calling thread while it lives:
+// GetACP and CP_ACP read the registry once, when it is made, instead of at
+// every conversion (parsing a body converts several texts of every field).
+// Scopes nest; each restores what was in force before it.
+class PinnedAcp {
+public:
+    PinnedAcp();
+    ~PinnedAcp();
+    PinnedAcp(const PinnedAcp&) = delete;
+    PinnedAcp& operator=(const PinnedAcp&) = delete;
+
+private:
+    UINT mPrevious;
+};
 }  // namespace platform::codepage
