@@ -19,7 +19,7 @@ if ! getent passwd formix4 >/dev/null; then
     --shell /usr/sbin/nologin formix4
 fi
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev curl
+packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev libssl-dev curl
           qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin fonts-dejavu-core
           xvfb xauth libpam0g-dev passwd chromium)
 # The browser test runs playwright-core from npm with the machine's Node.js.
