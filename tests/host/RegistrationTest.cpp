@@ -131,3 +131,27 @@ TEST(Registration, FailuresStopBeforeTheLaterSteps) {
     EXPECT_EQ(Regsvr("/nonexistent/module.so"), 1);
     EXPECT_EQ(Regsvr(REGSVR_PATH), 1);  // not a loadable module
 }
+
+TEST(Registration, TheRegToolSetsAndShowsTheComponentsSettings) {
+    TempRegistry registry;
+    const std::string reg = REG_TOOL_PATH;
+    const std::string key = "'HKLM\\SOFTWARE\\Venhale\\Formix\\4.0'";
+    EXPECT_EQ(std::system((reg + " add " + key + " /v ReadChunkSize /t REG_DWORD /d 65536").c_str()), 0);
+    EXPECT_EQ(std::system((reg + " add " + key + " /v Note /t REG_SZ /d 'a b'").c_str()), 0);
+    DWORD chunk = 0;
+    HKEY opened = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix\\4.0", 0, KEY_READ, &opened), ERROR_SUCCESS);
+    DWORD size = sizeof chunk, type = 0;
+    EXPECT_EQ(RegQueryValueExA(opened, "ReadChunkSize", nullptr, &type, reinterpret_cast<BYTE*>(&chunk), &size),
+              ERROR_SUCCESS);
+    RegCloseKey(opened);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(chunk, 65536u);
+    std::string note;
+    EXPECT_TRUE(platform::registry::ReadString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix\\4.0", "Note", &note));
+    EXPECT_EQ(note, "a b");
+    // Bad input is refused, not written.
+    EXPECT_NE(std::system((reg + " add " + key + " /v Bad /t REG_DWORD /d 12x 2>/dev/null").c_str()), 0);
+    EXPECT_NE(std::system((reg + " add HKXX\\\\Key /v A /d 1 2>/dev/null").c_str()), 0);
+    EXPECT_NE(std::system((reg + " query " + key + " /v Missing 2>/dev/null").c_str()), 0);
+}
