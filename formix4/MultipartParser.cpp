@@ -214,6 +214,9 @@ const uint8_t* Multipart::ParsePart(const uint8_t* inPosition, const uint8_t* in
 }
 
 void Multipart::ParseUrlEncoded() {
+    // The body is held once more, and only once: room for the '&' and the
+    // NUL is made before the copy, so the copy never grows into a second one.
+    mDataCopy.reserve(static_cast<size_t>(mTotalLength) + 2);
     mDataCopy.assign(mData, mData + mTotalLength);
     mDataCopy.push_back('&');
     mDataCopy.push_back(0);
