@@ -243,8 +243,11 @@ void Multipart::ParseUrlEncoded() {
 
 void Multipart::AddItem(const char* inName, const char* inFileName, const char* inContentType, const uint8_t* inData,
                         int32_t inLength) {
+    // Names are cut at 259 bytes, as the group keeps them.
     char theName[kValueSize];
-    std::snprintf(theName, sizeof theName, "%s", inName);
+    const size_t theNameLength = strnlen(inName, kValueSize - 1);
+    std::memcpy(theName, inName, theNameLength);
+    theName[theNameLength] = 0;
     std::u16string theKey = GroupKey(theName);
     auto it = mGroupIndex.find(theKey);
     FieldGroup* theGroup;
@@ -255,12 +258,16 @@ void Multipart::AddItem(const char* inName, const char* inFileName, const char* 
     } else {
         theGroup = mGroups[static_cast<size_t>(it->second)].get();
     }
-    const ClientFileNames theNames = BuildClientFileNames(inFileName, mDetectCodePage, mCodePage);
     MultipartItem theItem;
-    theItem.rawPath = theNames.rawPath;
-    theItem.safeName = theNames.safeName;
-    theItem.urlSafeName = theNames.urlSafeName;
-    theItem.contentType = platform::codepage::ToUtf16(inContentType);
+    // Empty file names and types are empty texts: nothing to decode (a text
+    // field of a form has neither).
+    if (inFileName && *inFileName) {
+        ClientFileNames theNames = BuildClientFileNames(inFileName, mDetectCodePage, mCodePage);
+        theItem.rawPath = std::move(theNames.rawPath);
+        theItem.safeName = std::move(theNames.safeName);
+        theItem.urlSafeName = std::move(theNames.urlSafeName);
+    }
+    if (inContentType && *inContentType) theItem.contentType = platform::codepage::ToUtf16(inContentType);
     theItem.data = inData;
     theItem.length = inLength;
     theGroup->append(std::move(theItem));
