@@ -39,7 +39,9 @@ HRESULT ContextObject(IGetContextProperties* inProperties, const char16_t* inNam
 
 FieldGroup::FieldGroup(const char* inName) {
     // Names longer than 259 bytes are cut.
-    std::snprintf(mName, sizeof mName, "%s", inName ? inName : "");
+    const size_t theLength = inName ? strnlen(inName, sizeof mName - 1) : 0;
+    if (theLength) std::memcpy(mName, inName, theLength);
+    mName[theLength] = 0;
 }
 
 const MultipartItem* FieldGroup::itemAt(int inNumber) const {
