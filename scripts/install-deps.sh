@@ -13,12 +13,6 @@ if [ ! -e /etc/pam.d/formix ]; then
     "${sudo_cmd[@]}" tee /etc/pam.d/formix >/dev/null
 fi
 
-# The account formix4-server runs its pages as once it has bound its port.
-if ! getent passwd formix4 >/dev/null; then
-  "${sudo_cmd[@]}" useradd --system --user-group --no-create-home --home-dir /nonexistent \
-    --shell /usr/sbin/nologin formix4
-fi
-
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev libssl-dev curl
           qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin fonts-dejavu-core
           xvfb xauth libpam0g-dev passwd chromium)
@@ -29,9 +23,16 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
 
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# The account formix4-server runs its pages as once it has bound its port
+# (useradd comes with the package passwd, installed above).
+if ! getent passwd formix4 >/dev/null; then
+  "${sudo_cmd[@]}" useradd --system --user-group --no-create-home --home-dir /nonexistent \
+    --shell /usr/sbin/nologin formix4
+fi
