@@ -19,10 +19,7 @@ fi
 
 [ "${1:-}" != "--" ] || shift
 export PLATFORM_REGISTRY_DIR=${PLATFORM_REGISTRY_DIR:-$PWD/var/registry}
-build/host/regsvr build/formix4/libformix4.so
-# The site reads request bodies in 64 KB chunks (the component's default is
-# 2 KB): a deployment setting, see README.
-build/host/reg add 'HKLM\SOFTWARE\Venhale\Formix\4.0' /v ReadChunkSize /t REG_DWORD /d 65536
+scripts/register.sh build
 echo "Formix4 registered in $PLATFORM_REGISTRY_DIR"
 mkdir -p site/uploads
 # Started as root, the server runs its pages as the account formix4, which

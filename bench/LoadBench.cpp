@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
     const int readsPerSecond = argc > 7 ? std::atoi(argv[7]) : 500;
     Load load;
     const pid_t server =
-        StartServer(argv[1], {"--root", argv[2], "--threads", "96"}, {{"TMPDIR", argv[3]}}, &load.port);
+        StartServer(argv[1], {"--root", argv[2]}, {{"TMPDIR", argv[3]}}, &load.port);  // the shipped options
     if (load.port == 0) return 1;
     load.root = argv[2];
     load.fileSize = megabytes << 20;

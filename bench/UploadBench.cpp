@@ -1,8 +1,9 @@
-// Uploads over loopback to the component's intake page (of the test server)
-// and reports throughput and the
-// server's memory: peak resident size, and the peak of its anonymous
-// (heap) memory, which must not grow with the upload's size.
-//   upload_bench [MEGABYTES...]   (default 100 1024)
+// Uploads over loopback to the site's upload page, as ./run.sh serves it
+// (the component registered with the site's settings, the file saved), and
+// reports throughput and the server's memory: peak resident size, and the
+// peak of its anonymous (heap) memory, which must not grow with the upload's
+// size.
+//   upload_bench DOCUMENT_ROOT [MEGABYTES...]   (default 100 1024)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -29,7 +31,8 @@ void Upload(int port, size_t fileBytes, pid_t server) {
     const size_t total = head.size() + fileBytes + tail.size();
     const int fd = Connect(port);
     if (fd < 0) std::abort();
-    const std::string request = "POST /intake?MaxUploadSize=2000000000 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+    const std::string request = "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: application/json\r\n"
+                                "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: " +
                                 std::to_string(total) + "\r\nConnection: close\r\n\r\n" + head;
     std::atomic<bool> running{true};
     long anonPeak = 0;
@@ -62,14 +65,22 @@ void Upload(int port, size_t fileBytes, pid_t server) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: upload_bench DOCUMENT_ROOT [MEGABYTES...]\n");
+        return 2;
+    }
     signal(SIGPIPE, SIG_IGN);
-    for (int i = 1; i <= (argc > 1 ? argc - 1 : 2); ++i) {
-        const size_t megabytes = argc > 1 ? std::strtoul(argv[i], nullptr, 10) : (i == 1 ? 100 : 1024);
+    const std::string root = argv[1];
+    for (int i = 2; i <= (argc > 2 ? argc - 1 : 3); ++i) {
+        const size_t megabytes = argc > 2 ? std::strtoul(argv[i], nullptr, 10) : (i == 2 ? 100 : 1024);
         int port = 0;
-        const pid_t server = StartServer(FORMIX4_TEST_SERVER_PATH, {}, {}, &port);  // a fresh process for each size
+        // A fresh process for each size.
+        const pid_t server = StartServer(FORMIX4_SERVER_PATH, {"--root", root}, {}, &port);
         Upload(port, megabytes << 20, server);
         kill(server, SIGTERM);
         waitpid(server, nullptr, 0);
+        for (const auto& entry : std::filesystem::directory_iterator(root + "/uploads"))
+            std::filesystem::remove_all(entry.path());
     }
     return 0;
 }

@@ -17,14 +17,13 @@ fi
 scripts/build.sh "$build" "${options[@]}" -DBUILD_BIDBENCH=OFF >/dev/null
 work=$(mktemp -d /tmp/formix4-load-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/www/uploads" "$work/tmp"
-cp site/*.html site/*.js site/*.css "$work/www/"
 # Started as root, the server's pages run as formix4.
-chmod -R a+rX "$work"
-[ "$(id -u)" -ne 0 ] || chown formix4: "$work/www/uploads" "$work/tmp"
+chmod a+rx "$work"
+scripts/site-root.sh "$work/www"
+mkdir -p "$work/tmp"
+[ "$(id -u)" -ne 0 ] || chown formix4: "$work/tmp"
 export PLATFORM_REGISTRY_DIR=$work/registry
-"$build/host/regsvr" "$build/formix4/libformix4.so" >/dev/null
-chmod -R a+rX "$work/registry"
+scripts/register.sh "$build"
 export TSAN_OPTIONS="halt_on_error=0 exitcode=66 log_path=$work/tsan"
 status=0
 "$build/bench/load_bench" "$build/host/formix4-server" "$work/www" "$work/tmp" "$@" || status=$?

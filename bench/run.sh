@@ -9,12 +9,16 @@ scripts/install-deps.sh
 scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_BIDBENCH=OFF
 parse_mb=${1:-256}
 shift || true
-registry=$(mktemp -d)
-trap 'rm -rf "$registry"' EXIT
-export PLATFORM_REGISTRY_DIR=$registry
-build-bench/host/regsvr build-bench/formix4/libformix4.so >/dev/null
+# The component registered with the site's settings, the site in a document
+# root of its own: what ./run.sh serves.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod a+rx "$work"
+export PLATFORM_REGISTRY_DIR=$work/registry
+scripts/register.sh build-bench
+scripts/site-root.sh "$work/www"
 echo "== parser ($parse_mb MB bodies)"
 build-bench/bench/parse_bench "$parse_mb"
 echo "== uploads over loopback"
 if [ $# -eq 0 ]; then set -- 100 1024; fi
-build-bench/bench/upload_bench "$@"
+build-bench/bench/upload_bench "$work/www" "$@"

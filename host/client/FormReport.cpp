@@ -125,9 +125,11 @@ std::string FormReportJson(const FormReport& report) {
     return json + "]}";
 }
 
-std::string ScriptErrorJson(const ScriptError& error) {
+std::string ScriptErrorFieldsJson(const ScriptError& error) {
     char hr[16];
     std::snprintf(hr, sizeof hr, "0x%08x", static_cast<unsigned>(error.hr));
-    return std::string("{\"Error\": {\"HRESULT\": \"") + hr + "\", \"Source\": " + JsonString(error.source) +
-           ", \"Description\": " + JsonString(error.description) + "}}";
+    return std::string("{\"HRESULT\": \"") + hr + "\", \"Source\": " + JsonString(error.source) +
+           ", \"Description\": " + JsonString(error.description) + "}";
 }
+
+std::string ScriptErrorJson(const ScriptError& error) { return "{\"Error\": " + ScriptErrorFieldsJson(error) + "}"; }

@@ -68,3 +68,5 @@ std::string FormReportJson(const FormReport& report);
 
 // {"Error": {"HRESULT": "0x........", "Source": ..., "Description": ...}}
 std::string ScriptErrorJson(const ScriptError& error);
+// The object inside that document: {"HRESULT": ..., "Source": ..., "Description": ...}
+std::string ScriptErrorFieldsJson(const ScriptError& error);

@@ -88,14 +88,19 @@ bool BodyReader::countFields(const char* data, size_t size) {
         return mSeparators + 1 <= mLimits.maxFields;
     }
     // Delimiters that begin in the kept tail and end in these bytes, then
-    // those wholly inside them.
+    // those wholly inside them. The tail is the last delimiter length - 1
+    // bytes read; it and the window reuse their storage from read to read.
     const size_t keep = mDelimiter.size() - 1;
-    std::string window = mTail;
-    window.append(data, std::min(size, keep));
-    mSeparators += CountOccurrences(window.data(), window.size(), mDelimiter, mTail.size());
+    const size_t tailLength = mTail.size();
+    mWindow.assign(mTail).append(data, std::min(size, keep));
+    mSeparators += CountOccurrences(mWindow.data(), mWindow.size(), mDelimiter, tailLength);
     mSeparators += CountOccurrences(data, size, mDelimiter, size);
-    mTail.append(data, size);
-    if (mTail.size() > keep) mTail.erase(0, mTail.size() - keep);
+    if (size >= keep) {
+        mTail.assign(data + size - keep, keep);
+    } else {
+        mTail.append(data, size);
+        if (mTail.size() > keep) mTail.erase(0, mTail.size() - keep);
+    }
     // The closing delimiter ends the last field.
     return mSeparators - 1 <= mLimits.maxFields;
 }

@@ -54,6 +54,7 @@ private:
 
     // Multipart bodies count their delimiters, other bodies their '&'.
     std::string mDelimiter;
-    std::string mTail;  // the last bytes read, for a delimiter split across reads
+    std::string mTail;    // the last bytes read, for a delimiter split across reads
+    std::string mWindow;  // the tail and the first bytes of a read
     long long mSeparators = 0;
 };

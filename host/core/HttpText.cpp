@@ -4,20 +4,22 @@
 
 #include "platform/CodePage.h"
 
+namespace {
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+}  // namespace
 
-std::string UrlDecode(const std::string& text, bool plusIsSpace) {
+std::string UrlDecode(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const int high = i + 2 < text.size() && text[i] == '%' ? HexDigitValue(text[i + 1]) : -1;
         const int low = high >= 0 ? HexDigitValue(text[i + 2]) : -1;
-        if (text[i] == '+' && plusIsSpace) {
+        if (text[i] == '+') {
             out += ' ';
         } else if (low >= 0) {
             out += static_cast<char>(high * 16 + low);

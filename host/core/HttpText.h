@@ -5,12 +5,9 @@
 
 #include <string>
 
-// The value of a hexadecimal digit, or -1.
-int HexDigitValue(char c);
-
-// Decodes %XX escapes and, in query strings, '+' as a space. A '%' that does
-// not start a valid escape is kept as it stands.
-std::string UrlDecode(const std::string& text, bool plusIsSpace = true);
+// Decodes %XX escapes and '+' as a space, as query strings have them. A '%'
+// that does not start a valid escape is kept as it stands.
+std::string UrlDecode(const std::string& text);
 // Percent-encodes every byte outside the unreserved set and '/', so that a
 // virtual path becomes a link that names the same file.
 std::string UrlEncodePath(const std::string& path);

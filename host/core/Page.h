@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,14 +21,15 @@ struct PageRequest {
     std::map<std::string, std::string> headers;  // names in lower case
     long long contentLength = -1;
     std::string documentRoot;  // the server's, as a full path
-    std::string remoteAddress;
     // The request body as the Request object reads it for the component;
     // tells a page why a read stopped. Null for pages without a body.
     const BodyReader* body = nullptr;
 
     // A query parameter, URL-decoded; "" when absent.
-    std::string query(const std::string& name) const;
-    bool hasQuery(const std::string& name) const;
+    std::string query(const std::string& name) const { return queryValue(name).value_or(""); }
+    bool hasQuery(const std::string& name) const { return queryValue(name).has_value(); }
+    // The first parameter of that name, URL-decoded; none when absent.
+    std::optional<std::string> queryValue(const std::string& name) const;
     std::string header(const std::string& name) const;
     // The value of a cookie of the request; "" when absent.
     std::string cookie(const std::string& name) const;

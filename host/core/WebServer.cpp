@@ -81,7 +81,7 @@ private:
 
 }  // namespace
 
-std::string PageRequest::query(const std::string& name) const {
+std::optional<std::string> PageRequest::queryValue(const std::string& name) const {
     size_t start = 0;
     while (start <= queryString.size()) {
         size_t end = queryString.find('&', start);
@@ -92,12 +92,7 @@ std::string PageRequest::query(const std::string& name) const {
             return equals == std::string::npos ? std::string() : UrlDecode(pair.substr(equals + 1));
         start = end + 1;
     }
-    return {};
-}
-
-bool PageRequest::hasQuery(const std::string& name) const {
-    return ("&" + queryString + "&").find("&" + name + "=") != std::string::npos ||
-           ("&" + queryString + "&").find("&" + name + "&") != std::string::npos;
+    return std::nullopt;
 }
 
 std::string PageRequest::header(const std::string& name) const {
@@ -276,7 +271,6 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     request.queryString = info->query_string ? info->query_string : "";
     request.contentLength = info->content_length;
     request.documentRoot = mOptions.documentRoot;
-    request.remoteAddress = info->remote_addr;
     for (int i = 0; i < info->num_headers; ++i)
         request.headers[Lower(info->http_headers[i].name)] = info->http_headers[i].value;
 
@@ -294,15 +288,16 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     {
         RequestScope scope(context.get(), mBusyWorkers);
         // No failure of a page may end the worker: it is answered and logged.
+        std::string failure;
         try {
             entry.page(request, response);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "formix4-server: page %s failed: %s\n", request.path.c_str(), e.what());
-            response = Response();
-            response.status = 500;
-            response.body = "The page failed.\n";
+            failure = e.what();
         } catch (...) {
-            std::fprintf(stderr, "formix4-server: page %s failed\n", request.path.c_str());
+            failure = "an unknown exception";
+        }
+        if (!failure.empty()) {
+            std::fprintf(stderr, "formix4-server: page %s failed: %s\n", request.path.c_str(), failure.c_str());
             response = Response();
             response.status = 500;
             response.body = "The page failed.\n";
@@ -312,11 +307,11 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     // A body the server stopped reading is answered by the server, and the
     // connection closes without reading the rest of it.
     if (body && body->stop() != BodyReader::Stop::None) {
-        const bool tooMany = body->stop() == BodyReader::Stop::TooManyFields;
-        mg_send_http_error(connection, tooMany ? 413 : 408, "%s",
-                           tooMany ? ("The form has more fields than this server takes (" +
-                                      std::to_string(body->maxFields()) + ").").c_str()
-                                   : "The request body was sent too slowly or not at all.");
+        if (body->stop() == BodyReader::Stop::TooManyFields)
+            mg_send_http_error(connection, 413, "The form has more fields than this server takes (%lld).",
+                               body->maxFields());
+        else
+            mg_send_http_error(connection, 408, "%s", "The request body was sent too slowly or not at all.");
         return;
     }
     std::string headers;

@@ -208,29 +208,41 @@ std::string ResultsHtml(const FormReport& report) {
     return HtmlPage("Upload received", body);
 }
 
+// The bytes a folder's volume has free for the server, and its device;
+// false when the folder cannot be examined.
+bool FreeSpace(const std::string& folder, long long* freeBytes, dev_t* device) {
+    struct statvfs volume{};
+    struct stat place{};
+    if (statvfs(folder.c_str(), &volume) != 0 || stat(folder.c_str(), &place) != 0) return false;
+    *freeBytes = static_cast<long long>(volume.f_bavail * volume.f_frsize);
+    *device = place.st_dev;
+    return true;
+}
+
 // Room for an upload of `length` bytes: its copy in the temporary folder
 // and its saved files (one figure when both are on one volume).
 bool EnoughSpace(const std::string& documentRoot, long long length) {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string tempFolder = tmp && *tmp ? tmp : "/tmp";
-    const std::string uploads = documentRoot + "/uploads";
-    struct statvfs temp{}, saved{};
-    struct stat tempStat{}, savedStat{};
-    if (statvfs(tempFolder.c_str(), &temp) != 0 || statvfs(uploads.c_str(), &saved) != 0 ||
-        stat(tempFolder.c_str(), &tempStat) != 0 || stat(uploads.c_str(), &savedStat) != 0)
+    long long tempFree = 0, uploadsFree = 0;
+    dev_t tempDevice = 0, uploadsDevice = 0;
+    if (!FreeSpace(tmp && *tmp ? tmp : "/tmp", &tempFree, &tempDevice) ||
+        !FreeSpace(documentRoot + "/uploads", &uploadsFree, &uploadsDevice))
         return true;  // nothing known: the upload tells
-    const auto freeBytes = [](const struct statvfs& v) { return static_cast<long long>(v.f_bavail * v.f_frsize); };
-    if (tempStat.st_dev == savedStat.st_dev) return freeBytes(temp) >= 2 * length;
-    return freeBytes(temp) >= length && freeBytes(saved) >= length;
+    if (tempDevice == uploadsDevice) return tempFree >= 2 * length;
+    return tempFree >= length && uploadsFree >= length;
 }
 
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80040070);  // the component's ERROR_DISK_FULL
 const ScriptError kNoSpace{kDiskFull, "Formix4 site",
                            "There is not enough space on the server for this upload."};
 
-bool IsDiskFull(const ScriptError& error) {
-    return error.hr == kDiskFull || error.hr == HRESULT_FROM_WIN32(112) ||
-           error.description.find("not enough space") != std::string::npos;
+// A save that failed for want of space on the volume. The component gives
+// the same error for a Macintosh resource fork larger than a file's
+// attribute space: that is one item's failure, not a full disk.
+bool VolumeIsFull(const ScriptError& error, const fs::path& folder, long long itemLength) {
+    long long freeBytes = 0;
+    dev_t device = 0;
+    return error.hr == kDiskFull && FreeSpace(folder.string(), &freeBytes, &device) && freeBytes < itemLength;
 }
 
 struct NoSpace {};
@@ -250,16 +262,11 @@ void SaveItem(DispatchObject& field, ItemReport& item, UploadFolder& folder, int
     const ScriptError error = field.error();
     std::error_code ignored;
     fs::remove(folder.physical() / name, ignored);  // never a partial file
-    if (IsDiskFull(error)) throw NoSpace{};
+    if (VolumeIsFull(error, folder.physical(), std::atoll(item.text("Length").c_str()))) throw NoSpace{};
     for (const char* member : {"Data", "RawData", "Resource"}) item.add(member, MemberBytes(field, member));
     item.add("SavedAs", {"null", ""});
-    const std::string json = ScriptErrorJson(error);
-    item.add("SaveError", {json.substr(10, json.size() - 11), error.description});  // the object inside {"Error": ...}
+    item.add("SaveError", {ScriptErrorFieldsJson(error), error.description});
 }
-
-// The status for a form that could not read its body. (A body the server
-// stopped reading, too slow or with too many fields, the server answers.)
-int FailureStatus(const PageRequest& request, long long limit) { return request.contentLength > limit ? 413 : 400; }
 
 class Site {
 public:
@@ -307,7 +314,9 @@ public:
                 response.body = ResultsHtml(report);
             }
         } catch (const MemberFailure& failure) {
-            const int status = FailureStatus(request, mOptions.maxUpload);
+            // (A body the server stopped reading, too slow or with too many
+            // fields, the server core answers itself.)
+            const int status = request.contentLength > mOptions.maxUpload ? 413 : 400;
             if (status == 400 && !EnoughSpace(request.documentRoot, request.contentLength))
                 return Fail(request, response, 507, kNoSpace);
             Fail(request, response, status, failure.error);

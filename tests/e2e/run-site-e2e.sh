@@ -16,13 +16,11 @@ trap cleanup EXIT
 
 [ -d "$here/node_modules/playwright-core" ] || (cd "$here" && npm ci --no-audit --no-fund)
 export PLATFORM_REGISTRY_DIR=$work/registry
-"$build/host/regsvr" "$build/formix4/libformix4.so" >/dev/null
-mkdir -p "$work/www/uploads"
-cp "$here/../../site/"*.html "$here/../../site/"*.js "$here/../../site/"*.css "$work/www/"
 # Started as root, the server's pages run as formix4: it reads the site and
 # the registry and writes the uploads folder only.
-chmod -R a+rX "$work"
-[ "$(id -u)" -ne 0 ] || chown formix4: "$work/www/uploads"
+chmod a+rx "$work"
+"$here/../../scripts/register.sh" "$build"
+"$here/../../scripts/site-root.sh" "$work/www"
 "$build/host/formix4-server" --port 0 --root "$work/www" > "$work/server.out" &
 server_pid=$!
 for _ in $(seq 100); do grep -q listening "$work/server.out" 2>/dev/null && break; sleep 0.1; done
