@@ -80,9 +80,9 @@ char16_t MacintoshSafe(char16_t c) {
     }
 }
 
-std::u16string LastComponent(const std::u16string& inPath) {
+std::u16string_view LastComponent(std::u16string_view inPath) {
     const size_t slash = inPath.find_last_of(u'\\');
-    return slash == std::u16string::npos ? inPath : inPath.substr(slash + 1);
+    return slash == std::u16string_view::npos ? inPath : inPath.substr(slash + 1);
 }
 
 }  // namespace
@@ -138,11 +138,11 @@ ClientFileNames BuildClientFileNames(const char* inRawName, int /*inDetectCodePa
     return names;
 }
 
-std::u16string RawFileName(const std::u16string& inRawPath) { return LastComponent(inRawPath); }
+std::u16string_view RawFileName(std::u16string_view inRawPath) { return LastComponent(inRawPath); }
 
-std::u16string RawFileType(const std::u16string& inRawPath) {
+std::u16string_view RawFileType(std::u16string_view inRawPath) {
     const size_t dot = inRawPath.find_last_of(u'.');
-    if (dot == std::u16string::npos) return {};
-    if (inRawPath.find(u'\\', dot) != std::u16string::npos) return {};
+    if (dot == std::u16string_view::npos) return {};
+    if (inRawPath.find(u'\\', dot) != std::u16string_view::npos) return {};
     return inRawPath.substr(dot + 1);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 struct ClientFileNames {
     std::u16string rawPath;
@@ -20,6 +21,6 @@ std::u16string UrlSafeFileName(const std::u16string& inPath);
 ClientFileNames BuildClientFileNames(const char* inRawName, int inDetectCodePage, int inCodePage);
 
 // The text after the last backslash (the whole path without one).
-std::u16string RawFileName(const std::u16string& inRawPath);
+std::u16string_view RawFileName(std::u16string_view inRawPath);
 // The text after the last period that no backslash follows; "" without one.
-std::u16string RawFileType(const std::u16string& inRawPath);
+std::u16string_view RawFileType(std::u16string_view inRawPath);

@@ -10,6 +10,7 @@
 #include "Utilities.h"
 #include "platform/CodePage.h"
 #include "platform/EventLog.h"
+#include "platform/Faults.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 
@@ -37,17 +38,6 @@ HRESULT ContextObject(IGetContextProperties* inProperties, const char16_t* inNam
 
 }  // namespace
 
-FieldGroup::FieldGroup(const char* inName) {
-    // Names longer than 259 bytes are cut.
-    const size_t theLength = inName ? strnlen(inName, sizeof mName - 1) : 0;
-    if (theLength) std::memcpy(mName, inName, theLength);
-    mName[theLength] = 0;
-}
-
-const MultipartItem* FieldGroup::itemAt(int inNumber) const {
-    return inNumber >= 0 && inNumber < count() ? &mItems[static_cast<size_t>(inNumber)] : nullptr;
-}
-
 Multipart::Multipart() : mID(NewProgressId()) { ProgressStore::Instance().CreateRecord(mID); }
 
 Multipart::~Multipart() { Clear(); }
@@ -68,10 +58,8 @@ void Multipart::Clear() {
     mRequest.reset();
     mServer.reset();
     mStream.reset();  // a cache file is deleted by the system as it closes
-    mDataCopy.clear();
-    mDataCopy.shrink_to_fit();
-    mGroups.clear();
-    mGroupIndex.clear();
+    mParser.reset();
+    mGroups.Clear();  // the form's records and URL-encoded copy go back to the system
     mReport.Reset();
     mProcessed = false;
     mTotalLength = 0;
@@ -79,38 +67,13 @@ void Multipart::Clear() {
     ProgressStore::Instance().MarkFinished(mID);
 }
 
-FieldGroup* Multipart::GroupAt(int inNumber) const {
-    return inNumber >= 0 && inNumber < GroupCount() ? mGroups[static_cast<size_t>(inNumber)].get() : nullptr;
-}
-
-std::u16string GroupKey(const char* inName) {
-    const char* theName = inName ? inName : "";
-    const int theLength = static_cast<int>(std::strlen(theName));
-    std::u16string theWide(static_cast<size_t>(theLength), u'\0');
-    const int theUnits = theLength ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, theName, theLength,
-                                                         theWide.data(), theLength)
-                                   : 0;
-    if (theLength && theUnits <= 0) {
-        // Bytes that are no text in the code page compare as they are.
-        theWide.assign(1, u'\x01');
-        for (const char* c = theName; *c; ++c) theWide.push_back(static_cast<unsigned char>(*c));
-        return theWide;
-    }
-    theWide.resize(static_cast<size_t>(theUnits));
-    return platform::codepage::FoldCase(theWide);
-}
-
-int Multipart::FindGroup(const char* inName) const {
-    const std::u16string theKey = GroupKey(inName);
-    auto it = mGroupIndex.find(theKey);
-    return it == mGroupIndex.end() ? -1 : it->second;
-}
+int Multipart::FindGroup(const char* inName) const { return mGroups.Find(inName); }
 
 int Multipart::FindGroupByText(const std::u16string& inText) const {
     const std::u16string theKey = platform::codepage::FoldCase(inText);
     for (int i = 0; i < GroupCount(); ++i) {
-        BSTR theShown = AnsiToBstr(mGroups[static_cast<size_t>(i)]->name(),
-                                   static_cast<int>(std::strlen(mGroups[static_cast<size_t>(i)]->name())));
+        const char* theName = mGroups.At(i)->name();
+        BSTR theShown = AnsiToBstr(theName, static_cast<int>(std::strlen(theName)));
         const bool theSame = platform::codepage::FoldCase(std::u16string(theShown, SysStringLen(theShown))) == theKey;
         SysFreeString(theShown);
         if (theSame) return i;
@@ -371,4 +334,70 @@ HRESULT Multipart::MapPath(const char16_t* inVirtual, std::u16string* outPath) {
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     *outPath = thePhysical.str();
     return S_OK;
+}
+
+// ---- parsing --------------------------------------------------------------------------
+
+void Multipart::ParseBlock(const uint8_t* inData, int32_t inLength) {
+    Clear();
+    auto theSource = std::make_unique<MemorySource>();
+    theSource->setBlock(inData, static_cast<uint32_t>(inLength));
+    mStream = std::move(theSource);
+    mTotalLength = inLength;
+    GetMultipartItems();
+}
+
+void Multipart::GetMultipartItems() {
+    // The code page as it stands when the body is parsed, read once for the
+    // whole parse, not for every text of every field.
+    platform::codepage::PinnedAcp theCodePage;
+    ParseItems();
+}
+
+BodyParser& Multipart::Parser() {
+    if (!mParser) {
+        ParseSettings theSettings;
+        theSettings.ansiCodePage = GetACP();
+        theSettings.codePage = mCodePage;
+        theSettings.detectCodePage = mDetectCodePage;
+        mParser = std::make_unique<BodyParser>(mGroups, theSettings);
+    }
+    return *mParser;
+}
+
+void Multipart::ParseItems() {
+    if (!mStream) return;
+    mData = mStream->start();
+    if (mStream->size() != static_cast<uint32_t>(mTotalLength)) {
+        mReport.AddMessage("The upload was incomplete");
+        return;
+    }
+    BodyParser& theParser = Parser();
+    bool theFault = false;
+    {
+        platform::FaultFrame theFaults;
+        if (PLATFORM_FAULT_CATCH(theFaults)) theFault = true;
+        else theFault = !theParser.Parse(mData, mTotalLength);
+    }
+    mGroups.Seal();
+    for (const ParseAssertion& theAssertion : theParser.Assertions())
+        ReportAssertion(kThisFile, theAssertion.line, theAssertion.text);
+    if (theFault) {
+        mReport.AddMessage("GetMultipartItems raised an exception.");
+        LogEvent(mReport.ComposeText().c_str(), EVENTLOG_ERROR_TYPE);
+        mReport.SetResultCode(E_FAIL);
+    }
+}
+
+void Multipart::ParseUrlEncoded() { Parser().ParseUrlEncoded(mData, mTotalLength); }
+
+void Multipart::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) { Parser().ParseMultipart(inStart, inLast); }
+
+const uint8_t* Multipart::ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary) {
+    return Parser().ParsePart(inPosition, inLast, inBoundary);
+}
+
+void Multipart::AddItem(const char* inName, const char* inFileName, const char* inContentType, const uint8_t* inData,
+                        int32_t inLength) {
+    Parser().AddItem(inName, inFileName, inContentType, inData, inLength);
 }

@@ -6,42 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
+#include "BodyParser.h"
 #include "ErrorReport.h"
+#include "FieldGroups.h"
 #include "FileUtilities.h"
 #include "platform/Asp.h"
 #include "platform/ComPtr.h"
-
-// One part of a multipart body, or one URL-encoded pair.
-struct MultipartItem {
-    std::u16string rawPath;
-    std::u16string safeName;
-    std::u16string urlSafeName;
-    std::u16string contentType;
-    const uint8_t* data = nullptr;  // inside the raw block or the URL-encoded copy
-    int32_t length = 0;
-};
-
-// The items of one field name, in body order.
-class FieldGroup {
-public:
-    explicit FieldGroup(const char* inName);
-    virtual ~FieldGroup() = default;
-    virtual int count() const { return static_cast<int>(mItems.size()); }
-    virtual const MultipartItem* itemAt(int inNumber) const;
-    const char* name() const { return mName; }
-    void append(MultipartItem inItem) { mItems.push_back(std::move(inItem)); }
-
-private:
-    char mName[260];
-    std::vector<MultipartItem> mItems;
-};
-
-// The key under which group names compare: folded Unicode text in the ANSI
-// code page, or the raw bytes when they are no text in it.
-std::u16string GroupKey(const char* inName);
 
 class Multipart {
 public:
@@ -64,8 +35,8 @@ public:
     // (ignoring letter case), or -1: finds names whose bytes are no text in
     // the code page, which the enumeration shows with replacement characters.
     int FindGroupByText(const std::u16string& inText) const;
-    virtual FieldGroup* GroupAt(int inNumber) const;
-    virtual int GroupCount() const { return static_cast<int>(mGroups.size()); }
+    virtual FieldGroup* GroupAt(int inNumber) const { return mGroups.At(inNumber); }
+    virtual int GroupCount() const { return mGroups.Count(); }
     virtual ErrorReport& Report() { return mReport; }
     virtual const uint8_t* Data() const { return mData; }
     virtual int32_t TotalLength() const { return mTotalLength; }
@@ -76,7 +47,7 @@ public:
     virtual int32_t GetDetectCodePage() const { return mDetectCodePage; }
     virtual void SetDetectCodePage(int32_t inFlag) { mDetectCodePage = inFlag; }
     // Parsed as multipart: data was held and no URL-encoded copy was made.
-    virtual bool IsMultipart() const { return mTotalLength != 0 && mDataCopy.empty(); }
+    virtual bool IsMultipart() const { return mTotalLength != 0 && !(mParser && mParser->UrlEncodedCopy()); }
     // A virtual path mapped by the page's Server object, at most 259 characters.
     virtual HRESULT MapPath(const char16_t* inVirtual, std::u16string* outPath);
 
@@ -91,6 +62,7 @@ protected:
     virtual void GetMultipartItems();
     // The parse itself, under the code page GetMultipartItems fixes for it.
     void ParseItems();
+    // The parse's steps, done by the body parser of the current parse.
     virtual void ParseUrlEncoded();
     virtual void ParseMultipart(const uint8_t* inStart, const uint8_t* inLast);
     virtual const uint8_t* ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary);
@@ -103,6 +75,7 @@ private:
     HRESULT ReadBodyToMemory(int32_t inLength);
     HANDLE CreateBinaryReadCache();
     void Note(const char* inNote);
+    BodyParser& Parser();
 
     int32_t mID;
     bool mProcessed = false;
@@ -113,11 +86,10 @@ private:
     int32_t mTotalLength = 0;
     std::unique_ptr<MemorySource> mStream;
     const uint8_t* mData = nullptr;
-    std::vector<char> mDataCopy;
     int32_t mMaxUploadSize = kDefaultMaxUploadSize;
     int32_t mDetectCodePage = 0;
     int32_t mCodePage = 0;
-    std::vector<std::unique_ptr<FieldGroup>> mGroups;
-    std::unordered_map<std::u16string, int> mGroupIndex;  // folded name -> first group
+    FieldGroups mGroups;
+    std::unique_ptr<BodyParser> mParser;  // of the last parse, which made mGroups
     ErrorReport mReport;
 };

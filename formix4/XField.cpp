@@ -11,7 +11,7 @@
 
 namespace {
 
-BSTR CopyText(const std::u16string& inText) {
+BSTR CopyText(std::u16string_view inText) {
     BSTR theText = SysAllocStringLen(inText.data(), static_cast<UINT>(inText.size()));
     if (!theText) throw std::bad_alloc();
     return theText;
@@ -98,7 +98,7 @@ HRESULT XField::get_FileExists(VARIANT_BOOL* outTruth) {
 
 HRESULT XField::get_SafeFileName(BSTR* outName) {
     return Member(FMX_HERE, outName, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
-        *out = CopyText(inItem ? inItem->safeName : std::u16string());
+        *out = CopyText(inItem ? inItem->safeName.view() : std::u16string_view());
         return S_OK;
     });
 }
@@ -118,14 +118,14 @@ HRESULT XField::get_FileType(BSTR* outType) {
 
 HRESULT XField::get_FileName(BSTR* outName) {
     return Member(FMX_HERE, outName, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
-        *out = CopyText(inItem ? inItem->urlSafeName : std::u16string());
+        *out = CopyText(inItem ? inItem->urlSafeName.view() : std::u16string_view());
         return S_OK;
     });
 }
 
 HRESULT XField::get_MIMEType(BSTR* outType) {
     return Member(FMX_HERE, outType, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
-        *out = CopyText(inItem ? inItem->contentType : std::u16string());
+        *out = CopyText(inItem ? inItem->contentType.view() : std::u16string_view());
         return S_OK;
     });
 }
@@ -156,21 +156,21 @@ HRESULT XField::get_Resource(VARIANT* outData) {
 
 HRESULT XField::get_RawFilePath(BSTR* outPath) {
     return Member(FMX_HERE, outPath, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
-        *out = CopyText(inItem ? inItem->rawPath : std::u16string());
+        *out = CopyText(inItem ? inItem->rawPath.view() : std::u16string_view());
         return S_OK;
     });
 }
 
 HRESULT XField::get_RawFileName(BSTR* outName) {
     return Member(FMX_HERE, outName, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
-        *out = CopyText(inItem ? RawFileName(inItem->rawPath) : std::u16string());
+        *out = CopyText(inItem ? RawFileName(inItem->rawPath) : std::u16string_view());
         return S_OK;
     });
 }
 
 HRESULT XField::get_RawFileType(BSTR* outName) {
     return Member(FMX_HERE, outName, [](const MultipartItem* inItem, BSTR* out) -> HRESULT {
-        *out = CopyText(inItem ? RawFileType(inItem->rawPath) : std::u16string());
+        *out = CopyText(inItem ? RawFileType(inItem->rawPath) : std::u16string_view());
         return S_OK;
     });
 }

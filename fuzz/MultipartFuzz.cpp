@@ -1,10 +1,12 @@
 // Any body given to the parser either parses or fails with the parse's own
 // message; items always lie inside the body (or the URL-encoded copy).
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "Multipart.h"
+#include "ReferenceParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 24)) return 0;
@@ -25,6 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (item->length < 0 || item->rawPath.size() > 259 || item->safeName.size() > 259) std::abort();
             if (engine->IsMultipart() && (item->data < body || item->data + item->length > body + size)) std::abort();
         }
+    }
+    // The same groups, items, names, file names and offsets as the plain reading.
+    const std::string difference = reference::Difference(*engine, body, size);
+    if (!difference.empty()) {
+        std::fprintf(stderr, "differs from the reference parse: %s\n", difference.c_str());
+        std::abort();
     }
     engine->Clear();
     std::free(body);

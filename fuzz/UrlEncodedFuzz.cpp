@@ -1,11 +1,13 @@
 // Bodies without a multipart shape go through the URL-encoded parser: pairs
 // are decoded in place in the form's own copy, never outside it.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "Multipart.h"
+#include "ReferenceParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
@@ -19,6 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int g = 0; g < engine->GroupCount(); ++g)
         for (int i = 0; i < engine->GroupAt(g)->count(); ++i) total += engine->GroupAt(g)->itemAt(i)->length;
     if (total > body.size()) std::abort();  // decoding never grows a value
+    // The same groups, items, names, file names and offsets as the plain reading.
+    const std::string difference = reference::Difference(*engine, reinterpret_cast<const uint8_t*>(body.data()), body.size());
+    if (!difference.empty()) {
+        std::fprintf(stderr, "differs from the reference parse: %s\n", difference.c_str());
+        std::abort();
+    }
     engine->Clear();
     return 0;
 }

@@ -353,18 +353,17 @@ std::string Utf16ToUtf8(const std::u16string& text) {
     return out;
 }
 
+char16_t FoldUnit(char16_t c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c + 32) : c;
+    // Dotted capital I and dotless small i have no simple folding.
+    if ((c >= 0xD800 && c <= 0xDFFF) || c == 0x130 || c == 0x131) return c;
+    const locale_t locale = FoldingLocale();
+    return locale ? static_cast<char16_t>(towlower_l(towupper_l(c, locale), locale)) : c;
+}
+
 std::u16string FoldCase(const std::u16string& text) {
     std::u16string out = text;
-    const locale_t locale = FoldingLocale();
-    for (char16_t& c : out) {
-        if (c < 0x80) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char16_t>(c + 32);
-            continue;
-        }
-        // Dotted capital I and dotless small i have no simple folding.
-        if ((c >= 0xD800 && c <= 0xDFFF) || c == 0x130 || c == 0x131 || !locale) continue;
-        c = static_cast<char16_t>(towlower_l(towupper_l(c, locale), locale));
-    }
+    for (char16_t& c : out) c = FoldUnit(c);
     return out;
 }
 

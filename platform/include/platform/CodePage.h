@@ -26,6 +26,8 @@ std::u16string ToUtf16(const std::string& text, UINT codePage = CP_ACP);
 std::string FromUtf16(const std::u16string& text, UINT codePage = CP_ACP);
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);
+// Unicode simple case folding of one UTF-16 unit (surrogates stay).
+char16_t FoldUnit(char16_t c);
 // Unicode simple case folding of each UTF-16 unit outside the surrogates.
 std::u16string FoldCase(const std::u16string& text);
 // Compares after Unicode simple case folding; <0, 0, >0.

@@ -1,0 +1,151 @@
+// The records of a parsed form: field groups and their items, kept in one
+// arena per form so that a field costs no allocation of its own and the
+// whole form goes back to the system at once when it is cleared.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Memory of one form, taken from the system in blocks (mapped, never from
+// the heap, so that a worker thread does not keep the largest form it ever
+// saw) and given back all at once.
+class FormArena {
+public:
+    FormArena() = default;
+    ~FormArena() { release(); }
+    FormArena(const FormArena&) = delete;
+    FormArena& operator=(const FormArena&) = delete;
+
+    // Throws std::bad_alloc when the system has no memory to give.
+    void* allocate(size_t inSize, size_t inAlign);
+    template <class T> T* allocateArray(size_t inCount) {
+        return static_cast<T*>(allocate(inCount * sizeof(T), alignof(T)));
+    }
+    void release();
+    // Bytes taken from the system.
+    size_t reserved() const { return mReserved; }
+
+private:
+    struct Block {
+        Block* previous;
+        size_t size;
+    };
+    void addBlock(size_t inAtLeast);
+
+    Block* mLast = nullptr;
+    char* mNext = nullptr;
+    char* mEnd = nullptr;
+    size_t mReserved = 0;
+    size_t mNextBlockSize = 64 * 1024;
+};
+
+// A UTF-16 text of a parsed form, NUL-terminated, kept in the form's arena
+// with its length. Copying it copies a pointer.
+class FormText {
+public:
+    FormText() = default;
+    static FormText Make(FormArena& inArena, std::u16string_view inText);
+
+    const char16_t* c_str() const { return mText ? mText : u""; }
+    size_t size() const;
+    bool empty() const { return size() == 0; }
+    std::u16string_view view() const { return {c_str(), size()}; }
+    operator std::u16string_view() const { return view(); }
+    bool operator==(std::u16string_view inOther) const { return view() == inOther; }
+
+private:
+    const char16_t* mText = nullptr;  // preceded by its length (uint32_t)
+};
+
+// One part of a multipart body, or one URL-encoded pair.
+struct MultipartItem {
+    FormText rawPath;
+    FormText safeName;
+    FormText urlSafeName;
+    FormText contentType;
+    const uint8_t* data = nullptr;  // inside the raw block or the URL-encoded copy
+    int32_t length = 0;
+};
+
+// The items of one field name, in body order.
+class FieldGroup {
+public:
+    virtual int count() const { return mCount; }
+    virtual const MultipartItem* itemAt(int inNumber) const;
+    // The name as raw bytes from the body, at most 259 of them.
+    const char* name() const { return mName; }
+
+protected:
+    ~FieldGroup() = default;  // kept in the form's arena, never deleted
+
+private:
+    friend class FieldGroups;
+    struct Node {
+        MultipartItem item;
+        Node* next;
+    };
+    FieldGroup(const char* inName, const char16_t* inKey, uint32_t inKeyLength, uint32_t inHash)
+        : mName(inName), mKey(inKey), mKeyLength(inKeyLength), mHash(inHash) {}
+
+    const char* mName;
+    const char16_t* mKey;  // the folded name the groups are found by
+    uint32_t mKeyLength;
+    uint32_t mHash;
+    int32_t mCount = 0;
+    Node* mFirst = nullptr;
+    Node* mLast = nullptr;
+    const MultipartItem** mItems = nullptr;  // by number, once the parse is over
+};
+
+// The groups of one form in order of first appearance, found by name with
+// letter case ignored in the form's ANSI code page. Nothing is removed until
+// Clear.
+class FieldGroups {
+public:
+    static constexpr size_t kMaxName = 259;
+
+    explicit FieldGroups(uint32_t inAnsiCodePage = 65001) : mAnsiCodePage(inAnsiCodePage) {}
+    FieldGroups(const FieldGroups&) = delete;
+    FieldGroups& operator=(const FieldGroups&) = delete;
+
+    // The code page names compare in; set before the first item.
+    void SetAnsiCodePage(uint32_t inCodePage) { mAnsiCodePage = inCodePage; }
+    FormArena& Arena() { return mArena; }
+
+    // Appends an item to the first group of that name (cut at 259 bytes),
+    // making the group when there is none.
+    void Append(const char* inName, const MultipartItem& inItem);
+    // Numbers every group's items; called when the parse is over (items
+    // appended later are still found, more slowly).
+    void Seal();
+    int Find(const char* inName) const;
+    FieldGroup* At(int inNumber) const;
+    int Count() const { return static_cast<int>(mCount); }
+    void Clear();
+
+private:
+    struct Slot {
+        uint32_t hash;
+        int32_t group;  // -1: empty
+    };
+    int Lookup(const char16_t* inKey, uint32_t inKeyLength, uint32_t inHash) const;
+    FieldGroup* NewGroup(const char* inName, size_t inNameLength, const char16_t* inKey, uint32_t inKeyLength,
+                         uint32_t inHash);
+    void Grow();
+
+    uint32_t mAnsiCodePage;
+    FormArena mArena;
+    FieldGroup** mGroups = nullptr;
+    uint32_t mCount = 0;
+    uint32_t mCapacity = 0;
+    Slot* mSlots = nullptr;
+    uint32_t mSlotMask = 0;  // slots - 1; 0 while there are none
+    bool mSealed = false;
+};
+
+// The key under which a group name compares, into outKey (room for 260
+// units): folded Unicode text in the code page, or a 1 followed by the raw
+// bytes when they are no text in it. Returns the key's length.
+uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char16_t* outKey);
