@@ -1,16 +1,25 @@
 // Parse speed of the body parser over bodies held in a mapped file, beside a
 // plain memmem scan of the same bytes:
-//   parse_bench [MEGABYTES]   (default 256)
-//   parse_bench --body FILE   one body file: "MB/s file-bytes" (best of three),
-//                             as the peers of bench/compare print it
+//   parse_bench [MEGABYTES]       (default 256)
+//   parse_bench --body FILE       one body file: "MB/s items" (best of three),
+//                                 as the peers of bench/compare print it
+//   parse_bench --parallel FILE   one parse alone, then one on each of two
+//                                 threads at once: the seconds of each, and
+//                                 their ratio
+//   parse_bench --heap FILE       memory the parsed form holds, per item
+// The component is registered in the registry folder PLATFORM_REGISTRY_DIR
+// names; when it is unset, in a folder the benchmark makes for itself.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
+#include "BenchSupport.h"
 #include "FileUtilities.h"
 #include "Multipart.h"
 #include "platform/Files.h"
@@ -83,33 +92,86 @@ void Measure(const char* name, const std::string& body) {
 
 }  // namespace
 
+int Items(const Multipart& engine) {
+    int items = 0;
+    for (int g = 0; g < engine.GroupCount(); ++g) items += engine.GroupAt(g)->count();
+    return items;
+}
+
 // Parses one body file as the form holds it, a read-only mapping.
-int MeasureBodyFile(const char* path) {
-    MappedFileSource source;
-    if (source.open(path)) {
-        std::fprintf(stderr, "parse_bench: cannot map %s\n", path);
-        return 1;
-    }
+int MeasureBodyFile(const MappedFileSource& source) {
     Multipart engine;
-    int32_t fileBytes = 0;
+    int items = 0;
     const double seconds = BestSeconds([&] {
         engine.ParseBlock(source.start(), static_cast<int32_t>(source.size()));
-        fileBytes = 0;
-        for (int g = 0; g < engine.GroupCount(); ++g)
-            for (int i = 0; i < engine.GroupAt(g)->count(); ++i) fileBytes += engine.GroupAt(g)->itemAt(i)->length;
+        items = Items(engine);
     });
-    std::printf("%.1f %d\n", source.size() / 1048576.0 / seconds, fileBytes);
+    std::printf("%.1f %d\n", source.size() / 1048576.0 / seconds, items);
     return 0;
 }
 
+// Seconds of one parse alone, then of two parses on two threads at once.
+int MeasureParallel(const MappedFileSource& source) {
+    const auto parse = [&] {
+        Multipart engine;
+        engine.ParseBlock(source.start(), static_cast<int32_t>(source.size()));
+    };
+    const double one = BestSeconds(parse);
+    const double two = BestSeconds([&] {
+        std::thread other(parse);
+        parse();
+        other.join();
+    });
+    std::printf("one %.3f s, two in parallel %.3f s, ratio %.2f\n", one, two, two / one);
+    return 0;
+}
+
+// Anonymous memory the process gains by holding one parsed form (the body
+// itself is a file mapping and not counted), per item.
+int MeasureHeap(const MappedFileSource& source) {
+    Multipart warm;  // the code page and the allocator's first use
+    warm.ParseBlock(source.start(), static_cast<int32_t>(source.size()));
+    warm.Clear();
+    const long before = bench::StatusKb(getpid(), "RssAnon:");
+    Multipart engine;
+    engine.ParseBlock(source.start(), static_cast<int32_t>(source.size()));
+    const long after = bench::StatusKb(getpid(), "RssAnon:");
+    const int items = Items(engine);
+    std::printf("%d items, %.0f bytes per item\n", items, (after - before) * 1024.0 / (items ? items : 1));
+    return 0;
+}
+
+// The component registered where PLATFORM_REGISTRY_DIR says, or by the
+// build's regsvr in a folder of the benchmark's own.
+void UseRegisteredComponent() {
+    if (std::getenv("PLATFORM_REGISTRY_DIR")) return;
+    static char folder[] = "/tmp/parse_bench_registryXXXXXX";
+    if (!mkdtemp(folder)) std::abort();
+    setenv("PLATFORM_REGISTRY_DIR", folder, 1);
+    std::atexit([] { std::filesystem::remove_all(folder); });
+    const std::string command = std::string("'") + REGSVR_PATH + "' '" + FORMIX4_MODULE + "' >/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "parse_bench: registering the component failed\n");
+        std::exit(1);
+    }
+}
+
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--body") == 0) {
-        setenv("PLATFORM_REGISTRY_DIR", "/tmp/parse_bench_registry", 1);
-        return MeasureBodyFile(argv[2]);
+    UseRegisteredComponent();
+    if (argc == 3 && argv[1][0] == '-') {
+        MappedFileSource source;
+        if (source.open(argv[2])) {
+            std::fprintf(stderr, "parse_bench: cannot map %s\n", argv[2]);
+            return 1;
+        }
+        if (std::strcmp(argv[1], "--body") == 0) return MeasureBodyFile(source);
+        if (std::strcmp(argv[1], "--parallel") == 0) return MeasureParallel(source);
+        if (std::strcmp(argv[1], "--heap") == 0) return MeasureHeap(source);
+        std::fprintf(stderr, "parse_bench: unknown option %s\n", argv[1]);
+        return 2;
     }
     const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const size_t size = megabytes << 20;
-    setenv("PLATFORM_REGISTRY_DIR", "/tmp/parse_bench_registry", 1);
     for (int parts : {2, 100, 10000}) Measure(("multipart, " + std::to_string(parts) + " parts").c_str(), MultipartBody(size, parts));
     // Adversarial bodies.
     Measure("header lines in one part", "--b\r\n" + Repeat("Content-Disposition: form-data; x\r\n", size / 4) +

@@ -1,30 +1,63 @@
 #!/usr/bin/env bash
-# Formix4's body parser beside busboy (npm) and python3-multipart (Debian) on
-# the same bodies, parse only, from memory:
-#   bench/compare.sh [SIZE_MB]   (default 64)
-# Bodies: one file part of random bytes, of the boundary's own characters,
-# and of "\r\n". Prints MB/s and each peer's speed as a share of Formix4's.
+# Formix4's body parser beside its peers on the same bodies, parse only, from
+# memory, in one run: busboy (npm), python3-multipart (Debian), and for
+# URL-encoded bodies Python's urllib.parse.parse_qsl and Node's
+# URLSearchParams. The component is registered as the site registers it.
+#   bench/compare.sh
+# Prints MB/s per shape and the ratio to the best peer; then two parses in
+# parallel against one, and the memory a parsed form holds per item.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-size=${1:-64}
 scripts/install-deps.sh
-command -v /usr/bin/python3 >/dev/null && /usr/bin/python3 -c 'import multipart' 2>/dev/null ||
+/usr/bin/python3 -c 'import multipart' 2>/dev/null ||
   { sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends python3 python3-multipart; }
 [ -d bench/compare/node_modules/busboy ] || (cd bench/compare && npm ci --no-audit --no-fund)
 scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_BIDBENCH=OFF >/dev/null
-bodies=$(mktemp -d)
-trap 'rm -rf "$bodies"' EXIT
-boundary=$(/usr/bin/python3 bench/compare/make-bodies.py "$size" "$bodies")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export PLATFORM_REGISTRY_DIR=$work/registry
+scripts/register.sh build-bench
+parse=build-bench/bench/parse_bench
+compare=bench/compare
+bodies=$(/usr/bin/python3 $compare/make-bodies.py "$work/bodies")
+boundary=$(tail -n 1 <<<"$bodies")
 
-printf '%-22s %8s %18s %24s\n' "body ($size MB)" "Formix4" "busboy" "python3-multipart"
-for body in random boundary-characters line-ends; do
-  file=$bodies/$body.body
-  read -r ours ours_bytes < <(build-bench/bench/parse_bench --body "$file")
-  read -r bus bus_bytes < <(node bench/compare/busboy-parse.mjs "$file" "$boundary")
-  read -r py py_bytes < <(/usr/bin/python3 bench/compare/python-parse.py "$file" "$boundary")
-  [ "$ours_bytes" = "$bus_bytes" ] && [ "$ours_bytes" = "$py_bytes" ] ||
-    echo "warning: file bytes differ: Formix4 $ours_bytes, busboy $bus_bytes, python3-multipart $py_bytes" >&2
-  ratio() { awk -v a="$1" -v b="$ours" 'BEGIN { printf "%.3f", a / b }'; }
-  printf '%-22s %8s %9s (%s) %14s (%s)  MB/s\n' "$body" "$ours" "$bus" "$(ratio "$bus")" "$py" "$(ratio "$py")"
+peer() {  # the speed a peer prints, or "-" for a peer that does not read the shape
+  local speed items
+  read -r speed items < <("$@") || { echo "-"; return; }
+  [ "$items" = "$ours_items" ] || echo "warning: $1 $2 saw $items items, Formix4 $ours_items" >&2
+  echo "$speed"
+}
+
+printf '| %-54s | %8s | %8s | %17s | %9s | %15s | %5s |\n' shape Formix4 busboy python3-multipart parse_qsl \
+  URLSearchParams ratio
+printf '|%s|%s:|%s:|%s:|%s:|%s:|%s:|\n' "$(printf -- '-%.0s' {1..56})" ---------- ---------- \
+  ------------------- ----------- ----------------- -------
+while read -r file kind label; do
+  [ -n "$kind" ] || continue
+  read -r ours ours_items < <($parse --body "$file")
+  if [ "$kind" = multipart ]; then
+    bus=$(peer node $compare/busboy-parse.mjs "$file" multipart "$boundary")
+    py=$(peer /usr/bin/python3 $compare/python-parse.py "$file" multipart "$boundary")
+    qsl=- usp=-
+  else
+    bus=$(peer node $compare/busboy-parse.mjs "$file" urlencoded)
+    py=$(peer /usr/bin/python3 $compare/python-parse.py "$file" urlencoded)
+    qsl=$(peer /usr/bin/python3 $compare/python-parse.py "$file" parse_qsl)
+    usp=$(peer node $compare/urlsearchparams-parse.mjs "$file")
+  fi
+  best=$(printf '%s\n' "$bus" "$py" "$qsl" "$usp" | grep -v '^-$' | sort -g | tail -n 1)
+  ratio=$(awk -v a="$ours" -v b="$best" 'BEGIN { printf "%.2f", a / b }')
+  printf '| %-54s | %8s | %8s | %17s | %9s | %15s | %5s |\n' "${label//_/ }" "$ours" "$bus" "$py" "$qsl" "$usp" \
+    "$ratio"
+done <<<"$bodies"
+
+echo
+echo "Two parses at once on two threads against one (40,000 text fields; 200,000 pairs):"
+$parse --parallel "$work/bodies/text-distinct.body"
+$parse --parallel "$work/bodies/pairs-short.body"
+echo "Memory a parsed form holds (anonymous RSS gained):"
+for body in text-distinct text-100-names files-1k pairs-short; do
+  printf '%-16s %s\n' "$body" "$($parse --heap "$work/bodies/$body.body")"
 done

@@ -293,12 +293,22 @@ void BodyParser::AddItem(const char* inName, const char* inFileName, const char*
     if (inFileName && *inFileName) {
         const int32_t theCodePage = mSettings.codePage ? mSettings.codePage : static_cast<int32_t>(mSettings.ansiCodePage);
         const ClientFileNames theNames = BuildClientFileNames(inFileName, mSettings.detectCodePage, theCodePage);
+        // The three names are often one text ("photo.jpg"): kept once.
         theItem.rawPath = FormText::Make(theArena, theNames.rawPath);
-        theItem.safeName = FormText::Make(theArena, theNames.safeName);
-        theItem.urlSafeName = FormText::Make(theArena, theNames.urlSafeName);
+        theItem.safeName =
+            theNames.safeName == theNames.rawPath ? theItem.rawPath : FormText::Make(theArena, theNames.safeName);
+        theItem.urlSafeName = theNames.urlSafeName == theNames.safeName ? theItem.safeName
+                                                                         : FormText::Make(theArena, theNames.urlSafeName);
     }
-    if (inContentType && *inContentType)
-        theItem.contentType = FormText::Make(theArena, platform::codepage::ToUtf16(inContentType, mSettings.ansiCodePage));
+    if (inContentType && *inContentType) {
+        // The files of a form mostly share their type: kept once per run of it.
+        if (mLastContentType != inContentType) {
+            mLastContentType = inContentType;
+            mLastContentTypeText =
+                FormText::Make(theArena, platform::codepage::ToUtf16(inContentType, mSettings.ansiCodePage));
+        }
+        theItem.contentType = mLastContentTypeText;
+    }
     theItem.data = inData;
     theItem.length = inLength;
     mGroups.Append(inName, theItem);

@@ -55,5 +55,7 @@ private:
     FieldGroups& mGroups;
     ParseSettings mSettings;
     const char* mCopy = nullptr;
+    std::string mLastContentType;  // raw bytes of the last item's type, and its text
+    FormText mLastContentTypeText;
     std::vector<ParseAssertion> mAssertions;
 };

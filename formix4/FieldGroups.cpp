@@ -76,10 +76,7 @@ size_t FormText::size() const {
 
 const MultipartItem* FieldGroup::itemAt(int inNumber) const {
     if (inNumber < 0 || inNumber >= mCount) return nullptr;
-    if (mItems) return mItems[inNumber];
-    const Node* theNode = mFirst;
-    for (int i = 0; i < inNumber; ++i) theNode = theNode->next;
-    return &theNode->item;
+    return inNumber == 0 ? mFirst : mItems[inNumber - 1];
 }
 
 // ---- FieldGroups ----------------------------------------------------------------------
@@ -121,51 +118,72 @@ uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char
     return static_cast<uint32_t>(theUnits);
 }
 
+bool FieldGroup::HasKey(const char16_t* inKey, uint32_t inKeyLength) const {
+    if (inKeyLength != mKeyLength) return false;
+    if (mKey) return std::memcmp(mKey, inKey, inKeyLength * sizeof(char16_t)) == 0;
+    for (uint32_t i = 0; i < inKeyLength; ++i) {
+        const auto c = static_cast<unsigned char>(mName[i]);
+        if (inKey[i] != (c >= 'A' && c <= 'Z' ? c + 32 : c)) return false;
+    }
+    return true;
+}
+
 int FieldGroups::Lookup(const char16_t* inKey, uint32_t inKeyLength, uint32_t inHash) const {
-    if (!mSlotMask) return -1;
-    for (uint32_t i = inHash & mSlotMask;; i = (i + 1) & mSlotMask) {
-        const Slot& theSlot = mSlots[i];
-        if (theSlot.group < 0) return -1;
-        const FieldGroup* theGroup = mGroups[theSlot.group];
-        if (theSlot.hash == inHash && theGroup->mKeyLength == inKeyLength &&
-            std::memcmp(theGroup->mKey, inKey, inKeyLength * sizeof(char16_t)) == 0)
-            return theSlot.group;
+    if (!mSlotCount) return -1;
+    const uint32_t theMask = mSlotCount - 1;
+    for (uint32_t i = inHash & theMask;; i = (i + 1) & theMask) {
+        if (!mSlots[i]) return -1;
+        const FieldGroup* theGroup = At(static_cast<int>(mSlots[i] - 1));
+        if (theGroup->mHash == inHash && theGroup->HasKey(inKey, inKeyLength)) return static_cast<int>(mSlots[i] - 1);
     }
 }
 
-void FieldGroups::Grow() {
-    // The group list and the table double together; the table stays at most
-    // half full. Outgrown arrays stay in the arena until the form goes.
-    const uint32_t theCapacity = mCapacity ? mCapacity * 2 : 8;
-    auto** theGroups = mArena.allocateArray<FieldGroup*>(theCapacity);
-    if (mCount) std::memcpy(theGroups, mGroups, mCount * sizeof(FieldGroup*));
-    mGroups = theGroups;
-    mCapacity = theCapacity;
-    const uint32_t theSlots = theCapacity * 2;
-    mSlots = mArena.allocateArray<Slot>(theSlots);
-    std::fill(mSlots, mSlots + theSlots, Slot{0, -1});
-    mSlotMask = theSlots - 1;
+void FieldGroups::GrowTable() {
+    const uint32_t theCount = mSlotCount ? mSlotCount * 2 : 16;
+    void* theMemory = mmap(nullptr, theCount * sizeof(uint32_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (theMemory == MAP_FAILED) throw std::bad_alloc();
+    ReleaseTable();
+    mSlots = static_cast<uint32_t*>(theMemory);  // zero: empty
+    mSlotCount = theCount;
     for (uint32_t g = 0; g < mCount; ++g) {
-        uint32_t i = mGroups[g]->mHash & mSlotMask;
-        while (mSlots[i].group >= 0) i = (i + 1) & mSlotMask;
-        mSlots[i] = Slot{mGroups[g]->mHash, static_cast<int32_t>(g)};
+        uint32_t i = At(static_cast<int>(g))->mHash & (theCount - 1);
+        while (mSlots[i]) i = (i + 1) & (theCount - 1);
+        mSlots[i] = g + 1;
     }
+}
+
+void FieldGroups::ReleaseTable() {
+    if (mSlots) munmap(mSlots, mSlotCount * sizeof(uint32_t));
+    mSlots = nullptr;
+    mSlotCount = 0;
 }
 
 FieldGroup* FieldGroups::NewGroup(const char* inName, size_t inNameLength, const char16_t* inKey, uint32_t inKeyLength,
                                   uint32_t inHash) {
-    if (mCount == mCapacity) Grow();
+    if ((mCount + 1) * 2 > mSlotCount) GrowTable();
+    const uint32_t theChunkSize = 1u << kChunkShift;
+    if (mCount % theChunkSize == 0) mChunks.push_back(mArena.allocateArray<FieldGroup*>(theChunkSize));
     char* theName = mArena.allocateArray<char>(inNameLength + 1);
     std::memcpy(theName, inName, inNameLength);
     theName[inNameLength] = 0;
-    auto* theKey = mArena.allocateArray<char16_t>(inKeyLength ? inKeyLength : 1);
-    std::memcpy(theKey, inKey, inKeyLength * sizeof(char16_t));
+    // A name whose key is its ASCII letters folded needs no key of its own.
+    bool theAsciiKey = inKeyLength == inNameLength;
+    for (uint32_t i = 0; theAsciiKey && i < inKeyLength; ++i) {
+        const auto c = static_cast<unsigned char>(inName[i]);
+        theAsciiKey = inKey[i] == (c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    char16_t* theKey = nullptr;
+    if (!theAsciiKey) {
+        theKey = mArena.allocateArray<char16_t>(inKeyLength ? inKeyLength : 1);
+        std::memcpy(theKey, inKey, inKeyLength * sizeof(char16_t));
+    }
     auto* theGroup = new (mArena.allocate(sizeof(FieldGroup), alignof(FieldGroup)))
-        FieldGroup(theName, theKey, inKeyLength, inHash);
-    uint32_t i = inHash & mSlotMask;
-    while (mSlots[i].group >= 0) i = (i + 1) & mSlotMask;
-    mSlots[i] = Slot{inHash, static_cast<int32_t>(mCount)};
-    mGroups[mCount++] = theGroup;
+        FieldGroup(theName, static_cast<uint32_t>(inNameLength), theKey, inKeyLength, inHash);
+    uint32_t i = inHash & (mSlotCount - 1);
+    while (mSlots[i]) i = (i + 1) & (mSlotCount - 1);
+    mSlots[i] = mCount + 1;
+    mChunks.back()[mCount % theChunkSize] = theGroup;
+    ++mCount;
     return theGroup;
 }
 
@@ -176,25 +194,40 @@ void FieldGroups::Append(const char* inName, const MultipartItem& inItem) {
     const uint32_t theHash = HashKey(theKey, theKeyLength);
     const int theNumber = Lookup(theKey, theKeyLength, theHash);
     FieldGroup* theGroup =
-        theNumber >= 0 ? mGroups[theNumber] : NewGroup(inName, theNameLength, theKey, theKeyLength, theHash);
-    auto* theNode = new (mArena.allocate(sizeof(FieldGroup::Node), alignof(FieldGroup::Node)))
-        FieldGroup::Node{inItem, nullptr};
-    if (theGroup->mLast) theGroup->mLast->next = theNode;
-    else theGroup->mFirst = theNode;
-    theGroup->mLast = theNode;
+        theNumber >= 0 ? At(theNumber) : NewGroup(inName, theNameLength, theKey, theKeyLength, theHash);
+    if (mItemRuns.empty() || mItemRuns.back().count == mItemRuns.back().capacity) {
+        // Runs grow from 64 items to 4,096, so that a small form stays small.
+        const uint32_t theCapacity = mItemRuns.empty() ? 64 : std::min(mItemRuns.back().capacity * 2, 4096u);
+        mItemRuns.push_back(ItemRun{mArena.allocateArray<MultipartItem>(theCapacity),
+                                    mArena.allocateArray<uint32_t>(theCapacity), 0, theCapacity});
+    }
+    ItemRun& theRun = mItemRuns.back();
+    MultipartItem* theItem = new (&theRun.items[theRun.count]) MultipartItem(inItem);
+    theRun.groups[theRun.count++] = static_cast<uint32_t>(theNumber >= 0 ? theNumber : static_cast<int>(mCount) - 1);
+    if (!theGroup->mFirst) theGroup->mFirst = theItem;
     ++theGroup->mCount;
-    if (mSealed) theGroup->mItems = nullptr;  // numbered again at the next Seal
+    if (mSealed) {
+        mSealed = false;
+        Seal();
+    }
 }
 
 void FieldGroups::Seal() {
+    if (mSealed) return;
+    // Each group of several items gets its array, filled in one pass over
+    // the items in body order.
     for (uint32_t g = 0; g < mCount; ++g) {
-        FieldGroup* theGroup = mGroups[g];
-        if (theGroup->mItems || theGroup->mCount < 2) continue;  // one item is its own list
-        theGroup->mItems = mArena.allocateArray<const MultipartItem*>(static_cast<size_t>(theGroup->mCount));
-        int i = 0;
-        for (const FieldGroup::Node* theNode = theGroup->mFirst; theNode; theNode = theNode->next)
-            theGroup->mItems[i++] = &theNode->item;
+        FieldGroup* theGroup = At(static_cast<int>(g));
+        theGroup->mNumbered = 0;
+        theGroup->mItems = theGroup->mCount > 1
+                               ? mArena.allocateArray<const MultipartItem*>(static_cast<size_t>(theGroup->mCount - 1))
+                               : nullptr;
     }
+    for (const ItemRun& theRun : mItemRuns)
+        for (uint32_t i = 0; i < theRun.count; ++i) {
+            FieldGroup* theGroup = At(static_cast<int>(theRun.groups[i]));
+            if (theGroup->mNumbered++ > 0) theGroup->mItems[theGroup->mNumbered - 2] = &theRun.items[i];
+        }
     mSealed = true;
 }
 
@@ -209,13 +242,18 @@ int FieldGroups::Find(const char* inName) const {
 }
 
 FieldGroup* FieldGroups::At(int inNumber) const {
-    return inNumber >= 0 && static_cast<uint32_t>(inNumber) < mCount ? mGroups[inNumber] : nullptr;
+    if (inNumber < 0 || static_cast<uint32_t>(inNumber) >= mCount) return nullptr;
+    const auto theNumber = static_cast<uint32_t>(inNumber);
+    return mChunks[theNumber >> kChunkShift][theNumber & ((1u << kChunkShift) - 1)];
 }
 
 void FieldGroups::Clear() {
     mArena.release();
-    mGroups = nullptr;
-    mSlots = nullptr;
-    mCount = mCapacity = mSlotMask = 0;
+    ReleaseTable();
+    mChunks.clear();
+    mChunks.shrink_to_fit();
+    mItemRuns.clear();
+    mItemRuns.shrink_to_fit();
+    mCount = 0;
     mSealed = false;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Memory of one form, taken from the system in blocks (mapped, never from
 // the heap, so that a worker thread does not keep the largest form it ever
@@ -82,21 +83,19 @@ protected:
 
 private:
     friend class FieldGroups;
-    struct Node {
-        MultipartItem item;
-        Node* next;
-    };
-    FieldGroup(const char* inName, const char16_t* inKey, uint32_t inKeyLength, uint32_t inHash)
-        : mName(inName), mKey(inKey), mKeyLength(inKeyLength), mHash(inHash) {}
+    FieldGroup(const char* inName, uint32_t inNameLength, const char16_t* inKey, uint32_t inKeyLength, uint32_t inHash)
+        : mName(inName), mKey(inKey), mNameLength(inNameLength), mKeyLength(inKeyLength), mHash(inHash) {}
+    bool HasKey(const char16_t* inKey, uint32_t inKeyLength) const;
 
     const char* mName;
-    const char16_t* mKey;  // the folded name the groups are found by
+    const char16_t* mKey;  // the folded name; null when it is the name's ASCII folded
+    uint32_t mNameLength;
     uint32_t mKeyLength;
     uint32_t mHash;
     int32_t mCount = 0;
-    Node* mFirst = nullptr;
-    Node* mLast = nullptr;
-    const MultipartItem** mItems = nullptr;  // by number, once the parse is over
+    int32_t mNumbered = 0;  // items placed in mItems by the last Seal
+    const MultipartItem* mFirst = nullptr;
+    const MultipartItem** mItems = nullptr;  // by number from the second on, once sealed
 };
 
 // The groups of one form in order of first appearance, found by name with
@@ -107,6 +106,7 @@ public:
     static constexpr size_t kMaxName = 259;
 
     explicit FieldGroups(uint32_t inAnsiCodePage = 65001) : mAnsiCodePage(inAnsiCodePage) {}
+    ~FieldGroups() { ReleaseTable(); }
     FieldGroups(const FieldGroups&) = delete;
     FieldGroups& operator=(const FieldGroups&) = delete;
 
@@ -117,8 +117,8 @@ public:
     // Appends an item to the first group of that name (cut at 259 bytes),
     // making the group when there is none.
     void Append(const char* inName, const MultipartItem& inItem);
-    // Numbers every group's items; called when the parse is over (items
-    // appended later are still found, more slowly).
+    // Numbers every group's items; called when the parse is over. An item
+    // appended later numbers them again at once.
     void Seal();
     int Find(const char* inName) const;
     FieldGroup* At(int inNumber) const;
@@ -126,22 +126,33 @@ public:
     void Clear();
 
 private:
-    struct Slot {
-        uint32_t hash;
-        int32_t group;  // -1: empty
+    static constexpr uint32_t kChunkShift = 10;  // groups listed in chunks of 1,024
+
+    // Items in body order, in runs that the arena keeps, each item beside
+    // the number of its group.
+    struct ItemRun {
+        MultipartItem* items;
+        uint32_t* groups;
+        uint32_t count;
+        uint32_t capacity;
     };
+
     int Lookup(const char16_t* inKey, uint32_t inKeyLength, uint32_t inHash) const;
     FieldGroup* NewGroup(const char* inName, size_t inNameLength, const char16_t* inKey, uint32_t inKeyLength,
                          uint32_t inHash);
-    void Grow();
+    void GrowTable();
+    void ReleaseTable();
 
     uint32_t mAnsiCodePage;
     FormArena mArena;
-    FieldGroup** mGroups = nullptr;
+    // The group list: chunks of pointers in the arena, so that it never moves.
+    std::vector<FieldGroup**> mChunks;
     uint32_t mCount = 0;
-    uint32_t mCapacity = 0;
-    Slot* mSlots = nullptr;
-    uint32_t mSlotMask = 0;  // slots - 1; 0 while there are none
+    // Open addressing by hash: group number + 1, 0 when empty; at most half
+    // full. Mapped on its own, so that an outgrown table goes back at once.
+    uint32_t* mSlots = nullptr;
+    uint32_t mSlotCount = 0;
+    std::vector<ItemRun> mItemRuns;
     bool mSealed = false;
 };
 

@@ -50,6 +50,8 @@ write("files-64k", "multipart", "1,000 files of 64 KB, one name",
                      b"application/pdf") for i in range(1000)))
 write("pairs-short", "urlencoded", "URL-encoded, 200,000 short pairs",
       b"&".join(b"k%d=%d" % (i % 1000, i) for i in range(200000)))
+write("pairs-8mb", "urlencoded", "URL-encoded, 1,400,000 pairs, 8 MB",
+      b"&".join(b"k%d=%d" % (i % 100, i % 10) for i in range(1400000)))
 write("pairs-1k", "urlencoded", "URL-encoded, 10,000 pairs of 1 KB",
       b"&".join(b"field%d=" % i + kilobyte for i in range(10000)))
 escaped = (b"%C3%A9t%C3%A9+d%27" + b"ab+cd%2F%3D%26" * 8)
