@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "platform/CodePage.h"
 
@@ -12,16 +15,71 @@
 
 namespace {
 
+constexpr size_t kFirstBlockSize = 64 * 1024;
 constexpr size_t kMaxBlockSize = 8u << 20;
+constexpr size_t kPoolBytes = 64u << 20;
 
 size_t RoundUp(size_t inValue, size_t inTo) { return (inValue + inTo - 1) / inTo * inTo; }
+
+size_t PowerOfTwoAtLeast(size_t inValue) {
+    size_t theSize = kFirstBlockSize;
+    while (theSize < inValue) theSize *= 2;
+    return theSize;
+}
+
+// Blocks that forms gave back, kept for the next forms up to a bound shared
+// by all threads: parses in a row, or side by side, do not map, fault in and
+// unmap (with the flushes that costs every core) the same memory again and
+// again. Beyond the bound a block goes back to the system at once. Taken
+// once per block, never per field.
+class BlockPool {
+public:
+    static BlockPool& Instance() {
+        static BlockPool* thePool = new BlockPool;  // lives as long as the process's last form
+        return *thePool;
+    }
+
+    void* take(size_t inSize) {
+        {
+            std::lock_guard<std::mutex> theLock(mLock);
+            for (size_t i = mFree.size(); i-- > 0;)
+                if (mFree[i].second == inSize) {
+                    void* theBlock = mFree[i].first;
+                    mFree.erase(mFree.begin() + static_cast<std::ptrdiff_t>(i));
+                    mCached -= inSize;
+                    return theBlock;
+                }
+        }
+        void* theMemory = mmap(nullptr, inSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (theMemory == MAP_FAILED) throw std::bad_alloc();
+        return theMemory;
+    }
+
+    void give(void* inBlock, size_t inSize) {
+        {
+            std::lock_guard<std::mutex> theLock(mLock);
+            if (mCached + inSize <= kPoolBytes) {
+                mFree.emplace_back(inBlock, inSize);
+                mCached += inSize;
+                return;
+            }
+        }
+        munmap(inBlock, inSize);
+    }
+
+private:
+    std::mutex mLock;
+    std::vector<std::pair<void*, size_t>> mFree;
+    size_t mCached = 0;
+};
 
 }  // namespace
 
 void FormArena::addBlock(size_t inAtLeast) {
-    const size_t theSize = RoundUp(std::max(mNextBlockSize, inAtLeast + sizeof(Block)), 4096);
-    void* theMemory = mmap(nullptr, theSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (theMemory == MAP_FAILED) throw std::bad_alloc();
+    // Sizes are powers of two, so that a block given back fits the next
+    // form's request; pages never written are never backed by memory.
+    const size_t theSize = PowerOfTwoAtLeast(std::max(mNextBlockSize, inAtLeast + sizeof(Block)));
+    void* theMemory = BlockPool::Instance().take(theSize);
     auto* theBlock = static_cast<Block*>(theMemory);
     theBlock->previous = mLast;
     theBlock->size = theSize;
@@ -45,12 +103,12 @@ void* FormArena::allocate(size_t inSize, size_t inAlign) {
 void FormArena::release() {
     while (mLast) {
         Block* thePrevious = mLast->previous;
-        munmap(mLast, mLast->size);
+        BlockPool::Instance().give(mLast, mLast->size);
         mLast = thePrevious;
     }
     mNext = mEnd = nullptr;
     mReserved = 0;
-    mNextBlockSize = 64 * 1024;
+    mNextBlockSize = kFirstBlockSize;
 }
 
 // ---- FormText -------------------------------------------------------------------------
@@ -140,10 +198,10 @@ int FieldGroups::Lookup(const char16_t* inKey, uint32_t inKeyLength, uint32_t in
 
 void FieldGroups::GrowTable() {
     const uint32_t theCount = mSlotCount ? mSlotCount * 2 : 16;
-    void* theMemory = mmap(nullptr, theCount * sizeof(uint32_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (theMemory == MAP_FAILED) throw std::bad_alloc();
+    void* theMemory = BlockPool::Instance().take(PowerOfTwoAtLeast(theCount * sizeof(uint32_t)));
+    std::memset(theMemory, 0, theCount * sizeof(uint32_t));  // zero: empty
     ReleaseTable();
-    mSlots = static_cast<uint32_t*>(theMemory);  // zero: empty
+    mSlots = static_cast<uint32_t*>(theMemory);
     mSlotCount = theCount;
     for (uint32_t g = 0; g < mCount; ++g) {
         uint32_t i = At(static_cast<int>(g))->mHash & (theCount - 1);
@@ -153,7 +211,7 @@ void FieldGroups::GrowTable() {
 }
 
 void FieldGroups::ReleaseTable() {
-    if (mSlots) munmap(mSlots, mSlotCount * sizeof(uint32_t));
+    if (mSlots) BlockPool::Instance().give(mSlots, PowerOfTwoAtLeast(mSlotCount * sizeof(uint32_t)));
     mSlots = nullptr;
     mSlotCount = 0;
 }

@@ -9,9 +9,10 @@
 #include <string_view>
 #include <vector>
 
-// Memory of one form, taken from the system in blocks (mapped, never from
-// the heap, so that a worker thread does not keep the largest form it ever
-// saw) and given back all at once.
+// Memory of one form, taken in blocks (mapped, never from the heap, so that
+// a worker thread does not keep the largest form it ever saw) and given back
+// all at once: to a pool of at most 64 MB that the next forms draw on, and
+// beyond it to the system.
 class FormArena {
 public:
     FormArena() = default;
@@ -149,7 +150,7 @@ private:
     std::vector<FieldGroup**> mChunks;
     uint32_t mCount = 0;
     // Open addressing by hash: group number + 1, 0 when empty; at most half
-    // full. Mapped on its own, so that an outgrown table goes back at once.
+    // full. A block of its own, so that an outgrown table is given back.
     uint32_t* mSlots = nullptr;
     uint32_t mSlotCount = 0;
     std::vector<ItemRun> mItemRuns;

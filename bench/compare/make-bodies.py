@@ -54,8 +54,7 @@ write("pairs-8mb", "urlencoded", "URL-encoded, 1,400,000 pairs, 8 MB",
       b"&".join(b"k%d=%d" % (i % 100, i % 10) for i in range(1400000)))
 write("pairs-1k", "urlencoded", "URL-encoded, 10,000 pairs of 1 KB",
       b"&".join(b"field%d=" % i + kilobyte for i in range(10000)))
-escaped = (b"%C3%A9t%C3%A9+d%27" + b"ab+cd%2F%3D%26" * 8)
-escaped = (escaped * (1024 // len(escaped) + 1))[:1024]
+escaped = (b"%C3%A9t%C3%A9+d%27" + b"ab+cd%2F%3D%26" * 8) * 8  # 1,040 bytes of whole escapes
 write("pairs-escaped", "urlencoded", "URL-encoded, 10,000 pairs of 1 KB full of %XX and +",
       b"&".join(b"field%d=" % i + escaped for i in range(10000)))
 browser = [part(b"text%d" % i, text(40)) for i in range(10)]

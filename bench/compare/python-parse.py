@@ -16,9 +16,8 @@ kind = sys.argv[2]
 
 
 def feed(parser):
-    view = memoryview(body)
     for at in range(0, len(body), 65536):
-        parser.write(view[at:at + 65536])
+        parser.write(body[at:at + 65536])
     parser.finalize()
 
 
@@ -33,7 +32,8 @@ def parse_once():
     elif kind == "urlencoded":
         feed(QuerystringParser({"on_field_end": count}))
     else:
-        seen[0] = len(urllib.parse.parse_qsl(body, keep_blank_values=True))
+        text = body.decode("latin-1")
+        seen[0] = len(urllib.parse.parse_qsl(text, keep_blank_values=True, encoding="latin-1"))
     return seen[0]
 
 
