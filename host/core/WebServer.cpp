@@ -1,5 +1,7 @@
 #include "core/WebServer.h"
 
+#include <malloc.h>
+
 #include <civetweb.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -260,6 +262,10 @@ int WebServer::dispatch(mg_connection* connection) {
     const char* expect = mg_get_header(connection, "Expect");
     if (expect && info->content_length > 0) mg_printf(connection, "HTTP/1.1 100 Continue\r\n\r\n");
     serve(connection, *page);
+    // What the page took from this thread's heap goes back to the system:
+    // otherwise each worker keeps the largest heap any request made on it,
+    // and a busy server holds that many times the largest form.
+    if (page->options.readsBody && info->content_length > 0) malloc_trim(0);
     return 200;
 }
 
