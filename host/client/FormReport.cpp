@@ -66,8 +66,9 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options) {
 
 }  // namespace
 
-ReportValue BytesValue(const uint8_t* data, size_t length) {
-    const std::string digest = Sha256Hex(data, length);
+ReportValue BytesValue(const uint8_t* data, size_t length) { return DigestValue(length, Sha256Hex(data, length)); }
+
+ReportValue DigestValue(uint64_t length, const std::string& digest) {
     return {"{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" + digest + "\"}",
             std::to_string(length) + " bytes, SHA-256 " + digest};
 }

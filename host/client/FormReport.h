@@ -60,6 +60,8 @@ FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options = {
 
 // The report value of some bytes: {"Length": n, "SHA256": "..."}.
 ReportValue BytesValue(const uint8_t* data, size_t length);
+// The same from a length and a digest made elsewhere.
+ReportValue DigestValue(uint64_t length, const std::string& digest);
 // The report value of a member that gives bytes (Data, RawData, Resource).
 ReportValue MemberBytes(DispatchObject& field, const std::string& name);
 

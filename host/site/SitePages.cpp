@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "client/FormReport.h"
+#include "client/Sha256.h"
 #include "client/Script.h"
 #include "site/Visitors.h"
 
@@ -143,17 +144,10 @@ std::string SavedName(int number, std::string safeName) {
 // Data from the saved file (the data fork); RawData and Resource differ
 // from it only for MacBinary uploads, which are read through the members.
 void AddFileBytes(DispatchObject& field, ItemReport& item, const fs::path& saved) {
-    ReportValue data = BytesValue(nullptr, 0);
-    const int fd = open(saved.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st{};
-    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0) {
-        void* view = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (view != MAP_FAILED) {
-            data = BytesValue(static_cast<const uint8_t*>(view), static_cast<size_t>(st.st_size));
-            munmap(view, static_cast<size_t>(st.st_size));
-        }
-    }
-    if (fd >= 0) close(fd);
+    std::string digest;
+    uint64_t length = 0;
+    const ReportValue data =
+        Sha256HexOfFile(saved.c_str(), &digest, &length) ? DigestValue(length, digest) : BytesValue(nullptr, 0);
     item.add("Data", data);
     if (item.text("MacBinary") == "true") {
         item.add("RawData", MemberBytes(field, "RawData"));
