@@ -221,26 +221,39 @@ HRESULT ReadChunk(IRequest* inRequest, uint32_t inWanted, VARIANT* outArray, con
 
 }  // namespace
 
-HRESULT Multipart::ReadBodyToCache(HANDLE inCache, int32_t inLength) {
-    ProgressStore& theStore = ProgressStore::Instance();
+template <class Take>
+HRESULT Multipart::ReadChunks(int32_t inLength, Take inTake) {
+    // The record is found once; each chunk then counts without a lock.
+    const ProgressCounter theProgress = ProgressStore::Instance().Counter(mID);
     const uint32_t theChunk = ChunkSize();
-    HRESULT hr = S_OK;
-    theStore.SetCounts(mID, 0, inLength);
+    theProgress.Set(0, inLength);
     uint32_t theRemaining = static_cast<uint32_t>(inLength);
-    while (theRemaining > 0 && SUCCEEDED(hr)) {
+    while (theRemaining > 0) {
         const uint32_t theWanted = theRemaining < theChunk ? theRemaining : theChunk;
         platform::Variant theArray;
         const BYTE* theBytes = nullptr;
         LONG theLength = 0, theCount = 0;
-        hr = ReadChunk(mRequest.get(), theWanted, &theArray, &theBytes, &theLength, &theCount);
-        if (FAILED(hr)) break;
-        DWORD theWritten = 0;
-        if (!WriteFile(inCache, theBytes, static_cast<DWORD>(theLength), &theWritten, nullptr))
-            hr = FromWin32(GetLastError());
+        HRESULT hr = ReadChunk(mRequest.get(), theWanted, &theArray, &theBytes, &theLength, &theCount);
+        if (FAILED(hr)) return hr;
+        const uint32_t theEnd = static_cast<uint32_t>(inLength) - (theRemaining - theWanted);
+        hr = inTake(theBytes, theLength, theCount, theWanted, theEnd);
         ReleaseVariantBytes(&theArray);
+        if (FAILED(hr)) return hr;
         theRemaining -= theWanted;
-        theStore.SetCounts(mID, inLength - static_cast<int32_t>(theRemaining), inLength);
+        theProgress.Set(inLength - static_cast<int32_t>(theRemaining), inLength);
     }
+    return S_OK;
+}
+
+HRESULT Multipart::ReadBodyToCache(HANDLE inCache, int32_t inLength) {
+    // Every byte a chunk holds goes to the cache; the cache's size is then
+    // checked against the length as the parse starts.
+    HRESULT hr = ReadChunks(inLength, [&](const BYTE* inBytes, LONG inHeld, LONG, uint32_t, uint32_t) -> HRESULT {
+        DWORD theWritten = 0;
+        return WriteFile(inCache, inBytes, static_cast<DWORD>(inHeld), &theWritten, nullptr)
+                   ? S_OK
+                   : FromWin32(GetLastError());
+    });
     if (SUCCEEDED(hr) && GetFileSize(inCache, nullptr) == INVALID_FILE_SIZE && GetLastError() != 0)
         hr = FromWin32(GetLastError());
     if (FAILED(hr)) {
@@ -254,33 +267,18 @@ HRESULT Multipart::ReadBodyToCache(HANDLE inCache, int32_t inLength) {
 }
 
 HRESULT Multipart::ReadBodyToMemory(int32_t inLength) {
-    ProgressStore& theStore = ProgressStore::Instance();
     auto theSource = std::make_unique<MemorySource>();
     uint8_t* theBlock = theSource->allocateBlock(static_cast<uint32_t>(inLength));
     if (!theBlock) return FromWin32(ERROR_NOT_ENOUGH_MEMORY);
     mStream = std::move(theSource);
-    const uint32_t theChunk = ChunkSize();
-    theStore.SetCounts(mID, 0, inLength);
-    uint32_t theRemaining = static_cast<uint32_t>(inLength);
-    while (theRemaining > 0) {
-        const uint32_t theWanted = theRemaining < theChunk ? theRemaining : theChunk;
-        platform::Variant theArray;
-        const BYTE* theBytes = nullptr;
-        LONG theLength = 0, theCount = 0;
-        HRESULT hr = ReadChunk(mRequest.get(), theWanted, &theArray, &theBytes, &theLength, &theCount);
-        if (FAILED(hr)) return hr;
-        uint32_t theGot = static_cast<uint32_t>(theCount < theLength ? theCount : theLength);
-        if (theGot > theWanted) theGot = theWanted;
+    return ReadChunks(inLength, [&](const BYTE* inBytes, LONG inHeld, LONG inCount, uint32_t inWanted,
+                                    uint32_t inEnd) -> HRESULT {
+        uint32_t theGot = static_cast<uint32_t>(inCount < inHeld ? inCount : inHeld);
+        if (theGot > inWanted) theGot = inWanted;
+        std::memcpy(theBlock + inEnd - theGot, inBytes, theGot);
         // A short chunk would leave a hole in the block: the upload is incomplete.
-        if (theGot < theWanted) hr = E_FAIL;
-        const uint32_t theEnd = static_cast<uint32_t>(inLength) - (theRemaining - theWanted);
-        std::memcpy(theBlock + theEnd - theGot, theBytes, theGot);
-        ReleaseVariantBytes(&theArray);
-        if (FAILED(hr)) return hr;
-        theRemaining -= theWanted;
-        theStore.SetCounts(mID, inLength - static_cast<int32_t>(theRemaining), inLength);
-    }
-    return S_OK;
+        return theGot < inWanted ? E_FAIL : S_OK;
+    });
 }
 
 void Multipart::ReadFile(const char16_t* inPath, bool inAbsolute) {

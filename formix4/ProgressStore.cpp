@@ -43,8 +43,8 @@ ProgressStore& ProgressStore::Instance() {
 ProgressStore::ProgressStore(Clock inClock) : mClock(inClock) {}
 
 ProgressRecord* ProgressStore::Find(int32_t inID) {
-    for (ProgressRecord& theRecord : mRecords)
-        if (theRecord.id == inID) return &theRecord;
+    for (const auto& theRecord : mRecords)
+        if (theRecord->id == inID) return theRecord.get();
     return nullptr;
 }
 
@@ -60,7 +60,7 @@ uint32_t IdleMs(uint32_t inNow, uint32_t inTouched) {
 
 void ProgressStore::SweepExpired(uint32_t inNow) {
     for (auto it = mRecords.begin(); it != mRecords.end();) {
-        if (IdleMs(inNow, it->lastTouched) > kRecordLifetimeMs) it = mRecords.erase(it);
+        if (IdleMs(inNow, (*it)->lastTouched) > kRecordLifetimeMs) it = mRecords.erase(it);
         else ++it;
     }
 }
@@ -71,14 +71,14 @@ void ProgressStore::CreateRecord(int32_t inID) {
     // Swept here too, so that the store holds the uploads of the last
     // minute even when pages never set an ID (and never remove a record).
     SweepExpired(theNow);
-    mRecords.push_back({inID, 0, 0, VARIANT_FALSE, VARIANT_FALSE, theNow, theNow, std::string()});
+    mRecords.push_back(std::make_shared<ProgressRecord>(inID, theNow));
 }
 
 void ProgressStore::RemoveRecord(int32_t inID) {
     std::lock_guard<std::mutex> theGuard(mLock);
     SweepExpired(mClock());
     for (auto it = mRecords.begin(); it != mRecords.end();) {
-        if (it->id == inID) it = mRecords.erase(it);
+        if ((*it)->id == inID) it = mRecords.erase(it);
         else ++it;
     }
 }
@@ -91,7 +91,7 @@ ProgressReading ProgressStore::QueryRecord(int32_t inID) {
     if (!theRecord) return theReading;
     theReading.bytesDone = theRecord->bytesDone;
     theReading.bytesTotal = theRecord->bytesTotal;
-    theReading.started = theRecord->started != 0;
+    theReading.started = theRecord->started.load() != 0;
     theReading.finished = theRecord->finished != 0;
     theReading.note = theRecord->note;
     theRecord->lastTouched = theNow;
@@ -99,15 +99,21 @@ ProgressReading ProgressStore::QueryRecord(int32_t inID) {
     return theReading;
 }
 
-void ProgressStore::SetCounts(int32_t inID, int32_t inDone, int32_t inTotal) {
-    const uint32_t theNow = mClock();
+void ProgressStore::SetCounts(int32_t inID, int32_t inDone, int32_t inTotal) { Counter(inID).Set(inDone, inTotal); }
+
+ProgressCounter ProgressStore::Counter(int32_t inID) {
     std::lock_guard<std::mutex> theGuard(mLock);
-    if (ProgressRecord* theRecord = Find(inID)) {
-        theRecord->bytesDone = inDone;
-        theRecord->bytesTotal = inTotal;
-        theRecord->started = VARIANT_TRUE;
-        theRecord->lastTouched = theNow;
-    }
+    for (const auto& theRecord : mRecords)
+        if (theRecord->id == inID) return ProgressCounter(theRecord, mClock);
+    return ProgressCounter();
+}
+
+void ProgressCounter::Set(int32_t inDone, int32_t inTotal) const {
+    if (!mRecord) return;
+    mRecord->bytesTotal.store(inTotal, std::memory_order_relaxed);
+    mRecord->bytesDone.store(inDone, std::memory_order_relaxed);
+    mRecord->started.store(VARIANT_TRUE, std::memory_order_relaxed);
+    mRecord->lastTouched.store(mClock(), std::memory_order_relaxed);
 }
 
 void ProgressStore::SetNote(int32_t inID, const std::string& inNote) {

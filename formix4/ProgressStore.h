@@ -2,22 +2,42 @@
 // XProgress meet, keyed by a 32-bit ID.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/WinTypes.h"
 
 struct ProgressRecord {
-    int32_t id;
-    int32_t bytesTotal;
-    int32_t bytesDone;
-    VARIANT_BOOL started;
-    VARIANT_BOOL finished;
-    uint32_t startTick;
-    uint32_t lastTouched;
+    ProgressRecord(int32_t inID, uint32_t inNow) : id(inID), startTick(inNow), lastTouched(inNow) {}
+
+    const int32_t id;
+    // Counted by the uploading form without the store's lock.
+    std::atomic<int32_t> bytesTotal{0};
+    std::atomic<int32_t> bytesDone{0};
+    std::atomic<VARIANT_BOOL> started{VARIANT_FALSE};
+    VARIANT_BOOL finished = VARIANT_FALSE;
+    const uint32_t startTick;
+    std::atomic<uint32_t> lastTouched;
     std::string note;  // ANSI code page
+};
+
+// The counts of one record, written by the form that reads the body: a
+// chunk costs two stores, no lock and no search. The record outlives its
+// removal from the store while a counter holds it.
+class ProgressCounter {
+public:
+    ProgressCounter() = default;
+    ProgressCounter(std::shared_ptr<ProgressRecord> inRecord, uint32_t (*inClock)())
+        : mRecord(std::move(inRecord)), mClock(inClock) {}
+    void Set(int32_t inDone, int32_t inTotal) const;
+
+private:
+    std::shared_ptr<ProgressRecord> mRecord;
+    uint32_t (*mClock)() = nullptr;
 };
 
 // What QueryRecord reads; fields without a record stay as filled in.
@@ -44,6 +64,9 @@ public:
     void RemoveRecord(int32_t inID);
     ProgressReading QueryRecord(int32_t inID);
     void SetCounts(int32_t inID, int32_t inDone, int32_t inTotal);
+    // A counter for the first record with the ID (one that counts nothing
+    // when there is none).
+    ProgressCounter Counter(int32_t inID);
     void SetNote(int32_t inID, const std::string& inNote);
     void MarkFinished(int32_t inID);
     size_t RecordCount();
@@ -57,7 +80,7 @@ private:
 
     Clock mClock;
     std::mutex mLock;
-    std::list<ProgressRecord> mRecords;  // in creation order
+    std::list<std::shared_ptr<ProgressRecord>> mRecords;  // in creation order
 };
 
 // A new form ID from the calling thread's generator: 1 .. 0x7FFF7FFF.

@@ -116,6 +116,26 @@ TEST(Progress, StoreRecordsQueriesAndExpiry) {
     EXPECT_EQ(store.QueryRecord(9).bytesDone, 5);
 }
 
+TEST(Progress, ACounterCountsWithoutTheStoreAndOutlivesItsRecord) {
+    ProgressStore store(&FakeClock);
+    gNow = 1000;
+    store.CreateRecord(21);
+    const ProgressCounter counter = store.Counter(21);
+    counter.Set(300, 900);
+    ProgressReading reading = store.QueryRecord(21);
+    EXPECT_TRUE(reading.started);
+    EXPECT_EQ(reading.bytesDone, 300);
+    EXPECT_EQ(reading.bytesTotal, 900);
+    // Another page takes the ID away mid-upload: the form goes on counting
+    // into its own record, and nobody else's figures change.
+    store.RemoveRecord(21);
+    store.CreateRecord(21);
+    counter.Set(600, 900);
+    EXPECT_EQ(store.QueryRecord(21).bytesDone, 0);
+    store.Counter(404).Set(1, 1);  // no record: counts nothing
+    EXPECT_FALSE(store.QueryRecord(404).started);
+}
+
 TEST(Progress, TheStoreStaysBoundedWithoutRemovals) {
     // Pages that never set an ID never remove a record: new forms sweep.
     gNow = 5000;
