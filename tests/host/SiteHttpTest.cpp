@@ -100,3 +100,28 @@ TEST_F(SiteHttp, ResultsPageAndErrorPages) {
     EXPECT_NE(result.body.find("The request body is larger than this server takes (1000 bytes)."), std::string::npos)
         << result.body;
 }
+
+// Each worker would otherwise keep the largest heap a request made on it: a
+// busy server would hold that many times the largest form.
+TEST_F(SiteHttp, FormsServedOneAfterAnotherLeaveNoHeapBehind) {
+    auto server = Start();
+    const auto anonymousKb = [&] {
+        std::ifstream status("/proc/" + std::to_string(server->pid()) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("RssAnon:", 0) == 0) return std::atol(line.c_str() + 8);
+        return 0L;
+    };
+    MultipartBody many("Site");
+    for (int i = 0; i < 5000; ++i) many.field("field" + std::to_string(i), std::string(100, 'v'));
+    const std::string body = many.str();
+    Visitor visitor;
+    long afterFirst = 0;
+    for (int upload = 1; upload <= 6; ++upload) {
+        const HttpResult result = Upload(server->port(), body, true, FormId(server->port(), visitor), visitor);
+        ASSERT_EQ(result.status, 200) << result.body.substr(0, 300);
+        if (upload == 1) afterFirst = anonymousKb();
+    }
+    const long afterLast = anonymousKb();
+    EXPECT_LT(afterLast, afterFirst * 3 / 2 + 4096) << "after the first " << afterFirst << " kB";
+}
