@@ -82,7 +82,8 @@ std::string ReadBody(const std::string& path) {
 }
 
 void EmptyUploads(const std::string& root) {
-    for (const auto& entry : std::filesystem::directory_iterator(root + "/uploads")) std::filesystem::remove_all(entry.path());
+    for (const auto& entry : std::filesystem::directory_iterator(root + "/uploads"))
+        std::filesystem::remove_all(entry.path());
 }
 
 void Upload(int port, size_t fileBytes, pid_t server) {

@@ -2,7 +2,10 @@
 # Builds and runs the benchmarks (release build in build-bench/):
 #   bench/run.sh [PARSE_MEGABYTES] [UPLOAD_MEGABYTES...]
 # 1. the body parser over bodies in a mapped file, beside a memmem scan;
-# 2. uploads over loopback to formix4-server: throughput and server memory.
+# 2. uploads over loopback to formix4-server: one large file of each size,
+#    then the real form shapes of bench/compare (1,000 files of 64 KB, a
+#    browser form with three 5 MB files), throughput and server memory;
+# 3. the memory the server keeps after 20 forms of 40,000 fields in a row.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -22,3 +25,8 @@ build-bench/bench/parse_bench "$parse_mb"
 echo "== uploads over loopback"
 if [ $# -eq 0 ]; then set -- 100 1024; fi
 build-bench/bench/upload_bench "$work/www" "$@"
+bodies=$(/usr/bin/python3 bench/compare/make-bodies.py "$work/bodies")
+boundary=$(tail -n 1 <<<"$bodies")
+build-bench/bench/upload_bench "$work/www" --bodies "$boundary" "$work/bodies/files-64k.body" "$work/bodies/browser.body"
+echo "== the server's memory after forms in a row"
+build-bench/bench/upload_bench "$work/www" --repeat 20 "$boundary" "$work/bodies/text-distinct.body"

@@ -20,7 +20,8 @@ constexpr size_t kValueSize = BodyParser::kValueSize;
 // byte by memchr, which outruns memmem on such needles ("--", "\r\n").
 const uint8_t* FindPair(const uint8_t* inFrom, const uint8_t* inLimit, uint8_t inFirst, uint8_t inSecond) {
     while (inLimit - inFrom >= 2) {
-        const auto* theFirst = static_cast<const uint8_t*>(std::memchr(inFrom, inFirst, static_cast<size_t>(inLimit - inFrom - 1)));
+        const auto* theFirst =
+            static_cast<const uint8_t*>(std::memchr(inFrom, inFirst, static_cast<size_t>(inLimit - inFrom - 1)));
         if (!theFirst) return nullptr;
         if (theFirst[1] == inSecond) return theFirst;
         inFrom = theFirst + 1;
@@ -291,14 +292,16 @@ void BodyParser::AddItem(const char* inName, const char* inFileName, const char*
     // Empty file names and types are empty texts: nothing to decode (a text
     // field of a form has neither).
     if (inFileName && *inFileName) {
-        const int32_t theCodePage = mSettings.codePage ? mSettings.codePage : static_cast<int32_t>(mSettings.ansiCodePage);
+        const int32_t theCodePage =
+            mSettings.codePage ? mSettings.codePage : static_cast<int32_t>(mSettings.ansiCodePage);
         const ClientFileNames theNames = BuildClientFileNames(inFileName, mSettings.detectCodePage, theCodePage);
         // The three names are often one text ("photo.jpg"): kept once.
         theItem.rawPath = FormText::Make(theArena, theNames.rawPath);
         theItem.safeName =
             theNames.safeName == theNames.rawPath ? theItem.rawPath : FormText::Make(theArena, theNames.safeName);
-        theItem.urlSafeName = theNames.urlSafeName == theNames.safeName ? theItem.safeName
-                                                                         : FormText::Make(theArena, theNames.urlSafeName);
+        theItem.urlSafeName = theNames.urlSafeName == theNames.safeName
+                                  ? theItem.safeName
+                                  : FormText::Make(theArena, theNames.urlSafeName);
     }
     if (inContentType && *inContentType) {
         // The files of a form mostly share their type: kept once per run of it.

@@ -159,8 +159,10 @@ uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char
     const auto* theBytes = reinterpret_cast<const unsigned char*>(inName);
     if (AsciiCompatible(inCodePage)) {
         size_t i = 0;
-        for (; i < inLength && theBytes[i] < 0x80; ++i)
-            outKey[i] = static_cast<char16_t>(theBytes[i] >= 'A' && theBytes[i] <= 'Z' ? theBytes[i] + 32 : theBytes[i]);
+        for (; i < inLength && theBytes[i] < 0x80; ++i) {
+            const unsigned char c = theBytes[i];
+            outKey[i] = static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        }
         if (i == inLength) return static_cast<uint32_t>(inLength);
     }
     const int theUnits = inLength ? MultiByteToWideChar(inCodePage, MB_ERR_INVALID_CHARS, inName,

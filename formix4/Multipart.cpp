@@ -389,7 +389,9 @@ void Multipart::ParseItems() {
 
 void Multipart::ParseUrlEncoded() { Parser().ParseUrlEncoded(mData, mTotalLength); }
 
-void Multipart::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) { Parser().ParseMultipart(inStart, inLast); }
+void Multipart::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) {
+    Parser().ParseMultipart(inStart, inLast);
+}
 
 const uint8_t* Multipart::ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary) {
     return Parser().ParsePart(inPosition, inLast, inBoundary);

@@ -69,12 +69,14 @@ private:
         if (start <= last && mBody[start] == '"') ++start;
         const long first = start;
         std::string value;
-        while (start <= last && value.size() < 259 && mBody[start] != '\r' && mBody[start] != '"') value += mBody[start++];
+        const auto ends = [&](long at) { return at > last || mBody[at] == '\r' || mBody[at] == '"'; };
+        while (value.size() < 259 && !ends(start)) value += mBody[start++];
         // A cut in UTF-8 leaves out the whole character it would split.
-        if (value.size() == 259 && start <= last && mBody[start] != '\r' && mBody[start] != '"' &&
-            GetACP() == CP_UTF8)
-            while (!value.empty() && (static_cast<unsigned char>(mBody[first + static_cast<long>(value.size())]) & 0xC0) == 0x80)
-                value.pop_back();
+        const auto continuation = [&](size_t n) {
+            return (static_cast<unsigned char>(mBody[first + static_cast<long>(n)]) & 0xC0) == 0x80;
+        };
+        if (value.size() == 259 && !ends(start) && GetACP() == CP_UTF8)
+            while (!value.empty() && continuation(value.size())) value.pop_back();
         return value.c_str();  // a C string: a zero byte ends it
     }
 
@@ -204,7 +206,8 @@ private:
 // reference's, or "" when there is none.
 inline std::string Difference(::Multipart& engine, const uint8_t* body, size_t size) {
     const Parse expected = Parser().Run(body, size);
-    const bool fault = engine.Report().ComposeText().find("GetMultipartItems raised an exception.") != std::string::npos;
+    const bool fault =
+        engine.Report().ComposeText().find("GetMultipartItems raised an exception.") != std::string::npos;
     if (fault != expected.fault) return "fault " + std::to_string(fault);
     if (engine.GroupCount() != static_cast<int>(expected.groups.size()))
         return "groups " + std::to_string(engine.GroupCount()) + " against " + std::to_string(expected.groups.size());

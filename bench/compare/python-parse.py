@@ -30,7 +30,24 @@ def parse_once():
     if kind == "multipart":
         feed(MultipartParser(sys.argv[3].encode(), {"on_part_end": count}))
     elif kind == "urlencoded":
-        feed(QuerystringParser({"on_field_end": count}))
+        # The parser hands out the raw text of names and values; a page needs
+        # them decoded, as every other parser here gives them.
+        pieces = {"name": [], "value": []}
+
+        def on_name(data, start, end):
+            pieces["name"].append(data[start:end])
+
+        def on_value(data, start, end):
+            pieces["value"].append(data[start:end])
+
+        def on_end():
+            urllib.parse.unquote_to_bytes(b"".join(pieces["name"]).replace(b"+", b" "))
+            urllib.parse.unquote_to_bytes(b"".join(pieces["value"]).replace(b"+", b" "))
+            pieces["name"].clear()
+            pieces["value"].clear()
+            count()
+
+        feed(QuerystringParser({"on_field_name": on_name, "on_field_data": on_value, "on_field_end": on_end}))
     else:
         text = body.decode("latin-1")
         seen[0] = len(urllib.parse.parse_qsl(text, keep_blank_values=True, encoding="latin-1"))

@@ -25,7 +25,8 @@ public:
         for (int p = 0; p < parts; ++p) {
             body += boundary + (Chance(20) ? "" : "\r\n");
             body += Pick({"Content-Disposition: form-data; name=\"", "content-disposition: form-data; name=",
-                          "Content-Disposition: form-data; filename=\"x\"; name=\"", "X-Other: 1\r\nContent-Disposition: name=\""});
+                          "Content-Disposition: form-data; filename=\"x\"; name=\"",
+                          "X-Other: 1\r\nContent-Disposition: name=\""});
             body += Name() + "\"";
             if (Chance(2)) body += "; filename=\"" + FileName() + "\"";
             body += "\r\n";
@@ -58,7 +59,8 @@ private:
 
     std::string Name() {
         // Few names, in several letter cases, some not ASCII, some long.
-        std::string name = Pick({"file", "File", "FILE", "comment", "caf\xc3\xa9", "CAF\xc3\x89", "\xff\xfe", "", "a&b"});
+        std::string name =
+            Pick({"file", "File", "FILE", "comment", "caf\xc3\xa9", "CAF\xc3\x89", "\xff\xfe", "", "a&b"});
         if (Chance(30)) name += std::string(300, 'n');
         return name;
     }
