@@ -176,7 +176,7 @@ private:
     static std::u16string Key(const std::string& name) {
         const std::u16string wide = platform::codepage::ToUtf16(name);
         std::string back = platform::codepage::FromUtf16(wide);
-        if (name.empty() || wide.empty() || back != name) {
+        if (!name.empty() && (wide.empty() || back != name)) {
             std::u16string raw(1, u'\x01');
             for (unsigned char c : name) raw.push_back(c);
             return raw;
