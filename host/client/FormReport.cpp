@@ -66,6 +66,11 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options) {
 
 }  // namespace
 
+void ItemReport::set(const std::string& name, ReportValue value) {
+    for (auto& member : members)
+        if (member.first == name) member.second = std::move(value);
+}
+
 ReportValue BytesValue(const uint8_t* data, size_t length) { return DigestValue(length, Sha256Hex(data, length)); }
 
 ReportValue DigestValue(uint64_t length, const std::string& digest) {

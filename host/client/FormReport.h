@@ -27,6 +27,8 @@ struct ItemReport {
     std::vector<std::pair<std::string, ReportValue>> members;  // in report order
 
     void add(const std::string& name, ReportValue value) { members.emplace_back(name, std::move(value)); }
+    // Gives a member added before its value.
+    void set(const std::string& name, ReportValue value);
     // The member's plain text; "" when absent.
     std::string text(const std::string& name) const;
 };

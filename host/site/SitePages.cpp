@@ -5,19 +5,22 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "client/FormReport.h"
 #include "client/Sha256.h"
@@ -141,21 +144,87 @@ std::string SavedName(int number, std::string safeName) {
     return std::to_string(number) + "-" + safeName;
 }
 
-// Data from the saved file (the data fork); RawData and Resource differ
-// from it only for MacBinary uploads, which are read through the members.
-void AddFileBytes(DispatchObject& field, ItemReport& item, const fs::path& saved) {
-    std::string digest;
-    uint64_t length = 0;
-    const ReportValue data =
-        Sha256HexOfFile(saved.c_str(), &digest, &length) ? DigestValue(length, digest) : BytesValue(nullptr, 0);
-    item.add("Data", data);
+// The digests of a form's saved files, made on a helper thread while the
+// form's next items are read and saved; the page's own thread joins in when
+// the last file is saved. Digesting is the largest part of an upload's work
+// after the body has arrived, and the client's core is idle by then.
+class SavedFileDigests {
+public:
+    ~SavedFileDigests() { finish(); }
+
+    void add(const fs::path& saved) {
+        std::lock_guard<std::mutex> lock(mLock);
+        mFiles.push_back(saved);
+        mResults.emplace_back();
+        if (!mHelper.joinable()) mHelper = std::thread([this] { work(); });
+        mReady.notify_one();
+    }
+
+    // Every file's Data value, in the order the files were added.
+    std::vector<ReportValue> finish() {
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            mClosed = true;
+        }
+        mReady.notify_all();
+        work();
+        if (mHelper.joinable()) mHelper.join();
+        return mResults;
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> lock(mLock);
+        for (;;) {
+            mReady.wait(lock, [this] { return mNext < mFiles.size() || mClosed; });
+            if (mNext == mFiles.size()) return;
+            const size_t number = mNext++;
+            const fs::path file = mFiles[number];
+            lock.unlock();
+            std::string digest;
+            uint64_t length = 0;
+            ReportValue value =
+                Sha256HexOfFile(file.c_str(), &digest, &length) ? DigestValue(length, digest) : BytesValue(nullptr, 0);
+            lock.lock();
+            mResults[number] = std::move(value);
+        }
+    }
+
+    std::mutex mLock;
+    std::condition_variable mReady;
+    std::vector<fs::path> mFiles;
+    std::vector<ReportValue> mResults;
+    size_t mNext = 0;
+    bool mClosed = false;
+    std::thread mHelper;
+};
+
+// Data from the saved file (the data fork), given by the digests once they
+// are made; RawData and Resource differ from it only for MacBinary uploads,
+// which are read through the members.
+void AddFileBytes(DispatchObject& field, ItemReport& item, const fs::path& saved, SavedFileDigests& digests) {
+    digests.add(saved);
+    item.add("Data", {});
     if (item.text("MacBinary") == "true") {
         item.add("RawData", MemberBytes(field, "RawData"));
         item.add("Resource", MemberBytes(field, "Resource"));
     } else {
-        item.add("RawData", data);
+        item.add("RawData", {});
         item.add("Resource", BytesValue(nullptr, 0));
     }
+}
+
+// Puts the digests into the items of saved files, which are in the order
+// the files were saved.
+void FillDigests(FormReport& report, const std::vector<ReportValue>& digests) {
+    size_t next = 0;
+    for (FieldReport& field : report.fields)
+        for (ItemReport& item : field.items) {
+            if (item.text("SavedAs").empty() || next == digests.size()) continue;
+            const ReportValue& data = digests[next++];
+            item.set("Data", data);
+            if (item.text("MacBinary") != "true") item.set("RawData", data);
+        }
 }
 
 const char* ImageTypeName(const std::string& type) {
@@ -244,13 +313,14 @@ struct NoSpace {};
 // Saves a file item under the upload's folder and adds "SavedAs", or its
 // "SaveError" when the component could not save it; a full disk ends the
 // whole upload.
-void SaveItem(DispatchObject& field, ItemReport& item, UploadFolder& folder, int* filesSeen) {
+void SaveItem(DispatchObject& field, ItemReport& item, UploadFolder& folder, int* filesSeen,
+              SavedFileDigests& digests) {
     if (item.text("FileExists") != "true") return item.add("SavedAs", {"null", ""});
     folder.create();
     const std::string name = SavedName(++*filesSeen, item.text("SafeFileName"));
     const std::string virtualPath = folder.virtualPath() + "/" + name;
     if (field.call("Save", {MakeString(virtualPath)})) {
-        AddFileBytes(field, item, folder.physical() / name);
+        AddFileBytes(field, item, folder.physical() / name, digests);
         return item.add("SavedAs", {JsonString(virtualPath), virtualPath});
     }
     const ScriptError error = field.error();
@@ -294,9 +364,13 @@ public:
         // the saved file gives the digest.
         options.fileContent = false;
         options.fileBytes = false;
-        options.extras = [&](DispatchObject& field, ItemReport& item) { SaveItem(field, item, folder, &saved); };
+        SavedFileDigests digests;
+        options.extras = [&](DispatchObject& field, ItemReport& item) {
+            SaveItem(field, item, folder, &saved, digests);
+        };
         try {
-            const FormReport report = ReadFormReport(form, options);
+            FormReport report = ReadFormReport(form, options);
+            FillDigests(report, digests.finish());
             if (request.header("content-type").rfind("multipart/form-data", 0) == 0 && !report.multipart)
                 return Fail(request, response, 400,
                             {E_FAIL, "Formix4 site", "The request body is not the multipart form its Content-Type announces."});
