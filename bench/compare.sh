@@ -32,8 +32,7 @@ peer() {  # the speed a peer prints, or "-" for a peer that does not read the sh
 
 printf '| %-54s | %8s | %8s | %17s | %9s | %15s | %5s |\n' shape Formix4 busboy python3-multipart parse_qsl \
   URLSearchParams ratio
-printf '|%s|%s:|%s:|%s:|%s:|%s:|%s:|\n' "$(printf -- '-%.0s' {1..56})" ---------- ---------- \
-  ------------------- ----------- ----------------- -------
+echo '|--------------------------------------------------------|---------:|---------:|------------------:|----------:|----------------:|------:|'
 while read -r file kind label; do
   [ -n "$kind" ] || continue
   read -r ours ours_items < <($parse --body "$file")
