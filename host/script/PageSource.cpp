@@ -1,0 +1,242 @@
+#include "script/PageSource.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+namespace script {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMaxIncludeDepth = 16;
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// "/dir/page.asp" for a path below the root.
+std::string PageName(const fs::path& root, const fs::path& file) {
+    return "/" + file.lexically_relative(root).generic_string();
+}
+
+bool Inside(const fs::path& root, const fs::path& path) {
+    const std::string base = root.generic_string();
+    const std::string full = path.generic_string();
+    return full.size() > base.size() && full.compare(0, base.size(), base) == 0 && full[base.size()] == '/';
+}
+
+// The page text with its includes in place, and where each stretch of it
+// came from.
+class Expansion {
+public:
+    explicit Expansion(fs::path root) : mRoot(std::move(root)) {}
+
+    void add(const fs::path& file, int depth, const SourceLine& includedFrom) {
+        if (depth > kMaxIncludeDepth)
+            throw PageError(includedFrom,
+                            "Includes are nested more than " + std::to_string(kMaxIncludeDepth) + " deep.");
+        std::ifstream in(file, std::ios::binary);
+        if (!in) throw PageError(includedFrom, "The file " + PageName(mRoot, file) + " cannot be read.");
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        mSources.push_back(file);
+        const std::string name = PageName(mRoot, file);
+        static const std::regex kInclude(R"re(^<!--\s*#include\s+(file|virtual)\s*=\s*"([^"]*)"\s*-->)re",
+                                         std::regex::icase);
+        size_t at = 0, copied = 0;
+        int line = 1;
+        mark(name, line);
+        while ((at = text.find("<!--", at)) != std::string::npos) {
+            const size_t close = text.find("-->", at);
+            if (close == std::string::npos) break;
+            std::smatch match;
+            const std::string comment = text.substr(at, close + 3 - at);
+            if (!std::regex_search(comment, match, kInclude)) {
+                at += 4;
+                continue;
+            }
+            line += static_cast<int>(
+                std::count(text.begin() + static_cast<long>(copied), text.begin() + static_cast<long>(at), '\n'));
+            mText.append(text, copied, at - copied);
+            const SourceLine here{name, line};
+            add(resolve(file, Lower(match[1]), match[2], here), depth + 1, here);
+            line += static_cast<int>(std::count(comment.begin(), comment.end(), '\n'));
+            at = copied = close + 3;
+            mark(name, line);
+        }
+        mText.append(text, copied, std::string::npos);
+    }
+
+    const std::string& text() const { return mText; }
+    const std::vector<fs::path>& sources() const { return mSources; }
+
+    // Where the byte at `offset` of the text came from.
+    SourceLine originAt(size_t offset) const {
+        auto mark = std::upper_bound(mMarks.begin(), mMarks.end(), offset,
+                                     [](size_t value, const Mark& m) { return value < m.offset; });
+        if (mark == mMarks.begin()) return {};
+        --mark;
+        const auto newlines = std::count(mText.begin() + static_cast<long>(mark->offset),
+                                         mText.begin() + static_cast<long>(std::min(offset, mText.size())), '\n');
+        return {mark->origin.file, mark->origin.line + static_cast<int>(newlines)};
+    }
+
+private:
+    struct Mark {
+        size_t offset;
+        SourceLine origin;
+    };
+
+    void mark(const std::string& name, int line) { mMarks.push_back({mText.size(), {name, line}}); }
+
+    // file= is relative to the including file, virtual= to the document
+    // root; neither may leave the root.
+    fs::path resolve(const fs::path& from, const std::string& kind, const std::string& target,
+                     const SourceLine& here) const {
+        const fs::path wanted = kind == "virtual" ? mRoot / fs::path(target).relative_path()
+                                                  : from.parent_path() / fs::path(target);
+        const fs::path resolved = fs::weakly_canonical(wanted);
+        if (!Inside(mRoot, resolved))
+            throw PageError(here, "The include file \"" + target + "\" is outside the document root.");
+        if (!fs::is_regular_file(resolved))
+            throw PageError(here, "The include file \"" + target + "\" was not found.");
+        return resolved;
+    }
+
+    fs::path mRoot;
+    std::string mText;
+    std::vector<Mark> mMarks;
+    std::vector<fs::path> mSources;
+};
+
+// A text as a string literal of the page language.
+std::string Literal(const std::string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                   (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+            // U+2028 and U+2029 end a line inside a string literal.
+            out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The program, line by line with the origin of each line.
+class Program {
+public:
+    explicit Program(const Expansion& source) : mSource(source) { mPage.lines.push_back(source.originAt(0)); }
+
+    // Code copied from the text at [begin, end): each of its lines keeps its origin.
+    void code(size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            mPage.program += mSource.text()[i];
+            if (mSource.text()[i] == '\n') mPage.lines.push_back(mSource.originAt(i + 1));
+        }
+    }
+    // Made text, without line ends of its own.
+    void made(const std::string& text) { mPage.program += text; }
+    // Ends a line; the next belongs to the text at `at`.
+    void newline(size_t at) {
+        mPage.program += '\n';
+        mPage.lines.push_back(mSource.originAt(at));
+    }
+    CompiledPage take() { return std::move(mPage); }
+
+private:
+    const Expansion& mSource;
+    CompiledPage mPage;
+};
+
+// The Language of a <%@ ... %> directive; "" when it names none.
+std::string DirectiveLanguage(const std::string& directive) {
+    static const std::regex kLanguage(R"(\blanguage\s*=\s*"?([A-Za-z0-9_.-]*))", std::regex::icase);
+    std::smatch match;
+    return std::regex_search(directive, match, kLanguage) ? match[1].str() : "";
+}
+
+void CheckLanguage(const std::string& language, const SourceLine& where) {
+    if (language.empty()) return;
+    for (const std::string& supported : SupportedLanguages())
+        if (Lower(language) == Lower(supported)) return;
+    std::string list;
+    for (const std::string& supported : SupportedLanguages()) list += (list.empty() ? "" : ", ") + supported;
+    throw PageError(where, "The page " + where.file + " is written in " + language +
+                               ", which this server does not run. Supported languages: " + list + ".");
+}
+
+}  // namespace
+
+SourceLine CompiledPage::origin(int programLine) const {
+    if (programLine < 1 || lines.empty()) return {};
+    return lines[std::min(static_cast<size_t>(programLine), lines.size()) - 1];
+}
+
+const std::vector<std::string>& SupportedLanguages() {
+    static const std::vector<std::string> kLanguages = {"JScript", "JavaScript", "ECMAScript"};
+    return kLanguages;
+}
+
+CompiledPage CompilePage(const fs::path& root, const fs::path& page) {
+    const fs::path canonicalRoot = fs::weakly_canonical(root);
+    const fs::path canonicalPage = fs::weakly_canonical(page);
+    Expansion source(canonicalRoot);
+    source.add(canonicalPage, 0, SourceLine{PageName(canonicalRoot, canonicalPage), 0});
+    const std::string& text = source.text();
+    Program program(source);
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t open = text.find("<%", at);
+        const size_t textEnd = open == std::string::npos ? text.size() : open;
+        if (textEnd > at) {
+            // Text: written as it stands, on one line of the program.
+            program.made("Response.Write(" + Literal(text.substr(at, textEnd - at)) + ");");
+            program.newline(textEnd);
+        }
+        if (open == std::string::npos) break;
+        const size_t close = text.find("%>", open + 2);
+        if (close == std::string::npos)
+            throw PageError(source.originAt(open), "A script block opened with <% has no %>.");
+        const char kind = open + 2 < close ? text[open + 2] : ' ';
+        if (kind == '@') {
+            // A directive is checked; nothing of it runs.
+            CheckLanguage(DirectiveLanguage(text.substr(open + 3, close - open - 3)), source.originAt(open));
+        } else if (kind == '=') {
+            // The expression's own line ends stay; the call closes on a line
+            // of its own, so that a comment at the end cannot swallow it.
+            program.made("Response.Write(");
+            program.code(open + 3, close);
+            program.newline(close);
+            program.made(");");
+        } else {
+            program.code(open + 2, close);
+        }
+        program.newline(close + 2);
+        at = close + 2;
+    }
+    CompiledPage compiled = program.take();
+    compiled.sources = source.sources();
+    return compiled;
+}
+
+}  // namespace script
