@@ -16,22 +16,7 @@ namespace {
 
 constexpr size_t kValueSize = BodyParser::kValueSize;
 
-// The first match of a two-byte needle wholly before the limit: the first
-// byte by memchr, which outruns memmem on such needles ("--", "\r\n").
-const uint8_t* FindPair(const uint8_t* inFrom, const uint8_t* inLimit, uint8_t inFirst, uint8_t inSecond) {
-    while (inLimit - inFrom >= 2) {
-        const auto* theFirst =
-            static_cast<const uint8_t*>(std::memchr(inFrom, inFirst, static_cast<size_t>(inLimit - inFrom - 1)));
-        if (!theFirst) return nullptr;
-        if (theFirst[1] == inSecond) return theFirst;
-        inFrom = theFirst + 1;
-    }
-    return nullptr;
-}
-
 const uint8_t* Find(const uint8_t* inFrom, const uint8_t* inLimit, const char* inNeedle) {
-    if (inFrom && inLimit && inNeedle[0] && inNeedle[1] && !inNeedle[2])
-        return FindPair(inFrom, inLimit, static_cast<uint8_t>(inNeedle[0]), static_cast<uint8_t>(inNeedle[1]));
     return reinterpret_cast<const uint8_t*>(BoundedFind(reinterpret_cast<const char*>(inFrom),
                                                         reinterpret_cast<const char*>(inLimit), inNeedle));
 }

@@ -86,7 +86,6 @@ void FormArena::addBlock(size_t inAtLeast) {
     mLast = theBlock;
     mNext = static_cast<char*>(theMemory) + sizeof(Block);
     mEnd = static_cast<char*>(theMemory) + theSize;
-    mReserved += theSize;
     mNextBlockSize = std::min(mNextBlockSize * 2, kMaxBlockSize);
 }
 
@@ -107,7 +106,6 @@ void FormArena::release() {
         mLast = thePrevious;
     }
     mNext = mEnd = nullptr;
-    mReserved = 0;
     mNextBlockSize = kFirstBlockSize;
 }
 

@@ -26,8 +26,6 @@ public:
         return static_cast<T*>(allocate(inCount * sizeof(T), alignof(T)));
     }
     void release();
-    // Bytes taken from the system.
-    size_t reserved() const { return mReserved; }
 
 private:
     struct Block {
@@ -39,7 +37,6 @@ private:
     Block* mLast = nullptr;
     char* mNext = nullptr;
     char* mEnd = nullptr;
-    size_t mReserved = 0;
     size_t mNextBlockSize = 64 * 1024;
 };
 

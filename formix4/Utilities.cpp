@@ -227,6 +227,24 @@ size_t BoundedCopy(char16_t* outDest, const char16_t* inSource, size_t inArraySi
     return theCount;
 }
 
+namespace {
+
+// A two-byte needle ("--", "\r\n") in [inFrom, inFrom + inRange): its first
+// byte by memchr, which outruns memmem on needles this short.
+const char* FindPair(const char* inFrom, size_t inRange, char inFirst, char inSecond) {
+    const char* const theLimit = inFrom + inRange;
+    while (theLimit - inFrom >= 2) {
+        const auto* theFirst =
+            static_cast<const char*>(std::memchr(inFrom, inFirst, static_cast<size_t>(theLimit - inFrom - 1)));
+        if (!theFirst) return nullptr;
+        if (theFirst[1] == inSecond) return theFirst;
+        inFrom = theFirst + 1;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 const char* BoundedFind(const char* inStart, const char* inLimit, const char* inNeedle) {
     const char *ptr = inStart, *maxptr = inLimit, *str = inNeedle;
     if (!FMX_ASSERT(ptr && str && maxptr, kThisFile)) return nullptr;
@@ -235,6 +253,7 @@ const char* BoundedFind(const char* inStart, const char* inLimit, const char* in
     if (theNeedle == 0) return ptr;
     const size_t theRange = static_cast<size_t>(maxptr - ptr);
     if (theNeedle > theRange) return nullptr;
+    if (theNeedle == 2) return FindPair(ptr, theRange, str[0], str[1]);
     return static_cast<const char*>(memmem(ptr, theRange, str, theNeedle));
 }
 

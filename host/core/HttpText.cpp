@@ -1,5 +1,6 @@
 #include "core/HttpText.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "platform/CodePage.h"
@@ -72,9 +73,23 @@ void AppendUnicodeEscape(std::string& out, unsigned c) {
 }
 }  // namespace
 
+namespace {
+// The UTF-8 of U+2028 or U+2029 at `at`.
+bool LineSeparatorAt(const std::string& utf8, size_t at) {
+    return at + 2 < utf8.size() && utf8[at] == '\xE2' && utf8[at + 1] == '\x80' &&
+           (utf8[at + 2] == '\xA8' || utf8[at + 2] == '\xA9');
+}
+}  // namespace
+
 std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
-    for (unsigned char c : utf8) {
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (LineSeparatorAt(utf8, i)) {
+            AppendUnicodeEscape(out, utf8[i + 2] == '\xA8' ? 0x2028 : 0x2029);
+            i += 2;
+            continue;
+        }
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -97,7 +112,7 @@ std::string JsonString(const std::u16string& text) {
         if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             out += platform::codepage::Utf16ToUtf8(text.substr(i, 2));
             ++i;
-        } else if (high || low || c < 0x20) {
+        } else if (high || low || c < 0x20 || c == 0x2028 || c == 0x2029) {
             AppendUnicodeEscape(out, c);
         } else if (c == u'"' || c == u'\\') {
             out += '\\';
@@ -122,4 +137,9 @@ bool ParseInt32(const std::string& text, long* value, bool allowNegative) {
     if (number > 0x7FFFFFFFLL || number < -0x80000000LL) return false;
     *value = static_cast<long>(number);
     return true;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }

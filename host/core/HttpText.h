@@ -14,9 +14,15 @@ std::string UrlEncodePath(const std::string& path);
 
 // Text for HTML element content and attribute values.
 std::string HtmlEscape(const std::string& text);
+// A JSON string, which is also a string literal of the page language: the
+// line separators U+2028 and U+2029, which end a line inside a script's
+// string, are escaped as well.
 std::string JsonString(const std::string& utf8);
 // A JSON string of UTF-16 text: controls, a NUL and lone surrogates as \u escapes.
 std::string JsonString(const std::u16string& text);
+
+// ASCII letters in lower case (header names, directive words).
+std::string Lower(std::string text);
 
 // A decimal number that fits a 32-bit signed value, written with digits only
 // (a leading '-' allowed when `allowNegative`); false for anything else.

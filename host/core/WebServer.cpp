@@ -44,11 +44,6 @@ const char* StatusText(int status) {
     }
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The host name of a Host header: without its port, brackets kept off an
 // IPv6 address.
 std::string HostName(const std::string& header) {

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <regex>
 
+#include "core/HttpText.h"
+
 namespace script {
 
 namespace fs = std::filesystem;
@@ -13,11 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMaxIncludeDepth = 16;
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // "/dir/page.asp" for a path below the root.
 std::string PageName(const fs::path& root, const fs::path& file) {
@@ -113,35 +110,6 @@ private:
     std::vector<fs::path> mSources;
 };
 
-// A text as a string literal of the page language.
-std::string Literal(const std::string& text) {
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c < 0x20) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-                   (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
-            // U+2028 and U+2029 end a line inside a string literal.
-            out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
-            i += 2;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // The program, line by line with the origin of each line.
 class Program {
 public:
@@ -210,7 +178,7 @@ CompiledPage CompilePage(const fs::path& root, const fs::path& page) {
         const size_t textEnd = open == std::string::npos ? text.size() : open;
         if (textEnd > at) {
             // Text: written as it stands, on one line of the program.
-            program.made("Response.Write(" + Literal(text.substr(at, textEnd - at)) + ");");
+            program.made("Response.Write(" + JsonString(text.substr(at, textEnd - at)) + ");");
             program.newline(textEnd);
         }
         if (open == std::string::npos) break;

@@ -42,7 +42,6 @@ ScriptEngine::~ScriptEngine() { duk_destroy_heap(mHeap); }
 
 RunOutcome ScriptEngine::Run(const CompiledPage& page, std::chrono::milliseconds limit,
                              const std::function<void(duk_context*)>& bind) {
-    ++mRuns;
     RunOutcome outcome;
     // A thread of the heap with a fresh global environment: the page's own.
     duk_push_thread_new_globalenv(mHeap);

@@ -43,14 +43,10 @@ public:
     RunOutcome Run(const CompiledPage& page, std::chrono::milliseconds limit,
                    const std::function<void(duk_context*)>& bind);
 
-    // Runs made on this engine, for the tests of heap reuse.
-    unsigned runs() const { return mRuns; }
-
 private:
     duk_context* mHeap;
     std::chrono::steady_clock::time_point mDeadline;
     bool mTimedOut = false;
-    unsigned mRuns = 0;
 
     friend int ::formix4_script_timed_out(void* udata);
 };

@@ -55,13 +55,12 @@ protected:
 
 TEST_F(ScriptEngineTest, EachRunHasGlobalsOfItsOwnOnAHeapThatStays) {
     script::ScriptEngine& engine = script::ScriptEngine::ForThisThread();
-    const unsigned before = engine.runs();
     const auto first = Page("first.asp", "<% var left = 'behind'; Object.prototype.polluted = 1 %>one");
     const auto second = Page("second.asp", "<%= typeof left %>,<%= typeof ({}).polluted %>");
     EXPECT_TRUE(engine.Run(first, 1s, Bind()).ok);
-    EXPECT_TRUE(engine.Run(second, 1s, Bind()).ok);
+    EXPECT_TRUE(script::ScriptEngine::ForThisThread().Run(second, 1s, Bind()).ok);
     EXPECT_EQ(mOut, "oneundefined,undefined");
-    EXPECT_EQ(engine.runs(), before + 2);
+    EXPECT_EQ(&script::ScriptEngine::ForThisThread(), &engine);  // the thread's heap stays
     // Another thread has an engine of its own.
     const script::ScriptEngine* other = nullptr;
     std::thread([&] { other = &script::ScriptEngine::ForThisThread(); }).join();
