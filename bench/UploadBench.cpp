@@ -7,10 +7,9 @@
 //   upload_bench DOCUMENT_ROOT --bodies BOUNDARY FILE...
 //                                               each body file as it stands, best of three
 //   upload_bench DOCUMENT_ROOT --repeat N BOUNDARY FILE
-//                                               the body N times in a row (field cap
-//                                               raised to 100,000): the server's
-//                                               anonymous memory after the first and
-//                                               after the last
+//                                               the body N times in a row: the
+//                                               server's anonymous memory after the
+//                                               first and after the last
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,7 +154,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 6 && std::strcmp(argv[2], "--repeat") == 0) {
-        const pid_t server = StartServer(FORMIX4_SERVER_PATH, {"--root", root, "--max-fields", "100000"}, {}, &port);
+        const pid_t server = StartServer(FORMIX4_SERVER_PATH, {"--root", root}, {}, &port);
         UploadRepeatedly(port, std::atoi(argv[3]), argv[4], argv[5], server, root);
         kill(server, SIGTERM);
         waitpid(server, nullptr, 0);

@@ -41,6 +41,8 @@ def write(name, kind, label, body):
 kilobyte = text(1024)
 write("text-distinct", "multipart", "40,000 text fields of 1 KB, distinct names",
       multipart(part(b"field%d" % i, kilobyte) for i in range(40000)))
+write("text-10k", "multipart", "10,000 text fields of 1 KB (the server's field cap)",
+      multipart(part(b"field%d" % i, kilobyte) for i in range(10000)))
 write("text-100-names", "multipart", "40,000 text fields of 1 KB, 100 names",
       multipart(part(b"field%d" % (i % 100), kilobyte) for i in range(40000)))
 write("files-1k", "multipart", "40,000 files of 1 KB",
