@@ -4,10 +4,9 @@
 
 #include <duktape.h>
 
-#include <stdlib.h>
-
 #include <fstream>
 
+#include "TempFolder.h"
 #include "script/PageSource.h"
 
 namespace fs = std::filesystem;
@@ -16,13 +15,7 @@ namespace {
 
 class PageSourceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/page-source-XXXXXX";
-        mTemp = mkdtemp(pattern);
-        mRoot = mTemp / "www";
-        fs::create_directories(mRoot / "inc");
-    }
-    void TearDown() override { fs::remove_all(mTemp); }
+    void SetUp() override { fs::create_directories(mRoot / "inc"); }
 
     void Write(const std::string& name, const std::string& text) {
         fs::create_directories((mRoot / name).parent_path());
@@ -30,6 +23,17 @@ protected:
     }
 
     script::CompiledPage Compile(const std::string& name) { return script::CompilePage(mRoot, mRoot / name); }
+
+    // The error compiling the page gives (a failure when it compiles).
+    script::PageError ErrorOf(const std::string& name) {
+        try {
+            Compile(name);
+        } catch (const script::PageError& error) {
+            return error;
+        }
+        ADD_FAILURE() << name << " compiled";
+        return script::PageError({}, "");
+    }
 
     // Runs the page's program; what it wrote, or "error at FILE:LINE: TEXT".
     std::string Run(const std::string& name) {
@@ -71,7 +75,8 @@ protected:
         return result;
     }
 
-    fs::path mTemp, mRoot;
+    TempFolder mTemp{"page-source"};
+    fs::path mRoot = mTemp.path() / "www";
 };
 
 }  // namespace
@@ -101,25 +106,18 @@ TEST_F(PageSourceTest, IncludesByFileAndByVirtualPathStayInsideTheRoot) {
     EXPECT_EQ(Run("shop/page.asp"), "<h1>T</h1>\n[nested]|[nested]|<!-- a plain comment -->");
     EXPECT_EQ(Compile("shop/page.asp").sources.size(), 4u);
 
-    std::ofstream(mTemp / "secret.txt") << "secret";
+    std::ofstream(mTemp.path() / "secret.txt") << "secret";
     Write("out.asp", "<!-- #include file=\"../secret.txt\" -->");
     Write("outv.asp", "x\n<!-- #include virtual=\"/../secret.txt\" -->");
     Write("missing.asp", "<!-- #include file=\"none.inc\" -->");
     Write("loop.asp", "<!-- #include file=\"loop.asp\" -->");
     for (const char* page : {"out.asp", "outv.asp", "missing.asp", "loop.asp"}) {
-        try {
-            Compile(page);
-            ADD_FAILURE() << page << " compiled";
-        } catch (const script::PageError& error) {
-            EXPECT_EQ(error.where.file, "/" + std::string(page)) << error.what();
-        }
+        const script::PageError error = ErrorOf(page);
+        EXPECT_EQ(error.where.file, "/" + std::string(page)) << error.what();
     }
-    try {
-        Compile("outv.asp");
-    } catch (const script::PageError& error) {
-        EXPECT_EQ(error.where.line, 2);
-        EXPECT_NE(std::string(error.what()).find("outside the document root"), std::string::npos);
-    }
+    const script::PageError outside = ErrorOf("outv.asp");
+    EXPECT_EQ(outside.where.line, 2);
+    EXPECT_NE(std::string(outside.what()).find("outside the document root"), std::string::npos);
 }
 
 TEST_F(PageSourceTest, ErrorsNameTheFileAndLineTheyCameFrom) {
@@ -130,19 +128,10 @@ TEST_F(PageSourceTest, ErrorsNameTheFileAndLineTheyCameFrom) {
     EXPECT_EQ(Run("page2.asp"), "error at /inc/lib.inc:3: Error: in the library");
 
     Write("vb.asp", "\n<%@ Language=\"VBScript\" %>");
-    try {
-        Compile("vb.asp");
-        ADD_FAILURE() << "a VBScript page compiled";
-    } catch (const script::PageError& error) {
-        EXPECT_EQ(error.where.line, 2);
-        EXPECT_STREQ(error.what(), "The page /vb.asp is written in VBScript, which this server does not run. "
-                                   "Supported languages: JScript, JavaScript, ECMAScript.");
-    }
+    const script::PageError language = ErrorOf("vb.asp");
+    EXPECT_EQ(language.where.line, 2);
+    EXPECT_STREQ(language.what(), "The page /vb.asp is written in VBScript, which this server does not run. "
+                                  "Supported languages: JScript, JavaScript, ECMAScript.");
     Write("open.asp", "a\nb <% var x = 1");
-    try {
-        Compile("open.asp");
-        ADD_FAILURE() << "an open block compiled";
-    } catch (const script::PageError& error) {
-        EXPECT_EQ(error.where.line, 2);
-    }
+    EXPECT_EQ(ErrorOf("open.asp").where.line, 2);
 }

@@ -4,12 +4,11 @@
 
 #include <duktape.h>
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <fstream>
 #include <thread>
 
+#include "TempFolder.h"
 #include "script/ScriptEngine.h"
 
 namespace fs = std::filesystem;
@@ -19,12 +18,6 @@ namespace {
 
 class ScriptEngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/script-engine-XXXXXX";
-        mRoot = mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(mRoot); }
-
     script::CompiledPage Page(const std::string& name, const std::string& text) {
         std::ofstream(mRoot / name, std::ios::binary) << text;
         return script::CompilePage(mRoot, mRoot / name);
@@ -47,7 +40,8 @@ protected:
         };
     }
 
-    fs::path mRoot;
+    TempFolder mTemp{"script-engine"};
+    fs::path mRoot = mTemp.path();
     std::string mOut;
 };
 
