@@ -7,12 +7,17 @@
 #include <new>
 #include <vector>
 
+#include "core/Collections.h"
+#include "core/HttpText.h"
+#include "core/NamedMembers.h"
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 #include "platform/System.h"
 #include "platform/RefCounted.h"
 
 namespace {
+
+using platform::codepage::Utf8ToUtf16;
 
 constexpr DWORD ERROR_NETNAME_DELETED = 64;    // the client went away
 constexpr DWORD ERROR_TIMEOUT = 1460;           // the client sent too slowly
@@ -26,59 +31,115 @@ HRESULT StopResult(BodyReader::Stop stop) {
     }
 }
 
-// Reference counting and IDispatch answers for objects reached through
-// their vtables only.
-template <class Interface>
-class HostObject : public platform::RefCounted<Interface> {
+// QueryInterface for an object with one interface besides IDispatch.
+template <class Interface, class Object>
+HRESULT AnswerFor(Object* self, REFIID riid, void** ppv, const IID& own) {
+    if (!ppv) return E_POINTER;
+    *ppv = riid == IID_IUnknown || riid == IID_IDispatch || riid == own ? static_cast<Interface*>(self) : nullptr;
+    if (!*ppv) return E_NOINTERFACE;
+    self->AddRef();
+    return S_OK;
+}
+
+// ASP's errors for a page that reads the body both ways.
+constexpr HRESULT kBodyReadBothWays = static_cast<HRESULT>(0x80004005);
+
+// The server variables a page may ask for, from the request.
+std::shared_ptr<const host::NamedValues> ServerVariables(const PageRequest& request) {
+    auto variables = std::make_shared<host::NamedValues>();
+    auto add = [&](const char* name, const std::string& value) {
+        variables->add(Utf8ToUtf16(name), Utf8ToUtf16(value));
+    };
+    add("REQUEST_METHOD", request.method);
+    add("CONTENT_TYPE", request.header("content-type"));
+    add("CONTENT_LENGTH", std::to_string(std::max<long long>(request.contentLength, 0)));
+    add("QUERY_STRING", request.queryString);
+    add("URL", request.path);
+    add("PATH_INFO", request.path);
+    add("SCRIPT_NAME", request.path);
+    add("PATH_TRANSLATED", request.documentRoot + request.path);
+    add("APPL_PHYSICAL_PATH", request.documentRoot + "/");
+    add("REMOTE_ADDR", request.remoteAddress);
+    add("REMOTE_HOST", request.remoteAddress);
+    add("SERVER_NAME", HostName(request.header("host")));
+    add("SERVER_PORT", std::to_string(request.serverPort));
+    add("SERVER_PROTOCOL", "HTTP/1.1");
+    add("SERVER_SOFTWARE", "formix4-server");
+    add("HTTPS", "off");
+    std::string all;
+    for (const auto& [name, value] : request.headers) {
+        std::string variable = "HTTP_" + name;
+        for (char& c : variable) c = c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        add(variable.c_str(), value);
+        all += variable + ":" + value + "\n";
+    }
+    add("ALL_HTTP", all);
+    return variables;
+}
+
+std::shared_ptr<const host::NamedValues> Cookies(const PageRequest& request) {
+    auto cookies = std::make_shared<host::NamedValues>();
+    const std::string header = request.header("cookie");
+    size_t start = 0;
+    while (start < header.size()) {
+        size_t end = header.find(';', start);
+        if (end == std::string::npos) end = header.size();
+        const size_t first = header.find_first_not_of(' ', start);
+        const size_t equals = header.find('=', first);
+        if (first < end && equals < end)
+            cookies->add(Utf8ToUtf16(UrlDecode(header.substr(first, equals - first))),
+                         Utf8ToUtf16(UrlDecode(header.substr(equals + 1, end - equals - 1))));
+        start = end + 1;
+    }
+    return cookies;
+}
+
+class RequestObject final : public host::NamedMembers<RequestObject, IRequest> {
 public:
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_INVALIDARG;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
-        for (UINT i = 0; ids && i < count; ++i) ids[i] = DISPID_UNKNOWN;
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return DISP_E_MEMBERNOTFOUND;
-    }
+    RequestObject(const PageRequest& request, BodyReader* body)
+        : mRequest(request),
+          mBody(body),
+          mTotal(body && request.contentLength > 0 && request.contentLength <= 0x7FFFFFFF
+                     ? static_cast<LONG>(request.contentLength)
+                     : 0) {}
 
-protected:
-    ~HostObject() override = default;
-    HRESULT Answer(REFIID riid, void** ppv, std::initializer_list<const IID*> iids) {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown) *ppv = static_cast<IUnknown*>(this);
-        for (const IID* iid : iids)
-            if (riid == *iid) *ppv = static_cast<Interface*>(this);
-        if (!*ppv) return E_NOINTERFACE;
-        this->AddRef();
-        return S_OK;
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerFor<IRequest>(this, riid, ppv, IID_IRequest); }
+
+    const std::vector<host::Member<RequestObject>>& members() const {
+        static const std::vector<host::Member<RequestObject>> kMembers = {
+            {u"Item", DISPID_VALUE, host::kCall | host::kGet, 1, 1, &RequestObject::item},
+            {u"QueryString", 1, host::kCall | host::kGet, 0, 1, &RequestObject::queryString},
+            {u"Form", 2, host::kCall | host::kGet, 0, 1, &RequestObject::form},
+            {u"ServerVariables", 4, host::kCall | host::kGet, 0, 1, &RequestObject::serverVariables},
+            {u"Cookies", 6, host::kCall | host::kGet, 0, 1, &RequestObject::cookies},
+            {u"TotalBytes", 7, host::kGet, 0, 0, &RequestObject::totalBytes},
+            {u"BinaryRead", 8, host::kCall, 1, 1, &RequestObject::binaryRead},
+        };
+        return kMembers;
     }
 
-private:
-};
-
-class RequestObject final : public HostObject<IRequest> {
-public:
-    RequestObject(BodyReader* body, long long contentLength)
-        : mBody(body), mTotal(body && contentLength > 0 && contentLength <= 0x7FFFFFFF ? static_cast<LONG>(contentLength) : 0) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return Answer(riid, ppv, {&IID_IDispatch, &IID_IRequest}); }
-
-    // The collections of the Request object are not offered to components.
-    HRESULT get_Item(BSTR, IDispatch** value) override { return NotOffered(value); }
-    HRESULT get_QueryString(IDispatch** value) override { return NotOffered(value); }
-    HRESULT get_Form(IDispatch** value) override { return NotOffered(value); }
+    HRESULT get_Item(BSTR name, IDispatch** value) override {
+        if (!value) return E_POINTER;
+        *value = nullptr;
+        const std::u16string key(name ? name : u"", SysStringLen(name));
+        for (auto collection : {&RequestObject::queryValues, &RequestObject::formValues, &RequestObject::cookieValues,
+                                &RequestObject::variableValues}) {
+            std::shared_ptr<const host::NamedValues> values;
+            if ((this->*collection)(&values) != S_OK) continue;
+            if (const auto* found = values->find(key)) {
+                *value = host::CreateValueList(*found);
+                return *value ? S_OK : E_OUTOFMEMORY;
+            }
+        }
+        *value = host::CreateValueList({});
+        return *value ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT get_QueryString(IDispatch** value) override { return Collection(&RequestObject::queryValues, value); }
+    HRESULT get_Form(IDispatch** value) override { return Collection(&RequestObject::formValues, value); }
     HRESULT get_Body(IDispatch** value) override { return NotOffered(value); }
-    HRESULT get_ServerVariables(IDispatch** value) override { return NotOffered(value); }
+    HRESULT get_ServerVariables(IDispatch** value) override { return Collection(&RequestObject::variableValues, value); }
     HRESULT get_ClientCertificate(IDispatch** value) override { return NotOffered(value); }
-    HRESULT get_Cookies(IDispatch** value) override { return NotOffered(value); }
+    HRESULT get_Cookies(IDispatch** value) override { return Collection(&RequestObject::cookieValues, value); }
 
     HRESULT get_TotalBytes(LONG* total) override {
         if (!total) return E_POINTER;
@@ -88,10 +149,12 @@ public:
 
     HRESULT BinaryRead(VARIANT* count, VARIANT* result) override {
         if (!count || !result) return E_POINTER;
+        if (mFormRead) return Fail(kBodyReadBothWays, "BinaryRead cannot be called after the Request.Form collection was used.");
         platform::Variant wanted;
         HRESULT hr = VariantChangeType(&wanted, count, 0, VT_I4);
         if (FAILED(hr)) return hr;
         if (wanted.lVal < 0) return E_INVALIDARG;
+        mBinaryRead = true;
         const long long remaining = mBody ? mBody->remaining() : 0;
         const size_t toRead = static_cast<size_t>(std::min<long long>(wanted.lVal, remaining));
         SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(toRead));
@@ -114,20 +177,124 @@ public:
     }
 
 private:
+    using Values = HRESULT (RequestObject::*)(std::shared_ptr<const host::NamedValues>*);
+
     static HRESULT NotOffered(IDispatch** value) {
         if (value) *value = nullptr;
         return E_NOTIMPL;
     }
 
+    HRESULT Collection(Values values, IDispatch** value) {
+        if (!value) return E_POINTER;
+        *value = nullptr;
+        std::shared_ptr<const host::NamedValues> found;
+        const HRESULT hr = (this->*values)(&found);
+        if (FAILED(hr)) return hr;
+        *value = host::CreateNamedValuesObject(std::move(found));
+        return *value ? S_OK : E_OUTOFMEMORY;
+    }
+
+    HRESULT queryValues(std::shared_ptr<const host::NamedValues>* values) {
+        if (!mQuery) mQuery = std::make_shared<host::NamedValues>(host::NamedValues::FromUrlEncoded(mRequest.queryString));
+        *values = mQuery;
+        return S_OK;
+    }
+    // The URL-encoded body, read whole at the first use; S_FALSE (and no
+    // values) once the body was read as bytes.
+    HRESULT formValues(std::shared_ptr<const host::NamedValues>* values) {
+        if (!mForm) {
+            if (mBinaryRead) return Fail(kBodyReadBothWays, "The Request.Form collection cannot be used after BinaryRead was called.");
+            mFormRead = true;
+            std::string body;
+            const bool urlEncoded = Lower(mRequest.header("content-type")).rfind("application/x-www-form-urlencoded", 0) == 0;
+            if (urlEncoded && mBody) {
+                body.resize(static_cast<size_t>(mBody->remaining()));
+                body.resize(mBody->read(body.data(), body.size()));
+                if (mBody->stop() != BodyReader::Stop::None) return StopResult(mBody->stop());
+            }
+            mForm = std::make_shared<host::NamedValues>(host::NamedValues::FromUrlEncoded(body));
+        }
+        *values = mForm;
+        return S_OK;
+    }
+    HRESULT cookieValues(std::shared_ptr<const host::NamedValues>* values) {
+        if (!mCookies) mCookies = Cookies(mRequest);
+        *values = mCookies;
+        return S_OK;
+    }
+    HRESULT variableValues(std::shared_ptr<const host::NamedValues>* values) {
+        if (!mVariables) mVariables = ServerVariables(mRequest);
+        *values = mVariables;
+        return S_OK;
+    }
+
+    // A collection read whole, or with a name: that name's values.
+    HRESULT collectionMember(Values values, const host::MemberArgs& args, VARIANT* result) {
+        std::shared_ptr<const host::NamedValues> found;
+        const HRESULT hr = (this->*values)(&found);
+        if (FAILED(hr)) return hr;
+        platform::ComPtr<IDispatch> collection(host::CreateNamedValuesObject(std::move(found)));
+        if (!collection) return E_OUTOFMEMORY;
+        if (!args[0]) return host::ReturnObject(result, collection.detach());
+        VARIANT key = *args[0];
+        DISPPARAMS params{&key, nullptr, 1, 0};
+        return collection->Invoke(DISPID_VALUE, GUID_NULL, 0, DISPATCH_PROPERTYGET, &params, result, nullptr, nullptr);
+    }
+    HRESULT queryString(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return collectionMember(&RequestObject::queryValues, args, result);
+    }
+    HRESULT form(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return collectionMember(&RequestObject::formValues, args, result);
+    }
+    HRESULT serverVariables(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return collectionMember(&RequestObject::variableValues, args, result);
+    }
+    HRESULT cookies(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return collectionMember(&RequestObject::cookieValues, args, result);
+    }
+    HRESULT item(WORD, const host::MemberArgs& args, VARIANT* result) {
+        const std::u16string name = host::ArgText(args[0]);
+        BSTR key = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+        IDispatch* list = nullptr;
+        const HRESULT hr = get_Item(key, &list);
+        SysFreeString(key);
+        return FAILED(hr) ? hr : host::ReturnObject(result, list);
+    }
+    HRESULT totalBytes(WORD, const host::MemberArgs&, VARIANT* result) {
+        result->vt = VT_I4;
+        return get_TotalBytes(&result->lVal);
+    }
+    HRESULT binaryRead(WORD, const host::MemberArgs& args, VARIANT* result) {
+        platform::Variant count;
+        VariantCopyInd(&count, args[0]);
+        return BinaryRead(&count, result);
+    }
+
+    const PageRequest& mRequest;
     BodyReader* mBody;
     LONG mTotal;
+    bool mBinaryRead = false;
+    bool mFormRead = false;
+    std::shared_ptr<const host::NamedValues> mQuery, mForm, mCookies, mVariables;
 };
 
-class ServerObject final : public HostObject<IServer> {
+class ServerObject final : public host::NamedMembers<ServerObject, IServer> {
 public:
     ServerObject(std::string root, std::string pagePath) : mRoot(std::move(root)), mPagePath(std::move(pagePath)) {}
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return Answer(riid, ppv, {&IID_IDispatch, &IID_IServer}); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerFor<IServer>(this, riid, ppv, IID_IServer); }
+
+    const std::vector<host::Member<ServerObject>>& members() const {
+        static const std::vector<host::Member<ServerObject>> kMembers = {
+            {u"ScriptTimeout", 1, host::kGet | host::kPut, 0, 0, &ServerObject::scriptTimeout},
+            {u"CreateObject", 2, host::kCall, 1, 1, &ServerObject::createObject},
+            {u"HTMLEncode", 3, host::kCall, 1, 1, &ServerObject::htmlEncode},
+            {u"MapPath", 4, host::kCall, 1, 1, &ServerObject::mapPath},
+            {u"URLEncode", 5, host::kCall, 1, 1, &ServerObject::urlEncode},
+            {u"URLPathEncode", 6, host::kCall, 1, 1, &ServerObject::urlPathEncode},
+        };
+        return kMembers;
+    }
 
     HRESULT get_ScriptTimeout(LONG* seconds) override {
         if (!seconds) return E_POINTER;
@@ -135,18 +302,20 @@ public:
         return S_OK;
     }
     HRESULT put_ScriptTimeout(LONG seconds) override {
+        if (seconds <= 0) return E_INVALIDARG;
         mTimeout = seconds;
         return S_OK;
     }
     HRESULT CreateObject(BSTR progId, IDispatch** object) override {
         if (!object) return E_POINTER;
+        *object = nullptr;
         CLSID clsid{};
         const HRESULT hr = CLSIDFromProgID(progId, &clsid);
         return FAILED(hr) ? hr : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(object));
     }
-    HRESULT HTMLEncode(BSTR, BSTR* encoded) override { return NotOffered(encoded); }
-    HRESULT URLEncode(BSTR, BSTR* encoded) override { return NotOffered(encoded); }
-    HRESULT URLPathEncode(BSTR, BSTR* encoded) override { return NotOffered(encoded); }
+    HRESULT HTMLEncode(BSTR text, BSTR* encoded) override { return Encode(text, encoded, HtmlEscape); }
+    HRESULT URLEncode(BSTR text, BSTR* encoded) override { return Encode(text, encoded, UrlEncodeForm); }
+    HRESULT URLPathEncode(BSTR text, BSTR* encoded) override { return Encode(text, encoded, UrlEncodePath); }
 
     HRESULT MapPath(BSTR path, BSTR* physical) override {
         if (!physical) return E_POINTER;
@@ -162,9 +331,51 @@ public:
     }
 
 private:
-    static HRESULT NotOffered(BSTR* value) {
-        if (value) *value = nullptr;
-        return E_NOTIMPL;
+    static HRESULT Encode(BSTR text, BSTR* encoded, std::string (*encode)(const std::string&)) {
+        if (!encoded) return E_POINTER;
+        const std::u16string result =
+            Utf8ToUtf16(encode(platform::codepage::Utf16ToUtf8(std::u16string(text ? text : u"", SysStringLen(text)))));
+        *encoded = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
+        return *encoded ? S_OK : E_OUTOFMEMORY;
+    }
+
+    // A member that takes one text and gives one text.
+    HRESULT textMember(HRESULT (ServerObject::*method)(BSTR, BSTR*), const host::MemberArgs& args, VARIANT* result) {
+        const std::u16string text = host::ArgText(args[0]);
+        BSTR in = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        BSTR out = nullptr;
+        const HRESULT hr = (this->*method)(in, &out);
+        SysFreeString(in);
+        if (FAILED(hr)) return hr == E_ACCESSDENIED ? Fail(hr, "The path leaves the site's folder.") : hr;
+        result->vt = VT_BSTR;
+        result->bstrVal = out;
+        return S_OK;
+    }
+    HRESULT htmlEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::HTMLEncode, args, result); }
+    HRESULT urlEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::URLEncode, args, result); }
+    HRESULT urlPathEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::URLPathEncode, args, result); }
+    HRESULT mapPath(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::MapPath, args, result); }
+
+    HRESULT scriptTimeout(WORD use, const host::MemberArgs& args, VARIANT* result) {
+        if (use != host::kPut) {
+            result->vt = VT_I4;
+            return get_ScriptTimeout(&result->lVal);
+        }
+        LONG seconds = 0;
+        if (!host::ArgLong(args.back(), &seconds) || seconds <= 0)
+            return Fail(E_INVALIDARG, "ScriptTimeout is a number of seconds greater than zero.");
+        return put_ScriptTimeout(seconds);
+    }
+    HRESULT createObject(WORD, const host::MemberArgs& args, VARIANT* result) {
+        const std::u16string progId = host::ArgText(args[0]);
+        BSTR name = SysAllocStringLen(progId.data(), static_cast<UINT>(progId.size()));
+        IDispatch* object = nullptr;
+        const HRESULT hr = CreateObject(name, &object);
+        SysFreeString(name);
+        if (FAILED(hr))
+            return Fail(hr, "Server.CreateObject failed for \"" + platform::codepage::Utf16ToUtf8(progId) +
+                                "\": the class is not registered or cannot be made.");
+        return host::ReturnObject(result, object);
     }
 
     std::string mRoot;
@@ -266,8 +477,8 @@ bool MapVirtualPath(const std::string& documentRoot, const std::string& pagePath
     return true;
 }
 
-IRequest* CreateRequestObject(BodyReader* body, long long contentLength) {
-    return new (std::nothrow) RequestObject(body, contentLength);
+IRequest* CreateRequestObject(const PageRequest& request, BodyReader* body) {
+    return new (std::nothrow) RequestObject(request, body);
 }
 
 IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath) {

@@ -5,12 +5,15 @@
 #include <string>
 
 #include "core/BodyReader.h"
+#include "core/Page.h"
 #include "platform/Asp.h"
 
-// Reads the request body through `body` (null: the request has none):
+// The Request object of `request` (which it refers to, and which outlives
+// it). Reads the body through `body` (null: the request has none):
 // TotalBytes is the Content-Length, BinaryRead returns up to the asked
-// number of bytes and fails once the body reader has stopped.
-IRequest* CreateRequestObject(BodyReader* body, long long contentLength);
+// number of bytes and fails once the body reader has stopped; Form reads a
+// URL-encoded body whole. A page reads the body one way only.
+IRequest* CreateRequestObject(const PageRequest& request, BodyReader* body);
 // Maps virtual paths under the document root; a path that would leave the
 // root is refused. Relative paths start at the folder of the page's path.
 IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath);

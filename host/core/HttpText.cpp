@@ -32,6 +32,24 @@ std::string UrlDecode(const std::string& text) {
     return out;
 }
 
+std::string UrlEncodeForm(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+            c == '.' || c == '*') {
+            out += static_cast<char>(c);
+        } else if (c == ' ') {
+            out += '+';
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
 std::string UrlEncodePath(const std::string& path) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -142,4 +160,14 @@ bool ParseInt32(const std::string& text, long* value, bool allowNegative) {
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
+}
+
+// The host name of a Host header: without its port, brackets kept off an
+// IPv6 address.
+std::string HostName(const std::string& header) {
+    if (!header.empty() && header[0] == '[') {
+        const size_t close = header.find(']');
+        return close == std::string::npos ? header : header.substr(1, close - 1);
+    }
+    return Lower(header.substr(0, header.find(':')));
 }

@@ -11,6 +11,9 @@ std::string UrlDecode(const std::string& text);
 // Percent-encodes every byte outside the unreserved set and '/', so that a
 // virtual path becomes a link that names the same file.
 std::string UrlEncodePath(const std::string& path);
+// Encodes text for a query string or form value: a space as '+', every
+// byte outside letters, digits and "-_.*" as %XX.
+std::string UrlEncodeForm(const std::string& text);
 
 // Text for HTML element content and attribute values.
 std::string HtmlEscape(const std::string& text);
@@ -20,6 +23,10 @@ std::string HtmlEscape(const std::string& text);
 std::string JsonString(const std::string& utf8);
 // A JSON string of UTF-16 text: controls, a NUL and lone surrogates as \u escapes.
 std::string JsonString(const std::u16string& text);
+
+// The host name of a Host header: without its port, brackets kept off an
+// IPv6 address, in lower case.
+std::string HostName(const std::string& header);
 
 // ASCII letters in lower case (header names, directive words).
 std::string Lower(std::string text);

@@ -21,6 +21,8 @@ struct PageRequest {
     std::map<std::string, std::string> headers;  // names in lower case
     long long contentLength = -1;
     std::string documentRoot;  // the server's, as a full path
+    std::string remoteAddress;
+    int serverPort = 0;
     // The request body as the Request object reads it for the component;
     // tells a page why a read stopped. Null for pages without a body.
     const BodyReader* body = nullptr;

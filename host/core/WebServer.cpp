@@ -44,16 +44,6 @@ const char* StatusText(int status) {
     }
 }
 
-// The host name of a Host header: without its port, brackets kept off an
-// IPv6 address.
-std::string HostName(const std::string& header) {
-    if (!header.empty() && header[0] == '[') {
-        const size_t close = header.find(']');
-        return close == std::string::npos ? header : header.substr(1, close - 1);
-    }
-    return Lower(header.substr(0, header.find(':')));
-}
-
 // Resets the thread's request state however the page ends.
 class RequestScope {
 public:
@@ -281,6 +271,8 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     request.queryString = info->query_string ? info->query_string : "";
     request.contentLength = info->content_length;
     request.documentRoot = mOptions.documentRoot;
+    request.remoteAddress = info->remote_addr;
+    request.serverPort = mPort;
     for (int i = 0; i < info->num_headers; ++i)
         request.headers[Lower(info->http_headers[i].name)] = info->http_headers[i].value;
 
@@ -291,7 +283,7 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
                                             BodyReader::ServerState{[this] { return busy(); }, [this] { return mStopping.load(); }});
         request.body = body.get();
     }
-    platform::ComPtr<IRequest> requestObject(CreateRequestObject(body.get(), info->content_length));
+    platform::ComPtr<IRequest> requestObject(CreateRequestObject(request, body.get()));
     platform::ComPtr<IServer> serverObject(CreateServerObject(mOptions.documentRoot, request.path));
     platform::ComPtr<IObjectContext> context(CreateObjectContext(requestObject.get(), serverObject.get()));
     Response response;
