@@ -13,6 +13,7 @@
 #include "core/Privileges.h"
 #include "core/StopSignals.h"
 #include "core/WebServer.h"
+#include "script/ScriptPages.h"
 #include "site/SitePages.h"
 
 namespace {
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
 
     WebServer server(settings.server);
     AddSitePages(server, settings.site);
+    script::AddScriptPages(server);
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "formix4-server: %s\n", error.c_str());

@@ -1,7 +1,11 @@
 #include "core/HttpText.h"
 
+#include <sys/random.h>
+
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 
 #include "platform/CodePage.h"
 
@@ -170,4 +174,30 @@ std::string HostName(const std::string& header) {
         return close == std::string::npos ? header : header.substr(1, close - 1);
     }
     return Lower(header.substr(0, header.find(':')));
+}
+
+void RandomBytes(void* buffer, size_t size) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+        const ssize_t n = getrandom(bytes, size, 0);
+        if (n <= 0) throw std::runtime_error("no random bytes");
+        bytes += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+std::string RandomToken() {
+    uint8_t bytes[16];
+    RandomBytes(bytes, sizeof bytes);
+    static const char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (uint8_t b : bytes) {
+        token += kHex[b >> 4];
+        token += kHex[b & 15];
+    }
+    return token;
+}
+
+bool IsRandomToken(const std::string& token) {
+    return token.size() == 32 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
 }

@@ -34,3 +34,10 @@ std::string Lower(std::string text);
 // A decimal number that fits a 32-bit signed value, written with digits only
 // (a leading '-' allowed when `allowNegative`); false for anything else.
 bool ParseInt32(const std::string& text, long* value, bool allowNegative = false);
+
+// Fills `buffer` from the system's random source; throws when it cannot.
+void RandomBytes(void* buffer, size_t size);
+// A token no one can guess, for cookies: 32 random hexadecimal digits.
+std::string RandomToken();
+// Whether `token` has the form RandomToken gives.
+bool IsRandomToken(const std::string& token);

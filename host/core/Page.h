@@ -46,6 +46,11 @@ struct Response {
     // instead of `body`, sent with `contentType` and `headers`.
     std::string file;
 
+    // Set by the server for pages that send their answer in parts: sends the
+    // head (the first time) and the body so far, which it then empties.
+    std::function<void(Response&)> flush;
+    bool headersSent = false;
+
     void write(const std::string& text) { body += text; }
 };
 

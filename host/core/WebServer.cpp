@@ -124,6 +124,10 @@ void WebServer::addPage(const std::string& virtualPath, Page page, PageOptions o
     mPages[virtualPath] = PageEntry{std::move(page), options};
 }
 
+void WebServer::addPageSuffix(const std::string& suffix, Page page, PageOptions options) {
+    mSuffixPages.emplace_back(Lower(suffix), PageEntry{std::move(page), options});
+}
+
 bool WebServer::start(std::string* error) {
     mg_init_library(0);
     const std::string ports = mOptions.bindAddress + ":" + std::to_string(mOptions.port);
@@ -175,6 +179,10 @@ const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
     for (const auto& [pagePath, entry] : mPages)
         if (entry.options.prefix && path.size() > pagePath.size() && path.compare(0, pagePath.size(), pagePath) == 0 &&
             pagePath.back() == '/')
+            return &entry;
+    const std::string lower = Lower(path);
+    for (const auto& [suffix, entry] : mSuffixPages)
+        if (lower.size() > suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0)
             return &entry;
     return nullptr;
 }
@@ -252,7 +260,14 @@ int WebServer::dispatch(mg_connection* connection) {
         mg_send_http_error(connection, status, "%s", text.c_str());
         return status;
     }
-    if (!page) return 0;  // a static file
+    if (!page) {
+        const std::string path = info->local_uri ? info->local_uri : "/";
+        if (mHidden && mHidden(path)) {
+            mg_send_http_error(connection, 404, "%s", "Not found.");
+            return 404;
+        }
+        return 0;  // a static file
+    }
     const char* expect = mg_get_header(connection, "Expect");
     if (expect && info->content_length > 0) mg_printf(connection, "HTTP/1.1 100 Continue\r\n\r\n");
     serve(connection, *page);
@@ -287,6 +302,12 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     platform::ComPtr<IServer> serverObject(CreateServerObject(mOptions.documentRoot, request.path));
     platform::ComPtr<IObjectContext> context(CreateObjectContext(requestObject.get(), serverObject.get()));
     Response response;
+    response.flush = [&](Response& parts) {
+        if (!parts.headersSent) sendHead(connection, parts, -1);
+        parts.headersSent = true;
+        if (request.method != "HEAD") mg_write(connection, parts.body.data(), parts.body.size());
+        parts.body.clear();
+    };
     {
         RequestScope scope(context.get(), mBusyWorkers);
         // No failure of a page may end the worker: it is answered and logged.
@@ -300,6 +321,7 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
         }
         if (!failure.empty()) {
             std::fprintf(stderr, "formix4-server: page %s failed: %s\n", request.path.c_str(), failure.c_str());
+            if (response.headersSent) return;  // the connection's end tells the client
             response = Response();
             response.status = 500;
             response.body = "The page failed.\n";
@@ -324,9 +346,15 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
         mg_send_mime_file2(connection, response.file.c_str(), response.contentType.c_str(), headers.c_str());
         return;
     }
-    headers += std::string(kNoSniff) + "\r\n" + kSecurityPolicy + "\r\n";
-    mg_printf(connection, "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\nConnection: close\r\n%s\r\n",
-              response.status, StatusText(response.status), response.contentType.c_str(), response.body.size(),
-              headers.c_str());
+    if (!response.headersSent) sendHead(connection, response, static_cast<long long>(response.body.size()));
     if (request.method != "HEAD") mg_write(connection, response.body.data(), response.body.size());
+}
+
+void WebServer::sendHead(mg_connection* connection, const Response& response, long long contentLength) const {
+    std::string headers;
+    for (const auto& [name, value] : response.headers) headers += name + ": " + value + "\r\n";
+    headers += std::string(kNoSniff) + "\r\n" + kSecurityPolicy + "\r\n";
+    if (contentLength >= 0) headers += "Content-Length: " + std::to_string(contentLength) + "\r\n";
+    mg_printf(connection, "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nConnection: close\r\n%s\r\n", response.status,
+              StatusText(response.status), response.contentType.c_str(), headers.c_str());
 }

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/BodyReader.h"
@@ -42,6 +44,11 @@ public:
     WebServer& operator=(const WebServer&) = delete;
 
     void addPage(const std::string& virtualPath, Page page, PageOptions options = {});
+    // A page for every path ending in `suffix` (in any case) that no page
+    // added by path answers.
+    void addPageSuffix(const std::string& suffix, Page page, PageOptions options = {});
+    // Files whose paths `hidden` names are never sent as static files (404).
+    void hideFiles(std::function<bool(const std::string&)> hidden) { mHidden = std::move(hidden); }
     // Starts listening; false with a message when the server cannot start.
     bool start(std::string* error);
     void stop();
@@ -62,10 +69,15 @@ private:
     bool hostAllowed(const char* host) const;
     const PageEntry* findPage(const std::string& path) const;
     void serve(mg_connection* connection, const PageEntry& page);
+    // The status line and headers of a page's answer; without a length when
+    // the page sends its body in parts (the connection's end ends it).
+    void sendHead(mg_connection* connection, const Response& response, long long contentLength) const;
     bool busy() const { return mBusyWorkers.load() >= mOptions.threads - 1; }
 
     ServerOptions mOptions;
     std::map<std::string, PageEntry> mPages;
+    std::vector<std::pair<std::string, PageEntry>> mSuffixPages;
+    std::function<bool(const std::string&)> mHidden;
     mg_context* mContext = nullptr;
     int mPort = 0;
     std::atomic<int> mBusyWorkers{0};

@@ -581,6 +581,45 @@ duk_ret_t VBArrayToArray(duk_context* context) {
     return 1;
 }
 
+// __assignToCall(target, [arguments], value): what a page's
+// `target(arguments) = value` means for an object. The target is an object
+// (its default member is written) or one of its members; a member that
+// cannot be written with arguments is called with them, and the default
+// member of what it gives is written (Response.Cookies("name") = "value").
+duk_ret_t AssignToCall(duk_context* context) {
+    const auto count = static_cast<duk_idx_t>(duk_get_length(context, 1));
+    IDispatch* object = DispatchOf(context, 0);
+    DISPID member = DISPID_VALUE;
+    if (!object && duk_is_function(context, 0)) {
+        duk_get_prop_string(context, 0, OWNER_KEY);
+        object = DispatchOf(context, -1);
+        duk_get_prop_string(context, 0, MEMBER_KEY);
+        member = static_cast<DISPID>(duk_get_int(context, -1));
+        duk_pop_2(context);
+    }
+    if (!object) ThrowComError(context, static_cast<HRESULT>(0x800A0005), "Only an object's member can be assigned to this way.");
+    const duk_idx_t first = duk_get_top(context);
+    for (duk_idx_t i = 0; i < count; ++i) duk_get_prop_index(context, 1, static_cast<duk_uarridx_t>(i));
+    duk_dup(context, 2);
+    {
+        Arguments args(context, first, count + 1);
+        Exception exception;
+        const HRESULT hr = Call(object, member, DISPATCH_PROPERTYPUT, args, nullptr, &exception);
+        if (SUCCEEDED(hr)) return 0;
+        if (hr != DISP_E_MEMBERNOTFOUND && hr != DISP_E_BADPARAMCOUNT) ThrowCallError(context, hr, exception);
+    }
+    duk_pop(context);  // the value
+    CallAndPush(context, object, member, DISPATCH_METHOD | DISPATCH_PROPERTYGET, first, count);
+    IDispatch* result = DispatchOf(context, -1);
+    if (!result) ThrowComError(context, static_cast<HRESULT>(0x800A0005), "The member's value cannot be assigned to.");
+    duk_dup(context, 2);
+    Arguments value(context, -1, 1);
+    Exception exception;
+    const HRESULT hr = Call(result, DISPID_VALUE, DISPATCH_PROPERTYPUT, value, nullptr, &exception);
+    if (FAILED(hr)) ThrowCallError(context, hr, exception);
+    return 0;
+}
+
 void PushConstructor(duk_context* context, duk_c_function construct, duk_idx_t args,
                      const duk_function_list_entry* methods) {
     duk_push_c_function(context, construct, args);
@@ -602,6 +641,8 @@ void InstallComTypes(duk_context* context) {
                                                {"toArray", VBArrayToArray, 0}, {nullptr, nullptr, 0}};
     PushConstructor(context, VBArrayConstruct, 1, vbarray);
     duk_put_prop_string(context, -2, "VBArray");
+    duk_push_c_function(context, AssignToCall, 3);
+    duk_put_prop_string(context, -2, "__assignToCall");
 }
 
 void PushObject(duk_context* context, IDispatch* object) {

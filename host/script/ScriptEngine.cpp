@@ -6,8 +6,7 @@
 
 extern "C" int formix4_script_timed_out(void* udata) {
     auto* engine = static_cast<script::ScriptEngine*>(udata);
-    if (!engine || engine->mDeadline == std::chrono::steady_clock::time_point()) return 0;
-    if (std::chrono::steady_clock::now() < engine->mDeadline) return 0;
+    if (!engine || !engine->mStopNow || !engine->mStopNow()) return 0;
     engine->mTimedOut = true;
     return 1;
 }
@@ -42,6 +41,12 @@ ScriptEngine::~ScriptEngine() { duk_destroy_heap(mHeap); }
 
 RunOutcome ScriptEngine::Run(const CompiledPage& page, std::chrono::milliseconds limit,
                              const std::function<void(duk_context*)>& bind) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    return Run(page, [deadline] { return std::chrono::steady_clock::now() >= deadline; }, bind);
+}
+
+RunOutcome ScriptEngine::Run(const CompiledPage& page, std::function<bool()> stopNow,
+                             const std::function<void(duk_context*)>& bind) {
     RunOutcome outcome;
     // A thread of the heap with a fresh global environment: the page's own.
     duk_push_thread_new_globalenv(mHeap);
@@ -50,11 +55,11 @@ RunOutcome ScriptEngine::Run(const CompiledPage& page, std::chrono::milliseconds
     if (bind) bind(context);
     duk_pop(context);
     mTimedOut = false;
-    mDeadline = std::chrono::steady_clock::now() + limit;
+    mStopNow = std::move(stopNow);
     duk_push_lstring(context, page.program.data(), page.program.size());
     duk_push_string(context, page.lines.empty() ? "page" : page.origin(1).file.c_str());
     if (duk_pcompile(context, 0) != 0 || duk_pcall(context, 0) != 0) DescribeError(context, page, &outcome);
-    mDeadline = {};
+    mStopNow = nullptr;
     outcome.timedOut = mTimedOut;
     duk_set_top(context, 0);
     duk_pop(mHeap);  // the page's thread and everything only it reached

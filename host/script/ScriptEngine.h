@@ -42,10 +42,15 @@ public:
     // timed out; an uncaught error is reported with its origin.
     RunOutcome Run(const CompiledPage& page, std::chrono::milliseconds limit,
                    const std::function<void(duk_context*)>& bind);
+    // The same with the deadline asked of `stopNow` every so many
+    // instructions (the limit may change while the page runs, and a page
+    // may end itself); a run it stops is reported as timed out.
+    RunOutcome Run(const CompiledPage& page, std::function<bool()> stopNow,
+                   const std::function<void(duk_context*)>& bind);
 
 private:
     duk_context* mHeap;
-    std::chrono::steady_clock::time_point mDeadline;
+    std::function<bool()> mStopNow;
     bool mTimedOut = false;
 
     friend int ::formix4_script_timed_out(void* udata);

@@ -1,37 +1,10 @@
 #include "site/Visitors.h"
 
-#include <sys/random.h>
+#include "core/HttpText.h"
 
-#include <cstdint>
-#include <stdexcept>
+std::string Visitors::NewToken() { return RandomToken(); }
 
-namespace {
-void RandomBytes(void* buffer, size_t size) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    while (size > 0) {
-        const ssize_t n = getrandom(bytes, size, 0);
-        if (n <= 0) throw std::runtime_error("no random bytes");
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-}
-}  // namespace
-
-std::string Visitors::NewToken() {
-    uint8_t bytes[16];
-    RandomBytes(bytes, sizeof bytes);
-    static const char kHex[] = "0123456789abcdef";
-    std::string token;
-    for (uint8_t b : bytes) {
-        token += kHex[b >> 4];
-        token += kHex[b & 15];
-    }
-    return token;
-}
-
-bool Visitors::IsToken(const std::string& token) {
-    return token.size() == 32 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
+bool Visitors::IsToken(const std::string& token) { return IsRandomToken(token); }
 
 long Visitors::handOut(const std::string& visitor) {
     std::lock_guard<std::mutex> lock(mMutex);

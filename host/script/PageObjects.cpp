@@ -1,0 +1,514 @@
+#include "script/PageObjects.h"
+
+#include <new>
+#include <vector>
+
+#include "core/HttpText.h"
+#include "core/NamedMembers.h"
+#include "platform/CodePage.h"
+#include "platform/ComPtr.h"
+#include "platform/Enumerator.h"
+
+namespace script {
+
+namespace {
+
+using host::ArgLong;
+using host::ArgText;
+using host::kCall;
+using host::kGet;
+using host::kPut;
+using host::Member;
+using host::MemberArgs;
+using host::NamedMembers;
+using host::ReturnObject;
+using host::ReturnText;
+using platform::codepage::Utf16ToUtf8;
+
+constexpr HRESULT kEnded = static_cast<HRESULT>(0x80004004);  // E_ABORT: the page ended itself
+constexpr HRESULT kHeadersSent = static_cast<HRESULT>(0x80004005);
+
+template <class Object>
+HRESULT AnswerDispatch(Object* self, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(self) : nullptr;
+    if (!*ppv) return E_NOINTERFACE;
+    self->AddRef();
+    return S_OK;
+}
+
+HRESULT ReturnBool(VARIANT* result, bool value) {
+    result->vt = VT_BOOL;
+    result->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+// A header value may not carry a line break: it would start a header of
+// the page's choosing.
+bool SafeHeaderText(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
+
+struct Cookie {
+    std::string name, value, path = "/", domain, expires;
+    bool secure = false;
+
+    std::string header() const {
+        std::string text = UrlEncodeForm(name) + "=" + UrlEncodeForm(value) + "; Path=" + path;
+        if (!domain.empty()) text += "; Domain=" + domain;
+        if (!expires.empty()) text += "; Expires=" + expires;
+        if (secure) text += "; Secure";
+        return text + "; HttpOnly";
+    }
+};
+
+class ResponseObject;
+
+// Response.Cookies(name): its value (the default member), Path, Domain,
+// Expires and Secure are written.
+class CookieObject final : public NamedMembers<CookieObject, IDispatch> {
+public:
+    CookieObject(platform::ComPtr<IDispatch> owner, Cookie* cookie) : mOwner(std::move(owner)), mCookie(cookie) {}
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerDispatch(this, riid, ppv); }
+
+    const std::vector<Member<CookieObject>>& members() const {
+        static const std::vector<Member<CookieObject>> kMembers = {
+            {u"Item", DISPID_VALUE, kGet | kPut, 0, 0, &CookieObject::item},
+            {u"Path", 1, kPut, 0, 0, &CookieObject::path},
+            {u"Domain", 2, kPut, 0, 0, &CookieObject::domain},
+            {u"Expires", 3, kPut, 0, 0, &CookieObject::expires},
+            {u"Secure", 4, kPut, 0, 0, &CookieObject::secure},
+        };
+        return kMembers;
+    }
+
+private:
+    HRESULT set(std::string* field, const MemberArgs& args) {
+        const std::string text = Utf16ToUtf8(ArgText(args.back()));
+        if (!SafeHeaderText(text) || text.find(';') != std::string::npos)
+            return Fail(E_INVALIDARG, "A cookie's path, domain or date may not hold ';' or a line break.");
+        *field = text;
+        return S_OK;
+    }
+    HRESULT item(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) return ReturnText(result, mCookie->value);
+        mCookie->value = Utf16ToUtf8(ArgText(args.back()));
+        return S_OK;
+    }
+    HRESULT path(WORD, const MemberArgs& args, VARIANT*) { return set(&mCookie->path, args); }
+    HRESULT domain(WORD, const MemberArgs& args, VARIANT*) { return set(&mCookie->domain, args); }
+    HRESULT expires(WORD, const MemberArgs& args, VARIANT*) {
+        // A date is written in the cookie's own form.
+        platform::Variant date;
+        if (FAILED(VariantChangeType(&date, args.back(), 0, VT_DATE)))
+            return Fail(DISP_E_TYPEMISMATCH, "Expires takes a date.");
+        const time_t seconds = static_cast<time_t>((date.date - 25569.0) * 86400.0);
+        std::tm utc{};
+        gmtime_r(&seconds, &utc);
+        char text[64];
+        std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+        mCookie->expires = text;
+        return S_OK;
+    }
+    HRESULT secure(WORD, const MemberArgs& args, VARIANT*) {
+        platform::Variant flag;
+        if (FAILED(VariantChangeType(&flag, args.back(), 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
+        mCookie->secure = flag.boolVal != VARIANT_FALSE;
+        return S_OK;
+    }
+
+    platform::ComPtr<IDispatch> mOwner;  // keeps the cookie's response
+    Cookie* mCookie;
+};
+
+class ResponseObject final : public NamedMembers<ResponseObject, IDispatch> {
+public:
+    ResponseObject(Response& response, std::function<void()> ended) : mResponse(response), mEnded(std::move(ended)) {
+        mResponse.contentType = contentType();
+    }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerDispatch(this, riid, ppv); }
+
+    const std::vector<Member<ResponseObject>>& members() const {
+        static const std::vector<Member<ResponseObject>> kMembers = {
+            {u"Write", 1, kCall, 1, 1, &ResponseObject::write},
+            {u"BinaryWrite", 2, kCall, 1, 1, &ResponseObject::binaryWrite},
+            {u"ContentType", 3, kGet | kPut, 0, 0, &ResponseObject::contentTypeMember},
+            {u"Charset", 4, kGet | kPut, 0, 0, &ResponseObject::charset},
+            {u"Status", 5, kGet | kPut, 0, 0, &ResponseObject::status},
+            {u"AddHeader", 6, kCall, 2, 2, &ResponseObject::addHeader},
+            {u"Redirect", 7, kCall, 1, 1, &ResponseObject::redirect},
+            {u"End", 8, kCall, 0, 0, &ResponseObject::end},
+            {u"Clear", 9, kCall, 0, 0, &ResponseObject::clear},
+            {u"Flush", 10, kCall, 0, 0, &ResponseObject::flush},
+            {u"Buffer", 11, kGet | kPut, 0, 0, &ResponseObject::buffer},
+            {u"Cookies", 12, kCall | kGet, 1, 1, &ResponseObject::cookies},
+        };
+        return kMembers;
+    }
+
+    // Called once the page has run, and before the headers are first sent.
+    void finish() {
+        if (mCookiesWritten) return;
+        mCookiesWritten = true;
+        for (const Cookie& cookie : mCookies) mResponse.headers.emplace_back("Set-Cookie", cookie.header());
+    }
+
+private:
+    std::string contentType() const { return mType + (mCharset.empty() ? "" : "; charset=" + mCharset); }
+
+    HRESULT afterWrite() {
+        if (!mBuffer) return sendNow();
+        return S_OK;
+    }
+    HRESULT sendNow() {
+        if (!mResponse.flush) return S_OK;
+        finish();
+        mResponse.flush(mResponse);
+        return S_OK;
+    }
+    HRESULT refuseOnceSent(const char* what) {
+        return Fail(kHeadersSent, std::string(what) + " cannot be changed once the response has begun to be sent.");
+    }
+
+    HRESULT write(WORD, const MemberArgs& args, VARIANT*) {
+        if (mStopped) return S_OK;
+        mResponse.body += Utf16ToUtf8(ArgText(args[0]));
+        return afterWrite();
+    }
+    HRESULT binaryWrite(WORD, const MemberArgs& args, VARIANT*) {
+        if (mStopped) return S_OK;
+        const VARIANT* data = args[0];
+        if (data && data->vt == (VT_BYREF | VT_VARIANT)) data = data->pvarVal;
+        if (!data || data->vt == VT_EMPTY || data->vt == VT_NULL) return S_OK;
+        if (!(data->vt & VT_ARRAY) || !data->parray || SafeArrayGetDim(data->parray) != 1 ||
+            SafeArrayGetElemsize(data->parray) != 1)
+            return Fail(DISP_E_TYPEMISMATCH, "BinaryWrite takes an array of bytes.");
+        mResponse.body.append(static_cast<const char*>(data->parray->pvData), data->parray->rgsabound[0].cElements);
+        return afterWrite();
+    }
+    HRESULT contentTypeMember(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) return ReturnText(result, mType);
+        if (mResponse.headersSent) return refuseOnceSent("ContentType");
+        const std::string type = Utf16ToUtf8(ArgText(args.back()));
+        if (!SafeHeaderText(type)) return Fail(E_INVALIDARG, "A content type may not hold a line break.");
+        mType = type;
+        mResponse.contentType = contentType();
+        return S_OK;
+    }
+    HRESULT charset(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) return ReturnText(result, mCharset);
+        if (mResponse.headersSent) return refuseOnceSent("Charset");
+        const std::string name = Utf16ToUtf8(ArgText(args.back()));
+        if (!SafeHeaderText(name) || name.find(';') != std::string::npos)
+            return Fail(E_INVALIDARG, "A character set name may not hold ';' or a line break.");
+        mCharset = name;
+        mResponse.contentType = contentType();
+        return S_OK;
+    }
+    // "404 Not Found": the number is the status; the server gives the text.
+    HRESULT status(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) return ReturnText(result, std::to_string(mResponse.status) + " " + mStatusText);
+        if (mResponse.headersSent) return refuseOnceSent("Status");
+        const std::string text = Utf16ToUtf8(ArgText(args.back()));
+        long code = 0;
+        const size_t space = text.find(' ');
+        if (!ParseInt32(text.substr(0, space), &code) || code < 100 || code > 599 || !SafeHeaderText(text))
+            return Fail(E_INVALIDARG, "Status is a number from 100 to 599 and its text, as \"404 Not Found\".");
+        mResponse.status = static_cast<int>(code);
+        mStatusText = space == std::string::npos ? "" : text.substr(space + 1);
+        return S_OK;
+    }
+    HRESULT addHeader(WORD, const MemberArgs& args, VARIANT*) {
+        if (mResponse.headersSent) return refuseOnceSent("A header");
+        const std::string name = Utf16ToUtf8(ArgText(args[0]));
+        const std::string value = Utf16ToUtf8(ArgText(args[1]));
+        if (name.empty() || name.find_first_of(": \t\r\n") != std::string::npos || !SafeHeaderText(value))
+            return Fail(E_INVALIDARG, "A header's name is one word and its value one line.");
+        mResponse.headers.emplace_back(name, value);
+        return S_OK;
+    }
+    HRESULT redirect(WORD, const MemberArgs& args, VARIANT*) {
+        if (mResponse.headersSent) return refuseOnceSent("The address");
+        const std::string url = Utf16ToUtf8(ArgText(args[0]));
+        if (!SafeHeaderText(url)) return Fail(E_INVALIDARG, "An address may not hold a line break.");
+        mResponse.status = 302;
+        mResponse.headers.emplace_back("Location", url);
+        mResponse.body = "<html><body>Object moved to <a href=\"" + HtmlEscape(url) + "\">here</a>.</body></html>\n";
+        return stop();
+    }
+    HRESULT end(WORD, const MemberArgs&, VARIANT*) { return stop(); }
+    // The page stops here: nothing it writes from now on is sent.
+    HRESULT stop() {
+        mStopped = true;
+        if (mEnded) mEnded();
+        return Fail(kEnded, "The page ended its response.");
+    }
+    HRESULT clear(WORD, const MemberArgs&, VARIANT*) {
+        mResponse.body.clear();
+        return S_OK;
+    }
+    HRESULT flush(WORD, const MemberArgs&, VARIANT*) { return sendNow(); }
+    HRESULT buffer(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) return ReturnBool(result, mBuffer);
+        if (mResponse.headersSent) return refuseOnceSent("Buffer");
+        platform::Variant flag;
+        if (FAILED(VariantChangeType(&flag, args.back(), 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
+        mBuffer = flag.boolVal != VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT cookies(WORD, const MemberArgs& args, VARIANT* result) {
+        const std::string name = Utf16ToUtf8(ArgText(args[0]));
+        if (name.empty()) return Fail(E_INVALIDARG, "A cookie needs a name.");
+        if (mResponse.headersSent) return refuseOnceSent("A cookie");
+        Cookie* cookie = nullptr;
+        for (Cookie& existing : mCookies)
+            if (existing.name == name) cookie = &existing;
+        if (!cookie) {
+            if (mCookies.size() == mCookies.capacity() && !mCookies.empty())
+                return Fail(E_OUTOFMEMORY, "A page sets at most 50 cookies.");
+            mCookies.push_back(Cookie{name, {}});
+            cookie = &mCookies.back();
+        }
+        AddRef();
+        return ReturnObject(result, new (std::nothrow) CookieObject(platform::ComPtr<IDispatch>(this), cookie));
+    }
+
+    Response& mResponse;
+    std::function<void()> mEnded;
+    std::string mType = "text/html";
+    std::string mCharset = "utf-8";
+    std::string mStatusText = "OK";
+    bool mBuffer = true;
+    bool mStopped = false;
+    bool mCookiesWritten = false;
+    // Reserved once, so that a cookie object's pointer stays valid.
+    std::vector<Cookie> mCookies = [] {
+        std::vector<Cookie> cookies;
+        cookies.reserve(50);
+        return cookies;
+    }();
+};
+
+// The members Application and Session share: their values by name (the
+// default member, so that Session("name") reads and writes a value), and
+// the collection view of them.
+template <class Self>
+class StoreMembers : public NamedMembers<Self, IDispatch> {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerDispatch(this, riid, ppv); }
+
+protected:
+    virtual host::ValueStore* store() = 0;
+
+    HRESULT value(WORD use, const MemberArgs& args, VARIANT* result) {
+        host::ValueStore* values = store();
+        if (!values) return E_UNEXPECTED;
+        LONG index = 0;
+        const bool numbered = args[0] && (args[0]->vt == VT_I4 || args[0]->vt == VT_I2) && ArgLong(args[0], &index);
+        const std::u16string name = numbered ? values->key(static_cast<size_t>(index - 1)) : ArgText(args[0]);
+        if (use != kPut) return values->get(name, result);
+        const HRESULT hr = values->put(name, *args.back());
+        return hr == E_INVALIDARG
+                   ? this->Fail(hr, "Only texts, numbers, booleans, dates and null can be kept between requests.")
+                   : hr;
+    }
+    HRESULT count(WORD, const MemberArgs&, VARIANT* result) {
+        result->vt = VT_I4;
+        result->lVal = static_cast<LONG>(store() ? store()->count() : 0);
+        return S_OK;
+    }
+    HRESULT key(WORD, const MemberArgs& args, VARIANT* result) {
+        LONG index = 0;
+        if (!store() || !ArgLong(args[0], &index) || index < 1) return DISP_E_BADINDEX;
+        return ReturnText(result, store()->key(static_cast<size_t>(index - 1)));
+    }
+    HRESULT removeOne(WORD, const MemberArgs& args, VARIANT*) {
+        if (store()) store()->remove(ArgText(args[0]));
+        return S_OK;
+    }
+    HRESULT removeAll(WORD, const MemberArgs&, VARIANT*) {
+        if (store()) store()->removeAll();
+        return S_OK;
+    }
+    HRESULT contents(WORD, const MemberArgs&, VARIANT* result) {
+        this->AddRef();
+        return ReturnObject(result, static_cast<IDispatch*>(this));
+    }
+    HRESULT newEnum(WORD, const MemberArgs&, VARIANT* result) {
+        std::vector<VARIANT> names;
+        const size_t count = store() ? store()->count() : 0;
+        for (size_t i = 0; i < count; ++i) {
+            VARIANT name;
+            VariantInit(&name);
+            ReturnText(&name, store()->key(i));
+            names.push_back(name);
+        }
+        IEnumVARIANT* enumerator = nullptr;
+        const HRESULT hr = CreateVariantEnumerator(std::move(names), &enumerator);
+        if (FAILED(hr)) return hr;
+        result->vt = VT_UNKNOWN;
+        result->punkVal = enumerator;
+        return S_OK;
+    }
+
+    // The members of every store, in front of the object's own.
+    static std::vector<Member<Self>> StoreTable(std::initializer_list<Member<Self>> own) {
+        std::vector<Member<Self>> members = {
+            {u"Value", DISPID_VALUE, kCall | kGet | kPut, 1, 1, &Self::value},
+            {u"Item", DISPID_VALUE, kCall | kGet | kPut, 1, 1, &Self::value},
+            {u"Contents", 1, kGet, 0, 0, &Self::contents},
+            {u"Count", 2, kGet, 0, 0, &Self::count},
+            {u"Key", 3, kCall | kGet, 1, 1, &Self::key},
+            {u"Remove", 4, kCall, 1, 1, &Self::removeOne},
+            {u"RemoveAll", 5, kCall, 0, 0, &Self::removeAll},
+            {u"_NewEnum", DISPID_NEWENUM, kCall | kGet, 0, 0, &Self::newEnum},
+        };
+        members.insert(members.end(), own);
+        return members;
+    }
+};
+
+class ApplicationObject final : public StoreMembers<ApplicationObject> {
+public:
+    explicit ApplicationObject(std::shared_ptr<host::ValueStore> store) : mStore(std::move(store)) {}
+    ~ApplicationObject() override {
+        // A page that ends (or fails, or runs out of time) with the lock
+        // held does not keep every other page waiting.
+        while (mStore->lockedByThisThread()) mStore->unlock();
+    }
+
+    const std::vector<Member<ApplicationObject>>& members() const {
+        static const std::vector<Member<ApplicationObject>> kMembers =
+            StoreTable({{u"Lock", 20, kCall, 0, 0, &ApplicationObject::lock},
+                        {u"Unlock", 21, kCall, 0, 0, &ApplicationObject::unlock}});
+        return kMembers;
+    }
+
+private:
+    friend class StoreMembers<ApplicationObject>;
+    host::ValueStore* store() override { return mStore.get(); }
+    HRESULT lock(WORD, const MemberArgs&, VARIANT*) {
+        mStore->lock();
+        return S_OK;
+    }
+    HRESULT unlock(WORD, const MemberArgs&, VARIANT*) {
+        mStore->unlock();
+        return S_OK;
+    }
+
+    std::shared_ptr<host::ValueStore> mStore;
+};
+
+class SessionObject final : public StoreMembers<SessionObject> {
+public:
+    SessionObject(SessionStore& sessions, const PageRequest& request, Response& response)
+        : mSessions(sessions), mRequest(request), mResponse(response) {}
+
+    const std::vector<Member<SessionObject>>& members() const {
+        static const std::vector<Member<SessionObject>> kMembers =
+            StoreTable({{u"SessionID", 20, kGet, 0, 0, &SessionObject::sessionId},
+                        {u"Timeout", 21, kGet | kPut, 0, 0, &SessionObject::timeout},
+                        {u"Abandon", 22, kCall, 0, 0, &SessionObject::abandon}});
+        return kMembers;
+    }
+
+private:
+    friend class StoreMembers<SessionObject>;
+    // The visitor's session, found or made at the first use.
+    SessionStore::Session* session() {
+        if (!mSession) {
+            std::string token = mRequest.cookie(SessionStore::kCookie);
+            const std::string given = token;
+            mSession = mSessions.find(&token);
+            mToken = token;
+            if (token != given && !mResponse.headersSent)
+                mResponse.headers.emplace_back("Set-Cookie", std::string(SessionStore::kCookie) + "=" + token +
+                                                                 "; Path=/; HttpOnly; SameSite=Lax");
+        }
+        return mSession.get();
+    }
+    host::ValueStore* store() override { return session() ? session()->values.get() : nullptr; }
+
+    HRESULT sessionId(WORD, const MemberArgs&, VARIANT* result) {
+        result->vt = VT_I4;
+        result->lVal = static_cast<LONG>(session()->id);
+        return S_OK;
+    }
+    HRESULT timeout(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) {
+            result->vt = VT_I4;
+            result->lVal = static_cast<LONG>(session()->timeout.count());
+            return S_OK;
+        }
+        LONG minutes = 0;
+        if (!ArgLong(args.back(), &minutes) || minutes < 1 || minutes > 24 * 60)
+            return Fail(E_INVALIDARG, "Timeout is a number of minutes from 1 to 1440.");
+        session()->timeout = std::chrono::minutes(minutes);
+        return S_OK;
+    }
+    HRESULT abandon(WORD, const MemberArgs&, VARIANT*) {
+        session();
+        mSessions.abandon(mToken);
+        return S_OK;
+    }
+
+    SessionStore& mSessions;
+    const PageRequest& mRequest;
+    Response& mResponse;
+    std::shared_ptr<SessionStore::Session> mSession;
+    std::string mToken;
+};
+
+}  // namespace
+
+IDispatch* CreateResponseObject(Response& response, std::function<void()> ended) {
+    return new (std::nothrow) ResponseObject(response, std::move(ended));
+}
+
+void FinishResponseObject(IDispatch* responseObject) {
+    if (responseObject) static_cast<ResponseObject*>(responseObject)->finish();
+}
+
+IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store) {
+    return new (std::nothrow) ApplicationObject(std::move(store));
+}
+
+IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, Response& response) {
+    return new (std::nothrow) SessionObject(store, request, response);
+}
+
+std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token) {
+    std::lock_guard<std::mutex> guard(mMutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (IsRandomToken(*token)) {
+        auto it = mSessions.find(*token);
+        if (it != mSessions.end() && now - it->second->lastUse <= it->second->timeout) {
+            it->second->lastUse = now;
+            return it->second;
+        }
+    }
+    if (mSessions.size() >= mCapacity || now - mLastSweep > std::chrono::minutes(1)) forgetIdle(now);
+    auto session = std::make_shared<Session>();
+    session->id = ++mNextId;
+    session->lastUse = now;
+    *token = RandomToken();
+    mSessions[*token] = session;
+    return session;
+}
+
+void SessionStore::abandon(const std::string& token) {
+    std::lock_guard<std::mutex> guard(mMutex);
+    mSessions.erase(token);
+}
+
+void SessionStore::forgetIdle(std::chrono::steady_clock::time_point now) {
+    mLastSweep = now;
+    for (auto it = mSessions.begin(); it != mSessions.end();)
+        it = now - it->second->lastUse > it->second->timeout ? mSessions.erase(it) : std::next(it);
+    while (mSessions.size() >= mCapacity) {
+        auto oldest = mSessions.begin();
+        for (auto it = mSessions.begin(); it != mSessions.end(); ++it)
+            if (it->second->lastUse < oldest->second->lastUse) oldest = it;
+        mSessions.erase(oldest);
+    }
+}
+
+}  // namespace script

@@ -1,0 +1,63 @@
+// The objects a script page has besides Request and Server (which the
+// server core makes for every page): Response, Application and Session.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "core/Collections.h"
+#include "core/Page.h"
+
+namespace script {
+
+// The Response object of one page run, writing into `response`. `ended`
+// is called when the page calls End or Redirect: the run stops there.
+IDispatch* CreateResponseObject(Response& response, std::function<void()> ended);
+// Adds the cookies the page set to the response's headers; called once the
+// page has run (and before a flush sends the headers).
+void FinishResponseObject(IDispatch* responseObject);
+
+// The Application object: `store` is shared by every page; a lock the page
+// still holds when the object goes is released.
+IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store);
+
+// Sessions: values kept per visitor in memory, found by a cookie, dropped
+// after their idle timeout (20 minutes unless the page sets
+// Session.Timeout). At most `capacity` are kept; beyond that the least
+// recently used goes.
+class SessionStore {
+public:
+    static constexpr const char* kCookie = "FORMIX4SESSIONID";
+
+    explicit SessionStore(size_t capacity = 100000) : mCapacity(capacity) {}
+
+    struct Session {
+        long id = 0;
+        std::shared_ptr<host::ValueStore> values = std::make_shared<host::ValueStore>();
+        std::chrono::minutes timeout{20};
+        std::chrono::steady_clock::time_point lastUse;
+    };
+
+    // The session of `token`, or a new one (with its new token in *token).
+    std::shared_ptr<Session> find(std::string* token);
+    void abandon(const std::string& token);
+
+private:
+    void forgetIdle(std::chrono::steady_clock::time_point now);
+
+    size_t mCapacity;
+    std::mutex mMutex;
+    std::unordered_map<std::string, std::shared_ptr<Session>> mSessions;
+    long mNextId = 0;
+    std::chrono::steady_clock::time_point mLastSweep;
+};
+
+// The Session object of one page run: the visitor's session is found (or
+// made, with its cookie on `response`) when the page first uses it.
+IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, Response& response);
+
+}  // namespace script

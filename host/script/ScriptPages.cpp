@@ -1,0 +1,169 @@
+#include "script/ScriptPages.h"
+
+#include <duktape.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "core/HostObjects.h"
+#include "core/HttpText.h"
+#include "core/WebServer.h"
+#include "platform/Asp.h"
+#include "platform/CodePage.h"
+#include "platform/ComPtr.h"
+#include "platform/EventLog.h"
+#include "script/ComBridge.h"
+#include "script/ScriptEngine.h"
+
+namespace script {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPageSuffix = ".asp";
+// Files that only ever hold script: never sent, whoever asks.
+constexpr const char* kSourceSuffixes[] = {".asp", ".inc", ".asa"};
+
+bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && Lower(text.substr(text.size() - suffix.size())) == suffix;
+}
+
+// The request's object of that name in the thread's object context.
+platform::ComPtr<IDispatch> ContextObject(const char16_t* name) {
+    platform::ComPtr<IObjectContext> context;
+    platform::ComPtr<IGetContextProperties> properties;
+    platform::Variant value;
+    platform::Bstr key(name);
+    if (FAILED(GetObjectContext(context.put())) ||
+        FAILED(context->QueryInterface(IID_IGetContextProperties, properties.putVoid())) ||
+        FAILED(properties->GetProperty(key.get(), &value)) || value.vt != VT_DISPATCH)
+        return {};
+    value.pdispVal->AddRef();
+    return platform::ComPtr<IDispatch>(value.pdispVal);
+}
+
+void LogPageFailure(const std::string& text) {
+    static HANDLE log = RegisterEventSourceA(nullptr, "formix4-server");
+    const char* strings[] = {text.c_str()};
+    if (log) ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+    std::fprintf(stderr, "formix4-server: %s\n", text.c_str());
+}
+
+}  // namespace
+
+ScriptPages::ScriptPages(std::string documentRoot) : mRoot(std::move(documentRoot)) {}
+
+bool ScriptPages::IsPagePath(const std::string& path) { return EndsWithNoCase(path, kPageSuffix); }
+
+bool ScriptPages::isSource(const std::string& path) const {
+    for (const char* suffix : kSourceSuffixes)
+        if (EndsWithNoCase(path, suffix)) return true;
+    std::string physical;
+    if (!MapVirtualPath(mRoot, "/", path, &physical)) return false;
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(physical, error);
+    std::lock_guard<std::mutex> guard(mMutex);
+    return mIncluded.count(resolved) > 0;
+}
+
+std::shared_ptr<const CompiledPage> ScriptPages::compiled(const fs::path& file) {
+    {
+        std::lock_guard<std::mutex> guard(mMutex);
+        auto it = mCache.find(file);
+        if (it != mCache.end()) {
+            bool fresh = true;
+            for (const auto& [source, stamp] : it->second.stamps) {
+                std::error_code error;
+                if (fs::last_write_time(source, error) != stamp || error) fresh = false;
+            }
+            if (fresh) return it->second.page;
+        }
+    }
+    Compiled entry;
+    entry.page = std::make_shared<const CompiledPage>(CompilePage(mRoot, file));
+    for (const fs::path& source : entry.page->sources) {
+        std::error_code error;
+        entry.stamps.emplace_back(source, fs::last_write_time(source, error));
+    }
+    std::lock_guard<std::mutex> guard(mMutex);
+    for (size_t i = 1; i < entry.page->sources.size(); ++i) mIncluded.insert(fs::weakly_canonical(entry.page->sources[i]));
+    mCache[file] = entry;
+    return entry.page;
+}
+
+void ScriptPages::fail(const PageRequest& request, Response& response, const SourceLine& where, const std::string& text) {
+    const std::string place = where.file.empty() ? request.path : where.file + (where.line ? ", line " + std::to_string(where.line) : "");
+    LogPageFailure("The script page " + request.path + " failed at " + place + ": " + text);
+    if (response.headersSent) return;  // the part already sent stays the answer
+    response.status = 500;
+    response.contentType = "text/html; charset=utf-8";
+    response.headers.clear();
+    response.body = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>The page failed</title>\n"
+                    "</head>\n<body>\n<h1>The page failed</h1>\n<p>" + HtmlEscape(place) + "</p>\n<pre>" +
+                    HtmlEscape(text) + "</pre>\n</body>\n</html>\n";
+}
+
+void ScriptPages::serve(const PageRequest& request, Response& response) {
+    std::string physical;
+    std::error_code error;
+    if (!MapVirtualPath(mRoot, "/", request.path, &physical) || !fs::is_regular_file(physical, error)) {
+        response.status = 404;
+        response.contentType = "text/plain; charset=utf-8";
+        response.body = "Not found.\n";
+        return;
+    }
+    std::shared_ptr<const CompiledPage> page;
+    try {
+        page = compiled(fs::path(physical));
+    } catch (const PageError& failure) {
+        return fail(request, response, failure.where, failure.what());
+    }
+
+    platform::ComPtr<IDispatch> requestObject = ContextObject(u"Request");
+    platform::ComPtr<IDispatch> serverObject = ContextObject(u"Server");
+    platform::ComPtr<IServer> server;
+    if (!requestObject || !serverObject || FAILED(serverObject->QueryInterface(IID_IServer, server.putVoid())))
+        return fail(request, response, {}, "The page has no request context.");
+    bool ended = false;
+    platform::ComPtr<IDispatch> responseObject(CreateResponseObject(response, [&ended] { ended = true; }));
+    platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication));
+    platform::ComPtr<IDispatch> session(CreateSessionObject(mSessions, request, response));
+
+    const auto start = std::chrono::steady_clock::now();
+    LONG timeout = 90;
+    auto stopNow = [&] {
+        server->get_ScriptTimeout(&timeout);
+        return ended || std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
+    };
+    const RunOutcome outcome = ScriptEngine::ForThisThread().Run(*page, stopNow, [&](duk_context* context) {
+        InstallComTypes(context);
+        const std::pair<const char*, IDispatch*> objects[] = {{"Request", requestObject.get()},
+                                                              {"Response", responseObject.get()},
+                                                              {"Server", serverObject.get()},
+                                                              {"Application", application.get()},
+                                                              {"Session", session.get()}};
+        for (const auto& [name, object] : objects) {
+            PushObject(context, object);
+            duk_put_prop_string(context, -2, name);
+        }
+    });
+    FinishResponseObject(responseObject.get());
+    if (ended) return;  // Response.End or Redirect: the page's answer stands
+    if (outcome.timedOut)
+        return fail(request, response, outcome.where,
+                    "The page ran longer than its ScriptTimeout of " + std::to_string(timeout) +
+                        " seconds and was stopped.");
+    if (!outcome.ok) fail(request, response, outcome.where, outcome.error);
+}
+
+std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server) {
+    auto pages = std::make_shared<ScriptPages>(server.documentRoot());
+    server.addPageSuffix(kPageSuffix, [pages](const PageRequest& request, Response& response) {
+        pages->serve(request, response);
+    }, PageOptions{.readsBody = true});
+    server.hideFiles([pages](const std::string& path) { return pages->isSource(path); });
+    return pages;
+}
+
+}  // namespace script

@@ -1,0 +1,60 @@
+// Script pages served: a request for a file ending in ".asp" under the
+// document root runs that page with Request, Response, Server, Application
+// and Session, in the worker thread's engine. Pages are compiled once and
+// compiled again when the page or a file it includes changes. A page that
+// cannot be compiled, throws, or runs past Server.ScriptTimeout is answered
+// with a 500 page naming the file and line, and logged; the worker goes on
+// to the next request.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/Page.h"
+#include "script/PageObjects.h"
+#include "script/PageSource.h"
+
+class WebServer;
+
+namespace script {
+
+class ScriptPages {
+public:
+    explicit ScriptPages(std::string documentRoot);
+
+    void serve(const PageRequest& request, Response& response);
+    // Whether a request path names a script page.
+    static bool IsPagePath(const std::string& path);
+    // Whether a request path names a page's source or an include file,
+    // which are never sent as they are.
+    bool isSource(const std::string& path) const;
+
+private:
+    struct Compiled {
+        std::shared_ptr<const CompiledPage> page;
+        std::vector<std::pair<std::filesystem::path, std::filesystem::file_time_type>> stamps;
+    };
+
+    // The page's program, compiled again when a source changed. Throws PageError.
+    std::shared_ptr<const CompiledPage> compiled(const std::filesystem::path& file);
+    void fail(const PageRequest& request, Response& response, const SourceLine& where, const std::string& text);
+
+    std::string mRoot;
+    mutable std::mutex mMutex;
+    std::map<std::filesystem::path, Compiled> mCache;
+    std::set<std::filesystem::path> mIncluded;
+    std::shared_ptr<host::ValueStore> mApplication = std::make_shared<host::ValueStore>();
+    SessionStore mSessions;
+};
+
+// Serves the script pages of the server's document root and hides their
+// sources; returns the pages' server-wide state.
+std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server);
+
+}  // namespace script

@@ -1,0 +1,187 @@
+// Script pages over real HTTP, in the product's server: the page objects
+// and their members, COM objects in the language, errors, time limits,
+// sources that are never sent, sessions and the shared Application.
+#include <chrono>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "SiteServer.h"
+
+namespace {
+
+using namespace http_support;
+
+class ScriptPages : public SiteServerTest {
+protected:
+    void Page(const std::string& path, const std::string& text) {
+        std::filesystem::create_directories((mRoot / path).parent_path());
+        std::ofstream(mRoot / path, std::ios::binary) << text;
+    }
+    HttpResult Post(int port, const std::string& target, const std::string& type, const std::string& body) {
+        return Exchange(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+                                  "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    }
+};
+
+TEST_F(ScriptPages, RequestResponseAndServerMembers) {
+    Page("members.asp",
+         "<%@ Language=\"JScript\" %>\n"
+         "<% var a = Request.QueryString(\"a\"); %>"
+         "a=<%= a %>|count=<%= a.Count %>|second=<%= a(2) %>|missing=<%= Request.QueryString(\"zz\") %>|"
+         "joined=<%= '' + Request.QueryString(\"zz\") %>|"
+         "names=<% var e = new Enumerator(Request.QueryString); for (; !e.atEnd(); e.moveNext()) Response.Write(e.item() + ';'); %>|"
+         "method=<%= Request.ServerVariables(\"REQUEST_METHOD\") %>|header=<%= Request.ServerVariables(\"HTTP_X_TRACE\") %>|"
+         "cookie=<%= Request.Cookies(\"taste\") %>|html=<%= Server.HTMLEncode(\"<a href='x'>&\") %>|"
+         "url=<%= Server.URLEncode(\"a b&c\") %>|map=<%= Server.MapPath(\"x.txt\").slice(-10) %>\n"
+         "<% Response.ContentType = \"text/plain\"; Response.Charset = \"utf-8\"; Response.Status = \"202 Accepted\";\n"
+         "Response.AddHeader(\"X-Page\", \"yes\"); Response.Cookies(\"flavour\") = \"dark chocolate\"; %>");
+    auto server = Start();
+    const HttpResult result = Exchange(server->port(),
+        "GET /members.asp?a=1&b=2&a=x%20y HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Trace: t1\r\nCookie: taste=sweet+sour\r\n\r\n");
+    EXPECT_EQ(result.status, 202);
+    EXPECT_EQ(result.header("Content-Type"), "text/plain; charset=utf-8");
+    EXPECT_EQ(result.header("X-Page"), "yes");
+    EXPECT_NE(result.head.find("Set-Cookie: flavour=dark+chocolate; Path=/"), std::string::npos) << result.head;
+    // An absent name writes nothing, but reads as undefined where the
+    // language makes a text of it, as pages have always seen it.
+    EXPECT_EQ(result.body,
+              "\na=1, x y|count=2|second=x y|missing=|joined=undefined|names=a;b;|method=GET|header=t1|cookie=sweet sour|"
+              "html=&lt;a href=&#39;x&#39;&gt;&amp;|url=a+b%26c|map=/www/x.txt\n");
+}
+
+TEST_F(ScriptPages, AFormBodyIsReadOneWayOnly) {
+    Page("form.asp",
+         "total=<%= Request.TotalBytes %>|name=<%= Request.Form(\"name\") %>|"
+         "<% try { Request.BinaryRead(4); } catch (e) { Response.Write(e.number + ':' + e.description); } %>");
+    Page("bytes.asp",
+         "<% var b = Request.BinaryRead(Request.TotalBytes); var v = new VBArray(b); %>"
+         "bytes=<%= v.ubound() + 1 %>,<%= v.getItem(0) %>|<% Response.BinaryWrite(b); %>|"
+         "<% try { Request.Form(\"name\"); } catch (e) { Response.Write(e.number); } %>");
+    auto server = Start();
+    const HttpResult form = Post(server->port(), "/form.asp", "application/x-www-form-urlencoded", "name=J%C3%BCrgen+K");
+    EXPECT_EQ(form.status, 200);
+    EXPECT_EQ(form.body, "total=18|name=J\xC3\xBCrgen K|-2147467259:BinaryRead cannot be called after the "
+                         "Request.Form collection was used.");
+    const HttpResult bytes = Post(server->port(), "/bytes.asp", "application/octet-stream", "AB\x01");
+    EXPECT_EQ(bytes.body, std::string("bytes=3,65|AB\x01|-2147467259"));
+}
+
+TEST_F(ScriptPages, TheComponentThroughScript) {
+    Page("upload.asp",
+         "<%@ Language=\"JScript\" %>\n"
+         "<% var form = Server.CreateObject(\"Formix4.XForm\");\n"
+         "var e = new Enumerator(form);\n"
+         "for (; !e.atEnd(); e.moveNext()) {\n"
+         "  var name = e.item(), group = form.Item(name), items = new Enumerator(group);\n"
+         "  for (; !items.atEnd(); items.moveNext()) {\n"
+         "    var field = items.item();\n"
+         "    if (field.FileExists) field.Save(\"/uploads/\" + field.SafeFileName);\n"
+         "%>[<%= Server.HTMLEncode(name) %>:<%= group.Count %>:<%= field.Length %>:<%= field.Content %>]<% } } %>\n"
+         "<% Response.BinaryWrite(form(\"doc\")(1).Data); %>\n"
+         "<% try { form(\"doc\")(1).Save(\"/../outside.txt\"); Response.Write('saved'); }\n"
+         "   catch (x) { Response.Write('caught ' + x.number + ' ' + x.description); } %>");
+    const std::string body =
+        "--B\r\nContent-Disposition: form-data; name=\"a<b\"\r\n\r\none\r\n"
+        "--B\r\nContent-Disposition: form-data; name=\"a<b\"\r\n\r\ntwo\r\n"
+        "--B\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"note.txt\"\r\nContent-Type: text/plain\r\n\r\nfile body\r\n"
+        "--B--\r\n";
+    auto server = Start();
+    const HttpResult result = Post(server->port(), "/upload.asp", "multipart/form-data; boundary=B", body);
+    ASSERT_EQ(result.status, 200) << result.body;
+    EXPECT_EQ(result.body.substr(0, result.body.find('\n', 1)), "\n[a&lt;b:2:3:one][a&lt;b:2:3:two][doc:1:9:file body]");
+    // The component's failure, with its HRESULT as a signed number and its text.
+    EXPECT_NE(result.body.find("\nfile body\ncaught -2147024891 "), std::string::npos) << result.body;
+    std::ifstream saved(mRoot / "uploads" / "note.txt");
+    std::string content((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "file body");
+}
+
+TEST_F(ScriptPages, FailuresAreAnsweredAndTheWorkerGoesOn) {
+    Page("throws.asp", "<html>\n<%\nvar x = 1;\nnull.f();\n%>\n</html>");
+    Page("loops.asp", "<% Server.ScriptTimeout = 1; while (true) {} %>");
+    Page("vb.asp", "<%@ Language=\"VBScript\" %>\n<% Response.Write \"x\" %>");
+    Page("ok.asp", "<%= 6 * 7 %>");
+    auto server = Start({"--threads", "2"}, 2);
+    const HttpResult thrown = Get(server->port(), "/throws.asp");
+    EXPECT_EQ(thrown.status, 500);
+    EXPECT_NE(thrown.body.find("/throws.asp, line 4"), std::string::npos) << thrown.body;
+    EXPECT_NE(thrown.body.find("TypeError"), std::string::npos);
+    const auto start = std::chrono::steady_clock::now();
+    const HttpResult looped = Get(server->port(), "/loops.asp");
+    EXPECT_EQ(looped.status, 500);
+    EXPECT_NE(looped.body.find("ScriptTimeout of 1 seconds"), std::string::npos) << looped.body;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    const HttpResult vb = Get(server->port(), "/vb.asp");
+    EXPECT_EQ(vb.status, 500);
+    EXPECT_NE(vb.body.find("/vb.asp is written in VBScript"), std::string::npos) << vb.body;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Get(server->port(), "/ok.asp").body, "42");
+    std::ifstream log(mRegistry.logPath());
+    std::string entries((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(entries.find("The script page /throws.asp failed at /throws.asp, line 4"), std::string::npos) << entries;
+}
+
+TEST_F(ScriptPages, IncludesRunAndSourcesAreNeverSent) {
+    Page("lib/greet.inc", "<% function greet(n) { return 'hello ' + n; } %>");
+    Page("lib/part.txt", "<%= greet('part') %>");
+    Page("inc.asp", "<!-- #include virtual=\"/lib/greet.inc\" -->\n<!-- #include file=\"lib/part.txt\" -->|<%= greet('page') %>");
+    Page("escape.asp", "<!-- #include file=\"../../outside.inc\" -->");
+    auto server = Start();
+    const HttpResult page = Get(server->port(), "/inc.asp");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.body, "\nhello part|hello page");
+    for (const char* source : {"/lib/greet.inc", "/lib/part.txt", "/inc.asp.", "/LIB/GREET.INC"}) {
+        const HttpResult sent = Get(server->port(), source);
+        EXPECT_EQ(sent.body.find("greet"), std::string::npos) << source << ": " << sent.body;
+    }
+    const HttpResult escape = Get(server->port(), "/escape.asp");
+    EXPECT_EQ(escape.status, 500);
+    EXPECT_NE(escape.body.find("outside the document root"), std::string::npos) << escape.body;
+}
+
+TEST_F(ScriptPages, SessionsAreEachVisitorsAndApplicationIsEveryones) {
+    Page("count.asp",
+         "<% Session(\"n\") = (Session(\"n\") || 0) + 1;\n"
+         "Application.Lock(); var was = Application(\"hits\") || 0; Application(\"hits\") = was + 1; Application.Unlock(); %>"
+         "<%= Session(\"n\") %>");
+    Page("hits.asp", "<%= Application(\"hits\") %>");
+    auto server = Start();
+    Visitor first, second;
+    for (int i = 1; i <= 3; ++i) {
+        const HttpResult page = Get(server->port(), "/count.asp", first);
+        first.remember(page);
+        EXPECT_EQ(page.body, std::to_string(i));
+    }
+    const HttpResult other = Get(server->port(), "/count.asp", second);
+    EXPECT_EQ(other.body, "1");
+    constexpr int kClients = 8, kEach = 25;
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c)
+        clients.emplace_back([&] {
+            for (int i = 0; i < kEach; ++i) Get(server->port(), "/count.asp");
+        });
+    for (std::thread& client : clients) client.join();
+    EXPECT_EQ(Get(server->port(), "/hits.asp").body, std::to_string(4 + kClients * kEach));
+}
+
+TEST_F(ScriptPages, EndRedirectAndUnbufferedOutput) {
+    Page("end.asp", "before<% Response.End(); %>after");
+    Page("caught.asp", "a<% try { Response.End(); } catch (e) {} Response.Write('b'); %>c");
+    Page("redirect.asp", "<% Response.Redirect(\"/ok.asp?x=1\"); Response.Write('not sent'); %>");
+    Page("stream.asp", "<% Response.Buffer = false; for (var i = 0; i < 3; ++i) Response.Write('part' + i + ';'); %>");
+    auto server = Start();
+    EXPECT_EQ(Get(server->port(), "/end.asp").body, "before");
+    EXPECT_EQ(Get(server->port(), "/caught.asp").body, "a");
+    const HttpResult moved = Get(server->port(), "/redirect.asp");
+    EXPECT_EQ(moved.status, 302);
+    EXPECT_EQ(moved.header("Location"), "/ok.asp?x=1");
+    EXPECT_EQ(moved.body.find("not sent"), std::string::npos);
+    const HttpResult streamed = Get(server->port(), "/stream.asp");
+    EXPECT_EQ(streamed.status, 200);
+    EXPECT_EQ(streamed.header("Content-Length"), "");
+    EXPECT_EQ(streamed.body, "part0;part1;part2;");
+}
+
+}  // namespace
