@@ -85,8 +85,7 @@ int main(int argc, char** argv) {
     StopSignals stopSignals;
 
     WebServer server(settings.server);
-    AddSitePages(server, settings.site);
-    script::AddScriptPages(server);
+    AddSitePages(server, settings.site, *script::AddScriptPages(server));
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "formix4-server: %s\n", error.c_str());

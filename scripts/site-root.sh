@@ -6,6 +6,7 @@
 set -euo pipefail
 site=$(cd "$(dirname "$0")/../site" && pwd)
 mkdir -p "$1/uploads"
-cp "$site"/*.html "$site"/*.js "$site"/*.css "$1/"
+# Everything of the site but the uploads folder.
+find "$site" -mindepth 1 -maxdepth 1 ! -name uploads -exec cp -r {} "$1/" \;
 chmod a+rx "$1"
 [ "$(id -u)" -ne 0 ] || chown formix4: "$1/uploads"

@@ -37,14 +37,6 @@ class ValueList final : public NamedMembers<ValueList, IDispatch> {
 public:
     explicit ValueList(std::vector<std::u16string> values) : mValues(std::move(values)) {}
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
-        if (!*ppv) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-
     const std::vector<Member<ValueList>>& members() const {
         static const std::vector<Member<ValueList>> kMembers = {
             {u"Item", DISPID_VALUE, kCall | kGet, 0, 1, &ValueList::item},
@@ -87,14 +79,6 @@ private:
 class NamedValuesObject final : public NamedMembers<NamedValuesObject, IDispatch> {
 public:
     explicit NamedValuesObject(std::shared_ptr<const NamedValues> values) : mValues(std::move(values)) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
-        if (!*ppv) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
 
     const std::vector<Member<NamedValuesObject>>& members() const {
         static const std::vector<Member<NamedValuesObject>> kMembers = {
@@ -181,6 +165,12 @@ HRESULT ReturnText(VARIANT* result, const std::u16string& text) {
 }
 
 HRESULT ReturnText(VARIANT* result, const std::string& utf8) { return ReturnText(result, Utf8ToUtf16(utf8)); }
+
+HRESULT ReturnBool(VARIANT* result, bool value) {
+    result->vt = VT_BOOL;
+    result->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
 
 HRESULT ReturnObject(VARIANT* result, IDispatch* object) {
     if (!object) return E_OUTOFMEMORY;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Collections.h"
+#include "core/HostClasses.h"
 #include "core/HttpText.h"
 #include "core/NamedMembers.h"
 #include "platform/CodePage.h"
@@ -308,7 +309,8 @@ public:
     }
     HRESULT CreateObject(BSTR progId, IDispatch** object) override {
         if (!object) return E_POINTER;
-        *object = nullptr;
+        *object = host::CreateHostObject(std::u16string(progId ? progId : u"", SysStringLen(progId)));
+        if (*object) return S_OK;
         CLSID clsid{};
         const HRESULT hr = CLSIDFromProgID(progId, &clsid);
         return FAILED(hr) ? hr : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(object));

@@ -47,6 +47,14 @@ struct Member {
 template <class Self, class... Interfaces>
 class NamedMembers : public platform::RefCounted<Interfaces...> {
 public:
+    // An object with IDispatch only; others add their interface.
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
+        if (!*ppv) return E_NOINTERFACE;
+        this->AddRef();
+        return S_OK;
+    }
     HRESULT GetTypeInfoCount(UINT* count) override {
         if (!count) return E_INVALIDARG;
         *count = 0;
@@ -138,5 +146,6 @@ bool ArgLong(const VARIANT* arg, LONG* value);          // false when it is not 
 HRESULT ReturnText(VARIANT* result, const std::u16string& text);
 HRESULT ReturnText(VARIANT* result, const std::string& utf8);
 HRESULT ReturnObject(VARIANT* result, IDispatch* object);  // takes the caller's reference
+HRESULT ReturnBool(VARIANT* result, bool value);
 
 }  // namespace host

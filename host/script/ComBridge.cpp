@@ -201,7 +201,7 @@ HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARI
     if (hr == DISP_E_EXCEPTION) {
         const HRESULT raised = exception.scode ? exception.scode : static_cast<HRESULT>(0x800A0000 | exception.wCode);
         const std::string text = Utf8(exception.bstrDescription);
-        ThrowComError(context, raised, text.empty() ? ErrorText(raised) : text);
+        ThrowComError(context, raised, text.empty() ? ErrorText(raised) : text, Utf8(exception.bstrSource));
     }
     ThrowComError(context, hr, ErrorText(hr));
 }
@@ -819,8 +819,12 @@ void PushScriptString(duk_context* context, const char16_t* text, size_t length)
     duk_push_lstring(context, encoded.data(), encoded.size());
 }
 
-void ThrowComError(duk_context* context, HRESULT hr, const std::string& description) {
+void ThrowComError(duk_context* context, HRESULT hr, const std::string& description, const std::string& source) {
     duk_push_error_object(context, DUK_ERR_ERROR, "%s", description.c_str());
+    if (!source.empty()) {
+        duk_push_string(context, source.c_str());
+        duk_put_prop_string(context, -2, "source");
+    }
     duk_push_int(context, static_cast<duk_int_t>(static_cast<int32_t>(hr)));
     duk_put_prop_string(context, -2, "number");
     duk_push_string(context, description.c_str());

@@ -38,8 +38,10 @@ std::u16string ScriptString(duk_context* context, int index);
 void PushScriptString(duk_context* context, const char16_t* text, size_t length);
 
 // Throws the Error a failing member gives: number the HRESULT as a signed
-// 32-bit integer, description and message the error's text.
-[[noreturn]] void ThrowComError(duk_context* context, HRESULT hr, const std::string& description);
+// 32-bit integer, description and message the error's text, and source
+// the failing object's name when it gave one.
+[[noreturn]] void ThrowComError(duk_context* context, HRESULT hr, const std::string& description,
+                                const std::string& source = "");
 // The text of an HRESULT without error information.
 std::string ErrorText(HRESULT hr);
 

@@ -21,6 +21,7 @@ using host::kPut;
 using host::Member;
 using host::MemberArgs;
 using host::NamedMembers;
+using host::ReturnBool;
 using host::ReturnObject;
 using host::ReturnText;
 using platform::codepage::Utf16ToUtf8;
@@ -28,27 +29,12 @@ using platform::codepage::Utf16ToUtf8;
 constexpr HRESULT kEnded = static_cast<HRESULT>(0x80004004);  // E_ABORT: the page ended itself
 constexpr HRESULT kHeadersSent = static_cast<HRESULT>(0x80004005);
 
-template <class Object>
-HRESULT AnswerDispatch(Object* self, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(self) : nullptr;
-    if (!*ppv) return E_NOINTERFACE;
-    self->AddRef();
-    return S_OK;
-}
-
-HRESULT ReturnBool(VARIANT* result, bool value) {
-    result->vt = VT_BOOL;
-    result->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-}
-
 // A header value may not carry a line break: it would start a header of
 // the page's choosing.
 bool SafeHeaderText(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
 
 struct Cookie {
-    std::string name, value, path = "/", domain, expires;
+    std::string name, value, path = "/", domain, expires, sameSite;
     bool secure = false;
 
     std::string header() const {
@@ -56,7 +42,8 @@ struct Cookie {
         if (!domain.empty()) text += "; Domain=" + domain;
         if (!expires.empty()) text += "; Expires=" + expires;
         if (secure) text += "; Secure";
-        return text + "; HttpOnly";
+        text += "; HttpOnly";
+        return sameSite.empty() ? text : text + "; SameSite=" + sameSite;
     }
 };
 
@@ -67,7 +54,6 @@ class ResponseObject;
 class CookieObject final : public NamedMembers<CookieObject, IDispatch> {
 public:
     CookieObject(platform::ComPtr<IDispatch> owner, Cookie* cookie) : mOwner(std::move(owner)), mCookie(cookie) {}
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerDispatch(this, riid, ppv); }
 
     const std::vector<Member<CookieObject>>& members() const {
         static const std::vector<Member<CookieObject>> kMembers = {
@@ -76,6 +62,7 @@ public:
             {u"Domain", 2, kPut, 0, 0, &CookieObject::domain},
             {u"Expires", 3, kPut, 0, 0, &CookieObject::expires},
             {u"Secure", 4, kPut, 0, 0, &CookieObject::secure},
+            {u"SameSite", 5, kPut, 0, 0, &CookieObject::sameSite},
         };
         return kMembers;
     }
@@ -108,6 +95,12 @@ private:
         mCookie->expires = text;
         return S_OK;
     }
+    HRESULT sameSite(WORD, const MemberArgs& args, VARIANT*) {
+        const std::string rule = Utf16ToUtf8(ArgText(args.back()));
+        if (rule != "Strict" && rule != "Lax" && rule != "None") return Fail(E_INVALIDARG, "SameSite is Strict, Lax or None.");
+        mCookie->sameSite = rule;
+        return S_OK;
+    }
     HRESULT secure(WORD, const MemberArgs& args, VARIANT*) {
         platform::Variant flag;
         if (FAILED(VariantChangeType(&flag, args.back(), 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
@@ -124,7 +117,6 @@ public:
     ResponseObject(Response& response, std::function<void()> ended) : mResponse(response), mEnded(std::move(ended)) {
         mResponse.contentType = contentType();
     }
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerDispatch(this, riid, ppv); }
 
     const std::vector<Member<ResponseObject>>& members() const {
         static const std::vector<Member<ResponseObject>> kMembers = {
@@ -292,9 +284,6 @@ private:
 // the collection view of them.
 template <class Self>
 class StoreMembers : public NamedMembers<Self, IDispatch> {
-public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerDispatch(this, riid, ppv); }
-
 protected:
     virtual host::ValueStore* store() = 0;
 

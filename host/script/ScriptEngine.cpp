@@ -1,8 +1,15 @@
 #include "script/ScriptEngine.h"
 
 #include <duktape.h>
+#include <malloc.h>
 
+#include <cstdlib>
+
+#include <algorithm>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 extern "C" int formix4_script_timed_out(void* udata) {
     auto* engine = static_cast<script::ScriptEngine*>(udata);
@@ -28,12 +35,57 @@ void DescribeError(duk_context* context, const CompiledPage& page, RunOutcome* o
 
 }  // namespace
 
-ScriptEngine& ScriptEngine::ForThisThread() {
-    thread_local ScriptEngine engine;
-    return engine;
+namespace {
+std::mutex gPoolMutex;
+std::vector<std::unique_ptr<ScriptEngine>>& Pool() {
+    static std::vector<std::unique_ptr<ScriptEngine>> pool;
+    return pool;
+}
+size_t PoolCapacity() { return 2 * std::max(1u, std::thread::hardware_concurrency()); }
+}  // namespace
+
+EngineLease ScriptEngine::Borrow() {
+    {
+        std::lock_guard<std::mutex> guard(gPoolMutex);
+        if (!Pool().empty()) {
+            std::unique_ptr<ScriptEngine> engine = std::move(Pool().back());
+            Pool().pop_back();
+            return EngineLease(std::move(engine));
+        }
+    }
+    return EngineLease(std::make_unique<ScriptEngine>());
 }
 
-ScriptEngine::ScriptEngine() : mHeap(duk_create_heap(nullptr, nullptr, nullptr, this, nullptr)) {
+EngineLease::~EngineLease() {
+    // A heap that kept much of what its last page made (a large string
+    // table, a deep value stack) goes, so that idle engines stay small.
+    if (!mEngine || mEngine->heapBytes() > ScriptEngine::kKeptHeapBytes) return;
+    std::lock_guard<std::mutex> guard(gPoolMutex);
+    if (Pool().size() < PoolCapacity()) Pool().push_back(std::move(mEngine));
+}
+
+// The engine's allocation functions count the bytes its heap holds.
+void* ScriptEngine::Allocate(void* engine, size_t size) {
+    void* block = std::malloc(size);
+    if (block) static_cast<ScriptEngine*>(engine)->mHeapBytes += malloc_usable_size(block);
+    return block;
+}
+
+void* ScriptEngine::Reallocate(void* engine, void* block, size_t size) {
+    auto* self = static_cast<ScriptEngine*>(engine);
+    const size_t before = block ? malloc_usable_size(block) : 0;
+    void* moved = std::realloc(block, size);
+    if (moved || size == 0) self->mHeapBytes -= before;
+    if (moved) self->mHeapBytes += malloc_usable_size(moved);
+    return moved;
+}
+
+void ScriptEngine::Free(void* engine, void* block) {
+    if (block) static_cast<ScriptEngine*>(engine)->mHeapBytes -= malloc_usable_size(block);
+    std::free(block);
+}
+
+ScriptEngine::ScriptEngine() : mHeap(duk_create_heap(&Allocate, &Reallocate, &Free, this, nullptr)) {
     if (!mHeap) throw std::bad_alloc();
 }
 

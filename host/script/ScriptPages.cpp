@@ -104,10 +104,18 @@ void ScriptPages::fail(const PageRequest& request, Response& response, const Sou
                     HtmlEscape(text) + "</pre>\n</body>\n</html>\n";
 }
 
-void ScriptPages::serve(const PageRequest& request, Response& response) {
+void ScriptPages::addAlias(WebServer& server, const std::string& path, const std::string& pagePath,
+                           PageOptions options) {
+    std::weak_ptr<ScriptPages> pages = weak_from_this();
+    server.addPage(path, [pages, pagePath](const PageRequest& request, Response& response) {
+        if (auto alive = pages.lock()) alive->serve(request, response, pagePath);
+    }, options);
+}
+
+void ScriptPages::serve(const PageRequest& request, Response& response, const std::string& pagePath) {
     std::string physical;
     std::error_code error;
-    if (!MapVirtualPath(mRoot, "/", request.path, &physical) || !fs::is_regular_file(physical, error)) {
+    if (!MapVirtualPath(mRoot, "/", pagePath.empty() ? request.path : pagePath, &physical) || !fs::is_regular_file(physical, error)) {
         response.status = 404;
         response.contentType = "text/plain; charset=utf-8";
         response.body = "Not found.\n";
@@ -136,7 +144,8 @@ void ScriptPages::serve(const PageRequest& request, Response& response) {
         server->get_ScriptTimeout(&timeout);
         return ended || std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
     };
-    const RunOutcome outcome = ScriptEngine::ForThisThread().Run(*page, stopNow, [&](duk_context* context) {
+    EngineLease engine = ScriptEngine::Borrow();
+    const RunOutcome outcome = engine->Run(*page, stopNow, [&](duk_context* context) {
         InstallComTypes(context);
         const std::pair<const char*, IDispatch*> objects[] = {{"Request", requestObject.get()},
                                                               {"Response", responseObject.get()},

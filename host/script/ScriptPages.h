@@ -24,11 +24,15 @@ class WebServer;
 
 namespace script {
 
-class ScriptPages {
+class ScriptPages : public std::enable_shared_from_this<ScriptPages> {
 public:
     explicit ScriptPages(std::string documentRoot);
 
-    void serve(const PageRequest& request, Response& response);
+    // Runs the page of the request's path, or `pagePath` when given.
+    void serve(const PageRequest& request, Response& response, const std::string& pagePath = "");
+    // Serves the page `pagePath` at `path` too (an address kept for a page
+    // that moved), taking a request body only when `options` says so.
+    void addAlias(WebServer& server, const std::string& path, const std::string& pagePath, PageOptions options);
     // Whether a request path names a script page.
     static bool IsPagePath(const std::string& path);
     // Whether a request path names a page's source or an include file,

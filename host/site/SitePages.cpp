@@ -1,5 +1,5 @@
-// The upload site's pages use the component as a script does: objects made
-// by ProgID, members called by name.
+// The upload site's server side: the saved files it serves, and the tools
+// its script pages (site/*.asp) use beside the component.
 #include "site/SitePages.h"
 
 #include <fcntl.h>
@@ -22,68 +22,20 @@
 #include <thread>
 #include <vector>
 
-#include "client/FormReport.h"
 #include "client/Sha256.h"
-#include "client/Script.h"
+#include "core/HostClasses.h"
+#include "core/NamedMembers.h"
+#include "platform/CodePage.h"
 #include "site/Visitors.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using platform::codepage::Utf16ToUtf8;
 
-// The longest path the component saves to, in UTF-16 units.
-constexpr size_t kMaxPathUnits = 259;
 // Client names are kept to this many bytes in saved names, so that a name
 // fits any volume (255 bytes) and leaves room for the folder.
 constexpr size_t kMaxSavedNameBytes = 100;
-
-bool WantsJson(const PageRequest& request) {
-    return request.header("accept").find("application/json") != std::string::npos;
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void Replace(std::string& text, const std::string& placeholder, const std::string& value) {
-    for (size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at + value.size()))
-        text.replace(at, placeholder.size(), value);
-}
-
-std::string HtmlPage(const std::string& title, const std::string& body) {
-    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + HtmlEscape(title) +
-           "</title>\n<link rel=\"stylesheet\" href=\"/site.css\">\n</head>\n<body>\n<h1>" + HtmlEscape(title) +
-           "</h1>\n" + body + "<p><a href=\"/upload\">Upload more files</a></p>\n</body>\n</html>\n";
-}
-
-void Fail(const PageRequest& request, Response& response, int status, const ScriptError& error) {
-    response.status = status;
-    if (WantsJson(request)) {
-        response.contentType = "application/json";
-        response.body = ScriptErrorJson(error) + "\n";
-        return;
-    }
-    response.body = HtmlPage("The upload was not received",
-                             "<p class=\"error\">" + HtmlEscape(error.description) + "</p>\n");
-}
-
-void BadParameter(const PageRequest& request, Response& response, const std::string& name) {
-    Fail(request, response, 400, {E_INVALIDARG, "Formix4 site", "The parameter " + name + " must be a number."});
-}
-
-// The visitor's token, made and set as a cookie when the request has none.
-std::string VisitorOf(const PageRequest& request, Response& response) {
-    std::string token = request.cookie(Visitors::kCookie);
-    if (!Visitors::IsToken(token)) {
-        token = Visitors::NewToken();
-        response.headers.emplace_back("Set-Cookie", std::string(Visitors::kCookie) + "=" + token +
-                                                        "; Path=/; HttpOnly; SameSite=Strict");
-    }
-    return token;
-}
 
 // A folder of its own for each upload: the time and a sequence number. It
 // is removed with everything in it unless the upload is kept.
@@ -160,8 +112,14 @@ public:
         mReady.notify_one();
     }
 
-    // Every file's Data value, in the order the files were added.
-    std::vector<ReportValue> finish() {
+    struct Digest {
+        uint64_t length = 0;
+        std::string sha256;
+    };
+
+    // Every file's length and digest, in the order the files were added; a
+    // file that cannot be read gives those of no bytes.
+    std::vector<Digest> finish() {
         {
             std::lock_guard<std::mutex> lock(mLock);
             mClosed = true;
@@ -181,10 +139,8 @@ private:
             const size_t number = mNext++;
             const fs::path file = mFiles[number];
             lock.unlock();
-            std::string digest;
-            uint64_t length = 0;
-            ReportValue value =
-                Sha256HexOfFile(file.c_str(), &digest, &length) ? DigestValue(length, digest) : BytesValue(nullptr, 0);
+            Digest value;
+            if (!Sha256HexOfFile(file.c_str(), &value.sha256, &value.length)) value = {0, Sha256Hex(nullptr, 0)};
             lock.lock();
             mResults[number] = std::move(value);
         }
@@ -193,83 +149,11 @@ private:
     std::mutex mLock;
     std::condition_variable mReady;
     std::vector<fs::path> mFiles;
-    std::vector<ReportValue> mResults;
+    std::vector<Digest> mResults;
     size_t mNext = 0;
     bool mClosed = false;
     std::thread mHelper;
 };
-
-// Data from the saved file (the data fork), given by the digests once they
-// are made; RawData and Resource differ from it only for MacBinary uploads,
-// which are read through the members.
-void AddFileBytes(DispatchObject& field, ItemReport& item, const fs::path& saved, SavedFileDigests& digests) {
-    digests.add(saved);
-    item.add("Data", {});
-    if (item.text("MacBinary") == "true") {
-        item.add("RawData", MemberBytes(field, "RawData"));
-        item.add("Resource", MemberBytes(field, "Resource"));
-    } else {
-        item.add("RawData", {});
-        item.add("Resource", BytesValue(nullptr, 0));
-    }
-}
-
-// Puts the digests into the items of saved files, which are in the order
-// the files were saved.
-void FillDigests(FormReport& report, const std::vector<ReportValue>& digests) {
-    size_t next = 0;
-    for (FieldReport& field : report.fields)
-        for (ItemReport& item : field.items) {
-            if (item.text("SavedAs").empty() || next == digests.size()) continue;
-            const ReportValue& data = digests[next++];
-            item.set("Data", data);
-            if (item.text("MacBinary") != "true") item.set("RawData", data);
-        }
-}
-
-const char* ImageTypeName(const std::string& type) {
-    static const char* const kNames[] = {"not an image", "JPEG (grey)", "JPEG", "JPEG (CMYK)", "GIF", "PNG", "BMP"};
-    const int index = std::atoi(type.c_str());
-    return index >= 0 && index <= 6 ? kNames[index] : "not an image";
-}
-
-std::string Cell(const std::string& text) { return "<td>" + HtmlEscape(text) + "</td>"; }
-
-std::string SavedCell(const ItemReport& item) {
-    const std::string saved = item.text("SavedAs");
-    if (!saved.empty())
-        return "<td><a href=\"" + HtmlEscape(UrlEncodePath(saved)) + "\">" + HtmlEscape(saved) + "</a></td>";
-    const std::string error = item.text("SaveError");
-    return error.empty() ? "<td>not saved</td>" : "<td class=\"error\">not saved: " + HtmlEscape(error) + "</td>";
-}
-
-std::string ItemRow(const ItemReport& item) {
-    if (item.text("RawFilePath").empty()) {
-        const std::string content = item.text("Content");
-        return "<tr>" + Cell(content) + "<td colspan=\"6\">" + (content.empty() ? "empty" : "text field") + "</td></tr>\n";
-    }
-    std::string image = ImageTypeName(item.text("ImageType"));
-    if (item.text("ImageType") != "0")
-        image += ", " + HtmlEscape(item.text("ImageWidth")) + " &times; " + HtmlEscape(item.text("ImageHeight"));
-    const std::string mac = item.text("MacBinary") == "true"
-                                ? "MacBinary, type " + HtmlEscape(item.text("FileType")) + ", resource fork " +
-                                      HtmlEscape(item.text("Resource"))
-                                : "no";
-    return "<tr>" + Cell(item.text("RawFilePath")) + Cell(item.text("MIMEType")) + Cell(item.text("Length") + " bytes") +
-           "<td>" + image + "</td><td>" + mac + "</td>" + SavedCell(item) + Cell(item.text("Data")) + "</tr>\n";
-}
-
-std::string ResultsHtml(const FormReport& report) {
-    std::string body = "<p>" + std::to_string(report.count) + " field name" + (report.count == 1 ? "" : "s") +
-                       (report.multipart ? " (multipart form)" : " (URL-encoded form)") + ".</p>\n";
-    for (const FieldReport& field : report.fields) {
-        body += "<h2>" + HtmlEscape(field.name) + "</h2>\n<table class=\"field\">\n<tr><th>Value or file</th>"
-                "<th>MIME type</th><th>Size</th><th>Image</th><th>Macintosh</th><th>Saved as</th><th>Data</th></tr>\n";
-        for (const ItemReport& item : field.items) body += ItemRow(item);
-        body += "</table>\n";
-    }
-    return HtmlPage("Upload received", body);
-}
 
 // The bytes a folder's volume has free for the server, and its device;
 // false when the folder cannot be examined.
@@ -296,115 +180,14 @@ bool EnoughSpace(const std::string& documentRoot, long long length) {
 }
 
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80040070);  // the component's ERROR_DISK_FULL
-const ScriptError kNoSpace{kDiskFull, "Formix4 site",
-                           "There is not enough space on the server for this upload."};
-
 // A save that failed for want of space on the volume. The component gives
 // the same error for a Macintosh resource fork larger than a file's
 // attribute space: that is one item's failure, not a full disk.
-bool VolumeIsFull(const ScriptError& error, const fs::path& folder, long long itemLength) {
+bool VolumeIsFull(HRESULT hr, const fs::path& folder, long long itemLength) {
     long long freeBytes = 0;
     dev_t device = 0;
-    return error.hr == kDiskFull && FreeSpace(folder.string(), &freeBytes, &device) && freeBytes < itemLength;
+    return hr == kDiskFull && FreeSpace(folder.string(), &freeBytes, &device) && freeBytes < itemLength;
 }
-
-struct NoSpace {};
-
-// Saves a file item under the upload's folder and adds "SavedAs", or its
-// "SaveError" when the component could not save it; a full disk ends the
-// whole upload.
-void SaveItem(DispatchObject& field, ItemReport& item, UploadFolder& folder, int* filesSeen,
-              SavedFileDigests& digests) {
-    if (item.text("FileExists") != "true") return item.add("SavedAs", {"null", ""});
-    folder.create();
-    const std::string name = SavedName(++*filesSeen, item.text("SafeFileName"));
-    const std::string virtualPath = folder.virtualPath() + "/" + name;
-    if (field.call("Save", {MakeString(virtualPath)})) {
-        AddFileBytes(field, item, folder.physical() / name, digests);
-        return item.add("SavedAs", {JsonString(virtualPath), virtualPath});
-    }
-    const ScriptError error = field.error();
-    std::error_code ignored;
-    fs::remove(folder.physical() / name, ignored);  // never a partial file
-    if (VolumeIsFull(error, folder.physical(), std::atoll(item.text("Length").c_str()))) throw NoSpace{};
-    for (const char* member : {"Data", "RawData", "Resource"}) item.add(member, MemberBytes(field, member));
-    item.add("SavedAs", {"null", ""});
-    item.add("SaveError", {ScriptErrorFieldsJson(error), error.description});
-}
-
-class Site {
-public:
-    explicit Site(const SiteOptions& options) : mOptions(options) {}
-
-    void showUploadForm(const PageRequest& request, Response& response) {
-        const long id = mVisitors.handOut(VisitorOf(request, response));
-        std::string page = ReadText(fs::path(request.documentRoot) / "upload-form.html");
-        Replace(page, "{{ID}}", std::to_string(id));
-        Replace(page, "{{MaxUploadText}}", std::to_string(mOptions.maxUpload / 1000000) + " MB");
-        response.headers.emplace_back("Cache-Control", "no-store");
-        response.body = page;
-    }
-
-    void receiveUpload(const PageRequest& request, Response& response) {
-        long id = 0;
-        if (request.hasQuery("ID") && !ParseInt32(request.query("ID"), &id)) return BadParameter(request, response, "ID");
-        // An ID not handed to this visitor is not theirs to report on.
-        const std::string visitor = VisitorOf(request, response);
-        if (!mVisitors.owns(visitor, id)) id = mVisitors.handOut(visitor);
-        if (!EnoughSpace(request.documentRoot, request.contentLength)) return Fail(request, response, 507, kNoSpace);
-
-        DispatchObject form = DispatchObject::Create("Formix4.XForm");
-        if (!form.ok() || !form.put("MaxUploadSize", MakeLong(static_cast<long>(mOptions.maxUpload))) ||
-            !form.put("ID", MakeLong(id)))
-            return Fail(request, response, 500, form.error());
-        UploadFolder folder(request.documentRoot);
-        int saved = 0;
-        ReportOptions options;
-        // A file's bytes are not copied out of the form: they are saved, and
-        // the saved file gives the digest.
-        options.fileContent = false;
-        options.fileBytes = false;
-        SavedFileDigests digests;
-        options.extras = [&](DispatchObject& field, ItemReport& item) {
-            SaveItem(field, item, folder, &saved, digests);
-        };
-        try {
-            FormReport report = ReadFormReport(form, options);
-            FillDigests(report, digests.finish());
-            if (request.header("content-type").rfind("multipart/form-data", 0) == 0 && !report.multipart)
-                return Fail(request, response, 400,
-                            {E_FAIL, "Formix4 site", "The request body is not the multipart form its Content-Type announces."});
-            folder.keep();
-            if (WantsJson(request)) {
-                response.contentType = "application/json";
-                response.body = FormReportJson(report) + "\n";
-            } else {
-                response.body = ResultsHtml(report);
-            }
-        } catch (const MemberFailure& failure) {
-            // (A body the server stopped reading, too slow or with too many
-            // fields, the server core answers itself.)
-            const int status = request.contentLength > mOptions.maxUpload ? 413 : 400;
-            if (status == 400 && !EnoughSpace(request.documentRoot, request.contentLength))
-                return Fail(request, response, 507, kNoSpace);
-            Fail(request, response, status, failure.error);
-        } catch (const NoSpace&) {
-            Fail(request, response, 507, kNoSpace);
-        }
-    }
-
-    void progress(const PageRequest& request, Response& response) {
-        long id = 0;
-        if (!ParseInt32(request.query("ID"), &id)) return BadParameter(request, response, "ID");
-        response.contentType = "application/json";
-        response.headers.emplace_back("Cache-Control", "no-store");
-        response.body = ProgressJson(id, mVisitors.owns(request.cookie(Visitors::kCookie), id)) + "\n";
-    }
-
-private:
-    SiteOptions mOptions;
-    Visitors mVisitors;
-};
 
 // The first bytes of the pictures the component recognises.
 const char* PictureType(const std::string& path) {
@@ -442,35 +225,172 @@ void UploadedFile(const PageRequest& request, Response& response) {
     response.headers.emplace_back("Content-Security-Policy", "sandbox");
 }
 
+// The form's folder for a page: where its files are saved, their names,
+// the digests of the saved files, and the folder's end (removed unless kept).
+class UploadFolderObject final : public host::NamedMembers<UploadFolderObject, IDispatch> {
+public:
+    explicit UploadFolderObject(const std::string& documentRoot) : mFolder(documentRoot) {}
+
+    const std::vector<host::Member<UploadFolderObject>>& members() const {
+        using Self = UploadFolderObject;
+        static const std::vector<host::Member<Self>> kMembers = {
+            {u"VirtualPath", 1, host::kGet, 0, 0, &Self::virtualPath},
+            {u"FileName", 2, host::kCall, 2, 2, &Self::fileName},
+            {u"Create", 3, host::kCall, 0, 0, &Self::create},
+            {u"Keep", 4, host::kCall, 0, 0, &Self::keep},
+            {u"RemoveFile", 5, host::kCall, 1, 1, &Self::removeFile},
+            {u"IsFull", 6, host::kCall, 2, 2, &Self::isFull},
+            {u"DigestLater", 7, host::kCall, 1, 1, &Self::digestLater},
+            {u"FinishDigests", 8, host::kCall, 0, 0, &Self::finishDigests},
+            {u"SavedLength", 9, host::kCall, 1, 1, &Self::savedLength},
+            {u"SavedDigest", 10, host::kCall, 1, 1, &Self::savedDigest},
+        };
+        return kMembers;
+    }
+
+private:
+    HRESULT virtualPath(WORD, const host::MemberArgs&, VARIANT* result) {
+        return host::ReturnText(result, mFolder.virtualPath());
+    }
+    // The name the number'th saved file gets from the client's safe name.
+    HRESULT fileName(WORD, const host::MemberArgs& args, VARIANT* result) {
+        LONG number = 0;
+        if (!host::ArgLong(args[0], &number)) return DISP_E_TYPEMISMATCH;
+        return host::ReturnText(result, SavedName(number, Utf16ToUtf8(host::ArgText(args[1]))));
+    }
+    HRESULT create(WORD, const host::MemberArgs&, VARIANT*) {
+        mFolder.create();
+        return S_OK;
+    }
+    HRESULT keep(WORD, const host::MemberArgs&, VARIANT*) {
+        mFolder.keep();
+        return S_OK;
+    }
+    // Removes a file the component left partly written: never a partial file.
+    HRESULT removeFile(WORD, const host::MemberArgs& args, VARIANT*) {
+        std::error_code ignored;
+        fs::remove(mFolder.physical() / Leaf(args[0]), ignored);
+        return S_OK;
+    }
+    HRESULT isFull(WORD, const host::MemberArgs& args, VARIANT* result) {
+        LONG hr = 0;
+        platform::Variant length;
+        if (!host::ArgLong(args[0], &hr) || FAILED(VariantChangeType(&length, args[1], 0, VT_R8))) return DISP_E_TYPEMISMATCH;
+        return host::ReturnBool(result, VolumeIsFull(static_cast<HRESULT>(hr), mFolder.physical(), static_cast<long long>(length.dblVal)));
+    }
+    HRESULT digestLater(WORD, const host::MemberArgs& args, VARIANT*) {
+        mDigests.add(mFolder.physical() / Leaf(args[0]));
+        return S_OK;
+    }
+    HRESULT finishDigests(WORD, const host::MemberArgs&, VARIANT*) {
+        mResults = mDigests.finish();
+        return S_OK;
+    }
+    const SavedFileDigests::Digest* result(const VARIANT* index) const {
+        LONG number = 0;
+        return host::ArgLong(index, &number) && number >= 0 && static_cast<size_t>(number) < mResults.size()
+                   ? &mResults[static_cast<size_t>(number)]
+                   : nullptr;
+    }
+    HRESULT savedLength(WORD, const host::MemberArgs& args, VARIANT* value) {
+        const auto* digest = result(args[0]);
+        if (!digest) return DISP_E_BADINDEX;
+        value->vt = VT_R8;
+        value->dblVal = static_cast<double>(digest->length);
+        return S_OK;
+    }
+    HRESULT savedDigest(WORD, const host::MemberArgs& args, VARIANT* value) {
+        const auto* digest = result(args[0]);
+        return digest ? host::ReturnText(value, digest->sha256) : DISP_E_BADINDEX;
+    }
+    // A file name inside the folder: never a path that leaves it.
+    static std::string Leaf(const VARIANT* name) {
+        return fs::path(Utf16ToUtf8(host::ArgText(name))).filename().string();
+    }
+
+    UploadFolder mFolder;
+    SavedFileDigests mDigests;
+    std::vector<SavedFileDigests::Digest> mResults;
+};
+
+struct SiteState {
+    SiteOptions options;
+    std::string documentRoot;
+    Visitors visitors;
+};
+
+// What the site's pages need of the server beyond the page objects: the
+// visitors and the progress IDs handed to them, the size limit and free
+// space, upload folders, and SHA-256 digests.
+class SiteTools final : public host::NamedMembers<SiteTools, IDispatch> {
+public:
+    explicit SiteTools(std::shared_ptr<SiteState> state) : mState(std::move(state)) {}
+
+    const std::vector<host::Member<SiteTools>>& members() const {
+        static const std::vector<host::Member<SiteTools>> kMembers = {
+            {u"HandOut", 1, host::kCall, 1, 1, &SiteTools::handOut},
+            {u"Owns", 2, host::kCall, 2, 2, &SiteTools::owns},
+            {u"NewVisitorToken", 3, host::kCall, 0, 0, &SiteTools::newVisitorToken},
+            {u"IsVisitorToken", 4, host::kCall, 1, 1, &SiteTools::isVisitorToken},
+            {u"MaxUpload", 5, host::kGet, 0, 0, &SiteTools::maxUpload},
+            {u"EnoughSpace", 6, host::kCall, 1, 1, &SiteTools::enoughSpace},
+            {u"NewUploadFolder", 7, host::kCall, 0, 0, &SiteTools::newUploadFolder},
+            {u"Sha256", 8, host::kCall, 1, 1, &SiteTools::sha256},
+        };
+        return kMembers;
+    }
+
+private:
+    HRESULT handOut(WORD, const host::MemberArgs& args, VARIANT* result) {
+        result->vt = VT_I4;
+        result->lVal = static_cast<LONG>(mState->visitors.handOut(Utf16ToUtf8(host::ArgText(args[0]))));
+        return S_OK;
+    }
+    HRESULT owns(WORD, const host::MemberArgs& args, VARIANT* result) {
+        LONG id = 0;
+        if (!host::ArgLong(args[1], &id)) return host::ReturnBool(result, false);
+        return host::ReturnBool(result, mState->visitors.owns(Utf16ToUtf8(host::ArgText(args[0])), id));
+    }
+    HRESULT newVisitorToken(WORD, const host::MemberArgs&, VARIANT* result) {
+        return host::ReturnText(result, Visitors::NewToken());
+    }
+    HRESULT isVisitorToken(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return host::ReturnBool(result, Visitors::IsToken(Utf16ToUtf8(host::ArgText(args[0]))));
+    }
+    HRESULT maxUpload(WORD, const host::MemberArgs&, VARIANT* result) {
+        result->vt = VT_R8;
+        result->dblVal = static_cast<double>(mState->options.maxUpload);
+        return S_OK;
+    }
+    HRESULT enoughSpace(WORD, const host::MemberArgs& args, VARIANT* result) {
+        platform::Variant length;
+        if (FAILED(VariantChangeType(&length, args[0], 0, VT_R8))) return DISP_E_TYPEMISMATCH;
+        return host::ReturnBool(result, EnoughSpace(mState->documentRoot, static_cast<long long>(length.dblVal)));
+    }
+    HRESULT newUploadFolder(WORD, const host::MemberArgs&, VARIANT* result) {
+        return host::ReturnObject(result, new (std::nothrow) UploadFolderObject(mState->documentRoot));
+    }
+    // The digest of a byte array, read where it lies.
+    HRESULT sha256(WORD, const host::MemberArgs& args, VARIANT* result) {
+        const VARIANT* bytes = args[0];
+        if (bytes && bytes->vt == (VT_BYREF | VT_VARIANT)) bytes = bytes->pvarVal;
+        if (!bytes || bytes->vt != (VT_ARRAY | VT_UI1) || !bytes->parray) return Fail(DISP_E_TYPEMISMATCH, "Sha256 takes an array of bytes.");
+        return host::ReturnText(result, Sha256Hex(static_cast<const uint8_t*>(bytes->parray->pvData),
+                                                  bytes->parray->rgsabound[0].cElements));
+    }
+
+    std::shared_ptr<SiteState> mState;
+};
+
 }  // namespace
 
-std::string ProgressJson(long id, bool known) {
-    DispatchObject progress = DispatchObject::Create("Formix4.XProgress");
-    // Without a known ID the progress keeps the one it drew, which no form has.
-    if (!progress.ok() || (known && !progress.put("ID", MakeLong(id)))) return ScriptErrorJson(progress.error());
-    // Each member reads the record at its own moment while the upload goes
-    // on: the bytes done are read before the total and the started flag, so
-    // that done never exceeds total in one answer.
-    const long done = progress.getLong("BytesDone");
-    const long total = progress.getLong("BytesTotal");
-    const bool started = progress.getBool("Started");
-    std::string json = "{\"ID\": " + std::to_string(id);
-    json += ", \"Note\": " + JsonString(progress.getString("Note"));
-    json += std::string(", \"Started\": ") + (started ? "true" : "false");
-    json += ", \"BytesTotal\": " + std::to_string(total) + ", \"BytesDone\": " + std::to_string(done);
-    for (const char* name : {"PercentDone", "ElapsedSeconds", "SecondsLeft", "BytesPerSecond"})
-        json += std::string(", \"") + name + "\": " + std::to_string(progress.getLong(name));
-    return json + "}";
-}
-
-void AddSitePages(WebServer& server, const SiteOptions& options) {
-    auto site = std::make_shared<Site>(options);
-    server.addPage("/upload", [site](const PageRequest& request, Response& response) {
-        if (request.method == "POST") site->receiveUpload(request, response);
-        else site->showUploadForm(request, response);
-    }, PageOptions{.readsBody = true});
-    server.addPage("/progress", [site](const PageRequest& request, Response& response) {
-        site->progress(request, response);
-    });
+void AddSitePages(WebServer& server, const SiteOptions& options, script::ScriptPages& pages) {
+    auto state = std::make_shared<SiteState>();
+    state->options = options;
+    state->documentRoot = server.documentRoot();
+    host::RegisterHostClass(u"Formix4Site.Tools", [state] { return new (std::nothrow) SiteTools(state); });
     server.addPage("/uploads/", UploadedFile, PageOptions{.prefix = true});
+    // The site's addresses from before its pages were scripts.
+    pages.addAlias(server, "/upload", "/upload.asp", PageOptions{.readsBody = true});
+    pages.addAlias(server, "/progress", "/progress.asp", PageOptions{});
 }

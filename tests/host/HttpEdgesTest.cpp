@@ -237,7 +237,8 @@ TEST_F(HttpEdges, AFileThatCannotBeSavedIsReportedOnItsOwnRow) {
     // component's path limit while a short one does.
     const std::filesystem::path deep = mRoot / std::string(100, 'd') / std::string(60, 'e');
     std::filesystem::create_directories(deep / "uploads");
-    for (const char* file : {"upload-form.html", "site.css"}) std::filesystem::copy_file(mRoot / file, deep / file);
+    for (const char* file : {"upload.asp", "lib", "site.css"})
+        std::filesystem::copy(mRoot / file, deep / file, std::filesystem::copy_options::recursive);
     chmod(deep.parent_path().c_str(), 0755);
     chmod(deep.c_str(), 0755);
     if (const passwd* account = getuid() == 0 ? getpwnam("formix4") : nullptr) {

@@ -159,12 +159,17 @@ inline std::string Head(const std::string& method, const std::string& target, si
            "\r\nContent-Length: " + std::to_string(contentLength) + "\r\nConnection: close\r\n\r\n";
 }
 
-// Sends `request` as it stands and reads the response.
-inline HttpResult Exchange(int port, const std::string& request) {
+// Sends `request` as it stands and reads the response; with `untilClosed`,
+// returns only when the server has closed the connection, that is, when it
+// is done with the request (its clean-up after the answer included).
+inline HttpResult Exchange(int port, const std::string& request, bool untilClosed = false) {
     const int fd = Connect(port);
     if (fd < 0) return {};
     SendAll(fd, request.data(), request.size());
     HttpResult result = ReadResponse(fd);
+    char rest[4096];
+    while (untilClosed && recv(fd, rest, sizeof rest, 0) > 0) {
+    }
     close(fd);
     return result;
 }

@@ -48,21 +48,26 @@ protected:
 }  // namespace
 
 TEST_F(ScriptEngineTest, EachRunHasGlobalsOfItsOwnOnAHeapThatStays) {
-    script::ScriptEngine& engine = script::ScriptEngine::ForThisThread();
     const auto first = Page("first.asp", "<% var left = 'behind'; Object.prototype.polluted = 1 %>one");
     const auto second = Page("second.asp", "<%= typeof left %>,<%= typeof ({}).polluted %>");
-    EXPECT_TRUE(engine.Run(first, 1s, Bind()).ok);
-    EXPECT_TRUE(script::ScriptEngine::ForThisThread().Run(second, 1s, Bind()).ok);
+    const script::ScriptEngine* used = nullptr;
+    {
+        script::EngineLease engine = script::ScriptEngine::Borrow();
+        used = &*engine;
+        EXPECT_TRUE(engine->Run(first, 1s, Bind()).ok);
+    }
+    script::EngineLease again = script::ScriptEngine::Borrow();
+    EXPECT_EQ(&*again, used);  // the heap given back is the one lent next
+    EXPECT_TRUE(again->Run(second, 1s, Bind()).ok);
     EXPECT_EQ(mOut, "oneundefined,undefined");
-    EXPECT_EQ(&script::ScriptEngine::ForThisThread(), &engine);  // the thread's heap stays
-    // Another thread has an engine of its own.
-    const script::ScriptEngine* other = nullptr;
-    std::thread([&] { other = &script::ScriptEngine::ForThisThread(); }).join();
-    EXPECT_NE(other, &engine);
+    // A page running meanwhile has an engine of its own.
+    script::EngineLease other = script::ScriptEngine::Borrow();
+    EXPECT_NE(&*other, used);
 }
 
 TEST_F(ScriptEngineTest, APagePastItsTimeIsStoppedAndTheNextRuns) {
-    script::ScriptEngine& engine = script::ScriptEngine::ForThisThread();
+    script::EngineLease lease = script::ScriptEngine::Borrow();
+    script::ScriptEngine& engine = *lease;
     const auto endless = Page("loop.asp", "before<%\nwhile (true) {}\n%>after");
     const auto start = std::chrono::steady_clock::now();
     const script::RunOutcome stopped = engine.Run(endless, 200ms, Bind());
@@ -83,7 +88,8 @@ TEST_F(ScriptEngineTest, APagePastItsTimeIsStoppedAndTheNextRuns) {
 }
 
 TEST_F(ScriptEngineTest, UncaughtErrorsGiveTheirTextAndOrigin) {
-    script::ScriptEngine& engine = script::ScriptEngine::ForThisThread();
+    script::EngineLease lease = script::ScriptEngine::Borrow();
+    script::ScriptEngine& engine = *lease;
     const script::RunOutcome outcome =
         engine.Run(Page("bad.asp", "a\nb\n<% var x = 1\nthrow new TypeError('no such field') %>"), 1s, Bind());
     EXPECT_FALSE(outcome.ok);

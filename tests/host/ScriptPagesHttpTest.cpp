@@ -99,6 +99,19 @@ TEST_F(ScriptPages, TheComponentThroughScript) {
     EXPECT_EQ(content, "file body");
 }
 
+TEST_F(ScriptPages, TheExamplePageSavesAnUpload) {
+    auto server = Start();
+    EXPECT_NE(Get(server->port(), "/examples/upload.asp").body.find("enctype=\"multipart/form-data\""), std::string::npos);
+    const std::string body = "--E\r\nContent-Disposition: form-data; name=\"file\"; filename=\"C:\\docs\\a&b.txt\"\r\n"
+                             "Content-Type: text/plain\r\n\r\nsaved bytes\r\n--E--\r\n";
+    const HttpResult saved = Post(server->port(), "/examples/upload.asp", "multipart/form-data; boundary=E", body);
+    EXPECT_NE(saved.body.find("<p>Saved a&amp;b.txt (11 bytes).</p>"), std::string::npos) << saved.body;
+    std::ifstream file(mRoot / "uploads" / "a&b.txt");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>()), "saved bytes");
+    const HttpResult again = Post(server->port(), "/examples/upload.asp", "multipart/form-data; boundary=E", body);
+    EXPECT_NE(again.body.find("<p>Not saved: "), std::string::npos) << again.body;
+}
+
 TEST_F(ScriptPages, FailuresAreAnsweredAndTheWorkerGoesOn) {
     Page("throws.asp", "<html>\n<%\nvar x = 1;\nnull.f();\n%>\n</html>");
     Page("loops.asp", "<% Server.ScriptTimeout = 1; while (true) {} %>");

@@ -29,8 +29,9 @@ protected:
         ASSERT_TRUE(RegisterComponent());
         namespace fs = std::filesystem;
         fs::create_directories(mRoot / "uploads");
-        for (const char* file : {"index.html", "upload-form.html", "progress.js", "site.css"})
-            fs::copy_file(std::string(SITE_DIR) + "/" + file, mRoot / file);
+        for (const auto& entry : fs::directory_iterator(SITE_DIR))
+            if (entry.path().filename() != "uploads")
+                fs::copy(entry.path(), mRoot / entry.path().filename(), fs::copy_options::recursive);
         // The server's account reads the registry and the site and appends
         // to the event log; it writes only the uploads folder.
         std::ofstream(mRegistry.logPath(), std::ios::app).close();
@@ -75,7 +76,7 @@ protected:
                            "multipart/form-data; boundary=" + boundary + "\r\nContent-Length: " +
                            std::to_string(body.size()) + "\r\n" + visitor.headers();
         head += json ? "Accept: application/json\r\n\r\n" : "Accept: text/html\r\n\r\n";
-        const HttpResult result = Exchange(port, head + body);
+        const HttpResult result = Exchange(port, head + body, true);
         visitor.remember(result);
         return result;
     }

@@ -11,9 +11,27 @@
 #include <vector>
 
 #include "client/FormReport.h"
-#include "site/SitePages.h"
 
 namespace {
+
+// The progress document of a form ID: {"ID", "Note", "Started", ...}.
+std::string ProgressJson(long id) {
+    DispatchObject progress = DispatchObject::Create("Formix4.XProgress");
+    if (!progress.ok() || !progress.put("ID", MakeLong(id))) return ScriptErrorJson(progress.error());
+    // Each member reads the record at its own moment while the upload goes
+    // on: the bytes done are read before the total and the started flag, so
+    // that done never exceeds total in one answer.
+    const long done = progress.getLong("BytesDone");
+    const long total = progress.getLong("BytesTotal");
+    const bool started = progress.getBool("Started");
+    std::string json = "{\"ID\": " + std::to_string(id);
+    json += ", \"Note\": " + JsonString(progress.getString("Note"));
+    json += std::string(", \"Started\": ") + (started ? "true" : "false");
+    json += ", \"BytesTotal\": " + std::to_string(total) + ", \"BytesDone\": " + std::to_string(done);
+    for (const char* name : {"PercentDone", "ElapsedSeconds", "SecondsLeft", "BytesPerSecond"})
+        json += std::string(", \"") + name + "\": " + std::to_string(progress.getLong(name));
+    return json + "}";
+}
 
 void AnswerJson(Response& response, const std::string& json) {
     response.contentType = "application/json";

@@ -1,0 +1,99 @@
+// Requests per second the server answers, over loopback with a new
+// connection per request (the server closes each), for the same server in
+// one run: a trivial script page (<%= 1 %>), a page that uses the component
+// (an XProgress read by name), a static file and a page of the server's own
+// C++ (/progress). Every answer is checked.
+//   page_bench SERVER DOCUMENT_ROOT [CLIENTS=8] [SECONDS=5]
+// (the registry comes from $PLATFORM_REGISTRY_DIR; bench/run.sh sets it up)
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchSupport.h"
+
+using namespace bench;
+
+namespace {
+
+struct Rate {
+    double perSecond = 0;
+    long failures = 0;
+};
+
+Rate Measure(int port, const std::string& path, const std::string& expected, int clients, int seconds) {
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::atomic<long> done{0}, failures{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    const auto start = std::chrono::steady_clock::now();
+    for (int c = 0; c < clients; ++c)
+        threads.emplace_back([&] {
+            while (!stop) {
+                const int fd = Connect(port);
+                const bool sent = fd >= 0 && SendAll(fd, request.data(), request.size());
+                const std::string answer = sent ? ReadAll(fd) : "";
+                if (fd >= 0) close(fd);
+                const bool right = answer.rfind("HTTP/1.1 200", 0) == 0 &&
+                                   answer.compare(answer.size() - std::min(answer.size(), expected.size()),
+                                                  expected.size(), expected) == 0;
+                ++(right ? done : failures);
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {static_cast<double>(done) / elapsed, failures.load()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: page_bench SERVER DOCUMENT_ROOT [CLIENTS=8] [SECONDS=5]\n");
+        return 2;
+    }
+    const std::string server = argv[1], root = argv[2];
+    const int clients = argc > 3 ? std::atoi(argv[3]) : 8;
+    const int seconds = argc > 4 ? std::atoi(argv[4]) : 5;
+    std::ofstream(root + "/bench-trivial.asp") << "<%= 1 %>";
+    std::ofstream(root + "/bench-progress.asp")
+        << "<% var p = Server.CreateObject(\"Formix4.XProgress\"); %><%= p.Note %>";
+    std::ofstream(root + "/bench-static.txt") << "1";
+    int port = 0;
+    const pid_t pid = StartServer(server, {"--root", root}, {}, &port);
+    if (port == 0) {
+        std::fprintf(stderr, "page_bench: the server did not start\n");
+        return 1;
+    }
+    struct Case {
+        const char* name;
+        const char* path;
+        const char* expected;
+    };
+    const Case cases[] = {{"script page <%= 1 %>", "/bench-trivial.asp", "\r\n\r\n1"},
+                          {"script page with XProgress", "/bench-progress.asp", "Connecting..."},
+                          {"static file", "/bench-static.txt", "\r\n\r\n1"},
+                          {"C++ page /progress", "/progress?ID=1", "}\n"}};
+    int status = 0;
+    std::printf("%-28s %10s %9s   (%d clients, %d s each)\n", "page", "req/s", "failed", clients, seconds);
+    for (const Case& c : cases) {
+        const Rate rate = Measure(port, c.path, c.expected, clients, seconds);
+        std::printf("%-28s %10.0f %9ld\n", c.name, rate.perSecond, rate.failures);
+        if (rate.failures) status = 1;
+    }
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    for (const char* file : {"/bench-trivial.asp", "/bench-progress.asp", "/bench-static.txt"})
+        std::remove((root + file).c_str());
+    return status;
+}
