@@ -16,23 +16,6 @@ using platform::codepage::Utf8ToUtf16;
 
 constexpr HRESULT kOutOfRange = static_cast<HRESULT>(0x800A0009);  // subscript out of range
 
-VARIANT TextVariant(const std::u16string& text) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return value;
-}
-
-HRESULT ReturnEnumerator(VARIANT* result, std::vector<VARIANT> items) {
-    IEnumVARIANT* enumerator = nullptr;
-    const HRESULT hr = CreateVariantEnumerator(std::move(items), &enumerator);
-    if (FAILED(hr)) return hr;
-    result->vt = VT_UNKNOWN;
-    result->punkVal = enumerator;
-    return S_OK;
-}
-
 class ValueList final : public NamedMembers<ValueList, IDispatch> {
 public:
     explicit ValueList(std::vector<std::u16string> values) : mValues(std::move(values)) {}
@@ -165,6 +148,23 @@ HRESULT ReturnText(VARIANT* result, const std::u16string& text) {
 }
 
 HRESULT ReturnText(VARIANT* result, const std::string& utf8) { return ReturnText(result, Utf8ToUtf16(utf8)); }
+
+VARIANT TextVariant(const std::u16string& text) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return value;
+}
+
+HRESULT ReturnEnumerator(VARIANT* result, std::vector<VARIANT> items) {
+    IEnumVARIANT* enumerator = nullptr;
+    const HRESULT hr = CreateVariantEnumerator(std::move(items), &enumerator);
+    if (FAILED(hr)) return hr;
+    result->vt = VT_UNKNOWN;
+    result->punkVal = enumerator;
+    return S_OK;
+}
 
 HRESULT ReturnBool(VARIANT* result, bool value) {
     result->vt = VT_BOOL;

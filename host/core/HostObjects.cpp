@@ -254,11 +254,9 @@ private:
         return collectionMember(&RequestObject::cookieValues, args, result);
     }
     HRESULT item(WORD, const host::MemberArgs& args, VARIANT* result) {
-        const std::u16string name = host::ArgText(args[0]);
-        BSTR key = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+        const platform::Bstr key(host::ArgText(args[0]));
         IDispatch* list = nullptr;
-        const HRESULT hr = get_Item(key, &list);
-        SysFreeString(key);
+        const HRESULT hr = get_Item(key.get(), &list);
         return FAILED(hr) ? hr : host::ReturnObject(result, list);
     }
     HRESULT totalBytes(WORD, const host::MemberArgs&, VARIANT* result) {
@@ -343,11 +341,8 @@ private:
 
     // A member that takes one text and gives one text.
     HRESULT textMember(HRESULT (ServerObject::*method)(BSTR, BSTR*), const host::MemberArgs& args, VARIANT* result) {
-        const std::u16string text = host::ArgText(args[0]);
-        BSTR in = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         BSTR out = nullptr;
-        const HRESULT hr = (this->*method)(in, &out);
-        SysFreeString(in);
+        const HRESULT hr = (this->*method)(platform::Bstr(host::ArgText(args[0])).get(), &out);
         if (FAILED(hr)) return hr == E_ACCESSDENIED ? Fail(hr, "The path leaves the site's folder.") : hr;
         result->vt = VT_BSTR;
         result->bstrVal = out;
@@ -370,10 +365,8 @@ private:
     }
     HRESULT createObject(WORD, const host::MemberArgs& args, VARIANT* result) {
         const std::u16string progId = host::ArgText(args[0]);
-        BSTR name = SysAllocStringLen(progId.data(), static_cast<UINT>(progId.size()));
         IDispatch* object = nullptr;
-        const HRESULT hr = CreateObject(name, &object);
-        SysFreeString(name);
+        const HRESULT hr = CreateObject(platform::Bstr(progId).get(), &object);
         if (FAILED(hr))
             return Fail(hr, "Server.CreateObject failed for \"" + platform::codepage::Utf16ToUtf8(progId) +
                                 "\": the class is not registered or cannot be made.");

@@ -256,14 +256,23 @@ Shape MemberShape(IDispatch* object, DISPID member) {
 
 // ---- the script object of a COM object: a proxy over a callable target -----
 
+// The object and member a callable at `index` stands for.
+IDispatch* MemberOf(duk_context* context, duk_idx_t index, DISPID* member) {
+    index = duk_normalize_index(context, index);
+    duk_get_prop_string(context, index, OWNER_KEY);
+    IDispatch* object = DispatchOf(context, -1);
+    duk_get_prop_string(context, index, MEMBER_KEY);
+    *member = static_cast<DISPID>(duk_get_int(context, -1));
+    duk_pop_2(context);
+    return object;
+}
+
 duk_ret_t CallMember(duk_context* context) {
     const duk_idx_t count = duk_get_top(context);
     duk_push_current_function(context);
-    duk_get_prop_string(context, -1, OWNER_KEY);
-    IDispatch* object = DispatchOf(context, -1);
-    duk_get_prop_string(context, -2, MEMBER_KEY);
-    const auto member = static_cast<DISPID>(duk_get_int(context, -1));
-    duk_pop_3(context);
+    DISPID member = DISPID_UNKNOWN;
+    IDispatch* object = MemberOf(context, -1, &member);
+    duk_pop(context);
     if (!object) ThrowComError(context, E_POINTER, ErrorText(E_POINTER));
     CallAndPush(context, object, member, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0, count);
     return 1;
@@ -273,11 +282,9 @@ duk_ret_t CallMember(duk_context* context) {
 // language wants one ("" + form.Item gives the form's default).
 duk_ret_t MemberValue(duk_context* context) {
     duk_push_this(context);
-    duk_get_prop_string(context, -1, OWNER_KEY);
-    IDispatch* object = DispatchOf(context, -1);
-    duk_get_prop_string(context, -2, MEMBER_KEY);
-    const auto member = static_cast<DISPID>(duk_get_int(context, -1));
-    duk_pop_3(context);
+    DISPID member = DISPID_UNKNOWN;
+    IDispatch* object = MemberOf(context, -1, &member);
+    duk_pop(context);
     if (!object) ThrowComError(context, E_POINTER, ErrorText(E_POINTER));
     CallAndPush(context, object, member, DISPATCH_PROPERTYGET, 0, 0);
     return 1;
@@ -590,13 +597,7 @@ duk_ret_t AssignToCall(duk_context* context) {
     const auto count = static_cast<duk_idx_t>(duk_get_length(context, 1));
     IDispatch* object = DispatchOf(context, 0);
     DISPID member = DISPID_VALUE;
-    if (!object && duk_is_function(context, 0)) {
-        duk_get_prop_string(context, 0, OWNER_KEY);
-        object = DispatchOf(context, -1);
-        duk_get_prop_string(context, 0, MEMBER_KEY);
-        member = static_cast<DISPID>(duk_get_int(context, -1));
-        duk_pop_2(context);
-    }
+    if (!object && duk_is_function(context, 0)) object = MemberOf(context, 0, &member);
     if (!object) ThrowComError(context, static_cast<HRESULT>(0x800A0005), "Only an object's member can be assigned to this way.");
     const duk_idx_t first = duk_get_top(context);
     for (duk_idx_t i = 0; i < count; ++i) duk_get_prop_index(context, 1, static_cast<duk_uarridx_t>(i));

@@ -7,7 +7,6 @@
 #include "core/NamedMembers.h"
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
-#include "platform/Enumerator.h"
 
 namespace script {
 
@@ -324,18 +323,8 @@ protected:
     HRESULT newEnum(WORD, const MemberArgs&, VARIANT* result) {
         std::vector<VARIANT> names;
         const size_t count = store() ? store()->count() : 0;
-        for (size_t i = 0; i < count; ++i) {
-            VARIANT name;
-            VariantInit(&name);
-            ReturnText(&name, store()->key(i));
-            names.push_back(name);
-        }
-        IEnumVARIANT* enumerator = nullptr;
-        const HRESULT hr = CreateVariantEnumerator(std::move(names), &enumerator);
-        if (FAILED(hr)) return hr;
-        result->vt = VT_UNKNOWN;
-        result->punkVal = enumerator;
-        return S_OK;
+        for (size_t i = 0; i < count; ++i) names.push_back(host::TextVariant(store()->key(i)));
+        return host::ReturnEnumerator(result, std::move(names));
     }
 
     // The members of every store, in front of the object's own.
