@@ -39,4 +39,5 @@ if (!IsId(idText)) {
   Response.AddHeader("Cache-Control", "no-store");
   AnswerJson(ProgressJson(id, tools.Owns(String(Request.Cookies(VISITOR_COOKIE)), id)));
 }
+Response.End();  // nothing after the answer, not even this file's last line end
 %>

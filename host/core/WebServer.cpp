@@ -303,7 +303,10 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     platform::ComPtr<IObjectContext> context(CreateObjectContext(requestObject.get(), serverObject.get()));
     Response response;
     response.flush = [&](Response& parts) {
-        if (!parts.headersSent) sendHead(connection, parts, -1);
+        if (!parts.headersSent) {
+            const std::string head = Head(parts, -1);
+            mg_write(connection, head.data(), head.size());
+        }
         parts.headersSent = true;
         if (request.method != "HEAD") mg_write(connection, parts.body.data(), parts.body.size());
         parts.body.clear();
@@ -346,15 +349,28 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
         mg_send_mime_file2(connection, response.file.c_str(), response.contentType.c_str(), headers.c_str());
         return;
     }
-    if (!response.headersSent) sendHead(connection, response, static_cast<long long>(response.body.size()));
-    if (request.method != "HEAD") mg_write(connection, response.body.data(), response.body.size());
+    const bool withBody = request.method != "HEAD";
+    if (response.headersSent) {
+        if (withBody) mg_write(connection, response.body.data(), response.body.size());
+        return;
+    }
+    // A short answer goes out in one write, head and body together: one
+    // segment, not two.
+    std::string head = Head(response, static_cast<long long>(response.body.size()));
+    if (withBody && response.body.size() <= kOneWriteBytes) {
+        head += response.body;
+        mg_write(connection, head.data(), head.size());
+        return;
+    }
+    mg_write(connection, head.data(), head.size());
+    if (withBody) mg_write(connection, response.body.data(), response.body.size());
 }
 
-void WebServer::sendHead(mg_connection* connection, const Response& response, long long contentLength) const {
-    std::string headers;
-    for (const auto& [name, value] : response.headers) headers += name + ": " + value + "\r\n";
-    headers += std::string(kNoSniff) + "\r\n" + kSecurityPolicy + "\r\n";
-    if (contentLength >= 0) headers += "Content-Length: " + std::to_string(contentLength) + "\r\n";
-    mg_printf(connection, "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nConnection: close\r\n%s\r\n", response.status,
-              StatusText(response.status), response.contentType.c_str(), headers.c_str());
+std::string WebServer::Head(const Response& response, long long contentLength) {
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) +
+                       "\r\nContent-Type: " + response.contentType + "\r\nConnection: close\r\n";
+    for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
+    head += std::string(kNoSniff) + "\r\n" + kSecurityPolicy + "\r\n";
+    if (contentLength >= 0) head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
+    return head + "\r\n";
 }

@@ -71,7 +71,9 @@ private:
     void serve(mg_connection* connection, const PageEntry& page);
     // The status line and headers of a page's answer; without a length when
     // the page sends its body in parts (the connection's end ends it).
-    void sendHead(mg_connection* connection, const Response& response, long long contentLength) const;
+    static std::string Head(const Response& response, long long contentLength);
+    // Answers up to this long are sent with their head in one write.
+    static constexpr size_t kOneWriteBytes = 64 * 1024;
     bool busy() const { return mBusyWorkers.load() >= mOptions.threads - 1; }
 
     ServerOptions mOptions;

@@ -13,6 +13,7 @@
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 #include "platform/System.h"
+#include "script/ScriptEngine.h"
 
 namespace script {
 
@@ -128,7 +129,10 @@ duk_ret_t ReleaseUnknown(duk_context* context, const char* key) {
     return 0;
 }
 
-duk_ret_t FinalizeDispatch(duk_context* context) { return ReleaseUnknown(context, DISPATCH_KEY); }
+duk_ret_t FinalizeDispatch(duk_context* context) {
+    if (HiddenPointer<IUnknown>(context, 0, DISPATCH_KEY)) ScriptEngine::CountObject(context, -1);
+    return ReleaseUnknown(context, DISPATCH_KEY);
+}
 duk_ret_t FinalizeUnknown(duk_context* context) { return ReleaseUnknown(context, UNKNOWN_KEY); }
 duk_ret_t FinalizeEnum(duk_context* context) { return ReleaseUnknown(context, ENUM_KEY); }
 
@@ -655,6 +659,7 @@ void PushObject(duk_context* context, IDispatch* object) {
     // default member); the proxy's apply trap does the call.
     duk_push_c_function(context, NotCallable, DUK_VARARGS);
     object->AddRef();
+    ScriptEngine::CountObject(context, +1);
     duk_push_pointer(context, object);
     duk_put_prop_string(context, -2, DISPATCH_KEY);
     duk_push_c_function(context, FinalizeDispatch, 1);

@@ -1,9 +1,6 @@
 #include "script/ScriptEngine.h"
 
 #include <duktape.h>
-#include <malloc.h>
-
-#include <cstdlib>
 
 #include <algorithm>
 #include <mutex>
@@ -41,7 +38,10 @@ std::vector<std::unique_ptr<ScriptEngine>>& Pool() {
     static std::vector<std::unique_ptr<ScriptEngine>> pool;
     return pool;
 }
-size_t PoolCapacity() { return 2 * std::max(1u, std::thread::hardware_concurrency()); }
+size_t PoolCapacity() {
+    static const size_t capacity = 2 * std::max(1u, std::thread::hardware_concurrency());
+    return capacity;
+}
 }  // namespace
 
 EngineLease ScriptEngine::Borrow() {
@@ -57,33 +57,22 @@ EngineLease ScriptEngine::Borrow() {
 }
 
 EngineLease::~EngineLease() {
-    // A heap that kept much of what its last page made (a large string
-    // table, a deep value stack) goes, so that idle engines stay small.
-    if (!mEngine || mEngine->heapBytes() > ScriptEngine::kKeptHeapBytes) return;
+    // An engine that holds much memory after its page (a large string
+    // table, a deep value stack, the slabs of a page's peak) goes, so that
+    // idle engines stay small.
+    if (!mEngine || mEngine->heldBytes() > ScriptEngine::kKeptHeldBytes) return;
     std::lock_guard<std::mutex> guard(gPoolMutex);
     if (Pool().size() < PoolCapacity()) Pool().push_back(std::move(mEngine));
 }
 
-// The engine's allocation functions count the bytes its heap holds.
-void* ScriptEngine::Allocate(void* engine, size_t size) {
-    void* block = std::malloc(size);
-    if (block) static_cast<ScriptEngine*>(engine)->mHeapBytes += malloc_usable_size(block);
-    return block;
-}
+// The interpreter's allocation functions: the engine's own memory.
+void* ScriptEngine::Allocate(void* engine, size_t size) { return static_cast<ScriptEngine*>(engine)->mMemory.allocate(size); }
 
 void* ScriptEngine::Reallocate(void* engine, void* block, size_t size) {
-    auto* self = static_cast<ScriptEngine*>(engine);
-    const size_t before = block ? malloc_usable_size(block) : 0;
-    void* moved = std::realloc(block, size);
-    if (moved || size == 0) self->mHeapBytes -= before;
-    if (moved) self->mHeapBytes += malloc_usable_size(moved);
-    return moved;
+    return static_cast<ScriptEngine*>(engine)->mMemory.reallocate(block, size);
 }
 
-void ScriptEngine::Free(void* engine, void* block) {
-    if (block) static_cast<ScriptEngine*>(engine)->mHeapBytes -= malloc_usable_size(block);
-    std::free(block);
-}
+void ScriptEngine::Free(void* engine, void* block) { static_cast<ScriptEngine*>(engine)->mMemory.release(block); }
 
 ScriptEngine::ScriptEngine() : mHeap(duk_create_heap(&Allocate, &Reallocate, &Free, this, nullptr)) {
     if (!mHeap) throw std::bad_alloc();
@@ -114,9 +103,32 @@ RunOutcome ScriptEngine::Run(const CompiledPage& page, std::function<bool()> sto
     mStopNow = nullptr;
     outcome.timedOut = mTimedOut;
     duk_set_top(context, 0);
+    ForgetGlobals(context);
     duk_pop(mHeap);  // the page's thread and everything only it reached
-    duk_gc(mHeap, 0);
+    // What the page left in reference cycles (its functions, the builtins of
+    // its environment) waits for the engine's next collection, unless it
+    // holds objects of the host (a form must go when its page ends) or the
+    // heap has grown: then it is collected now.
+    if (mLiveObjects > 0 || mMemory.liveBytes() > kCollectAboveBytes) duk_gc(mHeap, 0);
     return outcome;
+}
+
+// Every property of the page's global object made undefined: what only
+// the page's variables reached goes at once, by reference count.
+void ScriptEngine::ForgetGlobals(duk_context* context) {
+    duk_push_global_object(context);
+    duk_enum(context, -1, DUK_ENUM_OWN_PROPERTIES_ONLY | DUK_ENUM_INCLUDE_NONENUMERABLE);
+    while (duk_next(context, -1, 0)) {
+        duk_push_undefined(context);
+        duk_def_prop(context, -4, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE);
+    }
+    duk_pop_2(context);
+}
+
+void ScriptEngine::CountObject(duk_context* context, int change) {
+    duk_memory_functions functions{};
+    duk_get_memory_functions(context, &functions);
+    if (auto* engine = static_cast<ScriptEngine*>(functions.udata)) engine->mLiveObjects += change;
 }
 
 }  // namespace script

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "script/EngineMemory.h"
 #include "script/PageSource.h"
 
 struct duk_hthread;
@@ -69,17 +70,25 @@ public:
     RunOutcome Run(const CompiledPage& page, std::function<bool()> stopNow,
                    const std::function<void(duk_context*)>& bind);
 
-    // The bytes the engine's heap holds now.
-    size_t heapBytes() const { return mHeapBytes; }
-    // An engine whose heap holds more after a run is not kept for the next.
-    static constexpr size_t kKeptHeapBytes = 1 << 20;
+    // Counts the host objects that script values of the context's engine
+    // hold: +1 when one is made, -1 when its finalizer lets it go.
+    static void CountObject(duk_context* context, int change);
+
+    // The memory the engine's heap holds now.
+    size_t heldBytes() const { return mMemory.heldBytes(); }
+    // An engine that holds more after a run is not kept for the next.
+    static constexpr size_t kKeptHeldBytes = 4 << 20;
+    // After a run the heap is collected when it holds more in use than this.
+    static constexpr size_t kCollectAboveBytes = 1 << 20;
 
 private:
     static void* Allocate(void* engine, size_t size);
     static void* Reallocate(void* engine, void* block, size_t size);
     static void Free(void* engine, void* block);
+    static void ForgetGlobals(duk_context* context);
 
-    size_t mHeapBytes = 0;  // first: the heap is made with the counting functions
+    EngineMemory mMemory;  // first: the heap is made in it
+    long mLiveObjects = 0;
     duk_context* mHeap;
     std::function<bool()> mStopNow;
     bool mTimedOut = false;

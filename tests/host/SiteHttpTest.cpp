@@ -74,6 +74,7 @@ TEST_F(SiteHttp, UploadsAreSavedAndReportedAsJson) {
     // The progress of that form ID is complete.
     const std::string progress = Get(server->port(), "/progress?ID=" + id, visitor).body;
     EXPECT_EQ(JsonValue(progress, "PercentDone"), "100") << progress;
+    EXPECT_EQ(progress.find('\n'), progress.size() - 1);  // one document, one line
     EXPECT_EQ(JsonValue(progress, "BytesDone"), std::to_string(mBody.size()));
 }
 
