@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <ctime>
 #include <stdexcept>
 #include <vector>
@@ -230,20 +231,16 @@ bool FindMember(IDispatch* object, const char* name, DISPID* member) {
 // How a member is used when it is named without a call.
 enum class Shape { Value, Callable, Unknown };
 
-// From the object's type information: a property without parameters is a
-// value read at once; methods and properties with parameters are callables
-// (a form's Item takes an index). Unknown when the object describes no types.
-Shape MemberShape(IDispatch* object, DISPID member) {
-    UINT count = 0;
-    ComPtr<ITypeInfo> info;
-    if (FAILED(object->GetTypeInfoCount(&count)) || count == 0 || FAILED(object->GetTypeInfo(0, 0, info.put())) || !info)
-        return Shape::Unknown;
+// From the type information: a property without parameters is a value
+// read at once; methods and properties with parameters are callables (a
+// form's Item takes an index). Unknown when the type does not describe it.
+Shape ShapeInTypes(ITypeInfo* info, DISPID member) {
     TYPEATTR* attributes = nullptr;
     if (FAILED(info->GetTypeAttr(&attributes)) || !attributes) return Shape::Unknown;
     const WORD functions = attributes->cFuncs;
     info->ReleaseTypeAttr(attributes);
     Shape shape = Shape::Unknown;
-    for (UINT i = 0; i < functions; ++i) {
+    for (UINT i = 0; i < functions && shape == Shape::Unknown; ++i) {
         FUNCDESC* desc = nullptr;
         if (FAILED(info->GetFuncDesc(i, &desc)) || !desc) continue;
         if (desc->memid == member && !(desc->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF))) {
@@ -253,8 +250,31 @@ Shape MemberShape(IDispatch* object, DISPID member) {
             shape = desc->invkind == INVOKE_PROPERTYGET && inputs == 0 ? Shape::Value : Shape::Callable;
         }
         info->ReleaseFuncDesc(desc);
-        if (shape != Shape::Unknown) break;
     }
+    return shape;
+}
+
+// The shape of an object's member, found once per type and member on each
+// thread. The cache holds a reference to each type it knows, so that no
+// other type can come to have the same address.
+Shape MemberShape(IDispatch* object, DISPID member) {
+    UINT count = 0;
+    ComPtr<ITypeInfo> info;
+    if (FAILED(object->GetTypeInfoCount(&count)) || count == 0 || FAILED(object->GetTypeInfo(0, 0, info.put())) || !info)
+        return Shape::Unknown;
+    struct Known {
+        std::map<std::pair<ITypeInfo*, DISPID>, Shape> shapes;
+        std::vector<ComPtr<ITypeInfo>> types;
+    };
+    thread_local Known known;
+    const auto key = std::make_pair(info.get(), member);
+    const auto found = known.shapes.find(key);
+    if (found != known.shapes.end()) return found->second;
+    if (known.shapes.size() >= 4096) known = Known();  // bounded: types a server meets are few
+    const Shape shape = ShapeInTypes(info.get(), member);
+    if (std::none_of(known.types.begin(), known.types.end(), [&](const ComPtr<ITypeInfo>& type) { return type.get() == info.get(); }))
+        known.types.push_back(info);
+    known.shapes.emplace(key, shape);
     return shape;
 }
 
