@@ -6,7 +6,8 @@
 #    then the real form shapes of bench/compare (1,000 files of 64 KB, a
 #    browser form with three 5 MB files), throughput and server memory;
 # 3. the memory the server keeps after 20 forms in a row, each with as many
-#    fields as the shipped settings take (10,000).
+#    fields as the shipped settings take (10,000);
+# 4. script pages served per second beside a static file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -31,3 +32,5 @@ boundary=$(tail -n 1 <<<"$bodies")
 build-bench/bench/upload_bench "$work/www" --bodies "$boundary" "$work/bodies/files-64k.body" "$work/bodies/browser.body"
 echo "== the server's memory after forms in a row"
 build-bench/bench/upload_bench "$work/www" --repeat 20 "$boundary" "$work/bodies/text-10k.body"
+echo "== script pages per second"
+build-bench/bench/page_bench build-bench/host/formix4-server "$work/www" 8 5

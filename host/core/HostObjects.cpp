@@ -411,7 +411,7 @@ public:
 
     HRESULT Count(LONG* count) override {
         if (!count) return E_POINTER;
-        *count = 2;
+        *count = static_cast<LONG>(2 + mOthers.size());
         return S_OK;
     }
     HRESULT GetProperty(BSTR name, VARIANT* value) override {
@@ -421,11 +421,17 @@ public:
         IDispatch* object = nullptr;
         if (platform::codepage::CompareNoCase(key, u"Request") == 0) object = mRequest.get();
         else if (platform::codepage::CompareNoCase(key, u"Server") == 0) object = mServer.get();
-        else return E_INVALIDARG;
+        for (const auto& [other, dispatch] : mOthers)
+            if (platform::codepage::CompareNoCase(key, other) == 0) object = dispatch.get();
+        if (!object) return E_INVALIDARG;
         object->AddRef();
         value->vt = VT_DISPATCH;
         value->pdispVal = object;
         return S_OK;
+    }
+    void add(const std::u16string& name, IDispatch* object) {
+        object->AddRef();
+        mOthers.emplace_back(name, platform::ComPtr<IDispatch>(object));
     }
     HRESULT EnumNames(IUnknown** names) override {
         if (names) *names = nullptr;
@@ -436,6 +442,7 @@ private:
     ~ObjectContext() override = default;
     platform::ComPtr<IRequest> mRequest;
     platform::ComPtr<IServer> mServer;
+    std::vector<std::pair<std::u16string, platform::ComPtr<IDispatch>>> mOthers;  // a page's Response, ...
 };
 
 }  // namespace
@@ -482,4 +489,11 @@ IServer* CreateServerObject(const std::string& documentRoot, const std::string& 
 
 IObjectContext* CreateObjectContext(IRequest* request, IServer* server) {
     return new (std::nothrow) ObjectContext(request, server);
+}
+
+bool AddContextObject(IObjectContext* context, const std::u16string& name, IDispatch* object) {
+    auto* own = dynamic_cast<ObjectContext*>(context);
+    if (!own || !object) return false;
+    own->add(name, object);
+    return true;
 }

@@ -18,6 +18,10 @@ IRequest* CreateRequestObject(const PageRequest& request, BodyReader* body);
 // root is refused. Relative paths start at the folder of the page's path.
 IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath);
 IObjectContext* CreateObjectContext(IRequest* request, IServer* server);
+// Puts another of a page's objects (Response, Application, Session) into a
+// context made by CreateObjectContext, under `name`; false for any other
+// context.
+bool AddContextObject(IObjectContext* context, const std::u16string& name, IDispatch* object);
 
 // The file system path of a virtual path, or false when it would leave the root.
 bool MapVirtualPath(const std::string& documentRoot, const std::string& pagePath, const std::string& virtualPath,

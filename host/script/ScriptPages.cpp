@@ -128,15 +128,30 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         return fail(request, response, failure.where, failure.what());
     }
 
-    platform::ComPtr<IDispatch> requestObject = ContextObject(u"Request");
-    platform::ComPtr<IDispatch> serverObject = ContextObject(u"Server");
-    platform::ComPtr<IServer> server;
-    if (!requestObject || !serverObject || FAILED(serverObject->QueryInterface(IID_IServer, server.putVoid())))
-        return fail(request, response, {}, "The page has no request context.");
+    // The page's other objects join Request and Server in the request's
+    // object context, so that a component finds the same objects the page has.
     bool ended = false;
-    platform::ComPtr<IDispatch> responseObject(CreateResponseObject(response, [&ended] { ended = true; }));
-    platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication));
-    platform::ComPtr<IDispatch> session(CreateSessionObject(mSessions, request, response));
+    {
+        platform::ComPtr<IDispatch> responseObject(CreateResponseObject(response, [&ended] { ended = true; }));
+        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication));
+        platform::ComPtr<IDispatch> session(CreateSessionObject(mSessions, request, response));
+        platform::ComPtr<IObjectContext> context;
+        if (FAILED(GetObjectContext(context.put())) || !AddContextObject(context.get(), u"Response", responseObject.get()) ||
+            !AddContextObject(context.get(), u"Application", application.get()) ||
+            !AddContextObject(context.get(), u"Session", session.get()))
+            return fail(request, response, {}, "The page has no request context.");
+    }
+    const std::pair<const char*, platform::ComPtr<IDispatch>> objects[] = {
+        {"Request", ContextObject(u"Request")},
+        {"Response", ContextObject(u"Response")},
+        {"Server", ContextObject(u"Server")},
+        {"Application", ContextObject(u"Application")},
+        {"Session", ContextObject(u"Session")}};
+    platform::ComPtr<IServer> server;
+    for (const auto& [name, object] : objects)
+        if (!object) return fail(request, response, {}, "The page has no request context.");
+    if (FAILED(objects[2].second->QueryInterface(IID_IServer, server.putVoid())))
+        return fail(request, response, {}, "The page has no request context.");
 
     const auto start = std::chrono::steady_clock::now();
     LONG timeout = 90;
@@ -147,17 +162,12 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     EngineLease engine = ScriptEngine::Borrow();
     const RunOutcome outcome = engine->Run(*page, stopNow, [&](duk_context* context) {
         InstallComTypes(context);
-        const std::pair<const char*, IDispatch*> objects[] = {{"Request", requestObject.get()},
-                                                              {"Response", responseObject.get()},
-                                                              {"Server", serverObject.get()},
-                                                              {"Application", application.get()},
-                                                              {"Session", session.get()}};
         for (const auto& [name, object] : objects) {
-            PushObject(context, object);
+            PushObject(context, object.get());
             duk_put_prop_string(context, -2, name);
         }
     });
-    FinishResponseObject(responseObject.get());
+    FinishResponseObject(objects[1].second.get());
     if (ended) return;  // Response.End or Redirect: the page's answer stands
     if (outcome.timedOut)
         return fail(request, response, outcome.where,
