@@ -158,17 +158,17 @@ TEST_F(ScriptPages, SessionsAreEachVisitorsAndApplicationIsEveryones) {
     Page("count.asp",
          "<% Session(\"n\") = (Session(\"n\") || 0) + 1;\n"
          "Application.Lock(); var was = Application(\"hits\") || 0; Application(\"hits\") = was + 1; Application.Unlock(); %>"
-         "<%= Session(\"n\") %>");
+         "<%= Session(\"n\") %>,<%= Session.Timeout %>");
     Page("hits.asp", "<%= Application(\"hits\") %>");
     auto server = Start();
     Visitor first, second;
     for (int i = 1; i <= 3; ++i) {
         const HttpResult page = Get(server->port(), "/count.asp", first);
         first.remember(page);
-        EXPECT_EQ(page.body, std::to_string(i));
+        EXPECT_EQ(page.body, std::to_string(i) + ",20");  // 20 minutes of idle time
     }
     const HttpResult other = Get(server->port(), "/count.asp", second);
-    EXPECT_EQ(other.body, "1");
+    EXPECT_EQ(other.body, "1,20");
     constexpr int kClients = 8, kEach = 25;
     std::vector<std::thread> clients;
     for (int c = 0; c < kClients; ++c)
@@ -184,6 +184,7 @@ TEST_F(ScriptPages, EndRedirectAndUnbufferedOutput) {
     Page("caught.asp", "a<% try { Response.End(); } catch (e) {} Response.Write('b'); %>c");
     Page("redirect.asp", "<% Response.Redirect(\"/ok.asp?x=1\"); Response.Write('not sent'); %>");
     Page("stream.asp", "<% Response.Buffer = false; for (var i = 0; i < 3; ++i) Response.Write('part' + i + ';'); %>");
+    Page("flush.asp", "dropped<% Response.Clear(); %>kept<% Response.Flush(); %>;<% Response.Clear(); %>after");
     auto server = Start();
     EXPECT_EQ(Get(server->port(), "/end.asp").body, "before");
     EXPECT_EQ(Get(server->port(), "/caught.asp").body, "a");
@@ -195,6 +196,10 @@ TEST_F(ScriptPages, EndRedirectAndUnbufferedOutput) {
     EXPECT_EQ(streamed.status, 200);
     EXPECT_EQ(streamed.header("Content-Length"), "");
     EXPECT_EQ(streamed.body, "part0;part1;part2;");
+    // What was flushed is sent; Clear drops only what is still buffered.
+    const HttpResult flushed = Get(server->port(), "/flush.asp");
+    EXPECT_EQ(flushed.header("Content-Length"), "");
+    EXPECT_EQ(flushed.body, "keptafter");
 }
 
 }  // namespace
