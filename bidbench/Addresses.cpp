@@ -1,5 +1,7 @@
 #include "Addresses.h"
 
+#include <QUrl>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
@@ -83,7 +85,18 @@ QString BidderItemsAddress(const QString& sUserID) {
 }
 
 QString SnipeAddress(const QString& sItem) {
-    return Http(CurrentHosts().serviceHost) + "/secure/login.cfm?item_number=" + sItem;
+    return Http(CurrentHosts().serviceHost) + "/secure/login.cfm?item_number=" + QString(sItem).replace(u' ', "%20");
+}
+
+bool SameAddress(const QString& a, const QString& b) {
+    if (a == b) return true;
+    const auto plain = [](const QString& text) {
+        QUrl url(text);
+        if (url.path().isEmpty()) url.setPath("/");  // "http://host" is "http://host/"
+        return url.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments);
+    };
+    const QUrl first = plain(a);
+    return first.isValid() && first == plain(b);
 }
 
 QString ServiceNewsAddress() { return Http(CurrentHosts().serviceHost) + "/secure/news.cfm"; }

@@ -36,7 +36,11 @@ QString SiteCaption(int index);
 QString SiteStartAddress(int index);
 QString SellerListingsAddress(const QString& sUserID);
 QString BidderItemsAddress(const QString& sUserID);
+// The item number goes as typed: blanks are kept, as %20, so that the
+// browser does not trim them off the address.
 QString SnipeAddress(const QString& sItem);
+// Whether two addresses name the same page ("http://host" and "http://host/").
+bool SameAddress(const QString& a, const QString& b);
 QString ServiceNewsAddress();
 QString SignupAddress();
 QString ServiceHomeAddress();

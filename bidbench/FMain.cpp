@@ -454,7 +454,7 @@ void FMain::TabSwitched(int index) {
 
 void FMain::SetCaption(const QString& sLocation) { setWindowTitle(kTitle + " > " + sLocation); }
 
-bool FMain::LabelsShown() const { return mnuButtonBarStatusViewLabels->isChecked(); }
+bool FMain::LabelsShown() const { return mLabelsShown; }
 
 Browser* FMain::CurrentBrowser() const { return SSTab1->currentIndex() == 0 ? brwSnipe : brwAuction; }
 
@@ -493,9 +493,11 @@ void FMain::AuctionNavigateComplete() {
     });
     IgnoringErrors([this] {
         const QString sAddress = brwAuction->locationAddress();
-        const int found = cboAddress->findText(sAddress, Qt::MatchExactly | Qt::MatchCaseSensitive);
         v_bFillingAddressList = true;
-        if (found >= 0) cboAddress->removeItem(found);
+        // Each address once, also when the browser writes it with a slash
+        // the start-up address had not.
+        for (int i = cboAddress->count() - 1; i >= 0; --i)
+            if (Addresses::SameAddress(cboAddress->itemText(i), sAddress)) cboAddress->removeItem(i);
         cboAddress->insertItem(0, sAddress);
         cboAddress->setCurrentIndex(0);
         cboAddress->setEditText(sAddress);
@@ -551,7 +553,10 @@ void FMain::Snipe() {
 }
 
 void FMain::ToggleTextLabels() {
-    const bool show = !LabelsShown();
+    // The state is kept here, not read back from the menu entries: a
+    // checkable entry has already flipped itself when it calls this.
+    mLabelsShown = !mLabelsShown;
+    const bool show = mLabelsShown;
     mnuButtonBarStatusViewLabels->setChecked(show);
     mnuOptionsText->setChecked(show);
     RefreshControls();

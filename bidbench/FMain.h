@@ -164,6 +164,7 @@ private:
     int mShownFrame = 0;
     bool mShownLarge = true;
     bool mUnloaded = false;
+    bool mLabelsShown = true;
     std::unique_ptr<QPrinter> mPrinter;
     bool mPrinting = false;
     std::unique_ptr<ShellUIHelper> mShellHelper;

@@ -244,6 +244,14 @@ TEST_F(EndToEnd, FloatingToolbarSnipesTheTypedItem) {
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=31337"); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(main->brwSnipe, "item_number=31337"); }));
 
+    // Blanks typed around the number go to the service as typed.
+    WhenModal<FToolbar>([](FToolbar* toolbar) {
+        QTest::keyClicks(toolbar->txtItem, " 12345 ");
+        toolbar->cmdSnipe->trigger();
+    });
+    main->findChild<QAction*>("mnuToolsToolbar")->trigger();
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=%2012345%20"); }));
+
     WhenModal<FToolbar>([](FToolbar* toolbar) {
         QTest::keyClicks(toolbar->txtItem, "777");
         toolbar->close();

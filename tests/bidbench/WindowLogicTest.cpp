@@ -316,3 +316,34 @@ TEST_F(WindowLogic, HelpEntriesAndTheLinkOpenTheMakersPagesInTheShell) {
 }
 
 #include "WindowLogicTest.moc"
+
+// The start page arrives as the browser writes it (with a slash), once for
+// the site's selection and once for start-up: the history holds it once.
+TEST_F(WindowLogic, TheHistoryHoldsTheStartPageOnce) {
+    const QString start = Addresses::SiteStartAddress(1);
+    auction->arrive(start + "/", "Start");
+    auction->arrive(start + "/", "Start");
+    QStringList list;
+    for (int i = 0; i < main->cboAddress->count(); ++i) list << main->cboAddress->itemText(i);
+    EXPECT_EQ(list, QStringList({start + "/"}));
+    EXPECT_TRUE(Addresses::SameAddress("http://x/a/../b", "http://x/b"));
+    EXPECT_FALSE(Addresses::SameAddress("http://x/a", "http://x/a?b"));
+}
+
+// Through the entries themselves, as the user clicks them: a checkable entry
+// has flipped before the window hears of it.
+TEST_F(WindowLogic, TextLabelsToggleFromEitherMenuEntry) {
+    main->mnuButtonBarStatusViewLabels->trigger();
+    EXPECT_FALSE(main->mnuButtonBarStatusViewLabels->isChecked());
+    EXPECT_FALSE(main->mnuOptionsText->isChecked());
+    EXPECT_TRUE(main->tbrBack->text().isEmpty());
+    main->mnuButtonBarStatusViewLabels->trigger();
+    EXPECT_TRUE(main->mnuButtonBarStatusViewLabels->isChecked());
+    EXPECT_FALSE(main->tbrBack->text().isEmpty());
+    main->mnuOptionsText->trigger();
+    EXPECT_FALSE(main->mnuOptionsText->isChecked());
+    EXPECT_FALSE(main->mnuButtonBarStatusViewLabels->isChecked());
+    main->mnuOptionsText->trigger();
+    EXPECT_TRUE(main->mnuOptionsText->isChecked());
+    EXPECT_TRUE(main->mnuButtonBarStatusViewLabels->isChecked());
+}
