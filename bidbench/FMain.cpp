@@ -386,8 +386,8 @@ void FMain::Unload() {
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
         if (*it != this && (*it)->isVisible()) (*it)->close();
-    SettingsStore::Write("Site", QString::number(CheckedSite()));
-    SettingsStore::Write("TextLabels", LabelsShown() ? "" : "N");
+    SaveSite();
+    SaveTextLabels();
     timTimer->stop();
     timStar->stop();
 }
@@ -519,8 +519,14 @@ QString FMain::StartingAddress() const {
     return {};
 }
 
+// Each setting is written when it changes, not only at a clean exit: a
+// session that ends by logout or a crash keeps them.
+void FMain::SaveSite() { SettingsStore::Write("Site", QString::number(CheckedSite())); }
+void FMain::SaveTextLabels() { SettingsStore::Write("TextLabels", LabelsShown() ? "" : "N"); }
+
 void FMain::SelectSite(int index) {
     for (int i = 1; i <= Addresses::kSiteCount; ++i) mnuOptionsSite[i]->setChecked(i == index);
+    SaveSite();
     SSTab1->setCurrentIndex(1);
     brwAuction->navigate(StartingAddress());
 }
@@ -559,6 +565,7 @@ void FMain::ToggleTextLabels() {
     const bool show = mLabelsShown;
     mnuButtonBarStatusViewLabels->setChecked(show);
     mnuOptionsText->setChecked(show);
+    SaveTextLabels();
     RefreshControls();
     Layout();
 }

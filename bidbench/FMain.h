@@ -153,6 +153,8 @@ private:
     void Unload();
     Browser* CurrentBrowser() const;
     bool LabelsShown() const;
+    void SaveSite();
+    void SaveTextLabels();
     int CheckedSite() const;
 
     BrowserFactory mFactory;

@@ -28,7 +28,9 @@ FStart::FStart(QWidget* parent) : QDialog(parent) {
     big.setBold(true);
     lblTarnbid->setFont(big);
     auto* lblFrom = new QLabel("brought to you by", this);
-    lblTarnscope = new LinkLabel("&Tarnscope", Addresses::MakerSiteAddress(), this);
+    // The "&" of the form's caption marked an access key; a link shows no
+    // access key, and as plain text it would show the "&" itself.
+    lblTarnscope = new LinkLabel("Tarnscope", Addresses::MakerSiteAddress(), this);
     lblTarnscope->setTextFormat(Qt::PlainText);
     auto* lblBidbench = new QLabel("Bidbench", this);
     lblBidbench->setFont(big);

@@ -206,6 +206,7 @@ TEST(Addresses, SitesUsersAndItemsAreInsertedAsGiven) {
 TEST_F(BidbenchTest, StartScreenStoresTheChoiceOnlyWhenTicked) {
     {
         FStart start;
+        EXPECT_EQ(start.lblTarnscope->text(), "Tarnscope");  // no "&" shown
         start.chkHasAccount->setChecked(true);
         WhenModal<FStart>([](FStart* dialog) { dialog->Command1->click(); });
         start.exec();
@@ -346,4 +347,14 @@ TEST_F(WindowLogic, TextLabelsToggleFromEitherMenuEntry) {
     main->mnuOptionsText->trigger();
     EXPECT_TRUE(main->mnuOptionsText->isChecked());
     EXPECT_TRUE(main->mnuButtonBarStatusViewLabels->isChecked());
+}
+
+// A session that ends without a clean exit keeps what was chosen.
+TEST_F(WindowLogic, SettingsAreWrittenWhenTheyChange) {
+    main->mnuOptionsSite[6]->trigger();
+    EXPECT_EQ(SettingsStore::Read("Site"), "6");
+    main->mnuOptionsText->trigger();
+    EXPECT_EQ(SettingsStore::Read("TextLabels"), "N");
+    main->mnuButtonBarStatusViewLabels->trigger();
+    EXPECT_EQ(SettingsStore::Read("TextLabels"), "");
 }
