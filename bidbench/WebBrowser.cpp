@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QWebEngineFindTextResult>
 #include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -20,9 +21,19 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, QWidget* parent)
         emit progressChanged(0);
     });
     connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) { emit progressChanged(percent); });
+    // A load that failed for want of a connection says so; one the user
+    // stopped keeps the old "Action canceled".
+    connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) mFailure.clear();
+        if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+            info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain) {
+            mFailure = tr("The site %1 could not be reached.").arg(info.url().authority());
+            if (!mBusy) emit statusTextChanged(mFailure);  // the load has already ended
+        }
+    });
     connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         mBusy = false;
-        emit statusTextChanged(ok ? tr("Done") : tr("Action canceled"));
+        emit statusTextChanged(ok ? tr("Done") : mFailure.isEmpty() ? tr("Action canceled") : mFailure);
         emit progressChanged(100);
         emit downloadComplete();
     });

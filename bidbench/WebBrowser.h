@@ -39,6 +39,7 @@ private:
 
     QWebEngineView* mView;
     bool mBusy = false;
+    QString mFailure;  // why the load under way failed, when it did
     bool mCanGoBack = false;
     bool mCanGoForward = false;
 };

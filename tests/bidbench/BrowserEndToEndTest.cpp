@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTest>
 #include <QToolButton>
 #include <QLineEdit>
@@ -166,6 +167,17 @@ TEST_F(EndToEnd, SlowPagesShowWorkingAndAnimate) {
     ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/slow"); }));
     EXPECT_TRUE(WaitUntil([&] { return main->windowTitle() == "Tarnbid Bidbench > Page /slow"; }));
     EXPECT_TRUE(WaitUntil([&] { return main->shownStarFrame() == 7; }));
+}
+
+TEST_F(EndToEnd, ASiteThatCannotBeReachedIsSaidSo) {
+    auto main = Start(Answer::NotShown);
+    QTcpServer closed;  // a port that was free a moment ago: nothing listens there now
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QString authority = "127.0.0.1:" + QString::number(closed.serverPort());
+    closed.close();
+    main->NavigateAuction("http://" + authority + "/item");
+    EXPECT_TRUE(WaitUntil([&] { return main->sbPanel2->text() == "The site " + authority + " could not be reached."; }))
+        << main->sbPanel2->text().toStdString();
 }
 
 TEST_F(EndToEnd, SiteAndLabelsPersistAcrossARestart) {
