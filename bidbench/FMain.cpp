@@ -1,11 +1,14 @@
 #include "FMain.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLabel>
@@ -176,10 +179,17 @@ void FMain::BuildControls() {
     sbPanel1 = new QLabel("Tarnbid");
     sbPanel1->setMinimumWidth(130);
     sbPanel2 = new QLabel;
-    sbPanel3 = new QLabel(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    sbPanel3 = new QLabel;
     statusBar()->addWidget(sbPanel1);
     statusBar()->addWidget(sbPanel2, 1);
     statusBar()->addPermanentWidget(sbPanel3);
+    // The date panel turns over at midnight, however long the program runs.
+    timDate = new QTimer(this);
+    timDate->setObjectName("timDate");
+    timDate->setSingleShot(true);
+    timDate->setTimerType(Qt::PreciseTimer);  // a coarse one may fire an hour late
+    connect(timDate, &QTimer::timeout, this, &FMain::ShowDate);
+    ShowDate();
 
     timTimer = new QTimer(this);
     timTimer->setInterval(10);
@@ -571,6 +581,13 @@ void FMain::ToggleTextLabels() {
 }
 
 // ---- timers -------------------------------------------------------------------------------------
+
+void FMain::ShowDate() {
+    const QDateTime now = QDateTime::currentDateTime();
+    sbPanel3->setText(QLocale().toString(now.date(), QLocale::ShortFormat));
+    const QDateTime midnight(now.date().addDays(1), QTime(0, 0));
+    timDate->start(static_cast<int>(std::clamp<qint64>(now.msecsTo(midnight) + 1000, 1000, 24 * 3600 * 1000)));
+}
 
 void FMain::BusyCaptionTick() {
     if (brwAuction->busy()) {

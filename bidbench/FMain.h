@@ -104,6 +104,7 @@ public:
     QLabel* sbPanel3 = nullptr;
     QTimer* timTimer = nullptr;
     QTimer* timStar = nullptr;
+    QTimer* timDate = nullptr;  // turns the date panel over at midnight
     QAction* mnuNavigateSnipe = nullptr;
     QAction* mnuFavoritesAdd = nullptr;
     QAction* mnuOptionsText = nullptr;
@@ -154,6 +155,7 @@ private:
     Browser* CurrentBrowser() const;
     bool LabelsShown() const;
     void SaveSite();
+    void ShowDate();
     void SaveTextLabels();
     int CheckedSite() const;
 

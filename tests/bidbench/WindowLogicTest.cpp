@@ -6,7 +6,9 @@
 #include <QUrl>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
+#include <QTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -357,4 +359,21 @@ TEST_F(WindowLogic, SettingsAreWrittenWhenTheyChange) {
     EXPECT_EQ(SettingsStore::Read("TextLabels"), "N");
     main->mnuButtonBarStatusViewLabels->trigger();
     EXPECT_EQ(SettingsStore::Read("TextLabels"), "");
+}
+
+// The date panel is set again when its timer fires, which is just after
+// the next midnight.
+TEST_F(WindowLogic, TheDatePanelTurnsOverAtMidnight) {
+    auto* timer = main->findChild<QTimer*>("timDate");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 untilMidnight = now.msecsTo(QDateTime(now.date().addDays(1), QTime(0, 0)));
+    EXPECT_LE(timer->remainingTime(), untilMidnight + 1000 + 10);  // (milliseconds round either way)
+    EXPECT_GE(timer->remainingTime(), std::min<qint64>(untilMidnight, 1000) - 100);
+    main->sbPanel3->setText("yesterday");
+    timer->start(0);  // midnight, now
+    EXPECT_TRUE(WaitUntil([&] { return main->sbPanel3->text() != "yesterday"; }));
+    EXPECT_EQ(main->sbPanel3->text(), QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    EXPECT_GT(timer->remainingTime(), 0);  // and the next midnight is set
 }
