@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QDate>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -103,7 +105,15 @@ FMain::FMain(BrowserFactory factory, QWidget* parent) : QMainWindow(parent), mFa
     BuildControls();
     BuildMenus();
     BuildFindBar();
-    resize(1000, 720);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    resize(FirstSize(screen ? screen->availableSize() : QSize()));
+}
+
+QSize FMain::FirstSize(const QSize& available) {
+    // Room for the window's frame and title bar, which are not known yet.
+    const QSize frame(16, 48);
+    const QSize wanted(1000, 720);
+    return available.isValid() ? wanted.boundedTo(available - frame).expandedTo(QSize(320, 240)) : wanted;
 }
 
 void FMain::BuildControls() {

@@ -39,6 +39,9 @@ struct MainLayout {
 class FMain final : public QMainWindow {
     Q_OBJECT
 public:
+    // The first window's size on a screen with `available` room: the form's
+    // 1000 x 720, or less where that does not fit (a small or scaled screen).
+    static QSize FirstSize(const QSize& available);
     using BrowserFactory = std::function<Browser*(QWidget* parent)>;
 
     // Without a factory the windows get the real browser engine.

@@ -377,3 +377,11 @@ TEST_F(WindowLogic, TheDatePanelTurnsOverAtMidnight) {
     EXPECT_EQ(main->sbPanel3->text(), QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
     EXPECT_GT(timer->remainingTime(), 0);  // and the next midnight is set
 }
+
+// 1000 x 720 where it fits; on a 1280 x 1024 screen at 1.5 times (853 x 683
+// logical pixels, less a panel) the window fits the room left.
+TEST(FirstWindow, FitsTheScreensAvailableArea) {
+    EXPECT_EQ(FMain::FirstSize(QSize(1280, 1000)), QSize(1000, 720));
+    EXPECT_EQ(FMain::FirstSize(QSize(853, 660)), QSize(853 - 16, 660 - 48));
+    EXPECT_EQ(FMain::FirstSize(QSize()), QSize(1000, 720));
+}
