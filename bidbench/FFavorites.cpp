@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QGridLayout>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -58,33 +59,69 @@ void FFavorites::SetListKind(bool sellers) {
 
 void FFavorites::LoadList() {
     setWindowTitle(mSellers ? "Favorite Sellers List" : "Favorite Bidders List");
+    // A list that could not be saved is the one in memory, not the file's.
+    QByteArray bytes;
     QFile file(ListPath());
-    if (file.open(QIODevice::ReadOnly)) {
-        // Lines end at CR LF, CR or LF; empty lines of a hand-edited file are skipped.
-        const QString text = QString::fromLocal8Bit(file.readAll());
-        for (const QString& line : text.split(QRegularExpression("\r\n|\r|\n")))
-            if (!line.isEmpty()) mIDs.Add(line);
-    }
+    if (PendingLists().contains(ListPath())) bytes = PendingLists().value(ListPath()).text;
+    else if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
+    // Lines end at CR LF, CR or LF; empty lines of a hand-edited file are skipped.
+    const QString text = QString::fromLocal8Bit(bytes);
+    for (const QString& line : text.split(QRegularExpression("\r\n|\r|\n")))
+        if (!line.isEmpty()) mIDs.Add(line);
     for (const CUserIDs::Entry& entry : mIDs) lstFavorites->addItem(entry->UserID());
     UpdateDelete();
 }
 
+namespace {
+
+// Writes a list whole, or leaves the file as it was; false with the reason.
+bool WriteList(const QString& path, const QByteArray& text, QString* error) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) return true;
+    *error = file.errorString();
+    return false;
+}
+
+}  // namespace
+
+QHash<QString, FFavorites::Pending>& FFavorites::PendingLists() {
+    static QHash<QString, Pending> lists;
+    return lists;
+}
+
+void FFavorites::SavePendingLists() {
+    for (auto it = PendingLists().begin(); it != PendingLists().end();) {
+        QString error;
+        it = WriteList(it.key(), it->text, &error) ? PendingLists().erase(it) : std::next(it);
+    }
+}
+
+// A list that cannot be written (a read-only folder, a folder in the file's
+// place) is kept in memory while the program runs and written again at the
+// next change and at exit; the user is told once where it could not go, and
+// may leave the window.
 bool FFavorites::SaveList() {
-    QSaveFile file(ListPath());
     QByteArray text;
     for (const CUserIDs::Entry& entry : mIDs) text += entry->UserID().toLocal8Bit() + "\r\n";
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) return true;
-    QMessageBox::warning(this, SettingsStore::kProgramTitle,
-                         "The favorites list could not be saved to " + ListPath() + ":\r\n" + file.errorString() +
-                             "\r\nYour changes are kept while this list stays open.");
+    QString error;
+    if (WriteList(ListPath(), text, &error)) {
+        PendingLists().remove(ListPath());
+        return true;
+    }
+    Pending& pending = PendingLists()[ListPath()];
+    pending.text = text;
+    if (!pending.told) {
+        pending.told = true;
+        QMessageBox::warning(this, SettingsStore::kProgramTitle,
+                             "The favorites list could not be saved to " + ListPath() + ":\r\n" + error +
+                                 "\r\nIt is kept while Bidbench runs, and saved again at the next change and when "
+                                 "Bidbench closes.");
+    }
     return false;
 }
 
 void FFavorites::done(int result) {
-    if (!SaveList()) {
-        mSelectedID.clear();
-        return;
-    }
+    SaveList();
     QDialog::done(result);
 }
 
@@ -96,7 +133,10 @@ void FFavorites::AddUserID() {
         sEntered = add.EnteredID();
     }
     if (sEntered.isEmpty()) return;
-    if (const CUserIDs::Entry entry = mIDs.Add(sEntered)) lstFavorites->addItem(entry->UserID());
+    if (const CUserIDs::Entry entry = mIDs.Add(sEntered)) {
+        lstFavorites->addItem(entry->UserID());
+        if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
+    }
 }
 
 void FFavorites::DeleteSelected() {
@@ -109,6 +149,7 @@ void FFavorites::DeleteSelected() {
     if (count > 0) lstFavorites->setCurrentRow(row != count ? row : row - 1);
     mIDs.Remove(sText);
     UpdateDelete();
+    if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
 }
 
 void FFavorites::Pick() {

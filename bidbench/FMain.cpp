@@ -1,3 +1,4 @@
+#include "FFavorites.h"
 #include "FMain.h"
 
 #include <algorithm>
@@ -408,6 +409,7 @@ void FMain::Unload() {
         if (*it != this && (*it)->isVisible()) (*it)->close();
     SaveSite();
     SaveTextLabels();
+    FFavorites::SavePendingLists();
     timTimer->stop();
     timStar->stop();
 }
