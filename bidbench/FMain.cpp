@@ -434,7 +434,10 @@ void FMain::Layout() {
     SSTab1->setGeometry(0, l.tabTop, l.tabWidth, l.tabHeight);
     // The browsers fill the lower part of each page; the row above holds
     // the link label or the address controls.
-    const int pageHeight = mSnipePage->height() > 0 ? mSnipePage->height() : l.tabHeight;
+    // The shown page's height: the tab widget resizes only the page it
+    // shows, so the other page's height is that of its last showing.
+    const QWidget* shown = SSTab1->currentWidget();
+    const int pageHeight = shown && shown->height() > 0 ? shown->height() : l.tabHeight;
     const int browserTop = std::max(0, pageHeight - l.browserHeight);
     brwSnipe->widget()->setGeometry(0, browserTop, l.browserWidth, l.browserHeight);
     brwAuction->widget()->setGeometry(0, browserTop, l.browserWidth, l.browserHeight);

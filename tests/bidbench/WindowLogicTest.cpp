@@ -385,3 +385,28 @@ TEST(FirstWindow, FitsTheScreensAvailableArea) {
     EXPECT_EQ(FMain::FirstSize(QSize(853, 660)), QSize(853 - 16, 660 - 48));
     EXPECT_EQ(FMain::FirstSize(QSize()), QSize(1000, 720));
 }
+
+// Resized while the Auction Browser tab is shown, smaller then larger: the
+// address row keeps its height and the page starts below it, as on the
+// other tab.
+TEST_F(WindowLogic, ResizesOnTheAuctionTabKeepTheAddressRow) {
+    main->resize(1000, 720);
+    main->show();
+    Pump(50);
+    const int rowHeight = main->tbrGo->height();
+    const int browserTop = main->brwAuction->widget()->geometry().top();
+    main->SSTab1->setCurrentIndex(1);
+    Pump(50);
+    for (const QSize size : {QSize(1000, 560), QSize(1000, 900), QSize(1000, 720)}) {
+        main->resize(size);
+        Pump(50);
+        EXPECT_EQ(main->tbrGo->height(), rowHeight) << size.height();
+        EXPECT_EQ(main->brwAuction->widget()->geometry().top(), browserTop) << size.height();
+        EXPECT_EQ(main->brwAuction->widget()->geometry().bottom(), main->SSTab1->currentWidget()->height() - 1)
+            << size.height();
+    }
+    main->SSTab1->setCurrentIndex(0);
+    Pump(50);
+    EXPECT_EQ(main->brwSnipe->widget()->geometry().top(), browserTop);
+    EXPECT_EQ(main->brwSnipe->widget()->geometry().bottom(), main->SSTab1->currentWidget()->height() - 1);
+}
