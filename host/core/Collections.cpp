@@ -81,11 +81,6 @@ private:
                    ? static_cast<size_t>(index - 1)
                    : std::string::npos;
     }
-    static bool IsNumber(const VARIANT* arg) {
-        const VARTYPE type = arg->vt == (VT_BYREF | VT_VARIANT) ? arg->pvarVal->vt : arg->vt;
-        return type == VT_I2 || type == VT_I4 || type == VT_R4 || type == VT_R8 || type == VT_UI1 || type == VT_INT;
-    }
-
     HRESULT item(WORD, const MemberArgs& args, VARIANT* result) {
         if (!args[0]) {
             // The whole collection as text: the query string or form as sent.
@@ -131,6 +126,12 @@ std::u16string ArgText(const VARIANT* arg) {
     platform::Variant text;
     if (FAILED(VariantChangeType(&text, arg, 0, VT_BSTR)) || !text.bstrVal) return {};
     return std::u16string(text.bstrVal, SysStringLen(text.bstrVal));
+}
+
+bool IsNumber(const VARIANT* arg) {
+    if (!arg) return false;
+    const VARTYPE type = arg->vt == (VT_BYREF | VT_VARIANT) ? arg->pvarVal->vt : arg->vt;
+    return type == VT_I2 || type == VT_I4 || type == VT_R4 || type == VT_R8 || type == VT_UI1 || type == VT_INT;
 }
 
 bool ArgLong(const VARIANT* arg, LONG* value) {

@@ -42,8 +42,10 @@ HRESULT AnswerFor(Object* self, REFIID riid, void** ppv, const IID& own) {
     return S_OK;
 }
 
-// ASP's errors for a page that reads the body both ways.
+// ASP's error for a page that reads the body both ways, or a form too large.
 constexpr HRESULT kBodyReadBothWays = static_cast<HRESULT>(0x80004005);
+// The largest URL-encoded body Request.Form reads (as ASP's default limit).
+constexpr long long kMaxFormBytes = 200000;
 
 // The server variables a page may ask for, from the request.
 std::shared_ptr<const host::NamedValues> ServerVariables(const PageRequest& request) {
@@ -80,18 +82,8 @@ std::shared_ptr<const host::NamedValues> ServerVariables(const PageRequest& requ
 
 std::shared_ptr<const host::NamedValues> Cookies(const PageRequest& request) {
     auto cookies = std::make_shared<host::NamedValues>();
-    const std::string header = request.header("cookie");
-    size_t start = 0;
-    while (start < header.size()) {
-        size_t end = header.find(';', start);
-        if (end == std::string::npos) end = header.size();
-        const size_t first = header.find_first_not_of(' ', start);
-        const size_t equals = header.find('=', first);
-        if (first < end && equals < end)
-            cookies->add(Utf8ToUtf16(UrlDecode(header.substr(first, equals - first))),
-                         Utf8ToUtf16(UrlDecode(header.substr(equals + 1, end - equals - 1))));
-        start = end + 1;
-    }
+    for (const auto& [name, value] : request.cookies())
+        cookies->add(Utf8ToUtf16(UrlDecode(name)), Utf8ToUtf16(UrlDecode(value)));
     return cookies;
 }
 
@@ -209,6 +201,12 @@ private:
             std::string body;
             const bool urlEncoded = Lower(mRequest.header("content-type")).rfind("application/x-www-form-urlencoded", 0) == 0;
             if (urlEncoded && mBody) {
+                // Read whole into memory: a larger form is for BinaryRead or
+                // the component, which stream it.
+                if (mBody->remaining() > kMaxFormBytes)
+                    return Fail(kBodyReadBothWays, "The form is larger than Request.Form reads (" +
+                                                       std::to_string(kMaxFormBytes) +
+                                                       " bytes); read it with BinaryRead or the component.");
                 body.resize(static_cast<size_t>(mBody->remaining()));
                 body.resize(mBody->read(body.data(), body.size()));
                 if (mBody->stop() != BodyReader::Stop::None) return StopResult(mBody->stop());

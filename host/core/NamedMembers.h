@@ -143,6 +143,8 @@ private:
 // Argument conversions shared by the members.
 std::u16string ArgText(const VARIANT* arg);             // "" for null
 bool ArgLong(const VARIANT* arg, LONG* value);          // false when it is not a number
+// Whether the argument is a number (an index), not a text (a name).
+bool IsNumber(const VARIANT* arg);
 HRESULT ReturnText(VARIANT* result, const std::u16string& text);
 HRESULT ReturnText(VARIANT* result, const std::string& utf8);
 HRESULT ReturnObject(VARIANT* result, IDispatch* object);  // takes the caller's reference

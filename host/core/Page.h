@@ -33,8 +33,10 @@ struct PageRequest {
     // The first parameter of that name, URL-decoded; none when absent.
     std::optional<std::string> queryValue(const std::string& name) const;
     std::string header(const std::string& name) const;
-    // The value of a cookie of the request; "" when absent.
+    // The value of a cookie of the request, as sent; "" when absent.
     std::string cookie(const std::string& name) const;
+    // Every cookie of the request, names and values as sent.
+    std::vector<std::pair<std::string, std::string>> cookies() const;
 };
 
 struct Response {

@@ -96,18 +96,25 @@ std::string PageRequest::header(const std::string& name) const {
     return it == headers.end() ? std::string() : it->second;
 }
 
-std::string PageRequest::cookie(const std::string& name) const {
-    const std::string cookies = header("cookie");
+std::vector<std::pair<std::string, std::string>> PageRequest::cookies() const {
+    std::vector<std::pair<std::string, std::string>> result;
+    const std::string text = header("cookie");
     size_t start = 0;
-    while (start < cookies.size()) {
-        size_t end = cookies.find(';', start);
-        if (end == std::string::npos) end = cookies.size();
-        size_t first = cookies.find_first_not_of(' ', start);
-        const size_t equals = cookies.find('=', first);
-        if (first < end && equals < end && cookies.compare(first, equals - first, name) == 0)
-            return cookies.substr(equals + 1, end - equals - 1);
+    while (start < text.size()) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        const size_t first = text.find_first_not_of(' ', start);
+        const size_t equals = text.find('=', first);
+        if (first < end && equals < end)
+            result.emplace_back(text.substr(first, equals - first), text.substr(equals + 1, end - equals - 1));
         start = end + 1;
     }
+    return result;
+}
+
+std::string PageRequest::cookie(const std::string& name) const {
+    for (const auto& [cookieName, value] : cookies())
+        if (cookieName == name) return value;
     return {};
 }
 

@@ -290,7 +290,7 @@ protected:
         host::ValueStore* values = store();
         if (!values) return E_UNEXPECTED;
         LONG index = 0;
-        const bool numbered = args[0] && (args[0]->vt == VT_I4 || args[0]->vt == VT_I2) && ArgLong(args[0], &index);
+        const bool numbered = host::IsNumber(args[0]) && ArgLong(args[0], &index);
         const std::u16string name = numbered ? values->key(static_cast<size_t>(index - 1)) : ArgText(args[0]);
         if (use != kPut) return values->get(name, result);
         const HRESULT hr = values->put(name, *args.back());

@@ -80,12 +80,6 @@ ScriptEngine::ScriptEngine() : mHeap(duk_create_heap(&Allocate, &Reallocate, &Fr
 
 ScriptEngine::~ScriptEngine() { duk_destroy_heap(mHeap); }
 
-RunOutcome ScriptEngine::Run(const CompiledPage& page, std::chrono::milliseconds limit,
-                             const std::function<void(duk_context*)>& bind) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    return Run(page, [deadline] { return std::chrono::steady_clock::now() >= deadline; }, bind);
-}
-
 RunOutcome ScriptEngine::Run(const CompiledPage& page, std::function<bool()> stopNow,
                              const std::function<void(duk_context*)>& bind) {
     RunOutcome outcome;

@@ -59,14 +59,11 @@ public:
     ScriptEngine& operator=(const ScriptEngine&) = delete;
 
     // Runs the page's program after `bind` has put the page's objects into
-    // its global object (at the top of the context's stack). A run that is
-    // still going after `limit` is stopped as a RangeError and reported as
-    // timed out; an uncaught error is reported with its origin.
-    RunOutcome Run(const CompiledPage& page, std::chrono::milliseconds limit,
-                   const std::function<void(duk_context*)>& bind);
-    // The same with the deadline asked of `stopNow` every so many
-    // instructions (the limit may change while the page runs, and a page
-    // may end itself); a run it stops is reported as timed out.
+    // its global object (at the top of the context's stack). `stopNow` is
+    // asked every so many instructions (the limit may change while the page
+    // runs, and a page may end itself); a run it stops is stopped as a
+    // RangeError and reported as timed out; an uncaught error is reported
+    // with its origin.
     RunOutcome Run(const CompiledPage& page, std::function<bool()> stopNow,
                    const std::function<void(duk_context*)>& bind);
 

@@ -59,6 +59,10 @@ bool ScriptPages::IsPagePath(const std::string& path) { return EndsWithNoCase(pa
 bool ScriptPages::isSource(const std::string& path) const {
     for (const char* suffix : kSourceSuffixes)
         if (EndsWithNoCase(path, suffix)) return true;
+    {
+        std::lock_guard<std::mutex> guard(mMutex);
+        if (mIncluded.empty()) return false;  // the common case: no file looked up
+    }
     std::string physical;
     if (!MapVirtualPath(mRoot, "/", path, &physical)) return false;
     std::error_code error;

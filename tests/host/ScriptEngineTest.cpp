@@ -23,6 +23,12 @@ protected:
         return script::CompilePage(mRoot, mRoot / name);
     }
 
+    // A run's stop after `limit`, as the server's ScriptTimeout stops a page.
+    static std::function<bool()> Within(std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        return [deadline] { return std::chrono::steady_clock::now() >= deadline; };
+    }
+
     // Binds a Response whose Write appends to `mOut`.
     std::function<void(duk_context*)> Bind() {
         return [this](duk_context* context) {
@@ -54,11 +60,11 @@ TEST_F(ScriptEngineTest, EachRunHasGlobalsOfItsOwnOnAHeapThatStays) {
     {
         script::EngineLease engine = script::ScriptEngine::Borrow();
         used = &*engine;
-        EXPECT_TRUE(engine->Run(first, 1s, Bind()).ok);
+        EXPECT_TRUE(engine->Run(first, Within(1s), Bind()).ok);
     }
     script::EngineLease again = script::ScriptEngine::Borrow();
     EXPECT_EQ(&*again, used);  // the heap given back is the one lent next
-    EXPECT_TRUE(again->Run(second, 1s, Bind()).ok);
+    EXPECT_TRUE(again->Run(second, Within(1s), Bind()).ok);
     EXPECT_EQ(mOut, "oneundefined,undefined");
     // A page running meanwhile has an engine of its own.
     script::EngineLease other = script::ScriptEngine::Borrow();
@@ -70,7 +76,7 @@ TEST_F(ScriptEngineTest, APagePastItsTimeIsStoppedAndTheNextRuns) {
     script::ScriptEngine& engine = *lease;
     const auto endless = Page("loop.asp", "before<%\nwhile (true) {}\n%>after");
     const auto start = std::chrono::steady_clock::now();
-    const script::RunOutcome stopped = engine.Run(endless, 200ms, Bind());
+    const script::RunOutcome stopped = engine.Run(endless, Within(200ms), Bind());
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_FALSE(stopped.ok);
     EXPECT_TRUE(stopped.timedOut);
@@ -79,9 +85,9 @@ TEST_F(ScriptEngineTest, APagePastItsTimeIsStoppedAndTheNextRuns) {
     EXPECT_EQ(mOut, "before");
     // Catching the stop does not keep a page running.
     const auto catching = Page("catch.asp", "<% for (;;) { try { while (true) {} } catch (e) {} } %>");
-    EXPECT_TRUE(engine.Run(catching, 100ms, Bind()).timedOut);
+    EXPECT_TRUE(engine.Run(catching, Within(100ms), Bind()).timedOut);
     mOut.clear();
-    const script::RunOutcome next = engine.Run(Page("next.asp", "<%= 6 * 7 %>"), 1s, Bind());
+    const script::RunOutcome next = engine.Run(Page("next.asp", "<%= 6 * 7 %>"), Within(1s), Bind());
     EXPECT_TRUE(next.ok);
     EXPECT_FALSE(next.timedOut);
     EXPECT_EQ(mOut, "42");
@@ -91,13 +97,13 @@ TEST_F(ScriptEngineTest, UncaughtErrorsGiveTheirTextAndOrigin) {
     script::EngineLease lease = script::ScriptEngine::Borrow();
     script::ScriptEngine& engine = *lease;
     const script::RunOutcome outcome =
-        engine.Run(Page("bad.asp", "a\nb\n<% var x = 1\nthrow new TypeError('no such field') %>"), 1s, Bind());
+        engine.Run(Page("bad.asp", "a\nb\n<% var x = 1\nthrow new TypeError('no such field') %>"), Within(1s), Bind());
     EXPECT_FALSE(outcome.ok);
     EXPECT_FALSE(outcome.timedOut);
     EXPECT_EQ(outcome.error, "TypeError: no such field");
     EXPECT_EQ(outcome.where.file, "/bad.asp");
     EXPECT_EQ(outcome.where.line, 4);
-    const script::RunOutcome syntax = engine.Run(Page("syntax.asp", "<%\n\nvar = ;\n%>"), 1s, Bind());
+    const script::RunOutcome syntax = engine.Run(Page("syntax.asp", "<%\n\nvar = ;\n%>"), Within(1s), Bind());
     EXPECT_FALSE(syntax.ok);
     EXPECT_EQ(syntax.where.line, 3) << syntax.error;
 }

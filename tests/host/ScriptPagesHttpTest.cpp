@@ -65,6 +65,11 @@ TEST_F(ScriptPages, AFormBodyIsReadOneWayOnly) {
     EXPECT_EQ(form.status, 200);
     EXPECT_EQ(form.body, "total=18|name=J\xC3\xBCrgen K|-2147467259:BinaryRead cannot be called after the "
                          "Request.Form collection was used.");
+    // A form larger than Request.Form reads is refused, not held in memory.
+    const HttpResult large = Post(server->port(), "/form.asp", "application/x-www-form-urlencoded",
+                                  "name=" + std::string(200000, 'x'));
+    EXPECT_EQ(large.status, 500);
+    EXPECT_NE(large.body.find("larger than Request.Form reads (200000 bytes)"), std::string::npos) << large.body.substr(0, 300);
     const HttpResult bytes = Post(server->port(), "/bytes.asp", "application/octet-stream", "AB\x01");
     EXPECT_EQ(bytes.body, std::string("bytes=3,65|AB\x01|-2147467259"));
 }
