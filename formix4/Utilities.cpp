@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ByteSearch.h"
 #include "platform/CodePage.h"
 #include "platform/EventLog.h"
 #include "platform/Registry.h"
@@ -254,7 +255,7 @@ const char* BoundedFind(const char* inStart, const char* inLimit, const char* in
     const size_t theRange = static_cast<size_t>(maxptr - ptr);
     if (theNeedle > theRange) return nullptr;
     if (theNeedle == 2) return FindPair(ptr, theRange, str[0], str[1]);
-    return static_cast<const char*>(memmem(ptr, theRange, str, theNeedle));
+    return platform::FindBytes(ptr, theRange, str, theNeedle);
 }
 
 HRESULT BytesToVariant(VARIANT* inVar, const void* inPtr, size_t inLen) {

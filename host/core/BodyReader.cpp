@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/ByteSearch.h"
+
 namespace {
 
 // The boundary parameter of a multipart Content-Type, unquoted; "" for
@@ -29,10 +31,10 @@ long long CountOccurrences(const char* data, size_t size, const std::string& nee
     const char* at = data;
     const char* const end = data + size;
     while (at < end) {
-        const void* found = memmem(at, static_cast<size_t>(end - at), needle.data(), needle.size());
-        if (!found || static_cast<const char*>(found) - data >= static_cast<ptrdiff_t>(startBefore)) break;
+        const char* found = platform::FindBytes(at, static_cast<size_t>(end - at), needle.data(), needle.size());
+        if (!found || found - data >= static_cast<ptrdiff_t>(startBefore)) break;
         ++count;
-        at = static_cast<const char*>(found) + needle.size();
+        at = found + needle.size();
     }
     return count;
 }

@@ -64,5 +64,8 @@ private:
 
 }  // namespace platform
 
-// Evaluates to nonzero after a fault jumped back to `frame`.
-#define PLATFORM_FAULT_CATCH(frame) (sigsetjmp((frame).jumpPoint(), 1) != 0)
+// Evaluates to nonzero after a fault jumped back to `frame`. The signal mask
+// is not saved (a system call on every method call): the handler blocks
+// nothing (SA_NODEFER, empty mask), so the mask after the jump is the one the
+// frame's body ran with.
+#define PLATFORM_FAULT_CATCH(frame) (sigsetjmp((frame).jumpPoint(), 0) != 0)

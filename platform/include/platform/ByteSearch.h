@@ -1,0 +1,14 @@
+// Searching bytes for a needle, for the multipart boundary scans of the body
+// parser and of the server's field counter: both run over every byte of an
+// upload, so the search must keep up with memory.
+#pragma once
+
+#include <cstddef>
+
+namespace platform {
+
+// The first occurrence of the needle in the haystack, or null. An empty
+// needle is found at the start.
+const char* FindBytes(const char* inHaystack, size_t inSize, const char* inNeedle, size_t inNeedleSize);
+
+}  // namespace platform
