@@ -1,8 +1,13 @@
 #include "BookmarkFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "HtmlEntities.inc"
 
 namespace BookmarkFile {
 namespace {
@@ -29,6 +34,28 @@ void AppendUtf8(std::string& out, uint32_t code) {
         out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
+}
+
+// "&" + the longest name + ";" ("&CounterClockwiseContourIntegral;").
+constexpr size_t kLongestReference = 33;
+
+// The text of a named reference; the names are those of HTML, letter case
+// as written, except that the six names older files wrote in any case
+// (&AMP; &Lt; ...) are also found in lower case. Null for unknown names.
+const char* NamedText(const std::string& name) {
+    const auto find = [](const std::string& wanted) -> const char* {
+        const auto* end = std::end(kNamedReferences);
+        const auto* at = std::lower_bound(std::begin(kNamedReferences), end, wanted,
+                                          [](const NamedReference& entry, const std::string& key) {
+                                              return std::strcmp(entry.name, key.c_str()) < 0;
+                                          });
+        return at != end && wanted == at->name ? at->text : nullptr;
+    };
+    if (const char* text = find(name)) return text;
+    const std::string lower = Lower(name);
+    for (const char* old : {"amp", "lt", "gt", "quot", "apos", "nbsp"})
+        if (lower == old) return find(lower);
+    return nullptr;
 }
 
 // A tag: its lower-case name ("/dl" for an end tag) and its attribute text.
@@ -134,17 +161,16 @@ std::string DecodeEntities(const std::string& text) {
             continue;
         }
         const size_t semicolon = text.find(';', i);
-        if (semicolon == std::string::npos || semicolon - i > 10) {
+        if (semicolon == std::string::npos || semicolon - i > kLongestReference) {
             out += text[i++];
             continue;
         }
         const std::string name = text.substr(i + 1, semicolon - i - 1);
-        static const struct { const char* name; uint32_t code; } kNamed[] = {
-            {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
         bool decoded = false;
-        for (const auto& named : kNamed)
-            if (Lower(name) == named.name) AppendUtf8(out, named.code), decoded = true;
-        if (!decoded && name.size() >= 2 && name[0] == '#') {
+        if (const char* named = NamedText(name)) {
+            out += named;
+            decoded = true;
+        } else if (name.size() >= 2 && name[0] == '#') {
             const bool hex = name[1] == 'x' || name[1] == 'X';
             const std::string digits = name.substr(hex ? 2 : 1);
             const bool valid = !digits.empty() && digits.find_first_not_of(hex ? "0123456789abcdefABCDEF"

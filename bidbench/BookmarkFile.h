@@ -27,8 +27,8 @@ inline constexpr size_t kMaxDepth = 32;
 
 Contents Parse(const std::string& html);
 
-// Decodes character references (&amp; &lt; &gt; &quot; &apos; &nbsp; &#N;
-// &#xH;) to UTF-8; unknown ones stay as written.
+// Decodes character references (every named one of HTML, &#N; and &#xH;)
+// to UTF-8; unknown ones stay as written.
 std::string DecodeEntities(const std::string& text);
 
 }  // namespace BookmarkFile

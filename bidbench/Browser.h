@@ -31,8 +31,10 @@ public:
     virtual bool busy() const = 0;
     virtual void focus() = 0;
 
-    // The page's own edit and search operations.
-    virtual void copySelection() = 0;
+    // The page's own edit and search operations: cut, copy and paste act on
+    // the page's selection or the form field that has the focus.
+    enum class PageEdit { Cut, Copy, Paste };
+    virtual void editPage(PageEdit edit) = 0;
     // Finds the next (or previous) occurrence and highlights it; `done`
     // gets the active match (from 1) and the number of matches. An empty
     // text clears the highlight.

@@ -1,6 +1,7 @@
 #include "BrowserFavorites.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -51,10 +52,41 @@ QString SafeFileName(const QString& sTitle) {
     return name;
 }
 
-QString WriteShortcut(const QString& sFolder, const QString& sTitle, const QString& sAddress, QString* sError) {
+namespace {
+
+// The shortcut paths a title gets in a folder: "Title.url", then
+// "Title (2).url", ...; `taken` says whether a path is in use.
+template <class Taken>
+QString FreePath(const QString& sFolder, const QString& sTitle, Taken taken) {
     const QString base = sFolder + "/" + SafeFileName(sTitle);
     QString path = base + ".url";
-    for (int n = 2; QFileInfo::exists(path); ++n) path = base + " (" + QString::number(n) + ").url";
+    for (int n = 2; taken(path); ++n) path = base + " (" + QString::number(n) + ").url";
+    return path;
+}
+
+// Whether the folder holds a shortcut of that title (or one numbered after
+// it) that leads to the address.
+bool AlreadyThere(const QString& sFolder, const QString& sTitle, const QString& sAddress) {
+    bool found = false;
+    FreePath(sFolder, sTitle, [&](const QString& path) {
+        if (!QFileInfo::exists(path)) return false;
+        found = found || ReadShortcut(path) == sAddress.left(kAddressRoom);
+        return !found;
+    });
+    return found;
+}
+
+// Bookmarks that run script or name a browser's saved search: no page to
+// open.
+bool IsScript(const std::string& url) {
+    const QString scheme = QString::fromStdString(url.substr(0, url.find(':'))).trimmed().toLower();
+    return url.find(':') != std::string::npos && (scheme == "javascript" || scheme == "place");
+}
+
+}  // namespace
+
+QString WriteShortcut(const QString& sFolder, const QString& sTitle, const QString& sAddress, QString* sError) {
+    const QString path = FreePath(sFolder, sTitle, [](const QString& p) { return QFileInfo::exists(p); });
     QSaveFile file(path);
     const QByteArray text = QByteArray::fromStdString(ShortcutFile::Text(sAddress.toStdString()));
     if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) return path;
@@ -73,15 +105,36 @@ ImportResult Import(const QString& sBookmarkFile, const QString& sFolder) {
         for (const std::string& name : names) path += "/" + SafeFileName(QString::fromStdString(name));
         return path;
     };
-    for (const BookmarkFile::FolderPath& folder : contents.folders) QDir().mkpath(folderOf(folder));
+    for (const BookmarkFile::FolderPath& folder : contents.folders)
+        if (QDir().mkpath(folderOf(folder))) ++result.folders;
     for (const BookmarkFile::Bookmark& bookmark : contents.bookmarks) {
+        if (IsScript(bookmark.url)) {
+            ++result.scripts;
+            continue;
+        }
         const QString title = QString::fromStdString(bookmark.title.empty() ? bookmark.url : bookmark.title);
-        if (WriteShortcut(folderOf(bookmark.folder), title, QString::fromStdString(bookmark.url), nullptr).isEmpty())
-            ++result.failed;
-        else
-            ++result.written;
+        const QString address = QString::fromStdString(bookmark.url);
+        const QString folder = folderOf(bookmark.folder);
+        if (AlreadyThere(folder, title, address)) ++result.duplicates;
+        else if (WriteShortcut(folder, title, address, nullptr).isEmpty()) ++result.failed;
+        else ++result.written;
     }
     return result;
+}
+
+QString ImportReport(const ImportResult& result) {
+    if (!result.read) return "The bookmark file could not be read.";
+    const auto count = [](int n, const char* one, const char* many) {
+        return QString::number(n) + " " + (n == 1 ? one : many);
+    };
+    QString report = "Imported " + count(result.written, "bookmark", "bookmarks") + " in " +
+                     count(result.folders, "folder", "folders") + ".";
+    QStringList skipped;
+    if (result.duplicates) skipped << count(result.duplicates, "bookmark already in your favorites", "bookmarks already in your favorites");
+    if (result.scripts) skipped << count(result.scripts, "script or saved search (javascript:, place:)", "scripts and saved searches (javascript:, place:)");
+    if (!skipped.isEmpty()) report += "\nSkipped " + skipped.join(" and ") + ".";
+    if (result.failed) report += "\n" + count(result.failed, "bookmark", "bookmarks") + " could not be written.";
+    return report;
 }
 
 }  // namespace BrowserFavorites

@@ -26,13 +26,21 @@ QString SafeFileName(const QString& sTitle);
 QString WriteShortcut(const QString& sFolder, const QString& sTitle, const QString& sAddress, QString* sError);
 
 struct ImportResult {
-    bool read = false;  // the bookmark file could be read
-    int written = 0;    // shortcut files made
-    int failed = 0;     // bookmarks that could not be written
+    bool read = false;   // the bookmark file could be read
+    int written = 0;     // shortcut files made
+    int failed = 0;      // bookmarks that could not be written
+    int folders = 0;     // folders of the file, made or already there
+    int scripts = 0;     // skipped: javascript: and place: bookmarks, which are no pages
+    int duplicates = 0;  // skipped: a shortcut of that name and address is already there
 };
 
 // Adds the bookmarks of an HTML bookmark file to the folder, one shortcut
-// file per bookmark, its folders as subfolders.
+// file per bookmark, its folders as subfolders. A bookmark already there
+// (same folder, name and address) is not added again, so importing a file
+// twice adds nothing the second time.
 ImportResult Import(const QString& sBookmarkFile, const QString& sFolder);
+
+// What an import did, in a sentence or two for the user.
+QString ImportReport(const ImportResult& result);
 
 }  // namespace BrowserFavorites

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "Addresses.h"
+#include "Help.h"
 #include "LinkLabel.h"
 #include "SettingsStore.h"
 #include "StarImages.h"
@@ -19,6 +20,7 @@ const QStringList FAbout::kSystemInfoTools = {"hardinfo", "kinfocenter", "gnome-
 
 FAbout::FAbout(QWidget* parent) : QDialog(parent) {
     setWindowTitle("About Bidbench");
+    Help::BindKey(this, Help::kAbout);
     auto* Image1 = new QLabel(this);
     Image1->setPixmap(StarImages::Frame(1, true));
     lblTitle = new QLabel(SettingsStore::kProgramTitle, this);

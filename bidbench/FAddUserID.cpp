@@ -5,8 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "Help.h"
+
 FAddUserID::FAddUserID(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Add a User ID to Favorites");
+    Help::BindKey(this, Help::kAddUserID);
     lblUserID = new QLabel("&User ID:");
     txtUserID = new QLineEdit;
     txtUserID->setToolTip("Enter an eBay User ID to add to the favorites list.");

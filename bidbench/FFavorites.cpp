@@ -12,10 +12,12 @@
 
 #include "Addresses.h"
 #include "FAddUserID.h"
+#include "Help.h"
 #include "SettingsStore.h"
 
 FFavorites::FFavorites(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Favorite");
+    Help::BindKey(this, Help::kFavoriteLists);
     lstFavorites = new QListWidget;
     lstFavorites->setToolTip("Double-click any user ID to return to Fernquay and view that user's information.");
     cmdAdd = new QPushButton("&Add User ID..");

@@ -1,13 +1,18 @@
 #include "FIEFavorites.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "BrowserFavorites.h"
+#include "Help.h"
 
 namespace {
 
@@ -32,19 +37,35 @@ constexpr QDir::SortFlags kListingOrder = QDir::Name | QDir::IgnoreCase;
 
 FIEFavorites::FIEFavorites(QWidget* parent, const QString& sFolder) : QDialog(parent) {
     setWindowTitle("Browser Favorites");
+    Help::BindKey(this, Help::kBrowserFavorites);
     TreeView1 = new QTreeWidget;
     TreeView1->setHeaderHidden(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(TreeView1);
     resize(360, 420);
     connect(TreeView1, &QTreeWidget::itemClicked, this, &FIEFavorites::NodeClicked);
+    TreeView1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    const struct {
+        const char* text;
+        QKeySequence key;
+        void (FIEFavorites::*run)();
+    } kEdits[] = {{"&Rename", QKeySequence(Qt::Key_F2), &FIEFavorites::RenameSelected},
+                  {"&Delete", QKeySequence::Delete, &FIEFavorites::DeleteSelected}};
+    for (const auto& edit : kEdits) {
+        auto* action = new QAction(edit.text, TreeView1);
+        action->setShortcut(edit.key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        TreeView1->addAction(action);
+        connect(action, &QAction::triggered, this, edit.run);
+    }
     connect(TreeView1, &QTreeWidget::itemExpanded, this, [](QTreeWidgetItem* node) {
         if (FIEFavorites::Key(node) != "IE") node->setIcon(0, ImageIcon(kOpenFolder));
     });
     connect(TreeView1, &QTreeWidget::itemCollapsed, this, [](QTreeWidgetItem* node) {
         if (FIEFavorites::Key(node) != "IE") node->setIcon(0, ImageIcon(kFolder));
     });
-    FillTree(sFolder.isEmpty() ? BrowserFavorites::Folder() : sFolder);
+    mFolder = sFolder.isEmpty() ? BrowserFavorites::Folder() : sFolder;
+    FillTree(mFolder);
 }
 
 QString FIEFavorites::Key(const QTreeWidgetItem* node) { return node->data(0, Qt::UserRole).toString(); }
@@ -95,4 +116,59 @@ void FIEFavorites::NodeClicked(QTreeWidgetItem* node) {
     if (sKey.isEmpty() || sKey == "IE" || sKey.endsWith('/')) return;
     mPickedAddress = BrowserFavorites::ReadShortcut(sKey);
     accept();
+}
+
+QString FIEFavorites::SelectedPath() const {
+    const QTreeWidgetItem* node = TreeView1->currentItem();
+    const QString sKey = node ? Key(node) : QString();
+    if (sKey.isEmpty() || sKey == "IE") return {};
+    return sKey.endsWith('/') ? sKey.chopped(1) : sKey;
+}
+
+void FIEFavorites::Refill() {
+    TreeView1->clear();
+    FillTree(mFolder);
+}
+
+void FIEFavorites::RenameSelected() {
+    const QString sPath = SelectedPath();
+    if (sPath.isEmpty()) return;
+    const QFileInfo entry(sPath);
+    const bool isFolder = entry.isDir();
+    const QString sOldName = isFolder ? entry.fileName() : entry.completeBaseName();
+    bool ok = false;
+    const QString sName = QInputDialog::getText(this, "Rename", isFolder ? "Folder name:" : "Favorite name:",
+                                                QLineEdit::Normal, sOldName, &ok);
+    if (!ok || sName.trimmed().isEmpty() || sName == sOldName) return;
+    const QString sNewPath =
+        entry.path() + "/" + BrowserFavorites::SafeFileName(sName) + (isFolder ? QString() : QStringLiteral(".url"));
+    if (QFileInfo::exists(sNewPath)) {
+        QMessageBox::warning(this, windowTitle(), "There is already a favorite or folder named " +
+                                                      QFileInfo(sNewPath).completeBaseName() + ".");
+        return;
+    }
+    if (!QDir().rename(sPath, sNewPath)) {
+        QMessageBox::warning(this, windowTitle(), sOldName + " could not be renamed.");
+        return;
+    }
+    Refill();
+}
+
+void FIEFavorites::DeleteSelected() {
+    const QString sPath = SelectedPath();
+    if (sPath.isEmpty()) return;
+    const QFileInfo entry(sPath);
+    bool deleted = false;
+    if (entry.isDir()) {
+        // A folder goes with everything in it: asked first.
+        if (QMessageBox::question(this, windowTitle(),
+                                  "Delete the folder " + entry.fileName() + " and every favorite in it?") !=
+            QMessageBox::Yes)
+            return;
+        deleted = QDir(sPath).removeRecursively();
+    } else {
+        deleted = QFile::remove(sPath);
+    }
+    if (!deleted) QMessageBox::warning(this, windowTitle(), entry.completeBaseName() + " could not be deleted.");
+    Refill();
 }

@@ -1,9 +1,12 @@
 // The browser favourites as a tree: folders first, then the shortcuts of the
 // favourites folder; inside each folder its shortcuts first, then its
 // subfolders. Clicking a shortcut picks its address and ends the dialog.
+// The selected favourite or folder can be renamed (F2) and deleted (Delete),
+// also from the tree's context menu.
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -24,6 +27,8 @@ public:
     bool TreeFilled = false;
 
     void NodeClicked(QTreeWidgetItem* node);
+    void RenameSelected();
+    void DeleteSelected();
 
 private:
     void FillTree(const QString& sFolder);
@@ -31,5 +36,10 @@ private:
     void AddShortcuts(const QString& sPath, QTreeWidgetItem* parent);
     QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& sKey, const QString& sText, int image);
 
+    // The selected node's file or folder path; empty for the root or none.
+    QString SelectedPath() const;
+    void Refill();
+
+    QString mFolder;
     QString mPickedAddress;
 };

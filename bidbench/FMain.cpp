@@ -2,6 +2,7 @@
 #include "FMain.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include <QAction>
 #include <QActionGroup>
@@ -33,6 +34,7 @@
 #include "Addresses.h"
 #include "FAbout.h"
 #include "FStart.h"
+#include "Help.h"
 #include "LinkLabel.h"
 #include "SettingsStore.h"
 #include "ShellUIHelper.h"
@@ -44,6 +46,7 @@ namespace {
 const QString kTitle = SettingsStore::kProgramTitle;
 const QString kItemMarker = QStringLiteral("item=");
 const QString kWorkingPanel = QStringLiteral("Working . . .");
+const char* const kHelpPageProperty = "helpPage";
 
 // Errors raised by a browser inside an event handler are ignored; the
 // handler carries on with its next step.
@@ -103,6 +106,7 @@ FMain::FMain(BrowserFactory factory, QWidget* parent) : QMainWindow(parent), mFa
     if (!mFactory)
         mFactory = [](QWidget* p) -> Browser* { return new WebBrowser(WebBrowser::SharedProfile(), p); };
     setWindowTitle(kTitle);
+    Help::BindKey(this, Help::kMainWindow);
     BuildControls();
     BuildMenus();
     BuildFindBar();
@@ -224,63 +228,106 @@ void FMain::BuildControls() {
 }
 
 void FMain::BuildMenus() {
-    auto add = [](QMenu* menu, const QString& text, const char* name, const QKeySequence& shortcut = {}) {
-        QAction* action = menu->addAction(text);
-        action->setObjectName(name);
-        if (!shortcut.isEmpty()) action->setShortcut(shortcut);
-        return action;
+    // The menu bar, menu by menu; each menu has its help page, which F1
+    // opens while the menu is open (F1 elsewhere opens the window's page). Keys are those desktop browsers use, and
+    // the menus show them.
+    struct MenuDesign {
+        const char* title;
+        const char* name;
+        const QString& help;
     };
-    QMenu* mnuFile = menuBar()->addMenu("&File");
-    mnuFile->setObjectName("mnuFile");
-    connect(add(mnuFile, "&Print...", "mnuFilePrint", QKeySequence("Ctrl+P")), &QAction::triggered, this,
-            &FMain::PrintPage);
-    mnuFile->addSeparator()->setObjectName("mnuFileBar0");
-    connect(add(mnuFile, "E&xit", "mnuFileExit"), &QAction::triggered, this, &QWidget::close);
+    static const MenuDesign kMenus[] = {
+        {"&File", "mnuFile", Help::kMenuFile},           {"&Edit", "mnuEdit", Help::kMenuEdit},
+        {"&Navigate", "mnumnuNavigate", Help::kMenuNavigate}, {"Fa&vorites", "mnumnuFavorites", Help::kMenuFavorites},
+        {"&Tools", "mnuTools", Help::kMenuTools},         {"&Help", "mnuHelp", Help::kMenuHelp},
+    };
+    enum { File, Edit, Navigate, Favorites, Tools, HelpMenu };
+    // An entry without text is a separator; `keep` names the member that
+    // holds an entry the window enables and disables.
+    struct EntryDesign {
+        int menu;
+        const char* text;
+        const char* name;
+        const char* keys;
+        void (*run)(FMain&);
+        QAction* FMain::*keep;
+    };
+    static const EntryDesign kEntries[] = {
+        {File, "&Print...", "mnuFilePrint", "Ctrl+P", [](FMain& w) { w.PrintPage(); }, nullptr},
+        {File, nullptr, "mnuFileBar0", nullptr, nullptr, nullptr},
+        {File, "E&xit", "mnuFileExit", nullptr, [](FMain& w) { w.close(); }, nullptr},
+        {Edit, "Cu&t", "mnuEditCut", "Ctrl+X", [](FMain& w) { w.EditCommand(EditAction::Cut); }, nullptr},
+        {Edit, "&Copy", "mnuEditCopy", "Ctrl+C", [](FMain& w) { w.EditCommand(EditAction::Copy); }, nullptr},
+        {Edit, "&Paste", "mnuEditPaste", "Ctrl+V", [](FMain& w) { w.EditCommand(EditAction::Paste); }, nullptr},
+        {Edit, nullptr, "mnuEditSep", nullptr, nullptr, nullptr},
+        {Edit, "&Find (on current web page)", "mnuEditFind", "Ctrl+F", [](FMain& w) { w.FindOnPage(); }, nullptr},
+        {Navigate, "&Back", "mnumnuNavigatemnuNavigateBack", "Alt+Left", [](FMain& w) { w.GoBack(false); }, nullptr},
+        {Navigate, "&Forward", "mnumnuNavigatemnuNavigateForward", "Alt+Right", [](FMain& w) { w.GoForward(false); },
+         nullptr},
+        {Navigate, "&Stop", "mnuNavigateStop", "Esc", [](FMain& w) { w.StopBrowser(); }, nullptr},
+        {Navigate, "&Home", "mnumnuNavigatemnuNavigateHome", "Alt+Home", [](FMain& w) { w.GoHome(); }, nullptr},
+        {Navigate, "&Refresh", "mnumnuNavigatemnuNavigateRefresh", "F5", [](FMain& w) { w.RefreshBrowser(); }, nullptr},
+        {Navigate, "&Address Box", "mnuNavigateAddress", "Ctrl+L", [](FMain& w) { w.FocusAddressBox(); }, nullptr},
+        {Favorites, "&View Browser Favorites...", "mnuFavoritesView", nullptr,
+         [](FMain& w) { w.ShowBrowserFavorites(); }, nullptr},
+        {Favorites, "&Add to Browser Favorites...", "mnuFavoritesAdd", "Ctrl+D",
+         [](FMain& w) { w.AddBrowserFavorite(); }, &FMain::mnuFavoritesAdd},
+        {Favorites, "&Import Netscape Favorites...", "mnuFavoritesImport", nullptr,
+         [](FMain& w) { w.ImportFavorites(); }, nullptr},
+        {Favorites, nullptr, "mnuFavoritesSeparate", nullptr, nullptr, nullptr},
+        {Favorites, "Favorite eBay &Sellers...", "mnuFavoritesSellers", nullptr,
+         [](FMain& w) { w.ShowFavoritesList(true); }, nullptr},
+        {Favorites, "Favorite eBay &Bidders...", "mnuFavoritesBidders", nullptr,
+         [](FMain& w) { w.ShowFavoritesList(false); }, nullptr},
+        {Tools, "Snipe &Current Auction", "mnuNavigateSnipe", "Ctrl+Z", [](FMain& w) { w.Snipe(); },
+         &FMain::mnuNavigateSnipe},
+        {Tools, "&Floating Toolbar", "mnuToolsToolbar", "Ctrl+T", [](FMain& w) { w.ShowFloatingToolbar(); }, nullptr},
+        {Tools, nullptr, "sep", nullptr, nullptr, nullptr},
+        {HelpMenu, "&Contents", "mnuHelpContents", nullptr, [](FMain& w) { Help::Open(Help::kContents, &w); }, nullptr},
+        {HelpMenu, "&Tarnscope Home Page", "mnuHelpmnuHelpTarnscope", nullptr,
+         [](FMain&) { OpenInShell(Addresses::MakerLinkAddress()); }, nullptr},
+        {HelpMenu, "Tarnbid &Online", "mnuHelpmnuHelpTarnbid", nullptr,
+         [](FMain&) { OpenInShell(Addresses::MakerTarnbidAddress()); }, nullptr},
+        {HelpMenu, "&Send Feedback", "mnuHelpmnuHelpFeedback", nullptr,
+         [](FMain&) { OpenInShell(Addresses::FeedbackMailAddress()); }, nullptr},
+        {HelpMenu, nullptr, "mnuHelpBar0", nullptr, nullptr, nullptr},
+        {HelpMenu, "&About ", "mnuHelpAbout", nullptr, [](FMain& w) { FAbout(&w).exec(); }, nullptr},
+    };
+    QMenu* menus[std::size(kMenus)];
+    for (size_t i = 0; i < std::size(kMenus); ++i) {
+        menus[i] = menuBar()->addMenu(kMenus[i].title);
+        menus[i]->setObjectName(kMenus[i].name);
+        menus[i]->installEventFilter(this);
+        menus[i]->setProperty(kHelpPageProperty, kMenus[i].help);
+    }
+    for (const EntryDesign& entry : kEntries) {
+        QMenu* menu = menus[entry.menu];
+        if (!entry.text) {
+            menu->addSeparator()->setObjectName(entry.name);
+            continue;
+        }
+        QAction* action = menu->addAction(entry.text);
+        action->setObjectName(entry.name);
+        if (entry.keys) action->setShortcut(QKeySequence(entry.keys));
+        connect(action, &QAction::triggered, this, [this, run = entry.run] { run(*this); });
+        if (entry.keep) this->*entry.keep = action;
+    }
+    BuildOptionsMenu(menus[Tools]);
 
-    QMenu* mnuEdit = menuBar()->addMenu("&Edit");
-    mnuEdit->setObjectName("mnuEdit");
-    connect(add(mnuEdit, "Cu&t", "mnuEditCut", QKeySequence("Ctrl+X")), &QAction::triggered, this,
-            [this] { EditCommand(EditAction::Cut); });
-    connect(add(mnuEdit, "&Copy", "mnuEditCopy", QKeySequence("Ctrl+C")), &QAction::triggered, this,
-            [this] { EditCommand(EditAction::Copy); });
-    connect(add(mnuEdit, "&Paste", "mnuEditPaste", QKeySequence("Ctrl+V")), &QAction::triggered, this,
-            [this] { EditCommand(EditAction::Paste); });
-    mnuEdit->addSeparator()->setObjectName("mnuEditSep");
-    connect(add(mnuEdit, "&Find (on current web page)", "mnuEditFind", QKeySequence("Ctrl+F")), &QAction::triggered,
-            this, &FMain::FindOnPage);
+    // The hidden menu whose single entry is the navigation toolbar's pop-up.
+    mnuButtonBarStatus = new QMenu("ButtonBarStatus", this);
+    mnuButtonBarStatus->setObjectName("mnuButtonBarStatus");
+    mnuButtonBarStatusViewLabels = mnuButtonBarStatus->addAction("View Text Labels");
+    mnuButtonBarStatusViewLabels->setObjectName("mnuButtonBarStatusViewLabels");
+    mnuButtonBarStatusViewLabels->setCheckable(true);
+    mnuButtonBarStatusViewLabels->setChecked(true);
+    connect(mnuButtonBarStatusViewLabels, &QAction::triggered, this, &FMain::ToggleTextLabels);
+    connect(tbrNavigate, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { mnuButtonBarStatus->popup(tbrNavigate->mapToGlobal(at)); });
+}
 
-    QMenu* mnuNavigate = menuBar()->addMenu("&Navigate");
-    mnuNavigate->setObjectName("mnumnuNavigate");
-    connect(add(mnuNavigate, "&Back", "mnumnuNavigatemnuNavigateBack"), &QAction::triggered, this,
-            [this] { GoBack(false); });
-    connect(add(mnuNavigate, "&Forward", "mnumnuNavigatemnuNavigateForward"), &QAction::triggered, this,
-            [this] { GoForward(false); });
-    connect(add(mnuNavigate, "&Stop", "mnuNavigateStop"), &QAction::triggered, this, &FMain::StopBrowser);
-    connect(add(mnuNavigate, "&Home", "mnumnuNavigatemnuNavigateHome"), &QAction::triggered, this, &FMain::GoHome);
-    connect(add(mnuNavigate, "&Refresh", "mnumnuNavigatemnuNavigateRefresh"), &QAction::triggered, this,
-            &FMain::RefreshBrowser);
-
-    QMenu* mnuFavorites = menuBar()->addMenu("Fa&vorites");
-    mnuFavorites->setObjectName("mnumnuFavorites");
-    connect(add(mnuFavorites, "&View Browser Favorites...", "mnuFavoritesView"), &QAction::triggered, this,
-            &FMain::ShowBrowserFavorites);
-    mnuFavoritesAdd = add(mnuFavorites, "&Add to Browser Favorites...", "mnuFavoritesAdd");
-    connect(mnuFavoritesAdd, &QAction::triggered, this, &FMain::AddBrowserFavorite);
-    connect(add(mnuFavorites, "&Import Netscape Favorites...", "mnuFavoritesImport"), &QAction::triggered, this,
-            &FMain::ImportFavorites);
-    mnuFavorites->addSeparator()->setObjectName("mnuFavoritesSeparate");
-    connect(add(mnuFavorites, "Favorite eBay &Sellers...", "mnuFavoritesSellers"), &QAction::triggered, this,
-            [this] { ShowFavoritesList(true); });
-    connect(add(mnuFavorites, "Favorite eBay &Bidders...", "mnuFavoritesBidders"), &QAction::triggered, this,
-            [this] { ShowFavoritesList(false); });
-
-    QMenu* mnuTools = menuBar()->addMenu("&Tools");
-    mnuTools->setObjectName("mnuTools");
-    mnuNavigateSnipe = add(mnuTools, "Snipe &Current Auction", "mnuNavigateSnipe", QKeySequence("Ctrl+Z"));
-    connect(mnuNavigateSnipe, &QAction::triggered, this, &FMain::Snipe);
-    connect(add(mnuTools, "&Floating Toolbar", "mnuToolsToolbar", QKeySequence("Ctrl+T")), &QAction::triggered, this,
-            &FMain::ShowFloatingToolbar);
-    mnuTools->addSeparator()->setObjectName("sep");
+// Tools > Options: the start-up site, one of seven, and the button text.
+void FMain::BuildOptionsMenu(QMenu* mnuTools) {
     QMenu* mnuOptions = mnuTools->addMenu("&Options");
     mnuOptions->setObjectName("mnuOptions");
     QMenu* mnuSites = mnuOptions->addMenu("&Start-up Auction Site");
@@ -289,7 +336,8 @@ void FMain::BuildMenus() {
     mSites->setExclusive(true);
     mnuOptionsSite[0] = nullptr;
     for (int index = 1; index <= Addresses::kSiteCount; ++index) {
-        QAction* site = add(mnuSites, Addresses::SiteCaption(index), "mnuOptionsSite");
+        QAction* site = mnuSites->addAction(Addresses::SiteCaption(index));
+        site->setObjectName("mnuOptionsSite");
         site->setCheckable(true);
         site->setData(index);
         mSites->addAction(site);
@@ -298,36 +346,11 @@ void FMain::BuildMenus() {
     }
     mnuOptionsSite[1]->setChecked(true);
     mnuOptions->addSeparator()->setObjectName("wowie");
-    mnuOptionsText = add(mnuOptions, "&Show Button Text", "mnuOptionsText");
+    mnuOptionsText = mnuOptions->addAction("&Show Button Text");
+    mnuOptionsText->setObjectName("mnuOptionsText");
     mnuOptionsText->setCheckable(true);
     mnuOptionsText->setChecked(true);
     connect(mnuOptionsText, &QAction::triggered, this, &FMain::ToggleTextLabels);
-
-    QMenu* mnuHelp = menuBar()->addMenu("&Help");
-    mnuHelp->setObjectName("mnuHelp");
-    connect(add(mnuHelp, "&Contents", "mnuHelpContents"), &QAction::triggered, this,
-            [] { QDesktopServices::openUrl(QUrl::fromLocalFile(Addresses::HelpContentsPath())); });
-    connect(add(mnuHelp, "&Tarnscope Home Page", "mnuHelpmnuHelpTarnscope"), &QAction::triggered, this,
-            [] { OpenInShell(Addresses::MakerLinkAddress()); });
-    connect(add(mnuHelp, "Tarnbid &Online", "mnuHelpmnuHelpTarnbid"), &QAction::triggered, this,
-            [] { OpenInShell(Addresses::MakerTarnbidAddress()); });
-    connect(add(mnuHelp, "&Send Feedback", "mnuHelpmnuHelpFeedback"), &QAction::triggered, this,
-            [] { OpenInShell(Addresses::FeedbackMailAddress()); });
-    mnuHelp->addSeparator()->setObjectName("mnuHelpBar0");
-    connect(add(mnuHelp, "&About ", "mnuHelpAbout"), &QAction::triggered, this, [this] {
-        FAbout about(this);
-        about.exec();
-    });
-
-    // The hidden menu whose single entry is the navigation toolbar's pop-up.
-    mnuButtonBarStatus = new QMenu("ButtonBarStatus", this);
-    mnuButtonBarStatus->setObjectName("mnuButtonBarStatus");
-    mnuButtonBarStatusViewLabels = add(mnuButtonBarStatus, "View Text Labels", "mnuButtonBarStatusViewLabels");
-    mnuButtonBarStatusViewLabels->setCheckable(true);
-    mnuButtonBarStatusViewLabels->setChecked(true);
-    connect(mnuButtonBarStatusViewLabels, &QAction::triggered, this, &FMain::ToggleTextLabels);
-    connect(tbrNavigate, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { mnuButtonBarStatus->popup(tbrNavigate->mapToGlobal(at)); });
 }
 
 void FMain::ConnectBrowser(Browser* browser, bool isAuction) {
@@ -455,12 +478,20 @@ bool FMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
         if (watched == mCentral || watched == SSTab1->tabBar()) lblTarnscope->resetLook();
     if (watched == SSTab1->tabBar() && event->type() == QEvent::Resize) QTimer::singleShot(0, this, &FMain::Layout);
-    // Escape in the find bar closes it.
-    if (watched == txtFind && event->type() == QEvent::KeyPress &&
+    // Escape in the find bar closes it, rather than stopping the browser.
+    if (watched == txtFind && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        CloseFindBar();
+        if (event->type() == QEvent::ShortcutOverride) event->accept();
+        else CloseFindBar();
         return true;
     }
+    // F1 in an open menu opens the menu's help page.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1)
+        if (auto* menu = qobject_cast<QMenu*>(watched); menu && menu->property(kHelpPageProperty).isValid()) {
+            menu->close();
+            Help::Open(menu->property(kHelpPageProperty).toString(), this);
+            return true;
+        }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -530,6 +561,12 @@ void FMain::AuctionNavigateComplete() {
     });
     v_bFillingAddressList = false;
     IgnoringErrors([this] { RefreshControls(); });
+}
+
+void FMain::FocusAddressBox() {
+    SSTab1->setCurrentIndex(1);
+    cboAddress->setFocus(Qt::ShortcutFocusReason);
+    cboAddress->lineEdit()->selectAll();
 }
 
 void FMain::NavigateAuction(const QString& sAddress) {

@@ -66,6 +66,8 @@ public:
     void RefreshBrowser();
     void GoHome();
     void Snipe();
+    // Shows the auction tab with the address box's text selected for typing.
+    void FocusAddressBox();
 
     // Commands of the menu bar and toolbar beyond the two browsers.
     enum class EditAction { Cut, Copy, Paste };
@@ -142,6 +144,7 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void BuildOptionsMenu(QMenu* mnuTools);
     void BuildFindBar();
     void VersionReplyComplete(QNetworkReply* reply);
     void ShowFindResult(int activeMatch, int matches);

@@ -125,8 +125,9 @@ void FMain::EditCommand(EditAction action) {
     for (Browser* browser : {brwSnipe, brwAuction}) {
         QWidget* view = browser->widget();
         if (focused == view || view->isAncestorOf(focused)) {
-            // In a page only copying is offered.
-            if (action == EditAction::Copy) browser->copySelection();
+            browser->editPage(action == EditAction::Cut    ? Browser::PageEdit::Cut
+                              : action == EditAction::Copy ? Browser::PageEdit::Copy
+                                                           : Browser::PageEdit::Paste);
             return;
         }
     }

@@ -8,11 +8,13 @@
 #include <QVBoxLayout>
 
 #include "Addresses.h"
+#include "Help.h"
 #include "SettingsStore.h"
 #include "StarImages.h"
 
 FNewVersion::FNewVersion(QWidget* parent) : QDialog(parent) {
     setWindowTitle("New Version Available");
+    Help::BindKey(this, Help::kNewVersion);
     auto* Image1 = new QLabel(this);
     Image1->setPixmap(StarImages::Frame(1, true));
     auto* Label1 = new QLabel("A New Version of", this);

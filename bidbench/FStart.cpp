@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "Addresses.h"
+#include "Help.h"
 #include "LinkLabel.h"
 #include "SettingsStore.h"
 #include "StarImages.h"
@@ -22,6 +23,7 @@ QLabel* WrappedLabel(const QString& text, QWidget* parent) {
 
 FStart::FStart(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Welcome to Tarnbid Bidbench");
+    Help::BindKey(this, Help::kStartScreen);
     auto* lblTarnbid = new QLabel("Tarnbid", this);
     QFont big = lblTarnbid->font();
     big.setPointSize(big.pointSize() + 10);

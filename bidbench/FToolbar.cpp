@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include "Help.h"
 #include "SettingsStore.h"
 #include "StarImages.h"
 
@@ -20,6 +21,7 @@ void ItemBox::dropEvent(QDropEvent* event) {
 
 FToolbar::FToolbar(QWidget* parent) : QDialog(parent) {
     setWindowTitle(SettingsStore::kProgramTitle);
+    Help::BindKey(this, Help::kFloatingToolbar);
     // Top-most, keeping its place and size.
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
     lblItem = new QLabel("&eBay Item #");
@@ -42,6 +44,10 @@ FToolbar::FToolbar(QWidget* parent) : QDialog(parent) {
 
     connect(cmdSnipe, &QAction::triggered, this, &FToolbar::Snipe);
     connect(txtItem, &QLineEdit::textChanged, this, &FToolbar::UpdateSnipe);
+    // Enter in the item box snipes, as the button would.
+    connect(txtItem, &QLineEdit::returnPressed, this, [this] {
+        if (cmdSnipe->isEnabled()) Snipe();
+    });
     connect(timTimer, &QTimer::timeout, this, [this] { txtItem->setFocus(); });
     UpdateSnipe();
     timTimer->start();

@@ -49,5 +49,7 @@ QString ShellUIHelper::AddFavorite(const QString& sAddress, const QString& sTitl
 
 bool ShellUIHelper::ImportExportFavorites(bool fImport, const QString& strImpExpPath) {
     if (!fImport) return false;
-    return BrowserFavorites::Import(strImpExpPath, BrowserFavorites::Folder()).read;
+    const BrowserFavorites::ImportResult result = BrowserFavorites::Import(strImpExpPath, BrowserFavorites::Folder());
+    QMessageBox::information(mOwner, "Import Netscape Favorites", BrowserFavorites::ImportReport(result));
+    return result.read;
 }

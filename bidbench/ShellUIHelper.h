@@ -30,7 +30,8 @@ public:
     // empty when cancelled or failed.
     QString AddFavorite(const QString& sAddress, const QString& sTitle);
     // Import (fImport true) of an HTML bookmark file into the favourites
-    // folder; export is not offered. False when nothing could be read.
+    // folder, then a message saying what was imported and skipped; export
+    // is not offered. False when nothing could be read.
     bool ImportExportFavorites(bool fImport, const QString& strImpExpPath);
 
 private:

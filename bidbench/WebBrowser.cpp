@@ -74,7 +74,11 @@ QString WebBrowser::locationName() const {
 
 void WebBrowser::focus() { mView->setFocus(); }
 
-void WebBrowser::copySelection() { mView->page()->triggerAction(QWebEnginePage::Copy); }
+void WebBrowser::editPage(PageEdit edit) {
+    mView->page()->triggerAction(edit == PageEdit::Cut    ? QWebEnginePage::Cut
+                                 : edit == PageEdit::Copy ? QWebEnginePage::Copy
+                                                          : QWebEnginePage::Paste);
+}
 
 void WebBrowser::findText(const QString& sText, bool backward, FindDone done) {
     const QWebEnginePage::FindFlags flags = backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags();

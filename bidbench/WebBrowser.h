@@ -22,7 +22,7 @@ public:
     QString locationName() const override;
     bool busy() const override { return mBusy; }
     void focus() override;
-    void copySelection() override;
+    void editPage(PageEdit edit) override;
     void findText(const QString& sText, bool backward, FindDone done) override;
     bool print(QPrinter* printer, std::function<void(bool ok)> done) override;
 

@@ -5,7 +5,6 @@
 #include <QApplication>
 
 #include "FMain.h"
-#include "SettingsStore.h"
 
 int main(int argc, char** argv) {
     // The browser engine's sandbox cannot run as root; without it the
@@ -16,7 +15,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Bidbench");
     QApplication::setOrganizationName("Tarnbid");
-    QApplication::setApplicationDisplayName(SettingsStore::kProgramTitle);
+    // No display name: the platform would add it to every window title,
+    // which already names the program ("Tarnbid Bidbench > page").
     FMain main;
     main.Load();
     main.show();

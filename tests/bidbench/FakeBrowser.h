@@ -29,7 +29,9 @@ public:
     }
     bool busy() const override { return isBusy; }
     void focus() override { mWidget->setFocus(); }
-    void copySelection() override { ++copies; }
+    void editPage(PageEdit edit) override {
+        edits.append(edit == PageEdit::Cut ? "cut" : edit == PageEdit::Copy ? "copy" : "paste");
+    }
     void findText(const QString& sText, bool backward, FindDone done) override {
         finds.append((backward ? "<" : ">") + sText);
         if (done) done(sText.isEmpty() ? 0 : 1, sText.isEmpty() ? 0 : 2);
@@ -51,7 +53,8 @@ public:
     }
 
     QStringList navigations;
-    int backs = 0, forwards = 0, stops = 0, refreshes = 0, copies = 0, prints = 0;
+    int backs = 0, forwards = 0, stops = 0, refreshes = 0, prints = 0;
+    QStringList edits;
     QStringList finds;
     QString address, name;
     bool isBusy = false;
