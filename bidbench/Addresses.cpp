@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QSettings>
 
+#include "UserPlaces.h"
+
 namespace Addresses {
 
 namespace {
@@ -49,7 +51,7 @@ Hosts LoadHosts(const QString& iniPath) {
 }
 
 const Hosts& CurrentHosts() {
-    static const Hosts hosts = LoadHosts(ProgramFolder() + "/bidbench.ini");
+    static const Hosts hosts = LoadHosts(UserPlaces::HostsFilePath());
     return hosts;
 }
 
@@ -88,6 +90,17 @@ QString SnipeAddress(const QString& sItem) {
     return Http(CurrentHosts().serviceHost) + "/secure/login.cfm?item_number=" + QString(sItem).replace(u' ', "%20");
 }
 
+bool IsAddress(const QString& sText) {
+    const QString text = sText.trimmed();
+    if (text.isEmpty()) return false;
+    // With a scheme the text is taken as written; without one, as a user
+    // types it ("example.com" is http).
+    const QUrl url = text.contains(QStringLiteral("://")) ? QUrl(text, QUrl::TolerantMode) : QUrl::fromUserInput(text);
+    if (!url.isValid() || url.scheme().isEmpty()) return false;
+    const bool network = url.scheme() == "http" || url.scheme() == "https" || url.scheme() == "ftp";
+    return !network || (!url.host().isEmpty() && !url.host().contains(u' '));
+}
+
 bool SameAddress(const QString& a, const QString& b) {
     if (a == b) return true;
     const auto plain = [](const QString& text) {
@@ -108,9 +121,6 @@ QString MakerSiteAddress() { return Http(CurrentHosts().makerHost); }
 QString VersionPageAddress() { return Http(CurrentHosts().makerHost) + "/bidbench/BidbenchVersion.html"; }
 QString FeedbackMailAddress() { return "mailto:" + CurrentHosts().supportMailbox + "?subject=Shunlist%201.0"; }
 
-QString HelpContentsPath() { return ProgramFolder() + "/help/Bidbench_help.htm"; }
 QString UpdaterPath() { return ProgramFolder() + "/Refresher"; }
-QString SellersListPath() { return ProgramFolder() + "/Sellers.txt"; }
-QString BiddersListPath() { return ProgramFolder() + "/Bidders.txt"; }
 
 }  // namespace Addresses

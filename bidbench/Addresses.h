@@ -1,7 +1,7 @@
 // Every address Bidbench builds: the auction sites, the sniping service and
 // the maker's site, plus the program's local files. Hosts and the support
-// mailbox have defaults in code; an INI file beside the executable
-// ("bidbench.ini", group [Hosts]) overrides any of them.
+// mailbox have defaults in code; the hosts file ("bidbench.ini", group
+// [Hosts], see UserPlaces::HostsFilePath) overrides any of them.
 #pragma once
 
 #include <QString>
@@ -22,8 +22,7 @@ struct Hosts {
     QString site1Caption;  // menu caption of site 1, with its accelerator
 };
 
-// The hosts in force: the defaults, overridden by the INI file of the
-// program's folder. Read once.
+// The hosts in force: the defaults, overridden by the hosts file. Read once.
 const Hosts& CurrentHosts();
 // Reads the defaults and the overrides of an INI file (for tests).
 Hosts LoadHosts(const QString& iniPath);
@@ -39,6 +38,9 @@ QString BidderItemsAddress(const QString& sUserID);
 // The item number goes as typed: blanks are kept, as %20, so that the
 // browser does not trim them off the address.
 QString SnipeAddress(const QString& sItem);
+// Whether typed text can be loaded as an address: "example.com/page",
+// "http://host:8080/", "about:blank"; not "two words" or "http://a b/".
+bool IsAddress(const QString& sText);
 // Whether two addresses name the same page ("http://host" and "http://host/").
 bool SameAddress(const QString& a, const QString& b);
 QString ServiceNewsAddress();
@@ -49,9 +51,6 @@ QString MakerTarnbidAddress();
 QString MakerSiteAddress();
 QString VersionPageAddress();
 QString FeedbackMailAddress();
-QString HelpContentsPath();
 QString UpdaterPath();
-QString SellersListPath();
-QString BiddersListPath();
 
 }  // namespace Addresses

@@ -1,6 +1,7 @@
 #include "FFavorites.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHash>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include "FAddUserID.h"
 #include "Help.h"
 #include "SettingsStore.h"
+#include "UserPlaces.h"
 
 FFavorites::FFavorites(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Favorite");
@@ -49,7 +51,7 @@ FFavorites::FFavorites(QWidget* parent) : QDialog(parent) {
 }
 
 QString FFavorites::ListPath() const {
-    return mSellers ? Addresses::SellersListPath() : Addresses::BiddersListPath();
+    return mSellers ? UserPlaces::SellersListPath() : UserPlaces::BiddersListPath();
 }
 
 void FFavorites::SetListKind(bool sellers) {
@@ -63,7 +65,8 @@ void FFavorites::LoadList() {
     setWindowTitle(mSellers ? "Favorite Sellers List" : "Favorite Bidders List");
     // A list that could not be saved is the one in memory, not the file's.
     QByteArray bytes;
-    QFile file(ListPath());
+    // A list that could not be moved from beside the program is read there.
+    QFile file(QFileInfo::exists(ListPath()) ? ListPath() : UserPlaces::OldListPath(ListPath()));
     if (PendingLists().contains(ListPath())) bytes = PendingLists().value(ListPath()).text;
     else if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
     // Lines end at CR LF, CR or LF; empty lines of a hand-edited file are skipped.

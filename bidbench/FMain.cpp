@@ -47,6 +47,7 @@ const QString kTitle = SettingsStore::kProgramTitle;
 const QString kItemMarker = QStringLiteral("item=");
 const QString kWorkingPanel = QStringLiteral("Working . . .");
 const char* const kHelpPageProperty = "helpPage";
+constexpr int kHistoryLength = 25;  // addresses kept in the address box
 
 // Errors raised by a browser inside an event handler are ignored; the
 // handler carries on with its next step.
@@ -206,6 +207,11 @@ void FMain::BuildControls() {
     connect(timDate, &QTimer::timeout, this, &FMain::ShowDate);
     ShowDate();
 
+    mGeometrySaver = new QTimer(this);
+    mGeometrySaver->setSingleShot(true);
+    mGeometrySaver->setInterval(500);  // once a move or resize has settled
+    connect(mGeometrySaver, &QTimer::timeout, this, &FMain::SaveGeometry);
+
     timTimer = new QTimer(this);
     timTimer->setInterval(10);
     timStar = new QTimer(this);
@@ -216,7 +222,7 @@ void FMain::BuildControls() {
     connect(SSTab1, &QTabWidget::currentChanged, this, &FMain::TabSwitched);
     connect(tbrSnipe, &QToolButton::clicked, this, &FMain::Snipe);
     connect(tbrGo, &QToolButton::clicked, this, [this] {
-        if (!cboAddress->currentText().isEmpty()) brwAuction->navigate(cboAddress->currentText());
+        if (!cboAddress->currentText().isEmpty()) AddressChosen();
     });
     connect(cboAddress, &QComboBox::activated, this, [this] {
         if (!v_bFillingAddressList) AddressChosen();
@@ -402,9 +408,12 @@ void FMain::Load() {
     mnuButtonBarStatusViewLabels->setChecked(true);
     ShowStar(StarImages::kIdleFrame, true);
 
+    RestoreWindowState();
     v_sStartingAddress = StartingAddress();
     if (!v_sStartingAddress.isEmpty()) {
         v_bFillingAddressList = true;
+        for (int i = cboAddress->count() - 1; i >= 0; --i)
+            if (Addresses::SameAddress(cboAddress->itemText(i), v_sStartingAddress)) cboAddress->removeItem(i);
         cboAddress->insertItem(0, v_sStartingAddress);
         cboAddress->setCurrentIndex(0);
         cboAddress->setEditText(v_sStartingAddress);
@@ -432,6 +441,7 @@ void FMain::Unload() {
         if (*it != this && (*it)->isVisible()) (*it)->close();
     SaveSite();
     SaveTextLabels();
+    SaveGeometry();
     FFavorites::SavePendingLists();
     timTimer->stop();
     timStar->stop();
@@ -442,6 +452,33 @@ void FMain::Unload() {
 void FMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     Layout();
+    if (isVisible()) mGeometrySaver->start();
+}
+
+void FMain::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    if (isVisible()) mGeometrySaver->start();
+}
+
+// The window's size and place, and the address history, are kept from one
+// run to the next; written as they change, so that a crash keeps them.
+void FMain::RestoreWindowState() {
+    const QByteArray geometry = QByteArray::fromBase64(SettingsStore::Read("WindowGeometry").toLatin1());
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    v_bFillingAddressList = true;
+    for (const QString& sAddress : SettingsStore::ReadList("AddressHistory").mid(0, kHistoryLength))
+        if (!sAddress.isEmpty()) cboAddress->addItem(sAddress);
+    v_bFillingAddressList = false;
+}
+
+void FMain::SaveGeometry() {
+    if (!mUnloaded || isVisible()) SettingsStore::Write("WindowGeometry", QString::fromLatin1(saveGeometry().toBase64()));
+}
+
+void FMain::SaveHistory() {
+    QStringList history;
+    for (int i = 0; i < cboAddress->count(); ++i) history << cboAddress->itemText(i);
+    SettingsStore::WriteList("AddressHistory", history);
 }
 
 void FMain::Layout() {
@@ -539,8 +576,15 @@ void FMain::RefreshControls() {
 // ---- address box and navigation --------------------------------------------------------------
 
 void FMain::AddressChosen() {
+    const QString sText = cboAddress->currentText();
+    // Text that is not an address is not loaded (the engine would show a
+    // blank page): the status bar says so.
+    if (!Addresses::IsAddress(sText)) {
+        sbPanel2->setText("\"" + sText.trimmed() + "\" is not an address.");
+        return;
+    }
     timTimer->start();
-    brwAuction->navigate(cboAddress->currentText());
+    brwAuction->navigate(sText);
 }
 
 void FMain::AuctionNavigateComplete() {
@@ -555,9 +599,11 @@ void FMain::AuctionNavigateComplete() {
         for (int i = cboAddress->count() - 1; i >= 0; --i)
             if (Addresses::SameAddress(cboAddress->itemText(i), sAddress)) cboAddress->removeItem(i);
         cboAddress->insertItem(0, sAddress);
+        while (cboAddress->count() > kHistoryLength) cboAddress->removeItem(cboAddress->count() - 1);
         cboAddress->setCurrentIndex(0);
         cboAddress->setEditText(sAddress);
         v_bFillingAddressList = false;
+        SaveHistory();
     });
     v_bFillingAddressList = false;
     IgnoringErrors([this] { RefreshControls(); });

@@ -139,6 +139,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -163,6 +164,9 @@ private:
     void SaveSite();
     void ShowDate();
     void SaveTextLabels();
+    void RestoreWindowState();
+    void SaveGeometry();
+    void SaveHistory();
     int CheckedSite() const;
 
     BrowserFactory mFactory;
@@ -174,6 +178,7 @@ private:
     int mShownFrame = 0;
     bool mShownLarge = true;
     bool mUnloaded = false;
+    QTimer* mGeometrySaver = nullptr;
     bool mLabelsShown = true;
     std::unique_ptr<QPrinter> mPrinter;
     bool mPrinting = false;

@@ -31,6 +31,11 @@
 #include "ShellUIHelper.h"
 #include "Version.h"
 
+namespace {
+constexpr int kVersionCheckTimeoutMs = 15000;
+constexpr int kVersionCheckMessageMs = 15000;
+}  // namespace
+
 FMain::~FMain() {
     // The engine paints on the printer from a thread of its own until the
     // job ends; a window closed during a print leaves the printer to it.
@@ -219,6 +224,8 @@ bool FMain::OffersNewVersion(const QString& sPage) {
 void FMain::StartVersionCheck() {
     if (!intUpdate) {
         intUpdate = new QNetworkAccessManager(this);
+        // An answer that does not come is given up, not waited for.
+        intUpdate->setTransferTimeout(kVersionCheckTimeoutMs);
         connect(intUpdate, &QNetworkAccessManager::finished, this, &FMain::VersionReplyComplete);
     }
     intUpdate->get(QNetworkRequest(QUrl(Addresses::VersionPageAddress())));
@@ -226,7 +233,16 @@ void FMain::StartVersionCheck() {
 
 void FMain::VersionReplyComplete(QNetworkReply* reply) {
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError || mUnloaded) return;
+    if (mUnloaded) return;
+    if (reply->error() != QNetworkReply::NoError) {
+        // Offline, or the maker's site is down or silent (network and proxy
+        // errors are numbered below 200): said, and the program goes on. A
+        // page the site answers with an error offers nothing, as before.
+        if (reply->error() < QNetworkReply::ContentAccessDenied)
+            statusBar()->showMessage("The check for a new version could not reach " + reply->url().authority() + ".",
+                                     kVersionCheckMessageMs);
+        return;
+    }
     const QString sPage = QString::fromLatin1(reply->read(5000));
     if (!OffersNewVersion(sPage)) return;
     bool updating = false;

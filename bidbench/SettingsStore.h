@@ -4,10 +4,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace SettingsStore {
 inline const QString kProgramTitle = QStringLiteral("Tarnbid Bidbench");
 
 QString Read(const QString& sKey);
 void Write(const QString& sKey, const QString& sValue);
+// Lists of texts (the address history).
+QStringList ReadList(const QString& sKey);
+void WriteList(const QString& sKey, const QStringList& values);
 }  // namespace SettingsStore

@@ -3,8 +3,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 
+#include "Addresses.h"
 #include "FMain.h"
+#include "SettingsStore.h"
+#include "UserPlaces.h"
 
 int main(int argc, char** argv) {
     // The browser engine's sandbox cannot run as root; without it the
@@ -18,6 +22,13 @@ int main(int argc, char** argv) {
     // No display name: the platform would add it to every window title,
     // which already names the program ("Tarnbid Bidbench > page").
     FMain main;
+    // Lists an older Bidbench kept beside the program move to the user's
+    // data folder, once; one that cannot move is read where it is.
+    const auto failures = UserPlaces::MoveOldLists(Addresses::ProgramFolder(), UserPlaces::DataFolder());
+    for (const UserPlaces::FailedMove& failed : failures)
+        QMessageBox::warning(&main, SettingsStore::kProgramTitle,
+                             "The list " + failed.from + " could not be moved to " + failed.to + ": " + failed.error +
+                                 "\nBidbench reads it where it is.");
     main.Load();
     main.show();
     return app.exec();

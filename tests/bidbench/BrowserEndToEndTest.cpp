@@ -28,6 +28,7 @@
 #include "FStart.h"
 #include "FToolbar.h"
 #include "SettingsStore.h"
+#include "UserPlaces.h"
 #include "WebBrowser.h"
 
 namespace {
@@ -276,7 +277,7 @@ TEST_F(EndToEnd, FloatingToolbarSnipesTheTypedItem) {
 
 TEST_F(EndToEnd, AFavouriteSellerOpensTheSellersListings) {
     {
-        QFile list(Addresses::SellersListPath());
+        QFile list(UserPlaces::SellersListPath());
         ASSERT_TRUE(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
         list.write("first\r\nseller2\r\n");
     }
@@ -290,7 +291,7 @@ TEST_F(EndToEnd, AFavouriteSellerOpensTheSellersListings) {
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, target); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "rows=25"); }));
     EXPECT_EQ(main->SSTab1->currentIndex(), 1);
-    QFile::remove(Addresses::SellersListPath());
+    QFile::remove(UserPlaces::SellersListPath());
 }
 
 TEST_F(EndToEnd, VersionCheckOffersOnlyAnotherVersion) {

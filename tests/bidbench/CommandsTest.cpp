@@ -28,6 +28,7 @@
 #include "FakeBrowser.h"
 #include "FakeWindowTest.h"
 #include "SettingsStore.h"
+#include "UserPlaces.h"
 #include "ShellUIHelper.h"
 
 namespace {
@@ -133,8 +134,8 @@ TEST_F(Commands, PrintNeedsAPage) {
 }
 
 TEST_F(Commands, FavouriteSellerAndBidderOpenTheirPagesInTheAuctionBrowser) {
-    QFile::remove(Addresses::SellersListPath());
-    QFile::remove(Addresses::BiddersListPath());
+    QFile::remove(UserPlaces::SellersListPath());
+    QFile::remove(UserPlaces::BiddersListPath());
     WhenModal<FFavorites>([](FFavorites* dialog) {
         dialog->lstFavorites->addItem("ignored");  // rows alone are not the list
         dialog->lstFavorites->setCurrentRow(0);
@@ -148,9 +149,9 @@ TEST_F(Commands, FavouriteSellerAndBidderOpenTheirPagesInTheAuctionBrowser) {
     WhenModal<FFavorites>([](FFavorites* dialog) { dialog->cmdClose->click(); });
     main->mnuFavoritesButton->actions()[2]->trigger();
     EXPECT_EQ(auction->navigations.size(), before + 1);  // closed: nothing opened
-    EXPECT_EQ(QFile(Addresses::BiddersListPath()).size(), 0);
-    QFile::remove(Addresses::SellersListPath());
-    QFile::remove(Addresses::BiddersListPath());
+    EXPECT_EQ(QFile(UserPlaces::BiddersListPath()).size(), 0);
+    QFile::remove(UserPlaces::SellersListPath());
+    QFile::remove(UserPlaces::BiddersListPath());
 }
 
 TEST_F(Commands, BrowserFavoritesAddAndOpen) {

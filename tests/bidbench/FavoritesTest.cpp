@@ -25,6 +25,7 @@
 #include "FToolbar.h"
 #include "ShortcutFile.h"
 #include "UserIDs.h"
+#include "UserPlaces.h"
 
 namespace {
 
@@ -154,7 +155,7 @@ protected:
     }
     void TearDown() override { Clean(); }
     static void Clean() {
-        for (const QString& path : {Addresses::SellersListPath(), Addresses::BiddersListPath()}) {
+        for (const QString& path : {UserPlaces::SellersListPath(), UserPlaces::BiddersListPath()}) {
             QFile::remove(path);
             QDir(path).removeRecursively();
         }
@@ -170,8 +171,8 @@ TEST_F(FavoritesLists, FirstUseCreatesAnEmptyFileOfItsKindOnly) {
     EXPECT_EQ(sellers.lstFavorites->count(), 0);
     EXPECT_FALSE(sellers.cmdDelete->isEnabled());
     sellers.cmdClose->click();
-    EXPECT_EQ(ReadAll(Addresses::SellersListPath()), "");
-    EXPECT_FALSE(QFile::exists(Addresses::BiddersListPath()));
+    EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "");
+    EXPECT_FALSE(QFile::exists(UserPlaces::BiddersListPath()));
     EXPECT_EQ(sellers.SelectedID(), "");
 
     FFavorites bidders;
@@ -179,11 +180,11 @@ TEST_F(FavoritesLists, FirstUseCreatesAnEmptyFileOfItsKindOnly) {
     EXPECT_EQ(bidders.windowTitle(), "Favorite Bidders List");
     bidders.show();
     bidders.close();  // the close box saves too
-    EXPECT_EQ(ReadAll(Addresses::BiddersListPath()), "");
+    EXPECT_EQ(ReadAll(UserPlaces::BiddersListPath()), "");
 }
 
 TEST_F(FavoritesLists, HandEditedFilesAreCleanedAndKeptInOrder) {
-    WriteAll(Addresses::SellersListPath(), "zed\r\nAnn\r\n\r\n ann \nann\rbob");
+    WriteAll(UserPlaces::SellersListPath(), "zed\r\nAnn\r\n\r\n ann \nann\rbob");
     FFavorites dialog;
     dialog.SetListKind(true);
     EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", " ann ", "bob"}));
@@ -214,12 +215,12 @@ TEST_F(FavoritesLists, HandEditedFilesAreCleanedAndKeptInOrder) {
     EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), "bob");
     dialog.cmdGetInfo->click();
     EXPECT_EQ(dialog.SelectedID(), "bob");
-    EXPECT_EQ(ReadAll(Addresses::SellersListPath()), "zed\r\n ann \r\nbob\r\n");
-    EXPECT_FALSE(QFile::exists(Addresses::BiddersListPath()));
+    EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "zed\r\n ann \r\nbob\r\n");
+    EXPECT_FALSE(QFile::exists(UserPlaces::BiddersListPath()));
 }
 
 TEST_F(FavoritesLists, GoWithoutASelectionPicksNothing) {
-    WriteAll(Addresses::BiddersListPath(), "only\r\n");
+    WriteAll(UserPlaces::BiddersListPath(), "only\r\n");
     FFavorites dialog;
     dialog.SetListKind(false);
     dialog.lstFavorites->setCurrentRow(0);
@@ -228,13 +229,13 @@ TEST_F(FavoritesLists, GoWithoutASelectionPicksNothing) {
     EXPECT_FALSE(dialog.cmdDelete->isEnabled());
     dialog.cmdGetInfo->click();
     EXPECT_EQ(dialog.SelectedID(), "");
-    EXPECT_EQ(ReadAll(Addresses::BiddersListPath()), "");
+    EXPECT_EQ(ReadAll(UserPlaces::BiddersListPath()), "");
 }
 
 // The user can always leave: the list stays in memory, the user is told
 // once where it could not go, and it is written at the next change or exit.
 TEST_F(FavoritesLists, AListThatCannotBeWrittenIsReportedOnceAndKept) {
-    ASSERT_TRUE(QDir().mkpath(Addresses::SellersListPath()));  // a folder where the file should be
+    ASSERT_TRUE(QDir().mkpath(UserPlaces::SellersListPath()));  // a folder where the file should be
     auto messages = std::make_shared<QStringList>();
     {
         FFavorites dialog;
@@ -258,16 +259,16 @@ TEST_F(FavoritesLists, AListThatCannotBeWrittenIsReportedOnceAndKept) {
         EXPECT_FALSE(dialog.isVisible());  // not held open
     }
     ASSERT_EQ(messages->size(), 1);
-    EXPECT_TRUE(messages->first().startsWith("The favorites list could not be saved to " + Addresses::SellersListPath()))
+    EXPECT_TRUE(messages->first().startsWith("The favorites list could not be saved to " + UserPlaces::SellersListPath()))
         << messages->first().toStdString();
     {
         FFavorites again;
         again.SetListKind(true);
         EXPECT_EQ(Rows(again.lstFavorites), QStringList({"kept", "also"}));  // from memory
     }
-    ASSERT_TRUE(QDir(Addresses::SellersListPath()).removeRecursively());
+    ASSERT_TRUE(QDir(UserPlaces::SellersListPath()).removeRecursively());
     FFavorites::SavePendingLists();  // as at exit
-    EXPECT_EQ(ReadAll(Addresses::SellersListPath()), "kept\r\nalso\r\n");
+    EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "kept\r\nalso\r\n");
 }
 
 // ---- browser favourites -------------------------------------------------------------------
