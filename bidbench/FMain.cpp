@@ -111,8 +111,21 @@ FMain::FMain(BrowserFactory factory, QWidget* parent) : QMainWindow(parent), mFa
     BuildControls();
     BuildMenus();
     BuildFindBar();
+    NameControls();
     const QScreen* screen = QGuiApplication::primaryScreen();
     resize(FirstSize(screen ? screen->availableSize() : QSize()));
+}
+
+void FMain::NameControls() {
+    const std::pair<QObject*, const char*> kControls[] = {
+        {brwSnipe, "brwSnipe"},     {brwAuction, "brwAuction"},     {SSTab1, "SSTab1"},
+        {tbrNavigate, "tbrNavigate"}, {tbrBack, "tbrBack"},           {tbrForward, "tbrForward"},
+        {cboAddress, "cboAddress"}, {tbrGo, "tbrGo"},               {tbrSnipe, "tbrSnipe"},
+        {picSnipe, "picSnipe"},     {lblTarnscope, "lblTarnscope"}, {sbPanel1, "sbPanel1"},
+        {sbPanel2, "sbPanel2"},     {sbPanel3, "sbPanel3"},         {timTimer, "timTimer"},
+        {timStar, "timStar"},       {timDate, "timDate"},           {fraFind, "fraFind"},
+        {txtFind, "txtFind"},       {lblFindResult, "lblFindResult"}};
+    for (const auto& [control, name] : kControls) control->setObjectName(name);
 }
 
 QSize FMain::FirstSize(const QSize& available) {
@@ -201,7 +214,6 @@ void FMain::BuildControls() {
     statusBar()->addPermanentWidget(sbPanel3);
     // The date panel turns over at midnight, however long the program runs.
     timDate = new QTimer(this);
-    timDate->setObjectName("timDate");
     timDate->setSingleShot(true);
     timDate->setTimerType(Qt::PreciseTimer);  // a coarse one may fire an hour late
     connect(timDate, &QTimer::timeout, this, &FMain::ShowDate);

@@ -92,7 +92,19 @@ public:
     // Made on first use and kept.
     ShellUIHelper* shellHelper();
 
-    // Controls, named as the window's design names them.
+    // The frame the busy animation shows (1 to 7) and in which set.
+    int shownStarFrame() const { return mShownFrame; }
+    bool shownStarLarge() const { return mShownLarge; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Controls, named as the window's design names them; each carries its
+    // name as object name, by which tests and other windows find it.
     Browser* brwSnipe = nullptr;
     Browser* brwAuction = nullptr;
     QTabWidget* SSTab1 = nullptr;
@@ -132,18 +144,8 @@ public:
     bool v_bFillingAddressList = false;
     int16_t v_iStarFrame = 0;
 
-    // The frame the busy animation shows (1 to 7) and in which set.
-    int shownStarFrame() const { return mShownFrame; }
-    bool shownStarLarge() const { return mShownLarge; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
     void BuildControls();
+    void NameControls();
     void BuildMenus();
     void BuildOptionsMenu(QMenu* mnuTools);
     void BuildFindBar();

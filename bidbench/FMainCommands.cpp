@@ -68,7 +68,6 @@ void FMain::BuildFindBar() {
     layout->setContentsMargins(0, 0, 0, 0);
     auto* label = new QLabel("Find:");
     txtFind = new QLineEdit;
-    txtFind->setObjectName("txtFind");
     txtFind->setClearButtonEnabled(true);
     label->setBuddy(txtFind);
     auto* previous = new QToolButton;

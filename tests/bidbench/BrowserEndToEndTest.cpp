@@ -30,6 +30,7 @@
 #include "SettingsStore.h"
 #include "UserPlaces.h"
 #include "WebBrowser.h"
+#include "MainParts.h"
 
 namespace {
 
@@ -79,8 +80,8 @@ TEST_F(EndToEnd, StartScreenAnswersChooseTheServicePage) {
         SetUp();  // fresh settings and request log
         auto main = Start(c.answer);
         EXPECT_TRUE(WaitUntil([&] { return Server()->seen(c.host, c.target) && Server()->seen(kSite1, "/"); }));
-        EXPECT_TRUE(WaitUntil([&] { return Loaded(main->brwSnipe, c.target); }));
-        EXPECT_EQ(main->SSTab1->currentIndex(), 0);
+        EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwSnipe, c.target); }));
+        EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 0);
         // The caption names the snipe page once the auction browser is no longer busy.
         EXPECT_TRUE(WaitUntil([&] { return main->windowTitle() == "Tarnbid Bidbench > Page " + QString(c.target); }));
         main->close();
@@ -91,18 +92,18 @@ TEST_F(EndToEnd, ItemPagesEnableSnipeWhichHandsTheItemToTheService) {
     auto main = Start(Answer::NotShown);
     const QString item = "http://" + Server()->host(kSite1) + "/ws/view?item=4455&category=12";
     main->NavigateAuction(item);
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "category=12"); }));
-    ASSERT_TRUE(WaitUntil([&] { return main->cboAddress->currentText() == item; }));
-    EXPECT_TRUE(main->tbrSnipe->isEnabled());
-    EXPECT_TRUE(main->mnuNavigateSnipe->isEnabled());
-    main->tbrSnipe->click();
-    EXPECT_EQ(main->SSTab1->currentIndex(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "category=12"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Ui(*main).cboAddress->currentText() == item; }));
+    EXPECT_TRUE(Ui(*main).tbrSnipe->isEnabled());
+    EXPECT_TRUE(Ui(*main).mnuNavigateSnipe->isEnabled());
+    Ui(*main).tbrSnipe->click();
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 0);
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4455&category=12"); }));
 
     main->NavigateAuction("http://" + Server()->host(kSite1) + "/ws/view?Item=4455");
-    ASSERT_TRUE(WaitUntil([&] { return main->cboAddress->currentText().endsWith("Item=4455"); }));
-    EXPECT_FALSE(main->tbrSnipe->isEnabled());
-    EXPECT_FALSE(main->mnuNavigateSnipe->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return Ui(*main).cboAddress->currentText().endsWith("Item=4455"); }));
+    EXPECT_FALSE(Ui(*main).tbrSnipe->isEnabled());
+    EXPECT_FALSE(Ui(*main).mnuNavigateSnipe->isEnabled());
 }
 
 TEST_F(EndToEnd, AddressBoxHistoryEnterAndGo) {
@@ -110,62 +111,62 @@ TEST_F(EndToEnd, AddressBoxHistoryEnterAndGo) {
     const QString base = "http://" + Server()->host(kSite1);
     for (const char* path : {"/one", "/two", "/one"}) {
         main->NavigateAuction(base + path);
-        ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, path) && main->cboAddress->itemText(0) == base + path; }));
+        ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, path) && Ui(*main).cboAddress->itemText(0) == base + path; }));
     }
     QStringList list;
-    for (int i = 0; i < main->cboAddress->count(); ++i) list << main->cboAddress->itemText(i);
+    for (int i = 0; i < Ui(*main).cboAddress->count(); ++i) list << Ui(*main).cboAddress->itemText(i);
     EXPECT_EQ(list.mid(0, 2), QStringList({base + "/one", base + "/two"}));
     EXPECT_EQ(list.count(base + "/one"), 1);
 
-    main->cboAddress->lineEdit()->setText(base + "/typed");
-    QTest::keyClick(main->cboAddress->lineEdit(), Qt::Key_Return);
+    Ui(*main).cboAddress->lineEdit()->setText(base + "/typed");
+    QTest::keyClick(Ui(*main).cboAddress->lineEdit(), Qt::Key_Return);
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kSite1, "/typed"); }));
-    main->cboAddress->lineEdit()->setText(base + "/gone");
-    main->tbrGo->click();
+    Ui(*main).cboAddress->lineEdit()->setText(base + "/gone");
+    Ui(*main).tbrGo->click();
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kSite1, "/gone"); }));
 }
 
 TEST_F(EndToEnd, BackForwardAndHomeFollowEachBrowser) {
     auto main = Start(Answer::NotShown);
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwSnipe, "/news.cfm"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwSnipe, "/news.cfm"); }));
     const QString base = "http://" + Server()->host(kSite1);
     main->NavigateAuction(base + "/first");
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/first"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/first"); }));
     main->NavigateAuction(base + "/second");
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/second") && main->tbrBack->isEnabled(); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/second") && Ui(*main).tbrBack->isEnabled(); }));
     main->GoBack(true);
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/first") && main->tbrForward->isEnabled(); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/first") && Ui(*main).tbrForward->isEnabled(); }));
     main->GoForward(true);
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/second"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/second"); }));
     main->GoHome();
-    EXPECT_TRUE(WaitUntil([&] { return main->brwAuction->locationAddress() == base + "/" && !main->brwAuction->busy(); }));
+    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).brwAuction->locationAddress() == base + "/" && !Ui(*main).brwAuction->busy(); }));
 
     // The snipe browser has its own history: nothing to go back to yet.
-    main->SSTab1->setCurrentIndex(0);
-    EXPECT_FALSE(main->tbrBack->isEnabled());
+    Ui(*main).SSTab1->setCurrentIndex(0);
+    EXPECT_FALSE(Ui(*main).tbrBack->isEnabled());
     main->GoHome();
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/news.cfm?"); }));
-    ASSERT_TRUE(WaitUntil([&] { return main->tbrBack->isEnabled(); }));
+    ASSERT_TRUE(WaitUntil([&] { return Ui(*main).tbrBack->isEnabled(); }));
     main->GoBack(true);
-    EXPECT_TRUE(WaitUntil([&] { return main->brwSnipe->locationAddress().endsWith("/secure/news.cfm"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).brwSnipe->locationAddress().endsWith("/secure/news.cfm"); }));
 }
 
 TEST_F(EndToEnd, SlowPagesShowWorkingAndAnimate) {
     auto main = Start(Answer::NotShown);
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/") && Loaded(main->brwSnipe, "news.cfm"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/") && Loaded(Ui(*main).brwSnipe, "news.cfm"); }));
     main->NavigateAuction("http://" + Server()->host(kSite1) + "/slow");
-    main->timTimer->start();
+    Ui(*main).timTimer->start();
     ASSERT_TRUE(WaitUntil([&] { return main->windowTitle() == "Tarnbid Bidbench > Working..."; }, 3000));
-    main->SSTab1->setCurrentIndex(0);
-    main->SSTab1->setCurrentIndex(1);
-    EXPECT_EQ(main->sbPanel2->text(), "Working . . .");
+    Ui(*main).SSTab1->setCurrentIndex(0);
+    Ui(*main).SSTab1->setCurrentIndex(1);
+    EXPECT_EQ(Ui(*main).sbPanel2->text(), "Working . . .");
     QSet<int> frames;
     WaitUntil([&] {
         frames.insert(main->shownStarFrame());
         return frames.size() >= 3;
     }, 2000);
     EXPECT_GE(frames.size(), 3);
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/slow"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/slow"); }));
     EXPECT_TRUE(WaitUntil([&] { return main->windowTitle() == "Tarnbid Bidbench > Page /slow"; }));
     EXPECT_TRUE(WaitUntil([&] { return main->shownStarFrame() == 7; }));
 }
@@ -177,33 +178,33 @@ TEST_F(EndToEnd, ASiteThatCannotBeReachedIsSaidSo) {
     const QString authority = "127.0.0.1:" + QString::number(closed.serverPort());
     closed.close();
     main->NavigateAuction("http://" + authority + "/item");
-    EXPECT_TRUE(WaitUntil([&] { return main->sbPanel2->text() == "The site " + authority + " could not be reached."; }))
-        << main->sbPanel2->text().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).sbPanel2->text() == "The site " + authority + " could not be reached."; }))
+        << Ui(*main).sbPanel2->text().toStdString();
 }
 
 TEST_F(EndToEnd, SiteAndLabelsPersistAcrossARestart) {
     {
         auto main = Start(Answer::NotShown);
-        main->mnuOptionsSite[6]->trigger();
+        Ui(*main).mnuOptionsSite[6]->trigger();
         EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kPages, "/nz/index.html"); }));
         main->ToggleTextLabels();
         main->close();
     }
     Server()->clear();
     auto main = Start(Answer::NotShown);
-    EXPECT_TRUE(main->mnuOptionsSite[6]->isChecked());
-    EXPECT_FALSE(main->mnuOptionsText->isChecked());
+    EXPECT_TRUE(Ui(*main).mnuOptionsSite[6]->isChecked());
+    EXPECT_FALSE(Ui(*main).mnuOptionsText->isChecked());
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kPages, "/nz/index.html"); }));
     Pump(100);
-    EXPECT_EQ(main->SSTab1->geometry().top(), 33);
+    EXPECT_EQ(Ui(*main).SSTab1->geometry().top(), 33);
     main->ToggleTextLabels();
-    EXPECT_EQ(main->SSTab1->geometry().top(), 44);
+    EXPECT_EQ(Ui(*main).SSTab1->geometry().top(), 44);
 }
 
 TEST_F(EndToEnd, ScreenshotAfterStartUp) {
     auto main = Start(Answer::NotShown);
     main->resize(1100, 760);
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/") && Loaded(main->brwSnipe, "news.cfm"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/") && Loaded(Ui(*main).brwSnipe, "news.cfm"); }));
     Pump(500);
     const QString path = QDir(ARTIFACTS_DIR).filePath("bidbench-main.png");
     QDir().mkpath(ARTIFACTS_DIR);
@@ -255,7 +256,7 @@ TEST_F(EndToEnd, FloatingToolbarSnipesTheTypedItem) {
     EXPECT_TRUE(mainHidden);
     EXPECT_TRUE(main->isVisible());
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=31337"); }));
-    EXPECT_TRUE(WaitUntil([&] { return Loaded(main->brwSnipe, "item_number=31337"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwSnipe, "item_number=31337"); }));
 
     // Blanks typed around the number go to the service as typed.
     WhenModal<FToolbar>([](FToolbar* toolbar) {
@@ -289,8 +290,8 @@ TEST_F(EndToEnd, AFavouriteSellerOpensTheSellersListings) {
     main->findChild<QAction*>("mnuFavoritesSellers")->trigger();
     const QString target = "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=seller2&include=0&since=-1&sort=2&rows=25";
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, target); }));
-    EXPECT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "rows=25"); }));
-    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "rows=25"); }));
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 1);
     QFile::remove(UserPlaces::SellersListPath());
 }
 
@@ -329,25 +330,25 @@ TEST_F(EndToEnd, FindCopyAndPrintWorkOnThePage) {
     auto main = Start(Answer::NotShown);
     ShowActive(main.get());
     main->NavigateAuction("http://" + Server()->host(kSite1) + "/text");
-    ASSERT_TRUE(WaitUntil([&] { return Loaded(main->brwAuction, "/text"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/text"); }));
 
     main->findChild<QAction*>("mnuEditFind")->trigger();
-    QTest::keyClicks(main->txtFind, "needle");
-    EXPECT_TRUE(WaitUntil([&] { return main->lblFindResult->text() == "1 of 3 matches"; }))
-        << main->lblFindResult->text().toStdString();
-    QTest::keyClick(main->txtFind, Qt::Key_Return);
-    EXPECT_TRUE(WaitUntil([&] { return main->lblFindResult->text() == "2 of 3 matches"; }));
-    main->txtFind->setText("haystack");
-    EXPECT_TRUE(WaitUntil([&] { return main->lblFindResult->text() == "No matches"; }));
-    QTest::keyClick(main->txtFind, Qt::Key_Escape);
+    QTest::keyClicks(Ui(*main).txtFind, "needle");
+    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).lblFindResult->text() == "1 of 3 matches"; }))
+        << Ui(*main).lblFindResult->text().toStdString();
+    QTest::keyClick(Ui(*main).txtFind, Qt::Key_Return);
+    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).lblFindResult->text() == "2 of 3 matches"; }));
+    Ui(*main).txtFind->setText("haystack");
+    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).lblFindResult->text() == "No matches"; }));
+    QTest::keyClick(Ui(*main).txtFind, Qt::Key_Escape);
 
-    auto* view = static_cast<WebBrowser*>(main->brwAuction)->view();
+    auto* view = static_cast<WebBrowser*>(Ui(*main).brwAuction)->view();
     bool selected = false;
     view->page()->runJavaScript("window.getSelection().selectAllChildren(document.getElementById('t')); true",
                                 [&selected](const QVariant&) { selected = true; });
     ASSERT_TRUE(WaitUntil([&] { return selected; }));
     QApplication::clipboard()->setText("old");
-    main->brwAuction->focus();
+    Ui(*main).brwAuction->focus();
     ASSERT_TRUE(WaitUntil([&] { return view->isAncestorOf(QApplication::focusWidget()) || view->hasFocus(); }));
     main->findChild<QAction*>("mnuEditCut")->trigger();
     Pump(200);

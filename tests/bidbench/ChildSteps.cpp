@@ -5,6 +5,7 @@
 #include "Addresses.h"
 #include "BidbenchTestSupport.h"
 #include "FMain.h"
+#include "MainParts.h"
 
 int RunChildStep(const QByteArray& step) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, qEnvironmentVariable("BIDBENCH_TEST_SETTINGS"));
@@ -13,11 +14,11 @@ int RunChildStep(const QByteArray& step) {
         FMain main;
         main.Load();
         main.show();
-        if (!WaitUntil([&] { return !main.brwSnipe->busy() && !main.brwSnipe->locationAddress().isEmpty(); }))
+        if (!WaitUntil([&] { return !Ui(main).brwSnipe->busy() && !Ui(main).brwSnipe->locationAddress().isEmpty(); }))
             status = 2;
         if (step == "set-cookie") {
-            main.brwSnipe->navigate("http://" + Addresses::CurrentHosts().serviceHost + "/setcookie");
-            if (!WaitUntil([&] { return main.brwSnipe->locationAddress().endsWith("/setcookie") && !main.brwSnipe->busy(); }))
+            Ui(main).brwSnipe->navigate("http://" + Addresses::CurrentHosts().serviceHost + "/setcookie");
+            if (!WaitUntil([&] { return Ui(main).brwSnipe->locationAddress().endsWith("/setcookie") && !Ui(main).brwSnipe->busy(); }))
                 status = 3;
         }
         main.close();

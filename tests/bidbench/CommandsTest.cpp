@@ -30,6 +30,7 @@
 #include "SettingsStore.h"
 #include "UserPlaces.h"
 #include "ShellUIHelper.h"
+#include "MainParts.h"
 
 namespace {
 
@@ -68,13 +69,16 @@ TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
         "      eBay &Australia", "      eBay &Ireland", "      eBay &New Zealand", "      eBay &Motors", "    -",
         "    &Show Button Text|checked",
         "&Help", "  &Contents", "  &Tarnscope Home Page", "  Tarnbid &Online", "  &Send Feedback", "  -", "  &About "}));
-    EXPECT_EQ(MenuLines(main->mnuButtonBarStatus), QStringList({"View Text Labels|checked"}));
+    EXPECT_EQ(MenuLines(Ui(*main).mnuButtonBarStatus), QStringList({"View Text Labels|checked"}));
+    // Every entry is enabled at start-up but those that need a page or an
+    // item, and Back and Forward, which need a history.
+    const MainParts ui(*main);
+    const QList<QAction*> waiting = {ui.mnuFavoritesAdd, ui.mnuNavigateSnipe, ui.tbrBack, ui.tbrForward};
     for (QAction* action : main->findChildren<QAction*>())
-        if (!action->objectName().isEmpty() && action != main->mnuFavoritesAdd && action != main->mnuNavigateSnipe) {
+        if (!action->objectName().isEmpty() && !waiting.contains(action))
             EXPECT_TRUE(action->isEnabled()) << action->objectName().toStdString();
-        }
-    EXPECT_EQ(MenuLines(main->mnuFavoritesButton), QStringList({"Browser Favorites", "Favorite Sellers", "Favorite Bidders"}));
-    auto* favorites = qobject_cast<QToolButton*>(main->tbrNavigate->widgetForAction(main->tbrNavigate->actions()[5]));
+    EXPECT_EQ(MenuLines(Ui(*main).mnuFavoritesButton), QStringList({"Browser Favorites", "Favorite Sellers", "Favorite Bidders"}));
+    auto* favorites = qobject_cast<QToolButton*>(Ui(*main).tbrNavigate->widgetForAction(Ui(*main).tbrNavigate->actions()[5]));
     ASSERT_TRUE(favorites);
     EXPECT_EQ(favorites->popupMode(), QToolButton::MenuButtonPopup);
 }
@@ -82,7 +86,7 @@ TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
 TEST_F(Commands, EditingFollowsTheFocus) {
     ShowActive(main.get());
     QApplication::clipboard()->setText("before");
-    main->SSTab1->setCurrentIndex(1);
+    Ui(*main).SSTab1->setCurrentIndex(1);
     auction->widget()->setFocus();
     ASSERT_TRUE(WaitUntil([&] { return auction->widget()->hasFocus(); }, 2000));
     Action("mnuEditCut")->trigger();
@@ -90,7 +94,7 @@ TEST_F(Commands, EditingFollowsTheFocus) {
     Action("mnuEditCopy")->trigger();
     EXPECT_EQ(auction->edits, QStringList({"cut", "paste", "copy"}));
 
-    QLineEdit* address = main->cboAddress->lineEdit();
+    QLineEdit* address = Ui(*main).cboAddress->lineEdit();
     address->setText("http://one/two");
     address->setFocus();
     ASSERT_TRUE(WaitUntil([&] { return address->hasFocus(); }, 2000));
@@ -107,13 +111,13 @@ TEST_F(Commands, EditingFollowsTheFocus) {
 TEST_F(Commands, FindBarSearchesTheShownTabsPage) {
     ShowActive(main.get());
     Action("mnuEditFind")->trigger();
-    EXPECT_TRUE(main->fraFind->isVisible());
-    EXPECT_TRUE(WaitUntil([&] { return main->txtFind->hasFocus(); }, 2000));
-    QTest::keyClicks(main->txtFind, "ab");
+    EXPECT_TRUE(Ui(*main).fraFind->isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).txtFind->hasFocus(); }, 2000));
+    QTest::keyClicks(Ui(*main).txtFind, "ab");
     EXPECT_EQ(snipe->finds.last(), ">ab");
-    EXPECT_EQ(main->lblFindResult->text(), "1 of 2 matches");
-    QTest::keyClick(main->txtFind, Qt::Key_Escape);
-    EXPECT_FALSE(main->fraFind->isVisible());
+    EXPECT_EQ(Ui(*main).lblFindResult->text(), "1 of 2 matches");
+    QTest::keyClick(Ui(*main).txtFind, Qt::Key_Escape);
+    EXPECT_FALSE(Ui(*main).fraFind->isVisible());
     EXPECT_EQ(snipe->finds.last(), ">");  // the highlight is cleared
     EXPECT_TRUE(auction->finds.isEmpty());
 }
@@ -142,12 +146,12 @@ TEST_F(Commands, FavouriteSellerAndBidderOpenTheirPagesInTheAuctionBrowser) {
         dialog->Pick();
     });
     const int before = auction->navigations.size();
-    main->SSTab1->setCurrentIndex(0);
+    Ui(*main).SSTab1->setCurrentIndex(0);
     Action("mnuFavoritesSellers")->trigger();
-    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 1);
     EXPECT_EQ(auction->navigations.last(), Addresses::SellerListingsAddress("ignored"));
     WhenModal<FFavorites>([](FFavorites* dialog) { dialog->cmdClose->click(); });
-    main->mnuFavoritesButton->actions()[2]->trigger();
+    Ui(*main).mnuFavoritesButton->actions()[2]->trigger();
     EXPECT_EQ(auction->navigations.size(), before + 1);  // closed: nothing opened
     EXPECT_EQ(QFile(UserPlaces::BiddersListPath()).size(), 0);
     QFile::remove(UserPlaces::SellersListPath());
@@ -163,7 +167,7 @@ TEST_F(Commands, BrowserFavoritesAddAndOpen) {
         message = box->text();
         box->accept();
     });
-    main->SSTab1->setCurrentIndex(1);  // the entry is offered on the auction tab
+    Ui(*main).SSTab1->setCurrentIndex(1);  // the entry is offered on the auction tab
     Action("mnuFavoritesAdd")->trigger();  // no page yet
     EXPECT_EQ(message, "You must navigate to a webpage and be viewing it\r\nto add it to your favorites list.");
 
@@ -180,9 +184,9 @@ TEST_F(Commands, BrowserFavoritesAddAndOpen) {
         ASSERT_EQ(root->childCount(), 1);
         dialog->NodeClicked(root->child(0));
     });
-    main->SSTab1->setCurrentIndex(0);
-    main->tbrNavigate->actions()[5]->trigger();
-    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    Ui(*main).SSTab1->setCurrentIndex(0);
+    Ui(*main).tbrNavigate->actions()[5]->trigger();
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 1);
     EXPECT_EQ(auction->navigations.last(), "http://site/item?id=5");
 }
 
@@ -194,11 +198,11 @@ TEST_F(Commands, FloatingToolbarStandsInForTheWindow) {
         toolbar->txtItem->setText("98765");
         toolbar->cmdSnipe->trigger();
     });
-    main->SSTab1->setCurrentIndex(1);
+    Ui(*main).SSTab1->setCurrentIndex(1);
     Action("mnuToolsToolbar")->trigger();
     EXPECT_TRUE(mainHidden);
     EXPECT_TRUE(main->isVisible());
-    EXPECT_EQ(main->SSTab1->currentIndex(), 0);
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 0);
     EXPECT_EQ(snipe->navigations.last(), Addresses::SnipeAddress("98765"));
 
     const int before = snipe->navigations.size();
@@ -206,10 +210,10 @@ TEST_F(Commands, FloatingToolbarStandsInForTheWindow) {
         toolbar->txtItem->setText("11111");
         toolbar->close();
     });
-    main->SSTab1->setCurrentIndex(1);
-    main->tbrNavigate->actions()[6]->trigger();
+    Ui(*main).SSTab1->setCurrentIndex(1);
+    Ui(*main).tbrNavigate->actions()[6]->trigger();
     EXPECT_TRUE(main->isVisible());
-    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 1);
     EXPECT_EQ(snipe->navigations.size(), before);
 }
 

@@ -9,6 +9,7 @@
 #include "FMain.h"
 #include "FakeBrowser.h"
 #include "SettingsStore.h"
+#include "MainParts.h"
 
 class FakeWindowTest : public BidbenchTest {
 protected:
@@ -17,8 +18,8 @@ protected:
         SettingsStore::Write("StartScreen", "N");
         main = std::make_unique<FMain>([](QWidget* parent) -> Browser* { return new FakeBrowser(parent); });
         main->Load();
-        snipe = static_cast<FakeBrowser*>(main->brwSnipe);
-        auction = static_cast<FakeBrowser*>(main->brwAuction);
+        snipe = static_cast<FakeBrowser*>(Ui(*main).brwSnipe);
+        auction = static_cast<FakeBrowser*>(Ui(*main).brwAuction);
     }
     // A menu entry by its control name.
     QAction* Action(const char* name) { return main->findChild<QAction*>(name); }

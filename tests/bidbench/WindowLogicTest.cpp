@@ -34,47 +34,44 @@ class WindowLogic : public FakeWindowTest {};
 }  // namespace
 
 TEST_F(WindowLogic, StartUpLoadsTheSiteAndTheServicePage) {
-    EXPECT_EQ(main->SSTab1->currentIndex(), 0);
-    EXPECT_TRUE(main->v_bSnipeTabActive);
-    EXPECT_EQ(main->sbPanel1->text(), "Tarnbid");
-    EXPECT_TRUE(main->mnuOptionsSite[1]->isChecked());
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 0);
+    EXPECT_EQ(Ui(*main).sbPanel1->text(), "Tarnbid");
+    EXPECT_TRUE(Ui(*main).mnuOptionsSite[1]->isChecked());
     const QString start = Addresses::SiteStartAddress(1);
     // Site selection loads the start page, and start-up loads it again.
     EXPECT_EQ(auction->navigations, QStringList({start, start}));
     EXPECT_EQ(snipe->navigations, QStringList({Addresses::ServiceNewsAddress()}));
-    EXPECT_EQ(main->cboAddress->itemText(0), start);
-    EXPECT_FALSE(main->tbrBack->isEnabled());
+    EXPECT_EQ(Ui(*main).cboAddress->itemText(0), start);
+    EXPECT_FALSE(Ui(*main).tbrBack->isEnabled());
     EXPECT_EQ(main->shownStarFrame(), 7);
 }
 
 TEST_F(WindowLogic, CommandStatesFollowEachBrowserAndTab) {
     emit auction->commandStateChanged(Browser::kCommandBack, true);
     emit auction->commandStateChanged(5, true);  // other commands change nothing
-    EXPECT_TRUE(main->v_bAuctionCanGoBack);
-    EXPECT_FALSE(main->v_bAuctionCanGoForward);
-    EXPECT_FALSE(main->tbrBack->isEnabled());  // tab 0 follows the snipe browser
+    EXPECT_FALSE(Ui(*main).tbrBack->isEnabled());  // tab 0 follows the snipe browser
     main->GoBack(true);
     EXPECT_EQ(auction->backs + snipe->backs, 0);  // nothing, though the auction browser could go back
-    main->SSTab1->setCurrentIndex(1);
-    EXPECT_TRUE(main->tbrBack->isEnabled());
+    Ui(*main).SSTab1->setCurrentIndex(1);
+    EXPECT_TRUE(Ui(*main).tbrBack->isEnabled());
     main->GoBack(true);
     EXPECT_EQ(auction->backs, 1);
     emit snipe->commandStateChanged(Browser::kCommandForward, true);
-    main->SSTab1->setCurrentIndex(0);
-    EXPECT_TRUE(main->tbrForward->isEnabled());
+    Ui(*main).SSTab1->setCurrentIndex(0);
+    EXPECT_TRUE(Ui(*main).tbrForward->isEnabled());
     main->GoForward(false);
     EXPECT_EQ(snipe->forwards, 1);
 }
 
 TEST_F(WindowLogic, BusyBrowsersShowInCaptionPanelAndAnimation) {
-    main->SSTab1->setCurrentIndex(1);
+    Ui(*main).SSTab1->setCurrentIndex(1);
     auction->isBusy = true;
     main->NavigateAuction("http://x/slow");
-    main->timTimer->start();
+    Ui(*main).timTimer->start();
     ASSERT_TRUE(WaitUntil([&] { return main->windowTitle() == "Tarnbid Bidbench > Working..."; }, 2000));
     snipe->isBusy = true;
-    main->SSTab1->setCurrentIndex(0);
-    EXPECT_EQ(main->sbPanel2->text(), "Working . . .");
+    Ui(*main).SSTab1->setCurrentIndex(0);
+    EXPECT_EQ(Ui(*main).sbPanel2->text(), "Working . . .");
     ASSERT_TRUE(WaitUntil([&] { return main->shownStarFrame() != 7; }, 2000));
     QSet<int> frames;
     WaitUntil([&] {
@@ -87,20 +84,20 @@ TEST_F(WindowLogic, BusyBrowsersShowInCaptionPanelAndAnimation) {
     ASSERT_TRUE(WaitUntil([&] { return main->shownStarFrame() == 7; }, 2000));
     auction->isBusy = false;
     auction->name = "Auction page";
-    main->SSTab1->setCurrentIndex(1);
-    ASSERT_TRUE(WaitUntil([&] { return !main->timTimer->isActive(); }, 2000));
+    Ui(*main).SSTab1->setCurrentIndex(1);
+    ASSERT_TRUE(WaitUntil([&] { return !Ui(*main).timTimer->isActive(); }, 2000));
     EXPECT_EQ(main->windowTitle(), "Tarnbid Bidbench > Auction page");
-    EXPECT_EQ(main->sbPanel2->text(), "Done");
+    EXPECT_EQ(Ui(*main).sbPanel2->text(), "Done");
 }
 
 TEST_F(WindowLogic, HandlerErrorsAreIgnoredAndTheNextStepRuns) {
-    main->SSTab1->setCurrentIndex(1);
+    Ui(*main).SSTab1->setCurrentIndex(1);
     auction->failLocationName = true;
     auction->arrive("http://x/view?item=42", "unused");
     // The caption step failed; the address history and the controls still ran.
-    EXPECT_EQ(main->cboAddress->itemText(0), "http://x/view?item=42");
-    EXPECT_TRUE(main->tbrSnipe->isEnabled());
-    EXPECT_TRUE(main->mnuNavigateSnipe->isEnabled());
+    EXPECT_EQ(Ui(*main).cboAddress->itemText(0), "http://x/view?item=42");
+    EXPECT_TRUE(Ui(*main).tbrSnipe->isEnabled());
+    EXPECT_TRUE(Ui(*main).mnuNavigateSnipe->isEnabled());
     EXPECT_EQ(main->windowTitle(), "Tarnbid Bidbench > ");
     emit auction->downloadComplete();
     auction->failLocationName = false;
@@ -110,20 +107,20 @@ TEST_F(WindowLogic, HandlerErrorsAreIgnoredAndTheNextStepRuns) {
 }
 
 TEST_F(WindowLogic, AddressHistoryAndSnipe) {
-    main->SSTab1->setCurrentIndex(1);
+    Ui(*main).SSTab1->setCurrentIndex(1);
     auction->arrive("http://x/a", "A");
     auction->arrive("http://x/b?Item=7", "B");
-    EXPECT_FALSE(main->tbrSnipe->isEnabled());  // the marker with a capital I does not count
+    EXPECT_FALSE(Ui(*main).tbrSnipe->isEnabled());  // the marker with a capital I does not count
     auction->arrive("http://x/a", "A");
     QStringList list;
-    for (int i = 0; i < main->cboAddress->count(); ++i) list << main->cboAddress->itemText(i);
+    for (int i = 0; i < Ui(*main).cboAddress->count(); ++i) list << Ui(*main).cboAddress->itemText(i);
     EXPECT_EQ(list, QStringList({"http://x/a", "http://x/b?Item=7", Addresses::SiteStartAddress(1)}));
     auction->arrive("http://x/view?item=123&track=9", "Item");
     main->Snipe();
     EXPECT_EQ(snipe->navigations.last(), Addresses::SnipeAddress("123&track=9"));
-    EXPECT_EQ(main->SSTab1->currentIndex(), 0);
-    EXPECT_FALSE(main->mnuNavigateSnipe->isEnabled());  // only on the auction tab
-    EXPECT_TRUE(main->tbrSnipe->isEnabled());
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 0);
+    EXPECT_FALSE(Ui(*main).mnuNavigateSnipe->isEnabled());  // only on the auction tab
+    EXPECT_TRUE(Ui(*main).tbrSnipe->isEnabled());
 }
 
 TEST_F(WindowLogic, HomeStopRefreshGoToTheShownTabsBrowser) {
@@ -133,7 +130,7 @@ TEST_F(WindowLogic, HomeStopRefreshGoToTheShownTabsBrowser) {
     main->RefreshBrowser();
     EXPECT_EQ(snipe->stops, 1);
     EXPECT_EQ(snipe->refreshes, 1);
-    main->SSTab1->setCurrentIndex(1);
+    Ui(*main).SSTab1->setCurrentIndex(1);
     main->GoHome();
     EXPECT_EQ(auction->navigations.last(), Addresses::SiteStartAddress(1));
 }
@@ -157,17 +154,17 @@ TEST_F(WindowLogic, LayoutFollowsTheTableForBothLabelStates) {
     main->resize(900, 600);
     main->show();
     Pump(50);
-    EXPECT_EQ(main->SSTab1->geometry().top(), 44);
+    EXPECT_EQ(Ui(*main).SSTab1->geometry().top(), 44);
     main->ToggleTextLabels();
-    EXPECT_FALSE(main->mnuOptionsText->isChecked());
-    EXPECT_FALSE(main->mnuButtonBarStatusViewLabels->isChecked());
-    EXPECT_EQ(main->SSTab1->geometry().top(), 33);
-    EXPECT_TRUE(main->tbrBack->text().isEmpty());
+    EXPECT_FALSE(Ui(*main).mnuOptionsText->isChecked());
+    EXPECT_FALSE(Ui(*main).mnuButtonBarStatusViewLabels->isChecked());
+    EXPECT_EQ(Ui(*main).SSTab1->geometry().top(), 33);
+    EXPECT_TRUE(Ui(*main).tbrBack->text().isEmpty());
 }
 
 TEST_F(WindowLogic, SettingsAreWrittenAtShutDownAndReadAtStartUp) {
-    main->mnuOptionsSite[6]->trigger();
-    EXPECT_EQ(main->SSTab1->currentIndex(), 1);
+    Ui(*main).mnuOptionsSite[6]->trigger();
+    EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 1);
     EXPECT_TRUE(auction->navigations.last().endsWith("/nz/index.html"));
     main->ToggleTextLabels();
     main->close();
@@ -175,14 +172,14 @@ TEST_F(WindowLogic, SettingsAreWrittenAtShutDownAndReadAtStartUp) {
     EXPECT_EQ(SettingsStore::Read("TextLabels"), "N");
     FMain again([](QWidget* parent) -> Browser* { return new FakeBrowser(parent); });
     again.Load();
-    EXPECT_TRUE(again.mnuOptionsSite[6]->isChecked());
-    EXPECT_FALSE(again.mnuOptionsText->isChecked());
+    EXPECT_TRUE(Ui(again).mnuOptionsSite[6]->isChecked());
+    EXPECT_FALSE(Ui(again).mnuOptionsText->isChecked());
     EXPECT_EQ(again.StartingAddress(), Addresses::SiteStartAddress(6));
     for (const QString bad : {"0", "8", "x", ""}) {
         SettingsStore::Write("Site", bad);
         FMain other([](QWidget* parent) -> Browser* { return new FakeBrowser(parent); });
         other.Load();
-        EXPECT_TRUE(other.mnuOptionsSite[1]->isChecked()) << bad.toStdString();
+        EXPECT_TRUE(Ui(other).mnuOptionsSite[1]->isChecked()) << bad.toStdString();
     }
 }
 
@@ -309,7 +306,7 @@ TEST_F(WindowLogic, HelpEntriesAndTheLinkOpenTheMakersPagesInTheShell) {
     trigger("mnuHelpmnuHelpTarnbid");
     trigger("mnuHelpmnuHelpFeedback");
     trigger("mnuHelpContents");
-    QTest::mouseClick(main->lblTarnscope, Qt::LeftButton);
+    QTest::mouseClick(Ui(*main).lblTarnscope, Qt::LeftButton);
     ASSERT_EQ(shell.opened.size(), 5);
     EXPECT_EQ(shell.opened[0], Addresses::MakerLinkAddress());
     EXPECT_EQ(shell.opened[1], Addresses::MakerTarnbidAddress());
@@ -319,6 +316,7 @@ TEST_F(WindowLogic, HelpEntriesAndTheLinkOpenTheMakersPagesInTheShell) {
 }
 
 #include "WindowLogicTest.moc"
+#include "MainParts.h"
 
 // The start page arrives as the browser writes it (with a slash), once for
 // the site's selection and once for start-up: the history holds it once.
@@ -327,7 +325,7 @@ TEST_F(WindowLogic, TheHistoryHoldsTheStartPageOnce) {
     auction->arrive(start + "/", "Start");
     auction->arrive(start + "/", "Start");
     QStringList list;
-    for (int i = 0; i < main->cboAddress->count(); ++i) list << main->cboAddress->itemText(i);
+    for (int i = 0; i < Ui(*main).cboAddress->count(); ++i) list << Ui(*main).cboAddress->itemText(i);
     EXPECT_EQ(list, QStringList({start + "/"}));
     EXPECT_TRUE(Addresses::SameAddress("http://x/a/../b", "http://x/b"));
     EXPECT_FALSE(Addresses::SameAddress("http://x/a", "http://x/a?b"));
@@ -336,28 +334,28 @@ TEST_F(WindowLogic, TheHistoryHoldsTheStartPageOnce) {
 // Through the entries themselves, as the user clicks them: a checkable entry
 // has flipped before the window hears of it.
 TEST_F(WindowLogic, TextLabelsToggleFromEitherMenuEntry) {
-    main->mnuButtonBarStatusViewLabels->trigger();
-    EXPECT_FALSE(main->mnuButtonBarStatusViewLabels->isChecked());
-    EXPECT_FALSE(main->mnuOptionsText->isChecked());
-    EXPECT_TRUE(main->tbrBack->text().isEmpty());
-    main->mnuButtonBarStatusViewLabels->trigger();
-    EXPECT_TRUE(main->mnuButtonBarStatusViewLabels->isChecked());
-    EXPECT_FALSE(main->tbrBack->text().isEmpty());
-    main->mnuOptionsText->trigger();
-    EXPECT_FALSE(main->mnuOptionsText->isChecked());
-    EXPECT_FALSE(main->mnuButtonBarStatusViewLabels->isChecked());
-    main->mnuOptionsText->trigger();
-    EXPECT_TRUE(main->mnuOptionsText->isChecked());
-    EXPECT_TRUE(main->mnuButtonBarStatusViewLabels->isChecked());
+    Ui(*main).mnuButtonBarStatusViewLabels->trigger();
+    EXPECT_FALSE(Ui(*main).mnuButtonBarStatusViewLabels->isChecked());
+    EXPECT_FALSE(Ui(*main).mnuOptionsText->isChecked());
+    EXPECT_TRUE(Ui(*main).tbrBack->text().isEmpty());
+    Ui(*main).mnuButtonBarStatusViewLabels->trigger();
+    EXPECT_TRUE(Ui(*main).mnuButtonBarStatusViewLabels->isChecked());
+    EXPECT_FALSE(Ui(*main).tbrBack->text().isEmpty());
+    Ui(*main).mnuOptionsText->trigger();
+    EXPECT_FALSE(Ui(*main).mnuOptionsText->isChecked());
+    EXPECT_FALSE(Ui(*main).mnuButtonBarStatusViewLabels->isChecked());
+    Ui(*main).mnuOptionsText->trigger();
+    EXPECT_TRUE(Ui(*main).mnuOptionsText->isChecked());
+    EXPECT_TRUE(Ui(*main).mnuButtonBarStatusViewLabels->isChecked());
 }
 
 // A session that ends without a clean exit keeps what was chosen.
 TEST_F(WindowLogic, SettingsAreWrittenWhenTheyChange) {
-    main->mnuOptionsSite[6]->trigger();
+    Ui(*main).mnuOptionsSite[6]->trigger();
     EXPECT_EQ(SettingsStore::Read("Site"), "6");
-    main->mnuOptionsText->trigger();
+    Ui(*main).mnuOptionsText->trigger();
     EXPECT_EQ(SettingsStore::Read("TextLabels"), "N");
-    main->mnuButtonBarStatusViewLabels->trigger();
+    Ui(*main).mnuButtonBarStatusViewLabels->trigger();
     EXPECT_EQ(SettingsStore::Read("TextLabels"), "");
 }
 
@@ -371,10 +369,10 @@ TEST_F(WindowLogic, TheDatePanelTurnsOverAtMidnight) {
     const qint64 untilMidnight = now.msecsTo(QDateTime(now.date().addDays(1), QTime(0, 0)));
     EXPECT_LE(timer->remainingTime(), untilMidnight + 1000 + 10);  // (milliseconds round either way)
     EXPECT_GE(timer->remainingTime(), std::min<qint64>(untilMidnight, 1000) - 100);
-    main->sbPanel3->setText("yesterday");
+    Ui(*main).sbPanel3->setText("yesterday");
     timer->start(0);  // midnight, now
-    EXPECT_TRUE(WaitUntil([&] { return main->sbPanel3->text() != "yesterday"; }));
-    EXPECT_EQ(main->sbPanel3->text(), QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).sbPanel3->text() != "yesterday"; }));
+    EXPECT_EQ(Ui(*main).sbPanel3->text(), QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
     EXPECT_GT(timer->remainingTime(), 0);  // and the next midnight is set
 }
 
@@ -393,20 +391,20 @@ TEST_F(WindowLogic, ResizesOnTheAuctionTabKeepTheAddressRow) {
     main->resize(1000, 720);
     main->show();
     Pump(50);
-    const int rowHeight = main->tbrGo->height();
-    const int browserTop = main->brwAuction->widget()->geometry().top();
-    main->SSTab1->setCurrentIndex(1);
+    const int rowHeight = Ui(*main).tbrGo->height();
+    const int browserTop = Ui(*main).brwAuction->widget()->geometry().top();
+    Ui(*main).SSTab1->setCurrentIndex(1);
     Pump(50);
     for (const QSize size : {QSize(1000, 560), QSize(1000, 900), QSize(1000, 720)}) {
         main->resize(size);
         Pump(50);
-        EXPECT_EQ(main->tbrGo->height(), rowHeight) << size.height();
-        EXPECT_EQ(main->brwAuction->widget()->geometry().top(), browserTop) << size.height();
-        EXPECT_EQ(main->brwAuction->widget()->geometry().bottom(), main->SSTab1->currentWidget()->height() - 1)
+        EXPECT_EQ(Ui(*main).tbrGo->height(), rowHeight) << size.height();
+        EXPECT_EQ(Ui(*main).brwAuction->widget()->geometry().top(), browserTop) << size.height();
+        EXPECT_EQ(Ui(*main).brwAuction->widget()->geometry().bottom(), Ui(*main).SSTab1->currentWidget()->height() - 1)
             << size.height();
     }
-    main->SSTab1->setCurrentIndex(0);
+    Ui(*main).SSTab1->setCurrentIndex(0);
     Pump(50);
-    EXPECT_EQ(main->brwSnipe->widget()->geometry().top(), browserTop);
-    EXPECT_EQ(main->brwSnipe->widget()->geometry().bottom(), main->SSTab1->currentWidget()->height() - 1);
+    EXPECT_EQ(Ui(*main).brwSnipe->widget()->geometry().top(), browserTop);
+    EXPECT_EQ(Ui(*main).brwSnipe->widget()->geometry().bottom(), Ui(*main).SSTab1->currentWidget()->height() - 1);
 }
