@@ -50,7 +50,7 @@ FIEFavorites::FIEFavorites(QWidget* parent, const QString& sFolder) : QDialog(pa
         QKeySequence key;
         void (FIEFavorites::*run)();
     } kEdits[] = {{"&Rename", QKeySequence(Qt::Key_F2), &FIEFavorites::RenameSelected},
-                  {"&Delete", QKeySequence::Delete, &FIEFavorites::DeleteSelected}};
+                  {"&Delete", QKeySequence(Qt::Key_Delete), &FIEFavorites::DeleteSelected}};
     for (const auto& edit : kEdits) {
         auto* action = new QAction(edit.text, TreeView1);
         action->setShortcut(edit.key);

@@ -15,7 +15,7 @@ fi
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev libssl-dev duktape-dev curl
           qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin fonts-dejavu-core
-          xvfb xauth libpam0g-dev passwd chromium)
+          xvfb xauth x11-utils libpam0g-dev passwd chromium)
 # The browser test runs playwright-core from npm with the machine's Node.js.
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 

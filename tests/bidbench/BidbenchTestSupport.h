@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QImage>
 #include <QWidget>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -61,6 +63,14 @@ inline void ShowActive(QWidget* window) {
     window->activateWindow();
     QApplication::setActiveWindow(window);
     WaitUntil([window] { return window->isActiveWindow(); }, 2000);
+}
+
+// Saves a picture of the window under the build's artifacts folder.
+inline void SaveScreenshot(QWidget* window, const QString& name) {
+    QDir().mkpath(ARTIFACTS_DIR);
+    const QImage shot = window->grab().toImage();
+    EXPECT_TRUE(shot.save(QDir(ARTIFACTS_DIR).filePath(name + ".png"))) << name.toStdString();
+    EXPECT_GT(shot.width(), 50) << name.toStdString();
 }
 
 // A fresh per-user settings store for each test.

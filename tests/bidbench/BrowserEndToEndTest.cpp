@@ -206,11 +206,7 @@ TEST_F(EndToEnd, ScreenshotAfterStartUp) {
     main->resize(1100, 760);
     ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/") && Loaded(Ui(*main).brwSnipe, "news.cfm"); }));
     Pump(500);
-    const QString path = QDir(ARTIFACTS_DIR).filePath("bidbench-main.png");
-    QDir().mkpath(ARTIFACTS_DIR);
-    const QImage shot = main->grab().toImage();
-    ASSERT_TRUE(shot.save(path));
-    EXPECT_GT(shot.width(), 800);
+    SaveScreenshot(main.get(), "bidbench-main");
 }
 
 TEST_F(EndToEnd, LoginCookiesSurviveARestart) {
@@ -252,16 +248,17 @@ TEST_F(EndToEnd, FloatingToolbarSnipesTheTypedItem) {
         QTest::keyClicks(toolbar->txtItem, "31337");
         toolbar->cmdSnipe->trigger();
     });
-    main->findChild<QAction*>("mnuToolsToolbar")->trigger();
+    ShowActive(main.get());
+    QTest::keyClick(main.get(), Qt::Key_T, Qt::ControlModifier);  // Tools > Floating Toolbar's key
     EXPECT_TRUE(mainHidden);
     EXPECT_TRUE(main->isVisible());
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=31337"); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwSnipe, "item_number=31337"); }));
 
-    // Blanks typed around the number go to the service as typed.
+    // Blanks typed around the number go to the service as typed; Enter snipes.
     WhenModal<FToolbar>([](FToolbar* toolbar) {
         QTest::keyClicks(toolbar->txtItem, " 12345 ");
-        toolbar->cmdSnipe->trigger();
+        QTest::keyClick(toolbar->txtItem, Qt::Key_Return);
     });
     main->findChild<QAction*>("mnuToolsToolbar")->trigger();
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=%2012345%20"); }));

@@ -39,6 +39,10 @@ void TestHttpServer::serve(QTcpSocket* socket) {
         else if (name == "cookie") request.cookie = value;
     }
     mRequests.append(request);
+    if (dropped.contains(request.target)) {
+        socket->abort();
+        return;
+    }
 
     QByteArray extraHeaders;
     if (request.target.startsWith("/setcookie"))

@@ -1,12 +1,14 @@
 // A small HTTP server on loopback that stands for the auction site, the
 // sniping service and the maker's site. Every request is recorded with its
 // Host and Cookie headers. Pages answer with a title naming their path;
-// "/slow" answers after a delay; "/setcookie" sets a login cookie.
+// "/slow" answers after a delay; "/setcookie" sets a login cookie; targets
+// in `dropped` get their connection closed without an answer.
 #pragma once
 
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTcpServer>
 
@@ -29,9 +31,11 @@ public:
     void clear() {
         mRequests.clear();
         pages.clear();
+        dropped.clear();
     }
     // Bodies for given targets, in place of the default page.
     QMap<QString, QByteArray> pages;
+    QSet<QString> dropped;
     int slowMilliseconds = 2500;
 
 private:
