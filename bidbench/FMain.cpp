@@ -247,8 +247,8 @@ void FMain::BuildControls() {
 
 void FMain::BuildMenus() {
     // The menu bar, menu by menu; each menu has its help page, which F1
-    // opens while the menu is open (F1 elsewhere opens the window's page). Keys are those desktop browsers use, and
-    // the menus show them.
+    // opens while the menu is open (F1 elsewhere opens the window's page).
+    // Keys are those desktop browsers use, and the menus show them.
     struct MenuDesign {
         const char* title;
         const char* name;
@@ -484,7 +484,7 @@ void FMain::RestoreWindowState() {
 }
 
 void FMain::SaveGeometry() {
-    if (!mUnloaded || isVisible()) SettingsStore::Write("WindowGeometry", QString::fromLatin1(saveGeometry().toBase64()));
+    SettingsStore::Write("WindowGeometry", QString::fromLatin1(saveGeometry().toBase64()));
 }
 
 void FMain::SaveHistory() {

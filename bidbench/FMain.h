@@ -70,7 +70,8 @@ public:
     void FocusAddressBox();
 
     // Commands of the menu bar and toolbar beyond the two browsers.
-    enum class EditAction { Cut, Copy, Paste };
+    // The edit commands are those a page offers too.
+    using EditAction = Browser::PageEdit;
     void PrintPage();
     void FindOnPage();
     void FindNext(bool backward);

@@ -129,9 +129,7 @@ void FMain::EditCommand(EditAction action) {
     for (Browser* browser : {brwSnipe, brwAuction}) {
         QWidget* view = browser->widget();
         if (focused == view || view->isAncestorOf(focused)) {
-            browser->editPage(action == EditAction::Cut    ? Browser::PageEdit::Cut
-                              : action == EditAction::Copy ? Browser::PageEdit::Copy
-                                                           : Browser::PageEdit::Paste);
+            browser->editPage(action);
             return;
         }
     }
