@@ -141,6 +141,7 @@ __attribute__((destructor)) void ReleaseModuleState() {
         delete gTypeLibrary;
         gTypeLibrary = nullptr;
     }
+    ProgressStore::Instance().StopSharing();  // its writer runs this module's code
     ProgressStore::Instance().Empty();
 }
 

@@ -38,7 +38,7 @@ HRESULT ContextObject(IGetContextProperties* inProperties, const char16_t* inNam
 
 }  // namespace
 
-Multipart::Multipart() : mID(NewProgressId()) { ProgressStore::Instance().CreateRecord(mID); }
+Multipart::Multipart() : mID(ProgressStore::Instance().NewId()) { ProgressStore::Instance().CreateRecord(mID); }
 
 Multipart::~Multipart() { Clear(); }
 

@@ -2,7 +2,12 @@
 
 #include <atomic>
 #include <random>
+#include <unordered_set>
 
+#include "SharedProgress.h"
+#include "Utilities.h"
+#include "resources/Strings.h"
+#include "platform/EventLog.h"
 #include "platform/System.h"
 
 namespace {
@@ -35,12 +40,66 @@ int32_t NewProgressId() {
     return theID;
 }
 
+namespace {
+// The Redis server named by the setting ProgressStore; none when the value
+// is absent or empty, or names no Redis server (which is logged).
+std::shared_ptr<platform::RedisLink> SharedLinkFromSettings() {
+    std::string theText;
+    if (!ReadTextSetting("ProgressStore", &theText) || theText.empty()) return nullptr;
+    platform::RedisAddress theAddress;
+    std::string theError;
+    if (!platform::RedisAddress::Parse(theText, &theAddress, &theError)) {
+        LogEvent(("ProgressStore: " + theError + ". Upload progress stays in this process.").c_str(),
+                 EVENTLOG_ERROR_TYPE);
+        return nullptr;
+    }
+    return platform::RedisLink::Shared(theAddress, strings::kEventSource);
+}
+}  // namespace
+
 ProgressStore& ProgressStore::Instance() {
-    static ProgressStore* theStore = new ProgressStore(&GetTickCount);  // lives until the process ends
+    // Lives until the process ends; the setting is read once, at first use.
+    static ProgressStore* theStore = new ProgressStore(&GetTickCount, SharedLinkFromSettings());
     return *theStore;
 }
 
-ProgressStore::ProgressStore(Clock inClock) : mClock(inClock) {}
+ProgressStore::ProgressStore(Clock inClock, std::shared_ptr<platform::RedisLink> inShared) : mClock(inClock) {
+    if (inShared)
+        mShared = std::make_unique<SharedProgress>(
+            std::move(inShared), [this](std::vector<ProgressState>* outStates) { Snapshot(outStates); }, inClock);
+}
+
+ProgressStore::~ProgressStore() { StopSharing(); }
+
+void ProgressStore::StopSharing() {
+    if (mShared) mShared->Stop();
+}
+
+int32_t ProgressStore::NewId() {
+    const int32_t theID = mShared ? mShared->NewId() : 0;
+    return theID != 0 ? theID : NewProgressId();
+}
+
+void ProgressStore::TellShared() {
+    if (mShared) mShared->Changed();
+}
+
+void ProgressStore::Snapshot(std::vector<ProgressState>* outStates) {
+    std::unordered_set<int32_t> theSeen;
+    std::lock_guard<std::mutex> theGuard(mLock);
+    for (const auto& theRecord : mRecords) {
+        if (!theSeen.insert(theRecord->id).second) continue;
+        ProgressState theState;
+        theState.id = theRecord->id;
+        theState.bytesDone = theRecord->bytesDone.load(std::memory_order_relaxed);
+        theState.bytesTotal = theRecord->bytesTotal.load(std::memory_order_relaxed);
+        theState.started = theRecord->started.load(std::memory_order_relaxed) != 0;
+        theState.finished = theRecord->finished != 0;
+        theState.startTick = theRecord->startTick;
+        theState.note = theRecord->note;
+        outStates->push_back(std::move(theState));
+    }
+}
 
 ProgressRecord* ProgressStore::Find(int32_t inID) {
     for (const auto& theRecord : mRecords)
@@ -72,6 +131,7 @@ void ProgressStore::CreateRecord(int32_t inID) {
     // minute even when pages never set an ID (and never remove a record).
     SweepExpired(theNow);
     mRecords.push_back(std::make_shared<ProgressRecord>(inID, theNow));
+    TellShared();
 }
 
 void ProgressStore::RemoveRecord(int32_t inID) {
@@ -81,9 +141,12 @@ void ProgressStore::RemoveRecord(int32_t inID) {
         if ((*it)->id == inID) it = mRecords.erase(it);
         else ++it;
     }
+    TellShared();
 }
 
 ProgressReading ProgressStore::QueryRecord(int32_t inID) {
+    // Shared, the record may be another process's.
+    if (mShared) return mShared->Read(inID);
     ProgressReading theReading;
     const uint32_t theNow = mClock();
     std::lock_guard<std::mutex> theGuard(mLock);
@@ -122,11 +185,13 @@ void ProgressStore::SetNote(int32_t inID, const std::string& inNote) {
         theRecord->note.clear();  // when the copy cannot be made the note stays empty
         theRecord->note = inNote;
     }
+    TellShared();
 }
 
 void ProgressStore::MarkFinished(int32_t inID) {
     std::lock_guard<std::mutex> theGuard(mLock);
     if (ProgressRecord* theRecord = Find(inID)) theRecord->finished = VARIANT_TRUE;
+    TellShared();
 }
 
 size_t ProgressStore::RecordCount() {

@@ -8,8 +8,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
+
+namespace platform {
+class RedisLink;
+}
+class SharedProgress;
+struct ProgressState;
 
 struct ProgressRecord {
     ProgressRecord(int32_t inID, uint32_t inNow) : id(inID), startTick(inNow), lastTouched(inNow) {}
@@ -55,9 +62,21 @@ public:
     static constexpr uint32_t kRecordLifetimeMs = 60000;
     using Clock = uint32_t (*)();
 
-    // The process's store, on the system tick count.
+    // The process's store, on the system tick count. When the setting
+    // ProgressStore names a Redis server, its records are shared there.
     static ProgressStore& Instance();
-    explicit ProgressStore(Clock inClock);
+    // With a link, records are copied into Redis and read from there.
+    explicit ProgressStore(Clock inClock, std::shared_ptr<platform::RedisLink> inShared = nullptr);
+    ~ProgressStore();
+    ProgressStore(const ProgressStore&) = delete;
+    ProgressStore& operator=(const ProgressStore&) = delete;
+
+    // A new form ID: from the shared store's blocks, else (alone, or while
+    // Redis cannot be reached) from the calling thread's generator.
+    int32_t NewId();
+    bool Shared() const { return mShared != nullptr; }
+    // Ends the shared store's writer, before the module goes.
+    void StopSharing();
 
     void CreateRecord(int32_t inID);
     // Removes every record with the ID and every expired one, in one pass.
@@ -77,10 +96,14 @@ private:
     ProgressRecord* Find(int32_t inID);
     // Removes the records idle for longer than their lifetime; caller holds the lock.
     void SweepExpired(uint32_t inNow);
+    // The state of the first record of each ID, for the shared store's writer.
+    void Snapshot(std::vector<ProgressState>* outStates);
+    void TellShared();
 
     Clock mClock;
     std::mutex mLock;
     std::list<std::shared_ptr<ProgressRecord>> mRecords;  // in creation order
+    std::unique_ptr<SharedProgress> mShared;
 };
 
 // A new form ID from the calling thread's generator: 1 .. 0x7FFF7FFF.

@@ -11,6 +11,7 @@
 #include "platform/CodePage.h"
 #include "platform/EventLog.h"
 #include "platform/Registry.h"
+#include "platform/RegistryValues.h"
 #include "platform/System.h"
 #include "resources/Strings.h"
 
@@ -45,6 +46,10 @@ bool ReadSetting(const char* inName, DWORD* inOutValue) {
         RegQueryValueExA(theKey, inName, nullptr, nullptr, reinterpret_cast<BYTE*>(inOutValue), &theSize);
     RegCloseKey(theKey);
     return theStatus == ERROR_SUCCESS;
+}
+
+bool ReadTextSetting(const char* inName, std::string* outValue) {
+    return platform::registry::ReadString(HKEY_LOCAL_MACHINE, kSettingsKey, inName, outValue);
 }
 
 bool LogErrorsEnabled() {

@@ -15,6 +15,8 @@ inline constexpr const char* kSettingsKey = "SOFTWARE\\Venhale\\Formix\\4.0";
 // caller's default; the registry type is not checked. False (and the
 // default untouched) when the key or value is missing or longer than 4 bytes.
 bool ReadSetting(const char* inName, DWORD* inOutValue);
+// Reads a text value; false when the key or value is missing or not text.
+bool ReadTextSetting(const char* inName, std::string* outValue);
 bool LogErrorsEnabled();
 DWORD AutoRecoverSetting();
 bool ImpersonationEnabled();

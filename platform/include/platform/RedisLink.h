@@ -1,0 +1,107 @@
+// A link to one Redis server that several server processes share, for what
+// they must agree on (upload progress, the IDs handed to visitors).
+//
+// What depends on Redis must never wait on it: every command has 50 ms to
+// answer, after which its connection is abandoned. A failure starts an
+// outage: one event-log entry, then no attempt at all until the back-off
+// (100 ms, doubling to 5 s) has passed, so callers get their failure at
+// once and carry on without Redis.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct redisContext;
+
+namespace platform {
+
+// Where a Redis server is: "redis://[:password@]host[:port][/database]".
+struct RedisAddress {
+    std::string host;
+    int port = 6379;
+    int database = 0;
+    std::string password;
+
+    // False with the reason when the text is not such an address.
+    static bool Parse(const std::string& inText, RedisAddress* outAddress, std::string* outError);
+    std::string HostAndPort() const;
+};
+
+// One reply, as far as the callers need: integers, texts and nil, and the
+// arrays of them that HMGET and friends answer.
+struct RedisReply {
+    enum class Kind { Nil, Integer, Text, Status, Error, Array };
+    Kind kind = Kind::Nil;
+    long long integer = 0;
+    std::string text;  // Text, Status and Error
+    std::vector<RedisReply> elements;
+};
+
+using RedisCommand = std::vector<std::string>;
+
+class RedisLink {
+public:
+    static constexpr std::chrono::milliseconds kCommandTimeout{50};
+    static constexpr std::chrono::milliseconds kFirstBackOff{100};
+    static constexpr std::chrono::milliseconds kLongestBackOff{5000};
+
+    // The process's link to the address, made at the first call; entries of
+    // its outages go to the event log under inEventSource.
+    static std::shared_ptr<RedisLink> Shared(const RedisAddress& inAddress, const std::string& inEventSource);
+
+    RedisLink(RedisAddress inAddress, std::string inEventSource);
+    ~RedisLink();
+    RedisLink(const RedisLink&) = delete;
+    RedisLink& operator=(const RedisLink&) = delete;
+
+    // Sends the commands in one round trip and collects their replies. False,
+    // at once, during an outage's back-off; false when the server cannot be
+    // reached or takes longer than the timeout (which starts an outage).
+    // A reply of kind Error is an answer, not a failure of the link.
+    bool Run(const std::vector<RedisCommand>& inCommands, std::vector<RedisReply>* outReplies);
+    bool Run(const RedisCommand& inCommand, RedisReply* outReply);
+
+    // Whether the last attempt reached the server.
+    bool Reachable() const { return !mDown.load(); }
+    // Outages seen so far; one event-log entry each.
+    uint64_t Outages() const { return mOutages.load(); }
+    // Rises each time the server is reached again after an outage, so that
+    // writers know to write again what the outage lost.
+    uint64_t Recoveries() const { return mRecoveries.load(); }
+    const RedisAddress& Address() const { return mAddress; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct ContextDeleter {
+        void operator()(redisContext* inContext) const;
+    };
+    using Connection = std::unique_ptr<redisContext, ContextDeleter>;
+
+    // An idle connection, or a new one; null during the back-off or when
+    // the server cannot be reached.
+    Connection Take(std::string* outError);
+    void GiveBack(Connection inConnection);
+    Connection Connect(std::string* outError);
+    void Failed(const std::string& inReason);
+    void Succeeded();
+
+    const RedisAddress mAddress;
+    const std::string mEventSource;
+
+    std::mutex mLock;  // guards the idle connections and the back-off
+    std::vector<Connection> mIdle;
+    Clock::time_point mRetryAt{};
+    std::chrono::milliseconds mBackOff{kFirstBackOff};
+    bool mProbing = false;  // one caller tries the server when the back-off ends
+
+    std::atomic<bool> mDown{false};
+    std::atomic<uint64_t> mOutages{0};
+    std::atomic<uint64_t> mRecoveries{0};
+};
+
+}  // namespace platform

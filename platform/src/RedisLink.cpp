@@ -1,0 +1,257 @@
+#include "platform/RedisLink.h"
+
+#include <hiredis/hiredis.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+
+#include "platform/EventLog.h"
+
+namespace platform {
+
+namespace {
+
+bool ParseNumber(const std::string& inText, long inLowest, long inHighest, long* outValue) {
+    if (inText.empty() || inText.size() > 9 || inText.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *outValue = std::strtol(inText.c_str(), nullptr, 10);
+    return *outValue >= inLowest && *outValue <= inHighest;
+}
+
+RedisReply Convert(const redisReply* inReply) {
+    RedisReply theReply;
+    switch (inReply->type) {
+        case REDIS_REPLY_INTEGER:
+            theReply.kind = RedisReply::Kind::Integer;
+            theReply.integer = inReply->integer;
+            break;
+        case REDIS_REPLY_STRING:
+        case REDIS_REPLY_STATUS:
+        case REDIS_REPLY_ERROR:
+            theReply.kind = inReply->type == REDIS_REPLY_STRING   ? RedisReply::Kind::Text
+                            : inReply->type == REDIS_REPLY_STATUS ? RedisReply::Kind::Status
+                                                                  : RedisReply::Kind::Error;
+            theReply.text.assign(inReply->str, inReply->len);
+            break;
+        case REDIS_REPLY_ARRAY:
+            theReply.kind = RedisReply::Kind::Array;
+            for (size_t i = 0; i < inReply->elements; ++i) theReply.elements.push_back(Convert(inReply->element[i]));
+            break;
+        default:
+            break;  // nil
+    }
+    return theReply;
+}
+
+// Sends the commands in one round trip and reads their replies.
+bool Exchange(redisContext* inConnection, const std::vector<RedisCommand>& inCommands,
+              std::vector<RedisReply>* outReplies, std::string* outError) {
+    for (const RedisCommand& theCommand : inCommands) {
+        std::vector<const char*> theArguments;
+        std::vector<size_t> theLengths;
+        for (const std::string& theArgument : theCommand) {
+            theArguments.push_back(theArgument.data());
+            theLengths.push_back(theArgument.size());
+        }
+        redisAppendCommandArgv(inConnection, static_cast<int>(theArguments.size()), theArguments.data(),
+                               theLengths.data());
+    }
+    outReplies->clear();
+    for (size_t i = 0; i < inCommands.size(); ++i) {
+        void* theReply = nullptr;
+        errno = 0;
+        if (redisGetReply(inConnection, &theReply) != REDIS_OK || !theReply) {
+            const bool theTimedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+            *outError = theTimedOut ? "no answer within " + std::to_string(RedisLink::kCommandTimeout.count()) + " ms"
+                                    : std::string(inConnection->errstr);
+            return false;
+        }
+        outReplies->push_back(Convert(static_cast<redisReply*>(theReply)));
+        freeReplyObject(theReply);
+    }
+    return true;
+}
+
+void LogOutage(const std::string& inSource, const std::string& inText) {
+    HANDLE theLog = RegisterEventSourceA(nullptr, inSource.c_str());
+    if (!theLog) return;
+    LPCSTR theStrings[] = {inText.c_str()};
+    ReportEventA(theLog, EVENTLOG_WARNING_TYPE, 1, 0x1000, nullptr, 1, 0, theStrings, nullptr);
+    DeregisterEventSource(theLog);
+}
+
+}  // namespace
+
+bool RedisAddress::Parse(const std::string& inText, RedisAddress* outAddress, std::string* outError) {
+    static const std::string kScheme = "redis://";
+    RedisAddress theAddress;
+    auto fail = [&](const std::string& inWhy) {
+        *outError = "\"" + inText + "\" is not a Redis address (redis://[:password@]host[:port][/database]): " + inWhy;
+        return false;
+    };
+    if (inText.compare(0, kScheme.size(), kScheme) != 0) return fail("it does not start with redis://");
+    std::string theRest = inText.substr(kScheme.size());
+    const size_t theAt = theRest.rfind('@');
+    if (theAt != std::string::npos) {
+        const std::string theUser = theRest.substr(0, theAt);
+        if (theUser.empty() || theUser[0] != ':') return fail("only a password may come before @, after a colon");
+        theAddress.password = theUser.substr(1);
+        theRest.erase(0, theAt + 1);
+    }
+    const size_t theSlash = theRest.find('/');
+    if (theSlash != std::string::npos) {
+        long theDatabase = 0;
+        if (!ParseNumber(theRest.substr(theSlash + 1), 0, 1000000, &theDatabase))
+            return fail("the database is not a number");
+        theAddress.database = static_cast<int>(theDatabase);
+        theRest.erase(theSlash);
+    }
+    size_t theColon = theRest.rfind(':');
+    if (!theRest.empty() && theRest[0] == '[') {  // [IPv6]:port
+        const size_t theClose = theRest.find(']');
+        if (theClose == std::string::npos) return fail("an IPv6 address lacks its ]");
+        theAddress.host = theRest.substr(1, theClose - 1);
+        theColon = theClose + 1 < theRest.size() && theRest[theClose + 1] == ':' ? theClose + 1 : std::string::npos;
+        if (theColon == std::string::npos && theClose + 1 != theRest.size()) return fail("text after the ]");
+    } else {
+        theAddress.host = theRest.substr(0, theColon);
+    }
+    if (theColon != std::string::npos) {
+        long thePort = 0;
+        if (!ParseNumber(theRest.substr(theColon + 1), 1, 65535, &thePort)) return fail("the port is not 1 to 65535");
+        theAddress.port = static_cast<int>(thePort);
+    }
+    if (theAddress.host.empty()) return fail("no host");
+    *outAddress = theAddress;
+    return true;
+}
+
+std::string RedisAddress::HostAndPort() const {
+    const bool theIPv6 = host.find(':') != std::string::npos;
+    return (theIPv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+void RedisLink::ContextDeleter::operator()(redisContext* inContext) const { redisFree(inContext); }
+
+std::shared_ptr<RedisLink> RedisLink::Shared(const RedisAddress& inAddress, const std::string& inEventSource) {
+    // Kept until the process ends: writers on other threads may use a link
+    // while static objects are destroyed.
+    static std::mutex* sLock = new std::mutex;
+    static auto* sLinks = new std::map<std::string, std::shared_ptr<RedisLink>>;
+    const std::string theKey = inAddress.HostAndPort() + "/" + std::to_string(inAddress.database) + "\n" +
+                               inAddress.password;
+    std::lock_guard<std::mutex> theGuard(*sLock);
+    std::shared_ptr<RedisLink>& theLink = (*sLinks)[theKey];
+    if (!theLink) theLink = std::make_shared<RedisLink>(inAddress, inEventSource);
+    return theLink;
+}
+
+RedisLink::RedisLink(RedisAddress inAddress, std::string inEventSource)
+    : mAddress(std::move(inAddress)), mEventSource(std::move(inEventSource)) {}
+
+RedisLink::~RedisLink() = default;
+
+RedisLink::Connection RedisLink::Connect(std::string* outError) {
+    const timeval theTimeout{0, static_cast<suseconds_t>(kCommandTimeout.count() * 1000)};
+    Connection theConnection(redisConnectWithTimeout(mAddress.host.c_str(), mAddress.port, theTimeout));
+    if (!theConnection) {
+        *outError = "no memory for a connection";
+        return nullptr;
+    }
+    if (theConnection->err || redisSetTimeout(theConnection.get(), theTimeout) != REDIS_OK) {
+        *outError = theConnection->errstr;
+        return nullptr;
+    }
+    std::vector<RedisCommand> theOpening;
+    if (!mAddress.password.empty()) theOpening.push_back({"AUTH", mAddress.password});
+    if (mAddress.database != 0) theOpening.push_back({"SELECT", std::to_string(mAddress.database)});
+    std::vector<RedisReply> theReplies;
+    if (!Exchange(theConnection.get(), theOpening, &theReplies, outError)) return nullptr;
+    for (size_t i = 0; i < theReplies.size(); ++i) {
+        if (theReplies[i].kind == RedisReply::Kind::Error) {
+            *outError = theOpening[i][0] + " refused: " + theReplies[i].text;
+            return nullptr;
+        }
+    }
+    return theConnection;
+}
+
+RedisLink::Connection RedisLink::Take(std::string* outError) {
+    {
+        std::lock_guard<std::mutex> theGuard(mLock);
+        if (mDown.load()) {
+            if (Clock::now() < mRetryAt || mProbing) return nullptr;
+            mProbing = true;
+        }
+        if (!mIdle.empty()) {
+            Connection theConnection = std::move(mIdle.back());
+            mIdle.pop_back();
+            return theConnection;
+        }
+    }
+    Connection theConnection = Connect(outError);
+    if (!theConnection) Failed(*outError);
+    return theConnection;
+}
+
+void RedisLink::GiveBack(Connection inConnection) {
+    std::lock_guard<std::mutex> theGuard(mLock);
+    mIdle.push_back(std::move(inConnection));
+}
+
+void RedisLink::Failed(const std::string& inReason) {
+    bool theOutageStarts = false;
+    {
+        std::lock_guard<std::mutex> theGuard(mLock);
+        if (!mDown.load()) {
+            theOutageStarts = true;
+            mBackOff = kFirstBackOff;
+            mDown = true;
+            ++mOutages;
+        } else {
+            mBackOff = std::min(mBackOff * 2, kLongestBackOff);
+        }
+        mRetryAt = Clock::now() + mBackOff;
+        mProbing = false;
+        mIdle.clear();  // connections made before the outage are as good as gone
+    }
+    if (theOutageStarts)
+        LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " cannot be reached (" + inReason +
+                                    "). Uploads go on; shared upload progress answers \"Connecting...\" until it "
+                                    "is back, tried again after 0.1 s, then after pauses growing to 5 s.");
+}
+
+void RedisLink::Succeeded() {
+    if (!mDown.load()) return;
+    std::lock_guard<std::mutex> theGuard(mLock);
+    if (!mDown.load()) return;
+    mDown = false;
+    mProbing = false;
+    mBackOff = kFirstBackOff;
+    ++mRecoveries;
+}
+
+bool RedisLink::Run(const std::vector<RedisCommand>& inCommands, std::vector<RedisReply>* outReplies) {
+    std::string theError;
+    Connection theConnection = Take(&theError);
+    if (!theConnection) return false;
+    if (!Exchange(theConnection.get(), inCommands, outReplies, &theError)) {
+        Failed(theError);  // a connection that timed out may still get the late answer: it is dropped
+        return false;
+    }
+    GiveBack(std::move(theConnection));
+    Succeeded();
+    return true;
+}
+
+bool RedisLink::Run(const RedisCommand& inCommand, RedisReply* outReply) {
+    std::vector<RedisReply> theReplies;
+    if (!Run(std::vector<RedisCommand>{inCommand}, &theReplies)) return false;
+    *outReply = std::move(theReplies.front());
+    return true;
+}
+
+}  // namespace platform

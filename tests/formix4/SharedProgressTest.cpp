@@ -1,0 +1,193 @@
+// Progress shared through a real Redis server by two stores, each with a
+// link of its own, as two server processes have.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "ProgressStore.h"
+#include "RedisServer.h"
+#include "SharedProgress.h"
+#include "TestSupport.h"
+#include "XProgress.h"
+#include "platform/System.h"
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+template <class Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = 3000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+struct TwoProcesses {
+    explicit TwoProcesses(RedisServer& redis)
+        : receiving(&GetTickCount, std::make_shared<platform::RedisLink>(redis.address(), "Formix")),
+          watching(&GetTickCount, std::make_shared<platform::RedisLink>(redis.address(), "Formix")) {}
+    ProgressStore receiving;
+    ProgressStore watching;
+};
+
+size_t EntriesMentioning(const TempRegistry& registry, const std::string& text) {
+    size_t n = 0;
+    for (const auto& row : registry.events())
+        if (row.size() > 5 && row[5].find(text) != std::string::npos) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(SharedProgress, AnotherProcessSeesTheUploadFromStartToEnd) {
+    TempRegistry registry;
+    RedisServer redis;
+    TwoProcesses site(redis);
+    EXPECT_EQ(site.watching.QueryRecord(77).note, "Connecting...");
+
+    site.receiving.CreateRecord(77);
+    site.receiving.SetNote(77, "Transferring data...");
+    const ProgressCounter counter = site.receiving.Counter(77);
+    counter.Set(4096, 1 << 20);
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(77).bytesDone == 4096; }));
+    ProgressReading reading = site.watching.QueryRecord(77);
+    EXPECT_EQ(reading.note, "Transferring data...");
+    EXPECT_EQ(reading.bytesTotal, 1 << 20);
+    EXPECT_TRUE(reading.started);
+    EXPECT_FALSE(reading.finished);
+    EXPECT_LT(reading.elapsedMs, 5000u);
+
+    counter.Set(1 << 20, 1 << 20);
+    site.receiving.MarkFinished(77);
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(77).finished; }));
+    EXPECT_EQ(XProgress::PercentDone(site.watching.QueryRecord(77)), 100);
+    // The in-process store's idle expiry, as the key's time to live.
+    const long long ttl = redis.command({"PTTL", SharedProgress::KeyFor(77)}).integer;
+    EXPECT_GT(ttl, 55000);
+    EXPECT_LE(ttl, 60000);
+
+    site.receiving.RemoveRecord(77);
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(77).note == "Connecting..."; }));
+    EXPECT_TRUE(registry.events().empty());
+}
+
+TEST(SharedProgress, ChunksAreCoalescedButEveryNoteIsWritten) {
+    TempRegistry registry;
+    RedisServer redis;
+    TwoProcesses site(redis);
+    site.receiving.CreateRecord(5);
+    const ProgressCounter counter = site.receiving.Counter(5);
+    const long long before = redis.calls("hset");
+    // 2 KB chunks for one second: 10,000 counts.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 1; i <= 10000; ++i) {
+        counter.Set(i * 2048, 10000 * 2048);
+        if (i % 100 == 0) std::this_thread::sleep_for(10ms);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(5).bytesDone == 10000 * 2048; }));
+    const long long writes = redis.calls("hset") - before;
+    EXPECT_GE(writes, 2);
+    EXPECT_LE(writes, 2 + static_cast<long long>(seconds * 10)) << "over " << seconds << " s";
+
+    // Notes are written as they change, however close together.
+    const long long beforeNotes = redis.calls("hset");
+    for (const char* note : {"Getting upload size...", "Transferring data...", "Processing Data..."}) {
+        site.receiving.SetNote(5, note);
+        ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(5).note == note; }, 500ms)) << note;
+    }
+    EXPECT_EQ(redis.calls("hset") - beforeNotes, 3);
+}
+
+TEST(SharedProgress, FormIdsOfTwoProcessesNeverMeet) {
+    TempRegistry registry;
+    RedisServer redis;
+    TwoProcesses site(redis);
+    std::vector<int32_t> first, second;
+    std::thread a([&] {
+        for (int i = 0; i < 3000; ++i) first.push_back(site.receiving.NewId());
+    });
+    std::thread b([&] {
+        for (int i = 0; i < 3000; ++i) second.push_back(site.watching.NewId());
+    });
+    a.join();
+    b.join();
+    std::set<int32_t> all(first.begin(), first.end());
+    all.insert(second.begin(), second.end());
+    EXPECT_EQ(all.size(), 6000u);
+    for (const int32_t id : all) {
+        ASSERT_GT(id, 0);
+        ASSERT_EQ(id & 0x8000, 0);       // two 15-bit halves
+        ASSERT_EQ(id & 0x40000000, 0);  // the site's hand-outs have this bit
+    }
+    // A block of 1,024 IDs per command.
+    EXPECT_LE(redis.calls("incr"), 8);
+}
+
+TEST(SharedProgress, ARedisOutageCostsTheUploadNothingAndIsLoggedOnce) {
+    TempRegistry registry;
+    RedisServer redis;
+    TwoProcesses site(redis);
+    site.receiving.CreateRecord(9);
+    const ProgressCounter counter = site.receiving.Counter(9);
+    counter.Set(100, 1000);
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(9).bytesDone == 100; }));
+
+    redis.stop();
+    // The upload goes on; every read during the outage answers at once.
+    for (int i = 1; i <= 50; ++i) {
+        counter.Set(100 + i, 1000);
+        site.receiving.SetNote(9, "Transferring data...");
+        EXPECT_EQ(site.watching.QueryRecord(9).note, "Connecting...");
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_NE(site.receiving.NewId(), 0);  // drawn in the process meanwhile
+    // One entry per link that met the outage (each stands for a process).
+    EXPECT_EQ(EntriesMentioning(registry, "cannot be reached"), 2u);
+
+    redis.start();  // empty: what the outage lost is written again
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(9).bytesDone == 150; }, 10000ms));
+    EXPECT_EQ(site.watching.QueryRecord(9).note, "Transferring data...");
+    EXPECT_EQ(EntriesMentioning(registry, "cannot be reached"), 2u);
+}
+
+TEST(SharedProgress, ARedisThatStopsAnsweringIsAbandonedAfterFiftyMilliseconds) {
+    TempRegistry registry;
+    RedisServer redis;
+    TwoProcesses site(redis);
+    site.receiving.CreateRecord(3);
+    site.receiving.Counter(3).Set(10, 20);
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(3).bytesDone == 10; }));
+    redis.freeze();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(site.watching.QueryRecord(3).note, "Connecting...");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);  // never the frozen server's whole silence
+    redis.thaw();
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(3).bytesDone == 10; }, 10000ms));
+    ASSERT_EQ(EntriesMentioning(registry, "no answer within 50 ms"), 1u);
+}
+
+TEST(SharedProgress, RedisAddressesAreParsedOrRefusedWithAReason) {
+    platform::RedisAddress address;
+    std::string error;
+    ASSERT_TRUE(platform::RedisAddress::Parse("redis://127.0.0.1:6381/2", &address, &error));
+    EXPECT_EQ(address.host, "127.0.0.1");
+    EXPECT_EQ(address.port, 6381);
+    EXPECT_EQ(address.database, 2);
+    ASSERT_TRUE(platform::RedisAddress::Parse("redis://:s3cret@cache.example", &address, &error));
+    EXPECT_EQ(address.password, "s3cret");
+    EXPECT_EQ(address.port, 6379);
+    ASSERT_TRUE(platform::RedisAddress::Parse("redis://[::1]:7000", &address, &error));
+    EXPECT_EQ(address.host, "::1");
+    EXPECT_EQ(address.HostAndPort(), "[::1]:7000");
+    for (const char* bad : {"http://127.0.0.1", "redis://", "redis://host:0", "redis://host:99999", "redis://host/x",
+                            "redis://user:pw@host", "redis://[::1"}) {
+        EXPECT_FALSE(platform::RedisAddress::Parse(bad, &address, &error)) << bad;
+        EXPECT_NE(error.find("is not a Redis address"), std::string::npos) << error;
+    }
+}
