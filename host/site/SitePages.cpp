@@ -386,6 +386,7 @@ void AddSitePages(WebServer& server, const SiteOptions& options, script::ScriptP
     auto state = std::make_shared<SiteState>();
     state->options = options;
     state->documentRoot = server.documentRoot();
+    if (auto link = Visitors::LinkFromSettings()) state->visitors.shareThrough(std::move(link));
     host::RegisterHostClass(u"Formix4Site.Tools", [state] { return new (std::nothrow) SiteTools(state); });
     server.addPage("/uploads/", UploadedFile, PageOptions{.prefix = true});
     // The site's addresses from before its pages were scripts.

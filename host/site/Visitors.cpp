@@ -1,12 +1,52 @@
 #include "site/Visitors.h"
 
 #include "core/HttpText.h"
+#include "platform/RegistryValues.h"
 
 std::string Visitors::NewToken() { return RandomToken(); }
 
 bool Visitors::IsToken(const std::string& token) { return IsRandomToken(token); }
 
+namespace {
+const char* const kSharedKeyPrefix = "formix4:visitor:";
+// Where the component keeps its settings; ProgressStore names its Redis server.
+const char* const kComponentSettingsKey = "SOFTWARE\\Venhale\\Formix\\4.0";
+}  // namespace
+
+std::shared_ptr<platform::RedisLink> Visitors::LinkFromSettings() {
+    std::string text;
+    platform::RedisAddress address;
+    std::string error;  // a setting that names no Redis server is the component's to report
+    if (!platform::registry::ReadString(HKEY_LOCAL_MACHINE, kComponentSettingsKey, "ProgressStore", &text) ||
+        text.empty() || !platform::RedisAddress::Parse(text, &address, &error))
+        return nullptr;
+    return platform::RedisLink::Shared(address, "Formix");
+}
+
 long Visitors::handOut(const std::string& visitor) {
+    if (mShared) {
+        if (const long id = handOutShared(visitor)) return id;
+    }
+    return handOutHere(visitor);
+}
+
+long Visitors::handOutShared(const std::string& visitor) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        uint16_t halves[2];
+        RandomBytes(halves, sizeof halves);
+        const long id = 0x40000000L | (static_cast<long>(halves[0] & 0x3FFF) << 16) | (halves[1] & 0x7FFF);
+        platform::RedisReply reply;
+        if (!mShared->Run({"SET", kSharedKeyPrefix + std::to_string(id), visitor, "NX", "EX",
+                           std::to_string(mLifetime.count())},
+                          &reply))
+            return 0;
+        if (reply.kind == platform::RedisReply::Kind::Status) return id;  // OK: the ID was free
+        if (reply.kind == platform::RedisReply::Kind::Error) return 0;
+    }
+    return 0;
+}
+
+long Visitors::handOutHere(const std::string& visitor) {
     std::lock_guard<std::mutex> lock(mMutex);
     const Clock::time_point now = Clock::now();
     forgetOld(now);
@@ -22,6 +62,11 @@ long Visitors::handOut(const std::string& visitor) {
 }
 
 bool Visitors::owns(const std::string& visitor, long id) {
+    if (visitor.empty()) return false;
+    platform::RedisReply reply;
+    if (mShared && mShared->Run({"GET", kSharedKeyPrefix + std::to_string(id)}, &reply) &&
+        reply.kind == platform::RedisReply::Kind::Text)
+        return reply.text == visitor;
     std::lock_guard<std::mutex> lock(mMutex);
     forgetOld(Clock::now());
     auto it = mOwners.find(id);

@@ -2,14 +2,25 @@
 // token in a cookie; the progress IDs the upload form hands out are drawn at
 // random and bound to that token, so that one visitor cannot guess, watch
 // or reset another's upload.
+//
+// Several server processes behind a balancer share their hand-outs through
+// the Redis server that shares their upload progress: the page that hands
+// out an ID and the upload and progress requests that follow may each reach
+// another process. There an ID is the key "formix4:visitor:<ID>" holding the
+// visitor's token for the IDs' lifetime, set only when absent, so no two
+// processes hand out the same ID. While Redis cannot be reached, IDs are
+// handed out and checked in this process.
 #pragma once
 
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
+
+#include "platform/RedisLink.h"
 
 class Visitors {
 public:
@@ -29,9 +40,20 @@ public:
     Visitors(std::chrono::seconds lifetime = std::chrono::hours(6), size_t capacity = 200000)
         : mLifetime(lifetime), mCapacity(capacity) {}
 
+    // Hand-outs shared through Redis from now on.
+    void shareThrough(std::shared_ptr<platform::RedisLink> link) { mShared = std::move(link); }
+    // The Redis server the component's setting ProgressStore names, if any.
+    static std::shared_ptr<platform::RedisLink> LinkFromSettings();
+
 private:
     using Clock = std::chrono::steady_clock;
     void forgetOld(Clock::time_point now);
+    // An ID handed out through Redis (bit 30 set: the component's own IDs
+    // there have it clear); 0 when Redis cannot be reached.
+    long handOutShared(const std::string& visitor);
+    long handOutHere(const std::string& visitor);
+
+    std::shared_ptr<platform::RedisLink> mShared;
 
     std::chrono::seconds mLifetime;
     size_t mCapacity;
