@@ -1,5 +1,7 @@
 #include "site/Visitors.h"
 
+#include <algorithm>
+
 #include "core/HttpText.h"
 #include "platform/RegistryValues.h"
 
@@ -25,9 +27,43 @@ std::shared_ptr<platform::RedisLink> Visitors::LinkFromSettings() {
 
 long Visitors::handOut(const std::string& visitor) {
     if (mShared) {
-        if (const long id = handOutShared(visitor)) return id;
+        republishAfterOutage();
+        if (const long id = handOutShared(visitor)) {
+            remember(id, visitor);
+            return id;
+        }
     }
     return handOutHere(visitor);
+}
+
+void Visitors::remember(long id, const std::string& visitor) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    const Clock::time_point now = Clock::now();
+    forgetOld(now);
+    mOwners.emplace(id, visitor);
+    mHandedOut.emplace_back(now, id);
+}
+
+void Visitors::republishAfterOutage() {
+    const uint64_t recoveries = mShared->Recoveries();
+    if (recoveries == mRecoveriesSeen.exchange(recoveries)) return;
+    std::vector<platform::RedisCommand> commands;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        const Clock::time_point now = Clock::now();
+        forgetOld(now);
+        for (const auto& [handedOutAt, id] : mHandedOut) {
+            const auto left = std::chrono::duration_cast<std::chrono::seconds>(mLifetime - (now - handedOutAt));
+            commands.push_back({"SET", kSharedKeyPrefix + std::to_string(id), mOwners[id], "NX", "EX",
+                                std::to_string(std::max<long long>(1, left.count()))});
+        }
+    }
+    std::vector<platform::RedisReply> replies;
+    for (size_t at = 0; at < commands.size(); at += 1000) {
+        const std::vector<platform::RedisCommand> part(commands.begin() + at,
+                                                       commands.begin() + std::min(commands.size(), at + 1000));
+        if (!mShared->Run(part, &replies)) return;  // the next recovery brings them again
+    }
 }
 
 long Visitors::handOutShared(const std::string& visitor) {
@@ -63,14 +99,16 @@ long Visitors::handOutHere(const std::string& visitor) {
 
 bool Visitors::owns(const std::string& visitor, long id) {
     if (visitor.empty()) return false;
+    if (mShared) republishAfterOutage();
     platform::RedisReply reply;
     if (mShared && mShared->Run({"GET", kSharedKeyPrefix + std::to_string(id)}, &reply) &&
         reply.kind == platform::RedisReply::Kind::Text)
         return reply.text == visitor;
+    // Not in Redis (it lost its keys, or cannot be reached): this process's own hand-outs.
     std::lock_guard<std::mutex> lock(mMutex);
     forgetOld(Clock::now());
     auto it = mOwners.find(id);
-    return it != mOwners.end() && !visitor.empty() && it->second == visitor;
+    return it != mOwners.end() && it->second == visitor;
 }
 
 void Visitors::forgetOld(Clock::time_point now) {

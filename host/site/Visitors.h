@@ -8,10 +8,12 @@
 // out an ID and the upload and progress requests that follow may each reach
 // another process. There an ID is the key "formix4:visitor:<ID>" holding the
 // visitor's token for the IDs' lifetime, set only when absent, so no two
-// processes hand out the same ID. While Redis cannot be reached, IDs are
-// handed out and checked in this process.
+// processes hand out the same ID. Each process also keeps its own
+// hand-outs: while Redis cannot be reached they are checked here, and when
+// it is back (perhaps restarted empty) they are written to it again.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -52,8 +54,11 @@ private:
     // there have it clear); 0 when Redis cannot be reached.
     long handOutShared(const std::string& visitor);
     long handOutHere(const std::string& visitor);
+    void remember(long id, const std::string& visitor);
+    void republishAfterOutage();
 
     std::shared_ptr<platform::RedisLink> mShared;
+    std::atomic<uint64_t> mRecoveriesSeen{0};
 
     std::chrono::seconds mLifetime;
     size_t mCapacity;

@@ -221,7 +221,7 @@ void RedisLink::Failed(const std::string& inReason) {
     if (theOutageStarts)
         LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " cannot be reached (" + inReason +
                                     "). Uploads go on; shared upload progress answers \"Connecting...\" until it "
-                                    "is back, tried again after 0.1 s, then after pauses growing to 5 s.");
+                                    "is back, tried again after 0.1 s, then after pauses growing to 2 s.");
 }
 
 void RedisLink::Succeeded() {

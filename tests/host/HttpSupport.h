@@ -136,9 +136,12 @@ inline HttpResult ReadResponse(int fd) {
         const size_t start = text.compare(0, 12, "HTTP/1.1 100") == 0 ? text.find("\r\n\r\n") : 0;
         if (start == std::string::npos) continue;
         const size_t headEnd = text.find("\r\n\r\n", start + 1);
-        const size_t length = text.find("Content-Length: ", start);
-        if (headEnd != std::string::npos && length != std::string::npos && length < headEnd)
-            wanted = headEnd + 4 + std::strtoul(text.c_str() + length + 16, nullptr, 10);
+        if (headEnd == std::string::npos) continue;
+        // Header names in any case: a balancer may send them in lower case.
+        std::string head = text.substr(start, headEnd - start);
+        for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const size_t length = head.find("\r\ncontent-length:");
+        if (length != std::string::npos) wanted = headEnd + 4 + std::strtoul(head.c_str() + length + 17, nullptr, 10);
     }
     HttpResult result;
     // A "100 Continue" answer comes before the response itself.

@@ -16,11 +16,12 @@
 #include <string>
 #include <thread>
 
+#include "TestSupport.h"
 #include "platform/RedisLink.h"
 
 class RedisServer {
 public:
-    RedisServer() : mPort(FreePort()) { start(); }
+    RedisServer() : mPort(testing_support::FreeLoopbackPort()) { start(); }
     ~RedisServer() {
         if (mPid > 0) kill(mPid, SIGCONT);
         stop();
@@ -80,17 +81,6 @@ public:
     }
 
 private:
-    static int FreePort() {
-        const int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t length = sizeof a;
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-        close(s);
-        return ntohs(a.sin_port);
-    }
     bool answers() {
         const int s = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};

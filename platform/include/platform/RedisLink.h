@@ -4,7 +4,7 @@
 // What depends on Redis must never wait on it: every command has 50 ms to
 // answer, after which its connection is abandoned. A failure starts an
 // outage: one event-log entry, then no attempt at all until the back-off
-// (100 ms, doubling to 5 s) has passed, so callers get their failure at
+// (100 ms, doubling to 2 s) has passed, so callers get their failure at
 // once and carry on without Redis.
 #pragma once
 
@@ -48,7 +48,7 @@ class RedisLink {
 public:
     static constexpr std::chrono::milliseconds kCommandTimeout{50};
     static constexpr std::chrono::milliseconds kFirstBackOff{100};
-    static constexpr std::chrono::milliseconds kLongestBackOff{5000};
+    static constexpr std::chrono::milliseconds kLongestBackOff{2000};
 
     // The process's link to the address, made at the first call; entries of
     // its outages go to the event log under inEventSource.

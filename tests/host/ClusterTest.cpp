@@ -1,0 +1,295 @@
+// The upload site as `./run.sh cluster` runs it: Redis, two formix4-server
+// processes and HAProxy in front (scripts/cluster.sh), over real HTTP. A
+// poll of the progress may reach either server, whichever one receives the
+// upload.
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+
+#include <atomic>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "SiteServer.h"
+
+using namespace testing_support;
+using namespace http_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Redis, two servers and the balancer, in a process group of their own.
+class Cluster {
+public:
+    Cluster(const std::filesystem::path& registry, const std::filesystem::path& root)
+        : balancer(FreeLoopbackPort()), one(FreeLoopbackPort()), two(FreeLoopbackPort()), redis(FreeLoopbackPort()) {
+        mGroup = fork();
+        if (mGroup == 0) {
+            setpgid(0, 0);
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // the script stops the rest when the test ends early
+            setenv("PLATFORM_REGISTRY_DIR", registry.c_str(), 1);
+            setenv("FORMIX4_PORT", std::to_string(balancer).c_str(), 1);
+            setenv("FORMIX4_PORT_ONE", std::to_string(one).c_str(), 1);
+            setenv("FORMIX4_PORT_TWO", std::to_string(two).c_str(), 1);
+            setenv("FORMIX4_REDIS_PORT", std::to_string(redis).c_str(), 1);
+            execl(CLUSTER_SCRIPT, CLUSTER_SCRIPT, BUILD_DIR, root.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        setpgid(mGroup, mGroup);
+    }
+    ~Cluster() {
+        kill(-mGroup, SIGTERM);
+        waitpid(mGroup, nullptr, 0);
+        kill(-mGroup, SIGKILL);  // a Redis the test started again
+        if (mRedisAgain > 0) waitpid(mRedisAgain, nullptr, 0);
+    }
+    bool ready() {
+        for (int i = 0; i < 300; ++i) {
+            if (Answers(balancer) && Answers(one) && Answers(two)) return true;
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+    void stopRedis() { std::system(("redis-cli -p " + std::to_string(redis) + " shutdown nosave").c_str()); }
+    void startRedisAgain() {
+        mRedisAgain = fork();
+        if (mRedisAgain == 0) {
+            setpgid(0, mGroup);  // stopped with the rest
+            const std::string port = std::to_string(redis);
+            execlp("redis-server", "redis-server", REDIS_CONF, "--port", port.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        setpgid(mRedisAgain, mGroup);
+    }
+
+    const int balancer, one, two, redis;
+
+private:
+    static bool Answers(int port) {
+        const int fd = Connect(port);
+        if (fd < 0) return false;
+        close(fd);
+        return Exchange(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n").status == 200;
+    }
+    pid_t mGroup = -1;
+    pid_t mRedisAgain = -1;
+};
+
+struct Poll {
+    long long done = 0, total = 0, percent = 0;
+    std::string note, server;
+};
+
+class ClusterTest : public SiteServerTest {
+protected:
+    Poll PollProgress(const std::string& id, const Visitor& visitor) {
+        const HttpResult result = Get(mCluster->balancer, "/progress?ID=" + id, visitor);
+        Poll poll;
+        poll.server = result.header("X-Served-By");
+        poll.note = JsonValue(result.body, "Note");
+        poll.done = std::atoll(JsonValue(result.body, "BytesDone").c_str());
+        poll.total = std::atoll(JsonValue(result.body, "BytesTotal").c_str());
+        poll.percent = std::atoll(JsonValue(result.body, "PercentDone").c_str());
+        return poll;
+    }
+
+    // One file of `size` bytes of a pattern, as a multipart body.
+    static std::string Body(size_t size, char seed) {
+        std::string content(size, '\0');
+        for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(seed + i * 131 + (i >> 12));
+        return MultipartBody("Site").file("file", "big.bin", content, "application/octet-stream").str();
+    }
+
+    // Sends the upload in 1 MB pieces with a pause after each, so that it
+    // lasts while the test looks.
+    HttpResult SlowUpload(int port, const std::string& id, const std::string& body, const Visitor& visitor,
+                          std::chrono::milliseconds pause) {
+        const int fd = Connect(port);
+        const std::string head = "POST /upload?ID=" + id +
+                                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=Site\r\n"
+                                 "Content-Length: " + std::to_string(body.size()) + "\r\n" + visitor.headers() +
+                                 "Accept: application/json\r\nConnection: close\r\n\r\n";
+        SendAll(fd, head.data(), head.size());
+        for (size_t at = 0; at < body.size(); at += 1 << 20) {
+            SendAll(fd, body.data() + at, std::min<size_t>(1 << 20, body.size() - at));
+            std::this_thread::sleep_for(pause);
+        }
+        HttpResult result = ReadResponse(fd);
+        close(fd);
+        return result;
+    }
+
+    // The saved file the report names.
+    std::string Saved(const HttpResult& report) {
+        std::smatch saved;
+        if (!std::regex_search(report.body, saved, std::regex("\"SavedAs\": \"(/uploads/[^\"]+)\""))) return "";
+        return ReadFile(mRoot / saved[1].str().substr(1));
+    }
+
+    size_t OutageEntries() {
+        size_t n = 0;
+        for (const auto& row : mRegistry.events())
+            if (row.size() > 5 && row[5].find("cannot be reached") != std::string::npos) ++n;
+        return n;
+    }
+
+    void StartCluster() {
+        mCluster = std::make_unique<Cluster>(mRegistry.registryDir(), mRoot);
+        ASSERT_TRUE(mCluster->ready());
+    }
+
+    std::unique_ptr<Cluster> mCluster;
+};
+
+}  // namespace
+
+TEST_F(ClusterTest, ProgressFollowsAnUploadThroughEitherServer) {
+    StartCluster();
+    Visitor visitor;
+    const std::string id = FormId(mCluster->balancer, visitor);
+    ASSERT_FALSE(id.empty());
+    const std::string body = Body(200u << 20, 'a');
+    HttpResult report;
+    std::atomic<bool> finished{false};
+    std::thread upload([&] {
+        report = SlowUpload(mCluster->balancer, id, body, visitor, 5ms);
+        finished = true;
+    });
+    std::vector<Poll> polls;
+    while (!finished) {
+        polls.push_back(PollProgress(id, visitor));
+        std::this_thread::sleep_for(20ms);
+    }
+    upload.join();
+    ASSERT_EQ(report.status, 200) << report.body.substr(0, 500);
+    EXPECT_EQ(Saved(report), body.substr(body.find("\r\n\r\n") + 4, 200u << 20));
+
+    std::map<std::string, int> servers;
+    long long last = 0;
+    int growing = 0;
+    for (const Poll& poll : polls) {
+        ++servers[poll.server];
+        EXPECT_GE(poll.done, last) << "from " << poll.server;
+        if (poll.done > last && poll.done < static_cast<long long>(body.size())) ++growing;
+        last = std::max(last, poll.done);
+        if (poll.total != 0) {
+            EXPECT_EQ(poll.total, static_cast<long long>(body.size()));
+        }
+    }
+    EXPECT_GT(servers["one"], 2);
+    EXPECT_GT(servers["two"], 2);
+    EXPECT_GE(growing, 5);
+    // Once the upload is done, either server says so.
+    for (int i = 0; i < 2; ++i) {
+        const Poll end = PollProgress(id, visitor);
+        EXPECT_EQ(end.done, static_cast<long long>(body.size())) << end.server;
+        EXPECT_EQ(end.percent, 100) << end.server;
+    }
+}
+
+TEST_F(ClusterTest, TwoServersNeverShareAnIdOrEachOthersFigures) {
+    StartCluster();
+    // 1,000 forms from each server, asked at the same time.
+    std::vector<std::string> ids[2];
+    std::thread askers[2];
+    for (int s = 0; s < 2; ++s) {
+        askers[s] = std::thread([&, s] {
+            const int port = s == 0 ? mCluster->one : mCluster->two;
+            for (int i = 0; i < 1000; ++i) {
+                Visitor visitor;
+                ids[s].push_back(FormId(port, visitor));
+            }
+        });
+    }
+    for (auto& asker : askers) asker.join();
+    std::set<std::string> all(ids[0].begin(), ids[0].end());
+    all.insert(ids[1].begin(), ids[1].end());
+    EXPECT_EQ(all.size(), 2000u);
+    EXPECT_EQ(all.count(""), 0u);
+
+    // Two uploads of different sizes at the same moment, one on each server,
+    // each watched through the balancer.
+    Visitor visitors[2];
+    std::string uploadIds[2];
+    std::string bodies[2] = {Body(40u << 20, 'x'), Body(60u << 20, 'y')};
+    for (int s = 0; s < 2; ++s) uploadIds[s] = FormId(s == 0 ? mCluster->one : mCluster->two, visitors[s]);
+    std::atomic<int> running{2};
+    std::thread uploads[2];
+    for (int s = 0; s < 2; ++s) {
+        uploads[s] = std::thread([&, s] {
+            const HttpResult report =
+                SlowUpload(s == 0 ? mCluster->one : mCluster->two, uploadIds[s], bodies[s], visitors[s], 10ms);
+            EXPECT_EQ(report.status, 200);
+            --running;
+        });
+    }
+    int seen[2] = {0, 0};
+    while (running > 0) {
+        for (int s = 0; s < 2; ++s) {
+            const Poll poll = PollProgress(uploadIds[s], visitors[s]);
+            if (poll.total == 0) continue;
+            ++seen[s];
+            EXPECT_EQ(poll.total, static_cast<long long>(bodies[s].size())) << "upload " << s;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    for (auto& upload : uploads) upload.join();
+    EXPECT_GT(seen[0], 0);
+    EXPECT_GT(seen[1], 0);
+}
+
+TEST_F(ClusterTest, AnUploadGoesOnWhileRedisIsDown) {
+    StartCluster();
+    Visitor visitor;
+    const std::string id = FormId(mCluster->balancer, visitor);
+    const std::string body = Body(100u << 20, 'r');
+    HttpResult report;
+    std::atomic<bool> finished{false};
+    std::thread upload([&] {
+        report = SlowUpload(mCluster->balancer, id, body, visitor, 60ms);
+        finished = true;
+    });
+    Poll poll;
+    for (int i = 0; i < 200 && poll.done == 0; ++i) {
+        std::this_thread::sleep_for(20ms);
+        poll = PollProgress(id, visitor);
+    }
+    ASSERT_GT(poll.done, 0);
+
+    mCluster->stopRedis();
+    std::set<std::string> notesWhileDown;
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(50ms);
+        notesWhileDown.insert(PollProgress(id, visitor).note);
+    }
+    EXPECT_EQ(notesWhileDown, std::set<std::string>{"Connecting..."});
+    EXPECT_FALSE(finished) << "the upload should outlast the outage";
+
+    mCluster->startRedisAgain();
+    // Progress comes back while the upload still runs.
+    long long resumedAt = 0;
+    for (int i = 0; i < 300 && !finished; ++i) {
+        std::this_thread::sleep_for(20ms);
+        const Poll again = PollProgress(id, visitor);
+        if (again.note != "Connecting..." && again.done > poll.done) {
+            resumedAt = again.done;
+            break;
+        }
+    }
+    EXPECT_GT(resumedAt, poll.done);
+    upload.join();
+    ASSERT_EQ(report.status, 200) << report.body.substr(0, 500);
+    EXPECT_EQ(Saved(report), body.substr(body.find("\r\n\r\n") + 4, 100u << 20));
+    // Each server reads Redis again once its back-off (at most 2 s) has passed.
+    std::set<std::string> doneOn;
+    for (int i = 0; i < 200 && doneOn.size() < 2; ++i) {
+        std::this_thread::sleep_for(50ms);
+        const Poll end = PollProgress(id, visitor);
+        if (end.percent == 100) doneOn.insert(end.server);
+    }
+    EXPECT_EQ(doneOn, (std::set<std::string>{"one", "two"}));
+    // One entry for each server that met the outage, however many polls and chunks.
+    EXPECT_GE(OutageEntries(), 1u);
+    EXPECT_LE(OutageEntries(), 2u);
+}
