@@ -78,6 +78,19 @@ inline bool SendAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// A loopback port that was free a moment ago, for servers told their port.
+inline int FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t length = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
 // Everything the peer sends until it closes.
 inline std::string ReadAll(int fd) {
     std::string response;

@@ -5,8 +5,12 @@
 // the end, and the server's open files and memory must come back to where
 // they were before the load.
 //   load_bench SERVER DOCUMENT_ROOT TEMP_DIR [UPLOADS=50] [MEGABYTES=20] [SECONDS=60] [READS_PER_SECOND=500]
+//   load_bench --cluster CLUSTER_SCRIPT BUILD_DIR DOCUMENT_ROOT TEMP_DIR [UPLOADS...]
 // (the registry comes from $PLATFORM_REGISTRY_DIR; bench/load.sh sets it all up)
+// --cluster runs the load through the balancer of scripts/cluster.sh (two
+// servers and Redis), checks both servers, and counts Redis's commands.
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +23,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -103,7 +109,9 @@ std::pair<long, std::string> NewForm(int port) {
     SendAll(fd, request.data(), request.size());
     const std::string response = ReadAll(fd);
     close(fd);
-    const size_t cookieAt = response.find("Set-Cookie: ");
+    std::string lower = response.substr(0, response.find("\r\n\r\n"));
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t cookieAt = lower.find("set-cookie: ");  // a balancer may send header names in lower case
     const size_t idAt = response.find("/upload?ID=");
     if (cookieAt == std::string::npos || idAt == std::string::npos) return {0, ""};
     const size_t start = cookieAt + 12;
@@ -203,9 +211,93 @@ void ProgressReader(Load& load, int readsPerSecond, int number) {
 
 size_t OpenFiles(pid_t pid) { return Entries("/proc/" + std::to_string(pid) + "/fd"); }
 
+// The site under load: one server, or the cluster script's two servers
+// behind its balancer (with Redis).
+struct Site {
+    pid_t leader = -1;           // the server, or the cluster script (leading its process group)
+    std::vector<pid_t> servers;  // whose files and memory are checked
+    int port = 0;                // where the load goes
+    int redisPort = 0;           // 0: no Redis
+};
+
+bool Listening(int port) {
+    const int fd = Connect(port);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
+
+// The formix4-server process serving `port`.
+pid_t ServerOnPort(int port) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream in(entry.path() / "cmdline");
+        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (char& c : cmdline) c = c == '\0' ? ' ' : c;
+        if (cmdline.find("formix4-server") != std::string::npos &&
+            cmdline.find("--port " + std::to_string(port) + " ") != std::string::npos)
+            return std::atoi(entry.path().filename().c_str());
+    }
+    return -1;
+}
+
+Site StartCluster(const std::string& script, const std::string& build, const std::string& root,
+                  const std::string& temp) {
+    Site site;
+    const int ports[2] = {FreePort(), FreePort()};
+    site.port = FreePort();
+    site.redisPort = FreePort();
+    site.leader = fork();
+    if (site.leader == 0) {
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        setenv("FORMIX4_PORT", std::to_string(site.port).c_str(), 1);
+        setenv("FORMIX4_PORT_ONE", std::to_string(ports[0]).c_str(), 1);
+        setenv("FORMIX4_PORT_TWO", std::to_string(ports[1]).c_str(), 1);
+        setenv("FORMIX4_REDIS_PORT", std::to_string(site.redisPort).c_str(), 1);
+        setenv("TMPDIR", temp.c_str(), 1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        execl(script.c_str(), script.c_str(), build.c_str(), root.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setpgid(site.leader, site.leader);
+    for (int i = 0; i < 300 && !(Listening(site.port) && Listening(ports[0]) && Listening(ports[1])); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (const int port : ports) site.servers.push_back(ServerOnPort(port));
+    if (std::count(site.servers.begin(), site.servers.end(), -1) != 0) site.port = 0;
+    return site;
+}
+
+// How many times Redis has run each command, from INFO commandstats.
+std::map<std::string, long long> RedisCommands(int port) {
+    std::map<std::string, long long> calls;
+    FILE* info = popen(("redis-cli -p " + std::to_string(port) + " info commandstats").c_str(), "r");
+    if (!info) return calls;
+    char line[512];
+    while (std::fgets(line, sizeof line, info)) {
+        const char* count = std::strstr(line, ":calls=");
+        if (std::strncmp(line, "cmdstat_", 8) == 0 && count)
+            calls[std::string(line + 8, static_cast<size_t>(count - (line + 8)))] = std::atoll(count + 7);
+    }
+    pclose(info);
+    return calls;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool cluster = argc > 1 && std::string(argv[1]) == "--cluster";
+    std::string clusterScript, buildDir;
+    if (cluster) {
+        if (argc < 6) {
+            std::fprintf(stderr, "usage: load_bench --cluster CLUSTER_SCRIPT BUILD_DIR DOCUMENT_ROOT TEMP_DIR [UPLOADS] [MEGABYTES] [SECONDS] [READS]\n");
+            return 2;
+        }
+        clusterScript = argv[2];
+        buildDir = argv[3];
+        argv += 2;  // then as without --cluster, the cluster standing for SERVER
+        argc -= 2;
+        argv[1] = const_cast<char*>("cluster");
+    }
     if (argc < 4) {
         std::fprintf(stderr, "usage: load_bench SERVER DOCUMENT_ROOT TEMP_DIR [UPLOADS] [MEGABYTES] [SECONDS] [READS]\n");
         return 2;
@@ -216,23 +308,37 @@ int main(int argc, char** argv) {
     const int seconds = argc > 6 ? std::atoi(argv[6]) : 60;
     const int readsPerSecond = argc > 7 ? std::atoi(argv[7]) : 500;
     Load load;
-    const pid_t server =
-        StartServer(argv[1], {"--root", argv[2]}, {{"TMPDIR", argv[3]}}, &load.port);  // the shipped options
+    Site site;
+    if (cluster) {
+        site = StartCluster(clusterScript, buildDir, argv[2], argv[3]);
+    } else {
+        site.leader = StartServer(argv[1], {"--root", argv[2]}, {{"TMPDIR", argv[3]}}, &site.port);  // the shipped options
+        site.servers = {site.leader};
+    }
+    load.port = site.port;
     if (load.port == 0) return 1;
     load.root = argv[2];
     load.fileSize = megabytes << 20;
 
-    // One small upload first, so that what the server keeps for good (its
-    // threads, the component, the registry) is in place before measuring.
+    // One small upload per server first, so that what each keeps for good
+    // (its threads, the component, the registry) is in place before measuring.
     load.end = Clock::now() + std::chrono::seconds(1);
-    const auto [firstId, firstCookie] = NewForm(load.port);
-    UploadOnce(load, 1, firstId, firstCookie);
+    for (size_t i = 0; i < site.servers.size(); ++i) {
+        const auto [firstId, firstCookie] = NewForm(load.port);
+        UploadOnce(load, 1 + i, firstId, firstCookie);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const size_t filesBefore = OpenFiles(server);
-    const long rssBefore = StatusKb(server, "VmRSS:");
-    const long anonBefore = StatusKb(server, "RssAnon:");
+    std::vector<size_t> filesBefore;
+    std::vector<long> rssBefore, anonBefore, anonPeak(site.servers.size(), 0);
+    for (const pid_t server : site.servers) {
+        filesBefore.push_back(OpenFiles(server));
+        rssBefore.push_back(StatusKb(server, "VmRSS:"));
+        anonBefore.push_back(StatusKb(server, "RssAnon:"));
+    }
+    const auto redisBefore = site.redisPort ? RedisCommands(site.redisPort) : std::map<std::string, long long>{};
 
     load.uploads = 0;
+    load.progressReads = 0;
     const auto start = Clock::now();
     load.end = start + std::chrono::seconds(seconds);
     std::vector<std::thread> threads;
@@ -241,37 +347,72 @@ int main(int argc, char** argv) {
     constexpr int kReaders = 25;
     for (int i = 0; i < kReaders; ++i)
         threads.emplace_back(ProgressReader, std::ref(load), std::max(1, readsPerSecond / kReaders), i);
-    long anonPeak = 0;
     while (Clock::now() < load.end) {
-        anonPeak = std::max(anonPeak, StatusKb(server, "RssAnon:"));
+        for (size_t i = 0; i < site.servers.size(); ++i)
+            anonPeak[i] = std::max(anonPeak[i], StatusKb(site.servers[i], "RssAnon:"));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     for (std::thread& thread : threads) thread.join();
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    auto redisCommands = site.redisPort ? RedisCommands(site.redisPort) : std::map<std::string, long long>{};
+    for (auto& [name, calls] : redisCommands) calls -= redisBefore.count(name) ? redisBefore.at(name) : 0;
 
     std::this_thread::sleep_for(std::chrono::seconds(2));  // idle connections close
-    const size_t filesAfter = OpenFiles(server);
-    const long rssAfter = StatusKb(server, "VmRSS:");
-    const long anonAfter = StatusKb(server, "RssAnon:");
     const size_t leftInTemp = Entries(argv[3]);
-    std::printf("%d uploaders x %zu MB for %.0f s: %ld uploads (%.1f MB/s), %ld progress reads (%.0f/s)\n", uploaders,
-                megabytes, elapsed, load.uploads.load(), load.uploads * static_cast<double>(megabytes) / elapsed,
-                load.progressReads.load(), load.progressReads / elapsed);
-    std::printf("server: open files %zu -> %zu, RSS %.1f -> %.1f MB, anonymous %.1f -> %.1f MB (peak %.1f MB)\n",
-                filesBefore, filesAfter, rssBefore / 1024.0, rssAfter / 1024.0, anonBefore / 1024.0,
-                anonAfter / 1024.0, anonPeak / 1024.0);
-    std::printf("temporary folder: %zu entries left\n", leftInTemp);
-    if (filesAfter > filesBefore) Failure("the server keeps " + std::to_string(filesAfter - filesBefore) + " more open files");
+    std::printf("%s: %d uploaders x %zu MB for %.0f s: %ld uploads (%.2f uploads/s, %.1f MB/s), %ld progress reads "
+                "(%.0f/s)\n",
+                cluster ? "two servers behind the balancer, progress in Redis" : "one server", uploaders, megabytes,
+                elapsed, load.uploads.load(), load.uploads / elapsed,
+                load.uploads * static_cast<double>(megabytes) / elapsed, load.progressReads.load(),
+                load.progressReads / elapsed);
+    if (site.redisPort) {
+        // Progress reads are HMGET (one per poll) and the poll's GET of the
+        // visitor's ID; the rest is the uploads' own.
+        long long total = 0;
+        std::string each;
+        for (const auto& [name, calls] : redisCommands) {
+            if (name == "info" || calls == 0) continue;
+            total += calls;
+            each += " " + name + " " + std::to_string(calls);
+        }
+        const long long reads = redisCommands["hmget"];
+        const long long polls = redisCommands["hmget"] + redisCommands["get"] - load.uploads;  // a poll: HMGET + GET
+        std::printf("Redis: %lld commands (%s); per upload %.1f without the progress reads, per progress read %.2f\n",
+                    total, each.c_str() + 1,
+                    static_cast<double>(total - polls) / std::max(1L, load.uploads.load()),
+                    static_cast<double>(reads + redisCommands["get"] - load.uploads) /
+                        std::max(1L, load.progressReads.load()));
+    }
     // The allocator may keep some freed memory; more than 32 MB would be a
     // leak. (Under ThreadSanitizer its own allocator and shadow memory grow.)
     const bool sanitized = std::getenv("LOAD_UNDER_TSAN") != nullptr;
-    if (!sanitized && anonAfter > anonBefore + 32 * 1024) Failure("the server's heap grew by " + std::to_string((anonAfter - anonBefore) / 1024) + " MB");
+    for (size_t i = 0; i < site.servers.size(); ++i) {
+        const pid_t server = site.servers[i];
+        const size_t filesAfter = OpenFiles(server);
+        const long rssAfter = StatusKb(server, "VmRSS:");
+        const long anonAfter = StatusKb(server, "RssAnon:");
+        std::printf("server %zu: open files %zu -> %zu, RSS %.1f -> %.1f MB, anonymous %.1f -> %.1f MB (peak %.1f MB)\n",
+                    i + 1, filesBefore[i], filesAfter, rssBefore[i] / 1024.0, rssAfter / 1024.0,
+                    anonBefore[i] / 1024.0, anonAfter / 1024.0, anonPeak[i] / 1024.0);
+        // Each server's Redis link keeps up to 4 idle connections.
+        const size_t linkConnections = site.redisPort ? 4 : 0;
+        if (filesAfter > filesBefore[i] + linkConnections)
+            Failure("the server keeps " + std::to_string(filesAfter - filesBefore[i]) + " more open files");
+        if (!sanitized && anonAfter > anonBefore[i] + 32 * 1024)
+            Failure("the server's heap grew by " + std::to_string((anonAfter - anonBefore[i]) / 1024) + " MB");
+    }
+    std::printf("temporary folder: %zu entries left\n", leftInTemp);
     if (leftInTemp != 0) Failure("files left in the temporary folder");
     if (load.uploads == 0) Failure("no upload completed");
-    kill(server, SIGTERM);
-    int status = 0;
-    waitpid(server, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Failure("the server did not stop cleanly");
+    if (cluster) {
+        kill(-site.leader, SIGTERM);
+        waitpid(site.leader, nullptr, 0);
+    } else {
+        kill(site.leader, SIGTERM);
+        int status = 0;
+        waitpid(site.leader, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Failure("the server did not stop cleanly");
+    }
     std::printf("%s (%ld failures)\n", gFailures ? "FAILED" : "passed", gFailures.load());
     return gFailures ? 1 : 0;
 }

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # The upload site under load (see bench/LoadBench.cpp):
-#   bench/load.sh [--tsan] [UPLOADS=50] [MEGABYTES=20] [SECONDS=60] [READS_PER_SECOND=500]
+#   bench/load.sh [--tsan | --cluster] [UPLOADS=50] [MEGABYTES=20] [SECONDS=60] [READS_PER_SECOND=500]
 # --tsan runs the same load against a ThreadSanitizer build (build-tsan/),
-# whose reports fail the run.
+# whose reports fail the run. --cluster runs it against one server, then
+# through the balancer of ./run.sh cluster's two servers with Redis
+# (scripts/cluster.sh), in the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=build-bench
 options=(-DCMAKE_BUILD_TYPE=Release)
-if [ "${1:-}" = "--tsan" ]; then
+cluster=
+if [ "${1:-}" = "--cluster" ]; then
+  shift
+  cluster=1
+elif [ "${1:-}" = "--tsan" ]; then
   shift
   build=build-tsan
   options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DFORMIX4_TSAN=ON)
@@ -27,6 +33,9 @@ scripts/register.sh "$build"
 export TSAN_OPTIONS="halt_on_error=0 exitcode=66 log_path=$work/tsan"
 status=0
 "$build/bench/load_bench" "$build/host/formix4-server" "$work/www" "$work/tmp" "$@" || status=$?
+if [ -n "$cluster" ]; then
+  "$build/bench/load_bench" --cluster scripts/cluster.sh "$build" "$work/www" "$work/tmp" "$@" || status=$?
+fi
 if ls "$work"/tsan* >/dev/null 2>&1; then
   cat "$work"/tsan* | head -100
   echo "ThreadSanitizer reported races"

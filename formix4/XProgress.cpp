@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "SharedProgress.h"
 #include "Utilities.h"
 #include "platform/CodePage.h"
 
@@ -54,11 +55,29 @@ std::string XProgress::CleanNote(const std::string& inNote) {
     return theCopy;
 }
 
+ProgressReading XProgress::Reading() {
+    ProgressStore& theStore = ProgressStore::Instance();
+    if (!theStore.Shared()) return theStore.QueryRecord(mID);
+    const auto theNow = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> theGuard(mReadingLock);
+    if (!mHaveReading || theNow - mReadAt >= SharedProgress::kWriteInterval) {
+        mReading = theStore.QueryRecord(mID);
+        mReadAt = theNow;
+        mHaveReading = true;
+    }
+    return mReading;
+}
+
+void XProgress::ForgetReading() {
+    std::lock_guard<std::mutex> theGuard(mReadingLock);
+    mHaveReading = false;
+}
+
 template <class T, class Derive>
 HRESULT XProgress::Read(SourcePlace inPlace, T* outValue, Derive derive) {
     return Frame(inPlace, [&]() -> HRESULT {
         if (!outValue) return E_POINTER;
-        *outValue = derive(ProgressStore::Instance().QueryRecord(mID));
+        *outValue = derive(Reading());
         return S_OK;
     });
 }
@@ -74,6 +93,7 @@ HRESULT XProgress::get_ID(LONG* outID) {
 HRESULT XProgress::put_ID(LONG inID) {
     return Frame(FMX_HERE, [&]() -> HRESULT {
         mID = inID;
+        ForgetReading();
         return S_OK;
     });
 }
@@ -88,6 +108,7 @@ HRESULT XProgress::get_Note(BSTR* outNote) {
 HRESULT XProgress::put_Note(BSTR inNote) {
     return Frame(FMX_HERE, [&]() -> HRESULT {
         ProgressStore::Instance().SetNote(mID, BstrToAnsi(inNote));
+        ForgetReading();
         return S_OK;
     });
 }

@@ -1,6 +1,9 @@
 // The progress of an upload, watched from another request by form ID.
 #pragma once
 
+#include <chrono>
+#include <mutex>
+
 #include "ComObject.h"
 #include "Formix4.h"
 #include "ProgressStore.h"
@@ -36,6 +39,15 @@ private:
     // makes of it.
     template <class T, class Derive>
     HRESULT Read(SourcePlace inPlace, T* outValue, Derive derive);
+    // The record of this object's ID. Shared through Redis, one reading
+    // serves the members read within 100 ms: the store is written no more
+    // often, and a watcher's poll then costs one round trip, not one per member.
+    ProgressReading Reading();
+    void ForgetReading();
 
     int32_t mID;
+    std::mutex mReadingLock;
+    bool mHaveReading = false;
+    ProgressReading mReading;
+    std::chrono::steady_clock::time_point mReadAt;
 };

@@ -199,7 +199,7 @@ RedisLink::Connection RedisLink::Take(std::string* outError) {
 
 void RedisLink::GiveBack(Connection inConnection) {
     std::lock_guard<std::mutex> theGuard(mLock);
-    mIdle.push_back(std::move(inConnection));
+    if (mIdle.size() < kMostIdle) mIdle.push_back(std::move(inConnection));
 }
 
 void RedisLink::Failed(const std::string& inReason) {

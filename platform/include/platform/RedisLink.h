@@ -49,6 +49,9 @@ public:
     static constexpr std::chrono::milliseconds kCommandTimeout{50};
     static constexpr std::chrono::milliseconds kFirstBackOff{100};
     static constexpr std::chrono::milliseconds kLongestBackOff{2000};
+    // Connections kept open between commands; more are made while more
+    // threads need one at once, and closed again after use.
+    static constexpr size_t kMostIdle = 4;
 
     // The process's link to the address, made at the first call; entries of
     // its outages go to the event log under inEventSource.
