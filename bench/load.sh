@@ -34,7 +34,14 @@ export TSAN_OPTIONS="halt_on_error=0 exitcode=66 log_path=$work/tsan"
 status=0
 "$build/bench/load_bench" "$build/host/formix4-server" "$work/www" "$work/tmp" "$@" || status=$?
 if [ -n "$cluster" ]; then
+  # The servers' event log, to count Redis outages (a command over 50 ms is one).
+  "$build/host/reg" add 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application' /v File /t REG_SZ \
+    /d "$work/events.log" >/dev/null
+  : > "$work/events.log"
+  chmod 666 "$work/events.log"
   "$build/bench/load_bench" --cluster scripts/cluster.sh "$build" "$work/www" "$work/tmp" "$@" || status=$?
+  echo "Redis outages logged: $(grep -c 'cannot be reached' "$work/events.log" || true)"
+  grep 'cannot be reached' "$work/events.log" | cut -f6 | head -5
 fi
 if ls "$work"/tsan* >/dev/null 2>&1; then
   cat "$work"/tsan* | head -100
