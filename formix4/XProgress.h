@@ -10,7 +10,8 @@
 
 class XProgress final : public ComObject<IXProgress> {
 public:
-    explicit XProgress(IUnknown* inOuter) : ComObject(kIdentity, inOuter), mID(NewProgressId()) {}
+    // A drawn ID, which no form of the site has, shared or not.
+    explicit XProgress(IUnknown* inOuter) : ComObject(kIdentity, inOuter), mID(ProgressStore::Instance().NewId()) {}
     static HRESULT CreateInstance(IUnknown* inOuter, REFIID riid, void** ppv) {
         return Create<XProgress>(inOuter, riid, ppv);
     }

@@ -206,6 +206,8 @@ void RedisLink::Failed(const std::string& inReason) {
     bool theOutageStarts = false;
     {
         std::lock_guard<std::mutex> theGuard(mLock);
+        // The failed connection is dropped; the next command tries another.
+        if (!mDown.load() && ++mFailuresInARow < kFailuresForOutage) return;
         if (!mDown.load()) {
             theOutageStarts = true;
             mBackOff = kFirstBackOff;
@@ -225,6 +227,7 @@ void RedisLink::Failed(const std::string& inReason) {
 }
 
 void RedisLink::Succeeded() {
+    if (mFailuresInARow.load() != 0) mFailuresInARow = 0;
     if (!mDown.load()) return;
     std::lock_guard<std::mutex> theGuard(mLock);
     if (!mDown.load()) return;

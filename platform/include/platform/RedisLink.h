@@ -2,10 +2,11 @@
 // they must agree on (upload progress, the IDs handed to visitors).
 //
 // What depends on Redis must never wait on it: every command has 50 ms to
-// answer, after which its connection is abandoned. A failure starts an
-// outage: one event-log entry, then no attempt at all until the back-off
-// (100 ms, doubling to 2 s) has passed, so callers get their failure at
-// once and carry on without Redis.
+// answer, after which its connection is abandoned. A second failure in a
+// row starts an outage (one late answer on a busy machine is not one): one
+// event-log entry, then no attempt at all until the back-off (100 ms,
+// doubling to 2 s) has passed, so callers get their failure at once and
+// carry on without Redis.
 #pragma once
 
 #include <atomic>
@@ -52,6 +53,7 @@ public:
     // Connections kept open between commands; more are made while more
     // threads need one at once, and closed again after use.
     static constexpr size_t kMostIdle = 4;
+    static constexpr int kFailuresForOutage = 2;
 
     // The process's link to the address, made at the first call; entries of
     // its outages go to the event log under inEventSource.
@@ -64,7 +66,7 @@ public:
 
     // Sends the commands in one round trip and collects their replies. False,
     // at once, during an outage's back-off; false when the server cannot be
-    // reached or takes longer than the timeout (which starts an outage).
+    // reached or takes longer than the timeout (which may start an outage).
     // A reply of kind Error is an answer, not a failure of the link.
     bool Run(const std::vector<RedisCommand>& inCommands, std::vector<RedisReply>* outReplies);
     bool Run(const RedisCommand& inCommand, RedisReply* outReply);
@@ -103,6 +105,7 @@ private:
     bool mProbing = false;  // one caller tries the server when the back-off ends
 
     std::atomic<bool> mDown{false};
+    std::atomic<int> mFailuresInARow{0};
     std::atomic<uint64_t> mOutages{0};
     std::atomic<uint64_t> mRecoveries{0};
 };
