@@ -4,6 +4,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -110,7 +111,8 @@ bool RedisAddress::Parse(const std::string& inText, RedisAddress* outAddress, st
         theRest.erase(theSlash);
     }
     size_t theColon = theRest.rfind(':');
-    if (!theRest.empty() && theRest[0] == '[') {  // [IPv6]:port
+    const bool theIPv6 = !theRest.empty() && theRest[0] == '[';
+    if (theIPv6) {  // [IPv6]:port
         const size_t theClose = theRest.find(']');
         if (theClose == std::string::npos) return fail("an IPv6 address lacks its ]");
         theAddress.host = theRest.substr(1, theClose - 1);
@@ -125,6 +127,14 @@ bool RedisAddress::Parse(const std::string& inText, RedisAddress* outAddress, st
         theAddress.port = static_cast<int>(thePort);
     }
     if (theAddress.host.empty()) return fail("no host");
+    // A name or IPv4 address; an IPv6 address (with its zone) only in brackets.
+    for (const char c : theAddress.host) {
+        const bool theAlphanumeric = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        const bool theFits = theIPv6 ? theAlphanumeric || c == ':' || c == '.' || c == '%'
+                                     : theAlphanumeric || c == '.' || c == '-' || c == '_';
+        if (!theFits) return fail("the host has a character no host name has");
+    }
+    if (theIPv6 && theAddress.host.find(':') == std::string::npos) return fail("no IPv6 address in the brackets");
     *outAddress = theAddress;
     return true;
 }

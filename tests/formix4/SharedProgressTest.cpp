@@ -190,7 +190,8 @@ TEST(SharedProgress, RedisAddressesAreParsedOrRefusedWithAReason) {
     EXPECT_EQ(address.host, "::1");
     EXPECT_EQ(address.HostAndPort(), "[::1]:7000");
     for (const char* bad : {"http://127.0.0.1", "redis://", "redis://host:0", "redis://host:99999", "redis://host/x",
-                            "redis://user:pw@host", "redis://[::1"}) {
+                            "redis://user:pw@host", "redis://[::1", "redis://Z::1]:7000/3", "redis://a b:1",
+                            "redis://[host]:1"}) {
         EXPECT_FALSE(platform::RedisAddress::Parse(bad, &address, &error)) << bad;
         EXPECT_NE(error.find("is not a Redis address"), std::string::npos) << error;
     }
