@@ -28,7 +28,11 @@ stop_all() {
 }
 trap stop_all INT TERM EXIT
 
-redis-server "$repo/deploy/cluster/redis.conf" --port "$redis_port" &
+# Redis answers every server's writes and polls, each within 50 ms or
+# abandoned: it runs ahead of them when the machine is busy (started as root).
+priority=()
+[ "$(id -u)" -ne 0 ] || priority=(nice -n -10)
+"${priority[@]}" redis-server "$repo/deploy/cluster/redis.conf" --port "$redis_port" &
 pids+=($!)
 for _ in $(seq 100); do
   redis-cli -p "$redis_port" ping >/dev/null 2>&1 && break
