@@ -49,7 +49,7 @@ RedisReply Convert(const redisReply* inReply) {
 
 // Sends the commands in one round trip and reads their replies.
 bool Exchange(redisContext* inConnection, const std::vector<RedisCommand>& inCommands,
-              std::vector<RedisReply>* outReplies, std::string* outError) {
+              std::vector<RedisReply>* outReplies, RedisLink::Failure* outFailure) {
     for (const RedisCommand& theCommand : inCommands) {
         std::vector<const char*> theArguments;
         std::vector<size_t> theLengths;
@@ -65,9 +65,10 @@ bool Exchange(redisContext* inConnection, const std::vector<RedisCommand>& inCom
         void* theReply = nullptr;
         errno = 0;
         if (redisGetReply(inConnection, &theReply) != REDIS_OK || !theReply) {
-            const bool theTimedOut = errno == EAGAIN || errno == EWOULDBLOCK;
-            *outError = theTimedOut ? "no answer within " + std::to_string(RedisLink::kCommandTimeout.count()) + " ms"
-                                    : std::string(inConnection->errstr);
+            outFailure->late = errno == EAGAIN || errno == EWOULDBLOCK;
+            outFailure->reason = outFailure->late
+                                     ? "no answer within " + std::to_string(RedisLink::kCommandTimeout.count()) + " ms"
+                                     : std::string(inConnection->errstr);
             return false;
         }
         outReplies->push_back(Convert(static_cast<redisReply*>(theReply)));
@@ -164,32 +165,32 @@ RedisLink::RedisLink(RedisAddress inAddress, std::string inEventSource)
 
 RedisLink::~RedisLink() = default;
 
-RedisLink::Connection RedisLink::Connect(std::string* outError) {
+RedisLink::Connection RedisLink::Connect(Failure* outFailure) {
     const timeval theTimeout{0, static_cast<suseconds_t>(kCommandTimeout.count() * 1000)};
     Connection theConnection(redisConnectWithTimeout(mAddress.host.c_str(), mAddress.port, theTimeout));
     if (!theConnection) {
-        *outError = "no memory for a connection";
+        outFailure->reason = "no memory for a connection";
         return nullptr;
     }
     if (theConnection->err || redisSetTimeout(theConnection.get(), theTimeout) != REDIS_OK) {
-        *outError = theConnection->errstr;
+        outFailure->reason = theConnection->errstr;
         return nullptr;
     }
     std::vector<RedisCommand> theOpening;
     if (!mAddress.password.empty()) theOpening.push_back({"AUTH", mAddress.password});
     if (mAddress.database != 0) theOpening.push_back({"SELECT", std::to_string(mAddress.database)});
     std::vector<RedisReply> theReplies;
-    if (!Exchange(theConnection.get(), theOpening, &theReplies, outError)) return nullptr;
+    if (!Exchange(theConnection.get(), theOpening, &theReplies, outFailure)) return nullptr;
     for (size_t i = 0; i < theReplies.size(); ++i) {
         if (theReplies[i].kind == RedisReply::Kind::Error) {
-            *outError = theOpening[i][0] + " refused: " + theReplies[i].text;
+            outFailure->reason = theOpening[i][0] + " refused: " + theReplies[i].text;
             return nullptr;
         }
     }
     return theConnection;
 }
 
-RedisLink::Connection RedisLink::Take(std::string* outError) {
+RedisLink::Connection RedisLink::Take(Failure* outFailure) {
     {
         std::lock_guard<std::mutex> theGuard(mLock);
         if (mDown.load()) {
@@ -202,8 +203,8 @@ RedisLink::Connection RedisLink::Take(std::string* outError) {
             return theConnection;
         }
     }
-    Connection theConnection = Connect(outError);
-    if (!theConnection) Failed(*outError);
+    Connection theConnection = Connect(outFailure);
+    if (!theConnection) Failed(*outFailure);
     return theConnection;
 }
 
@@ -212,10 +213,13 @@ void RedisLink::GiveBack(Connection inConnection) {
     if (mIdle.size() < kMostIdle) mIdle.push_back(std::move(inConnection));
 }
 
-void RedisLink::Failed(const std::string& inReason) {
+void RedisLink::Failed(const Failure& inFailure) {
     bool theOutageStarts = false;
     {
         std::lock_guard<std::mutex> theGuard(mLock);
+        // A connection lost or refused, unlike a late answer, may be a
+        // restarted server that lost what it held.
+        if (!inFailure.late) mMayHaveRestarted = true;
         // The failed connection is dropped; the next command tries another.
         if (!mDown.load() && ++mFailuresInARow < kFailuresForOutage) return;
         if (!mDown.load()) {
@@ -231,28 +235,28 @@ void RedisLink::Failed(const std::string& inReason) {
         mIdle.clear();  // connections made before the outage are as good as gone
     }
     if (theOutageStarts)
-        LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " cannot be reached (" + inReason +
+        LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " cannot be reached (" + inFailure.reason +
                                     "). Uploads go on; shared upload progress answers \"Connecting...\" until it "
                                     "is back, tried again after 0.1 s, then after pauses growing to 2 s.");
 }
 
 void RedisLink::Succeeded() {
-    if (mFailuresInARow.load() != 0) mFailuresInARow = 0;
-    if (!mDown.load()) return;
+    if (mFailuresInARow.load() == 0 && !mDown.load()) return;
     std::lock_guard<std::mutex> theGuard(mLock);
-    if (!mDown.load()) return;
+    mFailuresInARow = 0;
+    if (mDown.load() || mMayHaveRestarted) ++mRecoveries;
+    mMayHaveRestarted = false;
     mDown = false;
     mProbing = false;
     mBackOff = kFirstBackOff;
-    ++mRecoveries;
 }
 
 bool RedisLink::Run(const std::vector<RedisCommand>& inCommands, std::vector<RedisReply>* outReplies) {
-    std::string theError;
-    Connection theConnection = Take(&theError);
+    Failure theFailure;
+    Connection theConnection = Take(&theFailure);
     if (!theConnection) return false;
-    if (!Exchange(theConnection.get(), inCommands, outReplies, &theError)) {
-        Failed(theError);  // a connection that timed out may still get the late answer: it is dropped
+    if (!Exchange(theConnection.get(), inCommands, outReplies, &theFailure)) {
+        Failed(theFailure);  // a connection that timed out may still get the late answer: it is dropped
         return false;
     }
     GiveBack(std::move(theConnection));

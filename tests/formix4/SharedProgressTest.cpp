@@ -156,6 +156,22 @@ TEST(SharedProgress, ARedisOutageCostsTheUploadNothingAndIsLoggedOnce) {
     EXPECT_EQ(EntriesMentioning(registry, "cannot be reached"), 2u);
 }
 
+TEST(SharedProgress, ARedisRestartedBetweenTwoCommandsGetsItsRecordsBack) {
+    TempRegistry registry;
+    RedisServer redis;
+    TwoProcesses site(redis);
+    site.receiving.CreateRecord(21);
+    site.receiving.Counter(21).Set(300, 300);
+    site.receiving.MarkFinished(21);
+    ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(21).finished; }));
+    // Back empty before anyone noticed: only a lost connection tells.
+    redis.stop();
+    redis.start();
+    ASSERT_TRUE(WaitFor([&] { return site.receiving.QueryRecord(21).finished; }));
+    EXPECT_TRUE(WaitFor([&] { return site.watching.QueryRecord(21).bytesDone == 300; }));
+    EXPECT_EQ(EntriesMentioning(registry, "cannot be reached"), 0u);  // one lost connection is no outage
+}
+
 TEST(SharedProgress, ARedisThatStopsAnsweringIsAbandonedAfterFiftyMilliseconds) {
     TempRegistry registry;
     RedisServer redis;

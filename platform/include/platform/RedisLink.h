@@ -75,10 +75,15 @@ public:
     bool Reachable() const { return !mDown.load(); }
     // Outages seen so far; one event-log entry each.
     uint64_t Outages() const { return mOutages.load(); }
-    // Rises each time the server is reached again after an outage, so that
-    // writers know to write again what the outage lost.
+    // Rises each time the server is reached again after an outage or a lost
+    // connection, so that writers know to write again what Redis may have lost.
     uint64_t Recoveries() const { return mRecoveries.load(); }
     const RedisAddress& Address() const { return mAddress; }
+
+    struct Failure {
+        std::string reason;
+        bool late = false;  // no answer in time, as opposed to a connection lost or refused
+    };
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -89,10 +94,10 @@ private:
 
     // An idle connection, or a new one; null during the back-off or when
     // the server cannot be reached.
-    Connection Take(std::string* outError);
+    Connection Take(Failure* outFailure);
     void GiveBack(Connection inConnection);
-    Connection Connect(std::string* outError);
-    void Failed(const std::string& inReason);
+    Connection Connect(Failure* outFailure);
+    void Failed(const Failure& inFailure);
     void Succeeded();
 
     const RedisAddress mAddress;
@@ -103,6 +108,7 @@ private:
     Clock::time_point mRetryAt{};
     std::chrono::milliseconds mBackOff{kFirstBackOff};
     bool mProbing = false;  // one caller tries the server when the back-off ends
+    bool mMayHaveRestarted = false;
 
     std::atomic<bool> mDown{false};
     std::atomic<int> mFailuresInARow{0};
