@@ -41,7 +41,7 @@ if [ -n "$cluster" ]; then
   chmod 666 "$work/events.log"
   "$build/bench/load_bench" --cluster scripts/cluster.sh "$build" "$work/www" "$work/tmp" "$@" || status=$?
   echo "Redis outages logged: $(grep -c 'cannot be reached' "$work/events.log" || true)"
-  grep 'cannot be reached' "$work/events.log" | cut -f6 | head -5
+  grep 'cannot be reached' "$work/events.log" | cut -f6 | head -5 || true
 fi
 if ls "$work"/tsan* >/dev/null 2>&1; then
   cat "$work"/tsan* | head -100
