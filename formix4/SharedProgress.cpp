@@ -166,11 +166,18 @@ int32_t SharedProgress::NewId() {
     std::lock_guard<std::mutex> theGuard(mIdLock);
     for (;;) {
         if (mIdLeft == 0) {
-            platform::RedisReply theReply;
-            if (!mLink->Run({"INCR", kBlocksKey}, &theReply) || theReply.kind != platform::RedisReply::Kind::Integer)
-                return 0;
+            // A Redis without the counter is new or came back empty, while
+            // processes may still hand out IDs of blocks leased before: the
+            // counter starts at a random block rather than at the first, so
+            // that new blocks do not meet the old ones (of 524,288 blocks, a
+            // few are in use at a time).
             const uint32_t theBlocks = (kIdMask + 1) / kIdBlock;
-            mIdNext = static_cast<uint32_t>(theReply.integer % theBlocks) * kIdBlock;
+            const uint32_t theSeed = std::uniform_int_distribution<uint32_t>(0, theBlocks - 1)(mRandom);
+            std::vector<platform::RedisReply> theReplies;
+            if (!mLink->Run({{"SET", kBlocksKey, std::to_string(theSeed), "NX"}, {"INCR", kBlocksKey}}, &theReplies) ||
+                theReplies.size() != 2 || theReplies[1].kind != platform::RedisReply::Kind::Integer)
+                return 0;
+            mIdNext = static_cast<uint32_t>(theReplies[1].integer % theBlocks) * kIdBlock;
             mIdLeft = kIdBlock;
         }
         const int32_t theID = IdOfIndex(mIdNext++);

@@ -12,7 +12,8 @@
 // done, total, started (0/1), finished (0/1), note (ANSI code page) and start
 // (milliseconds since 1970 on the writing machine's clock). Each write sets
 // the key's time to live to 60 s: the in-process store's idle expiry.
-// "formix4:progress:blocks" counts the blocks of form IDs handed out.
+// "formix4:progress:blocks" counts the blocks of form IDs handed out,
+// from a random block when Redis has no counter.
 #pragma once
 
 #include <chrono>
@@ -21,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -98,6 +100,7 @@ private:
     uint64_t mRecoveriesSeen = 0;
 
     std::mutex mIdLock;
+    std::mt19937 mRandom{std::random_device{}()};
     uint32_t mIdNext = 0;  // the next index into the block's counter range
     uint32_t mIdLeft = 0;
 
