@@ -1,6 +1,7 @@
 #include "SharedProgress.h"
 
 #include <cstdlib>
+#include <random>
 #include <unordered_set>
 
 #include "ProgressStore.h"
@@ -172,7 +173,7 @@ int32_t SharedProgress::NewId() {
             // that new blocks do not meet the old ones (of 524,288 blocks, a
             // few are in use at a time).
             const uint32_t theBlocks = (kIdMask + 1) / kIdBlock;
-            const uint32_t theSeed = std::uniform_int_distribution<uint32_t>(0, theBlocks - 1)(mRandom);
+            const uint32_t theSeed = std::random_device{}() % theBlocks;
             std::vector<platform::RedisReply> theReplies;
             if (!mLink->Run({{"SET", kBlocksKey, std::to_string(theSeed), "NX"}, {"INCR", kBlocksKey}}, &theReplies) ||
                 theReplies.size() != 2 || theReplies[1].kind != platform::RedisReply::Kind::Integer)

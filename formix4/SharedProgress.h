@@ -22,7 +22,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -100,7 +99,6 @@ private:
     uint64_t mRecoveriesSeen = 0;
 
     std::mutex mIdLock;
-    std::mt19937 mRandom{std::random_device{}()};
     uint32_t mIdNext = 0;  // the next index into the block's counter range
     uint32_t mIdLeft = 0;
 

@@ -44,10 +44,15 @@ size_t EntriesMentioning(const TempRegistry& registry, const std::string& text) 
 
 }  // namespace
 
-TEST(SharedProgress, AnotherProcessSeesTheUploadFromStartToEnd) {
+// An event log, a Redis server and two processes sharing progress through it.
+class SharedProgressInRedis : public ::testing::Test {
+protected:
     TempRegistry registry;
     RedisServer redis;
-    TwoProcesses site(redis);
+    TwoProcesses site{redis};
+};
+
+TEST_F(SharedProgressInRedis, AnotherProcessSeesTheUploadFromStartToEnd) {
     EXPECT_EQ(site.watching.QueryRecord(77).note, "Connecting...");
 
     site.receiving.CreateRecord(77);
@@ -76,10 +81,7 @@ TEST(SharedProgress, AnotherProcessSeesTheUploadFromStartToEnd) {
     EXPECT_TRUE(registry.events().empty());
 }
 
-TEST(SharedProgress, ChunksAreCoalescedButEveryNoteIsWritten) {
-    TempRegistry registry;
-    RedisServer redis;
-    TwoProcesses site(redis);
+TEST_F(SharedProgressInRedis, ChunksAreCoalescedButEveryNoteIsWritten) {
     site.receiving.CreateRecord(5);
     const ProgressCounter counter = site.receiving.Counter(5);
     const long long before = redis.calls("hset");
@@ -104,10 +106,7 @@ TEST(SharedProgress, ChunksAreCoalescedButEveryNoteIsWritten) {
     EXPECT_EQ(redis.calls("hset") - beforeNotes, 3);
 }
 
-TEST(SharedProgress, FormIdsOfTwoProcessesNeverMeet) {
-    TempRegistry registry;
-    RedisServer redis;
-    TwoProcesses site(redis);
+TEST_F(SharedProgressInRedis, FormIdsOfTwoProcessesNeverMeet) {
     std::vector<int32_t> first, second;
     std::thread a([&] {
         for (int i = 0; i < 3000; ++i) first.push_back(site.receiving.NewId());
@@ -140,10 +139,7 @@ TEST(SharedProgress, FormIdsOfTwoProcessesNeverMeet) {
     EXPECT_EQ(all.size(), 12000u);
 }
 
-TEST(SharedProgress, ARedisOutageCostsTheUploadNothingAndIsLoggedOnce) {
-    TempRegistry registry;
-    RedisServer redis;
-    TwoProcesses site(redis);
+TEST_F(SharedProgressInRedis, ARedisOutageCostsTheUploadNothingAndIsLoggedOnce) {
     site.receiving.CreateRecord(9);
     const ProgressCounter counter = site.receiving.Counter(9);
     counter.Set(100, 1000);
@@ -167,10 +163,7 @@ TEST(SharedProgress, ARedisOutageCostsTheUploadNothingAndIsLoggedOnce) {
     EXPECT_EQ(EntriesMentioning(registry, "cannot be reached"), 2u);
 }
 
-TEST(SharedProgress, ARedisRestartedBetweenTwoCommandsGetsItsRecordsBack) {
-    TempRegistry registry;
-    RedisServer redis;
-    TwoProcesses site(redis);
+TEST_F(SharedProgressInRedis, ARedisRestartedBetweenTwoCommandsGetsItsRecordsBack) {
     site.receiving.CreateRecord(21);
     site.receiving.Counter(21).Set(300, 300);
     site.receiving.MarkFinished(21);
@@ -183,10 +176,7 @@ TEST(SharedProgress, ARedisRestartedBetweenTwoCommandsGetsItsRecordsBack) {
     EXPECT_EQ(EntriesMentioning(registry, "cannot be reached"), 0u);  // one lost connection is no outage
 }
 
-TEST(SharedProgress, ARedisThatStopsAnsweringIsAbandonedAfterFiftyMilliseconds) {
-    TempRegistry registry;
-    RedisServer redis;
-    TwoProcesses site(redis);
+TEST_F(SharedProgressInRedis, ARedisThatStopsAnsweringIsAbandonedAfterFiftyMilliseconds) {
     site.receiving.CreateRecord(3);
     site.receiving.Counter(3).Set(10, 20);
     ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(3).bytesDone == 10; }));
@@ -203,7 +193,7 @@ TEST(SharedProgress, ARedisThatStopsAnsweringIsAbandonedAfterFiftyMilliseconds) 
     ASSERT_EQ(EntriesMentioning(registry, "no answer within 50 ms"), 1u);
 }
 
-TEST(SharedProgress, RedisAddressesAreParsedOrRefusedWithAReason) {
+TEST(RedisAddress, IsParsedOrRefusedWithAReason) {
     platform::RedisAddress address;
     std::string error;
     ASSERT_TRUE(platform::RedisAddress::Parse("redis://127.0.0.1:6381/2", &address, &error));
