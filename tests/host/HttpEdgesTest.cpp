@@ -101,7 +101,9 @@ TEST_F(HttpEdges, BodiesAreRefusedBeforeTheyAreRead) {
     char answer[64] = {};
     ASSERT_GT(recv(fd, answer, sizeof answer - 1, 0), 0);
     EXPECT_EQ(std::string(answer).rfind("HTTP/1.1 100 Continue\r\n\r\n", 0), 0u) << answer;
-    EXPECT_LT(continueMs, 50.0);
+    // Clients give up waiting for 100 Continue after a second and send
+    // anyway; well below that, with room for a sanitized build on a busy machine.
+    EXPECT_LT(continueMs, 300.0);
     SendAll(fd, body.data(), body.size());
     EXPECT_EQ(ReadResponse(fd).status, 200);
     close(fd);
@@ -165,7 +167,10 @@ TEST_F(HttpEdges, ProgressAnswersWhileUploadsFillTheWorkers) {
     const auto start = Clock::now();
     const HttpResult progress = Get(server->port(), "/progress?ID=" + id, visitor);
     EXPECT_EQ(progress.status, 200);
-    EXPECT_LT(Milliseconds(start), 100.0);
+    // A poll queued behind the stalled uploads would wait at least the half
+    // second after which a stalled sender gives way; the bound stays below
+    // that and above what a sanitized build on a busy machine takes to answer.
+    EXPECT_LT(Milliseconds(start), 400.0);
     for (int fd : uploads) close(fd);
 }
 
