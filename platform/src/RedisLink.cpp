@@ -1,13 +1,18 @@
 #include "platform/RedisLink.h"
 
 #include <hiredis/hiredis.h>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <map>
+#include <system_error>
+#include <thread>
 
 #include "platform/EventLog.h"
 
@@ -75,6 +80,40 @@ bool Exchange(redisContext* inConnection, const std::vector<RedisCommand>& inCom
         freeReplyObject(theReply);
     }
     return true;
+}
+
+bool IsNumericAddress(const std::string& inHost) {
+    addrinfo theHints{};
+    theHints.ai_flags = AI_NUMERICHOST;
+    addrinfo* theFound = nullptr;
+    const bool theNumeric = getaddrinfo(inHost.c_str(), nullptr, &theHints, &theFound) == 0;
+    if (theFound) freeaddrinfo(theFound);
+    return theNumeric;
+}
+
+// The name's addresses as numeric texts, in the resolver's order; a few
+// suffice (a name for this machine has one per address family).
+bool ResolveName(const std::string& inHost, std::vector<std::string>* outAddresses, std::string* outError) {
+    constexpr size_t kMostAddresses = 4;
+    addrinfo theHints{};
+    theHints.ai_socktype = SOCK_STREAM;
+    addrinfo* theFound = nullptr;
+    const int theResult = getaddrinfo(inHost.c_str(), nullptr, &theHints, &theFound);
+    if (theResult != 0) {
+        *outError = "the name " + inHost + " cannot be resolved: " + gai_strerror(theResult);
+        return false;
+    }
+    outAddresses->clear();
+    for (const addrinfo* theEntry = theFound; theEntry && outAddresses->size() < kMostAddresses;
+         theEntry = theEntry->ai_next) {
+        char theText[NI_MAXHOST];
+        if (getnameinfo(theEntry->ai_addr, theEntry->ai_addrlen, theText, sizeof theText, nullptr, 0,
+                        NI_NUMERICHOST) == 0)
+            outAddresses->push_back(theText);
+    }
+    freeaddrinfo(theFound);
+    if (outAddresses->empty()) *outError = "the name " + inHost + " has no address";
+    return !outAddresses->empty();
 }
 
 void LogOutage(const std::string& inSource, const std::string& inText) {
@@ -160,14 +199,75 @@ std::shared_ptr<RedisLink> RedisLink::Shared(const RedisAddress& inAddress, cons
     return theLink;
 }
 
+struct RedisLink::Names {
+    std::mutex lock;
+    std::condition_variable answered;
+    std::vector<std::string> addresses;  // the last answer; kept while a new one is sought
+    std::string error;                   // why the last resolution found nothing
+    bool resolving = false;
+    bool stale = false;  // no address could be connected to: the name is resolved again
+};
+
 RedisLink::RedisLink(RedisAddress inAddress, std::string inEventSource)
-    : mAddress(std::move(inAddress)), mEventSource(std::move(inEventSource)) {}
+    : mAddress(std::move(inAddress)),
+      mEventSource(std::move(inEventSource)),
+      mHostIsAddress(IsNumericAddress(mAddress.host)),
+      mNames(std::make_shared<Names>()) {}
 
 RedisLink::~RedisLink() = default;
 
+void RedisLink::Resolve() {
+    if (mNames->resolving) return;
+    mNames->resolving = true;
+    mNames->stale = false;
+    try {
+        std::thread([theNames = mNames, theHost = mAddress.host] {
+            std::vector<std::string> theAddresses;
+            std::string theError;
+            const bool theFound = ResolveName(theHost, &theAddresses, &theError);
+            std::lock_guard<std::mutex> theGuard(theNames->lock);
+            if (theFound) theNames->addresses = std::move(theAddresses);
+            theNames->error = theError;
+            theNames->resolving = false;
+            theNames->answered.notify_all();
+        }).detach();
+    } catch (const std::system_error& theError) {
+        mNames->resolving = false;
+        mNames->error = std::string("no thread to resolve the name: ") + theError.what();
+    }
+}
+
+std::vector<std::string> RedisLink::Addresses(Failure* outFailure) {
+    if (mHostIsAddress) return {mAddress.host};
+    std::unique_lock<std::mutex> theGuard(mNames->lock);
+    if (mNames->addresses.empty() || mNames->stale) Resolve();
+    if (mNames->addresses.empty())
+        mNames->answered.wait_for(theGuard, kCommandTimeout, [this] { return !mNames->resolving; });
+    if (mNames->addresses.empty()) {
+        outFailure->late = mNames->resolving;
+        outFailure->reason = outFailure->late ? "the name " + mAddress.host + " is not resolved within " +
+                                                    std::to_string(kCommandTimeout.count()) + " ms"
+                                              : mNames->error;
+    }
+    return mNames->addresses;
+}
+
 RedisLink::Connection RedisLink::Connect(Failure* outFailure) {
+    const std::vector<std::string> theAddresses = Addresses(outFailure);
+    for (const std::string& theAddress : theAddresses) {
+        if (Connection theConnection = ConnectTo(theAddress, outFailure)) return theConnection;
+        if (outFailure->late) return nullptr;  // an answer too late from one address uses up the time
+    }
+    if (!theAddresses.empty() && !mHostIsAddress) {
+        std::lock_guard<std::mutex> theGuard(mNames->lock);
+        mNames->stale = true;  // the server may have moved
+    }
+    return nullptr;
+}
+
+RedisLink::Connection RedisLink::ConnectTo(const std::string& inAddress, Failure* outFailure) {
     const timeval theTimeout{0, static_cast<suseconds_t>(kCommandTimeout.count() * 1000)};
-    Connection theConnection(redisConnectWithTimeout(mAddress.host.c_str(), mAddress.port, theTimeout));
+    Connection theConnection(redisConnectWithTimeout(inAddress.c_str(), mAddress.port, theTimeout));
     if (!theConnection) {
         outFailure->reason = "no memory for a connection";
         return nullptr;

@@ -1,7 +1,16 @@
 // Progress shared through a real Redis server by two stores, each with a
 // link of its own, as two server processes have.
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -40,6 +49,58 @@ size_t EntriesMentioning(const TempRegistry& registry, const std::string& text) 
     for (const auto& row : registry.events())
         if (row.size() > 5 && row[5].find(text) != std::string::npos) ++n;
     return n;
+}
+
+// Runs `body` in a child process with `files` (path to content) mounted
+// over the system's own, in a mount namespace and, with `network`, a network
+// namespace of its own with only the loopback up. The child's report is
+// returned: empty when all went as expected.
+std::string InIsolation(const std::map<std::string, std::string>& files, bool network,
+                        const std::function<std::string()>& body) {
+    char dir[] = "/tmp/isolated-XXXXXX";
+    if (!mkdtemp(dir)) return "no folder";
+    int report[2];
+    if (pipe(report) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(report[0]);
+        std::string text = [&]() -> std::string {
+            if (unshare(CLONE_NEWNS | (network ? CLONE_NEWNET : 0)) != 0) return "unshare failed";
+            if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return "mounts stay shared";
+            int n = 0;
+            for (const auto& [path, content] : files) {
+                const std::string copy = std::string(dir) + "/" + std::to_string(n++);
+                std::ofstream(copy) << content;
+                if (mount(copy.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) return "cannot mount " + path;
+            }
+            if (network) {
+                ifreq loopback{};
+                std::strcpy(loopback.ifr_name, "lo");
+                const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+                loopback.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
+                if (ioctl(fd, SIOCSIFFLAGS, &loopback) != 0) return "loopback stays down";
+                close(fd);
+            }
+            return body();
+        }();
+        if (write(report[1], text.data(), text.size()) < 0) text.clear();
+        _exit(0);  // no exit handlers of the test process in the child
+    }
+    close(report[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    close(report[0]);
+    waitpid(child, nullptr, 0);
+    std::filesystem::remove_all(dir);
+    return text;
+}
+
+platform::RedisAddress Named(const std::string& host, int port) {
+    platform::RedisAddress address;
+    address.host = host;
+    address.port = port;
+    return address;
 }
 
 }  // namespace
@@ -212,4 +273,51 @@ TEST(RedisAddress, IsParsedOrRefusedWithAReason) {
         EXPECT_FALSE(platform::RedisAddress::Parse(bad, &address, &error)) << bad;
         EXPECT_NE(error.find("is not a Redis address"), std::string::npos) << error;
     }
+}
+
+class RedisLinkByName : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (getuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
+    }
+    TempRegistry registry;
+};
+
+TEST_F(RedisLinkByName, EveryAddressOfTheNameIsTried) {
+    RedisServer redis;  // on 127.0.0.1 only; the resolver answers ::1 first
+    const std::string report = InIsolation({{"/etc/hosts", "::1 redis.test\n127.0.0.1 redis.test\n"}}, false, [&] {
+        platform::RedisLink link(Named("redis.test", redis.port()), "Formix");
+        platform::RedisReply reply;
+        if (!link.Run({"PING"}, &reply)) return std::string("PING failed");
+        return reply.text == "PONG" ? std::string() : "PING answered " + reply.text;
+    });
+    EXPECT_EQ(report, "");
+}
+
+TEST_F(RedisLinkByName, ASilentNameServerCostsACommandNoMoreThanItsTimeout) {
+    // A name server that takes every question and answers none.
+    const std::map<std::string, std::string> files{
+        {"/etc/hosts", "127.0.0.1 localhost\n"},
+        {"/etc/resolv.conf", "nameserver 127.0.0.1\noptions timeout:5 attempts:1\n"}};
+    const std::string report = InIsolation(files, true, [] {
+        const int silent = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(53);
+        where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(silent, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) return std::string("port 53 taken");
+        platform::RedisLink link(Named("redis.test", 6379), "Formix");
+        for (int i = 0; i < 3; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            platform::RedisReply reply;
+            if (link.Run({"PING"}, &reply)) return std::string("PING answered");
+            using std::chrono::milliseconds;
+            const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+            // Without its own thread the resolver would hold the command for the name server's 5 s.
+            if (took > 500ms) return "command " + std::to_string(i) + " took " + std::to_string(took.count()) + " ms";
+        }
+        return link.Outages() == 1 ? std::string() : "outages: " + std::to_string(link.Outages());
+    });
+    EXPECT_EQ(report, "");
+    EXPECT_EQ(EntriesMentioning(registry, "the name redis.test is not resolved within 50 ms"), 1u);
 }

@@ -2,11 +2,11 @@
 // they must agree on (upload progress, the IDs handed to visitors).
 //
 // What depends on Redis must never wait on it: every command has 50 ms to
-// answer, after which its connection is abandoned. A second failure in a
-// row starts an outage (one late answer on a busy machine is not one): one
-// event-log entry, then no attempt at all until the back-off (100 ms,
-// doubling to 2 s) has passed, so callers get their failure at once and
-// carry on without Redis.
+// answer (and to resolve the server's name), after which its connection is
+// abandoned. A second failure in a row starts an outage (one late answer on
+// a busy machine is not one): one event-log entry, then no attempt at all
+// until the back-off (100 ms, doubling to 2 s) has passed, so callers get
+// their failure at once and carry on without Redis.
 #pragma once
 
 #include <atomic>
@@ -91,17 +91,29 @@ private:
         void operator()(redisContext* inContext) const;
     };
     using Connection = std::unique_ptr<redisContext, ContextDeleter>;
+    // What the host name resolved to last; kept apart from the link so that
+    // a resolution still running when the link goes can finish.
+    struct Names;
 
     // An idle connection, or a new one; null during the back-off or when
     // the server cannot be reached.
     Connection Take(Failure* outFailure);
     void GiveBack(Connection inConnection);
     Connection Connect(Failure* outFailure);
+    Connection ConnectTo(const std::string& inAddress, Failure* outFailure);
+    // Where to connect: the host itself when it is an address. A name is
+    // resolved on a thread of its own, since the resolver keeps no time
+    // limit; a command waits for it at most its own timeout, and later ones
+    // use the last answer while a new one is sought.
+    std::vector<std::string> Addresses(Failure* outFailure);
+    void Resolve();  // with mNames locked
     void Failed(const Failure& inFailure);
     void Succeeded();
 
     const RedisAddress mAddress;
     const std::string mEventSource;
+    const bool mHostIsAddress;
+    const std::shared_ptr<Names> mNames;
 
     std::mutex mLock;  // guards the idle connections and the back-off
     std::vector<Connection> mIdle;
