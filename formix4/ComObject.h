@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CallFrame.h"
+#include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 
 // Module-wide bookkeeping for DllCanUnloadNow (Module.cpp).
@@ -96,12 +97,19 @@ protected:
     }
     virtual ~ComObject() { ObjectDestroyed(); }
 
-    // Runs a member body in the call frame under the object's lock.
+    // Runs a member body in the call frame under the object's lock, with
+    // the object's code page in force for its conversions.
     template <class Body>
     HRESULT Frame(SourcePlace inPlace, Body&& inBody) {
         std::lock_guard<std::recursive_mutex> theGuard(mLock);
+        platform::codepage::PinnedAcp theCodePage(CallCodePage());
         return CallFrame(mClass, inPlace, std::forward<Body>(inBody));
     }
+    // The ANSI code page the object's texts are shown in: that of the form's
+    // parse for the form and its fields, so that a page reading every member
+    // of every field does not read the registry for each text. 0: the
+    // system's, read at each conversion.
+    virtual UINT CallCodePage() { return 0; }
 
     // A member whose behaviour is not built yet: checks its out-parameter
     // like every member, then answers E_NOTIMPL.

@@ -241,6 +241,8 @@ FieldGroup* FieldGroups::NewGroup(const char* inName, size_t inNameLength, const
     while (mSlots[i]) i = (i + 1) & (mSlotCount - 1);
     mSlots[i] = mCount + 1;
     mChunks.back()[mCount % theChunkSize] = theGroup;
+    // Only a name that is no text gets a key one unit longer than its bytes.
+    if (inNameLength && inKeyLength == inNameLength + 1) mRawGroups.push_back(mCount);
     ++mCount;
     return theGroup;
 }
@@ -299,6 +301,35 @@ int FieldGroups::Find(const char* inName) const {
     return Lookup(theKey, theKeyLength, HashKey(theKey, theKeyLength));
 }
 
+std::u16string FieldGroups::ShownKey(const FieldGroup& inGroup) const {
+    std::u16string theShown =
+        platform::codepage::ToUtf16(std::string_view(inGroup.mName, inGroup.mNameLength), mAnsiCodePage);
+    for (char16_t& c : theShown) c = platform::codepage::FoldUnit(c);
+    return theShown;
+}
+
+int FieldGroups::FindShown(std::u16string_view inText) const {
+    std::u16string theKey(inText);
+    for (char16_t& c : theKey) c = platform::codepage::FoldUnit(c);
+    // A name that is text is shown as that text, and its key is the text
+    // folded: the hash table finds it. The key of a name that is no text
+    // may look like a text's, so the group found must show this text.
+    int theFound = -1;
+    if (theKey.size() <= kMaxName) {
+        const auto theLength = static_cast<uint32_t>(theKey.size());
+        theFound = Lookup(theKey.data(), theLength, HashKey(theKey.data(), theLength));
+        if (theFound >= 0 && ShownKey(*At(theFound)) != theKey) theFound = -1;
+    }
+    for (; mRawShownCount < mRawGroups.size(); ++mRawShownCount) {
+        const uint32_t theNumber = mRawGroups[mRawShownCount];
+        mRawShown.emplace(ShownKey(*At(static_cast<int>(theNumber))), theNumber);  // the first stays
+    }
+    const auto theRaw = mRawShown.find(theKey);
+    if (theRaw != mRawShown.end() && (theFound < 0 || theRaw->second < static_cast<uint32_t>(theFound)))
+        theFound = static_cast<int>(theRaw->second);
+    return theFound;
+}
+
 FieldGroup* FieldGroups::At(int inNumber) const {
     if (inNumber < 0 || static_cast<uint32_t>(inNumber) >= mCount) return nullptr;
     const auto theNumber = static_cast<uint32_t>(inNumber);
@@ -312,6 +343,10 @@ void FieldGroups::Clear() {
     mChunks.shrink_to_fit();
     mItemRuns.clear();
     mItemRuns.shrink_to_fit();
+    mRawGroups.clear();
+    mRawGroups.shrink_to_fit();
+    mRawShown.clear();
+    mRawShownCount = 0;
     mCount = 0;
     mSealed = false;
 }

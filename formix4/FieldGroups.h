@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // Memory of one form, taken in blocks (mapped, never from the heap, so that
@@ -119,6 +120,10 @@ public:
     // appended later numbers them again at once.
     void Seal();
     int Find(const char* inName) const;
+    // The first group whose name, shown as text in the code page (bytes that
+    // are no text in it as replacement characters), is this text with letter
+    // case ignored; -1 when none is.
+    int FindShown(std::u16string_view inText) const;
     FieldGroup* At(int inNumber) const;
     int Count() const { return static_cast<int>(mCount); }
     void Clear();
@@ -140,6 +145,8 @@ private:
                          uint32_t inHash);
     void GrowTable();
     void ReleaseTable();
+    // The folded shown text of a group's name.
+    std::u16string ShownKey(const FieldGroup& inGroup) const;
 
     uint32_t mAnsiCodePage;
     FormArena mArena;
@@ -152,6 +159,11 @@ private:
     uint32_t mSlotCount = 0;
     std::vector<ItemRun> mItemRuns;
     bool mSealed = false;
+    // Groups whose names are no text in the code page, by number, and the
+    // first of them under each folded shown text, indexed when first asked.
+    std::vector<uint32_t> mRawGroups;
+    mutable std::unordered_map<std::u16string, uint32_t> mRawShown;
+    mutable size_t mRawShownCount = 0;
 };
 
 // The key under which a group name compares, into outKey (room for 260

@@ -64,22 +64,13 @@ void Multipart::Clear() {
     mProcessed = false;
     mTotalLength = 0;
     mData = nullptr;
+    mParsedCodePage = 0;
     ProgressStore::Instance().MarkFinished(mID);
 }
 
 int Multipart::FindGroup(const char* inName) const { return mGroups.Find(inName); }
 
-int Multipart::FindGroupByText(const std::u16string& inText) const {
-    const std::u16string theKey = platform::codepage::FoldCase(inText);
-    for (int i = 0; i < GroupCount(); ++i) {
-        const char* theName = mGroups.At(i)->name();
-        BSTR theShown = AnsiToBstr(theName, static_cast<int>(std::strlen(theName)));
-        const bool theSame = platform::codepage::FoldCase(std::u16string(theShown, SysStringLen(theShown))) == theKey;
-        SysFreeString(theShown);
-        if (theSame) return i;
-    }
-    return -1;
-}
+int Multipart::FindGroupByText(const std::u16string& inText) const { return mGroups.FindShown(inText); }
 
 // ---- processing ---------------------------------------------------------------------
 
@@ -349,6 +340,7 @@ void Multipart::GetMultipartItems() {
     // The code page as it stands when the body is parsed, read once for the
     // whole parse, not for every text of every field.
     platform::codepage::PinnedAcp theCodePage;
+    mParsedCodePage = GetACP();
     ParseItems();
 }
 

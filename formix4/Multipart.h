@@ -35,6 +35,9 @@ public:
     // (ignoring letter case), or -1: finds names whose bytes are no text in
     // the code page, which the enumeration shows with replacement characters.
     int FindGroupByText(const std::u16string& inText) const;
+    // The system ANSI code page the body was parsed in; 0 before a parse.
+    // The form's texts are shown in it: read once per form, not per text.
+    uint32_t ParsedCodePage() const { return mParsedCodePage; }
     virtual FieldGroup* GroupAt(int inNumber) const { return mGroups.At(inNumber); }
     virtual int GroupCount() const { return mGroups.Count(); }
     virtual ErrorReport& Report() { return mReport; }
@@ -93,6 +96,7 @@ private:
     int32_t mMaxUploadSize = kDefaultMaxUploadSize;
     int32_t mDetectCodePage = 0;
     int32_t mCodePage = 0;
+    uint32_t mParsedCodePage = 0;
     FieldGroups mGroups;
     std::unique_ptr<BodyParser> mParser;  // of the last parse, which made mGroups
     ErrorReport mReport;

@@ -323,16 +323,13 @@ void ReleaseVariantBytes(VARIANT* inVar) {
 }
 
 BSTR AnsiToBstr(const char* inBytes, int inLength) {
-    if (inBytes && inLength > 0) {
-        const int theChars = MultiByteToWideChar(CP_ACP, 0, inBytes, inLength, nullptr, 0);
-        if (theChars > 0) {
-            BSTR theText = SysAllocStringLen(nullptr, static_cast<UINT>(theChars));
-            if (theText && MultiByteToWideChar(CP_ACP, 0, inBytes, inLength, theText, theChars) == theChars)
-                return theText;
-            SysFreeString(theText);
-        }
-    }
-    return SysAllocString(u"");
+    if (!inBytes || inLength <= 0) return SysAllocString(u"");
+    // Decoded once into a buffer of its own, then copied into the BSTR:
+    // asking for the length first would decode every text twice.
+    const std::u16string theText =
+        platform::codepage::ToUtf16(std::string_view(inBytes, static_cast<size_t>(inLength)));
+    BSTR theResult = SysAllocStringLen(theText.data(), static_cast<UINT>(theText.size()));
+    return theResult ? theResult : SysAllocString(u"");
 }
 
 std::string BstrToAnsi(BSTR inText) {

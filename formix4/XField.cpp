@@ -32,6 +32,8 @@ void XField::Attach(XForm* inForm, int inGroup, int inItem) {
     mItem = inItem;
 }
 
+UINT XField::CallCodePage() { return mForm ? mForm->Engine().ParsedCodePage() : 0; }
+
 const MultipartItem* XField::Item() const {
     const FieldGroup* theGroup = mForm->Engine().GroupAt(mGroup);
     return theGroup ? theGroup->itemAt(mItem) : nullptr;

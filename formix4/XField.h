@@ -41,6 +41,9 @@ public:
     HRESULT get_ImageHeight(LONG* outHeight) override;
     HRESULT Save(BSTR inPath) override;
 
+protected:
+    UINT CallCodePage() override;
+
 private:
     // The item this field stands for, or null (no group or no item there).
     const MultipartItem* Item() const;

@@ -21,6 +21,9 @@ public:
     HRESULT get_Item(VARIANT inIndex, VARIANT* outVal) override;
     HRESULT get_Count(LONG* outCount) override;
 
+protected:
+    UINT CallCodePage() override { return mForm ? mForm->Engine().ParsedCodePage() : 0; }
+
 private:
     FormReference mForm;
     int mGroup = -1;

@@ -46,6 +46,9 @@ public:
     bool Overwrite() const { return mOverwrite != VARIANT_FALSE; }
     bool Streams() const { return mStreams != VARIANT_FALSE; }
 
+protected:
+    UINT CallCodePage() override { return mEngine.ParsedCodePage(); }
+
 private:
     // Processes the request once; the intake's failure as the call's result.
     HRESULT ProcessRequest();

@@ -23,16 +23,20 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 // ---- UTF-8 ------------------------------------------------------------------
 
-// Decodes UTF-8; invalid bytes become U+FFFD, or fail when strict.
+// Decodes UTF-8; invalid bytes become U+FFFD, or fail when strict. Writes
+// in place into room made once (no byte of UTF-8 gives more than one UTF-16
+// unit), and runs of ASCII go without a test per kind of byte: field texts
+// are mostly ASCII and can be megabytes long.
 bool DecodeUtf8(const unsigned char* s, size_t n, bool strict, std::u16string* out) {
+    const size_t start = out->size();
+    out->resize(start + n);
+    char16_t* const first = out->data() + start;
+    char16_t* d = first;
     size_t i = 0;
     while (i < n) {
+        while (i < n && s[i] < 0x80) *d++ = s[i++];
+        if (i == n) break;
         const unsigned char c = s[i];
-        if (c < 0x80) {
-            out->push_back(c);
-            ++i;
-            continue;
-        }
         int extra = 0;
         uint32_t cp = 0, minimum = 0;
         if (c >= 0xC2 && c <= 0xDF) extra = 1, cp = c & 0x1F, minimum = 0x80;
@@ -46,20 +50,24 @@ bool DecodeUtf8(const unsigned char* s, size_t n, bool strict, std::u16string* o
         if (valid && (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
         if (!valid) {
             // Each byte that does not start a valid sequence becomes one U+FFFD.
-            if (strict) return false;
-            out->push_back(kReplacement);
+            if (strict) {
+                out->resize(start);
+                return false;
+            }
+            *d++ = kReplacement;
             ++i;
             continue;
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            *d++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *d++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
-            out->push_back(static_cast<char16_t>(cp));
+            *d++ = static_cast<char16_t>(cp);
         }
         i += static_cast<size_t>(extra) + 1;
     }
+    out->resize(start + static_cast<size_t>(d - first));
     return true;
 }
 
@@ -191,10 +199,12 @@ bool Decode(UINT codePage, DWORD flags, const char* s, size_t n, std::u16string*
         return true;
     }
     if (const char16_t* high = platform::codepage::SingleByteHighTable(codePage)) {
-        out->reserve(n);
+        const size_t start = out->size();
+        out->resize(start + n);
+        char16_t* d = out->data() + start;
         for (size_t i = 0; i < n; ++i) {
             const unsigned char c = static_cast<unsigned char>(s[i]);
-            out->push_back(c < 0x80 ? c : high[c - 0x80]);
+            d[i] = c < 0x80 ? c : high[c - 0x80];
         }
         return true;
     }
@@ -274,6 +284,9 @@ UINT GetACP() { return tPinnedAcp ? tPinnedAcp : ReadAcp(); }
 
 namespace platform::codepage {
 PinnedAcp::PinnedAcp() : mPrevious(tPinnedAcp) { tPinnedAcp = ReadAcp(); }
+PinnedAcp::PinnedAcp(UINT codePage) : mPrevious(tPinnedAcp) {
+    if (codePage) tPinnedAcp = codePage;
+}
 PinnedAcp::~PinnedAcp() { tPinnedAcp = mPrevious; }
 }  // namespace platform::codepage
 
@@ -328,7 +341,7 @@ INT WideCharToMultiByte(UINT codePage, DWORD, const WCHAR* source, INT sourceLen
 
 namespace platform::codepage {
 
-std::u16string ToUtf16(const std::string& text, UINT codePage) {
+std::u16string ToUtf16(std::string_view text, UINT codePage) {
     std::u16string out;
     if (!Decode(Resolve(codePage), 0, text.data(), text.size(), &out)) out.clear();
     return out;

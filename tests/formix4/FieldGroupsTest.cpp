@@ -83,3 +83,22 @@ TEST(FieldGroupsTest, NamesCompareAsFoldedTextOrAsBytes) {
     western.Append("\xe9t\xe9", ItemOf(data));  // été
     EXPECT_EQ(western.Count(), 1);
 }
+
+// The text a name is shown as finds its group, whether the name's bytes are
+// text in the code page or not; of two names shown alike the first wins.
+TEST(FieldGroupsTest, NamesAreFoundByTheirShownText) {
+    FieldGroups groups;
+    const std::string data = "x";
+    groups.Append("Caf\xE9", ItemOf(data));             // no text in UTF-8: shown "Caf\uFFFD"
+    groups.Append("caf\xEF\xBF\xBD", ItemOf(data));     // the text "caf\uFFFD"
+    groups.Append("\xEF\xBF\xBDz", ItemOf(data));       // the text "\uFFFDz"
+    groups.Append("\xFFZ", ItemOf(data));               // no text, shown "\uFFFDZ": after the text
+    groups.Seal();
+    ASSERT_EQ(groups.Count(), 4);
+    EXPECT_EQ(groups.FindShown(u"CAF\uFFFD"), 0);
+    EXPECT_EQ(groups.FindShown(u"\uFFFDZ"), 2);
+    EXPECT_EQ(groups.FindShown(u"caf"), -1);
+    // A group made after the first lookup is found too.
+    groups.Append("\xFEq", ItemOf(data));
+    EXPECT_EQ(groups.FindShown(u"\uFFFDQ"), 4);
+}

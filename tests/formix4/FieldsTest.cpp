@@ -216,3 +216,24 @@ TEST_F(Fields, ImageInformationIsExaminedOnceFromTheDecodedBytes) {
     EXPECT_EQ(type, fmxUnknown);
     EXPECT_EQ(Number(note.get(), &IXField::get_ImageWidth), 0);
 }
+
+// Every name the enumeration shows finds its group again, letter case
+// ignored, also when its bytes are no text in the code page and are shown
+// with replacement characters; of two names shown alike the first wins.
+TEST_F(Fields, NamesAreFoundByTheTextTheEnumerationShows) {
+    Load(Part("name=\"Caf\xE9\"", "raw") + Part("name=\"caf\xEF\xBF\xBD\"", "text") +
+         Part("name=\"x\xFFY\"", "other") + Part("name=\"\xEF\xBF\xBDZ\"", "plain") + Part("name=\"3\"", "three") +
+         "--XyZ--\r\n");
+    const auto contentOf = [&](const char16_t* name) {
+        ComPtr<IXFields> group = Group(name);
+        return group ? Text(Field(group.get(), 1).get(), &IXField::get_Content) : u"(none)";
+    };
+    // The name's bytes in the code page come first: the text "caf\uFFFD".
+    EXPECT_EQ(contentOf(u"CAF\uFFFD"), u"text");
+    EXPECT_EQ(contentOf(u"x\uFFFDy"), u"other");
+    EXPECT_EQ(contentOf(u"\uFFFDz"), u"plain");
+    EXPECT_EQ(contentOf(u"3"), u"three");  // a name wins over a number
+    LONG count = -1;
+    ASSERT_EQ(mForm->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 5);
+}

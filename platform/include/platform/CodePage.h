@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/WinTypes.h"
 
@@ -22,7 +23,7 @@ INT WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* source, INT sou
                         INT destSize, LPCSTR defaultChar, BOOL* usedDefaultChar);
 
 namespace platform::codepage {
-std::u16string ToUtf16(const std::string& text, UINT codePage = CP_ACP);
+std::u16string ToUtf16(std::string_view text, UINT codePage = CP_ACP);
 std::string FromUtf16(const std::u16string& text, UINT codePage = CP_ACP);
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);
@@ -41,6 +42,9 @@ int CompareNoCaseUtf8(const std::string& a, const std::string& b);
 class PinnedAcp {
 public:
     PinnedAcp();
+    // Fixes a code page read earlier, such as the one a form was parsed in;
+    // 0 fixes nothing (what is in force stays).
+    explicit PinnedAcp(UINT codePage);
     ~PinnedAcp();
     PinnedAcp(const PinnedAcp&) = delete;
     PinnedAcp& operator=(const PinnedAcp&) = delete;
