@@ -1,12 +1,12 @@
 <%@ Language="JScript" %>
 <!-- #include virtual="/lib/site.inc" -->
-<!-- #include virtual="/lib/report.inc" -->
 <%
 // GET /upload.asp (also /upload): the upload form, with a new progress ID
 // bound to the visitor. POST /upload.asp?ID=n: receives the upload, saves
 // its files under /uploads/<upload>/ and shows every field; with "Accept:
 // application/json" it answers the form report with each item's "SavedAs"
-// or "SaveError".
+// or "SaveError". The report is read and written by the server's upload
+// folder (Receive), which also saves the files and digests them.
 
 var NO_SPACE = {number: 0x80040070, source: SITE_SOURCE,
                 description: "There is not enough space on the server for this upload."};
@@ -30,22 +30,22 @@ function ReceiveUpload(visitor) {
     return Fail(500, e);
   }
   try {
-    report = ReadReport(form, folder);
+    report = folder.Receive(form);
   } catch (e) {
     // (A body the server stopped reading, too slow or with too many
     // fields, the server core answers itself.)
-    if (e === VOLUME_FULL) return Fail(507, NO_SPACE);
     var status = length > tools.MaxUpload ? 413 : 400;
     if (status == 400 && !tools.EnoughSpace(length)) return Fail(507, NO_SPACE);
     return Fail(status, e);
   }
-  if (String(Request.ServerVariables("CONTENT_TYPE")).indexOf("multipart/form-data") == 0 && !report.multipart)
+  if (report.VolumeFull) return Fail(507, NO_SPACE);
+  if (String(Request.ServerVariables("CONTENT_TYPE")).indexOf("multipart/form-data") == 0 && !report.Multipart)
     return Fail(400, {number: 0x80004005, source: SITE_SOURCE,
                       description: "The request body is not the multipart form its Content-Type announces."});
   folder.Keep();
   Response.Clear();
-  if (WantsJson()) AnswerJson(ReportJson(report));
-  else Response.Write(ResultsHtml(report));
+  if (WantsJson()) AnswerJson(report.Json);
+  else Response.Write(HtmlPage("Upload received", report.Html));
 }
 
 var visitor = Visitor();

@@ -37,6 +37,7 @@ struct FieldReport {
     std::string name;
     long count = 0;
     ReportValue value;  // the joined value of all items
+    size_t valueCut = 0;  // characters of the joined value left out
     std::vector<ItemReport> items;
 };
 
@@ -53,6 +54,11 @@ struct ReportOptions {
     // Data, RawData and Resource of items that are files, read through the
     // members (each a copy of the bytes); off, `extras` must add them.
     bool fileBytes = true;
+    // Texts (an item's Content, a field's joined Value) longer than this many
+    // characters are cut to it, and "ContentCut" or "ValueCut" says how many
+    // were left out, so that a field of 200 MB is not copied whole into the
+    // answer several times. 0: texts whole.
+    size_t maxTextLength = 0;
     // Adds members to an item after the standard ones; may throw MemberFailure.
     std::function<void(DispatchObject& field, ItemReport& item)> extras;
 };
@@ -66,6 +72,10 @@ ReportValue BytesValue(const uint8_t* data, size_t length);
 ReportValue DigestValue(uint64_t length, const std::string& digest);
 // The report value of a member that gives bytes (Data, RawData, Resource).
 ReportValue MemberBytes(DispatchObject& field, const std::string& name);
+// Adds Data, RawData and Resource to an item whose MacBinary member is read.
+// Without a MacBinary header the raw bytes are the data and there is no
+// resource fork: the bytes are read once.
+void AddItemBytes(DispatchObject& field, ItemReport& item);
 
 // {"Multipart": ..., "Count": ..., "Fields": [...]}
 std::string FormReportJson(const FormReport& report);

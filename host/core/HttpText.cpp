@@ -126,24 +126,38 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
-std::string JsonString(const std::u16string& text) {
-    std::string out = "\"";
+void AppendJsonString(std::string& out, std::u16string_view text) {
+    out += '"';
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
-        const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
-        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            out += platform::codepage::Utf16ToUtf8(text.substr(i, 2));
-            ++i;
-        } else if (high || low || c < 0x20 || c == 0x2028 || c == 0x2029) {
-            AppendUnicodeEscape(out, c);
-        } else if (c == u'"' || c == u'\\') {
-            out += '\\';
+        if (c >= 0x20 && c < 0x80) {
+            if (c == u'"' || c == u'\\') out += '\\';
             out += static_cast<char>(c);
+        } else if (c >= 0x80 && c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            const uint32_t code = 0x10000 + ((static_cast<uint32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+            ++i;
+        } else if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF) || c == 0x2028 || c == 0x2029) {
+            AppendUnicodeEscape(out, c);
         } else {
-            out += platform::codepage::Utf16ToUtf8(std::u16string(1, c));
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    return out + "\"";
+    out += '"';
+}
+
+std::string JsonString(const std::u16string& text) {
+    std::string out;
+    AppendJsonString(out, text);
+    return out;
 }
 
 bool ParseInt32(const std::string& text, long* value, bool allowNegative) {

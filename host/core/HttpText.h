@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Decodes %XX escapes and '+' as a space, as query strings have them. A '%'
 // that does not start a valid escape is kept as it stands.
@@ -23,6 +24,8 @@ std::string HtmlEscape(const std::string& text);
 std::string JsonString(const std::string& utf8);
 // A JSON string of UTF-16 text: controls, a NUL and lone surrogates as \u escapes.
 std::string JsonString(const std::u16string& text);
+// The same appended to `out`, without a text of its own per character.
+void AppendJsonString(std::string& out, std::u16string_view text);
 
 // The host name of a Host header: without its port, brackets kept off an
 // IPv6 address, in lower case.

@@ -26,6 +26,7 @@ using MemberArgs = std::vector<const VARIANT*>;
 struct MemberError {
     HRESULT hr;
     std::string description;
+    std::string source;  // "" for the host's own failures
 };
 
 constexpr WORD kCall = DISPATCH_METHOD;
@@ -111,14 +112,19 @@ public:
             exception->scode = hr;
             const std::u16string text = platform::codepage::Utf8ToUtf16(Error().description);
             exception->bstrDescription = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            if (!Error().source.empty()) {
+                const std::u16string source = platform::codepage::Utf8ToUtf16(Error().source);
+                exception->bstrSource = SysAllocStringLen(source.data(), static_cast<UINT>(source.size()));
+            }
         }
         return DISP_E_EXCEPTION;
     }
 
 protected:
-    // Fails the member being run with a text for the caller.
-    HRESULT Fail(HRESULT hr, std::string description) {
-        Error() = {hr, std::move(description)};
+    // Fails the member being run with a text for the caller, and the source
+    // of a failure passed on from another object.
+    HRESULT Fail(HRESULT hr, std::string description, std::string source = {}) {
+        Error() = {hr, std::move(description), std::move(source)};
         return hr;
     }
 

@@ -18,8 +18,6 @@ struct SiteOptions {
 // Owns(visitor, id) (progress IDs drawn at random and bound to a visitor's
 // token), NewVisitorToken(), IsVisitorToken(text), MaxUpload,
 // EnoughSpace(length), NewUploadFolder() (an upload's own folder: its
-// VirtualPath, FileName(number, safeName), Create(), Keep(),
-// RemoveFile(name), IsFull(hresult, length), DigestLater(name),
-// FinishDigests(), SavedLength(i), SavedDigest(i); removed unless kept),
-// Sha256(bytes).
+// VirtualPath, Receive(form), which saves the form's files there and gives
+// the report, and Keep(); removed unless kept).
 void AddSitePages(WebServer& server, const SiteOptions& options, script::ScriptPages& pages);

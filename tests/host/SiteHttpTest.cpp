@@ -129,3 +129,28 @@ TEST_F(SiteHttp, FormsServedOneAfterAnotherLeaveNoHeapBehind) {
     const long afterLast = anonymousKb();
     EXPECT_LT(afterLast, afterFirst * 3 / 2 + 4096) << "after the first " << afterFirst << " kB";
 }
+
+// A long text is shown cut, saying how much was left out, while its digest
+// still covers every byte; a field of several items cuts its joined value.
+TEST_F(SiteHttp, LongTextsAreShownCut) {
+    auto server = Start();
+    Visitor visitor;
+    // 70,000 characters of two bytes each: the cut falls inside the text.
+    std::string longText;
+    for (int i = 0; i < 70000; ++i) longText += "\xC3\xA9";
+    const std::string body = MultipartBody("Site").field("long", longText).field("pair", longText).field("pair", "b").str();
+    const HttpResult json = Upload(server->port(), body, true, FormId(server->port(), visitor), visitor);
+    ASSERT_EQ(json.status, 200) << json.body.substr(0, 300);
+    const std::string shown = "\"Content\": \"" + longText.substr(0, 65536 * 2) + "\", \"ContentCut\": 4464, ";
+    EXPECT_NE(json.body.find("\"Name\": \"long\", \"Count\": 1, \"Value\": \"" + longText.substr(0, 65536 * 2) +
+                             "\", \"ValueCut\": 4464, "),
+              std::string::npos);
+    EXPECT_NE(json.body.find(shown), std::string::npos);
+    EXPECT_NE(json.body.find("\"Value\": \"" + longText.substr(0, 65536 * 2) + "\", \"ValueCut\": 4467, "),
+              std::string::npos);  // 70,000 + ", b" joined
+    EXPECT_NE(json.body.find("\"Data\": {\"Length\": 140000, \"SHA256\": \"" +
+                             Sha256Hex(reinterpret_cast<const uint8_t*>(longText.data()), longText.size())),
+              std::string::npos);
+    const HttpResult page = Upload(server->port(), body, false, FormId(server->port(), visitor), visitor);
+    EXPECT_NE(page.body.find("[... 4464 more characters]</td>"), std::string::npos);
+}

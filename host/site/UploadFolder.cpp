@@ -1,0 +1,134 @@
+#include "site/UploadFolder.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+
+#include "client/Sha256.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Client names are kept to this many bytes in saved names, so that a name
+// fits any volume (255 bytes) and leaves room for the folder.
+constexpr size_t kMaxSavedNameBytes = 100;
+
+// The component's ERROR_DISK_FULL.
+constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80040070);
+
+// Cuts UTF-8 text to at most `bytes` bytes without splitting a character.
+std::string CutUtf8(const std::string& text, size_t bytes) {
+    if (text.size() <= bytes) return text;
+    size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+// The bytes a folder's volume has free for the server, and its device;
+// false when the folder cannot be examined.
+bool FreeSpace(const std::string& folder, long long* freeBytes, dev_t* device) {
+    struct statvfs volume{};
+    struct stat place{};
+    if (statvfs(folder.c_str(), &volume) != 0 || stat(folder.c_str(), &place) != 0) return false;
+    *freeBytes = static_cast<long long>(volume.f_bavail * volume.f_frsize);
+    *device = place.st_dev;
+    return true;
+}
+
+}  // namespace
+
+UploadFolder::UploadFolder(const std::string& documentRoot) {
+    static std::atomic<unsigned> sequence{0};
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+    mVirtual = "/uploads/" + std::string(stamp) + "-" + std::to_string(getpid()) + "-" + std::to_string(++sequence);
+    mPhysical = fs::path(documentRoot) / mVirtual.substr(1);
+}
+
+UploadFolder::~UploadFolder() {
+    std::error_code ignored;
+    if (!mKept) fs::remove_all(mPhysical, ignored);
+}
+
+void UploadFolder::create() {
+    std::error_code ignored;
+    fs::create_directories(mPhysical, ignored);
+}
+
+void UploadFolder::removeFile(const std::string& name) {
+    std::error_code ignored;
+    fs::remove(mPhysical / fs::path(name).filename(), ignored);
+}
+
+std::string SavedName(int number, std::string safeName) {
+    for (char& c : safeName)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32) c = '_';
+    if (safeName.empty() || safeName == "." || safeName == "..") safeName = "file";
+    if (safeName.size() > kMaxSavedNameBytes) {
+        const size_t dot = safeName.rfind('.');
+        const std::string extension =
+            dot != std::string::npos && safeName.size() - dot <= 16 ? safeName.substr(dot) : std::string();
+        safeName = CutUtf8(safeName.substr(0, safeName.size() - extension.size()),
+                           kMaxSavedNameBytes - extension.size()) + extension;
+    }
+    return std::to_string(number) + "-" + safeName;
+}
+
+void SavedFileDigests::add(const fs::path& saved) {
+    std::lock_guard<std::mutex> lock(mLock);
+    mFiles.push_back(saved);
+    mResults.emplace_back();
+    if (!mHelper.joinable()) mHelper = std::thread([this] { work(); });
+    mReady.notify_one();
+}
+
+std::vector<SavedFileDigests::Digest> SavedFileDigests::finish() {
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mClosed = true;
+    }
+    mReady.notify_all();
+    work();
+    if (mHelper.joinable()) mHelper.join();
+    return mResults;
+}
+
+void SavedFileDigests::work() {
+    std::unique_lock<std::mutex> lock(mLock);
+    for (;;) {
+        mReady.wait(lock, [this] { return mNext < mFiles.size() || mClosed; });
+        if (mNext == mFiles.size()) return;
+        const size_t number = mNext++;
+        const fs::path file = mFiles[number];
+        lock.unlock();
+        Digest value;
+        if (!Sha256HexOfFile(file.c_str(), &value.sha256, &value.length)) value = {0, Sha256Hex(nullptr, 0)};
+        lock.lock();
+        mResults[number] = std::move(value);
+    }
+}
+
+bool EnoughSpace(const std::string& documentRoot, long long length) {
+    const char* tmp = std::getenv("TMPDIR");
+    long long tempFree = 0, uploadsFree = 0;
+    dev_t tempDevice = 0, uploadsDevice = 0;
+    if (!FreeSpace(tmp && *tmp ? tmp : "/tmp", &tempFree, &tempDevice) ||
+        !FreeSpace(documentRoot + "/uploads", &uploadsFree, &uploadsDevice))
+        return true;  // nothing known: the upload tells
+    if (tempDevice == uploadsDevice) return tempFree >= 2 * length;
+    return tempFree >= length && uploadsFree >= length;
+}
+
+bool VolumeIsFull(HRESULT hr, const fs::path& folder, long long itemLength) {
+    long long freeBytes = 0;
+    dev_t device = 0;
+    return hr == kDiskFull && FreeSpace(folder.string(), &freeBytes, &device) && freeBytes < itemLength;
+}

@@ -1,0 +1,133 @@
+#include "site/UploadReport.h"
+
+#include <cstdlib>
+
+#include "client/Sha256.h"
+#include "core/HttpText.h"
+
+namespace {
+
+struct VolumeFull {};
+
+// The items the report saved, by their place in the report, so that their
+// digests can be put in once all of them are made.
+struct SavedItems {
+    SavedFileDigests digests;
+    std::vector<size_t> ordinals;  // the n'th item of the report, counted from 0
+};
+
+// Saves a file item under the upload's folder and adds "SavedAs", or its
+// "SaveError" when the component could not save it. A saved file's bytes
+// are not copied out of the form: its digest comes from the saved file,
+// made while the next items are read.
+void SaveItem(DispatchObject& field, ItemReport& item, size_t ordinal, UploadFolder& folder, SavedItems& saved) {
+    if (item.text("FileExists") != "true") return item.add("SavedAs", {"null", ""});
+    folder.create();
+    const std::string name = SavedName(static_cast<int>(saved.ordinals.size() + 1), item.text("SafeFileName"));
+    const std::string virtualPath = folder.virtualPath() + "/" + name;
+    if (!field.call("Save", {MakeString(virtualPath)})) {
+        const ScriptError error = field.error();
+        folder.removeFile(name);  // never a partial file
+        if (VolumeIsFull(error.hr, folder.physical(), std::atoll(item.text("Length").c_str()))) throw VolumeFull{};
+        AddItemBytes(field, item);
+        item.add("SavedAs", {"null", ""});
+        item.add("SaveError", {ScriptErrorFieldsJson(error), error.description});
+        return;
+    }
+    saved.digests.add(folder.physical() / name);
+    saved.ordinals.push_back(ordinal);
+    item.add("Data", {"", ""});
+    if (item.text("MacBinary") == "true") {
+        // RawData and Resource differ from the data fork only for MacBinary uploads.
+        item.add("RawData", MemberBytes(field, "RawData"));
+        item.add("Resource", MemberBytes(field, "Resource"));
+    } else {
+        item.add("RawData", {"", ""});
+        item.add("Resource", BytesValue(nullptr, 0));
+    }
+    item.add("SavedAs", {JsonString(virtualPath), virtualPath});
+}
+
+// Puts each saved file's length and digest into its item.
+void PutDigests(FormReport& report, SavedItems& saved) {
+    const std::vector<SavedFileDigests::Digest> digests = saved.digests.finish();
+    size_t ordinal = 0, next = 0;
+    for (FieldReport& field : report.fields)
+        for (ItemReport& item : field.items) {
+            if (next < saved.ordinals.size() && saved.ordinals[next] == ordinal) {
+                const ReportValue value = DigestValue(digests[next].length, digests[next].sha256);
+                item.set("Data", value);
+                if (item.text("MacBinary") != "true") item.set("RawData", value);
+                ++next;
+            }
+            ++ordinal;
+        }
+}
+
+const char* const kImageTypes[] = {"not an image", "JPEG (grey)", "JPEG", "JPEG (CMYK)", "GIF", "PNG", "BMP"};
+
+std::string Cell(const std::string& text) { return "<td>" + HtmlEscape(text) + "</td>"; }
+
+// A text as shown, with what was cut from it.
+std::string ShownText(const ItemReport& item) {
+    const std::string cut = item.text("ContentCut");
+    return cut.empty() ? item.text("Content") : item.text("Content") + " [... " + cut + " more characters]";
+}
+
+std::string SavedCell(const ItemReport& item) {
+    const std::string saved = item.text("SavedAs");
+    if (!saved.empty())
+        return "<td><a href=\"" + HtmlEscape(UrlEncodePath(saved)) + "\">" + HtmlEscape(saved) + "</a></td>";
+    const std::string error = item.text("SaveError");
+    return error.empty() ? "<td>not saved</td>" : "<td class=\"error\">not saved: " + HtmlEscape(error) + "</td>";
+}
+
+std::string ItemRow(const ItemReport& item) {
+    if (item.text("RawFilePath").empty()) {
+        const std::string content = item.text("Content");
+        return "<tr>" + Cell(ShownText(item)) + "<td colspan=\"6\">" + (content.empty() ? "empty" : "text field") +
+               "</td></tr>\n";
+    }
+    const int type = std::atoi(item.text("ImageType").c_str());
+    std::string image = kImageTypes[type >= 0 && type <= 6 ? type : 0];
+    if (item.text("ImageType") != "0")
+        image += ", " + HtmlEscape(item.text("ImageWidth")) + " &times; " + HtmlEscape(item.text("ImageHeight"));
+    const std::string mac = item.text("MacBinary") == "true" ? "MacBinary, type " + HtmlEscape(item.text("FileType")) +
+                                                                  ", resource fork " + HtmlEscape(item.text("Resource"))
+                                                            : "no";
+    return "<tr>" + Cell(item.text("RawFilePath")) + Cell(item.text("MIMEType")) + Cell(item.text("Length") + " bytes") +
+           "<td>" + image + "</td><td>" + mac + "</td>" + SavedCell(item) + Cell(item.text("Data")) + "</tr>\n";
+}
+
+}  // namespace
+
+std::string ResultsHtml(const FormReport& report) {
+    std::string body = "<p>" + std::to_string(report.count) + " field name" + (report.count == 1 ? "" : "s") +
+                       (report.multipart ? " (multipart form)" : " (URL-encoded form)") + ".</p>\n";
+    for (const FieldReport& field : report.fields) {
+        body += "<h2>" + HtmlEscape(field.name) + "</h2>\n<table class=\"field\">\n<tr><th>Value or file</th>"
+                "<th>MIME type</th><th>Size</th><th>Image</th><th>Macintosh</th><th>Saved as</th><th>Data</th></tr>\n";
+        for (const ItemReport& item : field.items) body += ItemRow(item);
+        body += "</table>\n";
+    }
+    return body;
+}
+
+UploadReport ReceiveUpload(DispatchObject& form, UploadFolder& folder) {
+    SavedItems saved;
+    size_t ordinal = 0;
+    ReportOptions options;
+    options.fileContent = false;  // a file's bytes are in the saved file, not repeated as text
+    options.fileBytes = false;
+    options.maxTextLength = kMaxReportedText;
+    options.extras = [&](DispatchObject& field, ItemReport& item) { SaveItem(field, item, ordinal++, folder, saved); };
+    UploadReport result;
+    try {
+        result.form = ReadFormReport(form, options);
+    } catch (const VolumeFull&) {
+        result.volumeFull = true;
+        return result;
+    }
+    PutDigests(result.form, saved);
+    return result;
+}
