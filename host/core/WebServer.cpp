@@ -140,12 +140,14 @@ bool WebServer::start(std::string* error) {
     const std::string ports = mOptions.bindAddress + ":" + std::to_string(mOptions.port);
     const std::string threads = std::to_string(mOptions.threads);
     const std::string headerTimeout = std::to_string(mOptions.headerTimeoutMs);
+    const std::string keepAlive = std::to_string(mOptions.keepAliveMs);
     const std::string staticHeaders = std::string(kNoSniff) + "\r\n" + kSecurityPolicy;
     const char* options[] = {"listening_ports", ports.c_str(),
                              "document_root", mOptions.documentRoot.c_str(),
                              "num_threads", threads.c_str(),
                              "request_timeout_ms", headerTimeout.c_str(),
-                             "enable_keep_alive", "no",
+                             "enable_keep_alive", "yes",
+                             "keep_alive_timeout_ms", keepAlive.c_str(),
                              "enable_directory_listing", "no",
                              "access_control_allow_origin", "",
                              "access_control_allow_methods", "",
@@ -156,6 +158,8 @@ bool WebServer::start(std::string* error) {
                              nullptr};
     mg_callbacks callbacks{};
     callbacks.begin_request = &WebServer::BeginRequest;
+    callbacks.init_connection = &WebServer::ConnectionOpened;
+    callbacks.connection_closed = &WebServer::ConnectionClosed;
     mContext = mg_start(&callbacks, this, options);
     if (!mContext) {
         *error = "cannot listen on " + ports;
@@ -179,6 +183,28 @@ int WebServer::BeginRequest(mg_connection* connection) {
     auto* server = static_cast<WebServer*>(mg_get_user_data(mg_get_context(connection)));
     return server->dispatch(connection);
 }
+
+int WebServer::ConnectionOpened(const mg_connection* connection, void**) {
+    auto* server = static_cast<WebServer*>(mg_get_user_data(mg_get_context(connection)));
+    ++server->mOpenConnections;
+    return 0;
+}
+
+void WebServer::ConnectionClosed(const mg_connection* connection) {
+    auto* server = static_cast<WebServer*>(mg_get_user_data(mg_get_context(connection)));
+    --server->mOpenConnections;
+}
+
+bool WebServer::mayKeepOpen(mg_connection* connection) const {
+    const mg_request_info* info = mg_get_request_info(connection);
+    const char* wish = mg_get_header(connection, "Connection");
+    const std::string version = info->http_version ? info->http_version : "";
+    const bool wanted = wish ? Lower(wish).find("keep-alive") != std::string::npos || (version == "1.1" && Lower(wish).find("close") == std::string::npos)
+                             : version == "1.1";
+    return wanted && !mStopping && mOpenConnections.load() <= mOptions.threads / 2;
+}
+
+void WebServer::closeAfterAnswer(mg_connection* connection) { mg_disable_connection_keep_alive(connection); }
 
 const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
     auto exact = mPages.find(path);
@@ -262,13 +288,15 @@ int WebServer::dispatch(mg_connection* connection) {
     const PageEntry* page = findPage(info->local_uri ? info->local_uri : "/");
     std::string text;
     if (const int status = refusal(connection, page, &text)) {
-        // Sent this way the connection closes after the answer, so a body
-        // announced but refused is never read.
+        // The connection closes after the answer, so a body announced but
+        // refused is never read.
+        closeAfterAnswer(connection);
         mg_send_http_error(connection, status, "%s", text.c_str());
         return status;
     }
     if (!page) {
         const std::string path = info->local_uri ? info->local_uri : "/";
+        if (!mayKeepOpen(connection)) closeAfterAnswer(connection);
         if (mHidden && mHidden(path)) {
             mg_send_http_error(connection, 404, "%s", "Not found.");
             return 404;
@@ -311,7 +339,9 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     Response response;
     response.flush = [&](Response& parts) {
         if (!parts.headersSent) {
-            const std::string head = Head(parts, -1);
+            // Without a length, the connection's end ends the answer.
+            closeAfterAnswer(connection);
+            const std::string head = Head(parts, -1, false);
             mg_write(connection, head.data(), head.size());
         }
         parts.headersSent = true;
@@ -341,6 +371,7 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     // A body the server stopped reading is answered by the server, and the
     // connection closes without reading the rest of it.
     if (body && body->stop() != BodyReader::Stop::None) {
+        closeAfterAnswer(connection);
         if (body->stop() == BodyReader::Stop::TooManyFields)
             mg_send_http_error(connection, 413, "The form has more fields than this server takes (%lld).",
                                body->maxFields());
@@ -348,6 +379,9 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
             mg_send_http_error(connection, 408, "%s", "The request body was sent too slowly or not at all.");
         return;
     }
+    // A body the page left unread would be taken for the next request.
+    const bool keepOpen = mayKeepOpen(connection) && (!body || body->remaining() == 0);
+    if (!keepOpen) closeAfterAnswer(connection);
     std::string headers;
     for (const auto& [name, value] : response.headers) headers += name + ": " + value + "\r\n";
     if (!response.file.empty()) {
@@ -363,7 +397,7 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     }
     // A short answer goes out in one write, head and body together: one
     // segment, not two.
-    std::string head = Head(response, static_cast<long long>(response.body.size()));
+    std::string head = Head(response, static_cast<long long>(response.body.size()), keepOpen);
     if (withBody && response.body.size() <= kOneWriteBytes) {
         head += response.body;
         mg_write(connection, head.data(), head.size());
@@ -373,9 +407,10 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     if (withBody) mg_write(connection, response.body.data(), response.body.size());
 }
 
-std::string WebServer::Head(const Response& response, long long contentLength) {
+std::string WebServer::Head(const Response& response, long long contentLength, bool keepOpen) {
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) +
-                       "\r\nContent-Type: " + response.contentType + "\r\nConnection: close\r\n";
+                       "\r\nContent-Type: " + response.contentType +
+                       (keepOpen ? "\r\nConnection: keep-alive\r\n" : "\r\nConnection: close\r\n");
     for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
     head += std::string(kNoSniff) + "\r\n" + kSecurityPolicy + "\r\n";
     if (contentLength >= 0) head += "Content-Length: " + std::to_string(contentLength) + "\r\n";

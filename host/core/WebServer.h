@@ -33,6 +33,9 @@ struct ServerOptions {
     // connection; it is also how long one read of a body waits before the
     // body limits are checked again.
     int headerTimeoutMs = 500;
+    // A connection kept open after an answer waits this long for the next
+    // request before it closes.
+    int keepAliveMs = 2000;
     BodyLimits body;
 };
 
@@ -63,6 +66,8 @@ private:
     };
 
     static int BeginRequest(mg_connection* connection);
+    static int ConnectionOpened(const mg_connection* connection, void** data);
+    static void ConnectionClosed(const mg_connection* connection);
     int dispatch(mg_connection* connection);
     // The status and text of a request refused at the edge; 0 when it passes.
     int refusal(mg_connection* connection, const PageEntry* page, std::string* text) const;
@@ -71,7 +76,13 @@ private:
     void serve(mg_connection* connection, const PageEntry& page);
     // The status line and headers of a page's answer; without a length when
     // the page sends its body in parts (the connection's end ends it).
-    static std::string Head(const Response& response, long long contentLength);
+    static std::string Head(const Response& response, long long contentLength, bool keepOpen);
+    // Whether the connection may stay open for another request after this
+    // answer: the client wants it, and half the workers are still free for
+    // other connections (a kept connection holds its worker while it waits).
+    bool mayKeepOpen(mg_connection* connection) const;
+    // Ends the connection after this answer.
+    static void closeAfterAnswer(mg_connection* connection);
     // Answers up to this long are sent with their head in one write.
     static constexpr size_t kOneWriteBytes = 64 * 1024;
     bool busy() const { return mBusyWorkers.load() >= mOptions.threads - 1; }
@@ -83,5 +94,6 @@ private:
     mg_context* mContext = nullptr;
     int mPort = 0;
     std::atomic<int> mBusyWorkers{0};
+    std::atomic<int> mOpenConnections{0};
     std::atomic<bool> mStopping{false};
 };

@@ -323,3 +323,55 @@ TEST_F(HttpEdges, AFormWithTooManyFieldsIsStoppedAtTheCap) {
         server->port(), Head("/upload", fine.size(), "Accept: application/json\r\n", "application/x-www-form-urlencoded") + fine);
     EXPECT_EQ(ok.status, 200) << ok.body.substr(0, 200);
 }
+
+// A client may send its next request on the same connection: pages, uploads
+// and static files answer with their length and leave it open, unless the
+// client asks for the end or the page leaves part of the body unread.
+TEST_F(HttpEdges, ConnectionsStayOpenForTheNextRequest) {
+    auto server = Start();
+    const int fd = Connect(server->port());
+    ASSERT_GE(fd, 0);
+    const auto ask = [&](const std::string& request) {
+        return SendAll(fd, request.data(), request.size()) ? ReadResponse(fd) : HttpResult{};
+    };
+    const HttpResult form = ask("GET /upload HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_EQ(form.status, 200);
+    EXPECT_EQ(form.header("Connection"), "keep-alive");
+    const std::string cookie = form.header("Set-Cookie").substr(0, form.header("Set-Cookie").find(';'));
+    const std::string body = FileOf("kept.txt", "kept open");
+    const HttpResult upload = ask(Head("/upload?ID=1", body.size(), "Cookie: " + cookie + "\r\nAccept: application/json\r\n") + body);
+    ASSERT_EQ(upload.status, 200) << upload.body;
+    EXPECT_NE(upload.body.find("\"SavedAs\": \"/uploads/"), std::string::npos);
+    EXPECT_EQ(ask("GET /site.css HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status, 200);
+    const HttpResult last = ask("GET /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(last.status, 200);
+    EXPECT_EQ(last.header("Connection"), "close");
+    char byte;
+    EXPECT_TRUE(AnswersWithin(fd, 1000));
+    EXPECT_EQ(recv(fd, &byte, 1, 0), 0);  // closed by the server
+    close(fd);
+
+    // An HTTP/1.0 client keeps its connection only when it asks to.
+    const HttpResult old = Exchange(server->port(), "GET /upload HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", true);
+    EXPECT_EQ(old.header("Connection"), "close");
+}
+
+// A kept connection holds its worker while it waits: once half the workers
+// hold connections, answers close theirs, so that idle clients never take
+// the workers a new client needs.
+TEST_F(HttpEdges, KeptConnectionsLeaveWorkersForOthers) {
+    auto server = Start({}, 4);
+    std::vector<int> idle;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = Connect(server->port());
+        ASSERT_GE(fd, 0);
+        const std::string request = "GET /site.css HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        SendAll(fd, request.data(), request.size());
+        EXPECT_EQ(ReadResponse(fd).status, 200);
+        idle.push_back(fd);
+    }
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(Get(server->port(), "/upload").status, 200);
+    EXPECT_LT(Milliseconds(start), 1000.0);  // well before a kept connection's 2 s wait ends
+    for (int fd : idle) close(fd);
+}
