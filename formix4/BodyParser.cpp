@@ -11,6 +11,7 @@
 #include "ClientFileNames.h"
 #include "Utilities.h"
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -19,6 +20,23 @@ constexpr size_t kValueSize = BodyParser::kValueSize;
 const uint8_t* Find(const uint8_t* inFrom, const uint8_t* inLimit, const char* inNeedle) {
     return reinterpret_cast<const uint8_t*>(BoundedFind(reinterpret_cast<const char*>(inFrom),
                                                         reinterpret_cast<const char*>(inLimit), inNeedle));
+}
+
+// Finds the boundary that ends a part's content as Find does, a window of
+// 32 MB at a time, giving back the memory of each window once passed: a
+// body held in a mapped file then never holds more than a window of it in
+// memory while a large file's content is searched. (Windows overlap by the
+// needle's length, so that a boundary across two windows is found; the last
+// window ends where the whole search would end.)
+const uint8_t* FindContentEnd(const uint8_t* inFrom, const uint8_t* inLimit, const char* inNeedle) {
+    constexpr size_t kWindow = 32u << 20;
+    const size_t theNeedle = std::strlen(inNeedle);
+    for (const uint8_t* theFrom = inFrom;; theFrom += kWindow) {
+        if (inLimit < theFrom || static_cast<size_t>(inLimit - theFrom) <= kWindow + theNeedle)
+            return Find(theFrom, inLimit, inNeedle);
+        if (const uint8_t* theFound = Find(theFrom, theFrom + kWindow + theNeedle - 1, inNeedle)) return theFound;
+        platform::files::ReleaseViewPages(theFrom, kWindow);
+    }
 }
 
 // Repeated searches for one needle from positions that only move forward,
@@ -230,7 +248,7 @@ const uint8_t* BodyParser::ParsePart(const uint8_t* inPosition, const uint8_t* i
         theHeader = theLineEnd + 2;
     }
     const uint8_t* theContent = theHeader + 2;
-    const uint8_t* theNext = Find(theContent, inLast, inBoundary.c_str());
+    const uint8_t* theNext = FindContentEnd(theContent, inLast, inBoundary.c_str());
     if (!theNext) return nullptr;
     const ptrdiff_t theLength = theNext - theContent - 2;
     AddItem(theName, theFileName, theContentType, theContent, theLength > 0 ? static_cast<int32_t>(theLength) : 0);

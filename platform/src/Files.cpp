@@ -96,10 +96,55 @@ bool Fail(int error) {
     return false;
 }
 
+// The mapped views by their start: their length, and their file (a
+// descriptor of its own) and offset in it, for copies from the file.
+struct View {
+    size_t length;
+    int fd;
+    uint64_t offset;
+};
 std::mutex gViewsMutex;
-std::map<const void*, size_t>& Views() {
-    static auto* views = new std::map<const void*, size_t>;
+std::map<const void*, View>& Views() {
+    static auto* views = new std::map<const void*, View>;
     return *views;
+}
+
+// The view that holds [start, start + length), if any: its file and the
+// offset of `start` in it.
+bool FindView(const void* start, size_t length, int* fd, uint64_t* offset) {
+    std::lock_guard<std::mutex> guard(gViewsMutex);
+    auto it = Views().upper_bound(start);
+    if (it == Views().begin()) return false;
+    --it;
+    const auto* viewStart = static_cast<const char*>(it->first);
+    const auto* bytes = static_cast<const char*>(start);
+    if (bytes + length > viewStart + it->second.length) return false;
+    *fd = it->second.fd;
+    *offset = it->second.offset + static_cast<uint64_t>(bytes - viewStart);
+    return true;
+}
+
+// Copies bytes of a mapped file into `target` at its position, in the
+// kernel; the count copied, which is less than asked when the kernel cannot
+// copy between these files (then the caller writes the rest), or -1 with
+// errno on a failure of the target (a full disk).
+ssize_t CopyFromView(int target, const void* buffer, size_t count) {
+    int source = -1;
+    uint64_t offset = 0;
+    if (count < 65536 || !FindView(buffer, count, &source, &offset)) return 0;
+    size_t done = 0;
+    auto from = static_cast<off64_t>(offset);
+    while (done < count) {
+        const ssize_t n = ::copy_file_range(source, &from, target, nullptr, count - done, 0);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO)) return -1;
+        break;  // EXDEV, EINVAL, ENOSYS...: written from memory instead
+    }
+    return static_cast<ssize_t>(done);
 }
 
 // An open-file-description lock: held by this handle, not by the process,
@@ -278,7 +323,9 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    DWORD done = 0;
+    const ssize_t copied = CopyFromView(object->fd, buffer, toWrite);
+    if (copied < 0) return Fail(errno);
+    DWORD done = static_cast<DWORD>(copied);
     while (done < toWrite) {
         const ssize_t n = ::write(object->fd, static_cast<const char*>(buffer) + done, toWrite - done);
         if (n < 0) {
@@ -429,13 +476,20 @@ void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offset
         return nullptr;
     }
     const size_t length = bytes ? bytes : object->size - offset;
-    void* view = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, object->fd, static_cast<off_t>(offset));
-    if (view == MAP_FAILED) {
+    const int fd = ::fcntl(object->fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
         Fail(errno);
         return nullptr;
     }
+    void* view = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, object->fd, static_cast<off_t>(offset));
+    if (view == MAP_FAILED) {
+        const int error = errno;
+        ::close(fd);
+        Fail(error);
+        return nullptr;
+    }
     std::lock_guard<std::mutex> guard(gViewsMutex);
-    Views()[view] = length;
+    Views()[view] = View{length, fd, offset};
     return view;
 }
 
@@ -448,7 +502,8 @@ BOOL UnmapViewOfFile(const void* view) {
             SetLastError(487);  // ERROR_INVALID_ADDRESS
             return FALSE;
         }
-        length = it->second;
+        length = it->second.length;
+        ::close(it->second.fd);
         Views().erase(it);
     }
     return ::munmap(const_cast<void*>(view), length) == 0 ? TRUE : Fail(errno);
@@ -486,6 +541,19 @@ UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT, LPSTR out) {
     std::memcpy(out, pattern.c_str(), pattern.size() + 1);
     return 1;
 }
+
+namespace platform::files {
+void ReleaseViewPages(const void* start, size_t length) {
+    int fd = -1;
+    uint64_t offset = 0;
+    if (!start || length == 0 || !FindView(start, length, &fd, &offset)) return;
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + length) & ~(page - 1);
+    // Shared file pages: dropping them from the view loses nothing.
+    if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+}
+}  // namespace platform::files
 
 namespace platform::files {
 int DescriptorOf(HANDLE file) {

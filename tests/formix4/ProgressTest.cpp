@@ -66,7 +66,10 @@ TEST(Progress, IdsDifferAcrossThreadsAndKeepTheirForm) {
             ASSERT_EQ(id & 0x8000, 0);  // two 15-bit draws
             seen.insert(id);
         }
-        EXPECT_EQ(seen.size(), 10000u);
+        // Random 30-bit IDs: 10,000 of them meet twice about once in twenty
+        // runs, so a few repeats are allowed; a generator stuck in a short
+        // cycle repeats thousands.
+        EXPECT_GE(seen.size(), 9990u);
     }).join();
 }
 

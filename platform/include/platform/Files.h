@@ -2,6 +2,8 @@
 // delete-on-close (the name is unlinked as soon as the file is open, so
 // nothing is left behind even after a crash), reads and writes, byte-range
 // locks (open-file-description locks), read-only mappings, temporary names.
+// Bytes written from a mapped view are copied by the kernel from the mapped
+// file (copy_file_range), never faulted in through the view.
 // Paths are file system paths; wide paths are converted to UTF-8. A path
 // "file:stream" whose file part is an existing regular file names that
 // file's stream, kept as a user extended attribute.
@@ -59,4 +61,9 @@ namespace platform::files {
 int DescriptorOf(HANDLE file);
 // The mount point of the volume that holds a path (the root of a POSIX path).
 std::string MountPointOf(const std::string& path);
+// Gives back the memory of the whole pages of a mapped view within
+// [start, start + length): the bytes stay in the file and come back when
+// read again. Does nothing for memory that is not a view, so that it is
+// safe to call for any bytes.
+void ReleaseViewPages(const void* start, size_t length);
 }  // namespace platform::files
