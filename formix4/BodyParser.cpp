@@ -210,8 +210,19 @@ void BodyParser::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) {
     const size_t theLength = static_cast<size_t>(theLineEnd - theDashes);
     if (theLength > kMaxBoundary) return;
     const std::string theBoundary(reinterpret_cast<const char*>(theDashes), theLength);
+    // The memory of the parts already parsed goes back every megabyte: a
+    // body held in a mapped file is not resident whole while it is parsed,
+    // however many forms are parsed at once.
+    constexpr ptrdiff_t kReleaseStep = 1 << 20;
+    const uint8_t* theReleased = inStart;
     const uint8_t* thePosition = theDashes;
-    while (thePosition) thePosition = ParsePart(thePosition, inLast, theBoundary);
+    while (thePosition) {
+        thePosition = ParsePart(thePosition, inLast, theBoundary);
+        if (thePosition && thePosition - theReleased >= kReleaseStep) {
+            platform::files::ReleaseViewPages(theReleased, static_cast<size_t>(thePosition - theReleased));
+            theReleased = thePosition;
+        }
+    }
 }
 
 const uint8_t* BodyParser::ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary) {
