@@ -44,8 +44,15 @@ function ReceiveUpload(visitor) {
                       description: "The request body is not the multipart form its Content-Type announces."});
   folder.Keep();
   Response.Clear();
-  if (WantsJson()) AnswerJson(report.Json);
-  else Response.Write(HtmlPage("Upload received", report.Html));
+  if (WantsJson()) {
+    Response.ContentType = "application/json";
+    Response.Charset = "";
+    report.WriteJson(Response);
+  } else {
+    Response.Write(HtmlPageStart("Upload received"));
+    report.WriteHtml(Response);
+    Response.Write(HtmlPageEnd());
+  }
 }
 
 var visitor = Visitor();

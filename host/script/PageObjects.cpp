@@ -142,6 +142,20 @@ public:
         for (const Cookie& cookie : mCookies) mResponse.headers.emplace_back("Set-Cookie", cookie.header());
     }
 
+    // Writes bytes as BinaryWrite does; bytes of its own a page answers with
+    // whole are taken over, not copied.
+    HRESULT writeBytes(std::string_view bytes) {
+        if (mStopped) return S_OK;
+        mResponse.body.append(bytes);
+        return afterWrite();
+    }
+    HRESULT writeBytes(std::string&& bytes) {
+        if (mStopped) return S_OK;
+        if (mResponse.body.empty()) mResponse.body = std::move(bytes);
+        else mResponse.body += bytes;
+        return afterWrite();
+    }
+
 private:
     std::string contentType() const { return mType + (mCharset.empty() ? "" : "; charset=" + mCharset); }
 
@@ -172,8 +186,7 @@ private:
         if (!(data->vt & VT_ARRAY) || !data->parray || SafeArrayGetDim(data->parray) != 1 ||
             SafeArrayGetElemsize(data->parray) != 1)
             return Fail(DISP_E_TYPEMISMATCH, "BinaryWrite takes an array of bytes.");
-        mResponse.body.append(static_cast<const char*>(data->parray->pvData), data->parray->rgsabound[0].cElements);
-        return afterWrite();
+        return writeBytes(std::string_view(static_cast<const char*>(data->parray->pvData), data->parray->rgsabound[0].cElements));
     }
     HRESULT contentTypeMember(WORD use, const MemberArgs& args, VARIANT* result) {
         if (use != kPut) return ReturnText(result, mType);
@@ -443,6 +456,11 @@ IDispatch* CreateResponseObject(Response& response, std::function<void()> ended)
 
 void FinishResponseObject(IDispatch* responseObject) {
     if (responseObject) static_cast<ResponseObject*>(responseObject)->finish();
+}
+
+bool WriteToResponse(IDispatch* responseObject, std::string bytes) {
+    auto* response = dynamic_cast<ResponseObject*>(responseObject);
+    return response && SUCCEEDED(response->writeBytes(std::move(bytes)));
 }
 
 IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store) {

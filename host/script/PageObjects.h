@@ -20,6 +20,11 @@ IDispatch* CreateResponseObject(Response& response, std::function<void()> ended)
 // Adds the cookies the page set to the response's headers; called once the
 // page has run (and before a flush sends the headers).
 void FinishResponseObject(IDispatch* responseObject);
+// Writes bytes to a page's answer as Response.BinaryWrite does, for host
+// objects that make large answers (the upload report): they go to the
+// answer as they are, not through the page language's strings. False when
+// `responseObject` is no Response object.
+bool WriteToResponse(IDispatch* responseObject, std::string bytes);
 
 // The Application object: `store` is shared by every page; a lock the page
 // still holds when the object goes is released.

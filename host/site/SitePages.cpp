@@ -15,6 +15,7 @@
 
 #include "core/HostClasses.h"
 #include "core/NamedMembers.h"
+#include "script/PageObjects.h"
 #include "platform/CodePage.h"
 #include "site/UploadFolder.h"
 #include "site/UploadReport.h"
@@ -62,8 +63,11 @@ void UploadedFile(const PageRequest& request, Response& response) {
 }
 
 // What an upload gave, for the page to answer with: Multipart, VolumeFull
-// (the upload ended because a save found the volume full), Json (the
-// report) and Html (the results page's body).
+// (the upload ended because a save found the volume full), and
+// WriteJson(Response) and WriteHtml(Response), which write the report (a
+// line of JSON) or the results page's body to the page's answer as bytes:
+// a report of 10,000 fields is megabytes, which the page language would
+// convert and copy several times.
 class UploadReportObject final : public host::NamedMembers<UploadReportObject, IDispatch> {
 public:
     explicit UploadReportObject(UploadReport report) : mReport(std::move(report)) {}
@@ -73,8 +77,8 @@ public:
         static const std::vector<host::Member<Self>> kMembers = {
             {u"Multipart", 1, host::kGet, 0, 0, &Self::multipart},
             {u"VolumeFull", 2, host::kGet, 0, 0, &Self::volumeFull},
-            {u"Json", 3, host::kGet, 0, 0, &Self::json},
-            {u"Html", 4, host::kGet, 0, 0, &Self::html},
+            {u"WriteJson", 3, host::kCall, 1, 1, &Self::writeJson},
+            {u"WriteHtml", 4, host::kCall, 1, 1, &Self::writeHtml},
         };
         return kMembers;
     }
@@ -86,11 +90,16 @@ private:
     HRESULT volumeFull(WORD, const host::MemberArgs&, VARIANT* result) {
         return host::ReturnBool(result, mReport.volumeFull);
     }
-    HRESULT json(WORD, const host::MemberArgs&, VARIANT* result) {
-        return host::ReturnText(result, FormReportJson(mReport.form));
+    HRESULT writeJson(WORD, const host::MemberArgs& args, VARIANT*) {
+        std::string json = FormReportJson(mReport.form);
+        json += '\n';
+        return write(args[0], std::move(json));
     }
-    HRESULT html(WORD, const host::MemberArgs&, VARIANT* result) {
-        return host::ReturnText(result, ResultsHtml(mReport.form));
+    HRESULT writeHtml(WORD, const host::MemberArgs& args, VARIANT*) { return write(args[0], ResultsHtml(mReport.form)); }
+    HRESULT write(const VARIANT* response, std::string bytes) {
+        if (!response || response->vt != VT_DISPATCH || !script::WriteToResponse(response->pdispVal, std::move(bytes)))
+            return Fail(DISP_E_TYPEMISMATCH, "The report is written to the page's Response object.");
+        return S_OK;
     }
 
     UploadReport mReport;

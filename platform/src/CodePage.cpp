@@ -73,8 +73,25 @@ bool DecodeUtf8(const unsigned char* s, size_t n, bool strict, std::u16string* o
 
 // Encodes UTF-16; unpaired surrogates become U+FFFD.
 void EncodeUtf8(const char16_t* s, size_t n, std::string* out, bool* replaced) {
+    // Measured first, then written in place: one block of the exact size.
+    size_t length = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t c = s[i];
+        if (c < 0x80) length += 1;
+        else if (c < 0x800) length += 2;
+        else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) length += 4, ++i;
+        else length += 3;  // a lone surrogate becomes U+FFFD, three bytes
+    }
+    const size_t start = out->size();
+    out->resize(start + length);
+    char* const first = out->data() + start;
+    char* d = first;
     for (size_t i = 0; i < n; ++i) {
         uint32_t cp = s[i];
+        if (cp < 0x80) {
+            *d++ = static_cast<char>(cp);
+            continue;
+        }
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
@@ -82,20 +99,18 @@ void EncodeUtf8(const char16_t* s, size_t n, std::string* out, bool* replaced) {
             cp = kReplacement;
             if (replaced) *replaced = true;
         }
-        if (cp < 0x80) {
-            out->push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        if (cp < 0x800) {
+            *d++ = static_cast<char>(0xC0 | (cp >> 6));
+            *d++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            *d++ = static_cast<char>(0xE0 | (cp >> 12));
+            *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *d++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else {
-            out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            *d++ = static_cast<char>(0xF0 | (cp >> 18));
+            *d++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *d++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
     }
 }

@@ -471,17 +471,20 @@ HRESULT TypeInfo::GetContainingTypeLib(ITypeLib** lib, UINT* index) {
     return S_OK;
 }
 
-bool SameName(const char* declared, LPOLESTR wanted) {
-    return declared && wanted && strcasecmp(declared, Utf16ToUtf8(wanted).c_str()) == 0;
+// Declared names are ASCII; the wanted name is converted once per lookup,
+// not once per name compared.
+bool SameName(const char* declared, const std::string& wanted) {
+    return declared && strcasecmp(declared, wanted.c_str()) == 0;
 }
 
 HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
     if (!names || !ids || count == 0) return E_INVALIDARG;
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     const MemberInfo* member = nullptr;
-    if (mInterface) {
+    if (mInterface && names[0]) {
+        const std::string wanted = Utf16ToUtf8(names[0]);
         for (int i = 0; i < mInterface->memberCount && !member; ++i)
-            if (SameName(mInterface->members[i].name, names[0])) member = &mInterface->members[i];
+            if (SameName(mInterface->members[i].name, wanted)) member = &mInterface->members[i];
     }
     if (!member) return DISP_E_UNKNOWNNAME;
     ids[0] = member->id;
@@ -490,11 +493,12 @@ HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
         // Parameter ids are positions among the member's parameters; the
         // accessor that declares the name decides (get and put share ids).
         int position = -1;
-        for (int k = 0; k < mInterface->memberCount && position < 0; ++k) {
+        const std::string wanted = names[n] ? Utf16ToUtf8(names[n]) : std::string();
+        for (int k = 0; names[n] && k < mInterface->memberCount && position < 0; ++k) {
             const MemberInfo& m = mInterface->members[k];
             if (m.id != member->id) continue;
             for (int p = 0; p < m.paramCount; ++p)
-                if (!IsRetval(m.params[p]) && SameName(m.params[p].name, names[n])) position = p;
+                if (!IsRetval(m.params[p]) && SameName(m.params[p].name, wanted)) position = p;
         }
         if (position < 0) hr = DISP_E_UNKNOWNNAME;
         else ids[n] = position;
