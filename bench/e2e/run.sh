@@ -75,5 +75,7 @@ start peer "python-multipart" "$work/python" /usr/bin/python3 bench/e2e/python-s
 start ceiling "ceiling" "$work/ceiling" build-bench/bench/e2e_ceiling "$work/ceiling"
 start ceiling "ceiling + SHA-256" "$work/ceiling-sha" build-bench/bench/e2e_ceiling "$work/ceiling-sha" --sha256
 
-echo "$(nproc) cores, $rounds rounds, A of $a_mb MB; figures are medians of the rounds, peak memory the largest"
+changes=$(git status --porcelain -- formix4 host platform site | wc -l)
+echo "commit $(git rev-parse --short HEAD) ($changes files of the server changed since), $(nproc) cores, $rounds rounds," \
+  "A of $a_mb MB; figures are medians of the rounds"
 build-bench/bench/e2e_bench "$work/bodies" "$a_mb" "$rounds" build-bench/e2e-table.md "${servers[@]}"
