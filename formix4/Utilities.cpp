@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "platform/ByteSearch.h"
 #include "platform/CodePage.h"
 #include "platform/EventLog.h"
+#include "platform/Files.h"
 #include "platform/Registry.h"
 #include "platform/RegistryValues.h"
 #include "platform/System.h"
@@ -282,7 +284,14 @@ HRESULT BytesToVariant(VARIANT* inVar, const void* inPtr, size_t inLen) {
             SafeArrayDestroy(theArray);
             return E_POINTER;
         }
-        std::memcpy(theData, inPtr, inLen);
+        // A window at a time, each window's pages of a mapped body given
+        // back once copied: the copy and the body are not both resident.
+        constexpr size_t kWindow = 32u << 20;
+        for (size_t theDone = 0; theDone < inLen; theDone += kWindow) {
+            const size_t theCount = std::min(kWindow, inLen - theDone);
+            std::memcpy(static_cast<char*>(theData) + theDone, static_cast<const char*>(inPtr) + theDone, theCount);
+            platform::files::ReleaseViewPages(static_cast<const char*>(inPtr) + theDone, theCount);
+        }
         SafeArrayUnaccessData(theArray);
     }
     VariantInit(inVar);

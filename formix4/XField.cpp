@@ -7,6 +7,7 @@
 #include "Utilities.h"
 #include "XForm.h"
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "platform/System.h"
 
 namespace {
@@ -69,6 +70,8 @@ HRESULT XField::get_Content(BSTR* outVal) {
         uint32_t theLength = 0;
         if (inItem) Decoded(*inItem, &theStart, &theLength);
         *out = AnsiToBstr(reinterpret_cast<const char*>(theStart), static_cast<int>(theLength));
+        // The text is a copy: the body's pages it was read from go back.
+        platform::files::ReleaseViewPages(theStart, theLength);
         return S_OK;
     });
 }

@@ -1,7 +1,9 @@
 // Builds the report of a form through late binding.
 #include "client/FormReport.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "core/Page.h"
@@ -61,12 +63,37 @@ ReportValue TextValue(std::u16string_view text, size_t maxLength, size_t* cut) {
     return value;
 }
 
-// Reads a member that gives text (Content, a field's joined Item).
-std::u16string ReadText(DispatchObject& object, const std::string& name, std::vector<VARIANT> args = {}) {
-    platform::Variant value;
-    if (!object.get(name, &value, std::move(args))) throw MemberFailure{object.error()};
-    if (value.vt != VT_BSTR) return platform::codepage::Utf8ToUtf16(VariantText(value));
-    return std::u16string(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal));
+std::u16string_view TextOf(const platform::Variant& value) {
+    return value.vt == VT_BSTR && value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
+                                                : std::u16string_view();
+}
+
+// Reads a member that gives text (Content, a field's joined Item) into
+// `value`, where it stays as it came (a BSTR).
+void ReadText(DispatchObject& object, const std::string& name, platform::Variant* value, std::vector<VARIANT> args = {}) {
+    if (!object.get(name, value, std::move(args))) throw MemberFailure{object.error()};
+    if (value->vt != VT_BSTR && FAILED(VariantChangeType(value, value, 0, VT_BSTR))) VariantClear(value);
+}
+
+// Where a piece of bytes of the system code page may end without cutting a
+// character in two (UTF-8: before a byte that starts one).
+size_t CharacterEnd(const uint8_t* bytes, size_t length, size_t end) {
+    if (end >= length || GetACP() != CP_UTF8) return std::min(end, length);
+    while (end > 0 && (bytes[end] & 0xC0) == 0x80) --end;
+    return end;
+}
+
+// The characters the bytes of a text make in the system code page, counted
+// a megabyte at a time.
+size_t TextLength(const uint8_t* bytes, size_t length) {
+    size_t count = 0;
+    for (size_t start = 0; start < length;) {
+        size_t end = CharacterEnd(bytes, length, start + (1u << 20));
+        if (end <= start) end = std::min(length, start + (1u << 20));
+        count += platform::codepage::ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes) + start, end - start)).size();
+        start = end;
+    }
+    return count;
 }
 
 // What reading an item tells of its field's joined value: when the item's
@@ -80,33 +107,64 @@ struct ItemText {
     size_t contentCut = 0;
 };
 
+// Content of a text longer than the report shows: made from the item's
+// bytes (Data, read once for its digest as well), the first characters
+// decoded in the system code page as Content decodes them, so that a text
+// of 200 MB is never held as 400 MB of UTF-16 and copied again.
+void AddLongContent(const platform::Variant& data, size_t maxLength, ItemReport& item, ItemText* facts) {
+    const auto* bytes = static_cast<const uint8_t*>(data.parray->pvData);
+    const size_t length = data.parray->rgsabound[0].cElements;
+    // No character takes more than three bytes of a page or two units.
+    const size_t head = CharacterEnd(bytes, length, 3 * maxLength);
+    const std::u16string shown =
+        platform::codepage::ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes), head));
+    size_t cutOfHead = 0;
+    facts->content = TextValue(shown, maxLength, &cutOfHead);
+    facts->contentCut = TextLength(bytes, length) - (shown.size() - cutOfHead);
+    facts->contentIsJoined = std::memchr(bytes, 0, length) == nullptr;
+    item.add("Content", facts->content);
+    if (facts->contentCut) item.add("ContentCut", {std::to_string(facts->contentCut), std::to_string(facts->contentCut)});
+}
+
+void ReadBytes(DispatchObject& field, const std::string& name, platform::Variant* value) {
+    if (!field.get(name, value)) throw MemberFailure{field.error()};
+    if (value->vt != (VT_ARRAY | VT_UI1) || !value->parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
+}
+
 ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemText* facts) {
     ItemReport item;
     item.members.reserve(24);  // the standard members and what the caller adds
-    // Read first: whether the item is a file decides what else is read.
+    // Read first: whether the item is a file decides what else is read, its
+    // length whether its text is read whole.
     const ReportValue fileExists = Get(field, "FileExists");
     facts->isFile = fileExists.json == "true";
-    bool contentHasNul = true;
+    const bool wantContent = !facts->isFile || options.fileContent;
+    platform::Variant data;
+    if (wantContent && options.maxTextLength && std::stoull(Get(field, "Length").json) > options.maxTextLength)
+        ReadBytes(field, "Data", &data);
+    facts->contentIsJoined = false;
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
                                     "FileName", "MIMEType", "MacBinary", "RawFilePath", "RawFileName",
                                     "RawFileType", "RawLength", "ImageType", "ImageWidth", "ImageHeight"};
     for (const std::string member : kMembers) {
         if (member == "FileExists") {
             item.add(member, fileExists);
-        } else if (member == "Content" && facts->isFile && !options.fileContent) {
+        } else if (member == "Content" && !wantContent) {
             item.add(member, {"null", ""});
+        } else if (member == "Content" && data.vt != VT_EMPTY) {
+            AddLongContent(data, options.maxTextLength, item, facts);
         } else if (member == "Content") {
-            const std::u16string text = ReadText(field, member);
-            contentHasNul = text.find(u'\0') != std::u16string::npos;
-            facts->content = TextValue(text, options.maxTextLength, &facts->contentCut);
+            platform::Variant text;
+            ReadText(field, member, &text);
+            facts->contentIsJoined = TextOf(text).find(u'\0') == std::u16string_view::npos;
+            facts->content = TextValue(TextOf(text), options.maxTextLength, &facts->contentCut);
             item.add(member, facts->content);
-            if (facts->contentCut) item.add("ContentCut", {std::to_string(facts->contentCut), std::to_string(facts->contentCut)});
         } else {
             item.add(member, Get(field, member));
         }
     }
-    facts->contentIsJoined = !contentHasNul && item.text("MacBinary") == "false";
-    if (options.fileBytes || !facts->isFile) AddItemBytes(field, item);
+    facts->contentIsJoined = facts->contentIsJoined && item.text("MacBinary") == "false";
+    if (options.fileBytes || !facts->isFile) AddItemBytes(field, item, data.vt != VT_EMPTY ? &data : nullptr);
     if (options.extras) options.extras(field, item);
     return item;
 }
@@ -132,14 +190,16 @@ ReportValue MemberBytes(DispatchObject& field, const std::string& name) {
     return BytesValue(static_cast<const uint8_t*>(value.parray->pvData), value.parray->rgsabound[0].cElements);
 }
 
-void AddItemBytes(DispatchObject& field, ItemReport& item) {
-    const ReportValue data = MemberBytes(field, "Data");
-    item.add("Data", data);
+void AddItemBytes(DispatchObject& field, ItemReport& item, const VARIANT* data) {
+    const ReportValue dataValue =
+        data ? BytesValue(static_cast<const uint8_t*>(data->parray->pvData), data->parray->rgsabound[0].cElements)
+             : MemberBytes(field, "Data");
+    item.add("Data", dataValue);
     if (item.text("MacBinary") == "true") {
         item.add("RawData", MemberBytes(field, "RawData"));
         item.add("Resource", MemberBytes(field, "Resource"));
     } else {
-        item.add("RawData", data);
+        item.add("RawData", dataValue);
         item.add("Resource", BytesValue(nullptr, 0));
     }
 }
@@ -170,7 +230,9 @@ FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options) {
             field.value = std::move(facts.content);
             field.valueCut = facts.contentCut;
         } else if (options.fileContent || !hasFile) {
-            field.value = TextValue(ReadText(fields, "Item"), options.maxTextLength, &field.valueCut);
+            platform::Variant joined;
+            ReadText(fields, "Item", &joined);
+            field.value = TextValue(TextOf(joined), options.maxTextLength, &field.valueCut);
         }
         report.fields.push_back(std::move(field));
     }

@@ -72,10 +72,11 @@ ReportValue BytesValue(const uint8_t* data, size_t length);
 ReportValue DigestValue(uint64_t length, const std::string& digest);
 // The report value of a member that gives bytes (Data, RawData, Resource).
 ReportValue MemberBytes(DispatchObject& field, const std::string& name);
-// Adds Data, RawData and Resource to an item whose MacBinary member is read.
-// Without a MacBinary header the raw bytes are the data and there is no
-// resource fork: the bytes are read once.
-void AddItemBytes(DispatchObject& field, ItemReport& item);
+// Adds Data, RawData and Resource to an item whose MacBinary member is read;
+// `data`, when given, is the item's Data already read. Without a MacBinary
+// header the raw bytes are the data and there is no resource fork: the
+// bytes are read once.
+void AddItemBytes(DispatchObject& field, ItemReport& item, const VARIANT* data = nullptr);
 
 // {"Multipart": ..., "Count": ..., "Fields": [...]}
 std::string FormReportJson(const FormReport& report);
