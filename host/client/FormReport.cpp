@@ -12,16 +12,21 @@
 
 namespace {
 
+std::u16string_view TextOf(const platform::Variant& value) {
+    return value.vt == VT_BSTR && value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
+                                                : std::u16string_view();
+}
+
 ReportValue Get(DispatchObject& object, const std::string& name, std::vector<VARIANT> args = {}) {
     platform::Variant value;
     if (!object.get(name, &value, std::move(args))) throw MemberFailure{object.error()};
-    if (value.vt == VT_BOOL) return value.boolVal ? ReportValue{"true", "true"} : ReportValue{"false", "false"};
+    if (value.vt == VT_BOOL) return value.boolVal ? ReportValue{"true", {}} : ReportValue{"false", {}};
     if (value.vt == VT_BSTR) {
-        const std::u16string text(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal));
-        return {JsonString(text), platform::codepage::Utf16ToUtf8(text)};
+        ReportValue text;
+        AppendJsonString(text.json, TextOf(value));
+        return text;
     }
-    const std::string text = VariantText(value);
-    return {text, text};
+    return {VariantText(value), {}};
 }
 
 DispatchObject GetObject(DispatchObject& object, const std::string& name, std::vector<VARIANT> args) {
@@ -59,14 +64,9 @@ ReportValue TextValue(std::u16string_view text, size_t maxLength, size_t* cut) {
     }
     ReportValue value;
     AppendJsonString(value.json, text);
-    value.text = platform::codepage::Utf16ToUtf8(std::u16string(text));
     return value;
 }
 
-std::u16string_view TextOf(const platform::Variant& value) {
-    return value.vt == VT_BSTR && value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
-                                                : std::u16string_view();
-}
 
 // Reads a member that gives text (Content, a field's joined Item) into
 // `value`, where it stays as it came (a BSTR).
@@ -123,7 +123,7 @@ void AddLongContent(const platform::Variant& data, size_t maxLength, ItemReport&
     facts->contentCut = TextLength(bytes, length) - (shown.size() - cutOfHead);
     facts->contentIsJoined = std::memchr(bytes, 0, length) == nullptr;
     item.add("Content", facts->content);
-    if (facts->contentCut) item.add("ContentCut", {std::to_string(facts->contentCut), std::to_string(facts->contentCut)});
+    if (facts->contentCut) item.add("ContentCut", {std::to_string(facts->contentCut), {}});
 }
 
 void ReadBytes(DispatchObject& field, const std::string& name, platform::Variant* value) {
@@ -146,14 +146,15 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
                                     "FileName", "MIMEType", "MacBinary", "RawFilePath", "RawFileName",
                                     "RawFileType", "RawLength", "ImageType", "ImageWidth", "ImageHeight"};
-    for (const std::string member : kMembers) {
-        if (member == "FileExists") {
+    for (const char* member : kMembers) {
+        const std::string_view name = member;
+        if (name == "FileExists") {
             item.add(member, fileExists);
-        } else if (member == "Content" && !wantContent) {
-            item.add(member, {"null", ""});
-        } else if (member == "Content" && data.vt != VT_EMPTY) {
+        } else if (name == "Content" && !wantContent) {
+            item.add(member, {"null", {}});
+        } else if (name == "Content" && data.vt != VT_EMPTY) {
             AddLongContent(data, options.maxTextLength, item, facts);
-        } else if (member == "Content") {
+        } else if (name == "Content") {
             platform::Variant text;
             ReadText(field, member, &text);
             facts->contentIsJoined = TextOf(text).find(u'\0') == std::u16string_view::npos;
@@ -171,9 +172,9 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
 
 }  // namespace
 
-void ItemReport::set(const std::string& name, ReportValue value) {
+void ItemReport::set(const char* name, ReportValue value) {
     for (auto& member : members)
-        if (member.first == name) member.second = std::move(value);
+        if (std::strcmp(member.first, name) == 0) member.second = std::move(value);
 }
 
 ReportValue BytesValue(const uint8_t* data, size_t length) { return DigestValue(length, Sha256Hex(data, length)); }
@@ -204,10 +205,36 @@ void AddItemBytes(DispatchObject& field, ItemReport& item, const VARIANT* data) 
     }
 }
 
-std::string ItemReport::text(const std::string& name) const {
+std::string ItemReport::text(const char* name) const {
     for (const auto& [member, value] : members)
-        if (member == name) return value.text;
+        if (std::strcmp(member, name) == 0) return value.text();
     return "";
+}
+
+std::string ReportValue::text() const {
+    if (shown) return *shown;
+    if (json == "null") return "";
+    if (json.empty() || json[0] != '"') return json;
+    // A JSON string as AppendJsonString and JsonString write them: the
+    // escapes back to UTF-16, then UTF-8 (a lone surrogate as U+FFFD).
+    std::u16string units;
+    const size_t end = json.size() - 1;  // the closing quote
+    for (size_t i = 1; i < end;) {
+        if (json[i] != '\\') {
+            size_t run = i;
+            while (run < end && json[run] != '\\') ++run;
+            units += platform::codepage::Utf8ToUtf16(json.substr(i, run - i));
+            i = run;
+        } else if (json[i + 1] == 'u') {
+            units += static_cast<char16_t>(std::stoul(json.substr(i + 2, 4), nullptr, 16));
+            i += 6;
+        } else {
+            const char escaped = json[i + 1];
+            units += escaped == 'n' ? u'\n' : escaped == 'r' ? u'\r' : escaped == 't' ? u'\t' : static_cast<char16_t>(escaped);
+            i += 2;
+        }
+    }
+    return platform::codepage::Utf16ToUtf8(units);
 }
 
 FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options) {
@@ -216,7 +243,7 @@ FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options) {
     report.count = std::stol(Get(form, "Count").json);
     for (const std::string& name : Names(form)) {
         DispatchObject fields = GetObject(form, "Item", {MakeString(name)});
-        FieldReport field{name, std::stol(Get(fields, "Count").json), {"null", ""}, 0, {}};
+        FieldReport field{name, std::stol(Get(fields, "Count").json), {"null", {}}, 0, {}};
         bool hasFile = false;
         ItemText facts;
         for (long n = 1; n <= field.count; ++n) {
@@ -248,7 +275,7 @@ size_t JsonLengthBound(const FormReport& report) {
     for (const FieldReport& field : report.fields) {
         length += 6 * field.name.size() + field.value.json.size() + 128;
         for (const ItemReport& item : field.items)
-            for (const auto& [name, value] : item.members) length += name.size() + value.json.size() + 6;
+            for (const auto& [name, value] : item.members) length += std::strlen(name) + value.json.size() + 6;
     }
     return length;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,20 +18,27 @@ struct MemberFailure {
     ScriptError error;
 };
 
-// One member's value: as JSON, and as plain text to show.
+// One member's value as JSON. Its plain text to show is read from the JSON
+// when asked (a form of 10,000 fields would otherwise hold each text twice),
+// unless the value shows otherwise (a digest, an error).
 struct ReportValue {
     std::string json;
-    std::string text;
+    std::optional<std::string> shown;
+
+    // `shown`, else what the JSON reads as: a string's characters, "" for
+    // null, a number or a boolean as written.
+    std::string text() const;
 };
 
 struct ItemReport {
-    std::vector<std::pair<std::string, ReportValue>> members;  // in report order
+    // In report order; the names are static texts (the member names).
+    std::vector<std::pair<const char*, ReportValue>> members;
 
-    void add(const std::string& name, ReportValue value) { members.emplace_back(name, std::move(value)); }
+    void add(const char* name, ReportValue value) { members.emplace_back(name, std::move(value)); }
     // Gives a member added before its value.
-    void set(const std::string& name, ReportValue value);
+    void set(const char* name, ReportValue value);
     // The member's plain text; "" when absent.
-    std::string text(const std::string& name) const;
+    std::string text(const char* name) const;
 };
 
 struct FieldReport {
