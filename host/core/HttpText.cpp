@@ -129,9 +129,20 @@ std::string JsonString(const std::string& utf8) {
 void AppendJsonString(std::string& out, std::u16string_view text) {
     out += '"';
     for (size_t i = 0; i < text.size(); ++i) {
+        // A run of plain ASCII, the most of most texts, is written at once.
+        size_t run = i;
+        while (run < text.size() && text[run] >= 0x20 && text[run] < 0x80 && text[run] != u'"' && text[run] != u'\\')
+            ++run;
+        if (run > i) {
+            const size_t at = out.size();
+            out.resize(at + (run - i));
+            for (size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(text[k]);
+            i = run - 1;
+            continue;
+        }
         const char16_t c = text[i];
         if (c >= 0x20 && c < 0x80) {
-            if (c == u'"' || c == u'\\') out += '\\';
+            out += '\\';  // a quote or a backslash
             out += static_cast<char>(c);
         } else if (c >= 0x80 && c < 0x800) {
             out += static_cast<char>(0xC0 | (c >> 6));

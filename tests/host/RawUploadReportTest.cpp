@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "HttpSupport.h"
+#include "client/FormReport.h"
 #include "client/Sha256.h"
+#include "core/HttpText.h"
+#include "platform/CodePage.h"
 #include "TestSupport.h"
 
 using namespace testing_support;
@@ -45,4 +48,24 @@ TEST(Inspect, PrintsTheFormAsAPageSeesIt) {
                            0),
               0u)
         << output;
+}
+
+// A report value is held as JSON and shown as the text it reads as: every
+// kind of character survives the way there and back.
+TEST(ReportValues, JsonStringsReadBackAsTheirText) {
+    const std::u16string text = u"plain \"quoted\" back\\slash\n\r\t\x01 caf\u00e9 \u20ac \U0001F600 \u2028";
+    ReportValue value;
+    AppendJsonString(value.json, text);
+    EXPECT_EQ(value.json,
+              "\"plain \\\"quoted\\\" back\\\\slash\\u000a\\u000d\\u0009\\u0001 caf\xc3\xa9 \xe2\x82\xac "
+              "\xf0\x9f\x98\x80 \\u2028\"");
+    EXPECT_EQ(value.text(), platform::codepage::Utf16ToUtf8(text));
+    // A lone surrogate is escaped, and shown as the replacement character.
+    ReportValue lone;
+    AppendJsonString(lone.json, u"a\xD800z");
+    EXPECT_EQ(lone.json, "\"a\\ud800z\"");
+    EXPECT_EQ(lone.text(), "a\xEF\xBF\xBDz");
+    EXPECT_EQ((ReportValue{"null", {}}).text(), "");
+    EXPECT_EQ((ReportValue{"12", {}}).text(), "12");
+    EXPECT_EQ((ReportValue{"{\"Length\": 1}", std::string("1 byte")}).text(), "1 byte");
 }
