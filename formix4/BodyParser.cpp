@@ -23,17 +23,22 @@ const uint8_t* Find(const uint8_t* inFrom, const uint8_t* inLimit, const char* i
 }
 
 // Finds the boundary that ends a part's content as Find does, a window of
-// 32 MB at a time, giving back the memory of each window once passed: a
-// body held in a mapped file then never holds more than a window of it in
-// memory while a large file's content is searched. (Windows overlap by the
+// 32 MB at a time, each window's pages mapped in one call before it is
+// searched and given back once passed: a body held in a mapped file then
+// never holds more than a window of it in memory while a large file's
+// content is searched. (Windows overlap by the
 // needle's length, so that a boundary across two windows is found; the last
 // window ends where the whole search would end.)
 const uint8_t* FindContentEnd(const uint8_t* inFrom, const uint8_t* inLimit, const char* inNeedle) {
     constexpr size_t kWindow = 32u << 20;
     const size_t theNeedle = std::strlen(inNeedle);
+    constexpr ptrdiff_t kPrepared = 1 << 20;  // smaller contents are left to faults
     for (const uint8_t* theFrom = inFrom;; theFrom += kWindow) {
-        if (inLimit < theFrom || static_cast<size_t>(inLimit - theFrom) <= kWindow + theNeedle)
+        if (inLimit < theFrom || static_cast<size_t>(inLimit - theFrom) <= kWindow + theNeedle) {
+            if (inLimit - theFrom > kPrepared) platform::files::PrepareViewPages(theFrom, static_cast<size_t>(inLimit - theFrom));
             return Find(theFrom, inLimit, inNeedle);
+        }
+        platform::files::PrepareViewPages(theFrom, kWindow + theNeedle);
         if (const uint8_t* theFound = Find(theFrom, theFrom + kWindow + theNeedle - 1, inNeedle)) return theFound;
         platform::files::ReleaseViewPages(theFrom, kWindow);
     }

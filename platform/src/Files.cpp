@@ -553,6 +553,19 @@ void ReleaseViewPages(const void* start, size_t length) {
     // Shared file pages: dropping them from the view loses nothing.
     if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
 }
+
+void PrepareViewPages(const void* start, size_t length) {
+    int fd = -1;
+    uint64_t offset = 0;
+    if (!start || length == 0 || !FindView(start, length, &fd, &offset)) return;
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = reinterpret_cast<uintptr_t>(start) & ~(page - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(start) + length;
+#ifdef MADV_POPULATE_READ
+    // Kernels before 5.14 refuse the advice: the pages then come by faults.
+    ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_READ);
+#endif
+}
 }  // namespace platform::files
 
 namespace platform::files {

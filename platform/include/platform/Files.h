@@ -66,4 +66,8 @@ std::string MountPointOf(const std::string& path);
 // read again. Does nothing for memory that is not a view, so that it is
 // safe to call for any bytes.
 void ReleaseViewPages(const void* start, size_t length);
+// Maps the pages of a view within [start, start + length) in one call, for
+// a reader about to read all of them: one trap for the range rather than
+// one for every few pages. Does nothing for memory that is not a view.
+void PrepareViewPages(const void* start, size_t length);
 }  // namespace platform::files
