@@ -139,9 +139,12 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
     const ReportValue fileExists = Get(field, "FileExists");
     facts->isFile = fileExists.json == "true";
     const bool wantContent = !facts->isFile || options.fileContent;
+    std::optional<ReportValue> length;
     platform::Variant data;
-    if (wantContent && options.maxTextLength && std::stoull(Get(field, "Length").json) > options.maxTextLength)
-        ReadBytes(field, "Data", &data);
+    if (wantContent && options.maxTextLength) {
+        length = Get(field, "Length");
+        if (std::stoull(length->json) > options.maxTextLength) ReadBytes(field, "Data", &data);
+    }
     facts->contentIsJoined = false;
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
                                     "FileName", "MIMEType", "MacBinary", "RawFilePath", "RawFileName",
@@ -154,6 +157,8 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
             item.add(member, {"null", {}});
         } else if (name == "Content" && data.vt != VT_EMPTY) {
             AddLongContent(data, options.maxTextLength, item, facts);
+        } else if (name == "Length" && length) {
+            item.add(member, std::move(*length));
         } else if (name == "Content") {
             platform::Variant text;
             ReadText(field, member, &text);
