@@ -2,8 +2,6 @@
 // Usage() for the options. With --port 0 it picks a free port; the first
 // line it prints names the address it listens on.
 #include <malloc.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <thread>
@@ -69,25 +67,9 @@ bool Parse(int argc, char** argv, Settings* settings) {
     return !(settings->impersonation && settings->userGiven);
 }
 
-// The allocator asks the kernel for huge pages (2 MB) where it can. The
-// heap goes back to the system after every request with a body, so the
-// memory of the next one is faulted in anew, and a report of 10,000 fields
-// takes tens of megabytes: at 4 KB a fault, the faults cost more than the
-// report. The loader reads the setting only at the start, so the server
-// starts itself once more with it (same process, same arguments).
-void UseHugePages(char** argv) {
-    const char* tunables = std::getenv("GLIBC_TUNABLES");
-    if (tunables && std::strstr(tunables, "glibc.malloc.hugetlb")) return;
-    std::string value = tunables && *tunables ? std::string(tunables) + ":" : std::string();
-    value += "glibc.malloc.hugetlb=1";
-    if (setenv("GLIBC_TUNABLES", value.c_str(), 1) == 0) execv("/proc/self/exe", argv);
-    // Not started again: the server runs with the allocator as it is.
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    UseHugePages(argv);
     Settings settings;
     settings.server.documentRoot = FORMIX4_DEFAULT_ROOT;
     if (!Parse(argc, argv, &settings)) return Usage();
