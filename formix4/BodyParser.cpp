@@ -32,12 +32,12 @@ const uint8_t* Find(const uint8_t* inFrom, const uint8_t* inLimit, const char* i
 const uint8_t* FindContentEnd(const uint8_t* inFrom, const uint8_t* inLimit, const char* inNeedle) {
     constexpr size_t kWindow = 32u << 20;
     const size_t theNeedle = std::strlen(inNeedle);
-    constexpr ptrdiff_t kPrepared = 1 << 20;  // smaller contents are left to faults
     for (const uint8_t* theFrom = inFrom;; theFrom += kWindow) {
-        if (inLimit < theFrom || static_cast<size_t>(inLimit - theFrom) <= kWindow + theNeedle) {
-            if (inLimit - theFrom > kPrepared) platform::files::PrepareViewPages(theFrom, static_cast<size_t>(inLimit - theFrom));
+        // The last window is left to faults: mapping a content of a few
+        // megabytes whole would hold it resident while the rest of its body
+        // is parsed, for every form parsed at once.
+        if (inLimit < theFrom || static_cast<size_t>(inLimit - theFrom) <= kWindow + theNeedle)
             return Find(theFrom, inLimit, inNeedle);
-        }
         platform::files::PrepareViewPages(theFrom, kWindow + theNeedle);
         if (const uint8_t* theFound = Find(theFrom, theFrom + kWindow + theNeedle - 1, inNeedle)) return theFound;
         platform::files::ReleaseViewPages(theFrom, kWindow);
