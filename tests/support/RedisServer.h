@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +45,10 @@ public:
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
+            // Ahead of the tests that run beside it, as ./run.sh cluster runs
+            // its Redis: on two busy cores its answers would otherwise miss the
+            // link's 50 ms, and an outage the test did not make would begin.
+            if (geteuid() == 0) setpriority(PRIO_PROCESS, 0, -10);
             const std::string port = std::to_string(mPort);
             execlp("redis-server", "redis-server", "--port", port.c_str(), "--bind", "127.0.0.1", "--save", "",
                    "--appendonly", "no", "--dir", "/tmp", "--protected-mode", "yes", static_cast<char*>(nullptr));
