@@ -26,9 +26,9 @@ const uint8_t* Find(const uint8_t* inFrom, const uint8_t* inLimit, const char* i
 // 32 MB at a time, each window's pages mapped in one call before it is
 // searched and given back once passed: a body held in a mapped file then
 // never holds more than a window of it in memory while a large file's
-// content is searched. (Windows overlap by the
-// needle's length, so that a boundary across two windows is found; the last
-// window ends where the whole search would end.)
+// content is searched. Windows overlap by the needle's length, so that a
+// boundary across two windows is found; the last window ends where the
+// whole search would end.
 const uint8_t* FindContentEnd(const uint8_t* inFrom, const uint8_t* inLimit, const char* inNeedle) {
     constexpr size_t kWindow = 32u << 20;
     const size_t theNeedle = std::strlen(inNeedle);

@@ -160,7 +160,9 @@ private:
     std::vector<ItemRun> mItemRuns;
     bool mSealed = false;
     // Groups whose names are no text in the code page, by number, and the
-    // first of them under each folded shown text, indexed when first asked.
+    // first of them under each folded shown text, indexed when first asked
+    // (FindShown is called under the form's lock, which orders the index's
+    // growth).
     std::vector<uint32_t> mRawGroups;
     mutable std::unordered_map<std::u16string, uint32_t> mRawShown;
     mutable size_t mRawShownCount = 0;

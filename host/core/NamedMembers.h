@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/ComPtr.h"
 #include "platform/OleAuto.h"
 #include "platform/RefCounted.h"
 

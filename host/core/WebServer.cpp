@@ -197,10 +197,12 @@ void WebServer::ConnectionClosed(const mg_connection* connection) {
 
 bool WebServer::mayKeepOpen(mg_connection* connection) const {
     const mg_request_info* info = mg_get_request_info(connection);
-    const char* wish = mg_get_header(connection, "Connection");
-    const std::string version = info->http_version ? info->http_version : "";
-    const bool wanted = wish ? Lower(wish).find("keep-alive") != std::string::npos || (version == "1.1" && Lower(wish).find("close") == std::string::npos)
-                             : version == "1.1";
+    const char* header = mg_get_header(connection, "Connection");
+    const std::string wish = Lower(header ? header : "");
+    // HTTP/1.1 keeps a connection unless told to close it; HTTP/1.0 only when asked to keep it.
+    const bool wanted = info->http_version && std::string(info->http_version) == "1.1"
+                            ? wish.find("close") == std::string::npos
+                            : wish.find("keep-alive") != std::string::npos;
     return wanted && !mStopping && mOpenConnections.load() <= mOptions.threads / 2;
 }
 

@@ -7,6 +7,9 @@
 
 namespace {
 
+// Texts longer than this many characters are shown cut.
+constexpr size_t kMaxReportedText = 65536;
+
 struct VolumeFull {};
 
 // The items the report saved, by their place in the report, so that their

@@ -18,9 +18,6 @@ struct UploadReport {
     FormReport form;
 };
 
-// Texts longer than this many characters are shown cut.
-constexpr size_t kMaxReportedText = 65536;
-
 // Reads the report of a form, which reads its body on the first member
 // read, and saves its file items under the folder. Throws MemberFailure
 // when the form fails.

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "KernelObject.h"
 #include "platform/CodePage.h"
@@ -110,8 +111,8 @@ std::map<const void*, View>& Views() {
 }
 
 // The view that holds [start, start + length), if any: its file and the
-// offset of `start` in it.
-bool FindView(const void* start, size_t length, int* fd, uint64_t* offset) {
+// offset of `start` in it (each optional).
+bool FindView(const void* start, size_t length, int* fd = nullptr, uint64_t* offset = nullptr) {
     std::lock_guard<std::mutex> guard(gViewsMutex);
     auto it = Views().upper_bound(start);
     if (it == Views().begin()) return false;
@@ -119,9 +120,22 @@ bool FindView(const void* start, size_t length, int* fd, uint64_t* offset) {
     const auto* viewStart = static_cast<const char*>(it->first);
     const auto* bytes = static_cast<const char*>(start);
     if (bytes + length > viewStart + it->second.length) return false;
-    *fd = it->second.fd;
-    *offset = it->second.offset + static_cast<uint64_t>(bytes - viewStart);
+    if (fd) *fd = it->second.fd;
+    if (offset) *offset = it->second.offset + static_cast<uint64_t>(bytes - viewStart);
     return true;
+}
+
+// The whole pages within [start, start + length) (`outward`: every page the
+// range touches), as a start and a length; a length of 0 when there are none
+// or the range is no view's. The page arithmetic comes first, so that the
+// many small ranges of a form's fields never take the views' lock.
+std::pair<void*, size_t> ViewPages(const void* start, size_t length, bool outward) {
+    static const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = reinterpret_cast<uintptr_t>(start);
+    const uintptr_t first = outward ? from & ~(page - 1) : (from + page - 1) & ~(page - 1);
+    const uintptr_t end = outward ? from + length : (from + length) & ~(page - 1);
+    if (!start || end <= first || !FindView(start, length)) return {nullptr, 0};
+    return {reinterpret_cast<void*>(first), end - first};
 }
 
 // Copies bytes of a mapped file into `target` at its position, in the
@@ -544,31 +558,19 @@ UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT, LPSTR out) {
 
 namespace platform::files {
 void ReleaseViewPages(const void* start, size_t length) {
-    int fd = -1;
-    uint64_t offset = 0;
-    if (!start || length == 0 || !FindView(start, length, &fd, &offset)) return;
-    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + length) & ~(page - 1);
     // Shared file pages: dropping them from the view loses nothing.
-    if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+    const auto [pages, size] = ViewPages(start, length, false);
+    if (size) ::madvise(pages, size, MADV_DONTNEED);
 }
 
 void PrepareViewPages(const void* start, size_t length) {
-    int fd = -1;
-    uint64_t offset = 0;
-    if (!start || length == 0 || !FindView(start, length, &fd, &offset)) return;
-    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const uintptr_t first = reinterpret_cast<uintptr_t>(start) & ~(page - 1);
-    const uintptr_t end = reinterpret_cast<uintptr_t>(start) + length;
 #ifdef MADV_POPULATE_READ
     // Kernels before 5.14 refuse the advice: the pages then come by faults.
-    ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_READ);
+    const auto [pages, size] = ViewPages(start, length, true);
+    if (size) ::madvise(pages, size, MADV_POPULATE_READ);
 #endif
 }
-}  // namespace platform::files
 
-namespace platform::files {
 int DescriptorOf(HANDLE file) {
     KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
     return object ? object->fd : -1;
