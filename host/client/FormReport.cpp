@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "core/Page.h"
@@ -17,16 +18,17 @@ std::u16string_view TextOf(const platform::Variant& value) {
                                                 : std::u16string_view();
 }
 
-ReportValue Get(DispatchObject& object, const std::string& name, std::vector<VARIANT> args = {}) {
+// A member's value as JSON.
+std::string Get(DispatchObject& object, const std::string& name, std::vector<VARIANT> args = {}) {
     platform::Variant value;
     if (!object.get(name, &value, std::move(args))) throw MemberFailure{object.error()};
-    if (value.vt == VT_BOOL) return value.boolVal ? ReportValue{"true", {}} : ReportValue{"false", {}};
+    if (value.vt == VT_BOOL) return value.boolVal ? "true" : "false";
     if (value.vt == VT_BSTR) {
-        ReportValue text;
-        AppendJsonString(text.json, TextOf(value));
+        std::string text;
+        AppendJsonString(text, TextOf(value));
         return text;
     }
-    return {VariantText(value), {}};
+    return VariantText(value);
 }
 
 DispatchObject GetObject(DispatchObject& object, const std::string& name, std::vector<VARIANT> args) {
@@ -52,9 +54,9 @@ std::vector<std::string> Names(DispatchObject& form) {
     return result;
 }
 
-// A text member's value, cut to `maxLength` characters (0: whole) without
-// splitting a surrogate pair; the characters left out in `cut`.
-ReportValue TextValue(std::u16string_view text, size_t maxLength, size_t* cut) {
+// A text cut to `maxLength` characters (0: whole) without splitting a
+// surrogate pair; the characters left out in `cut`.
+std::u16string_view CutText(std::u16string_view text, size_t maxLength, size_t* cut) {
     *cut = 0;
     if (maxLength && text.size() > maxLength) {
         size_t keep = maxLength;
@@ -62,9 +64,7 @@ ReportValue TextValue(std::u16string_view text, size_t maxLength, size_t* cut) {
         *cut = text.size() - keep;
         text = text.substr(0, keep);
     }
-    ReportValue value;
-    AppendJsonString(value.json, text);
-    return value;
+    return text;
 }
 
 
@@ -103,7 +103,6 @@ size_t TextLength(const uint8_t* bytes, size_t length) {
 struct ItemText {
     bool isFile = false;
     bool contentIsJoined = false;
-    ReportValue content;
     size_t contentCut = 0;
 };
 
@@ -119,11 +118,10 @@ void AddLongContent(const platform::Variant& data, size_t maxLength, ItemReport&
     const std::u16string shown =
         platform::codepage::ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes), head));
     size_t cutOfHead = 0;
-    facts->content = TextValue(shown, maxLength, &cutOfHead);
+    item.addText("Content", CutText(shown, maxLength, &cutOfHead));
     facts->contentCut = TextLength(bytes, length) - (shown.size() - cutOfHead);
     facts->contentIsJoined = std::memchr(bytes, 0, length) == nullptr;
-    item.add("Content", facts->content);
-    if (facts->contentCut) item.add("ContentCut", {std::to_string(facts->contentCut), {}});
+    if (facts->contentCut) item.add("ContentCut", std::to_string(facts->contentCut));
 }
 
 void ReadBytes(DispatchObject& field, const std::string& name, platform::Variant* value) {
@@ -133,17 +131,17 @@ void ReadBytes(DispatchObject& field, const std::string& name, platform::Variant
 
 ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemText* facts) {
     ItemReport item;
-    item.members.reserve(24);  // the standard members and what the caller adds
+    item.reserve();
     // Read first: whether the item is a file decides what else is read, its
     // length whether its text is read whole.
-    const ReportValue fileExists = Get(field, "FileExists");
-    facts->isFile = fileExists.json == "true";
+    const std::string fileExists = Get(field, "FileExists");
+    facts->isFile = fileExists == "true";
     const bool wantContent = !facts->isFile || options.fileContent;
-    std::optional<ReportValue> length;
+    std::optional<std::string> length;
     platform::Variant data;
     if (wantContent && options.maxTextLength) {
         length = Get(field, "Length");
-        if (std::stoull(length->json) > options.maxTextLength) ReadBytes(field, "Data", &data);
+        if (std::stoull(*length) > options.maxTextLength) ReadBytes(field, "Data", &data);
     }
     facts->contentIsJoined = false;
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
@@ -154,22 +152,22 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
         if (name == "FileExists") {
             item.add(member, fileExists);
         } else if (name == "Content" && !wantContent) {
-            item.add(member, {"null", {}});
+            item.add(member, "null");
         } else if (name == "Content" && data.vt != VT_EMPTY) {
             AddLongContent(data, options.maxTextLength, item, facts);
         } else if (name == "Length" && length) {
-            item.add(member, std::move(*length));
+            item.add(member, *length);
         } else if (name == "Content") {
             platform::Variant text;
             ReadText(field, member, &text);
             facts->contentIsJoined = TextOf(text).find(u'\0') == std::u16string_view::npos;
-            facts->content = TextValue(TextOf(text), options.maxTextLength, &facts->contentCut);
-            item.add(member, facts->content);
+            item.addText(member, CutText(TextOf(text), options.maxTextLength, &facts->contentCut));
+            if (facts->contentCut) item.add("ContentCut", std::to_string(facts->contentCut));
         } else {
             item.add(member, Get(field, member));
         }
     }
-    facts->contentIsJoined = facts->contentIsJoined && item.text("MacBinary") == "false";
+    facts->contentIsJoined = facts->contentIsJoined && item.value("MacBinary") == "false";
     if (options.fileBytes || !facts->isFile) AddItemBytes(field, item, data.vt != VT_EMPTY ? &data : nullptr);
     if (options.extras) options.extras(field, item);
     return item;
@@ -177,19 +175,57 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
 
 }  // namespace
 
-void ItemReport::set(const char* name, ReportValue value) {
-    for (auto& member : members)
-        if (std::strcmp(member.first, name) == 0) member.second = std::move(value);
+void ItemReport::startMember(const char* name) {
+    mJson += mMembers.empty() ? "\"" : ", \"";
+    mJson += name;
+    mJson += "\": ";
+    mMembers.push_back({name, mJson.size(), 0});
 }
 
-ReportValue BytesValue(const uint8_t* data, size_t length) { return DigestValue(length, Sha256Hex(data, length)); }
-
-ReportValue DigestValue(uint64_t length, const std::string& digest) {
-    return {"{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" + digest + "\"}",
-            std::to_string(length) + " bytes, SHA-256 " + digest};
+void ItemReport::add(const char* name, std::string_view json) {
+    startMember(name);
+    mJson += json;
+    mMembers.back().length = json.size();
 }
 
-ReportValue MemberBytes(DispatchObject& field, const std::string& name) {
+void ItemReport::addText(const char* name, std::u16string_view text) {
+    // Room for the text and the members after it at once: a block grown by
+    // doubling would be copied several times per item.
+    mJson.reserve(mJson.size() + text.size() + kMembersBytes);
+    startMember(name);
+    AppendJsonString(mJson, text);
+    mMembers.back().length = mJson.size() - mMembers.back().start;
+}
+
+const ItemReport::Member* ItemReport::find(const char* name) const {
+    for (const Member& member : mMembers)
+        if (member.name == name || std::strcmp(member.name, name) == 0) return &member;
+    return nullptr;
+}
+
+void ItemReport::set(const char* name, std::string_view json) {
+    const Member* found = find(name);
+    if (!found) return;
+    const size_t start = found->start, oldLength = found->length;
+    mJson.replace(start, oldLength, json);
+    for (Member& member : mMembers) {
+        if (member.start > start) member.start = member.start - oldLength + json.size();
+    }
+    const_cast<Member*>(found)->length = json.size();
+}
+
+std::string_view ItemReport::value(const char* name) const {
+    const Member* found = find(name);
+    return found ? std::string_view(mJson).substr(found->start, found->length) : std::string_view();
+}
+
+std::string BytesValue(const uint8_t* data, size_t length) { return DigestValue(length, Sha256Hex(data, length)); }
+
+std::string DigestValue(uint64_t length, const std::string& digest) {
+    return "{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" + digest + "\"}";
+}
+
+std::string MemberBytes(DispatchObject& field, const std::string& name) {
     platform::Variant value;
     if (!field.get(name, &value)) throw MemberFailure{field.error()};
     if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
@@ -197,11 +233,11 @@ ReportValue MemberBytes(DispatchObject& field, const std::string& name) {
 }
 
 void AddItemBytes(DispatchObject& field, ItemReport& item, const VARIANT* data) {
-    const ReportValue dataValue =
+    const std::string dataValue =
         data ? BytesValue(static_cast<const uint8_t*>(data->parray->pvData), data->parray->rgsabound[0].cElements)
              : MemberBytes(field, "Data");
     item.add("Data", dataValue);
-    if (item.text("MacBinary") == "true") {
+    if (item.value("MacBinary") == "true") {
         item.add("RawData", MemberBytes(field, "RawData"));
         item.add("Resource", MemberBytes(field, "Resource"));
     } else {
@@ -210,45 +246,65 @@ void AddItemBytes(DispatchObject& field, ItemReport& item, const VARIANT* data) 
     }
 }
 
-std::string ItemReport::text(const char* name) const {
-    for (const auto& [member, value] : members)
-        if (std::strcmp(member, name) == 0) return value.text();
-    return "";
-}
+namespace {
 
-std::string ReportValue::text() const {
-    if (shown) return *shown;
-    if (json == "null") return "";
-    if (json.empty() || json[0] != '"') return json;
-    // A JSON string as AppendJsonString and JsonString write them: the
-    // escapes back to UTF-16, then UTF-8 (a lone surrogate as U+FFFD).
+// The characters of the JSON string that starts at `json` (its opening
+// quote), as AppendJsonString and JsonString write them: the escapes back
+// to UTF-16, then UTF-8 (a lone surrogate as U+FFFD).
+std::string JsonStringText(std::string_view json) {
     std::u16string units;
-    const size_t end = json.size() - 1;  // the closing quote
-    for (size_t i = 1; i < end;) {
+    for (size_t i = 1; i < json.size() && json[i] != '"';) {
         if (json[i] != '\\') {
             size_t run = i;
-            while (run < end && json[run] != '\\') ++run;
-            units += platform::codepage::Utf8ToUtf16(json.substr(i, run - i));
+            while (run < json.size() && json[run] != '\\' && json[run] != '"') ++run;
+            units += platform::codepage::Utf8ToUtf16(std::string(json.substr(i, run - i)));
             i = run;
-        } else if (json[i + 1] == 'u') {
-            units += static_cast<char16_t>(std::stoul(json.substr(i + 2, 4), nullptr, 16));
+        } else if (i + 1 < json.size() && json[i + 1] == 'u') {
+            units += static_cast<char16_t>(std::stoul(std::string(json.substr(i + 2, 4)), nullptr, 16));
             i += 6;
-        } else {
+        } else if (i + 1 < json.size()) {
             const char escaped = json[i + 1];
             units += escaped == 'n' ? u'\n' : escaped == 'r' ? u'\r' : escaped == 't' ? u'\t' : static_cast<char16_t>(escaped);
             i += 2;
+        } else {
+            break;
         }
     }
     return platform::codepage::Utf16ToUtf8(units);
 }
 
+// The JSON value that follows `"key": ` in an object the report wrote.
+std::string_view ObjectMember(std::string_view json, std::string_view key) {
+    std::string marker = "\"";
+    marker.append(key).append("\": ");
+    const size_t at = json.find(marker);
+    return at == std::string_view::npos ? std::string_view() : json.substr(at + marker.size());
+}
+
+}  // namespace
+
+std::string ReportText(std::string_view json) {
+    if (json == "null") return "";
+    if (!json.empty() && json[0] == '"') return JsonStringText(json);
+    if (json.empty() || json[0] != '{') return std::string(json);
+    const std::string_view digest = ObjectMember(json, "SHA256");
+    if (!digest.empty()) {
+        const std::string_view length = ObjectMember(json, "Length");
+        return std::string(length.substr(0, length.find(','))) + " bytes, SHA-256 " + JsonStringText(digest);
+    }
+    const std::string_view description = ObjectMember(json, "Description");
+    return description.empty() ? std::string(json) : JsonStringText(description);
+}
+
 FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options) {
     FormReport report;
-    report.multipart = Get(form, "Multipart").json == "true";
-    report.count = std::stol(Get(form, "Count").json);
+    report.multipart = Get(form, "Multipart") == "true";
+    report.count = std::stol(Get(form, "Count"));
     for (const std::string& name : Names(form)) {
         DispatchObject fields = GetObject(form, "Item", {MakeString(name)});
-        FieldReport field{name, std::stol(Get(fields, "Count").json), {"null", {}}, 0, {}};
+        FieldReport field;
+        field.name = name;
+        field.count = std::stol(Get(fields, "Count"));
         bool hasFile = false;
         ItemText facts;
         for (long n = 1; n <= field.count; ++n) {
@@ -259,12 +315,13 @@ FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options) {
         // The joined value holds every file's bytes as text: read only when
         // the content of files is wanted.
         if (field.count == 1 && facts.contentIsJoined && (options.fileContent || !hasFile)) {
-            field.value = std::move(facts.content);
+            field.valueIsContent = true;
             field.valueCut = facts.contentCut;
         } else if (options.fileContent || !hasFile) {
             platform::Variant joined;
             ReadText(fields, "Item", &joined);
-            field.value = TextValue(TextOf(joined), options.maxTextLength, &field.valueCut);
+            field.value.clear();
+            AppendJsonString(field.value, CutText(TextOf(joined), options.maxTextLength, &field.valueCut));
         }
         report.fields.push_back(std::move(field));
     }
@@ -278,9 +335,8 @@ namespace {
 size_t JsonLengthBound(const FormReport& report) {
     size_t length = 128;
     for (const FieldReport& field : report.fields) {
-        length += 6 * field.name.size() + field.value.json.size() + 128;
-        for (const ItemReport& item : field.items)
-            for (const auto& [name, value] : item.members) length += std::strlen(name) + value.json.size() + 6;
+        length += 6 * field.name.size() + field.valueJson().size() + 128;
+        for (const ItemReport& item : field.items) length += item.json().size() + 4;
     }
     return length;
 }
@@ -297,18 +353,12 @@ std::string FormReportJson(const FormReport& report) {
         json += f ? ", {\"Name\": " : "{\"Name\": ";
         json += JsonString(field.name);
         json += ", \"Count\": " + std::to_string(field.count) + ", \"Value\": ";
-        json += field.value.json;
+        json += field.valueJson();
         if (field.valueCut) json += ", \"ValueCut\": " + std::to_string(field.valueCut);
         json += ", \"Items\": [";
         for (size_t i = 0; i < field.items.size(); ++i) {
             json += i ? ", {" : "{";
-            const auto& members = field.items[i].members;
-            for (size_t m = 0; m < members.size(); ++m) {
-                json += m ? ", \"" : "\"";
-                json += members[m].first;
-                json += "\": ";
-                json += members[m].second.json;
-            }
+            json += field.items[i].json();
             json += "}";
         }
         json += "]}";

@@ -6,9 +6,8 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "client/Script.h"
@@ -18,35 +17,59 @@ struct MemberFailure {
     ScriptError error;
 };
 
-// One member's value as JSON. Its plain text to show is read from the JSON
-// when asked (a form of 10,000 fields would otherwise hold each text twice),
-// unless the value shows otherwise (a digest, an error).
-struct ReportValue {
-    std::string json;
-    std::optional<std::string> shown;
+// What a report value, held as JSON, reads as: a string's characters, ""
+// for null, a digest {"Length", "SHA256"} as "n bytes, SHA-256 ...", an
+// error {"HRESULT", "Source", "Description"} as its description, and a
+// number or a boolean as written.
+std::string ReportText(std::string_view json);
 
-    // `shown`, else what the JSON reads as: a string's characters, "" for
-    // null, a number or a boolean as written.
-    std::string text() const;
-};
-
-struct ItemReport {
-    // In report order; the names are static texts (the member names).
-    std::vector<std::pair<const char*, ReportValue>> members;
-
-    void add(const char* name, ReportValue value) { members.emplace_back(name, std::move(value)); }
+// One item's members in report order, held as the JSON the report writes
+// (`"Name": "a", "Content": "...", ...`) with where each value lies: a form
+// of 10,000 fields holds one block per item, not a text per member, and the
+// document is made by copying these blocks.
+class ItemReport {
+public:
+    // `name` is a static text (a member name); `json` the value's JSON.
+    void add(const char* name, std::string_view json);
+    // A text member, written as a JSON string straight into the item.
+    void addText(const char* name, std::u16string_view text);
     // Gives a member added before its value.
-    void set(const char* name, ReportValue value);
+    void set(const char* name, std::string_view json);
+    // The member's value as JSON; "" when absent.
+    std::string_view value(const char* name) const;
     // The member's plain text; "" when absent.
-    std::string text(const char* name) const;
+    std::string text(const char* name) const { return ReportText(value(name)); }
+    // The members, without the braces around them.
+    const std::string& json() const { return mJson; }
+    // Makes room for the members of an item without its texts.
+    void reserve() { mJson.reserve(kMembersBytes); }
+
+private:
+    // About what the standard members of an item take without its texts.
+    static constexpr size_t kMembersBytes = 768;
+    struct Member {
+        const char* name;
+        size_t start;  // of the value in mJson
+        size_t length;
+    };
+    void startMember(const char* name);
+    const Member* find(const char* name) const;
+
+    std::string mJson;
+    std::vector<Member> mMembers;
 };
 
 struct FieldReport {
     std::string name;
     long count = 0;
-    ReportValue value;  // the joined value of all items
+    // The joined value of all items as JSON, unless it is the one item's
+    // Content, which is then not held twice.
+    std::string value = "null";
+    bool valueIsContent = false;
     size_t valueCut = 0;  // characters of the joined value left out
     std::vector<ItemReport> items;
+
+    std::string_view valueJson() const { return valueIsContent ? items.front().value("Content") : value; }
 };
 
 struct FormReport {
@@ -75,11 +98,11 @@ struct ReportOptions {
 FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options = {});
 
 // The report value of some bytes: {"Length": n, "SHA256": "..."}.
-ReportValue BytesValue(const uint8_t* data, size_t length);
+std::string BytesValue(const uint8_t* data, size_t length);
 // The same from a length and a digest made elsewhere.
-ReportValue DigestValue(uint64_t length, const std::string& digest);
+std::string DigestValue(uint64_t length, const std::string& digest);
 // The report value of a member that gives bytes (Data, RawData, Resource).
-ReportValue MemberBytes(DispatchObject& field, const std::string& name);
+std::string MemberBytes(DispatchObject& field, const std::string& name);
 // Adds Data, RawData and Resource to an item whose MacBinary member is read;
 // `data`, when given, is the item's Data already read. Without a MacBinary
 // header the raw bytes are the data and there is no resource fork: the

@@ -24,7 +24,7 @@ struct SavedItems {
 // are not copied out of the form: its digest comes from the saved file,
 // made while the next items are read.
 void SaveItem(DispatchObject& field, ItemReport& item, size_t ordinal, UploadFolder& folder, SavedItems& saved) {
-    if (item.text("FileExists") != "true") return item.add("SavedAs", {"null", {}});
+    if (item.value("FileExists") != "true") return item.add("SavedAs", "null");
     folder.create();
     const std::string name = SavedName(static_cast<int>(saved.ordinals.size() + 1), item.text("SafeFileName"));
     const std::string virtualPath = folder.virtualPath() + "/" + name;
@@ -33,22 +33,22 @@ void SaveItem(DispatchObject& field, ItemReport& item, size_t ordinal, UploadFol
         folder.removeFile(name);  // never a partial file
         if (VolumeIsFull(error.hr, folder.physical(), std::atoll(item.text("Length").c_str()))) throw VolumeFull{};
         AddItemBytes(field, item);
-        item.add("SavedAs", {"null", {}});
-        item.add("SaveError", {ScriptErrorFieldsJson(error), error.description});
+        item.add("SavedAs", "null");
+        item.add("SaveError", ScriptErrorFieldsJson(error));
         return;
     }
     saved.digests.add(folder.physical() / name);
     saved.ordinals.push_back(ordinal);
-    item.add("Data", {"", {}});
-    if (item.text("MacBinary") == "true") {
+    item.add("Data", "null");  // the digest, once made
+    if (item.value("MacBinary") == "true") {
         // RawData and Resource differ from the data fork only for MacBinary uploads.
         item.add("RawData", MemberBytes(field, "RawData"));
         item.add("Resource", MemberBytes(field, "Resource"));
     } else {
-        item.add("RawData", {"", {}});
+        item.add("RawData", "null");
         item.add("Resource", BytesValue(nullptr, 0));
     }
-    item.add("SavedAs", {JsonString(virtualPath), {}});
+    item.add("SavedAs", JsonString(virtualPath));
 }
 
 // Puts each saved file's length and digest into its item.
@@ -58,9 +58,9 @@ void PutDigests(FormReport& report, SavedItems& saved) {
     for (FieldReport& field : report.fields)
         for (ItemReport& item : field.items) {
             if (next < saved.ordinals.size() && saved.ordinals[next] == ordinal) {
-                const ReportValue value = DigestValue(digests[next].length, digests[next].sha256);
+                const std::string value = DigestValue(digests[next].length, digests[next].sha256);
                 item.set("Data", value);
-                if (item.text("MacBinary") != "true") item.set("RawData", value);
+                if (item.value("MacBinary") != "true") item.set("RawData", value);
                 ++next;
             }
             ++ordinal;

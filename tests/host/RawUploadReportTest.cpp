@@ -54,18 +54,38 @@ TEST(Inspect, PrintsTheFormAsAPageSeesIt) {
 // kind of character survives the way there and back.
 TEST(ReportValues, JsonStringsReadBackAsTheirText) {
     const std::u16string text = u"plain \"quoted\" back\\slash\n\r\t\x01 caf\u00e9 \u20ac \U0001F600 \u2028";
-    ReportValue value;
-    AppendJsonString(value.json, text);
-    EXPECT_EQ(value.json,
+    std::string value;
+    AppendJsonString(value, text);
+    EXPECT_EQ(value,
               "\"plain \\\"quoted\\\" back\\\\slash\\u000a\\u000d\\u0009\\u0001 caf\xc3\xa9 \xe2\x82\xac "
               "\xf0\x9f\x98\x80 \\u2028\"");
-    EXPECT_EQ(value.text(), platform::codepage::Utf16ToUtf8(text));
+    EXPECT_EQ(ReportText(value), platform::codepage::Utf16ToUtf8(text));
     // A lone surrogate is escaped, and shown as the replacement character.
-    ReportValue lone;
-    AppendJsonString(lone.json, u"a\xD800z");
-    EXPECT_EQ(lone.json, "\"a\\ud800z\"");
-    EXPECT_EQ(lone.text(), "a\xEF\xBF\xBDz");
-    EXPECT_EQ((ReportValue{"null", {}}).text(), "");
-    EXPECT_EQ((ReportValue{"12", {}}).text(), "12");
-    EXPECT_EQ((ReportValue{"{\"Length\": 1}", std::string("1 byte")}).text(), "1 byte");
+    std::string lone;
+    AppendJsonString(lone, u"a\xD800z");
+    EXPECT_EQ(lone, "\"a\\ud800z\"");
+    EXPECT_EQ(ReportText(lone), "a\xEF\xBF\xBDz");
+    EXPECT_EQ(ReportText("null"), "");
+    EXPECT_EQ(ReportText("12"), "12");
+    // Digests and errors show as words; the texts inside them stay texts.
+    EXPECT_EQ(ReportText(DigestValue(1, "ab")), "1 bytes, SHA-256 ab");
+    EXPECT_EQ(ReportText(ScriptErrorFieldsJson({E_FAIL, "a \"SHA256\": b", "disk \"full\""})), "disk \"full\"");
+}
+
+// An item's members are one JSON text: a value given later (a saved file's
+// digest) moves the members after it, which still read as they were.
+TEST(ReportValues, ItemMembersKeepTheirValuesWhenOneChanges) {
+    ItemReport item;
+    item.add("Data", "null");
+    item.addText("Content", u"caf\u00e9 \"x\"");
+    item.add("Length", "5");
+    item.set("Data", DigestValue(5, "0f"));
+    item.set("Length", "6");
+    item.set("Missing", "1");
+    EXPECT_EQ(item.json(),
+              "\"Data\": {\"Length\": 5, \"SHA256\": \"0f\"}, \"Content\": \"caf\xc3\xa9 \\\"x\\\"\", \"Length\": 6");
+    EXPECT_EQ(item.text("Content"), "caf\xc3\xa9 \"x\"");
+    EXPECT_EQ(item.text("Data"), "5 bytes, SHA-256 0f");
+    EXPECT_EQ(item.value("Length"), "6");
+    EXPECT_EQ(item.value("Missing"), "");
 }
