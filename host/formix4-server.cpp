@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     // back to the system, so the server's memory returns to where it was
     // after the uploads, whatever sizes they had.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    mallopt(M_TRIM_THRESHOLD, 4 << 20);
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(WebServer::kKeptAnonymousBytes));
     // One heap per core, not eight: every heap keeps a remainder of the
     // largest request it served, even trimmed after each request.
     mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));

@@ -66,12 +66,25 @@ private:
     std::atomic<int>& mBusy;
 };
 
-// Gives the heap's free memory back to the system. Under the address
-// sanitizer another allocator owns the heap and the C library's trim would
-// walk arenas that were never set up, so there is nothing to give back.
+// Resident pages that no file backs: /proc/self/statm's resident less its
+// shared (file and shared memory) pages; -1 when unknown.
+long AnonymousResidentBytes() {
+    FILE* statm = std::fopen("/proc/self/statm", "re");
+    if (!statm) return -1;
+    long size = 0, resident = 0, shared = 0;
+    const bool read = std::fscanf(statm, "%ld %ld %ld", &size, &resident, &shared) == 3;
+    std::fclose(statm);
+    return read ? (resident - shared) * sysconf(_SC_PAGESIZE) : -1;
+}
+
+// Gives the heap's free memory back to the system when the server holds more
+// than it keeps. Under the address sanitizer another allocator owns the heap
+// and the C library's trim would walk arenas that were never set up, so
+// there is nothing to give back.
 void ReturnFreedHeap() {
 #if !defined(__SANITIZE_ADDRESS__)
-    malloc_trim(0);
+    const long anonymous = AnonymousResidentBytes();
+    if (anonymous < 0 || anonymous > WebServer::kKeptAnonymousBytes) malloc_trim(0);
 #endif
 }
 
@@ -308,9 +321,10 @@ int WebServer::dispatch(mg_connection* connection) {
     const char* expect = mg_get_header(connection, "Expect");
     if (expect && info->content_length > 0) mg_printf(connection, "HTTP/1.1 100 Continue\r\n\r\n");
     serve(connection, *page);
-    // What the page took from this thread's heap goes back to the system:
-    // otherwise each worker keeps the largest heap any request made on it,
-    // and a busy server holds that many times the largest form.
+    // What the page took from this thread's heap goes back to the system
+    // beyond a bound: otherwise each worker keeps the largest heap any
+    // request made on it, and a busy server holds that many times the
+    // largest form.
     if (page->options.readsBody && info->content_length > 0) ReturnFreedHeap();
     return 200;
 }
