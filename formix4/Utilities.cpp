@@ -333,11 +333,20 @@ void ReleaseVariantBytes(VARIANT* inVar) {
 
 BSTR AnsiToBstr(const char* inBytes, int inLength) {
     if (!inBytes || inLength <= 0) return SysAllocString(u"");
-    // Decoded once into a buffer of its own, then copied into the BSTR:
-    // asking for the length first would decode every text twice.
+    // Decoded once, straight into a string with room for a character per
+    // byte (no more in UTF-8 or a single-byte page), which then shrinks to
+    // what the text made: asking for the length first would decode every
+    // text twice, and a buffer of its own would copy it once more.
+    BSTR theResult = SysAllocStringLen(nullptr, static_cast<UINT>(inLength));
+    if (!theResult) return SysAllocString(u"");
+    const int theCount = MultiByteToWideChar(CP_ACP, 0, inBytes, inLength, theResult, inLength);
+    if (theCount == inLength) return theResult;
+    if (theCount > 0 && SysReAllocStringLen(&theResult, theResult, static_cast<UINT>(theCount))) return theResult;
+    SysFreeString(theResult);
+    // A code page that makes more characters than bytes.
     const std::u16string theText =
         platform::codepage::ToUtf16(std::string_view(inBytes, static_cast<size_t>(inLength)));
-    BSTR theResult = SysAllocStringLen(theText.data(), static_cast<UINT>(theText.size()));
+    theResult = SysAllocStringLen(theText.data(), static_cast<UINT>(theText.size()));
     return theResult ? theResult : SysAllocString(u"");
 }
 

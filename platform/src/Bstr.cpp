@@ -1,4 +1,5 @@
 // BSTR: a 32-bit byte count, then the UTF-16 characters, then a NUL.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,6 +47,29 @@ INT SysReAllocString(BSTR* target, const OLECHAR* text) {
     if (!target) return FALSE;
     BSTR fresh = SysAllocString(text);
     if (text && !fresh) return FALSE;
+    SysFreeString(*target);
+    *target = fresh;
+    return TRUE;
+}
+
+INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length) {
+    if (!target) return FALSE;
+    const size_t byteLength = static_cast<size_t>(length) * sizeof(OLECHAR);
+    if (byteLength > 0x7FFFFFF0u) return FALSE;
+    if (*target && (!text || text == *target)) {
+        // The block itself is resized: realloc keeps the characters that stay.
+        const size_t kept = std::min<size_t>(*Header(*target), byteLength);
+        auto* block = static_cast<uint8_t*>(std::realloc(Header(*target), sizeof(uint32_t) + byteLength + 2 * sizeof(OLECHAR)));
+        if (!block) return FALSE;
+        *reinterpret_cast<uint32_t*>(block) = static_cast<uint32_t>(byteLength);
+        uint8_t* data = block + sizeof(uint32_t);
+        std::memset(data + kept, 0, byteLength - kept + 2 * sizeof(OLECHAR));
+        *target = reinterpret_cast<BSTR>(data);
+        return TRUE;
+    }
+    BSTR fresh = AllocateBytes(nullptr, byteLength);
+    if (!fresh) return FALSE;
+    if (text) std::memcpy(fresh, text, byteLength);
     SysFreeString(*target);
     *target = fresh;
     return TRUE;

@@ -23,14 +23,14 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 // ---- UTF-8 ------------------------------------------------------------------
 
-// Decodes UTF-8; invalid bytes become U+FFFD, or fail when strict. Writes
-// in place into room made once (no byte of UTF-8 gives more than one UTF-16
-// unit), and runs of ASCII go without a test per kind of byte: field texts
-// are mostly ASCII and can be megabytes long.
-bool DecodeUtf8(const unsigned char* s, size_t n, bool strict, std::u16string* out) {
-    const size_t start = out->size();
-    out->resize(start + n);
-    char16_t* const first = out->data() + start;
+constexpr size_t kInvalid = static_cast<size_t>(-1);
+
+// Decodes UTF-8 into `first`, which has room for `n` units (no byte of UTF-8
+// gives more than one UTF-16 unit); invalid bytes become U+FFFD, or the
+// result is kInvalid when strict. Runs of ASCII go without a test per kind
+// of byte: field texts are mostly ASCII and can be megabytes long. Gives the
+// units written.
+size_t DecodeUtf8Into(const unsigned char* s, size_t n, bool strict, char16_t* const first) {
     char16_t* d = first;
     size_t i = 0;
     while (i < n) {
@@ -50,10 +50,7 @@ bool DecodeUtf8(const unsigned char* s, size_t n, bool strict, std::u16string* o
         if (valid && (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
         if (!valid) {
             // Each byte that does not start a valid sequence becomes one U+FFFD.
-            if (strict) {
-                out->resize(start);
-                return false;
-            }
+            if (strict) return kInvalid;
             *d++ = kReplacement;
             ++i;
             continue;
@@ -67,8 +64,24 @@ bool DecodeUtf8(const unsigned char* s, size_t n, bool strict, std::u16string* o
         }
         i += static_cast<size_t>(extra) + 1;
     }
-    out->resize(start + static_cast<size_t>(d - first));
-    return true;
+    return static_cast<size_t>(d - first);
+}
+
+// The same appended to `out`, in room made once.
+bool DecodeUtf8(const unsigned char* s, size_t n, bool strict, std::u16string* out) {
+    const size_t start = out->size();
+    out->resize(start + n);
+    const size_t written = DecodeUtf8Into(s, n, strict, out->data() + start);
+    out->resize(written == kInvalid ? start : start + written);
+    return written != kInvalid;
+}
+
+// Decodes a single-byte code page whose upper half is `high`: one unit per byte.
+void DecodeSingleByteInto(const char16_t* high, const char* s, size_t n, char16_t* d) {
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        d[i] = c < 0x80 ? c : high[c - 0x80];
+    }
 }
 
 // Encodes UTF-16; unpaired surrogates become U+FFFD.
@@ -216,11 +229,7 @@ bool Decode(UINT codePage, DWORD flags, const char* s, size_t n, std::u16string*
     if (const char16_t* high = platform::codepage::SingleByteHighTable(codePage)) {
         const size_t start = out->size();
         out->resize(start + n);
-        char16_t* d = out->data() + start;
-        for (size_t i = 0; i < n; ++i) {
-            const unsigned char c = static_cast<unsigned char>(s[i]);
-            d[i] = c < 0x80 ? c : high[c - 0x80];
-        }
+        DecodeSingleByteInto(high, s, n, out->data() + start);
         return true;
     }
     std::string bytes;
@@ -315,6 +324,21 @@ INT MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, INT sourceLen
         return 0;
     }
     const size_t n = sourceLength < 0 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
+    // UTF-8 and the single-byte pages make at most one character of a byte:
+    // with room for that many they are decoded in place, not through a text
+    // of their own (a page's field of 200 MB would be copied once more).
+    if (destSize >= 0 && static_cast<size_t>(destSize) >= n) {
+        if (codePage == CP_UTF8) {
+            const size_t written = DecodeUtf8Into(reinterpret_cast<const unsigned char*>(source), n,
+                                                  (flags & MB_ERR_INVALID_CHARS) != 0, dest);
+            if (written == kInvalid) SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return written == kInvalid ? 0 : static_cast<INT>(written);
+        }
+        if (const char16_t* high = platform::codepage::SingleByteHighTable(codePage)) {
+            DecodeSingleByteInto(high, source, n, dest);
+            return static_cast<INT>(n);
+        }
+    }
     std::u16string result;
     if (!Decode(codePage, flags, source, n, &result)) return 0;
     if (destSize == 0) return static_cast<INT>(result.size());

@@ -74,6 +74,10 @@ TEST(CodePage, SizesTerminatorsAndBadArguments) {
     SetLastError(0);
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 3, small, 2), 0);
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    // With room for a character per byte, a single-byte page decodes in place.
+    WCHAR room[4] = {u'-', u'-', u'-', u'-'};
+    EXPECT_EQ(MultiByteToWideChar(1252, 0, "a\x80\xE9", 3, room, 4), 3);
+    EXPECT_EQ(std::u16string(room, 4), u"a\u20AC\u00E9-");
     EXPECT_EQ(MultiByteToWideChar(12345, 0, "abc", 3, small, 2), 0);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(IsValidCodePage(12345));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <cstring>
 #include <thread>
 
@@ -25,6 +27,19 @@ TEST(Bstr, LengthPrefixEmbeddedNulsAndByteStrings) {
     SysFreeString(odd);
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
+
+    // Resized in place, the characters that stay are kept and a longer string
+    // ends in NULs; from another text, its characters are copied.
+    BSTR grown = SysAllocString(u"abcdef");
+    ASSERT_TRUE(SysReAllocStringLen(&grown, grown, 2));
+    EXPECT_EQ(std::u16string(grown, SysStringLen(grown)), u"ab");
+    EXPECT_EQ(grown[2], 0);
+    ASSERT_TRUE(SysReAllocStringLen(&grown, grown, 4));
+    EXPECT_EQ(std::u16string(grown, SysStringLen(grown)), std::u16string(u"ab\0\0", 4));
+    ASSERT_TRUE(SysReAllocStringLen(&grown, u"xyz!", 3));
+    EXPECT_EQ(std::u16string(grown, SysStringLen(grown)), u"xyz");
+    EXPECT_EQ(grown[3], 0);
+    SysFreeString(grown);
 }
 
 TEST(Variant, ChangeTypeFollowsAutomationRules) {

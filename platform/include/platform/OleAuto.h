@@ -10,6 +10,10 @@ BSTR SysAllocString(const OLECHAR* text);
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
 BSTR SysAllocStringByteLen(const char* bytes, UINT byteLength);
 INT SysReAllocString(BSTR* target, const OLECHAR* text);
+// Gives *target `length` characters copied from `text`, which may be *target
+// itself (its first characters are kept, in place when the block shrinks);
+// a null `text` leaves the characters as they are.
+INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length);
 void SysFreeString(BSTR text);
 UINT SysStringLen(BSTR text);
 UINT SysStringByteLen(BSTR text);
