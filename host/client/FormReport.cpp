@@ -75,26 +75,78 @@ void ReadText(DispatchObject& object, const std::string& name, platform::Variant
     if (value->vt != VT_BSTR && FAILED(VariantChangeType(value, value, 0, VT_BSTR))) VariantClear(value);
 }
 
-// Where a piece of bytes of the system code page may end without cutting a
-// character in two (UTF-8: before a byte that starts one).
-size_t CharacterEnd(const uint8_t* bytes, size_t length, size_t end) {
-    if (end >= length || GetACP() != CP_UTF8) return std::min(end, length);
-    while (end > 0 && (bytes[end] & 0xC0) == 0x80) --end;
-    return end;
+// Where the complete characters of some bytes of the system code page end:
+// before a UTF-8 sequence that the end cuts; anywhere in other pages.
+size_t CompleteEnd(const uint8_t* bytes, size_t length) {
+    if (GetACP() != CP_UTF8) return length;
+    for (size_t back = 1; back <= std::min<size_t>(4, length); ++back) {
+        const uint8_t lead = bytes[length - back];
+        if ((lead & 0xC0) == 0x80) continue;
+        const size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        return need > back ? length - back : length;
+    }
+    return length;
 }
 
-// The characters the bytes of a text make in the system code page, counted
-// a megabyte at a time.
-size_t TextLength(const uint8_t* bytes, size_t length) {
-    size_t count = 0;
-    for (size_t start = 0; start < length;) {
-        size_t end = CharacterEnd(bytes, length, start + (1u << 20));
-        if (end <= start) end = std::min(length, start + (1u << 20));
-        count += platform::codepage::ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes) + start, end - start)).size();
-        start = end;
+// What the report needs of the bytes of a text longer than it shows,
+// gathered as they come in pieces: their length and digest, the characters
+// they make in the system code page, whether a NUL is among them, and the
+// first bytes, which are shown.
+class LongText {
+public:
+    explicit LongText(size_t headBytes) : mHeadBytes(headBytes) {}
+
+    void add(const uint8_t* bytes, size_t length) {
+        mLength += length;
+        mDigest.add(bytes, length);
+        mHasNul = mHasNul || std::memchr(bytes, 0, length) != nullptr;
+        if (mHead.size() < mHeadBytes)
+            mHead.append(reinterpret_cast<const char*>(bytes), std::min(length, mHeadBytes - mHead.size()));
+        // Counted 256 KB at a time: the decoded text of each stays small.
+        for (size_t start = 0; start < length; start += kCountedBytes)
+            count(bytes + start, std::min(kCountedBytes, length - start));
     }
-    return count;
-}
+    // Counts a character the last piece left unfinished (bytes that make
+    // none count as the replacement characters they decode to).
+    void finish() {
+        mCharacters += Characters(mCarry.data(), mCarry.size());
+        mCarry.clear();
+    }
+
+    uint64_t length() const { return mLength; }
+    std::string digest() { return mDigest.hex(); }
+    size_t characters() const { return mCharacters; }
+    bool hasNul() const { return mHasNul; }
+    const std::string& head() const { return mHead; }
+
+private:
+    static constexpr size_t kCountedBytes = 256 * 1024;
+
+    static size_t Characters(const char* bytes, size_t length) {
+        return length ? platform::codepage::ToUtf16(std::string_view(bytes, length)).size() : 0;
+    }
+    // A character cut by the end of the last piece is finished with the
+    // first bytes of this one.
+    void count(const uint8_t* bytes, size_t length) {
+        while (!mCarry.empty() && length > 0) {
+            mCarry += static_cast<char>(*bytes++);
+            --length;
+            if (mCarry.size() == 4 || CompleteEnd(reinterpret_cast<const uint8_t*>(mCarry.data()), mCarry.size()) == mCarry.size())
+                finish();
+        }
+        const size_t end = CompleteEnd(bytes, length);
+        mCharacters += Characters(reinterpret_cast<const char*>(bytes), end);
+        mCarry.assign(reinterpret_cast<const char*>(bytes) + end, length - end);
+    }
+
+    const size_t mHeadBytes;
+    uint64_t mLength = 0;
+    Sha256 mDigest;
+    size_t mCharacters = 0;
+    bool mHasNul = false;
+    std::string mHead;
+    std::string mCarry;
+};
 
 // What reading an item tells of its field's joined value: when the item's
 // Content is all its bytes as text (no MacBinary header, no NUL, which ends
@@ -106,27 +158,38 @@ struct ItemText {
     size_t contentCut = 0;
 };
 
-// Content of a text longer than the report shows: made from the item's
-// bytes (Data, read once for its digest as well), the first characters
-// decoded in the system code page as Content decodes them, so that a text
-// of 200 MB is never held as 400 MB of UTF-16 and copied again.
-void AddLongContent(const platform::Variant& data, size_t maxLength, ItemReport& item, ItemText* facts) {
-    const auto* bytes = static_cast<const uint8_t*>(data.parray->pvData);
-    const size_t length = data.parray->rgsabound[0].cElements;
-    // No character takes more than three bytes of a page or two units.
-    const size_t head = CharacterEnd(bytes, length, 3 * maxLength);
-    const std::u16string shown =
-        platform::codepage::ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes), head));
-    size_t cutOfHead = 0;
-    item.addText("Content", CutText(shown, maxLength, &cutOfHead));
-    facts->contentCut = TextLength(bytes, length) - (shown.size() - cutOfHead);
-    facts->contentIsJoined = std::memchr(bytes, 0, length) == nullptr;
-    if (facts->contentCut) item.add("ContentCut", std::to_string(facts->contentCut));
-}
-
 void ReadBytes(DispatchObject& field, const std::string& name, platform::Variant* value) {
     if (!field.get(name, value)) throw MemberFailure{field.error()};
     if (value->vt != (VT_ARRAY | VT_UI1) || !value->parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
+}
+
+// A text longer than the report shows: its bytes are read in pieces
+// through `longTextBytes`, else whole as Data, and the first characters are
+// decoded in the system code page as Content decodes them, so that a text of
+// 200 MB is never held as 400 MB of UTF-16 and copied again. Adds Content
+// and ContentCut; gives the value of Data.
+std::string AddLongContent(DispatchObject& field, const ReportOptions& options, ItemReport& item, ItemText* facts) {
+    // No character takes more than three bytes of a page or two units.
+    const size_t headBytes = 3 * options.maxTextLength;
+    std::optional<LongText> text(std::in_place, headBytes);
+    const auto piece = [&](const uint8_t* bytes, size_t length) { text->add(bytes, length); };
+    if (!options.longTextBytes || !options.longTextBytes(field, piece)) {
+        text.emplace(headBytes);
+        platform::Variant data;
+        ReadBytes(field, "Data", &data);
+        piece(static_cast<const uint8_t*>(data.parray->pvData), data.parray->rgsabound[0].cElements);
+    }
+    text->finish();
+    const std::string& head = text->head();
+    const auto* headStart = reinterpret_cast<const uint8_t*>(head.data());
+    const size_t shownBytes = head.size() < text->length() ? CompleteEnd(headStart, head.size()) : head.size();
+    const std::u16string shown = platform::codepage::ToUtf16(std::string_view(head.data(), shownBytes));
+    size_t cutOfHead = 0;
+    item.addText("Content", CutText(shown, options.maxTextLength, &cutOfHead));
+    facts->contentCut = text->characters() - (shown.size() - cutOfHead);
+    facts->contentIsJoined = !text->hasNul();
+    if (facts->contentCut) item.add("ContentCut", std::to_string(facts->contentCut));
+    return DigestValue(text->length(), text->digest());
 }
 
 ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemText* facts) {
@@ -138,10 +201,11 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
     facts->isFile = fileExists == "true";
     const bool wantContent = !facts->isFile || options.fileContent;
     std::optional<std::string> length;
-    platform::Variant data;
+    bool longText = false;
+    std::optional<std::string> dataValue;
     if (wantContent && options.maxTextLength) {
         length = Get(field, "Length");
-        if (std::stoull(*length) > options.maxTextLength) ReadBytes(field, "Data", &data);
+        longText = std::stoull(*length) > options.maxTextLength;
     }
     facts->contentIsJoined = false;
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
@@ -153,8 +217,8 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
             item.add(member, fileExists);
         } else if (name == "Content" && !wantContent) {
             item.add(member, "null");
-        } else if (name == "Content" && data.vt != VT_EMPTY) {
-            AddLongContent(data, options.maxTextLength, item, facts);
+        } else if (name == "Content" && longText) {
+            dataValue = AddLongContent(field, options, item, facts);
         } else if (name == "Length" && length) {
             item.add(member, *length);
         } else if (name == "Content") {
@@ -168,7 +232,7 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
         }
     }
     facts->contentIsJoined = facts->contentIsJoined && item.value("MacBinary") == "false";
-    if (options.fileBytes || !facts->isFile) AddItemBytes(field, item, data.vt != VT_EMPTY ? &data : nullptr);
+    if (options.fileBytes || !facts->isFile) AddItemBytes(field, item, dataValue ? &*dataValue : nullptr);
     if (options.extras) options.extras(field, item);
     return item;
 }
@@ -221,6 +285,11 @@ std::string_view ItemReport::value(const char* name) const {
 
 std::string BytesValue(const uint8_t* data, size_t length) { return DigestValue(length, Sha256Hex(data, length)); }
 
+const std::string& NoBytesValue() {
+    static const std::string kValue = BytesValue(nullptr, 0);
+    return kValue;
+}
+
 std::string DigestValue(uint64_t length, const std::string& digest) {
     return "{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" + digest + "\"}";
 }
@@ -232,17 +301,15 @@ std::string MemberBytes(DispatchObject& field, const std::string& name) {
     return BytesValue(static_cast<const uint8_t*>(value.parray->pvData), value.parray->rgsabound[0].cElements);
 }
 
-void AddItemBytes(DispatchObject& field, ItemReport& item, const VARIANT* data) {
-    const std::string dataValue =
-        data ? BytesValue(static_cast<const uint8_t*>(data->parray->pvData), data->parray->rgsabound[0].cElements)
-             : MemberBytes(field, "Data");
-    item.add("Data", dataValue);
+void AddItemBytes(DispatchObject& field, ItemReport& item, const std::string* dataValue) {
+    const std::string data = dataValue ? *dataValue : MemberBytes(field, "Data");
+    item.add("Data", data);
     if (item.value("MacBinary") == "true") {
         item.add("RawData", MemberBytes(field, "RawData"));
         item.add("Resource", MemberBytes(field, "Resource"));
     } else {
-        item.add("RawData", dataValue);
-        item.add("Resource", BytesValue(nullptr, 0));
+        item.add("RawData", data);
+        item.add("Resource", NoBytesValue());
     }
 }
 

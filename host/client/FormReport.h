@@ -90,6 +90,11 @@ struct ReportOptions {
     // were left out, so that a field of 200 MB is not copied whole into the
     // answer several times. 0: texts whole.
     size_t maxTextLength = 0;
+    // Hands the bytes of a text longer than maxTextLength to `piece`, in
+    // order, so that they are never held whole; false when it cannot, and
+    // they are then read whole (Data). Unset: read whole. May throw
+    // MemberFailure.
+    std::function<bool(DispatchObject& field, const std::function<void(const uint8_t*, size_t)>& piece)> longTextBytes;
     // Adds members to an item after the standard ones; may throw MemberFailure.
     std::function<void(DispatchObject& field, ItemReport& item)> extras;
 };
@@ -99,15 +104,17 @@ FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options = {
 
 // The report value of some bytes: {"Length": n, "SHA256": "..."}.
 std::string BytesValue(const uint8_t* data, size_t length);
+// The value of no bytes (an item without a resource fork), made once.
+const std::string& NoBytesValue();
 // The same from a length and a digest made elsewhere.
 std::string DigestValue(uint64_t length, const std::string& digest);
 // The report value of a member that gives bytes (Data, RawData, Resource).
 std::string MemberBytes(DispatchObject& field, const std::string& name);
 // Adds Data, RawData and Resource to an item whose MacBinary member is read;
-// `data`, when given, is the item's Data already read. Without a MacBinary
-// header the raw bytes are the data and there is no resource fork: the
-// bytes are read once.
-void AddItemBytes(DispatchObject& field, ItemReport& item, const VARIANT* data = nullptr);
+// `dataValue`, when given, is the value of the item's Data, made already.
+// Without a MacBinary header the raw bytes are the data and there is no
+// resource fork: the bytes are read once.
+void AddItemBytes(DispatchObject& field, ItemReport& item, const std::string* dataValue = nullptr);
 
 // {"Multipart": ..., "Count": ..., "Fields": [...]}
 std::string FormReportJson(const FormReport& report);

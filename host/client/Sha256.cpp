@@ -6,7 +6,6 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
-#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -34,24 +33,48 @@ std::string Sha256Hex(const uint8_t* data, size_t size) {
     return Hex(digest, length);
 }
 
-bool Sha256HexOfFile(const char* path, std::string* outDigest, uint64_t* outLength) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    // Plain reads into one buffer: a mapping of each file would cost a
-    // fault per page and a flush of every core's view when it goes.
-    std::vector<unsigned char> buffer(256 * 1024);
-    bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
-    uint64_t total = 0;
-    for (ssize_t n; ok && (n = read(fd, buffer.data(), buffer.size())) != 0;) {
-        ok = n > 0 && EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n)) == 1;
-        total += n > 0 ? static_cast<uint64_t>(n) : 0;
-    }
-    close(fd);
+Sha256::Sha256() : mContext(EVP_MD_CTX_new()) {
+    if (!mContext || EVP_DigestInit_ex(mContext, EVP_sha256(), nullptr) != 1) throw std::runtime_error("SHA-256 failed");
+}
+
+Sha256::~Sha256() { EVP_MD_CTX_free(mContext); }
+
+void Sha256::add(const uint8_t* data, size_t size) {
+    if (size && EVP_DigestUpdate(mContext, data, size) != 1) throw std::runtime_error("SHA-256 failed");
+}
+
+std::string Sha256::hex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (!ok || EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return false;
-    *outDigest = Hex(digest, length);
+    if (EVP_DigestFinal_ex(mContext, digest, &length) != 1) throw std::runtime_error("SHA-256 failed");
+    return Hex(digest, length);
+}
+
+bool ReadFileInPieces(const char* path, const std::function<void(const uint8_t*, size_t)>& piece) {
+    struct File {
+        int fd;
+        ~File() {
+            if (fd >= 0) close(fd);
+        }
+    } file{open(path, O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return false;
+    // Plain reads into one buffer: a mapping of each file would cost a
+    // fault per page and a flush of every core's view when it goes.
+    std::vector<uint8_t> buffer(256 * 1024);
+    ssize_t n;
+    while ((n = read(file.fd, buffer.data(), buffer.size())) > 0) piece(buffer.data(), static_cast<size_t>(n));
+    return n == 0;
+}
+
+bool Sha256HexOfFile(const char* path, std::string* outDigest, uint64_t* outLength) {
+    Sha256 digest;
+    uint64_t total = 0;
+    if (!ReadFileInPieces(path, [&](const uint8_t* data, size_t size) {
+            digest.add(data, size);
+            total += size;
+        }))
+        return false;
+    *outDigest = digest.hex();
     *outLength = total;
     return true;
 }

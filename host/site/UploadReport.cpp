@@ -1,6 +1,10 @@
 #include "site/UploadReport.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 
 #include "client/Sha256.h"
 #include "core/HttpText.h"
@@ -46,7 +50,7 @@ void SaveItem(DispatchObject& field, ItemReport& item, size_t ordinal, UploadFol
         item.add("Resource", MemberBytes(field, "Resource"));
     } else {
         item.add("RawData", "null");
-        item.add("Resource", BytesValue(nullptr, 0));
+        item.add("Resource", NoBytesValue());
     }
     item.add("SavedAs", JsonString(virtualPath));
 }
@@ -65,6 +69,31 @@ void PutDigests(FormReport& report, SavedItems& saved) {
             }
             ++ordinal;
         }
+}
+
+// A text's bytes come out of the form only whole (Data), which would hold a
+// text of 200 MB in memory once more. Saved by the component to a scratch
+// file outside the site and read back in pieces, a long text costs what a
+// file of its size costs. False when it cannot be saved or read.
+bool ReadThroughScratchFile(DispatchObject& form, DispatchObject& field,
+                            const std::function<void(const uint8_t*, size_t)>& piece) {
+    std::error_code error;
+    std::string folder = (std::filesystem::temp_directory_path(error) / "formix4-text-XXXXXX").string();
+    if (error || !mkdtemp(folder.data())) return false;
+    struct Scratch {
+        std::string folder, file;
+        ~Scratch() {
+            unlink(file.c_str());
+            rmdir(folder.c_str());
+        }
+    } scratch{folder, folder + "/text"};
+    // The path is the system's, not one of the site: the form takes it as it
+    // stands for this one save.
+    platform::Variant absolute;
+    if (!form.get("AbsolutePath", &absolute) || !form.put("AbsolutePath", MakeBool(true))) return false;
+    const bool saved = field.call("Save", {MakeString(scratch.file)});
+    if (!form.put("AbsolutePath", absolute)) return false;
+    return saved && ReadFileInPieces(scratch.file.c_str(), piece);
 }
 
 const char* const kImageTypes[] = {"not an image", "JPEG (grey)", "JPEG", "JPEG (CMYK)", "GIF", "PNG", "BMP"};
@@ -123,6 +152,9 @@ UploadReport ReceiveUpload(DispatchObject& form, UploadFolder& folder) {
     options.fileContent = false;  // a file's bytes are in the saved file, not repeated as text
     options.fileBytes = false;
     options.maxTextLength = kMaxReportedText;
+    options.longTextBytes = [&form](DispatchObject& field, const std::function<void(const uint8_t*, size_t)>& piece) {
+        return ReadThroughScratchFile(form, field, piece);
+    };
     options.extras = [&](DispatchObject& field, ItemReport& item) { SaveItem(field, item, ordinal++, folder, saved); };
     UploadReport result;
     try {
