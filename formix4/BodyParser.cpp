@@ -23,12 +23,12 @@ const uint8_t* Find(const uint8_t* inFrom, const uint8_t* inLimit, const char* i
 }
 
 // Finds the boundary that ends a part's content as Find does, a window of
-// 32 MB at a time, each window's pages mapped in one call before it is
-// searched and given back once passed: a body held in a mapped file then
-// never holds more than a window of it in memory while a large file's
-// content is searched. Windows overlap by the needle's length, so that a
-// boundary across two windows is found; the last window ends where the
-// whole search would end.
+// 32 MB at a time, each window given back once passed: a body held in a
+// mapped file then never holds more than a window of it in memory while a
+// large file's content is searched. The windows after the first have their
+// pages mapped in one call before they are searched. Windows overlap by the
+// needle's length, so that a boundary across two windows is found; the last
+// window ends where the whole search would end.
 const uint8_t* FindContentEnd(const uint8_t* inFrom, const uint8_t* inLimit, const char* inNeedle) {
     constexpr size_t kWindow = 32u << 20;
     const size_t theNeedle = std::strlen(inNeedle);
@@ -38,7 +38,10 @@ const uint8_t* FindContentEnd(const uint8_t* inFrom, const uint8_t* inLimit, con
         // is parsed, for every form parsed at once.
         if (inLimit < theFrom || static_cast<size_t>(inLimit - theFrom) <= kWindow + theNeedle)
             return Find(theFrom, inLimit, inNeedle);
-        platform::files::PrepareViewPages(theFrom, kWindow + theNeedle);
+        // So is the first: most parts end within it, a few kilobytes on, and
+        // mapping 32 MB ahead for each of a thousand small files would map
+        // the same pages a thousand times.
+        if (theFrom != inFrom) platform::files::PrepareViewPages(theFrom, kWindow + theNeedle);
         if (const uint8_t* theFound = Find(theFrom, theFrom + kWindow + theNeedle - 1, inNeedle)) return theFound;
         platform::files::ReleaseViewPages(theFrom, kWindow);
     }
