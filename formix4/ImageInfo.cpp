@@ -197,6 +197,9 @@ void ExamineImage(const uint8_t* p, uint32_t n, ImageInfo* ioInfo) {
             return;
         }
     }
+    // What is no JPEG from its first two bytes is not walked: the walk would
+    // fail there, by an exception, for every text field of a form.
+    if (n < 2 || p[0] != 0xFF || p[1] != 0xD8) return;
     MemoryJpegParser theParser;
     const bool theParsed = theParser.Parse(p, n);
     ioInfo->width = theParser.Width();
