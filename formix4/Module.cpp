@@ -75,6 +75,10 @@ ClassFactory* FactoryFor(REFCLSID inClsid) {
 
 std::mutex gTypeInfoMutex;
 platform::ComPtr<ITypeLib>* gTypeLibrary = nullptr;
+// The library once loaded, read without the lock: every member call of every
+// object asks for its type information, and the library is not changed
+// again until the module unloads.
+std::atomic<ITypeLib*> gLoadedLibrary{nullptr};
 
 std::string GuidText(REFGUID inGuid) {
     OLECHAR theText[40];
@@ -138,6 +142,7 @@ void RemoveClassScript(const ClassScript& inScript) {
 __attribute__((destructor)) void ReleaseModuleState() {
     {
         std::lock_guard<std::mutex> theGuard(gTypeInfoMutex);
+        gLoadedLibrary = nullptr;
         delete gTypeLibrary;
         gTypeLibrary = nullptr;
     }
@@ -152,6 +157,8 @@ void ObjectCreated() { ++gObjects; }
 void ObjectDestroyed() { --gObjects; }
 
 HRESULT GetComponentTypeInfo(REFIID inIID, ITypeInfo** outInfo) {
+    if (ITypeLib* theLoaded = gLoadedLibrary.load(std::memory_order_acquire))
+        return theLoaded->GetTypeInfoOfGuid(inIID, outInfo);
     std::lock_guard<std::mutex> theGuard(gTypeInfoMutex);
     if (!gTypeLibrary || !*gTypeLibrary) {
         platform::ComPtr<ITypeLib> theLibrary;
@@ -159,6 +166,7 @@ HRESULT GetComponentTypeInfo(REFIID inIID, ITypeInfo** outInfo) {
         if (FAILED(hr)) return hr;
         if (!gTypeLibrary) gTypeLibrary = new platform::ComPtr<ITypeLib>;
         *gTypeLibrary = std::move(theLibrary);
+        gLoadedLibrary.store(gTypeLibrary->get(), std::memory_order_release);
     }
     return (*gTypeLibrary)->GetTypeInfoOfGuid(inIID, outInfo);
 }
