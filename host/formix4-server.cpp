@@ -22,6 +22,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: formix4-server [--bind ADDR] [--port N] [--root DIR] [--threads N] [--host NAME]...\n"
                  "                      [--max-upload BYTES] [--max-fields N] [--idle-timeout SECONDS]\n"
+                 "                      [--kept-memory MEGABYTES]\n"
                  "                      [--user NAME | --impersonation]\n");
     return 2;
 }
@@ -62,6 +63,7 @@ bool Parse(int argc, char** argv, Settings* settings) {
         else if (arg == "--max-upload" && number > 0) server.maxBodyBytes = settings->site.maxUpload = number;
         else if (arg == "--max-fields") server.body.maxFields = number;
         else if (arg == "--idle-timeout" && number > 0) server.body.idleTimeout = std::chrono::seconds(number);
+        else if (arg == "--kept-memory" && number <= 1024) server.keptMemoryBytes = static_cast<long>(number) << 20;
         else return false;
     }
     return !(settings->impersonation && settings->userGiven);
@@ -77,7 +79,7 @@ int main(int argc, char** argv) {
     // back to the system, so the server's memory returns to where it was
     // after the uploads, whatever sizes they had.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    mallopt(M_TRIM_THRESHOLD, static_cast<int>(WebServer::kKeptAnonymousBytes));
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(settings.server.keptMemoryBytes));
     // One heap per core, not eight: every heap keeps a remainder of the
     // largest request it served, even trimmed after each request.
     mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));

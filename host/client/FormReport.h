@@ -118,6 +118,11 @@ void AddItemBytes(DispatchObject& field, ItemReport& item, const std::string* da
 
 // {"Multipart": ..., "Count": ..., "Fields": [...]}
 std::string FormReportJson(const FormReport& report);
+// The same document as pieces in order, which view the report's own texts
+// and `between` (filled with the text between them): an answer of tens of
+// megabytes is sent from them without being copied into one text. The
+// views hold while the report and `between` are unchanged.
+std::vector<std::string_view> FormReportJsonPieces(const FormReport& report, std::string* between);
 
 // {"Error": {"HRESULT": "0x........", "Source": ..., "Description": ...}}
 std::string ScriptErrorJson(const ScriptError& error);

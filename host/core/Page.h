@@ -5,8 +5,10 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -43,7 +45,18 @@ struct Response {
     int status = 200;
     std::string contentType = "text/html; charset=utf-8";
     std::vector<std::pair<std::string, std::string>> headers;
+    // The body: `body`, then `parts` in order. A part is a text of its own,
+    // or a view of text that `owners` keep alive until the answer is sent: a
+    // report of tens of megabytes is sent from where it is kept, not copied
+    // into one text first. Text written after a view goes into a part of its own.
+    struct Part {
+        std::string text;
+        std::string_view view;  // when not empty, the part's bytes
+        std::string_view bytes() const { return view.empty() ? std::string_view(text) : view; }
+    };
     std::string body;
+    std::vector<Part> parts;
+    std::vector<std::shared_ptr<const void>> owners;
     // When set, the answer is this file (with range and caching support)
     // instead of `body`, sent with `contentType` and `headers`.
     std::string file;
@@ -53,7 +66,28 @@ struct Response {
     std::function<void(Response&)> flush;
     bool headersSent = false;
 
-    void write(const std::string& text) { body += text; }
+    void write(std::string_view text) {
+        if (parts.empty()) body += text;
+        else if (parts.back().view.empty()) parts.back().text += text;
+        else parts.push_back({std::string(text), {}});
+    }
+    // Adds views of text that `owner` keeps, in order, at the end of the body.
+    void writeViews(const std::vector<std::string_view>& views, std::shared_ptr<const void> owner) {
+        for (std::string_view view : views)
+            if (!view.empty()) parts.push_back({{}, view});
+        owners.push_back(std::move(owner));
+    }
+    // Replaces the whole body.
+    void setBody(std::string text) {
+        body = std::move(text);
+        parts.clear();
+        owners.clear();
+    }
+    size_t bodySize() const {
+        size_t size = body.size();
+        for (const Part& part : parts) size += part.bytes().size();
+        return size;
+    }
 };
 
 using Page = std::function<void(const PageRequest&, Response&)>;

@@ -36,20 +36,20 @@ struct ServerOptions {
     // A connection kept open after an answer waits this long for the next
     // request before it closes.
     int keepAliveMs = 2000;
+    // Anonymous memory the server may keep resident between requests. Up to
+    // it, what a request freed stays in the heap for the next one: giving it
+    // back and faulting it in again cost a form of 10,000 fields a third of
+    // its time, and each core's heap keeps about 35 MB for such a form.
+    // Above it everything free goes back after each request with a body, so
+    // that a server at rest stays under it whatever forms it served. The
+    // heap must not give back less on its own (the C library's trim
+    // threshold, which the server sets to it).
+    long keptMemoryBytes = 128L << 20;
     BodyLimits body;
 };
 
 class WebServer {
 public:
-    // Anonymous memory the server may keep resident between requests. Up to
-    // it, what a request freed stays in the heap for the next one: giving it
-    // back and faulting it in again cost a form of 10,000 fields a third of
-    // its time. Above it everything free goes back after each request with a
-    // body, so that a server at rest stays under this bound whatever forms
-    // it served. The heap must not give back less on its own (the C
-    // library's trim threshold).
-    static constexpr long kKeptAnonymousBytes = 64L << 20;
-
     explicit WebServer(ServerOptions options);
     ~WebServer();
     WebServer(const WebServer&) = delete;

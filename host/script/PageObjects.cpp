@@ -146,13 +146,18 @@ public:
     // whole are taken over, not copied.
     HRESULT writeBytes(std::string_view bytes) {
         if (mStopped) return S_OK;
-        mResponse.body.append(bytes);
+        mResponse.write(bytes);
         return afterWrite();
     }
     HRESULT writeBytes(std::string&& bytes) {
         if (mStopped) return S_OK;
-        if (mResponse.body.empty()) mResponse.body = std::move(bytes);
-        else mResponse.body += bytes;
+        if (mResponse.body.empty() && mResponse.parts.empty()) mResponse.body = std::move(bytes);
+        else mResponse.write(bytes);
+        return afterWrite();
+    }
+    HRESULT writeViews(const std::vector<std::string_view>& views, std::shared_ptr<const void> owner) {
+        if (mStopped) return S_OK;
+        mResponse.writeViews(views, std::move(owner));
         return afterWrite();
     }
 
@@ -175,7 +180,7 @@ private:
 
     HRESULT write(WORD, const MemberArgs& args, VARIANT*) {
         if (mStopped) return S_OK;
-        mResponse.body += Utf16ToUtf8(ArgText(args[0]));
+        mResponse.write(Utf16ToUtf8(ArgText(args[0])));
         return afterWrite();
     }
     HRESULT binaryWrite(WORD, const MemberArgs& args, VARIANT*) {
@@ -235,7 +240,7 @@ private:
         if (!SafeHeaderText(url)) return Fail(E_INVALIDARG, "An address may not hold a line break.");
         mResponse.status = 302;
         mResponse.headers.emplace_back("Location", url);
-        mResponse.body = "<html><body>Object moved to <a href=\"" + HtmlEscape(url) + "\">here</a>.</body></html>\n";
+        mResponse.setBody("<html><body>Object moved to <a href=\"" + HtmlEscape(url) + "\">here</a>.</body></html>\n");
         return stop();
     }
     HRESULT end(WORD, const MemberArgs&, VARIANT*) { return stop(); }
@@ -246,7 +251,7 @@ private:
         return Fail(kEnded, "The page ended its response.");
     }
     HRESULT clear(WORD, const MemberArgs&, VARIANT*) {
-        mResponse.body.clear();
+        mResponse.setBody("");
         return S_OK;
     }
     HRESULT flush(WORD, const MemberArgs&, VARIANT*) { return sendNow(); }
@@ -461,6 +466,12 @@ void FinishResponseObject(IDispatch* responseObject) {
 bool WriteToResponse(IDispatch* responseObject, std::string bytes) {
     auto* response = dynamic_cast<ResponseObject*>(responseObject);
     return response && SUCCEEDED(response->writeBytes(std::move(bytes)));
+}
+
+bool WriteToResponse(IDispatch* responseObject, const std::vector<std::string_view>& views,
+                     std::shared_ptr<const void> owner) {
+    auto* response = dynamic_cast<ResponseObject*>(responseObject);
+    return response && SUCCEEDED(response->writeViews(views, std::move(owner)));
 }
 
 IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store) {

@@ -7,7 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "core/Collections.h"
 #include "core/Page.h"
@@ -25,6 +27,10 @@ void FinishResponseObject(IDispatch* responseObject);
 // answer as they are, not through the page language's strings. False when
 // `responseObject` is no Response object.
 bool WriteToResponse(IDispatch* responseObject, std::string bytes);
+// The same for bytes a host object keeps (`owner`, kept until the answer is
+// sent): they are sent from where they are, not copied.
+bool WriteToResponse(IDispatch* responseObject, const std::vector<std::string_view>& views,
+                     std::shared_ptr<const void> owner);
 
 // The Application object: `store` is shared by every page; a lock the page
 // still holds when the object goes is released.

@@ -103,9 +103,9 @@ void ScriptPages::fail(const PageRequest& request, Response& response, const Sou
     response.status = 500;
     response.contentType = "text/html; charset=utf-8";
     response.headers.clear();
-    response.body = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>The page failed</title>\n"
-                    "</head>\n<body>\n<h1>The page failed</h1>\n<p>" + HtmlEscape(place) + "</p>\n<pre>" +
-                    HtmlEscape(text) + "</pre>\n</body>\n</html>\n";
+    response.setBody("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>The page failed</title>\n"
+                     "</head>\n<body>\n<h1>The page failed</h1>\n<p>" + HtmlEscape(place) + "</p>\n<pre>" +
+                     HtmlEscape(text) + "</pre>\n</body>\n</html>\n");
 }
 
 void ScriptPages::addAlias(WebServer& server, const std::string& path, const std::string& pagePath,

@@ -1,6 +1,9 @@
 #include "site/UploadFolderObject.h"
 
+#include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,7 +22,7 @@ namespace {
 // convert and copy several times.
 class UploadReportObject final : public host::NamedMembers<UploadReportObject, IDispatch> {
 public:
-    explicit UploadReportObject(UploadReport report) : mReport(std::move(report)) {}
+    explicit UploadReportObject(UploadReport report) : mReport(std::make_shared<const UploadReport>(std::move(report))) {}
 
     const std::vector<host::Member<UploadReportObject>>& members() const {
         using Self = UploadReportObject;
@@ -34,24 +37,37 @@ public:
 
 private:
     HRESULT multipart(WORD, const host::MemberArgs&, VARIANT* result) {
-        return host::ReturnBool(result, mReport.form.multipart);
+        return host::ReturnBool(result, mReport->form.multipart);
     }
     HRESULT volumeFull(WORD, const host::MemberArgs&, VARIANT* result) {
-        return host::ReturnBool(result, mReport.volumeFull);
+        return host::ReturnBool(result, mReport->volumeFull);
     }
+    // The JSON is sent from the report itself: the answer keeps the report,
+    // and the text between its pieces, until it is sent.
     HRESULT writeJson(WORD, const host::MemberArgs& args, VARIANT*) {
-        std::string json = FormReportJson(mReport.form);
-        json += '\n';
-        return write(args[0], std::move(json));
-    }
-    HRESULT writeHtml(WORD, const host::MemberArgs& args, VARIANT*) { return write(args[0], ResultsHtml(mReport.form)); }
-    HRESULT write(const VARIANT* response, std::string bytes) {
-        if (!response || response->vt != VT_DISPATCH || !script::WriteToResponse(response->pdispVal, std::move(bytes)))
-            return Fail(DISP_E_TYPEMISMATCH, "The report is written to the page's Response object.");
+        struct Answer {
+            std::shared_ptr<const UploadReport> report;
+            std::string between;
+        };
+        auto answer = std::make_shared<Answer>();
+        answer->report = mReport;
+        std::vector<std::string_view> pieces = FormReportJsonPieces(mReport->form, &answer->between);
+        pieces.push_back("\n");
+        const VARIANT* response = args[0];
+        if (!IsObject(response) || !script::WriteToResponse(response->pdispVal, pieces, std::move(answer)))
+            return NotAResponse();
         return S_OK;
     }
+    HRESULT writeHtml(WORD, const host::MemberArgs& args, VARIANT*) {
+        const VARIANT* response = args[0];
+        if (!IsObject(response) || !script::WriteToResponse(response->pdispVal, ResultsHtml(mReport->form)))
+            return NotAResponse();
+        return S_OK;
+    }
+    static bool IsObject(const VARIANT* value) { return value && value->vt == VT_DISPATCH && value->pdispVal; }
+    HRESULT NotAResponse() { return Fail(DISP_E_TYPEMISMATCH, "The report is written to the page's Response object."); }
 
-    UploadReport mReport;
+    std::shared_ptr<const UploadReport> mReport;
 };
 
 // The upload's folder for a page: VirtualPath, Receive(form) (reads the

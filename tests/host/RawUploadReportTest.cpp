@@ -89,3 +89,35 @@ TEST(ReportValues, ItemMembersKeepTheirValuesWhenOneChanges) {
     EXPECT_EQ(item.value("Length"), "6");
     EXPECT_EQ(item.value("Missing"), "");
 }
+
+// The document sent in pieces, from the report's own texts and the text
+// between them, is the document made whole.
+TEST(ReportValues, PiecesOfTheDocumentMakeTheWholeDocument) {
+    FormReport report;
+    report.multipart = true;
+    report.count = 2;
+    FieldReport one;
+    one.name = "one \"quoted\"";
+    one.count = 1;
+    one.items.emplace_back();
+    one.items.back().addText("Content", u"caf\u00e9");
+    one.items.back().add("Length", "5");
+    one.valueIsContent = true;
+    one.valueCut = 3;
+    FieldReport two;
+    two.name = "two";
+    two.count = 2;
+    two.value = "null";
+    for (int i = 0; i < 2; ++i) {
+        two.items.emplace_back();
+        two.items.back().add("Data", DigestValue(i, "ab"));
+    }
+    report.fields = {one, two, FieldReport{}};
+    std::string between;
+    std::string joined;
+    for (std::string_view piece : FormReportJsonPieces(report, &between)) joined += piece;
+    EXPECT_EQ(joined, FormReportJson(report));
+    EXPECT_NE(joined.find("\"Value\": \"caf\xc3\xa9\", \"ValueCut\": 3, \"Items\": [{\"Content\": \"caf\xc3\xa9\""),
+              std::string::npos)
+        << joined;
+}
