@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -31,6 +32,13 @@ BSTR MakeBstr(const char* text) {
     if (!text) return nullptr;
     const std::u16string wide = Utf8ToUtf16(text);
     return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+// A name as member names compare: ASCII letters in any case.
+std::string FoldedName(std::string name) {
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return name;
 }
 
 bool IsRetval(const ParamInfo& p) { return (p.flags & PARAMFLAG_FRETVAL) != 0; }
@@ -57,7 +65,13 @@ public:
 
     TypeInfo(TypeLib* lib, UINT index, Kind kind, const InterfaceInfo* iface, const CoclassInfo* coclass,
              const EnumInfo* enumeration)
-        : mLib(lib), mIndex(index), mKind(kind), mInterface(iface), mCoclass(coclass), mEnum(enumeration) {}
+        : mLib(lib), mIndex(index), mKind(kind), mInterface(iface), mCoclass(coclass), mEnum(enumeration) {
+        // Member names by their ASCII letters in lower case, the first
+        // declaration of a name kept: a late-bound caller asks for a name at
+        // every call, which a scan of the members compared one by one.
+        for (int i = 0; mInterface && i < mInterface->memberCount; ++i)
+            if (mInterface->members[i].name) mByName.emplace(FoldedName(mInterface->members[i].name), &mInterface->members[i]);
+    }
 
     void setVtableView(TypeInfo* view) { mVtableView = view; }
 
@@ -318,6 +332,7 @@ private:
     const CoclassInfo* mCoclass;
     const EnumInfo* mEnum;
     TypeInfo* mVtableView = nullptr;
+    std::unordered_map<std::string, const MemberInfo*> mByName;
 };
 
 class TypeLib final : public ITypeLib {
@@ -482,9 +497,8 @@ HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     const MemberInfo* member = nullptr;
     if (mInterface && names[0]) {
-        const std::string wanted = Utf16ToUtf8(names[0]);
-        for (int i = 0; i < mInterface->memberCount && !member; ++i)
-            if (SameName(mInterface->members[i].name, wanted)) member = &mInterface->members[i];
+        const auto found = mByName.find(FoldedName(Utf16ToUtf8(names[0])));
+        if (found != mByName.end()) member = found->second;
     }
     if (!member) return DISP_E_UNKNOWNNAME;
     ids[0] = member->id;
