@@ -169,6 +169,9 @@ void ReadBytes(DispatchObject& field, const std::string& name, platform::Variant
 // 200 MB is never held as 400 MB of UTF-16 and copied again. Adds Content
 // and ContentCut; gives the value of Data.
 std::string AddLongContent(DispatchObject& field, const ReportOptions& options, ItemReport& item, ItemText* facts) {
+    // The system code page read once for the whole text: each piece and
+    // each character cut between two asks for it, and it is in the registry.
+    const platform::codepage::PinnedAcp systemCodePage;
     // No character takes more than three bytes of a page or two units.
     const size_t headBytes = 3 * options.maxTextLength;
     std::optional<LongText> text(std::in_place, headBytes);

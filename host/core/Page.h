@@ -73,6 +73,7 @@ struct Response {
     }
     // Adds views of text that `owner` keeps, in order, at the end of the body.
     void writeViews(const std::vector<std::string_view>& views, std::shared_ptr<const void> owner) {
+        parts.reserve(parts.size() + views.size());
         for (std::string_view view : views)
             if (!view.empty()) parts.push_back({{}, view});
         owners.push_back(std::move(owner));
