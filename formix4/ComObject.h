@@ -42,16 +42,16 @@ public:
     }
     HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* inNames, UINT inCount, LCID, DISPID* outIds) override {
         if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        platform::ComPtr<ITypeInfo> theInfo;
-        const HRESULT hr = GetComponentTypeInfo(*mClass.iid, theInfo.put());
-        return FAILED(hr) ? hr : theInfo->GetIDsOfNames(inNames, inCount, outIds);
+        HRESULT hr = S_OK;
+        ITypeInfo* theInfo = InterfaceTypeInfo(&hr);
+        return theInfo ? theInfo->GetIDsOfNames(inNames, inCount, outIds) : hr;
     }
     HRESULT Invoke(DISPID inMember, REFIID riid, LCID, WORD inFlags, DISPPARAMS* inParams, VARIANT* outResult,
                    EXCEPINFO* outException, UINT* outArgError) override {
         if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        platform::ComPtr<ITypeInfo> theInfo;
-        const HRESULT hr = GetComponentTypeInfo(*mClass.iid, theInfo.put());
-        if (FAILED(hr)) return hr;
+        HRESULT hr = S_OK;
+        ITypeInfo* theInfo = InterfaceTypeInfo(&hr);
+        if (!theInfo) return hr;
         return theInfo->Invoke(static_cast<Interface*>(this), inMember, inFlags, inParams, outResult, outException,
                                outArgError);
     }
@@ -166,6 +166,20 @@ private:
     Inner mInner;
     IUnknown* mOuter;
     ClassIdentity mClass;
+
+    // The interface's type information, borrowed from the loaded library,
+    // which holds it until the module unloads: member calls from every
+    // thread read it without counting references on the one object they
+    // all share.
+    ITypeInfo* InterfaceTypeInfo(HRESULT* outResult) {
+        if (ITypeInfo* theInfo = sTypeInfo.load(std::memory_order_acquire)) return theInfo;
+        platform::ComPtr<ITypeInfo> theOwned;
+        *outResult = GetComponentTypeInfo(*mClass.iid, theOwned.put());
+        if (FAILED(*outResult)) return nullptr;
+        sTypeInfo.store(theOwned.get(), std::memory_order_release);
+        return theOwned.get();
+    }
+    static inline std::atomic<ITypeInfo*> sTypeInfo{nullptr};
     std::recursive_mutex mLock;
     platform::ComPtr<IUnknown> mMarshaler;
 };
