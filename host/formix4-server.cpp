@@ -22,7 +22,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: formix4-server [--bind ADDR] [--port N] [--root DIR] [--threads N] [--host NAME]...\n"
                  "                      [--max-upload BYTES] [--max-fields N] [--idle-timeout SECONDS]\n"
-                 "                      [--kept-memory MEGABYTES]\n"
+                 "                      [--kept-memory MEGABYTES] [--abandoned-after SECONDS]\n"
                  "                      [--user NAME | --impersonation]\n");
     return 2;
 }
@@ -64,6 +64,7 @@ bool Parse(int argc, char** argv, Settings* settings) {
         else if (arg == "--max-fields") server.body.maxFields = number;
         else if (arg == "--idle-timeout" && number > 0) server.body.idleTimeout = std::chrono::seconds(number);
         else if (arg == "--kept-memory" && number <= 1024) server.keptMemoryBytes = static_cast<long>(number) << 20;
+        else if (arg == "--abandoned-after" && number >= 60) settings->site.abandonedUploadSeconds = number;
         else return false;
     }
     return !(settings->impersonation && settings->userGiven);

@@ -42,7 +42,11 @@ function ReceiveUpload(visitor) {
   if (String(Request.ServerVariables("CONTENT_TYPE")).indexOf("multipart/form-data") == 0 && !report.Multipart)
     return Fail(400, {number: 0x80004005, source: SITE_SOURCE,
                       description: "The request body is not the multipart form its Content-Type announces."});
-  folder.Keep();
+  try {
+    folder.Keep();
+  } catch (e) {
+    return Fail(500, e);
+  }
   Response.Clear();
   if (WantsJson()) {
     Response.ContentType = "application/json";

@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -44,7 +47,7 @@ void UploadedFile(const PageRequest& request, Response& response) {
     char uploads[PATH_MAX], file[PATH_MAX];
     const std::string wanted = request.documentRoot + request.path;
     struct stat st{};
-    if (request.path.find("/../") != std::string::npos || !realpath((request.documentRoot + "/uploads").c_str(), uploads) ||
+    if (request.path.find("/.") != std::string::npos || !realpath((request.documentRoot + "/uploads").c_str(), uploads) ||
         !realpath(wanted.c_str(), file) || std::string(file).rfind(std::string(uploads) + "/", 0) != 0 ||
         stat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
         response.status = 404;
@@ -65,6 +68,20 @@ struct SiteState {
     SiteOptions options;
     std::string documentRoot;
     Visitors visitors;
+    std::atomic<int64_t> lastSweep{std::numeric_limits<int64_t>::min() / 2};
+
+    // Abandoned staging folders are swept by the first upload (as the pages'
+    // account, never as root) and then at most once a minute.
+    void sweepNowAndThen() {
+        int64_t last = lastSweep.load();
+        const int64_t now = NowSeconds();
+        if (now - last >= 60 && lastSweep.compare_exchange_strong(last, now))
+            SweepAbandonedUploads(documentRoot, options.abandonedUploadSeconds);
+    }
+    static int64_t NowSeconds() {
+        return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 };
 
 // What the site's pages need of the server beyond the page objects: the
@@ -115,6 +132,7 @@ private:
         return host::ReturnBool(result, EnoughSpace(mState->documentRoot, static_cast<long long>(length.dblVal)));
     }
     HRESULT newUploadFolder(WORD, const host::MemberArgs&, VARIANT* result) {
+        mState->sweepNowAndThen();
         return host::ReturnObject(result, CreateUploadFolderObject(mState->documentRoot));
     }
     std::shared_ptr<SiteState> mState;

@@ -11,9 +11,13 @@
 
 struct SiteOptions {
     long long maxUpload = 2000000000;
+    // Staging folders of uploads never kept (their server ended while
+    // saving) are removed once this old.
+    long long abandonedUploadSeconds = 3600;
 };
 
-// GET /uploads/...: a saved file, as an attachment unless it is a picture.
+// GET /uploads/...: a saved file, as an attachment unless it is a picture;
+// never one of a folder still being saved (a segment starting with a dot).
 // Server.CreateObject("Formix4Site.Tools"): HandOut(visitor) and
 // Owns(visitor, id) (progress IDs drawn at random and bound to a visitor's
 // token), NewVisitorToken(), IsVisitorToken(text), MaxUpload,

@@ -1,14 +1,18 @@
 #include "site/UploadFolder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
 #include "client/Sha256.h"
+#include "core/HttpText.h"
 
 namespace fs = std::filesystem;
 
@@ -17,6 +21,10 @@ namespace {
 // Client names are kept to this many bytes in saved names, so that a name
 // fits any volume (255 bytes) and leaves room for the folder.
 constexpr size_t kMaxSavedNameBytes = 100;
+
+// Where uploads are saved until they are kept, under uploads/; the site
+// never serves a path with a segment that starts with a dot.
+constexpr const char* kStagingFolder = ".incoming";
 
 // The component's ERROR_DISK_FULL.
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80040070);
@@ -42,30 +50,64 @@ bool FreeSpace(const std::string& folder, long long* freeBytes, dev_t* device) {
 
 }  // namespace
 
-UploadFolder::UploadFolder(const std::string& documentRoot) {
-    static std::atomic<unsigned> sequence{0};
+UploadFolder::UploadFolder(const std::string& documentRoot) : mDocumentRoot(documentRoot) { draw(); }
+
+void UploadFolder::draw() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     gmtime_r(&now, &utc);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-    mVirtual = "/uploads/" + std::string(stamp) + "-" + std::to_string(getpid()) + "-" + std::to_string(++sequence);
-    mPhysical = fs::path(documentRoot) / mVirtual.substr(1);
+    uint64_t bits = 0;
+    RandomBytes(&bits, sizeof bits);
+    char random[17];
+    std::snprintf(random, sizeof random, "%016llx", static_cast<unsigned long long>(bits));
+    const std::string name = std::string(stamp) + "-" + random;
+    mVirtual = "/uploads/" + name;
+    mStaging = fs::path(mDocumentRoot) / "uploads" / kStagingFolder / name;
 }
 
 UploadFolder::~UploadFolder() {
     std::error_code ignored;
-    if (!mKept) fs::remove_all(mPhysical, ignored);
+    if (mCreated && !mKept) fs::remove_all(mStaging, ignored);
 }
 
-void UploadFolder::create() {
+bool UploadFolder::create() {
+    if (mCreated) return true;
     std::error_code ignored;
-    fs::create_directories(mPhysical, ignored);
+    fs::create_directories(mStaging.parent_path(), ignored);
+    // A name already taken (by another server sharing the folder) is drawn again.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (mkdir(mStaging.c_str(), 0755) == 0) return mCreated = true;
+        if (errno != EEXIST) return false;
+        draw();
+    }
+    return false;
+}
+
+bool UploadFolder::keep() {
+    if (!mCreated) return mKept = true;
+    const fs::path final = fs::path(mDocumentRoot) / mVirtual.substr(1);
+    if (renameat2(AT_FDCWD, mStaging.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) != 0) return false;
+    return mKept = true;
 }
 
 void UploadFolder::removeFile(const std::string& name) {
     std::error_code ignored;
-    fs::remove(mPhysical / fs::path(name).filename(), ignored);
+    if (mCreated) fs::remove(mStaging / fs::path(name).filename(), ignored);
+}
+
+void SweepAbandonedUploads(const std::string& documentRoot, long long maxAgeSeconds) {
+    std::error_code error;
+    const fs::path staging = fs::path(documentRoot) / "uploads" / kStagingFolder;
+    const auto oldest = fs::file_time_type::clock::now() - std::chrono::seconds(maxAgeSeconds);
+    // Links are never followed: only folders this site made are removed.
+    if (!fs::is_directory(fs::symlink_status(staging, error))) return;
+    for (fs::directory_iterator entry(staging, error), end; !error && entry != end; entry.increment(error)) {
+        std::error_code ignored;
+        if (fs::is_directory(entry->symlink_status(ignored)) && entry->last_write_time(ignored) < oldest)
+            fs::remove_all(entry->path(), ignored);
+    }
 }
 
 std::string SavedName(int number, std::string safeName) {

@@ -15,8 +15,12 @@
 
 #include "platform/WinTypes.h"
 
-// A folder of its own for each upload: the time and a sequence number. It
-// is removed with everything in it unless the upload is kept.
+// A folder of its own for each upload, named by the time and 64 random
+// bits. Its files are saved into a staging folder of the same name under
+// uploads/.incoming/, which is never served, and the folder appears under
+// its final name only when kept, with every file whole: a server killed
+// while saving leaves nothing under uploads/ that a visitor can fetch. A
+// folder removes only what it created itself.
 class UploadFolder {
 public:
     explicit UploadFolder(const std::string& documentRoot);
@@ -24,18 +28,31 @@ public:
     UploadFolder(const UploadFolder&) = delete;
     UploadFolder& operator=(const UploadFolder&) = delete;
 
+    // The folder's address once kept.
     const std::string& virtualPath() const { return mVirtual; }
-    const std::filesystem::path& physical() const { return mPhysical; }
-    void create();
-    void keep() { mKept = true; }
+    // Where its files are saved until it is kept.
+    const std::filesystem::path& staging() const { return mStaging; }
+    // Creates the staging folder, exclusively; false when it cannot be made.
+    bool create();
+    // Puts the folder under its final name (nothing when no file was saved);
+    // false when it cannot, and then the folder is removed at the end.
+    bool keep();
     // Removes a file of the folder (by its name, never a path that leaves it).
     void removeFile(const std::string& name);
 
 private:
-    std::string mVirtual;
-    std::filesystem::path mPhysical;
-    bool mKept = false;
+    void draw();
+
+    std::string mDocumentRoot, mVirtual;
+    std::filesystem::path mStaging;
+    bool mCreated = false, mKept = false;
 };
+
+// The staging folders of uploads that were never kept (their server ended
+// while saving) once they are older than `maxAgeSeconds`. Safe while other
+// servers save into the same uploads folder: a folder being saved into is
+// younger than any sensible age.
+void SweepAbandonedUploads(const std::string& documentRoot, long long maxAgeSeconds);
 
 // The name a saved file gets: its item number and the client's safe name,
 // shortened in the middle so that its extension stays.

@@ -106,8 +106,7 @@ private:
         }
     }
     HRESULT keep(WORD, const host::MemberArgs&, VARIANT*) {
-        mFolder.keep();
-        return S_OK;
+        return mFolder.keep() ? S_OK : Fail(E_FAIL, "The upload's files could not be put in place.");
     }
 
     UploadFolder mFolder;

@@ -23,25 +23,37 @@ struct SavedItems {
     std::vector<size_t> ordinals;  // the n'th item of the report, counted from 0
 };
 
-// Saves a file item under the upload's folder and adds "SavedAs", or its
+// Saves a field to a path of the system rather than of the site: the form
+// takes the path as it stands for this one save.
+bool SaveAtSystemPath(DispatchObject& form, DispatchObject& field, const std::string& path) {
+    platform::Variant absolute;
+    if (!form.get("AbsolutePath", &absolute) || !form.put("AbsolutePath", MakeBool(true))) return false;
+    const bool saved = field.call("Save", {MakeString(path)});
+    return form.put("AbsolutePath", absolute) && saved;
+}
+
+// Saves a file item into the upload's folder and adds "SavedAs", or its
 // "SaveError" when the component could not save it. A saved file's bytes
 // are not copied out of the form: its digest comes from the saved file,
 // made while the next items are read.
-void SaveItem(DispatchObject& field, ItemReport& item, size_t ordinal, UploadFolder& folder, SavedItems& saved) {
+void SaveItem(DispatchObject& form, DispatchObject& field, ItemReport& item, size_t ordinal, UploadFolder& folder,
+              SavedItems& saved) {
     if (item.value("FileExists") != "true") return item.add("SavedAs", "null");
-    folder.create();
     const std::string name = SavedName(static_cast<int>(saved.ordinals.size() + 1), item.text("SafeFileName"));
     const std::string virtualPath = folder.virtualPath() + "/" + name;
-    if (!field.call("Save", {MakeString(virtualPath)})) {
-        const ScriptError error = field.error();
+    const bool made = folder.create();
+    if (!made || !SaveAtSystemPath(form, field, (folder.staging() / name).string())) {
+        const ScriptError error =
+            made ? field.error() : ScriptError{E_FAIL, "Formix4 site", "The upload's folder could not be made."};
         folder.removeFile(name);  // never a partial file
-        if (VolumeIsFull(error.hr, folder.physical(), std::atoll(item.text("Length").c_str()))) throw VolumeFull{};
+        if (VolumeIsFull(error.hr, folder.staging().parent_path(), std::atoll(item.text("Length").c_str())))
+            throw VolumeFull{};
         AddItemBytes(field, item);
         item.add("SavedAs", "null");
         item.add("SaveError", ScriptErrorFieldsJson(error));
         return;
     }
-    saved.digests.add(folder.physical() / name);
+    saved.digests.add(folder.staging() / name);
     saved.ordinals.push_back(ordinal);
     item.add("Data", "null");  // the digest, once made
     if (item.value("MacBinary") == "true") {
@@ -87,13 +99,7 @@ bool ReadThroughScratchFile(DispatchObject& form, DispatchObject& field,
             rmdir(folder.c_str());
         }
     } scratch{folder, folder + "/text"};
-    // The path is the system's, not one of the site: the form takes it as it
-    // stands for this one save.
-    platform::Variant absolute;
-    if (!form.get("AbsolutePath", &absolute) || !form.put("AbsolutePath", MakeBool(true))) return false;
-    const bool saved = field.call("Save", {MakeString(scratch.file)});
-    if (!form.put("AbsolutePath", absolute)) return false;
-    return saved && ReadFileInPieces(scratch.file.c_str(), piece);
+    return SaveAtSystemPath(form, field, scratch.file) && ReadFileInPieces(scratch.file.c_str(), piece);
 }
 
 const char* const kImageTypes[] = {"not an image", "JPEG (grey)", "JPEG", "JPEG (CMYK)", "GIF", "PNG", "BMP"};
@@ -155,7 +161,7 @@ UploadReport ReceiveUpload(DispatchObject& form, UploadFolder& folder) {
     options.longTextBytes = [&form](DispatchObject& field, const std::function<void(const uint8_t*, size_t)>& piece) {
         return ReadThroughScratchFile(form, field, piece);
     };
-    options.extras = [&](DispatchObject& field, ItemReport& item) { SaveItem(field, item, ordinal++, folder, saved); };
+    options.extras = [&](DispatchObject& field, ItemReport& item) { SaveItem(form, field, item, ordinal++, folder, saved); };
     UploadReport result;
     try {
         result.form = ReadFormReport(form, options);

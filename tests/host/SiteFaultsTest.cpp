@@ -1,0 +1,90 @@
+// The upload site's server when things go wrong around it: killed while it
+// saves, stopped, short of disk. What a visitor can fetch afterwards is
+// always whole, and what the server leaves behind is cleaned up.
+#include <gtest/gtest.h>
+#include <sys/time.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "SiteServer.h"
+
+using namespace testing_support;
+using namespace http_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SiteFaults : public SiteServerTest {
+protected:
+    // The entries of uploads/ a visitor could ask for (the staging folder
+    // aside), and every regular file under them.
+    std::vector<fs::path> VisibleUploads() const {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::recursive_directory_iterator(mRoot / "uploads")) {
+            if (entry.path().filename().string().rfind('.', 0) == 0 && entry.is_directory()) continue;
+            if (entry.path().string().find("/.incoming") != std::string::npos) continue;
+            found.push_back(entry.path());
+        }
+        return found;
+    }
+
+    // The files under the staging folder.
+    std::vector<fs::path> StagedFiles() const {
+        std::vector<fs::path> found;
+        std::error_code ignored;
+        for (fs::recursive_directory_iterator it(mRoot / "uploads/.incoming", ignored), end; !ignored && it != end;
+             it.increment(ignored))
+            if (it->is_regular_file()) found.push_back(it->path());
+        return found;
+    }
+};
+
+}  // namespace
+
+// A server killed while it saves an upload's files leaves nothing under
+// uploads/ that can be fetched: the files wait in a staging folder that is
+// never served, and the folder is swept once it is older than the server's
+// --abandoned-after. The next uploads go on, each in a folder named by the
+// time and 64 random bits.
+TEST_F(SiteFaults, AServerKilledWhileSavingLeavesNoPartialFileInSight) {
+    auto server = Start();
+    MultipartBody many("Site");
+    for (int i = 0; i < 100; ++i) many.file("file" + std::to_string(i), "f" + std::to_string(i) + ".bin", std::string(2 << 20, 'x'));
+    const std::string body = many.str();
+    Visitor visitor;
+    const std::string id = FormId(server->port(), visitor);
+    std::thread client([&] { Upload(server->port(), body, true, id, visitor); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (StagedFiles().size() < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    server->stop(SIGKILL);
+    client.join();
+    const std::vector<fs::path> staged = StagedFiles();
+    ASSERT_GE(staged.size(), 3u) << "the saves were not caught in progress";
+    EXPECT_TRUE(VisibleUploads().empty()) << VisibleUploads().front();
+
+    server = Start({"--abandoned-after", "60"});
+    const std::string stagedAddress = "/" + fs::relative(staged.front(), mRoot).string();
+    EXPECT_EQ(Get(server->port(), stagedAddress).status, 404) << stagedAddress;
+
+    // Not yet old enough: an upload leaves it.
+    const std::string small = MultipartBody("Site").file("one", "one.txt", "whole").str();
+    ASSERT_EQ(Upload(server->port(), small, true, FormId(server->port(), visitor), visitor).status, 200);
+    EXPECT_TRUE(fs::exists(staged.front()));
+    // Two hours old: the next upload a minute later sweeps it.
+    const fs::path folder = staged.front().parent_path();
+    const timeval old[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
+    ASSERT_EQ(utimes(folder.c_str(), old), 0);
+    server = Start({"--abandoned-after", "60"});
+    const HttpResult kept = Upload(server->port(), small, true, FormId(server->port(), visitor), visitor);
+    ASSERT_EQ(kept.status, 200);
+    EXPECT_FALSE(fs::exists(folder));
+    std::smatch saved;
+    ASSERT_TRUE(std::regex_search(kept.body, saved, std::regex("\"SavedAs\": \"/uploads/([0-9]{8}-[0-9]{6}-[0-9a-f]{16})/1-one.txt\"")))
+        << kept.body.substr(0, 400);
+    EXPECT_EQ(ReadFile(mRoot / "uploads" / saved[1].str() / "1-one.txt"), "whole");
+    EXPECT_EQ(Get(server->port(), "/uploads/" + saved[1].str() + "/1-one.txt").body, "whole");
+}
