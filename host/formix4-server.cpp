@@ -4,6 +4,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include <cstdio>
@@ -23,6 +24,7 @@ int Usage() {
                  "usage: formix4-server [--bind ADDR] [--port N] [--root DIR] [--threads N] [--host NAME]...\n"
                  "                      [--max-upload BYTES] [--max-fields N] [--idle-timeout SECONDS]\n"
                  "                      [--kept-memory MEGABYTES] [--abandoned-after SECONDS]\n"
+                 "                      [--drain-seconds SECONDS]\n"
                  "                      [--user NAME | --impersonation]\n");
     return 2;
 }
@@ -39,6 +41,7 @@ struct Settings {
     std::string user = "formix4";
     bool userGiven = false;
     bool impersonation = false;
+    long long drainSeconds = 60;
 };
 
 bool Parse(int argc, char** argv, Settings* settings) {
@@ -65,9 +68,24 @@ bool Parse(int argc, char** argv, Settings* settings) {
         else if (arg == "--idle-timeout" && number > 0) server.body.idleTimeout = std::chrono::seconds(number);
         else if (arg == "--kept-memory" && number <= 1024) server.keptMemoryBytes = static_cast<long>(number) << 20;
         else if (arg == "--abandoned-after" && number >= 60) settings->site.abandonedUploadSeconds = number;
+        else if (arg == "--drain-seconds") settings->drainSeconds = number;
         else return false;
     }
     return !(settings->impersonation && settings->userGiven);
+}
+
+// After the first stop signal: the server says it is draining, answers what
+// reaches it and ends once no connection has been open for a moment (a
+// connection the listener took but no worker yet would be seen by then), or
+// at the deadline, or at a second signal.
+void Drain(WebServer& server, StopSignals& signals, long long seconds) {
+    server.beginDrain();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int idleChecks = 0;
+    while (idleChecks < 3 && std::chrono::steady_clock::now() < deadline) {
+        if (signals.waitFor(100)) return;
+        idleChecks = server.idle() ? idleChecks + 1 : 0;
+    }
 }
 
 }  // namespace
@@ -104,6 +122,7 @@ int main(int argc, char** argv) {
                 settings.server.bindAddress.c_str(), server.port(), server.documentRoot().c_str());
     std::fflush(stdout);
     stopSignals.wait();
+    Drain(server, stopSignals, settings.drainSeconds);
     server.stop();
     return 0;
 }

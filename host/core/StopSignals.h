@@ -18,6 +18,11 @@ public:
         int received = 0;
         sigwait(&mSignals, &received);
     }
+    // Waits up to `milliseconds` for a signal; true when one came.
+    bool waitFor(long milliseconds) {
+        const timespec timeout{milliseconds / 1000, (milliseconds % 1000) * 1000000};
+        return sigtimedwait(&mSignals, nullptr, &timeout) > 0;
+    }
 
 private:
     sigset_t mSignals;

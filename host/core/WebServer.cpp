@@ -239,7 +239,7 @@ bool WebServer::mayKeepOpen(mg_connection* connection) const {
     const bool wanted = info->http_version && std::string(info->http_version) == "1.1"
                             ? wish.find("close") == std::string::npos
                             : wish.find("keep-alive") != std::string::npos;
-    return wanted && !mStopping && mOpenConnections.load() <= mOptions.threads / 2;
+    return wanted && !draining() && mOpenConnections.load() <= mOptions.threads / 2;
 }
 
 void WebServer::closeAfterAnswer(mg_connection* connection) { mg_disable_connection_keep_alive(connection); }

@@ -63,6 +63,14 @@ public:
     void hideFiles(std::function<bool(const std::string&)> hidden) { mHidden = std::move(hidden); }
     // Starts listening; false with a message when the server cannot start.
     bool start(std::string* error);
+    // Draining: the server still answers every request that reaches it, but
+    // closes each connection after its answer, and says it is draining
+    // (draining()) so that a balancer in front stops sending it requests.
+    void beginDrain() { mDraining = true; }
+    bool draining() const { return mDraining || mStopping; }
+    // No connection is open (none is being answered or kept for a next request).
+    bool idle() const { return mOpenConnections.load() == 0; }
+    // Stops at once: requests still being answered are cut.
     void stop();
     int port() const { return mPort; }
     const ServerOptions& options() const { return mOptions; }
@@ -104,5 +112,7 @@ private:
     int mPort = 0;
     std::atomic<int> mBusyWorkers{0};
     std::atomic<int> mOpenConnections{0};
+    std::atomic<bool> mDraining{false};
+    // Stopping: reads of request bodies end at once.
     std::atomic<bool> mStopping{false};
 };

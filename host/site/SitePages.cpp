@@ -64,6 +64,20 @@ void UploadedFile(const PageRequest& request, Response& response) {
     response.headers.emplace_back("Content-Security-Policy", "sandbox");
 }
 
+// GET /health, for a balancer: 200 when this server takes uploads; 503 while
+// it drains before it stops, or when the pages' account cannot write the
+// uploads folder.
+void Health(const WebServer& server, const PageRequest& request, Response& response) {
+    const std::string uploads = request.documentRoot + "/uploads";
+    const char* problem = server.draining()                ? "draining\n"
+                          : access(uploads.c_str(), W_OK) != 0 ? "the uploads folder cannot be written\n"
+                                                                : nullptr;
+    response.status = problem ? 503 : 200;
+    response.contentType = "text/plain; charset=utf-8";
+    response.headers.emplace_back("Cache-Control", "no-store");
+    response.body = problem ? problem : "ready\n";
+}
+
 struct SiteState {
     SiteOptions options;
     std::string documentRoot;
@@ -147,6 +161,7 @@ void AddSitePages(WebServer& server, const SiteOptions& options, script::ScriptP
     if (auto link = Visitors::LinkFromSettings()) state->visitors.shareThrough(std::move(link));
     host::RegisterHostClass(u"Formix4Site.Tools", [state] { return new (std::nothrow) SiteTools(state); });
     server.addPage("/uploads/", UploadedFile, PageOptions{.prefix = true});
+    server.addPage("/health", [&server](const PageRequest& request, Response& response) { Health(server, request, response); });
     // The site's addresses from before its pages were scripts.
     pages.addAlias(server, "/upload", "/upload.asp", PageOptions{.readsBody = true});
     pages.addAlias(server, "/progress", "/progress.asp", PageOptions{});

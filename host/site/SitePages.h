@@ -16,6 +16,8 @@ struct SiteOptions {
     long long abandonedUploadSeconds = 3600;
 };
 
+// GET /health: 200 "ready", or 503 while draining or when the uploads folder
+// cannot be written.
 // GET /uploads/...: a saved file, as an attachment unless it is a picture;
 // never one of a folder still being saved (a segment starting with a dot).
 // Server.CreateObject("Formix4Site.Tools"): HandOut(visitor) and

@@ -63,6 +63,19 @@ public:
     }
     int port() const { return mPort; }
     pid_t pid() const { return mPid; }
+    // Waits up to `milliseconds` for the server to end by itself; its wait
+    // status, or -1 when it has not ended.
+    int waitForExit(int milliseconds) {
+        int status = -1;
+        for (int waited = 0; mPid > 0 && waited <= milliseconds; waited += 20) {
+            if (waitpid(mPid, &status, WNOHANG) == mPid) {
+                mPid = -1;
+                return status;
+            }
+            usleep(20000);
+        }
+        return -1;
+    }
 
     // Open descriptors and mappings of the server that name an fmx cache file.
     int cacheHandles() const {

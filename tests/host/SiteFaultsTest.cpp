@@ -88,3 +88,51 @@ TEST_F(SiteFaults, AServerKilledWhileSavingLeavesNoPartialFileInSight) {
     EXPECT_EQ(ReadFile(mRoot / "uploads" / saved[1].str() / "1-one.txt"), "whole");
     EXPECT_EQ(Get(server->port(), "/uploads/" + saved[1].str() + "/1-one.txt").body, "whole");
 }
+
+// SIGTERM drains: the health address turns 503 at once, the upload in flight
+// is still read to its end, saved and answered, a new request is still
+// answered, and then the server ends by itself. A request that stalls is
+// not waited for beyond --drain-seconds.
+TEST_F(SiteFaults, AStopSignalLetsTheUploadInFlightFinish) {
+    auto server = Start({"--drain-seconds", "20"});
+    ASSERT_EQ(Get(server->port(), "/health").status, 200);
+    EXPECT_EQ(Get(server->port(), "/health").body, "ready\n");
+    const std::string file(8 << 20, 'z');
+    const std::string body = MultipartBody("Site").file("file1", "big.bin", file).str();
+    Visitor visitor;
+    const std::string id = FormId(server->port(), visitor);
+    const int fd = Connect(server->port());
+    const std::string head = "POST /upload?ID=" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " +
+                             "multipart/form-data; boundary=Site\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nAccept: application/json\r\n" + visitor.headers() + "\r\n";
+    ASSERT_TRUE(SendAll(fd, head.data(), head.size()));
+    ASSERT_TRUE(SendAll(fd, body.data(), body.size() / 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(server->pid(), SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const HttpResult health = Get(server->port(), "/health");
+    EXPECT_EQ(health.status, 503);
+    EXPECT_EQ(health.body, "draining\n");
+    EXPECT_EQ(Get(server->port(), "/index.html").status, 200);  // still answered meanwhile
+    ASSERT_TRUE(SendAll(fd, body.data() + body.size() / 2, body.size() - body.size() / 2));
+    const HttpResult answer = ReadResponse(fd);
+    close(fd);
+    ASSERT_EQ(answer.status, 200) << answer.body.substr(0, 300);
+    std::smatch saved;
+    ASSERT_TRUE(std::regex_search(answer.body, saved, std::regex("\"SavedAs\": \"(/uploads/[^\"]+)\"")));
+    EXPECT_EQ(ReadFile(mRoot / saved[1].str().substr(1)), file);
+    // Then it ends on its own, well before the deadline.
+    const int status = server->waitForExit(5000);
+    EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    // A client that sends half a body and stops is cut at the deadline.
+    auto stalled = Start({"--drain-seconds", "1"});
+    const int idle = Connect(stalled->port());
+    ASSERT_TRUE(SendAll(idle, head.data(), head.size()));
+    ASSERT_TRUE(SendAll(idle, body.data(), 1000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto signalled = std::chrono::steady_clock::now();
+    stalled->stop(SIGTERM);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
+    close(idle);
+}
