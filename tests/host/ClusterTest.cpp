@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "SiteServer.h"
+#include "TempFolder.h"
 
 using namespace testing_support;
 using namespace http_support;
@@ -33,6 +34,7 @@ public:
             setenv("FORMIX4_PORT_ONE", std::to_string(one).c_str(), 1);
             setenv("FORMIX4_PORT_TWO", std::to_string(two).c_str(), 1);
             setenv("FORMIX4_REDIS_PORT", std::to_string(redis).c_str(), 1);
+            setenv("FORMIX4_RUN_DIR", mRunDir.path().c_str(), 1);
             execl(CLUSTER_SCRIPT, CLUSTER_SCRIPT, BUILD_DIR, root.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -41,8 +43,6 @@ public:
     ~Cluster() {
         kill(-mGroup, SIGTERM);
         waitpid(mGroup, nullptr, 0);
-        kill(-mGroup, SIGKILL);  // a Redis the test started again
-        if (mRedisAgain > 0) waitpid(mRedisAgain, nullptr, 0);
     }
     bool ready() {
         for (int i = 0; i < 300; ++i) {
@@ -51,16 +51,24 @@ public:
         }
         return false;
     }
-    void stopRedis() { std::system(("redis-cli -p " + std::to_string(redis) + " shutdown nosave").c_str()); }
-    void startRedisAgain() {
-        mRedisAgain = fork();
-        if (mRedisAgain == 0) {
-            setpgid(0, mGroup);  // stopped with the rest
-            const std::string port = std::to_string(redis);
-            execlp("redis-server", "redis-server", REDIS_CONF, "--port", port.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        setpgid(mRedisAgain, mGroup);
+    // Asks the cluster's supervisor, as an operator would: "stop redis",
+    // "restart server-one"...; its output.
+    std::string control(const std::string& command) const {
+        std::string output;
+        FILE* pipe = popen(("supervisorctl -s unix://" + mRunDir.path().string() + "/supervisor.sock " + command).c_str(), "r");
+        char buffer[256];
+        while (pipe && fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        if (pipe) pclose(pipe);
+        return output;
+    }
+    void stopRedis() { control("stop redis"); }
+    void startRedisAgain() { control("start redis"); }
+    // The process of one of the cluster's programs (server-one, server-two,
+    // redis, haproxy), as its supervisor knows it.
+    pid_t pidOf(const std::string& program) const { return std::atoi(control("pid " + program).c_str()); }
+    // Whether a server's health address says it is ready.
+    static bool Ready(int port) {
+        return Exchange(port, "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n").body == "ready\n";
     }
 
     const int balancer, one, two, redis;
@@ -72,8 +80,8 @@ private:
         close(fd);
         return Exchange(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n").status == 200;
     }
+    TempFolder mRunDir{"formix4-cluster"};
     pid_t mGroup = -1;
-    pid_t mRedisAgain = -1;
 };
 
 struct Poll {
@@ -292,4 +300,77 @@ TEST_F(ClusterTest, AnUploadGoesOnWhileRedisIsDown) {
     // One entry for each server that met the outage, however many polls and chunks.
     EXPECT_GE(OutageEntries(), 1u);
     EXPECT_LE(OutageEntries(), 2u);
+}
+
+// A server killed outright is started again by the supervisor within
+// seconds, and meanwhile the balancer sends every request to the other one:
+// no visitor sees a failure.
+TEST_F(ClusterTest, AKilledServerIsBackWhileTheOtherServes) {
+    StartCluster();
+    const pid_t killed = mCluster->pidOf("server-one");
+    ASSERT_GT(killed, 0);
+    ASSERT_EQ(kill(killed, SIGKILL), 0);
+    const auto start = std::chrono::steady_clock::now();
+    int failed = 0, asked = 0;
+    while (!Cluster::Ready(mCluster->one) && std::chrono::steady_clock::now() - start < 20s) {
+        if (Get(mCluster->balancer, "/index.html").status != 200) ++failed;
+        ++asked;
+        std::this_thread::sleep_for(50ms);
+    }
+    const auto back = std::chrono::steady_clock::now() - start;
+    EXPECT_LE(back, 10s);
+    EXPECT_NE(mCluster->pidOf("server-one"), killed);
+    EXPECT_EQ(failed, 0) << "of " << asked;
+}
+
+// A server that hangs (stopped) fails its health checks and is taken out
+// within a few seconds; every request after that goes to the other one.
+TEST_F(ClusterTest, AHungServerIsTakenOut) {
+    StartCluster();
+    const pid_t hung = mCluster->pidOf("server-two");
+    ASSERT_EQ(kill(hung, SIGSTOP), 0);
+    std::this_thread::sleep_for(5s);
+    std::set<std::string> servedBy;
+    for (int i = 0; i < 10; ++i) {
+        const auto asked = std::chrono::steady_clock::now();
+        const HttpResult page = Get(mCluster->balancer, "/index.html");
+        EXPECT_EQ(page.status, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+        servedBy.insert(page.header("X-Served-By"));
+    }
+    kill(hung, SIGCONT);
+    EXPECT_EQ(servedBy, std::set<std::string>{"one"});
+}
+
+// Both servers restarted one after the other by their supervisor while an
+// upload runs through the balancer: the server that has it drains, so the
+// upload is answered and its file is whole; new requests are served
+// throughout.
+TEST_F(ClusterTest, ARestartOfEveryServerDuringAnUploadLosesNothing) {
+    StartCluster();
+    Visitor visitor;
+    const std::string id = FormId(mCluster->balancer, visitor);
+    const std::string body = Body(30u << 20, 'q');
+    HttpResult report;
+    std::thread upload([&] { report = SlowUpload(mCluster->balancer, id, body, visitor, 50ms); });
+    std::this_thread::sleep_for(300ms);
+    const pid_t before[2] = {mCluster->pidOf("server-one"), mCluster->pidOf("server-two")};
+    std::atomic<bool> restarted{false};
+    std::thread restart([&] {
+        mCluster->control("restart server-one");
+        mCluster->control("restart server-two");
+        restarted = true;
+    });
+    int failed = 0;
+    while (!restarted) {
+        if (Get(mCluster->balancer, "/index.html").status != 200) ++failed;
+        std::this_thread::sleep_for(50ms);
+    }
+    restart.join();
+    upload.join();
+    ASSERT_EQ(report.status, 200) << report.body.substr(0, 500);
+    EXPECT_EQ(Saved(report), body.substr(body.find("\r\n\r\n") + 4, 30u << 20));
+    EXPECT_EQ(failed, 0);
+    EXPECT_NE(mCluster->pidOf("server-one"), before[0]);
+    EXPECT_NE(mCluster->pidOf("server-two"), before[1]);
 }
