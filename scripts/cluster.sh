@@ -27,7 +27,8 @@ for option in "$@"; do options+=" $(printf '%q' "$option")"; done
 export FORMIX4_SERVER_OPTIONS=${options//%/%%}
 own_run_dir=
 if [ -z "${FORMIX4_RUN_DIR:-}" ]; then
-  FORMIX4_RUN_DIR=$(mktemp -d -t formix4-cluster-XXXXXX)
+  # Not under TMPDIR, which is the servers' own.
+  FORMIX4_RUN_DIR=$(mktemp -d /tmp/formix4-cluster-XXXXXX)
   own_run_dir=$FORMIX4_RUN_DIR
 fi
 export FORMIX4_RUN_DIR
