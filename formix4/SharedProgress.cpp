@@ -72,19 +72,21 @@ void SharedProgress::Changed() {
 }
 
 void SharedProgress::WriterLoop() {
+    bool theLastWriteFailed = false;
     for (;;) {
         {
             std::unique_lock<std::mutex> theLock(mWakeLock);
             // Counts change without telling: while Redis holds records of
-            // this process, the writer looks every interval.
+            // this process, or a write did not get through, the writer
+            // looks every interval.
             if (!mPending) {
-                if (mWritten.empty()) mWake.wait(theLock, [this] { return mStopping || mPending; });
+                if (mWritten.empty() && !theLastWriteFailed) mWake.wait(theLock, [this] { return mStopping || mPending; });
                 else mWake.wait_for(theLock, kWriteInterval, [this] { return mStopping || mPending; });
             }
             if (mStopping) return;
             mPending = false;
         }
-        WriteChanges();
+        theLastWriteFailed = !WriteChanges();
     }
 }
 
@@ -138,6 +140,11 @@ bool SharedProgress::WriteChanges() {
     if (theCommands.empty()) return true;
     std::vector<platform::RedisReply> theReplies;
     if (!mLink->Run(theCommands, &theReplies)) return false;  // tried again at the next interval
+    for (const platform::RedisReply& theReply : theReplies) {
+        if (theReply.kind != platform::RedisReply::Kind::Error) continue;
+        mLink->ReportRefusal(theReply.text);  // a full Redis: said, and written again at the next interval
+        return false;
+    }
     for (auto& [theID, theWritten] : theNewlyWritten) mWritten[theID] = std::move(theWritten);
     for (const int32_t theID : theRemoved) mWritten.erase(theID);
     return true;

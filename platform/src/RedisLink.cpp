@@ -126,6 +126,14 @@ void LogOutage(const std::string& inSource, const std::string& inText) {
 
 }  // namespace
 
+void RedisLink::ReportRefusal(const std::string& inReply) {
+    const int64_t theNow = std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count();
+    int64_t theLast = mLastRefusalLogged.load();
+    if (theLast != 0 && theNow - theLast < 60) return;
+    if (!mLastRefusalLogged.compare_exchange_strong(theLast, theNow)) return;
+    LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " refused a command (" + inReply + ")");
+}
+
 bool RedisAddress::Parse(const std::string& inText, RedisAddress* outAddress, std::string* outError) {
     static const std::string kScheme = "redis://";
     RedisAddress theAddress;

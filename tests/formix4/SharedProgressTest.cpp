@@ -224,6 +224,26 @@ TEST_F(SharedProgressInRedis, ARedisOutageCostsTheUploadNothingAndIsLoggedOnce) 
     EXPECT_EQ(EntriesMentioning(registry, "cannot be reached"), 2u);
 }
 
+// A full Redis that evicts nothing refuses the writes: the refusal is
+// logged (once, however many writes it refuses) and the record is written
+// once there is room again.
+TEST_F(SharedProgressInRedis, AFullRedisRefusesWritesAloudAndGetsThemLater) {
+    redis.command({"CONFIG", "SET", "maxmemory-policy", "noeviction"});
+    redis.command({"CONFIG", "SET", "maxmemory", "1"});
+    site.receiving.CreateRecord(31);
+    const ProgressCounter counter = site.receiving.Counter(31);
+    for (int i = 1; i <= 10; ++i) {
+        counter.Set(i * 10, 1000);
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(WaitFor([&] { return EntriesMentioning(registry, "refused a command (OOM") == 1; }));
+    EXPECT_EQ(site.watching.QueryRecord(31).bytesDone, 0);
+    redis.command({"CONFIG", "SET", "maxmemory", "0"});
+    EXPECT_TRUE(WaitFor([&] { return site.watching.QueryRecord(31).bytesDone == 100; }));
+    EXPECT_EQ(site.watching.QueryRecord(31).bytesTotal, 1000);
+    EXPECT_EQ(EntriesMentioning(registry, "refused a command"), 1u);
+}
+
 TEST_F(SharedProgressInRedis, ARedisRestartedBetweenTwoCommandsGetsItsRecordsBack) {
     site.receiving.CreateRecord(21);
     site.receiving.Counter(21).Set(300, 300);

@@ -71,6 +71,10 @@ public:
     bool Run(const std::vector<RedisCommand>& inCommands, std::vector<RedisReply>* outReplies);
     bool Run(const RedisCommand& inCommand, RedisReply* outReply);
 
+    // A command the server answered with an error (a full Redis refuses
+    // writes rather than evicting): one event-log entry a minute at most.
+    void ReportRefusal(const std::string& inReply);
+
     // Whether the last attempt reached the server.
     bool Reachable() const { return !mDown.load(); }
     // Outages seen so far; one event-log entry each.
@@ -126,6 +130,7 @@ private:
     std::atomic<int> mFailuresInARow{0};
     std::atomic<uint64_t> mOutages{0};
     std::atomic<uint64_t> mRecoveries{0};
+    std::atomic<int64_t> mLastRefusalLogged{0};  // seconds of the steady clock
 };
 
 }  // namespace platform
