@@ -97,14 +97,17 @@ struct Load {
     std::atomic<long> uploads{0};
     std::atomic<long> progressReads{0};
     std::mutex idsMutex;
-    std::vector<std::pair<long, std::string>> activeIds;  // the form IDs in flight and their visitors' cookies
+    // The forms in flight ("n&Sig=s": the ID and its signature) and their visitors' cookies.
+    std::vector<std::pair<std::string, std::string>> activeIds;
 };
 
 // What a visitor's browser gets from the upload page: a form ID and the
 // cookie that makes it theirs.
-std::pair<long, std::string> NewForm(int port) {
+// A new form of the upload page: its "ID=" query value (the ID and its
+// signature) and the visitor's cookie.
+std::pair<std::string, std::string> NewForm(int port) {
     const int fd = Connect(port);
-    if (fd < 0) return {0, ""};
+    if (fd < 0) return {"", ""};
     const std::string request = "GET /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     SendAll(fd, request.data(), request.size());
     const std::string response = ReadAll(fd);
@@ -113,19 +116,21 @@ std::pair<long, std::string> NewForm(int port) {
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const size_t cookieAt = lower.find("set-cookie: ");  // a balancer may send header names in lower case
     const size_t idAt = response.find("/upload?ID=");
-    if (cookieAt == std::string::npos || idAt == std::string::npos) return {0, ""};
+    if (cookieAt == std::string::npos || idAt == std::string::npos) return {"", ""};
     const size_t start = cookieAt + 12;
-    return {std::atol(response.c_str() + idAt + 11), response.substr(start, response.find(';', start) - start)};
+    std::string form = response.substr(idAt + 11, response.find('"', idAt) - idAt - 11);
+    if (const size_t amp = form.find("&amp;"); amp != std::string::npos) form.replace(amp, 5, "&");
+    return {form, response.substr(start, response.find(';', start) - start)};
 }
 
-void UploadOnce(Load& load, uint64_t seed, long id, const std::string& cookie) {
+void UploadOnce(Load& load, uint64_t seed, const std::string& id, const std::string& cookie) {
     const std::string head = "--LoadB\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nupload " +
                              std::to_string(seed) + "\r\n--LoadB\r\nContent-Disposition: form-data; name=\"file\"; "
                              "filename=\"load.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n";
     const std::string tail = "\r\n--LoadB--\r\n";
     const int fd = Connect(load.port);
     if (fd < 0) return Failure("cannot connect");
-    const std::string request = "POST /upload?ID=" + std::to_string(id) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    const std::string request = "POST /upload?ID=" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                 "Cookie: " + cookie + "\r\nAccept: "
                                 "application/json\r\nContent-Type: multipart/form-data; boundary=LoadB\r\n"
                                 "Content-Length: " + std::to_string(head.size() + load.fileSize + tail.size()) +
@@ -161,7 +166,7 @@ void UploadOnce(Load& load, uint64_t seed, long id, const std::string& cookie) {
 void Uploader(Load& load, int number) {
     for (uint64_t round = 0; Clock::now() < load.end; ++round) {
         const auto [id, cookie] = NewForm(load.port);
-        if (id == 0) {
+        if (id.empty()) {
             Failure("the upload page gave no form ID");
             continue;
         }
@@ -180,8 +185,7 @@ void ProgressReader(Load& load, int readsPerSecond, int number) {
     const auto interval = std::chrono::microseconds(1000000 / readsPerSecond);
     auto next = Clock::now();
     while (Clock::now() < load.end) {
-        long id = 0;
-        std::string cookie;
+        std::string id = "0", cookie;
         {
             std::lock_guard<std::mutex> lock(load.idsMutex);
             if (!load.activeIds.empty()) std::tie(id, cookie) = load.activeIds[random() % load.activeIds.size()];
@@ -190,7 +194,7 @@ void ProgressReader(Load& load, int readsPerSecond, int number) {
         if (fd < 0) {
             Failure("progress: cannot connect");
         } else {
-            const std::string request = "GET /progress?ID=" + std::to_string(id) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            const std::string request = "GET /progress?ID=" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                         "Cookie: " + cookie + "\r\nConnection: close\r\n\r\n";
             SendAll(fd, request.data(), request.size());
             const std::string response = ReadAll(fd);
@@ -199,7 +203,7 @@ void ProgressReader(Load& load, int readsPerSecond, int number) {
             const long total = std::atol(JsonValue(body, "BytesTotal").c_str());
             const long done = std::atol(JsonValue(body, "BytesDone").c_str());
             const long percent = std::atol(JsonValue(body, "PercentDone").c_str());
-            if (response.rfind("HTTP/1.1 200", 0) != 0 || JsonValue(body, "ID") != std::to_string(id) ||
+            if (response.rfind("HTTP/1.1 200", 0) != 0 || JsonValue(body, "ID") != id.substr(0, id.find('&')) ||
                 done > total || percent < 0 || percent > 100)
                 Failure("progress answered " + body.substr(0, 300));
             ++load.progressReads;

@@ -1,9 +1,9 @@
 <%@ Language="JScript" %>
 <!-- #include virtual="/lib/site.inc" -->
 <%
-// GET /progress.asp?ID=n (also /progress): the upload's progress as JSON,
-// for the visitor the ID was handed to; any other visitor sees an ID
-// without a record ("Connecting...").
+// GET /progress.asp?ID=n&Sig=s (also /progress): the upload's progress as
+// JSON, for the visitor the ID was handed to (the signature the form
+// carries); any other visitor sees an ID without a record ("Connecting...").
 
 // A member read while the upload goes on; a failed read gives `otherwise`.
 function Read(progress, name, otherwise) {
@@ -37,7 +37,7 @@ if (!IsId(idText)) {
 } else {
   var id = Number(idText);
   Response.AddHeader("Cache-Control", "no-store");
-  AnswerJson(ProgressJson(id, tools.Owns(String(Request.Cookies(VISITOR_COOKIE)), id)));
+  AnswerJson(ProgressJson(id, tools.Owns(String(Request.Cookies(VISITOR_COOKIE)), id, QueryValue("Sig"))));
 }
 Response.End();  // nothing after the answer, not even this file's last line end
 %>

@@ -2,7 +2,8 @@
 // progress page while it runs; the results page then replaces this one.
 (function () {
   const form = document.getElementById('upload');
-  const id = new URL(form.action).searchParams.get('ID');
+  // The form's ID and its signature, which the progress page asks for too.
+  const query = new URL(form.action).search;
   const panel = document.getElementById('progress');
   const bar = document.getElementById('bar');
   const percent = document.getElementById('percent');
@@ -26,7 +27,7 @@
     (async function poll() {
       while (polling) {
         try {
-          const answer = await fetch('/progress?ID=' + id, {cache: 'no-store'});
+          const answer = await fetch('/progress' + query, {cache: 'no-store'});
           if (polling) show(await answer.json());
         } catch (e) { /* the next poll tries again */ }
         await new Promise(function (resolve) { setTimeout(resolve, 200); });

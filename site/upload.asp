@@ -2,7 +2,7 @@
 <!-- #include virtual="/lib/site.inc" -->
 <%
 // GET /upload.asp (also /upload): the upload form, with a new progress ID
-// bound to the visitor. POST /upload.asp?ID=n: receives the upload, saves
+// and its signature for the visitor. POST /upload.asp?ID=n&Sig=s: receives the upload, saves
 // its files under /uploads/<upload>/ and shows every field; with "Accept:
 // application/json" it answers the form report with each item's "SavedAs"
 // or "SaveError". The report is read and written by the server's upload
@@ -18,7 +18,7 @@ function ReceiveUpload(visitor) {
     id = Number(idText);
   }
   // An ID not handed to this visitor is not theirs to report on.
-  if (!tools.Owns(visitor, id)) id = tools.HandOut(visitor);
+  if (!tools.Owns(visitor, id, QueryValue("Sig"))) id = tools.HandOut();
   var length = Number(Request.ServerVariables("CONTENT_LENGTH"));
   if (!tools.EnoughSpace(length)) return Fail(507, NO_SPACE);
   var form, folder = tools.NewUploadFolder(), report;
@@ -64,7 +64,7 @@ if (Request.ServerVariables("REQUEST_METHOD") == "POST") {
   ReceiveUpload(visitor);
   Response.End();
 }
-var formId = tools.HandOut(visitor);
+var formId = tools.HandOut(), formSignature = tools.Signature(visitor, formId);
 Response.AddHeader("Cache-Control", "no-store");
 Response.Clear();
 %><!DOCTYPE html>
@@ -76,7 +76,7 @@ Response.Clear();
 </head>
 <body>
 <h1>Upload files</h1>
-<form id="upload" method="post" enctype="multipart/form-data" action="/upload?ID=<%= formId %>">
+<form id="upload" method="post" enctype="multipart/form-data" action="/upload?ID=<%= formId %>&amp;Sig=<%= formSignature %>">
   <fieldset>
     <legend>About you</legend>
     <label>Name <input type="text" name="name" value=""></label>

@@ -248,6 +248,7 @@ std::string Prepare(const Server& server, Form* form) {
     const std::string cookie = Header(answer.head, "set-cookie");
     if (answer.status != 200 || id == std::string::npos || cookie.empty()) return "the upload page gave no form ID or cookie";
     form->target = answer.body.substr(id, answer.body.find('"', id) - id);
+    if (const size_t amp = form->target.find("&amp;"); amp != std::string::npos) form->target.replace(amp, 5, "&");
     form->cookie = cookie.substr(0, cookie.find(';'));
     return "";
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <atomic>
 #include <chrono>
@@ -81,7 +82,7 @@ void Health(const WebServer& server, const PageRequest& request, Response& respo
 struct SiteState {
     SiteOptions options;
     std::string documentRoot;
-    Visitors visitors;
+    Visitors visitors{""};
     std::atomic<int64_t> lastSweep{std::numeric_limits<int64_t>::min() / 2};
 
     // Abandoned staging folders are swept by the first upload (as the pages'
@@ -107,8 +108,9 @@ public:
 
     const std::vector<host::Member<SiteTools>>& members() const {
         static const std::vector<host::Member<SiteTools>> kMembers = {
-            {u"HandOut", 1, host::kCall, 1, 1, &SiteTools::handOut},
-            {u"Owns", 2, host::kCall, 2, 2, &SiteTools::owns},
+            {u"HandOut", 1, host::kCall, 0, 0, &SiteTools::handOut},
+            {u"Owns", 2, host::kCall, 3, 3, &SiteTools::owns},
+            {u"Signature", 8, host::kCall, 2, 2, &SiteTools::signature},
             {u"NewVisitorToken", 3, host::kCall, 0, 0, &SiteTools::newVisitorToken},
             {u"IsVisitorToken", 4, host::kCall, 1, 1, &SiteTools::isVisitorToken},
             {u"MaxUpload", 5, host::kGet, 0, 0, &SiteTools::maxUpload},
@@ -119,15 +121,21 @@ public:
     }
 
 private:
-    HRESULT handOut(WORD, const host::MemberArgs& args, VARIANT* result) {
+    HRESULT handOut(WORD, const host::MemberArgs&, VARIANT* result) {
         result->vt = VT_I4;
-        result->lVal = static_cast<LONG>(mState->visitors.handOut(Utf16ToUtf8(host::ArgText(args[0]))));
+        result->lVal = static_cast<LONG>(Visitors::NewId());
         return S_OK;
+    }
+    HRESULT signature(WORD, const host::MemberArgs& args, VARIANT* result) {
+        LONG id = 0;
+        if (!host::ArgLong(args[1], &id)) return DISP_E_TYPEMISMATCH;
+        return host::ReturnText(result, mState->visitors.signature(Utf16ToUtf8(host::ArgText(args[0])), id));
     }
     HRESULT owns(WORD, const host::MemberArgs& args, VARIANT* result) {
         LONG id = 0;
         if (!host::ArgLong(args[1], &id)) return host::ReturnBool(result, false);
-        return host::ReturnBool(result, mState->visitors.owns(Utf16ToUtf8(host::ArgText(args[0])), id));
+        return host::ReturnBool(result, mState->visitors.owns(Utf16ToUtf8(host::ArgText(args[0])), id,
+                                                             Utf16ToUtf8(host::ArgText(args[2]))));
     }
     HRESULT newVisitorToken(WORD, const host::MemberArgs&, VARIANT* result) {
         return host::ReturnText(result, Visitors::NewToken());
@@ -158,7 +166,11 @@ void AddSitePages(WebServer& server, const SiteOptions& options, script::ScriptP
     auto state = std::make_shared<SiteState>();
     state->options = options;
     state->documentRoot = server.documentRoot();
-    if (auto link = Visitors::LinkFromSettings()) state->visitors.shareThrough(std::move(link));
+    bool shared = false;
+    state->visitors = Visitors(Visitors::SecretFromSettings(&shared));
+    if (!shared)
+        std::fprintf(stderr, "formix4-server: no FormSecret in the registry: the form IDs this server hands out are "
+                             "recognised by this process only\n");
     host::RegisterHostClass(u"Formix4Site.Tools", [state] { return new (std::nothrow) SiteTools(state); });
     server.addPage("/uploads/", UploadedFile, PageOptions{.prefix = true});
     server.addPage("/health", [&server](const PageRequest& request, Response& response) { Health(server, request, response); });

@@ -20,9 +20,9 @@ struct SiteOptions {
 // cannot be written.
 // GET /uploads/...: a saved file, as an attachment unless it is a picture;
 // never one of a folder still being saved (a segment starting with a dot).
-// Server.CreateObject("Formix4Site.Tools"): HandOut(visitor) and
-// Owns(visitor, id) (progress IDs drawn at random and bound to a visitor's
-// token), NewVisitorToken(), IsVisitorToken(text), MaxUpload,
+// Server.CreateObject("Formix4Site.Tools"): HandOut() (a random progress
+// ID), Signature(visitor, id) and Owns(visitor, id, signature) (the ID is
+// the visitor's: see Visitors.h), NewVisitorToken(), IsVisitorToken(text), MaxUpload,
 // EnoughSpace(length), NewUploadFolder() (an upload's own folder: its
 // VirtualPath, Receive(form), which saves the form's files there and gives
 // the report, and Keep(); removed unless kept).

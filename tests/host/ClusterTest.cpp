@@ -374,3 +374,35 @@ TEST_F(ClusterTest, ARestartOfEveryServerDuringAnUploadLosesNothing) {
     EXPECT_NE(mCluster->pidOf("server-one"), before[0]);
     EXPECT_NE(mCluster->pidOf("server-two"), before[1]);
 }
+
+// Forms open while Redis is flushed still show their uploads' progress,
+// whichever server hands them out, receives them or answers the polls: the
+// form's signature proves the visitor's ID without anything kept in Redis.
+TEST_F(ClusterTest, FormsOpenBeforeARedisFlushStillShowProgress) {
+    StartCluster();
+    constexpr int kForms = 4;
+    Visitor visitors[kForms];
+    std::string forms[kForms];
+    for (int i = 0; i < kForms; ++i) forms[i] = FormId(mCluster->balancer, visitors[i]);
+    ASSERT_EQ(std::system(("redis-cli -p " + std::to_string(mCluster->redis) + " flushall >/dev/null").c_str()), 0);
+    const std::string body = Body(12u << 20, 'f');
+    std::atomic<int> running{kForms};
+    std::vector<std::thread> uploads;
+    for (int i = 0; i < kForms; ++i)
+        uploads.emplace_back([&, i] {
+            EXPECT_EQ(SlowUpload(mCluster->balancer, forms[i], body, visitors[i], 60ms).status, 200);
+            --running;
+        });
+    long long seen[kForms] = {};
+    while (running > 0) {
+        for (int i = 0; i < kForms; ++i) seen[i] = std::max(seen[i], PollProgress(forms[i], visitors[i]).done);
+        std::this_thread::sleep_for(20ms);
+    }
+    for (auto& upload : uploads) upload.join();
+    for (int i = 0; i < kForms; ++i) EXPECT_GT(seen[i], 0) << "form " << i;
+    // No hand-out is kept in Redis.
+    FILE* keys = popen(("redis-cli -p " + std::to_string(mCluster->redis) + " --scan --pattern 'formix4:visitor:*'").c_str(), "r");
+    char line[128];
+    EXPECT_EQ(std::fgets(line, sizeof line, keys), nullptr);
+    pclose(keys);
+}

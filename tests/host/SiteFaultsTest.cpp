@@ -136,3 +136,34 @@ TEST_F(SiteFaults, AStopSignalLetsTheUploadInFlightFinish) {
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
     close(idle);
 }
+
+// A form carries its ID's signature: any server with the registry's
+// FormSecret recognises it, so a form handed out before a restart (or by
+// another server) still shows its upload's progress, with nothing kept
+// anywhere about hand-outs. A signature that is not the visitor's is not.
+TEST_F(SiteFaults, FormsOutliveTheServerThatHandedThemOut) {
+    platform::registry::WriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "FormSecret",
+                                    std::string(64, 'c'));
+    chmod((mRegistry.registryDir() / "HKLM.reg").c_str(), 0644);
+    Visitor visitor, stranger;
+    auto before = Start();
+    const std::string form = FormId(before->port(), visitor);
+    const std::string strangersForm = FormId(before->port(), stranger);
+    before.reset();
+
+    auto after = Start();
+    const std::string body = MultipartBody("Site").file("file1", "a.txt", std::string(3000, 'a')).str();
+    ASSERT_EQ(Upload(after->port(), body, true, form, visitor).status, 200);
+    const std::string progress = Get(after->port(), "/progress?ID=" + form, visitor).body;
+    EXPECT_EQ(JsonValue(progress, "PercentDone"), "100") << progress;
+    EXPECT_EQ(JsonValue(progress, "ID"), form.substr(0, form.find('&')));
+
+    // The stranger's signature does not hand the visitor's ID to the stranger,
+    // nor one ID's signature another ID.
+    const std::string strangersSignature = strangersForm.substr(strangersForm.find('&'));
+    for (const std::string& forged : {form.substr(0, form.find('&')) + strangersSignature, form.substr(0, form.find('&'))}) {
+        SCOPED_TRACE(forged);
+        EXPECT_EQ(JsonValue(Get(after->port(), "/progress?ID=" + forged, stranger).body, "Note"), "Connecting...");
+        EXPECT_EQ(JsonValue(Get(after->port(), "/progress?ID=" + forged, visitor).body, "Note"), "Connecting...");
+    }
+}

@@ -61,13 +61,16 @@ protected:
         }
     };
 
-    // GET /upload as `visitor`: the progress ID of the form's action.
+    // GET /upload as `visitor`: the progress ID of the form's action with its
+    // signature, "n&Sig=s", as the form's upload and progress polls give it.
     std::string FormId(int port, Visitor& visitor) {
         const HttpResult page =
             Exchange(port, "GET /upload HTTP/1.1\r\nHost: 127.0.0.1\r\n" + visitor.headers() + "\r\n");
         visitor.remember(page);
         std::smatch id;
-        return std::regex_search(page.body, id, std::regex("action=\"/upload\\?ID=([0-9]+)\"")) ? id[1].str() : "";
+        if (!std::regex_search(page.body, id, std::regex("action=\"/upload\\?ID=([0-9]+)&amp;Sig=([0-9a-f]{32})\"")))
+            return "";
+        return id[1].str() + "&Sig=" + id[2].str();
     }
 
     HttpResult Upload(int port, const std::string& body, bool json, const std::string& id, Visitor& visitor,
