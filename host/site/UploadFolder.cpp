@@ -169,8 +169,10 @@ bool EnoughSpace(const std::string& documentRoot, long long length) {
     return tempFree >= length && uploadsFree >= length;
 }
 
-bool VolumeIsFull(HRESULT hr, const fs::path& folder, long long itemLength) {
+bool VolumeIsFull(HRESULT hr, const fs::path& folder, long long itemLength, bool macBinary) {
+    if (hr != kDiskFull) return false;
+    if (!macBinary) return true;
     long long freeBytes = 0;
     dev_t device = 0;
-    return hr == kDiskFull && FreeSpace(folder.string(), &freeBytes, &device) && freeBytes < itemLength;
+    return FreeSpace(folder.string(), &freeBytes, &device) && freeBytes < itemLength;
 }

@@ -94,5 +94,6 @@ private:
 bool EnoughSpace(const std::string& documentRoot, long long length);
 // A save that failed for want of space on the volume. The component gives
 // the same error for a Macintosh resource fork larger than a file's
-// attribute space: that is one item's failure, not a full disk.
-bool VolumeIsFull(HRESULT hr, const std::filesystem::path& folder, long long itemLength);
+// attribute space: for a MacBinary item that is one item's failure, not a
+// full disk, unless the volume has less room than the item.
+bool VolumeIsFull(HRESULT hr, const std::filesystem::path& folder, long long itemLength, bool macBinary);

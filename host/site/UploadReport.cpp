@@ -8,6 +8,7 @@
 
 #include "client/Sha256.h"
 #include "core/HttpText.h"
+#include "platform/System.h"
 
 namespace {
 
@@ -46,7 +47,8 @@ void SaveItem(DispatchObject& form, DispatchObject& field, ItemReport& item, siz
         const ScriptError error =
             made ? field.error() : ScriptError{E_FAIL, "Formix4 site", "The upload's folder could not be made."};
         folder.removeFile(name);  // never a partial file
-        if (VolumeIsFull(error.hr, folder.staging().parent_path(), std::atoll(item.text("Length").c_str())))
+        if (VolumeIsFull(error.hr, folder.staging().parent_path(), std::atoll(item.text("Length").c_str()),
+                         item.value("MacBinary") == "true"))
             throw VolumeFull{};
         AddItemBytes(field, item);
         item.add("SavedAs", "null");
@@ -163,9 +165,17 @@ UploadReport ReceiveUpload(DispatchObject& form, UploadFolder& folder) {
     };
     options.extras = [&](DispatchObject& field, ItemReport& item) { SaveItem(form, field, item, ordinal++, folder, saved); };
     UploadReport result;
+    const uint64_t diskFullBefore = platform::DiskFullErrorsOnThisThread();
     try {
         result.form = ReadFormReport(form, options);
     } catch (const VolumeFull&) {
+        result.volumeFull = true;
+        return result;
+    } catch (const MemberFailure&) {
+        // The form says only that the body stopped; a full disk met on this
+        // thread while it was read (its copy in the temporary folder) says
+        // why, however much room other uploads have freed since.
+        if (platform::DiskFullErrorsOnThisThread() == diskFullBefore) throw;
         result.volumeFull = true;
         return result;
     }

@@ -14,6 +14,7 @@
 
 namespace {
 thread_local DWORD tLastError = 0;
+thread_local uint64_t tDiskFullErrors = 0;
 
 struct MessageText {
     uint32_t code;
@@ -141,7 +142,12 @@ const char* SystemText(uint32_t id) {
 
 DWORD GetLastError() { return tLastError; }
 
-void SetLastError(DWORD code) { tLastError = code; }
+void SetLastError(DWORD code) {
+    tLastError = code;
+    if (code == ERROR_DISK_FULL) ++tDiskFullErrors;
+}
+
+uint64_t platform::DiskFullErrorsOnThisThread() { return tDiskFullErrors; }
 
 DWORD Win32ErrorFromErrno(int error) {
     switch (error) {

@@ -2,6 +2,7 @@
 // saves, stopped, short of disk. What a visitor can fetch afterwards is
 // always whole, and what the server leaves behind is cleaned up.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/time.h>
 
 #include <chrono>
@@ -165,5 +166,87 @@ TEST_F(SiteFaults, FormsOutliveTheServerThatHandedThemOut) {
         SCOPED_TRACE(forged);
         EXPECT_EQ(JsonValue(Get(after->port(), "/progress?ID=" + forged, stranger).body, "Note"), "Connecting...");
         EXPECT_EQ(JsonValue(Get(after->port(), "/progress?ID=" + forged, visitor).body, "Note"), "Connecting...");
+    }
+}
+
+namespace {
+
+// A tmpfs of `megabytes` mounted on `path` for the test's time (root only).
+class SmallVolume {
+public:
+    SmallVolume(const fs::path& path, int megabytes) : mPath(path) {
+        fs::create_directories(path);
+        const std::string size = "size=" + std::to_string(megabytes) + "m,mode=1777";
+        mMounted = mount("tmpfs", path.c_str(), "tmpfs", 0, size.c_str()) == 0;
+    }
+    ~SmallVolume() {
+        if (mMounted) umount2(mPath.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mMounted; }
+
+private:
+    fs::path mPath;
+    bool mMounted = false;
+};
+
+}  // namespace
+
+// Uploads that together outgrow the temporary folder's volume, or the
+// uploads folder's, while each alone fits: an upload that met the full
+// disk is answered 507 (never 400, as if the client had stopped, nor 200
+// with a file missing), however much room the others' clean-up leaves by
+// the time it answers; an upload answered 200 has every file whole.
+TEST_F(SiteFaults, UploadsThatFillADiskAreAnswered507) {
+    for (const bool temporaryFolder : {true, false}) {
+        SCOPED_TRACE(temporaryFolder ? "temporary folder" : "uploads folder");
+        const fs::path small = temporaryFolder ? mRegistry.dir() / "tmp" : mRoot / "uploads";
+        SmallVolume volume(small, 4);
+        if (!volume.mounted()) GTEST_SKIP() << "mounting a small volume needs root";
+        std::map<std::string, std::string> environment{{"PLATFORM_REGISTRY_DIR", mRegistry.registryDir().string()}};
+        if (temporaryFolder) environment["TMPDIR"] = small.string();
+        auto server = std::make_unique<ServerProcess>(environment, mRoot.string(), std::vector<std::string>{}, 0,
+                                                      FORMIX4_SERVER_PATH, std::vector<std::string>{});
+        const std::string file(temporaryFolder ? 3 << 20 : 3 << 19, 'u');
+        const std::string body = MultipartBody("Site").file("file1", "u.bin", file).file("file2", "v.bin", file).str();
+        constexpr int kUploads = 3;
+        Visitor visitors[kUploads];
+        std::string forms[kUploads];
+        for (int i = 0; i < kUploads; ++i) forms[i] = FormId(server->port(), visitors[i]);
+        HttpResult answers[kUploads];
+        std::vector<std::thread> clients;
+        for (int i = 0; i < kUploads; ++i)
+            clients.emplace_back([&, i] {
+                const int fd = Connect(server->port());
+                const std::string head = "POST /upload?ID=" + forms[i] + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                                         "Content-Type: multipart/form-data; boundary=Site\r\nContent-Length: " +
+                                         std::to_string(body.size()) + "\r\nAccept: application/json\r\n" +
+                                         visitors[i].headers() + "\r\n";
+                SendAll(fd, head.data(), head.size());
+                for (size_t at = 0; at < body.size(); at += 256 << 10) {
+                    SendAll(fd, body.data() + at, std::min<size_t>(256 << 10, body.size() - at));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                answers[i] = ReadResponse(fd);
+                close(fd);
+            });
+        for (auto& client : clients) client.join();
+        int full = 0;
+        for (const HttpResult& answer : answers) {
+            if (answer.status == 507) {
+                ++full;
+                continue;
+            }
+            ASSERT_EQ(answer.status, 200) << answer.body.substr(0, 300);
+            EXPECT_EQ(answer.body.find("SaveError"), std::string::npos);
+            const std::regex saved("\"SavedAs\": \"(/uploads/[^\"]+)\"");
+            int whole = 0;
+            for (auto it = std::sregex_iterator(answer.body.begin(), answer.body.end(), saved); it != std::sregex_iterator(); ++it)
+                whole += ReadFile(mRoot / (*it)[1].str().substr(1)) == file;
+            EXPECT_EQ(whole, 2);
+        }
+        EXPECT_GE(full, 1);
+        server.reset();
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(mRoot / "uploads", ignored)) fs::remove_all(entry.path(), ignored);
     }
 }

@@ -8,6 +8,12 @@
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
+namespace platform {
+// How many times this thread's last error has been set to ERROR_DISK_FULL:
+// a caller compares it before and after work whose own errors say less (a
+// failed read of an upload's body is only "stopped unexpectedly").
+uint64_t DiskFullErrorsOnThisThread();
+}  // namespace platform
 // The Windows error code for an errno value.
 DWORD Win32ErrorFromErrno(int error);
 
