@@ -1,4 +1,5 @@
 #include "script/PageObjects.h"
+#include "script/SharedSessions.h"
 
 #include <new>
 #include <vector>
@@ -273,8 +274,9 @@ private:
         if (!cookie) {
             if (mCookies.size() == mCookies.capacity() && !mCookies.empty())
                 return Fail(E_OUTOFMEMORY, "A page sets at most 50 cookies.");
-            mCookies.push_back(Cookie{name, {}});
+            mCookies.emplace_back();
             cookie = &mCookies.back();
+            cookie->name = name;
         }
         AddRef();
         return ReturnObject(result, new (std::nothrow) CookieObject(platform::ComPtr<IDispatch>(this), cookie));
@@ -304,9 +306,12 @@ class StoreMembers : public NamedMembers<Self, IDispatch> {
 protected:
     virtual host::ValueStore* store() = 0;
 
+    // Why there is no store: a session the shared store could not give.
+    virtual HRESULT unavailable() { return E_UNEXPECTED; }
+
     HRESULT value(WORD use, const MemberArgs& args, VARIANT* result) {
         host::ValueStore* values = store();
-        if (!values) return E_UNEXPECTED;
+        if (!values) return unavailable();
         LONG index = 0;
         const bool numbered = host::IsNumber(args[0]) && ArgLong(args[0], &index);
         const std::u16string name = numbered ? values->key(static_cast<size_t>(index - 1)) : ArgText(args[0]);
@@ -317,21 +322,25 @@ protected:
                    : hr;
     }
     HRESULT count(WORD, const MemberArgs&, VARIANT* result) {
+        if (!store()) return unavailable();
         result->vt = VT_I4;
-        result->lVal = static_cast<LONG>(store() ? store()->count() : 0);
+        result->lVal = static_cast<LONG>(store()->count());
         return S_OK;
     }
     HRESULT key(WORD, const MemberArgs& args, VARIANT* result) {
+        if (!store()) return unavailable();
         LONG index = 0;
-        if (!store() || !ArgLong(args[0], &index) || index < 1) return DISP_E_BADINDEX;
+        if (!ArgLong(args[0], &index) || index < 1) return DISP_E_BADINDEX;
         return ReturnText(result, store()->key(static_cast<size_t>(index - 1)));
     }
     HRESULT removeOne(WORD, const MemberArgs& args, VARIANT*) {
-        if (store()) store()->remove(ArgText(args[0]));
+        if (!store()) return unavailable();
+        store()->remove(ArgText(args[0]));
         return S_OK;
     }
     HRESULT removeAll(WORD, const MemberArgs&, VARIANT*) {
-        if (store()) store()->removeAll();
+        if (!store()) return unavailable();
+        store()->removeAll();
         return S_OK;
     }
     HRESULT contents(WORD, const MemberArgs&, VARIANT* result) {
@@ -339,8 +348,9 @@ protected:
         return ReturnObject(result, static_cast<IDispatch*>(this));
     }
     HRESULT newEnum(WORD, const MemberArgs&, VARIANT* result) {
+        if (!store()) return unavailable();
         std::vector<VARIANT> names;
-        const size_t count = store() ? store()->count() : 0;
+        const size_t count = store()->count();
         for (size_t i = 0; i < count; ++i) names.push_back(host::TextVariant(store()->key(i)));
         return host::ReturnEnumerator(result, std::move(names));
     }
@@ -397,6 +407,10 @@ class SessionObject final : public StoreMembers<SessionObject> {
 public:
     SessionObject(SessionStore& sessions, const PageRequest& request, Response& response)
         : mSessions(sessions), mRequest(request), mResponse(response) {}
+    // The page's end: the session is given back.
+    ~SessionObject() override {
+        if (mSession) mSessions.release(mToken, mSession);
+    }
 
     const std::vector<Member<SessionObject>>& members() const {
         static const std::vector<Member<SessionObject>> kMembers =
@@ -410,10 +424,11 @@ private:
     friend class StoreMembers<SessionObject>;
     // The visitor's session, found or made at the first use.
     SessionStore::Session* session() {
-        if (!mSession) {
+        if (!mSession && mError.empty()) {
             std::string token = mRequest.cookie(SessionStore::kCookie);
             const std::string given = token;
-            mSession = mSessions.find(&token);
+            mSession = mSessions.find(&token, &mError);
+            if (!mSession) return nullptr;
             mToken = token;
             if (token != given && !mResponse.headersSent)
                 mResponse.headers.emplace_back("Set-Cookie", std::string(SessionStore::kCookie) + "=" + token +
@@ -422,13 +437,16 @@ private:
         return mSession.get();
     }
     host::ValueStore* store() override { return session() ? session()->values.get() : nullptr; }
+    HRESULT unavailable() override { return Fail(E_FAIL, mError); }
 
     HRESULT sessionId(WORD, const MemberArgs&, VARIANT* result) {
+        if (!session()) return unavailable();
         result->vt = VT_I4;
         result->lVal = static_cast<LONG>(session()->id);
         return S_OK;
     }
     HRESULT timeout(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (!session()) return unavailable();
         if (use != kPut) {
             result->vt = VT_I4;
             result->lVal = static_cast<LONG>(session()->timeout.count());
@@ -441,8 +459,8 @@ private:
         return S_OK;
     }
     HRESULT abandon(WORD, const MemberArgs&, VARIANT*) {
-        session();
-        mSessions.abandon(mToken);
+        if (!session()) return unavailable();
+        mSessions.abandon(mToken, *mSession);
         return S_OK;
     }
 
@@ -450,7 +468,7 @@ private:
     const PageRequest& mRequest;
     Response& mResponse;
     std::shared_ptr<SessionStore::Session> mSession;
-    std::string mToken;
+    std::string mToken, mError;
 };
 
 }  // namespace
@@ -482,7 +500,19 @@ IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, 
     return new (std::nothrow) SessionObject(store, request, response);
 }
 
-std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token) {
+SessionStore::SessionStore(size_t capacity) : mCapacity(capacity) {}
+
+SessionStore::~SessionStore() = default;
+
+void SessionStore::shareThrough(std::shared_ptr<platform::RedisLink> link) {
+    mShared = std::make_unique<SharedSessions>(std::move(link));
+}
+
+std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, std::string* error) {
+    if (mShared) {
+        auto session = std::make_shared<Session>();
+        return mShared->take(token, session.get(), error) ? session : nullptr;
+    }
     std::lock_guard<std::mutex> guard(mMutex);
     const auto now = std::chrono::steady_clock::now();
     if (IsRandomToken(*token)) {
@@ -501,7 +531,13 @@ std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token) {
     return session;
 }
 
-void SessionStore::abandon(const std::string& token) {
+void SessionStore::release(const std::string& token, const std::shared_ptr<Session>& session) {
+    if (mShared) mShared->give(token, *session, session->abandoned);
+}
+
+void SessionStore::abandon(const std::string& token, Session& session) {
+    session.abandoned = true;
+    if (mShared) return;  // removed when the request gives it back
     std::lock_guard<std::mutex> guard(mMutex);
     mSessions.erase(token);
 }

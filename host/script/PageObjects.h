@@ -13,6 +13,7 @@
 
 #include "core/Collections.h"
 #include "core/Page.h"
+#include "platform/RedisLink.h"
 
 namespace script {
 
@@ -36,30 +37,42 @@ bool WriteToResponse(IDispatch* responseObject, const std::vector<std::string_vi
 // still holds when the object goes is released.
 IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store);
 
-// Sessions: values kept per visitor in memory, found by a cookie, dropped
-// after their idle timeout (20 minutes unless the page sets
-// Session.Timeout). At most `capacity` are kept; beyond that the least
-// recently used goes.
+class SharedSessions;
+
+// Sessions: values kept per visitor, found by a cookie, dropped after their
+// idle timeout (20 minutes unless the page sets Session.Timeout). In memory,
+// at most `capacity` are kept; beyond that the least recently used goes.
+// Shared through Redis (shareThrough), they are kept there instead, for
+// every server of the site.
 class SessionStore {
 public:
     static constexpr const char* kCookie = "FORMIX4SESSIONID";
 
-    explicit SessionStore(size_t capacity = 100000) : mCapacity(capacity) {}
+    explicit SessionStore(size_t capacity = 100000);
+    ~SessionStore();
 
     struct Session {
         long id = 0;
         std::shared_ptr<host::ValueStore> values = std::make_shared<host::ValueStore>();
         std::chrono::minutes timeout{20};
         std::chrono::steady_clock::time_point lastUse;
+        std::string holder;  // shared: the request that holds it
+        bool abandoned = false;
     };
 
-    // The session of `token`, or a new one (with its new token in *token).
-    std::shared_ptr<Session> find(std::string* token);
-    void abandon(const std::string& token);
+    void shareThrough(std::shared_ptr<platform::RedisLink> link);
+    // The session of `token`, or a new one (with its new token in *token);
+    // null with a reason when the shared store cannot give it.
+    std::shared_ptr<Session> find(std::string* token, std::string* error);
+    // The end of a request that used the session: a shared session is
+    // written back and given to the next request of it.
+    void release(const std::string& token, const std::shared_ptr<Session>& session);
+    void abandon(const std::string& token, Session& session);
 
 private:
     void forgetIdle(std::chrono::steady_clock::time_point now);
 
+    std::unique_ptr<SharedSessions> mShared;
     size_t mCapacity;
     std::mutex mMutex;
     std::unordered_map<std::string, std::shared_ptr<Session>> mSessions;

@@ -33,6 +33,8 @@ public:
     // Serves the page `pagePath` at `path` too (an address kept for a page
     // that moved), taking a request body only when `options` says so.
     void addAlias(WebServer& server, const std::string& path, const std::string& pagePath, PageOptions options);
+    // Session values kept in Redis from now on, for every server of the site.
+    void shareSessionsThrough(std::shared_ptr<platform::RedisLink> link) { mSessions.shareThrough(std::move(link)); }
     // Whether a request path names a script page.
     static bool IsPagePath(const std::string& path);
     // Whether a request path names a page's source or an include file,

@@ -20,6 +20,8 @@
 #include "core/HostClasses.h"
 #include "core/NamedMembers.h"
 #include "platform/CodePage.h"
+#include "platform/RedisLink.h"
+#include "platform/RegistryValues.h"
 #include "site/UploadFolder.h"
 #include "site/UploadFolderObject.h"
 #include "site/Visitors.h"
@@ -77,6 +79,18 @@ void Health(const WebServer& server, const PageRequest& request, Response& respo
     response.contentType = "text/plain; charset=utf-8";
     response.headers.emplace_back("Cache-Control", "no-store");
     response.body = problem ? problem : "ready\n";
+}
+
+// The Redis server the component's setting ProgressStore names, if any:
+// the site's servers share their pages' sessions there too.
+std::shared_ptr<platform::RedisLink> ProgressStoreLink() {
+    std::string text;
+    platform::RedisAddress address;
+    std::string error;  // a setting that names no Redis server is the component's to report
+    if (!platform::registry::ReadString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix\\4.0", "ProgressStore", &text) ||
+        text.empty() || !platform::RedisAddress::Parse(text, &address, &error))
+        return nullptr;
+    return platform::RedisLink::Shared(address, "Formix");
 }
 
 struct SiteState {
@@ -166,6 +180,7 @@ void AddSitePages(WebServer& server, const SiteOptions& options, script::ScriptP
     auto state = std::make_shared<SiteState>();
     state->options = options;
     state->documentRoot = server.documentRoot();
+    if (auto link = ProgressStoreLink()) pages.shareSessionsThrough(std::move(link));
     bool shared = false;
     state->visitors = Visitors(Visitors::SecretFromSettings(&shared));
     if (!shared)

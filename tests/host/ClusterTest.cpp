@@ -406,3 +406,50 @@ TEST_F(ClusterTest, FormsOpenBeforeARedisFlushStillShowProgress) {
     EXPECT_EQ(std::fgets(line, sizeof line, keys), nullptr);
     pclose(keys);
 }
+
+// A page's Session through the balancer: every request of the visitor sees
+// the values the one before left, whichever server answers; the requests of
+// one session run one at a time across both servers, so that increments
+// made at once are all kept; and while Redis is down a page that uses
+// Session fails with a page that says why.
+TEST_F(ClusterTest, SessionsFollowTheVisitorAcrossServers) {
+    WriteFile(mRoot / "count.asp",
+              "<%@ Language=\"JScript\" %><%\n"
+              "var n = Session(\"n\") || 0;\n"
+              "Session(\"n\") = n + 1;\n"
+              "if (Session(\"n\") > 1 && Session(\"half\") !== (Session(\"n\") - 1) / 2) Response.Write(\"lost \");\n"
+              "Session(\"half\") = Session(\"n\") / 2;\n"
+              "Response.Write(Session(\"n\") + \" \" + Session.SessionID);\n"
+              "%>");
+    StartCluster();
+    const auto ask = [&](const std::string& cookie) {
+        return Get(mCluster->balancer, "/count.asp", Visitor{cookie});
+    };
+    const HttpResult first = ask("");
+    ASSERT_EQ(first.status, 200) << first.body;
+    const std::string cookie = first.header("Set-Cookie").substr(0, first.header("Set-Cookie").find(';'));
+    const std::string id = first.body.substr(first.body.find(' ') + 1);
+    std::set<std::string> servers;
+    for (int i = 2; i <= 10; ++i) {
+        const HttpResult next = ask(cookie);
+        EXPECT_EQ(next.body, std::to_string(i) + " " + id);
+        servers.insert(next.header("X-Served-By"));
+    }
+    EXPECT_EQ(servers, (std::set<std::string>{"one", "two"}));
+
+    std::vector<std::thread> atOnce;
+    for (int i = 0; i < 20; ++i) atOnce.emplace_back([&] { EXPECT_EQ(ask(cookie).status, 200); });
+    for (auto& request : atOnce) request.join();
+    EXPECT_EQ(ask(cookie).body, "31 " + id);
+    // Another visitor has a session of its own.
+    EXPECT_EQ(ask("").body.substr(0, 2), "1 ");
+
+    mCluster->stopRedis();
+    const HttpResult down = ask(cookie);
+    EXPECT_EQ(down.status, 500);
+    EXPECT_NE(down.body.find("the session store (Redis at 127.0.0.1:" + std::to_string(mCluster->redis) +
+                             ") cannot be reached"),
+              std::string::npos)
+        << down.body;
+    mCluster->startRedisAgain();
+}

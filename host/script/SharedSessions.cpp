@@ -1,0 +1,189 @@
+#include "script/SharedSessions.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "core/HttpText.h"
+
+namespace script {
+
+namespace {
+
+const std::string kPrefix = "formix4:session:";
+// How long a request holds its session at most: a server that ends while
+// holding it does not keep the visitor's next requests out for longer.
+constexpr long kHoldMs = 120000;
+// How long a request waits for its session while another request has it.
+constexpr auto kLongestWait = std::chrono::seconds(30);
+constexpr auto kRetryPause = std::chrono::milliseconds(5);
+// Gives a hold back only when it is still this request's.
+const char* const kReleaseScript =
+    "if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) else return 0 end";
+
+// The bytes of a value, by its type: the text's UTF-16 units, or the
+// number's own bytes.
+size_t ValueSize(VARTYPE type) {
+    switch (type) {
+    case VT_EMPTY: case VT_NULL: return 0;
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: return 4;
+    case VT_I8: case VT_UI8: case VT_R8: case VT_DATE: case VT_CY: return 8;
+    default: return SIZE_MAX;
+    }
+}
+
+// Netstring-like: the length, a colon, the bytes.
+void Put(std::string& out, const std::string& bytes) {
+    out += std::to_string(bytes.size());
+    out += ':';
+    out += bytes;
+}
+
+bool Take(const std::string& in, size_t* at, std::string* bytes) {
+    const size_t colon = in.find(':', *at);
+    if (colon == std::string::npos || colon == *at || colon - *at > 12) return false;
+    size_t length = 0;
+    for (size_t i = *at; i < colon; ++i) {
+        if (in[i] < '0' || in[i] > '9') return false;
+        length = length * 10 + static_cast<size_t>(in[i] - '0');
+    }
+    if (length > in.size() - colon - 1) return false;
+    *bytes = in.substr(colon + 1, length);
+    *at = colon + 1 + length;
+    return true;
+}
+
+bool ParseCount(const std::string& text, long long* number) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *number = std::stoll(text);
+    return true;
+}
+
+bool TakeNumber(const std::string& in, size_t* at, long long* number) {
+    std::string text;
+    return Take(in, at, &text) && ParseCount(text, number);
+}
+
+std::string Utf16Bytes(const std::u16string& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
+}
+
+bool FromUtf16Bytes(const std::string& bytes, std::u16string* text) {
+    if (bytes.size() % sizeof(char16_t) != 0) return false;
+    text->resize(bytes.size() / sizeof(char16_t));
+    std::memcpy(text->data(), bytes.data(), bytes.size());
+    return true;
+}
+
+}  // namespace
+
+std::string SharedSessions::Encode(const SessionStore::Session& session) {
+    std::string out;
+    Put(out, std::to_string(session.id));
+    Put(out, std::to_string(session.timeout.count()));
+    host::ValueStore& values = *session.values;
+    const size_t count = values.count();
+    Put(out, std::to_string(count));
+    for (size_t i = 0; i < count; ++i) {
+        const std::u16string name = values.key(i);
+        platform::Variant value;
+        values.get(name, &value);
+        Put(out, Utf16Bytes(name));
+        Put(out, std::to_string(value.vt));
+        if (value.vt == VT_BSTR)
+            Put(out, Utf16Bytes(std::u16string(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal))));
+        else
+            Put(out, std::string(reinterpret_cast<const char*>(&value.llVal), ValueSize(value.vt)));
+    }
+    return out;
+}
+
+bool SharedSessions::Decode(const std::string& encoded, SessionStore::Session* session) {
+    size_t at = 0;
+    long long id = 0, timeout = 0, count = 0;
+    if (!TakeNumber(encoded, &at, &id) || !TakeNumber(encoded, &at, &timeout) || !TakeNumber(encoded, &at, &count) ||
+        timeout < 1 || timeout > 24 * 60)
+        return false;
+    session->id = static_cast<long>(id);
+    session->timeout = std::chrono::minutes(timeout);
+    for (long long i = 0; i < count; ++i) {
+        std::string nameBytes, typeText, bytes;
+        std::u16string name;
+        long long type = 0;
+        if (!Take(encoded, &at, &nameBytes) || !FromUtf16Bytes(nameBytes, &name) || !Take(encoded, &at, &typeText) ||
+            !ParseCount(typeText, &type) || !Take(encoded, &at, &bytes))
+            return false;
+        platform::Variant value;
+        if (type == VT_BSTR) {
+            std::u16string text;
+            if (!FromUtf16Bytes(bytes, &text)) return false;
+            value.vt = VT_BSTR;
+            value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        } else {
+            if (type > 0xFFFF || ValueSize(static_cast<VARTYPE>(type)) != bytes.size()) return false;
+            value.vt = static_cast<VARTYPE>(type);
+            std::memcpy(&value.llVal, bytes.data(), bytes.size());
+        }
+        if (FAILED(session->values->put(name, value))) return false;
+    }
+    return at == encoded.size();
+}
+
+std::string SharedSessions::where() const { return "Redis at " + mLink->Address().HostAndPort(); }
+
+bool SharedSessions::take(std::string* token, SessionStore::Session* session, std::string* error) {
+    const std::string unreachable = "The session cannot be read: the session store (" + where() + ") cannot be reached.";
+    session->holder = RandomToken();
+    if (IsRandomToken(*token)) {
+        const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
+        for (;;) {
+            std::vector<platform::RedisReply> replies;
+            if (!mLink->Run({{"SET", kPrefix + *token + ":lock", session->holder, "NX", "PX", std::to_string(kHoldMs)},
+                             {"GET", kPrefix + *token}},
+                            &replies) ||
+                replies.size() != 2) {
+                *error = unreachable;
+                return false;
+            }
+            if (replies[0].kind == platform::RedisReply::Kind::Status) {
+                if (replies[1].kind == platform::RedisReply::Kind::Text && Decode(replies[1].text, session)) return true;
+                // Gone (expired, abandoned) or unreadable: a new session, and this hold is not needed.
+                give(*token, *session, true);
+                break;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                *error = "The session is held by another request of it for longer than " +
+                         std::to_string(std::chrono::seconds(kLongestWait).count()) + " s.";
+                return false;
+            }
+            std::this_thread::sleep_for(kRetryPause);
+        }
+    }
+    platform::RedisReply number;
+    if (!mLink->Run({"INCR", kPrefix + "ids"}, &number) || number.kind != platform::RedisReply::Kind::Integer) {
+        *error = unreachable;
+        return false;
+    }
+    *session = SessionStore::Session{};
+    session->id = static_cast<long>(number.integer & 0x7FFFFFFF);
+    session->holder = RandomToken();
+    *token = RandomToken();
+    // A new token is known to no other request yet: nothing to hold.
+    return true;
+}
+
+void SharedSessions::give(const std::string& token, const SessionStore::Session& session, bool abandoned) {
+    std::vector<platform::RedisCommand> commands;
+    if (abandoned)
+        commands.push_back({"DEL", kPrefix + token});
+    else
+        commands.push_back({"SET", kPrefix + token, Encode(session), "PX",
+                            std::to_string(std::chrono::milliseconds(session.timeout).count())});
+    commands.push_back({"EVAL", kReleaseScript, "1", kPrefix + token + ":lock", session.holder});
+    std::vector<platform::RedisReply> replies;
+    mLink->Run(commands, &replies);  // not reached: the hold runs out by itself
+}
+
+}  // namespace script

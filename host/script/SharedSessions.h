@@ -1,0 +1,45 @@
+// Sessions kept in Redis, for a site on several servers behind a balancer:
+// a visitor's next request may reach any of them. A request takes its
+// session (waiting while another request of the same session holds it, on
+// whichever server: classic servers run a session's requests one at a
+// time), reads its values, and gives it back at its end with the values it
+// left, which live for the session's timeout.
+//
+// Keys: "formix4:session:<token>" holds the session, encoded; a
+// "...:lock" key beside it names the request that holds it (for at most two
+// minutes, so that a server that died holding it does not keep it);
+// "formix4:session:ids" counts the sessions' numbers.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/RedisLink.h"
+#include "script/PageObjects.h"
+
+namespace script {
+
+class SharedSessions {
+public:
+    explicit SharedSessions(std::shared_ptr<platform::RedisLink> link) : mLink(std::move(link)) {}
+
+    // Takes the session of *token for this request, or makes a new one
+    // (its token in *token) when there is none; false with a reason when
+    // Redis cannot be reached or the session stays held by another request.
+    bool take(std::string* token, SessionStore::Session* session, std::string* error);
+    // Writes the session back (or removes it when abandoned) and lets the
+    // next request of it in.
+    void give(const std::string& token, const SessionStore::Session& session, bool abandoned);
+
+    // The session as kept: its number, timeout and values (texts, numbers,
+    // booleans, dates, Empty and Null), each value's bytes as they stand.
+    static std::string Encode(const SessionStore::Session& session);
+    static bool Decode(const std::string& encoded, SessionStore::Session* session);
+
+private:
+    std::string where() const;
+
+    std::shared_ptr<platform::RedisLink> mLink;
+};
+
+}  // namespace script
