@@ -8,16 +8,17 @@ seconds=${1:-60}
 command -v clang++ >/dev/null || { apt-get update -q && apt-get install -y -q clang libclang-rt-14-dev; }
 out=build-fuzz
 mkdir -p "$out"
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4 -Ibidbench)
+flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4 -Ibidbench -Ihost)
 # The component's sources, its classes included (targets save through them).
 platform_sources=(platform/src/*.cpp formix4/*.cpp formix4/resources/Identifiers.cpp formix4/resources/TypeLibrary.cpp
-  bidbench/BookmarkFile.cpp bidbench/ShortcutFile.cpp)
-targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names MacBinaryFuzz:macbinary ImageFuzz:image RedisAddressFuzz:redis_address BookmarkFileFuzz:bookmark_file ShortcutFileFuzz:shortcut_file"}
+  bidbench/BookmarkFile.cpp bidbench/ShortcutFile.cpp
+  host/script/SharedSessions.cpp host/core/Collections.cpp host/core/HttpText.cpp)
+targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names MacBinaryFuzz:macbinary ImageFuzz:image RedisAddressFuzz:redis_address SessionRecordFuzz:session_record BookmarkFileFuzz:bookmark_file ShortcutFileFuzz:shortcut_file"}
 for entry in $targets; do
   target=${entry%%:*}
   corpus=fuzz/corpus/${entry##*:}
   echo "== $target ($seconds s)"
-  clang++ "${flags[@]}" "fuzz/$target.cpp" "${platform_sources[@]}" -ldl -lpthread -lpam -lhiredis -o "$out/$target"
+  clang++ "${flags[@]}" "fuzz/$target.cpp" "${platform_sources[@]}" -ldl -lpthread -lpam -lhiredis -lcrypto -o "$out/$target"
   mkdir -p "$corpus"
   # Absolute paths: the targets that save through the form change the current folder.
   "$out/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -artifact_prefix="$PWD/$out/" "$PWD/$corpus"
