@@ -2,6 +2,7 @@
 // Usage() for the options. With --port 0 it picks a free port; the first
 // line it prints names the address it listens on.
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -74,6 +75,9 @@ bool Parse(int argc, char** argv, Settings* settings) {
     return !(settings->impersonation && settings->userGiven);
 }
 
+// Once draining is over, how long the workers have to finish.
+constexpr unsigned kStopSeconds = 5;
+
 // After the first stop signal: the server says it is draining, answers what
 // reaches it and ends once no connection has been open for a moment (a
 // connection the listener took but no worker yet would be seen by then), or
@@ -123,6 +127,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     stopSignals.wait();
     Drain(server, stopSignals, settings.drainSeconds);
+    // Stopping waits for the workers; a page that still runs (a page only
+    // stops at its script timeout) would hold the process past what a
+    // supervisor waits for: the process ends 5 s later whatever runs.
+    alarm(kStopSeconds);
     server.stop();
     return 0;
 }

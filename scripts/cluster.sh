@@ -21,9 +21,13 @@ export FORMIX4_BIND=${FORMIX4_BIND:-127.0.0.1} FORMIX4_PORT=${FORMIX4_PORT:-8080
 export FORMIX4_PORT_ONE=${FORMIX4_PORT_ONE:-8081} FORMIX4_PORT_TWO=${FORMIX4_PORT_TWO:-8082}
 export FORMIX4_REDIS_PORT=${FORMIX4_REDIS_PORT:-6380}
 export FORMIX4_DEPLOY=$repo/deploy/cluster FORMIX4_SERVER=$build/host/formix4-server FORMIX4_ROOT=$root
-# The servers' further options, quoted for supervisord's command line.
+# The servers' further options, each in double quotes for supervisord's
+# command line (which splits it as a shell would, without expanding).
 options=
-for option in "$@"; do options+=" $(printf '%q' "$option")"; done
+for option in "$@"; do
+  [[ "$option" != *'"'* && "$option" != *'\'* ]] || { echo "cluster.sh: no quotes or backslashes in server options" >&2; exit 2; }
+  options+=" \"$option\""
+done
 export FORMIX4_SERVER_OPTIONS=${options//%/%%}
 own_run_dir=
 if [ -z "${FORMIX4_RUN_DIR:-}" ]; then

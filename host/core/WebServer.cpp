@@ -157,7 +157,10 @@ std::string PageRequest::cookie(const std::string& name) const {
 WebServer::WebServer(ServerOptions options) : mOptions(std::move(options)) {
     char resolved[PATH_MAX];
     if (realpath(mOptions.documentRoot.c_str(), resolved)) mOptions.documentRoot = resolved;
-    if (mOptions.hosts.empty()) mOptions.hosts = {mOptions.bindAddress, "localhost"};
+    // The bound address and localhost are always answered (a balancer's
+    // health check and local tools use them; a rebinding attack cannot send
+    // them), besides every --host name.
+    mOptions.hosts.insert(mOptions.hosts.end(), {mOptions.bindAddress, "localhost"});
     for (std::string& host : mOptions.hosts) host = HostName(host);
 }
 

@@ -70,7 +70,8 @@ public:
     bool draining() const { return mDraining || mStopping; }
     // No connection is open (none is being answered or kept for a next request).
     bool idle() const { return mOpenConnections.load() == 0; }
-    // Stops at once: requests still being answered are cut.
+    // Stops: reads of request bodies end at once, and it returns once every
+    // worker has finished the page it runs.
     void stop();
     int port() const { return mPort; }
     const ServerOptions& options() const { return mOptions; }

@@ -57,6 +57,7 @@ public:
         std::chrono::minutes timeout{20};
         std::chrono::steady_clock::time_point lastUse;
         std::string holder;  // shared: the request that holds it
+        bool fresh = false;  // shared: made by this request, known to no other yet
         bool abandoned = false;
     };
 

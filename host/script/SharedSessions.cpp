@@ -17,9 +17,14 @@ constexpr long kHoldMs = 120000;
 // How long a request waits for its session while another request has it.
 constexpr auto kLongestWait = std::chrono::seconds(30);
 constexpr auto kRetryPause = std::chrono::milliseconds(5);
-// Gives a hold back only when it is still this request's.
-const char* const kReleaseScript =
-    "if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) else return 0 end";
+// Writes the session back (ARGV[2]: its bytes, ARGV[3]: its time to live in
+// milliseconds; no bytes: removed) and gives the hold back, only while the
+// hold is still this request's: a request that outlived its hold writes
+// nothing over what a later request of the session saved.
+const char* const kGiveBackScript =
+    "if redis.call('GET', KEYS[2]) ~= ARGV[1] then return 0 end "
+    "if ARGV[2] == '' then redis.call('DEL', KEYS[1]) else redis.call('SET', KEYS[1], ARGV[2], 'PX', ARGV[3]) end "
+    "redis.call('DEL', KEYS[2]) return 1";
 
 // The bytes of a value, by its type: the text's UTF-16 units, or the
 // number's own bytes.
@@ -90,6 +95,8 @@ std::string SharedSessions::Encode(const SessionStore::Session& session) {
         const std::u16string name = values.key(i);
         platform::Variant value;
         values.get(name, &value);
+        // The store takes no other types; one would be kept as Empty.
+        if (value.vt != VT_BSTR && ValueSize(value.vt) == SIZE_MAX) VariantClear(&value);
         Put(out, Utf16Bytes(name));
         Put(out, std::to_string(value.vt));
         if (value.vt == VT_BSTR)
@@ -147,6 +154,12 @@ bool SharedSessions::take(std::string* token, SessionStore::Session* session, st
                 *error = unreachable;
                 return false;
             }
+            if (replies[0].kind == platform::RedisReply::Kind::Error) {
+                mLink->ReportRefusal(replies[0].text);
+                *error = "The session cannot be read: the session store (" + where() + ") refused it (" +
+                         replies[0].text + ").";
+                return false;
+            }
             if (replies[0].kind == platform::RedisReply::Kind::Status) {
                 if (replies[1].kind == platform::RedisReply::Kind::Text && Decode(replies[1].text, session)) return true;
                 // Gone (expired, abandoned) or unreadable: a new session, and this hold is not needed.
@@ -169,21 +182,24 @@ bool SharedSessions::take(std::string* token, SessionStore::Session* session, st
     *session = SessionStore::Session{};
     session->id = static_cast<long>(number.integer & 0x7FFFFFFF);
     session->holder = RandomToken();
+    session->fresh = true;
     *token = RandomToken();
     // A new token is known to no other request yet: nothing to hold.
     return true;
 }
 
 void SharedSessions::give(const std::string& token, const SessionStore::Session& session, bool abandoned) {
+    // A new session was held by nobody: its hold is made as it is written.
     std::vector<platform::RedisCommand> commands;
-    if (abandoned)
-        commands.push_back({"DEL", kPrefix + token});
-    else
-        commands.push_back({"SET", kPrefix + token, Encode(session), "PX",
-                            std::to_string(std::chrono::milliseconds(session.timeout).count())});
-    commands.push_back({"EVAL", kReleaseScript, "1", kPrefix + token + ":lock", session.holder});
+    if (session.fresh)
+        commands.push_back({"SET", kPrefix + token + ":lock", session.holder, "NX", "PX", std::to_string(kHoldMs)});
+    commands.push_back({"EVAL", kGiveBackScript, "2", kPrefix + token, kPrefix + token + ":lock", session.holder,
+                        abandoned ? std::string() : Encode(session),
+                        std::to_string(std::chrono::milliseconds(session.timeout).count())});
     std::vector<platform::RedisReply> replies;
-    mLink->Run(commands, &replies);  // not reached: the hold runs out by itself
+    if (!mLink->Run(commands, &replies)) return;  // not reached: the hold runs out by itself
+    for (const platform::RedisReply& reply : replies)
+        if (reply.kind == platform::RedisReply::Kind::Error) mLink->ReportRefusal(reply.text);
 }
 
 }  // namespace script

@@ -79,7 +79,10 @@ bool UploadFolder::create() {
     // A name already taken (by another server sharing the folder) is drawn again.
     for (int attempt = 0; attempt < 4; ++attempt) {
         if (mkdir(mStaging.c_str(), 0755) == 0) return mCreated = true;
-        if (errno != EEXIST) return false;
+        if (errno != EEXIST) {
+            mNoSpace = errno == ENOSPC || errno == EDQUOT;
+            return false;
+        }
         draw();
     }
     return false;

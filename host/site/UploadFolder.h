@@ -32,8 +32,10 @@ public:
     const std::string& virtualPath() const { return mVirtual; }
     // Where its files are saved until it is kept.
     const std::filesystem::path& staging() const { return mStaging; }
-    // Creates the staging folder, exclusively; false when it cannot be made.
+    // Creates the staging folder, exclusively; false when it cannot be made
+    // (noSpace() then tells whether the volume was full).
     bool create();
+    bool noSpace() const { return mNoSpace; }
     // Puts the folder under its final name (nothing when no file was saved);
     // false when it cannot, and then the folder is removed at the end.
     bool keep();
@@ -45,7 +47,7 @@ private:
 
     std::string mDocumentRoot, mVirtual;
     std::filesystem::path mStaging;
-    bool mCreated = false, mKept = false;
+    bool mCreated = false, mKept = false, mNoSpace = false;
 };
 
 // The staging folders of uploads that were never kept (their server ended

@@ -41,8 +41,9 @@ void SaveItem(DispatchObject& form, DispatchObject& field, ItemReport& item, siz
               SavedItems& saved) {
     if (item.value("FileExists") != "true") return item.add("SavedAs", "null");
     const std::string name = SavedName(static_cast<int>(saved.ordinals.size() + 1), item.text("SafeFileName"));
-    const std::string virtualPath = folder.virtualPath() + "/" + name;
     const bool made = folder.create();
+    if (!made && folder.noSpace()) throw VolumeFull{};
+    const std::string virtualPath = folder.virtualPath() + "/" + name;  // the name is final once made
     if (!made || !SaveAtSystemPath(form, field, (folder.staging() / name).string())) {
         const ScriptError error =
             made ? field.error() : ScriptError{E_FAIL, "Formix4 site", "The upload's folder could not be made."};
@@ -165,17 +166,20 @@ UploadReport ReceiveUpload(DispatchObject& form, UploadFolder& folder) {
     };
     options.extras = [&](DispatchObject& field, ItemReport& item) { SaveItem(form, field, item, ordinal++, folder, saved); };
     UploadReport result;
+    // The form reads the body at its first use. When that fails it says only
+    // that the body stopped; a full disk met on this thread meanwhile (the
+    // body's copy in the temporary folder) says why, however much room other
+    // uploads have freed since.
     const uint64_t diskFullBefore = platform::DiskFullErrorsOnThisThread();
+    platform::Variant count;
+    if (!form.get("Count", &count)) {
+        if (platform::DiskFullErrorsOnThisThread() == diskFullBefore) throw MemberFailure{form.error()};
+        result.volumeFull = true;
+        return result;
+    }
     try {
         result.form = ReadFormReport(form, options);
     } catch (const VolumeFull&) {
-        result.volumeFull = true;
-        return result;
-    } catch (const MemberFailure&) {
-        // The form says only that the body stopped; a full disk met on this
-        // thread while it was read (its copy in the temporary folder) says
-        // why, however much room other uploads have freed since.
-        if (platform::DiskFullErrorsOnThisThread() == diskFullBefore) throw;
         result.volumeFull = true;
         return result;
     }

@@ -65,6 +65,16 @@ TEST_F(HttpEdges, OnlyTheSiteIsServed) {
     EXPECT_EQ(page.header("X-Content-Type-Options"), "nosniff");
     EXPECT_NE(page.header("Content-Security-Policy").find("script-src 'self'"), std::string::npos);
     EXPECT_EQ(Get(server->port(), "/site.css").header("X-Content-Type-Options"), "nosniff");
+
+    // A site named by --host answers that name, and still its bound address
+    // (a balancer's health check asks for it); never another name.
+    auto named = Start({"--host", "upload.example"});
+    const auto status = [&](const std::string& host) {
+        return Exchange(named->port(), "GET /health HTTP/1.1\r\nHost: " + host + "\r\n\r\n").status;
+    };
+    EXPECT_EQ(status("upload.example"), 200);
+    EXPECT_EQ(status("127.0.0.1"), 200);
+    EXPECT_EQ(status("evil.example"), 400);
 }
 
 TEST_F(HttpEdges, PagesRunAsTheUnprivilegedAccountUnlessImpersonating) {
