@@ -50,6 +50,14 @@ bool FreeSpace(const std::string& folder, long long* freeBytes, dev_t* device) {
 
 }  // namespace
 
+bool SyncToDisk(const fs::path& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced;
+}
+
 UploadFolder::UploadFolder(const std::string& documentRoot) : mDocumentRoot(documentRoot) { draw(); }
 
 void UploadFolder::draw() {
@@ -90,8 +98,16 @@ bool UploadFolder::create() {
 
 bool UploadFolder::keep() {
     if (!mCreated) return mKept = true;
+    // Every file, and the folder, on the disk before the folder appears: a
+    // visitor is never told of an upload that a power cut could take back.
+    std::error_code error;
+    for (fs::directory_iterator entry(mStaging, error), end; !error && entry != end; entry.increment(error))
+        if (!SyncToDisk(entry->path())) return false;
     const fs::path final = fs::path(mDocumentRoot) / mVirtual.substr(1);
-    if (renameat2(AT_FDCWD, mStaging.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) != 0) return false;
+    if (error || !SyncToDisk(mStaging) ||
+        renameat2(AT_FDCWD, mStaging.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) != 0 ||
+        !SyncToDisk(final.parent_path()))
+        return false;
     return mKept = true;
 }
 
@@ -156,6 +172,7 @@ void SavedFileDigests::work() {
         lock.unlock();
         Digest value;
         if (!Sha256HexOfFile(file.c_str(), &value.sha256, &value.length)) value = {0, Sha256Hex(nullptr, 0)};
+        SyncToDisk(file);  // while the next files are saved; the folder's keep() checks it
         lock.lock();
         mResults[number] = std::move(value);
     }

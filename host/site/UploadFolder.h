@@ -36,8 +36,9 @@ public:
     // (noSpace() then tells whether the volume was full).
     bool create();
     bool noSpace() const { return mNoSpace; }
-    // Puts the folder under its final name (nothing when no file was saved);
-    // false when it cannot, and then the folder is removed at the end.
+    // Puts the folder under its final name once its files are on the disk
+    // (nothing when no file was saved); false when it cannot, and then the
+    // folder is removed at the end.
     bool keep();
     // Removes a file of the folder (by its name, never a path that leaves it).
     void removeFile(const std::string& name);
@@ -55,6 +56,9 @@ private:
 // servers save into the same uploads folder: a folder being saved into is
 // younger than any sensible age.
 void SweepAbandonedUploads(const std::string& documentRoot, long long maxAgeSeconds);
+
+// Writes a file's or a folder's data to the disk (fsync); false when it cannot.
+bool SyncToDisk(const std::filesystem::path& path);
 
 // The name a saved file gets: its item number and the client's safe name,
 // shortened in the middle so that its extension stays.
