@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
 
     StopSignals stopSignals;
 
+    ForbidNewPrivileges();
     WebServer server(settings.server);
     AddSitePages(server, settings.site, *script::AddScriptPages(server));
     std::string error;

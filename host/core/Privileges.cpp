@@ -33,6 +33,7 @@ bool RunAsUser(const std::string& user, bool required, std::string* error) {
         *error = "cannot become " + user + ": " + std::strerror(errno);
         return false;
     }
-    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     return true;
 }
+
+void ForbidNewPrivileges() { prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0); }

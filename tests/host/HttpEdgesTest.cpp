@@ -94,6 +94,18 @@ TEST_F(HttpEdges, PagesRunAsTheUnprivilegedAccountUnlessImpersonating) {
     auto server = Start();
     const std::string id = std::to_string(account->pw_uid);
     EXPECT_EQ(uids(server->pid()), std::set<std::string>{id + "\t" + id + "\t" + id + "\t" + id});
+    // Every thread, the workers too, can never gain privileges by running a program.
+    size_t threads = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(server->pid()) + "/task")) {
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("NoNewPrivs:", 0) == 0) {
+                EXPECT_EQ(line, "NoNewPrivs:\t1") << task.path();
+            }
+        ++threads;
+    }
+    EXPECT_GT(threads, 2u);
     auto impersonating = Start({"--impersonation"});
     EXPECT_EQ(uids(impersonating->pid()), std::set<std::string>{"0\t0\t0\t0"});
 }

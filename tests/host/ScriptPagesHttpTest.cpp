@@ -105,6 +105,9 @@ TEST_F(ScriptPages, TheComponentThroughScript) {
 }
 
 TEST_F(ScriptPages, TheExamplePageSavesAnUpload) {
+    // The example is not part of the site: a document root of one's own gets it.
+    std::filesystem::create_directories(mRoot / "examples");
+    std::filesystem::copy_file(EXAMPLES_DIR "/upload.asp", mRoot / "examples" / "upload.asp");
     auto server = Start();
     EXPECT_NE(Get(server->port(), "/examples/upload.asp").body.find("enctype=\"multipart/form-data\""), std::string::npos);
     const std::string body = "--E\r\nContent-Disposition: form-data; name=\"file\"; filename=\"C:\\docs\\a&b.txt\"\r\n"
