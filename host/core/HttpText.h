@@ -42,5 +42,9 @@ bool ParseInt32(const std::string& text, long* value, bool allowNegative = false
 void RandomBytes(void* buffer, size_t size);
 // A token no one can guess, for cookies: 32 random hexadecimal digits.
 std::string RandomToken();
+// Whether a Range header can be answered from a file of `size` bytes: its
+// first byte range ("bytes=a-b", "bytes=a-", "bytes=-n") is well formed and
+// starts inside the file. Other units are ignored (true).
+bool RangeSatisfiable(const std::string& header, long long size);
 // Whether `token` has the form RandomToken gives.
 bool IsRandomToken(const std::string& token);

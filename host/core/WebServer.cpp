@@ -1,5 +1,7 @@
 #include "core/WebServer.h"
 
+#include <sys/stat.h>
+
 #include <malloc.h>
 
 #include <civetweb.h>
@@ -247,6 +249,19 @@ bool WebServer::mayKeepOpen(mg_connection* connection) const {
 
 void WebServer::closeAfterAnswer(mg_connection* connection) { mg_disable_connection_keep_alive(connection); }
 
+bool WebServer::refuseRange(mg_connection* connection, const std::string& file) {
+    const char* range = mg_get_header(connection, "Range");
+    struct stat st{};
+    if (!range || stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || RangeSatisfiable(range, st.st_size))
+        return false;
+    closeAfterAnswer(connection);
+    mg_printf(connection,
+              "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */%lld\r\nContent-Length: 0\r\n"
+              "Connection: close\r\n\r\n",
+              static_cast<long long>(st.st_size));
+    return true;
+}
+
 const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
     auto exact = mPages.find(path);
     if (exact != mPages.end()) return &exact->second;
@@ -342,6 +357,7 @@ int WebServer::dispatch(mg_connection* connection) {
             mg_send_http_error(connection, 404, "%s", "Not found.");
             return 404;
         }
+        if (refuseRange(connection, mOptions.documentRoot + path)) return 416;
         return 0;  // a static file
     }
     const char* expect = mg_get_header(connection, "Expect");
@@ -427,6 +443,7 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     std::string headers;
     for (const auto& [name, value] : response.headers) headers += name + ": " + value + "\r\n";
     if (!response.file.empty()) {
+        if (refuseRange(connection, response.file)) return;
         // The server adds the headers of static files (nosniff, the policy).
         if (!headers.empty()) headers.erase(headers.size() - 2);  // the call ends the last line itself
         mg_send_mime_file2(connection, response.file.c_str(), response.contentType.c_str(), headers.c_str());

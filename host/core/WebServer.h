@@ -101,6 +101,9 @@ private:
     bool mayKeepOpen(mg_connection* connection) const;
     // Ends the connection after this answer.
     static void closeAfterAnswer(mg_connection* connection);
+    // Answers 416 to a Range the file cannot satisfy (true), which the
+    // static file sender would answer with a negative length.
+    static bool refuseRange(mg_connection* connection, const std::string& file);
     // Answers up to this long are sent with their head in one write.
     static constexpr size_t kOneWriteBytes = 64 * 1024;
     bool busy() const { return mBusyWorkers.load() >= mOptions.threads - 1; }

@@ -397,3 +397,30 @@ TEST_F(HttpEdges, KeptConnectionsLeaveWorkersForOthers) {
     EXPECT_LT(Milliseconds(start), 1000.0);  // well before a kept connection's 2 s wait ends
     for (int fd : idle) close(fd);
 }
+
+// Ranges of a static file and of a saved upload: a range that starts past
+// the end, or ends before it starts, is answered 416 with the file's size,
+// never a partial answer of negative length; a good one is answered 206.
+TEST_F(HttpEdges, UnsatisfiableRangesAre416) {
+    auto server = Start();
+    const std::string css = ReadFile(mRoot / "site.css");
+    Visitor visitor;
+    const HttpResult upload = Upload(server->port(), FileOf("r.txt", std::string(96, 'r')), true, FormId(server->port(), visitor), visitor);
+    std::smatch saved;
+    ASSERT_TRUE(std::regex_search(upload.body, saved, std::regex("\"SavedAs\": \"(/uploads/[^\"]+)\""))) << upload.body;
+    for (const auto& [target, size] : {std::pair<std::string, size_t>{"/site.css", css.size()}, {saved[1].str(), 96}}) {
+        SCOPED_TRACE(target);
+        const auto ask = [&](const std::string& range) {
+            return Exchange(server->port(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " + range +
+                                                "\r\nConnection: close\r\n\r\n", true);
+        };
+        for (const std::string& bad : {std::string("bytes=5-1"), "bytes=" + std::to_string(size) + "-" + std::to_string(size + 100), std::string("bytes=x-2")}) {
+            const HttpResult refused = ask(bad);
+            EXPECT_EQ(refused.status, 416) << bad;
+            EXPECT_EQ(refused.header("Content-Range"), "bytes */" + std::to_string(size)) << bad;
+        }
+        const HttpResult part = ask("bytes=2-5");
+        EXPECT_EQ(part.status, 206);
+        EXPECT_EQ(part.body.size(), 4u);
+    }
+}
