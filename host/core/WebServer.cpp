@@ -249,6 +249,17 @@ bool WebServer::mayKeepOpen(mg_connection* connection) const {
 
 void WebServer::closeAfterAnswer(mg_connection* connection) { mg_disable_connection_keep_alive(connection); }
 
+// Written whole here rather than by the library's error answer, which
+// after an interim "100 Continue" takes the head for sent and writes the
+// text alone.
+void WebServer::SendRefusal(mg_connection* connection, int status, const char* reason, const std::string& text) {
+    const std::string body = "Error " + std::to_string(status) + ": " + text;
+    mg_printf(connection,
+              "HTTP/1.1 %d %s\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: %zu\r\n"
+              "Cache-Control: no-store\r\n%s\r\nConnection: close\r\n\r\n%s",
+              status, reason, body.size(), kNoSniff, body.c_str());
+}
+
 bool WebServer::refuseRange(mg_connection* connection, const std::string& file) {
     const char* range = mg_get_header(connection, "Range");
     struct stat st{};
@@ -431,10 +442,10 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     if (body && body->stop() != BodyReader::Stop::None) {
         closeAfterAnswer(connection);
         if (body->stop() == BodyReader::Stop::TooManyFields)
-            mg_send_http_error(connection, 413, "The form has more fields than this server takes (%lld).",
-                               body->maxFields());
+            SendRefusal(connection, 413, "Payload Too Large",
+                        "The form has more fields than this server takes (" + std::to_string(body->maxFields()) + ").");
         else
-            mg_send_http_error(connection, 408, "%s", "The request body was sent too slowly or not at all.");
+            SendRefusal(connection, 408, "Request Timeout", "The request body was sent too slowly or not at all.");
         return;
     }
     // A body the page left unread would be taken for the next request.

@@ -101,6 +101,9 @@ private:
     bool mayKeepOpen(mg_connection* connection) const;
     // Ends the connection after this answer.
     static void closeAfterAnswer(mg_connection* connection);
+    // A refusal after the page has started reading the body, as a complete
+    // answer; the connection closes after it.
+    static void SendRefusal(mg_connection* connection, int status, const char* reason, const std::string& text);
     // Answers 416 to a Range the file cannot satisfy (true), which the
     // static file sender would answer with a negative length.
     static bool refuseRange(mg_connection* connection, const std::string& file);

@@ -424,3 +424,24 @@ TEST_F(HttpEdges, UnsatisfiableRangesAre416) {
         EXPECT_EQ(part.body.size(), 4u);
     }
 }
+
+// A body refused once its reading has begun, after "100 Continue": the
+// refusal is a whole answer, status line and head included.
+TEST_F(HttpEdges, ARefusalAfterContinueIsAWholeAnswer) {
+    auto server = Start({"--max-fields", "1000"});
+    MultipartBody many("Site");
+    for (int i = 0; i < 20000; ++i) many.field("f" + std::to_string(i), std::string(50, 'v'));
+    const std::string body = many.str();
+    const int fd = Connect(server->port());
+    const std::string head = Head("/upload", body.size(), "Expect: 100-continue\r\n");
+    SendAll(fd, head.data(), head.size());
+    char interim[64] = {};
+    ASSERT_GT(recv(fd, interim, sizeof interim - 1, 0), 0);
+    ASSERT_EQ(std::string(interim), "HTTP/1.1 100 Continue\r\n\r\n");
+    SendAll(fd, body.data(), body.size());
+    const HttpResult refusal = ReadResponse(fd);
+    close(fd);
+    EXPECT_EQ(refusal.status, 413) << refusal.head << refusal.body;
+    EXPECT_EQ(refusal.header("Content-Length"), std::to_string(refusal.body.size()));
+    EXPECT_NE(refusal.body.find("The form has more fields than this server takes (1000)."), std::string::npos);
+}
