@@ -1,5 +1,6 @@
-// Any Range header a client sends, against files of several sizes: judged
-// without a crash, and a range judged answerable starts inside the file.
+// Any Range or Host header a client sends: judged without a crash. A range
+// is judged against files of several sizes, and none is answerable from an
+// empty file; a host judged well formed gives a name.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -15,5 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Lower(header).find_first_not_of(" \t") == Lower(header).find("bytes="))
             std::abort();
     }
+    if (WellFormedHost(header) && !header.empty() && HostName(header).empty()) std::abort();
     return 0;
 }

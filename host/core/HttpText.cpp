@@ -201,6 +201,25 @@ std::string HostName(const std::string& header) {
     return Lower(header.substr(0, header.find(':')));
 }
 
+bool WellFormedHost(const std::string& header) {
+    size_t end = 0;
+    if (!header.empty() && header[0] == '[') {
+        end = header.find(']');
+        if (end == std::string::npos || end == 1 ||
+            header.find_first_not_of("0123456789abcdefABCDEF:.", 1) != end)
+            return false;
+        ++end;
+    } else {
+        end = header.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-");
+        if (end == 0) return false;
+        if (end == std::string::npos) return true;
+    }
+    if (end == header.size()) return true;
+    const std::string port = header.substr(end + 1);
+    return header[end] == ':' && !port.empty() && port.size() <= 5 &&
+           port.find_first_not_of("0123456789") == std::string::npos;
+}
+
 void RandomBytes(void* buffer, size_t size) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     while (size > 0) {

@@ -30,6 +30,9 @@ void AppendJsonString(std::string& out, std::u16string_view text);
 // The host name of a Host header: without its port, brackets kept off an
 // IPv6 address, in lower case.
 std::string HostName(const std::string& header);
+// Whether a Host header is a host as URLs write it: a name of letters,
+// digits, dots and dashes, or an address in brackets, with an optional port.
+bool WellFormedHost(const std::string& header);
 
 // ASCII letters in lower case (header names, directive words).
 std::string Lower(std::string text);

@@ -301,9 +301,29 @@ int WebServer::refusal(mg_connection* connection, const PageEntry* page, std::st
         *text = "The request has too many header lines (at most " + std::to_string(MG_MAX_HEADERS - 1) + ").";
         return 431;
     }
+    // One host, one length: a request that says two things is refused
+    // rather than read one way here and another way by a proxy in front.
+    int hosts = 0;
+    std::string firstLength;
+    for (int i = 0; i < info->num_headers; ++i) {
+        const std::string name = Lower(info->http_headers[i].name ? info->http_headers[i].name : "");
+        const std::string value = info->http_headers[i].value ? info->http_headers[i].value : "";
+        if (name == "host") ++hosts;
+        if (name != "content-length") continue;
+        if (!firstLength.empty() && value != firstLength) {
+            *text = "The request gives two different lengths.";
+            return 400;
+        }
+        firstLength = value;
+    }
+    const char* host = mg_get_header(connection, "Host");
+    if (hosts > 1 || (host && !WellFormedHost(host))) {
+        *text = "The request must name one well-formed host.";
+        return 400;
+    }
     // Only the names this site is reached by, so that a page of another
     // site cannot rebind its own name to this server.
-    if (!hostAllowed(mg_get_header(connection, "Host"))) {
+    if (!hostAllowed(host)) {
         *text = "This server does not answer for that host name.";
         return 400;
     }

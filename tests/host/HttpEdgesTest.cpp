@@ -445,3 +445,18 @@ TEST_F(HttpEdges, ARefusalAfterContinueIsAWholeAnswer) {
     EXPECT_EQ(refusal.header("Content-Length"), std::to_string(refusal.body.size()));
     EXPECT_NE(refusal.body.find("The form has more fields than this server takes (1000)."), std::string::npos);
 }
+
+// A request that says two things (two hosts, two different lengths) or names
+// a host no URL could (a name after a bracketed one, a second port) is
+// refused, not read one way here and another way by a proxy in front.
+TEST_F(HttpEdges, AmbiguousHostsAndLengthsAreRefused) {
+    auto server = Start();
+    const auto status = [&](const std::string& head) { return Exchange(server->port(), head + "\r\n", true).status; };
+    EXPECT_EQ(status("GET / HTTP/1.1\r\nHost: [localhost]evil.com\r\n"), 400);
+    EXPECT_EQ(status("GET / HTTP/1.1\r\nHost: 127.0.0.1:80:evil\r\n"), 400);
+    EXPECT_EQ(status("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n"), 400);
+    EXPECT_EQ(status("POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\nContent-Length: 50\r\n"), 400);
+    // As they should be: answered.
+    EXPECT_EQ(status("GET / HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n"), 200);
+    EXPECT_EQ(status("GET / HTTP/1.1\r\nHost: LocalHost\r\n"), 200);
+}
