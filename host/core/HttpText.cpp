@@ -234,11 +234,11 @@ bool RangeSatisfiable(const std::string& header, long long size) {
     const std::string text = Lower(header);
     const size_t start = text.find_first_not_of(" \t");
     if (start == std::string::npos || text.compare(start, 6, "bytes=") != 0) return true;
-    std::string spec = text.substr(start + 6, text.find(',') == std::string::npos ? std::string::npos
-                                                                                  : text.find(',') - start - 6);
-    spec.erase(0, spec.find_first_not_of(" \t"));
-    spec.erase(spec.find_last_not_of(" \t") + 1);
-    const size_t dash = spec.find('-');
+    const size_t comma = text.find(',');  // of several ranges, the first is answered
+    std::string range = text.substr(start + 6, comma == std::string::npos ? std::string::npos : comma - start - 6);
+    range.erase(0, range.find_first_not_of(" \t"));
+    range.erase(range.find_last_not_of(" \t") + 1);
+    const size_t dash = range.find('-');
     const auto number = [](const std::string& digits, long long* value) {
         if (digits.empty() || digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos)
             return false;
@@ -247,7 +247,7 @@ bool RangeSatisfiable(const std::string& header, long long size) {
     };
     if (dash == std::string::npos) return false;
     long long first = 0, last = 0;
-    const std::string from = spec.substr(0, dash), to = spec.substr(dash + 1);
+    const std::string from = range.substr(0, dash), to = range.substr(dash + 1);
     if (from.empty()) return number(to, &last) && last > 0 && size > 0;  // the last n bytes
     if (!number(from, &first) || first >= size) return false;
     return to.empty() || (number(to, &last) && last >= first);
