@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "core/FieldCounter.h"
+
 struct mg_connection;
 
 struct BodyLimits {
@@ -30,8 +32,7 @@ public:
         std::function<bool()> stopping;
     };
 
-    BodyReader(mg_connection* connection, long long length, const std::string& contentType, const BodyLimits& limits,
-               ServerState server);
+    BodyReader(mg_connection* connection, long long length, const BodyLimits& limits, ServerState server);
 
     // Up to `size` bytes of the body; fewer at its end or when reading
     // stopped (then stop() says why and every later read gives 0).
@@ -42,8 +43,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    // Counts field separators in the bytes read; false past the cap.
-    bool countFields(const char* data, size_t size);
 
     mg_connection* mConnection;
     long long mRemaining;
@@ -51,10 +50,5 @@ private:
     ServerState mServer;
     Clock::time_point mDeadline;
     Stop mStop = Stop::None;
-
-    // Multipart bodies count their delimiters, other bodies their '&'.
-    std::string mDelimiter;
-    std::string mTail;    // the last bytes read, for a delimiter split across reads
-    std::string mWindow;  // the tail and the first bytes of a read
-    long long mSeparators = 0;
+    FieldCounter mFields;
 };

@@ -417,8 +417,7 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
 
     std::unique_ptr<BodyReader> body;
     if (entry.options.readsBody && info->content_length > 0) {
-        body = std::make_unique<BodyReader>(connection, info->content_length, request.header("content-type"),
-                                            mOptions.body,
+        body = std::make_unique<BodyReader>(connection, info->content_length, mOptions.body,
                                             BodyReader::ServerState{[this] { return busy(); }, [this] { return mStopping.load(); }});
         request.body = body.get();
     }

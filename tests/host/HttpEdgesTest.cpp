@@ -346,6 +346,32 @@ TEST_F(HttpEdges, AFormWithTooManyFieldsIsStoppedAtTheCap) {
     EXPECT_EQ(ok.status, 200) << ok.body.substr(0, 200);
 }
 
+// The form is read by its own boundary, whatever the Content-Type says: the
+// cap counts the fields the form will have, not those the headers promise.
+TEST_F(HttpEdges, TheFieldCapCountsWhatTheBodyHolds) {
+    auto server = Start({"--max-fields", "1000"});
+    MultipartBody parts("abc");
+    for (int i = 0; i < 3000; ++i) parts.file("f" + std::to_string(i), "x.txt", "1");
+    const std::string body = parts.str();
+    for (const std::string type : {"multipart/form-data; boundary=ZZZ", "text/plain", "application/x-www-form-urlencoded"}) {
+        const HttpResult refused = Exchange(server->port(), Head("/upload", body.size(), "Accept: text/html\r\n", type) + body);
+        EXPECT_EQ(refused.status, 413) << type << ": " << refused.body.substr(0, 200);
+    }
+    // Pairs sent as a multipart form are counted as the pairs they are read as.
+    std::string pairs;
+    for (int i = 0; i < 3000; ++i) pairs += "a=--1&";
+    const HttpResult manyPairs =
+        Exchange(server->port(), Head("/upload", pairs.size(), "Accept: text/html\r\n") + pairs);
+    EXPECT_EQ(manyPairs.status, 413) << manyPairs.body.substr(0, 200);
+    // A file full of '&' and of delimiters that are not the body's is one field.
+    std::string ampersands(3 << 20, '&');
+    for (size_t at = 0; at < ampersands.size(); at += 100) ampersands.replace(at, 5, "--Sit");
+    const std::string one = FileOf("amp.bin", ampersands);
+    const HttpResult accepted =
+        Exchange(server->port(), Head("/upload", one.size(), "Accept: application/json\r\n", "text/plain") + one);
+    EXPECT_EQ(accepted.status, 200) << accepted.body.substr(0, 200);
+}
+
 // A client may send its next request on the same connection: pages, uploads
 // and static files answer with their length and leave it open, unless the
 // client asks for the end or the page leaves part of the body unread.
