@@ -287,6 +287,12 @@ const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
     return nullptr;
 }
 
+bool WebServer::pageServesFolder(const std::string& folder) const {
+    for (const auto& [pagePath, entry] : mPages)
+        if (entry.options.prefix && pagePath.back() == '/' && folder.starts_with(pagePath)) return true;
+    return false;
+}
+
 bool WebServer::hostAllowed(const char* host) const {
     if (!host) return false;
     const std::string name = HostName(host);

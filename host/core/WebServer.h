@@ -59,6 +59,9 @@ public:
     // A page for every path ending in `suffix` (in any case) that no page
     // added by path answers.
     void addPageSuffix(const std::string& suffix, Page page, PageOptions options = {});
+    // Whether a page added with `prefix` answers every path in `folder`
+    // (a virtual path ending in "/").
+    bool pageServesFolder(const std::string& folder) const;
     // Files whose paths `hidden` names are never sent as static files (404).
     void hideFiles(std::function<bool(const std::string&)> hidden) { mHidden = std::move(hidden); }
     // Starts listening; false with a message when the server cannot start.

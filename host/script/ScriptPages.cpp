@@ -59,9 +59,10 @@ bool ScriptPages::IsPagePath(const std::string& path) { return EndsWithNoCase(pa
 bool ScriptPages::isSource(const std::string& path) const {
     for (const char* suffix : kSourceSuffixes)
         if (EndsWithNoCase(path, suffix)) return true;
+    std::call_once(mLearned, [this] { learnIncludes(); });
     {
         std::lock_guard<std::mutex> guard(mMutex);
-        if (mIncluded.empty()) return false;  // the common case: no file looked up
+        if (mIncluded.empty()) return false;  // a site without includes: no file looked up
     }
     std::string physical;
     if (!MapVirtualPath(mRoot, "/", path, &physical)) return false;
@@ -91,9 +92,41 @@ std::shared_ptr<const CompiledPage> ScriptPages::compiled(const fs::path& file) 
         entry.stamps.emplace_back(source, fs::last_write_time(source, error));
     }
     std::lock_guard<std::mutex> guard(mMutex);
-    for (size_t i = 1; i < entry.page->sources.size(); ++i) mIncluded.insert(fs::weakly_canonical(entry.page->sources[i]));
+    rememberIncludes(*entry.page);
     mCache[file] = entry;
     return entry.page;
+}
+
+void ScriptPages::rememberIncludes(const CompiledPage& page) const {
+    for (size_t i = 1; i < page.sources.size(); ++i) {
+        std::error_code error;
+        mIncluded.insert(fs::weakly_canonical(page.sources[i], error));
+    }
+}
+
+void ScriptPages::learnIncludes() const {
+    std::error_code error;
+    const fs::path root = fs::weakly_canonical(mRoot, error);
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const std::string virtualPath = "/" + it->path().lexically_relative(root).generic_string();
+        std::error_code typeError;
+        if (it->is_directory(typeError)) {
+            // Hidden folders and folders whose every path a page answers
+            // (saved uploads) hold no page of the site.
+            if (name.starts_with(".") || (mServedByPages && mServedByPages(virtualPath + "/"))) it.disable_recursion_pending();
+            continue;
+        }
+        if (!EndsWithNoCase(name, kPageSuffix) && !EndsWithNoCase(name, ".asa")) continue;
+        try {
+            const CompiledPage page = CompilePage(mRoot, it->path());
+            std::lock_guard<std::mutex> guard(mMutex);
+            rememberIncludes(page);
+        } catch (const std::exception&) {
+            // A page that does not compile (or cannot be read) includes nothing yet.
+        }
+    }
 }
 
 void ScriptPages::fail(const PageRequest& request, Response& response, const SourceLine& where, const std::string& text) {
@@ -186,6 +219,7 @@ std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server) {
         pages->serve(request, response);
     }, PageOptions{.readsBody = true});
     server.hideFiles([pages](const std::string& path) { return pages->isSource(path); });
+    pages->skipFoldersWhere([&server](const std::string& folder) { return server.pageServesFolder(folder); });
     return pages;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,8 +39,14 @@ public:
     // Whether a request path names a script page.
     static bool IsPagePath(const std::string& path);
     // Whether a request path names a page's source or an include file,
-    // which are never sent as they are.
+    // which are never sent as they are. The first call reads every page
+    // below the root, outside the folders `servedByPages` names, for the
+    // files they include, so that no include is sent before the page that
+    // includes it has run.
     bool isSource(const std::string& path) const;
+    void skipFoldersWhere(std::function<bool(const std::string&)> servedByPages) {
+        mServedByPages = std::move(servedByPages);
+    }
 
 private:
     struct Compiled {
@@ -50,11 +57,17 @@ private:
     // The page's program, compiled again when a source changed. Throws PageError.
     std::shared_ptr<const CompiledPage> compiled(const std::filesystem::path& file);
     void fail(const PageRequest& request, Response& response, const SourceLine& where, const std::string& text);
+    // Reads the pages below the root for their includes.
+    void learnIncludes() const;
+    // Caller holds mMutex.
+    void rememberIncludes(const CompiledPage& page) const;
 
     std::string mRoot;
     mutable std::mutex mMutex;
     std::map<std::filesystem::path, Compiled> mCache;
-    std::set<std::filesystem::path> mIncluded;
+    mutable std::set<std::filesystem::path> mIncluded;
+    mutable std::once_flag mLearned;
+    std::function<bool(const std::string&)> mServedByPages;
     std::shared_ptr<host::ValueStore> mApplication = std::make_shared<host::ValueStore>();
     SessionStore mSessions;
 };

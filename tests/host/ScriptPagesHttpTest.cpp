@@ -149,14 +149,21 @@ TEST_F(ScriptPages, IncludesRunAndSourcesAreNeverSent) {
     Page("lib/part.txt", "<%= greet('part') %>");
     Page("inc.asp", "<!-- #include virtual=\"/lib/greet.inc\" -->\n<!-- #include file=\"lib/part.txt\" -->|<%= greet('page') %>");
     Page("escape.asp", "<!-- #include file=\"../../outside.inc\" -->");
+    Page("admin/tools/keys.asp", "<!-- #include file=\"../settings.txt\" --><%= secret %>");
+    Page("admin/settings.txt", "<% var secret = 'greet'; %>");
     auto server = Start();
+    const auto expectNoSource = [&] {
+        for (const char* source : {"/lib/greet.inc", "/lib/part.txt", "/inc.asp.", "/LIB/GREET.INC", "/admin/settings.txt"}) {
+            const HttpResult sent = Get(server->port(), source);
+            EXPECT_EQ(sent.body.find("greet"), std::string::npos) << source << ": " << sent.body;
+        }
+    };
+    // Before any page that includes them has run.
+    expectNoSource();
     const HttpResult page = Get(server->port(), "/inc.asp");
     EXPECT_EQ(page.status, 200);
     EXPECT_EQ(page.body, "\nhello part|hello page");
-    for (const char* source : {"/lib/greet.inc", "/lib/part.txt", "/inc.asp.", "/LIB/GREET.INC"}) {
-        const HttpResult sent = Get(server->port(), source);
-        EXPECT_EQ(sent.body.find("greet"), std::string::npos) << source << ": " << sent.body;
-    }
+    expectNoSource();
     const HttpResult escape = Get(server->port(), "/escape.asp");
     EXPECT_EQ(escape.status, 500);
     EXPECT_NE(escape.body.find("outside the document root"), std::string::npos) << escape.body;
