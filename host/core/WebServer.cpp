@@ -1,5 +1,9 @@
 #include "core/WebServer.h"
 
+#include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <malloc.h>
@@ -20,6 +24,34 @@
 #include "platform/Security.h"
 
 namespace {
+
+// The kernel holds a new connection until its first bytes arrive, for up to
+// this long, before the listener takes it: a connection that stays silent
+// costs no worker meanwhile. One that is still open and silent after it is
+// taken, and waits the head's timeout.
+constexpr int kDeferAcceptSeconds = 30;
+
+// Sets the deferral on the server's listening socket, which the library
+// opens and does not give out: found among the process's sockets as the one
+// listening on `port`.
+void DeferAcceptUntilData(int port) {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return;
+    while (const dirent* entry = readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        sockaddr_storage address{};
+        socklen_t addressSize = sizeof address;
+        if (fd <= 2 || getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressSize) != 0)
+            continue;
+        const int boundPort = address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
+                                                            : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+        if (boundPort == port) setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &kDeferAcceptSeconds, sizeof kDeferAcceptSeconds);
+    }
+    closedir(fds);
+}
 
 // Every answer forbids guessing a type other than the one sent; pages and
 // the site's files load scripts, styles and pictures from the site only.
@@ -195,7 +227,7 @@ bool WebServer::start(std::string* error) {
                              "access_control_allow_headers", "",
                              "additional_header", staticHeaders.c_str(),
                              "max_request_size", "16384",
-                             "listen_backlog", "1024",
+                             "listen_backlog", "4096",
                              nullptr};
     mg_callbacks callbacks{};
     callbacks.begin_request = &WebServer::BeginRequest;
@@ -209,6 +241,7 @@ bool WebServer::start(std::string* error) {
     mg_server_port ports_info[4];
     const int count = mg_get_server_ports(mContext, 4, ports_info);
     mPort = count > 0 ? ports_info[0].port : mOptions.port;
+    DeferAcceptUntilData(mPort);
     return true;
 }
 

@@ -173,6 +173,22 @@ TEST_F(HttpEdges, SlowSendersDoNotBlockANormalUpload) {
     for (int fd : slow) close(fd);
 }
 
+// Connections that send nothing wait in the kernel, not in a worker: behind
+// many of them, with few workers, a page still answers at once.
+TEST_F(HttpEdges, SilentConnectionsHoldNoWorker) {
+    auto server = Start({"--threads", "4"});
+    std::vector<int> silent;
+    for (int i = 0; i < 200; ++i) silent.push_back(Connect(server->port()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = Clock::now();
+    const HttpResult page = Get(server->port(), "/index.html");
+    EXPECT_EQ(page.status, 200);
+    // Taken by the workers, the silent connections would keep the page
+    // waiting the head's half second for each in turn (25 s with four).
+    EXPECT_LT(Milliseconds(start), 2000.0);
+    for (int fd : silent) close(fd);
+}
+
 TEST_F(HttpEdges, ProgressAnswersWhileUploadsFillTheWorkers) {
     auto server = Start();
     // 32 uploads in flight: each sends half its body and waits.
