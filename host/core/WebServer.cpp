@@ -228,10 +228,14 @@ bool WebServer::start(std::string* error) {
                              "additional_header", staticHeaders.c_str(),
                              "max_request_size", "16384",
                              "listen_backlog", "4096",
+                             // A request whose target is a URL (absolute form)
+                             // is this server's when it names this host and port.
+                             "authentication_domain", (mOptions.hosts.empty() ? mOptions.bindAddress : mOptions.hosts.front()).c_str(),
                              nullptr};
     mg_callbacks callbacks{};
     callbacks.begin_request = &WebServer::BeginRequest;
     callbacks.init_connection = &WebServer::ConnectionOpened;
+    callbacks.connection_close = &WebServer::ConnectionClosing;
     callbacks.connection_closed = &WebServer::ConnectionClosed;
     mContext = mg_start(&callbacks, this, options);
     if (!mContext) {
@@ -255,6 +259,9 @@ void WebServer::stop() {
 
 int WebServer::BeginRequest(mg_connection* connection) {
     auto* server = static_cast<WebServer*>(mg_get_user_data(mg_get_context(connection)));
+    // Marks the connection as having had a request passed on (and perhaps an
+    // answer written): see ConnectionClosing.
+    mg_set_user_connection_data(connection, connection);
     return server->dispatch(connection);
 }
 
@@ -267,6 +274,28 @@ int WebServer::ConnectionOpened(const mg_connection* connection, void**) {
 void WebServer::ConnectionClosed(const mg_connection* connection) {
     auto* server = static_cast<WebServer*>(mg_get_user_data(mg_get_context(connection)));
     --server->mOpenConnections;
+}
+
+// The library closes a connection without any answer when the request's
+// target is "*" or a URL of another server, as a server that is no proxy.
+// Such a request is answered here, as the connection closes, when it was
+// the connection's first: nothing was written to it before, so the short
+// answer cannot wait on a client that does not read (the library's lock is
+// held here).
+void WebServer::ConnectionClosing(const mg_connection* connection) {
+    const mg_request_info* info = mg_get_request_info(connection);
+    if (mg_get_user_connection_data(connection) || !info || !info->request_method || !info->request_uri ||
+        info->local_uri)
+        return;
+    const std::string target = info->request_uri;
+    const std::string scheme = Lower(target.substr(0, target.find("://") + 1));
+    auto* writable = const_cast<mg_connection*>(connection);
+    if (target == "*" && std::string(info->request_method) == "OPTIONS")
+        SendRefusal(writable, 405, "Method Not Allowed", "Only GET, HEAD and POST are answered here.");
+    else if (target == "*")
+        SendRefusal(writable, 400, "Bad Request", "The request names no path.");
+    else if (scheme == "http:" || scheme == "https:" || scheme == "ws:" || scheme == "wss:")
+        SendRefusal(writable, 400, "Bad Request", "This server does not answer for that host name.");
 }
 
 bool WebServer::mayKeepOpen(mg_connection* connection) const {

@@ -89,6 +89,8 @@ private:
     static int BeginRequest(mg_connection* connection);
     static int ConnectionOpened(const mg_connection* connection, void** data);
     static void ConnectionClosed(const mg_connection* connection);
+    // Answers a request the library drops without a word (see the .cpp).
+    static void ConnectionClosing(const mg_connection* connection);
     int dispatch(mg_connection* connection);
     // The status and text of a request refused at the edge; 0 when it passes.
     int refusal(mg_connection* connection, const PageEntry* page, std::string* text) const;

@@ -502,3 +502,20 @@ TEST_F(HttpEdges, AmbiguousHostsAndLengthsAreRefused) {
     EXPECT_EQ(status("GET / HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n"), 200);
     EXPECT_EQ(status("GET / HTTP/1.1\r\nHost: LocalHost\r\n"), 200);
 }
+
+// Every request line has an answer: a URL as the target is served when it
+// names this server and refused otherwise (the server is no proxy), and "*"
+// is refused.
+TEST_F(HttpEdges, EveryRequestLineIsAnswered) {
+    auto server = Start();
+    const std::string self = "http://127.0.0.1:" + std::to_string(server->port());
+    const auto status = [&](const std::string& line) {
+        return Exchange(server->port(), line + "\r\nHost: 127.0.0.1\r\n\r\n", true).status;
+    };
+    EXPECT_EQ(status("GET " + self + "/index.html HTTP/1.1"), 200);
+    EXPECT_EQ(status("OPTIONS * HTTP/1.1"), 405);
+    EXPECT_EQ(status("GET * HTTP/1.1"), 400);
+    EXPECT_EQ(status("GET http://evil.example/index.html HTTP/1.1"), 400);
+    EXPECT_EQ(status("GET http://127.0.0.1:9/index.html HTTP/1.1"), 400);
+    EXPECT_EQ(status("POST https://evil.example/upload HTTP/1.1\r\nContent-Length: 3"), 400);
+}
