@@ -25,7 +25,7 @@ int Usage() {
                  "usage: formix4-server [--bind ADDR] [--port N] [--root DIR] [--threads N] [--host NAME]...\n"
                  "                      [--max-upload BYTES] [--max-fields N] [--idle-timeout SECONDS]\n"
                  "                      [--kept-memory MEGABYTES] [--abandoned-after SECONDS]\n"
-                 "                      [--drain-seconds SECONDS]\n"
+                 "                      [--drain-seconds SECONDS] [--max-sessions N]\n"
                  "                      [--user NAME | --impersonation]\n");
     return 2;
 }
@@ -43,6 +43,7 @@ struct Settings {
     bool userGiven = false;
     bool impersonation = false;
     long long drainSeconds = 60;
+    long long maxSessions = 100000;
 };
 
 bool Parse(int argc, char** argv, Settings* settings) {
@@ -70,6 +71,7 @@ bool Parse(int argc, char** argv, Settings* settings) {
         else if (arg == "--kept-memory" && number <= 1024) server.keptMemoryBytes = static_cast<long>(number) << 20;
         else if (arg == "--abandoned-after" && number >= 60) settings->site.abandonedUploadSeconds = number;
         else if (arg == "--drain-seconds") settings->drainSeconds = number;
+        else if (arg == "--max-sessions" && number > 0) settings->maxSessions = number;
         else return false;
     }
     return !(settings->impersonation && settings->userGiven);
@@ -111,7 +113,7 @@ int main(int argc, char** argv) {
 
     ForbidNewPrivileges();
     WebServer server(settings.server);
-    AddSitePages(server, settings.site, *script::AddScriptPages(server));
+    AddSitePages(server, settings.site, *script::AddScriptPages(server, static_cast<size_t>(settings.maxSessions)));
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "formix4-server: %s\n", error.c_str());

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,7 +49,10 @@ class SessionStore {
 public:
     static constexpr const char* kCookie = "FORMIX4SESSIONID";
 
-    explicit SessionStore(size_t capacity = 100000);
+    // At most `capacity` sessions kept, and `perAddress` made from one
+    // client address: past either, the least recently used session (of
+    // that address) is forgotten, in constant time.
+    explicit SessionStore(size_t capacity = 100000, size_t perAddress = 5000);
     ~SessionStore();
 
     struct Session {
@@ -62,21 +66,36 @@ public:
     };
 
     void shareThrough(std::shared_ptr<platform::RedisLink> link);
-    // The session of `token`, or a new one (with its new token in *token);
-    // null with a reason when the shared store cannot give it.
-    std::shared_ptr<Session> find(std::string* token, std::string* error);
+    // The session of `token`, or a new one for a visitor at `address` (with
+    // its new token in *token); null with a reason when the shared store
+    // cannot give it.
+    std::shared_ptr<Session> find(std::string* token, const std::string& address, std::string* error);
     // The end of a request that used the session: a shared session is
     // written back and given to the next request of it.
     void release(const std::string& token, const std::shared_ptr<Session>& session);
     void abandon(const std::string& token, Session& session);
 
 private:
+    // Sessions in the order of their last use, least recent first: one list
+    // of all, one per client address. They hold the tokens kept as keys.
+    using UseOrder = std::list<const std::string*>;
+    struct Kept {
+        std::shared_ptr<Session> session;
+        std::string address;
+        UseOrder::iterator inAll, inAddress;
+    };
+    using KeptMap = std::unordered_map<std::string, Kept>;
+
     void forgetIdle(std::chrono::steady_clock::time_point now);
+    void forget(KeptMap::iterator it);
+    void touch(Kept& kept);
 
     std::unique_ptr<SharedSessions> mShared;
-    size_t mCapacity;
+    size_t mCapacity, mPerAddress;
     std::mutex mMutex;
-    std::unordered_map<std::string, std::shared_ptr<Session>> mSessions;
+    KeptMap mSessions;
+    UseOrder mByUse;
+    std::unordered_map<std::string, UseOrder> mByAddress;
     long mNextId = 0;
     std::chrono::steady_clock::time_point mLastSweep;
 };

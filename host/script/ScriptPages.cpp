@@ -52,7 +52,8 @@ void LogPageFailure(const std::string& text) {
 
 }  // namespace
 
-ScriptPages::ScriptPages(std::string documentRoot) : mRoot(std::move(documentRoot)) {}
+ScriptPages::ScriptPages(std::string documentRoot, size_t maxSessions)
+    : mRoot(std::move(documentRoot)), mSessions(maxSessions, maxSessions / kAddressesToFillSessions) {}
 
 bool ScriptPages::IsPagePath(const std::string& path) { return EndsWithNoCase(path, kPageSuffix); }
 
@@ -213,8 +214,8 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     if (!outcome.ok) fail(request, response, outcome.where, outcome.error);
 }
 
-std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server) {
-    auto pages = std::make_shared<ScriptPages>(server.documentRoot());
+std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server, size_t maxSessions) {
+    auto pages = std::make_shared<ScriptPages>(server.documentRoot(), maxSessions);
     server.addPageSuffix(kPageSuffix, [pages](const PageRequest& request, Response& response) {
         pages->serve(request, response);
     }, PageOptions{.readsBody = true});

@@ -27,7 +27,9 @@ namespace script {
 
 class ScriptPages : public std::enable_shared_from_this<ScriptPages> {
 public:
-    explicit ScriptPages(std::string documentRoot);
+    // Sessions: at most `maxSessions`, and a twentieth of them made from one
+    // client address, so that one client cannot push out everyone else's.
+    ScriptPages(std::string documentRoot, size_t maxSessions);
 
     // Runs the page of the request's path, or `pagePath` when given.
     void serve(const PageRequest& request, Response& response, const std::string& pagePath = "");
@@ -70,10 +72,11 @@ private:
     std::function<bool(const std::string&)> mServedByPages;
     std::shared_ptr<host::ValueStore> mApplication = std::make_shared<host::ValueStore>();
     SessionStore mSessions;
+    static constexpr size_t kAddressesToFillSessions = 20;
 };
 
 // Serves the script pages of the server's document root and hides their
 // sources; returns the pages' server-wide state.
-std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server);
+std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server, size_t maxSessions = 100000);
 
 }  // namespace script

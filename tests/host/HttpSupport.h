@@ -97,8 +97,16 @@ private:
     int mPort = 0;
 };
 
-inline int Connect(int port) {
+// A connection to the server on loopback, from the loopback address `from`
+// when given (127.0.0.2 and on: another client address on this machine).
+inline int Connect(int port, const char* from = nullptr) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &source.sin_addr);
+        bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));

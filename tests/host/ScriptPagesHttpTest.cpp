@@ -169,6 +169,33 @@ TEST_F(ScriptPages, IncludesRunAndSourcesAreNeverSent) {
     EXPECT_NE(escape.body.find("outside the document root"), std::string::npos) << escape.body;
 }
 
+// One client address making session after session pushes out only its own:
+// another visitor's session and its values stay.
+TEST_F(ScriptPages, OneClientCannotPushOutOtherSessions) {
+    Page("keep.asp", "<% if (Request.QueryString(\"v\").Count) Session(\"v\") = String(Request.QueryString(\"v\")); %>"
+                     "<%= Session(\"v\") %>");
+    auto server = Start({"--max-sessions", "100"});
+    Visitor visitor;
+    visitor.remember(Get(server->port(), "/keep.asp?v=mine", visitor));
+    ASSERT_FALSE(visitor.cookie.empty());
+    std::string lastCookie;
+    for (int i = 0; i < 300; ++i) {
+        const int fd = Connect(server->port(), "127.0.0.2");
+        ASSERT_GE(fd, 0);
+        const std::string request = "GET /keep.asp?v=" + std::to_string(i) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        SendAll(fd, request.data(), request.size());
+        const HttpResult made = ReadResponse(fd);
+        close(fd);
+        ASSERT_EQ(made.status, 200);
+        lastCookie = made.header("Set-Cookie");
+    }
+    EXPECT_EQ(Get(server->port(), "/keep.asp", visitor).body, "mine");
+    // The client's newest session is kept.
+    Visitor attacker;
+    attacker.cookie = lastCookie.substr(0, lastCookie.find(';'));
+    EXPECT_EQ(Get(server->port(), "/keep.asp", attacker).body, "299");
+}
+
 TEST_F(ScriptPages, SessionsAreEachVisitorsAndApplicationIsEveryones) {
     Page("count.asp",
          "<% Session(\"n\") = (Session(\"n\") || 0) + 1;\n"
