@@ -236,6 +236,7 @@ bool WebServer::start(std::string* error) {
     callbacks.begin_request = &WebServer::BeginRequest;
     callbacks.init_connection = &WebServer::ConnectionOpened;
     callbacks.connection_close = &WebServer::ConnectionClosing;
+    callbacks.http_error = &WebServer::ErrorAnswer;
     callbacks.connection_closed = &WebServer::ConnectionClosed;
     mContext = mg_start(&callbacks, this, options);
     if (!mContext) {
@@ -274,6 +275,18 @@ int WebServer::ConnectionOpened(const mg_connection* connection, void**) {
 void WebServer::ConnectionClosed(const mg_connection* connection) {
     auto* server = static_cast<WebServer*>(mg_get_user_data(mg_get_context(connection)));
     --server->mOpenConnections;
+}
+
+// Every error answer the library would make (a request it cannot read, a
+// file it cannot send, the refusals of dispatch) is written here instead:
+// the library's own names, in the status line, the version text the client
+// sent, and a request line of more than three parts brings the client's
+// header lines into the answer's head with it.
+int WebServer::ErrorAnswer(mg_connection* connection, int status, const char* message) {
+    closeAfterAnswer(connection);
+    const char* reason = mg_get_response_code_text(connection, status);
+    SendRefusal(connection, status, reason ? reason : "Error", message ? message : "");
+    return 0;
 }
 
 // The library closes a connection without any answer when the request's

@@ -89,6 +89,8 @@ private:
     static int BeginRequest(mg_connection* connection);
     static int ConnectionOpened(const mg_connection* connection, void** data);
     static void ConnectionClosed(const mg_connection* connection);
+    // Writes the library's error answers (see the .cpp).
+    static int ErrorAnswer(mg_connection* connection, int status, const char* message);
     // Answers a request the library drops without a word (see the .cpp).
     static void ConnectionClosing(const mg_connection* connection);
     int dispatch(mg_connection* connection);
