@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/HttpText.h"
 #include "core/Privileges.h"
 #include "core/StopSignals.h"
 #include "core/WebServer.h"
@@ -28,12 +29,6 @@ int Usage() {
                  "                      [--drain-seconds SECONDS] [--max-sessions N]\n"
                  "                      [--user NAME | --impersonation]\n");
     return 2;
-}
-
-bool ParseNumber(const std::string& text, long long* value) {
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    *value = std::stoll(text);
-    return true;
 }
 
 struct Settings {
@@ -57,7 +52,7 @@ bool Parse(int argc, char** argv, Settings* settings) {
         if (i + 1 >= argc) return false;
         const std::string value = argv[++i];
         long long number = 0;
-        const bool numeric = ParseNumber(value, &number);
+        const bool numeric = ParseDigits(value, &number);
         if (arg == "--bind") server.bindAddress = value;
         else if (arg == "--root") server.documentRoot = value;
         else if (arg == "--host") server.hosts.push_back(value);

@@ -171,6 +171,12 @@ std::string JsonString(const std::u16string& text) {
     return out;
 }
 
+bool ParseDigits(const std::string& text, long long* value) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = std::stoll(text);
+    return true;
+}
+
 bool ParseInt32(const std::string& text, long* value, bool allowNegative) {
     const bool negative = allowNegative && !text.empty() && text[0] == '-';
     const size_t start = negative ? 1 : 0;
@@ -239,18 +245,12 @@ bool RangeSatisfiable(const std::string& header, long long size) {
     range.erase(0, range.find_first_not_of(" \t"));
     range.erase(range.find_last_not_of(" \t") + 1);
     const size_t dash = range.find('-');
-    const auto number = [](const std::string& digits, long long* value) {
-        if (digits.empty() || digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        *value = std::stoll(digits);
-        return true;
-    };
     if (dash == std::string::npos) return false;
     long long first = 0, last = 0;
     const std::string from = range.substr(0, dash), to = range.substr(dash + 1);
-    if (from.empty()) return number(to, &last) && last > 0 && size > 0;  // the last n bytes
-    if (!number(from, &first) || first >= size) return false;
-    return to.empty() || (number(to, &last) && last >= first);
+    if (from.empty()) return ParseDigits(to, &last) && last > 0 && size > 0;  // the last n bytes
+    if (!ParseDigits(from, &first) || first >= size) return false;
+    return to.empty() || (ParseDigits(to, &last) && last >= first);
 }
 
 std::string RandomToken() {

@@ -37,6 +37,8 @@ bool WellFormedHost(const std::string& header);
 // ASCII letters in lower case (header names, directive words).
 std::string Lower(std::string text);
 
+// A count of 1 to 18 decimal digits, nothing else (no sign, no blanks).
+bool ParseDigits(const std::string& text, long long* value);
 // A decimal number that fits a 32-bit signed value, written with digits only
 // (a leading '-' allowed when `allowNegative`); false for anything else.
 bool ParseInt32(const std::string& text, long* value, bool allowNegative = false);

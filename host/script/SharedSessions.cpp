@@ -60,15 +60,9 @@ bool Take(const std::string& in, size_t* at, std::string* bytes) {
     return true;
 }
 
-bool ParseCount(const std::string& text, long long* number) {
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    *number = std::stoll(text);
-    return true;
-}
-
 bool TakeNumber(const std::string& in, size_t* at, long long* number) {
     std::string text;
-    return Take(in, at, &text) && ParseCount(text, number);
+    return Take(in, at, &text) && ParseDigits(text, number);
 }
 
 std::string Utf16Bytes(const std::u16string& text) {
@@ -120,7 +114,7 @@ bool SharedSessions::Decode(const std::string& encoded, SessionStore::Session* s
         std::u16string name;
         long long type = 0;
         if (!Take(encoded, &at, &nameBytes) || !FromUtf16Bytes(nameBytes, &name) || !Take(encoded, &at, &typeText) ||
-            !ParseCount(typeText, &type) || !Take(encoded, &at, &bytes))
+            !ParseDigits(typeText, &type) || !Take(encoded, &at, &bytes))
             return false;
         platform::Variant value;
         if (type == VT_BSTR) {
