@@ -1,5 +1,4 @@
 #include "script/PageObjects.h"
-#include "script/SharedSessions.h"
 
 #include <new>
 #include <vector>
@@ -498,82 +497,6 @@ IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store) {
 
 IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, Response& response) {
     return new (std::nothrow) SessionObject(store, request, response);
-}
-
-SessionStore::SessionStore(size_t capacity, size_t perAddress)
-    : mCapacity(std::max<size_t>(1, capacity)), mPerAddress(std::max<size_t>(1, perAddress)) {}
-
-SessionStore::~SessionStore() = default;
-
-void SessionStore::shareThrough(std::shared_ptr<platform::RedisLink> link) {
-    mShared = std::make_unique<SharedSessions>(std::move(link));
-}
-
-std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, const std::string& address,
-                                                          std::string* error) {
-    if (mShared) {
-        auto session = std::make_shared<Session>();
-        return mShared->take(token, session.get(), error) ? session : nullptr;
-    }
-    std::lock_guard<std::mutex> guard(mMutex);
-    const auto now = std::chrono::steady_clock::now();
-    if (IsRandomToken(*token)) {
-        auto it = mSessions.find(*token);
-        if (it != mSessions.end() && now - it->second.session->lastUse <= it->second.session->timeout) {
-            it->second.session->lastUse = now;
-            touch(it->second);
-            return it->second.session;
-        }
-    }
-    if (now - mLastSweep > std::chrono::minutes(1)) forgetIdle(now);
-    UseOrder& ofAddress = mByAddress[address];
-    if (ofAddress.size() >= mPerAddress) forget(mSessions.find(*ofAddress.front()));
-    else if (mSessions.size() >= mCapacity) forget(mSessions.find(*mByUse.front()));
-    auto session = std::make_shared<Session>();
-    session->id = ++mNextId;
-    session->lastUse = now;
-    *token = RandomToken();
-    auto [it, added] = mSessions.emplace(*token, Kept{session, address, {}, {}});
-    it->second.inAll = mByUse.insert(mByUse.end(), &it->first);
-    it->second.inAddress = mByAddress[address].insert(mByAddress[address].end(), &it->first);
-    return session;
-}
-
-void SessionStore::release(const std::string& token, const std::shared_ptr<Session>& session) {
-    if (mShared) mShared->give(token, *session, session->abandoned);
-}
-
-void SessionStore::abandon(const std::string& token, Session& session) {
-    session.abandoned = true;
-    if (mShared) return;  // removed when the request gives it back
-    std::lock_guard<std::mutex> guard(mMutex);
-    const auto it = mSessions.find(token);
-    if (it != mSessions.end()) forget(it);
-}
-
-void SessionStore::touch(Kept& kept) {
-    mByUse.splice(mByUse.end(), mByUse, kept.inAll);
-    UseOrder& ofAddress = mByAddress[kept.address];
-    ofAddress.splice(ofAddress.end(), ofAddress, kept.inAddress);
-}
-
-void SessionStore::forget(KeptMap::iterator it) {
-    mByUse.erase(it->second.inAll);
-    const auto ofAddress = mByAddress.find(it->second.address);
-    ofAddress->second.erase(it->second.inAddress);
-    if (ofAddress->second.empty()) mByAddress.erase(ofAddress);
-    mSessions.erase(it);
-}
-
-// Sessions of their own timeouts expire anywhere in the use order: found by
-// a sweep of all, at most once a minute.
-void SessionStore::forgetIdle(std::chrono::steady_clock::time_point now) {
-    mLastSweep = now;
-    for (auto it = mSessions.begin(); it != mSessions.end();) {
-        const auto next = std::next(it);
-        if (now - it->second.session->lastUse > it->second.session->timeout) forget(it);
-        it = next;
-    }
 }
 
 }  // namespace script

@@ -53,7 +53,7 @@ void LogPageFailure(const std::string& text) {
 }  // namespace
 
 ScriptPages::ScriptPages(std::string documentRoot, size_t maxSessions)
-    : mRoot(std::move(documentRoot)), mSessions(maxSessions, maxSessions / kAddressesToFillSessions) {}
+    : mRoot(std::move(documentRoot)), mSessions(maxSessions) {}
 
 bool ScriptPages::IsPagePath(const std::string& path) { return EndsWithNoCase(path, kPageSuffix); }
 

@@ -27,8 +27,7 @@ namespace script {
 
 class ScriptPages : public std::enable_shared_from_this<ScriptPages> {
 public:
-    // Sessions: at most `maxSessions`, and a twentieth of them made from one
-    // client address, so that one client cannot push out everyone else's.
+    // At most `maxSessions` sessions are kept (see SessionStore).
     ScriptPages(std::string documentRoot, size_t maxSessions);
 
     // Runs the page of the request's path, or `pagePath` when given.
@@ -72,7 +71,6 @@ private:
     std::function<bool(const std::string&)> mServedByPages;
     std::shared_ptr<host::ValueStore> mApplication = std::make_shared<host::ValueStore>();
     SessionStore mSessions;
-    static constexpr size_t kAddressesToFillSessions = 20;
 };
 
 // Serves the script pages of the server's document root and hides their

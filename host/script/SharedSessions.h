@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/RedisLink.h"
-#include "script/PageObjects.h"
+#include "script/SessionStore.h"
 
 namespace script {
 

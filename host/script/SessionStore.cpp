@@ -1,0 +1,89 @@
+#include "script/SessionStore.h"
+
+#include <algorithm>
+
+#include "core/HttpText.h"
+#include "script/SharedSessions.h"
+
+namespace script {
+
+SessionStore::SessionStore(size_t capacity)
+    : mCapacity(std::max<size_t>(1, capacity)), mPerAddress(std::max<size_t>(1, capacity / kAddressesToFill)) {}
+
+SessionStore::~SessionStore() = default;
+
+void SessionStore::shareThrough(std::shared_ptr<platform::RedisLink> link) {
+    mShared = std::make_unique<SharedSessions>(std::move(link));
+}
+
+std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, const std::string& address,
+                                                          std::string* error) {
+    if (mShared) {
+        auto session = std::make_shared<Session>();
+        return mShared->take(token, session.get(), error) ? session : nullptr;
+    }
+    std::lock_guard<std::mutex> guard(mMutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (IsRandomToken(*token)) {
+        auto it = mSessions.find(*token);
+        if (it != mSessions.end() && now - it->second.session->lastUse <= it->second.session->timeout) {
+            it->second.session->lastUse = now;
+            touch(it->second);
+            return it->second.session;
+        }
+    }
+    if (now - mLastSweep > std::chrono::minutes(1)) forgetIdle(now);
+    const auto ofAddress = mByAddress.find(address);
+    if (ofAddress != mByAddress.end() && ofAddress->second.size() >= mPerAddress)
+        forget(mSessions.find(*ofAddress->second.front()));
+    else if (mSessions.size() >= mCapacity)
+        forget(mSessions.find(*mByUse.front()));
+    auto session = std::make_shared<Session>();
+    session->id = ++mNextId;
+    session->lastUse = now;
+    *token = RandomToken();
+    const auto it = mSessions.emplace(*token, Kept{session, address, {}, {}}).first;
+    UseOrder& mine = mByAddress[address];
+    it->second.inAll = mByUse.insert(mByUse.end(), &it->first);
+    it->second.inAddress = mine.insert(mine.end(), &it->first);
+    return session;
+}
+
+void SessionStore::release(const std::string& token, const std::shared_ptr<Session>& session) {
+    if (mShared) mShared->give(token, *session, session->abandoned);
+}
+
+void SessionStore::abandon(const std::string& token, Session& session) {
+    session.abandoned = true;
+    if (mShared) return;  // removed when the request gives it back
+    std::lock_guard<std::mutex> guard(mMutex);
+    const auto it = mSessions.find(token);
+    if (it != mSessions.end()) forget(it);
+}
+
+void SessionStore::touch(Kept& kept) {
+    mByUse.splice(mByUse.end(), mByUse, kept.inAll);
+    UseOrder& ofAddress = mByAddress[kept.address];
+    ofAddress.splice(ofAddress.end(), ofAddress, kept.inAddress);
+}
+
+void SessionStore::forget(KeptMap::iterator it) {
+    mByUse.erase(it->second.inAll);
+    const auto ofAddress = mByAddress.find(it->second.address);
+    ofAddress->second.erase(it->second.inAddress);
+    if (ofAddress->second.empty()) mByAddress.erase(ofAddress);
+    mSessions.erase(it);
+}
+
+// Sessions of their own timeouts expire anywhere in the use order: found by
+// a sweep of all, at most once a minute.
+void SessionStore::forgetIdle(std::chrono::steady_clock::time_point now) {
+    mLastSweep = now;
+    for (auto it = mSessions.begin(); it != mSessions.end();) {
+        const auto next = std::next(it);
+        if (now - it->second.session->lastUse > it->second.session->timeout) forget(it);
+        it = next;
+    }
+}
+
+}  // namespace script
