@@ -9,18 +9,9 @@
 #include <stdexcept>
 #include <vector>
 
-namespace {
+#include "core/HttpText.h"
 
-std::string Hex(const unsigned char* digest, unsigned int length) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(2 * length);
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 15];
-    }
-    return text;
-}
+namespace {
 
 // The algorithm, fetched from the library once: naming it at each digest
 // looks it up again, which costs a form of 10,000 small fields more than
@@ -39,7 +30,7 @@ std::string Sha256Hex(const uint8_t* data, size_t size) {
     static const uint8_t kNothing = 0;
     if (EVP_Digest(data ? data : &kNothing, size, digest, &length, Algorithm(), nullptr) != 1)
         throw std::runtime_error("SHA-256 failed");
-    return Hex(digest, length);
+    return HexText(digest, length);
 }
 
 Sha256::Sha256() : mContext(EVP_MD_CTX_new()) {
@@ -56,7 +47,7 @@ std::string Sha256::hex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(mContext, digest, &length) != 1) throw std::runtime_error("SHA-256 failed");
-    return Hex(digest, length);
+    return HexText(digest, length);
 }
 
 bool ReadFileInPieces(const char* path, const std::function<void(const uint8_t*, size_t)>& piece) {

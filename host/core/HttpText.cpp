@@ -253,16 +253,21 @@ bool RangeSatisfiable(const std::string& header, long long size) {
     return to.empty() || (ParseDigits(to, &last) && last >= first);
 }
 
+std::string HexText(const void* bytes, size_t size) {
+    static const char kHex[] = "0123456789abcdef";
+    const auto* in = static_cast<const uint8_t*>(bytes);
+    std::string text(2 * size, '0');
+    for (size_t i = 0; i < size; ++i) {
+        text[2 * i] = kHex[in[i] >> 4];
+        text[2 * i + 1] = kHex[in[i] & 15];
+    }
+    return text;
+}
+
 std::string RandomToken() {
     uint8_t bytes[16];
     RandomBytes(bytes, sizeof bytes);
-    static const char kHex[] = "0123456789abcdef";
-    std::string token;
-    for (uint8_t b : bytes) {
-        token += kHex[b >> 4];
-        token += kHex[b & 15];
-    }
-    return token;
+    return HexText(bytes, sizeof bytes);
 }
 
 bool IsRandomToken(const std::string& token) {

@@ -45,6 +45,8 @@ bool ParseInt32(const std::string& text, long* value, bool allowNegative = false
 
 // Fills `buffer` from the system's random source; throws when it cannot.
 void RandomBytes(void* buffer, size_t size);
+// Bytes as lower-case hexadecimal digits, two per byte.
+std::string HexText(const void* bytes, size_t size);
 // A token no one can guess, for cookies: 32 random hexadecimal digits.
 std::string RandomToken();
 // Whether a Range header can be answered from a file of `size` bytes: its

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -68,9 +67,7 @@ void UploadFolder::draw() {
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
     uint64_t bits = 0;
     RandomBytes(&bits, sizeof bits);
-    char random[17];
-    std::snprintf(random, sizeof random, "%016llx", static_cast<unsigned long long>(bits));
-    const std::string name = std::string(stamp) + "-" + random;
+    const std::string name = std::string(stamp) + "-" + HexText(&bits, sizeof bits);
     mVirtual = "/uploads/" + name;
     mStaging = fs::path(mDocumentRoot) / "uploads" / kStagingFolder / name;
 }

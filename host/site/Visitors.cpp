@@ -12,16 +12,6 @@ namespace {
 const char* const kSiteSettingsKey = "SOFTWARE\\Venhale\\Formix4Site";
 constexpr size_t kMinimumSecretDigits = 32;
 constexpr size_t kSignatureBytes = 16;
-
-std::string Hex(const unsigned char* bytes, size_t size) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < size; ++i) {
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 15];
-    }
-    return text;
-}
 }  // namespace
 
 std::string Visitors::SecretFromSettings(bool* shared) {
@@ -30,9 +20,7 @@ std::string Visitors::SecretFromSettings(bool* shared) {
               secret.size() >= kMinimumSecretDigits &&
               secret.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
     if (*shared) return secret;
-    unsigned char bytes[32];
-    RandomBytes(bytes, sizeof bytes);
-    return Hex(bytes, sizeof bytes);
+    return RandomToken() + RandomToken();
 }
 
 std::string Visitors::NewToken() { return RandomToken(); }
@@ -51,7 +39,7 @@ std::string Visitors::signature(const std::string& visitor, long id) const {
     unsigned int length = 0;
     HMAC(EVP_sha256(), mSecret.data(), static_cast<int>(mSecret.size()),
          reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &length);
-    return Hex(digest, kSignatureBytes);
+    return HexText(digest, kSignatureBytes);
 }
 
 bool Visitors::owns(const std::string& visitor, long id, const std::string& given) const {
