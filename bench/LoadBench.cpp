@@ -370,8 +370,8 @@ int main(int argc, char** argv) {
                 load.uploads * static_cast<double>(megabytes) / elapsed, load.progressReads.load(),
                 load.progressReads / elapsed);
     if (site.redisPort) {
-        // Progress reads are HMGET (one per poll) and the poll's GET of the
-        // visitor's ID; the rest is the uploads' own.
+        // A progress read is one HMGET (form IDs are signed, not looked up);
+        // the rest is the uploads' own.
         long long total = 0;
         std::string each;
         for (const auto& [name, calls] : redisCommands) {
@@ -380,12 +380,9 @@ int main(int argc, char** argv) {
             each += " " + name + " " + std::to_string(calls);
         }
         const long long reads = redisCommands["hmget"];
-        const long long polls = redisCommands["hmget"] + redisCommands["get"] - load.uploads;  // a poll: HMGET + GET
         std::printf("Redis: %lld commands (%s); per upload %.1f without the progress reads, per progress read %.2f\n",
-                    total, each.c_str() + 1,
-                    static_cast<double>(total - polls) / std::max(1L, load.uploads.load()),
-                    static_cast<double>(reads + redisCommands["get"] - load.uploads) /
-                        std::max(1L, load.progressReads.load()));
+                    total, each.c_str() + 1, static_cast<double>(total - reads) / std::max(1L, load.uploads.load()),
+                    static_cast<double>(reads) / std::max(1L, load.progressReads.load()));
     }
     // The allocator may keep some freed memory; more than 32 MB would be a
     // leak. (Under ThreadSanitizer its own allocator and shadow memory grow.)
