@@ -75,15 +75,23 @@ bool Parse(int argc, char** argv, Settings* settings) {
 // Once draining is over, how long the workers have to finish.
 constexpr unsigned kStopSeconds = 5;
 
+// A balancer checking /health every second takes a server out after two
+// failed checks: until then it may still send requests, which a server
+// that had already stopped would reset.
+constexpr auto kLeastDrain = std::chrono::seconds(3);
+
 // After the first stop signal: the server says it is draining, answers what
 // reaches it and ends once no connection has been open for a moment (a
-// connection the listener took but no worker yet would be seen by then), or
-// at the deadline, or at a second signal.
+// connection the listener took but no worker yet would be seen by then) and
+// the balancer has had time to notice, or at the deadline, or at a second
+// signal.
 void Drain(WebServer& server, StopSignals& signals, long long seconds) {
     server.beginDrain();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(seconds);
     int idleChecks = 0;
-    while (idleChecks < 3 && std::chrono::steady_clock::now() < deadline) {
+    while ((idleChecks < 3 || std::chrono::steady_clock::now() < start + kLeastDrain) &&
+           std::chrono::steady_clock::now() < deadline) {
         if (signals.waitFor(100)) return;
         idleChecks = server.idle() ? idleChecks + 1 : 0;
     }
