@@ -82,7 +82,8 @@ void Health(const WebServer& server, const PageRequest& request, Response& respo
 }
 
 // The Redis server the component's setting ProgressStore names, if any:
-// the site's servers share their pages' sessions there too.
+// the site's servers share their pages' sessions and the numbering of form
+// IDs there too.
 std::shared_ptr<platform::RedisLink> ProgressStoreLink() {
     std::string text;
     platform::RedisAddress address;
@@ -94,9 +95,12 @@ std::shared_ptr<platform::RedisLink> ProgressStoreLink() {
 }
 
 struct SiteState {
+    SiteState(SiteOptions options, std::string documentRoot, std::string secret,
+              std::shared_ptr<platform::RedisLink> link)
+        : options(std::move(options)), documentRoot(std::move(documentRoot)), visitors(std::move(secret), std::move(link)) {}
     SiteOptions options;
     std::string documentRoot;
-    Visitors visitors{""};
+    Visitors visitors;
     std::atomic<int64_t> lastSweep{std::numeric_limits<int64_t>::min() / 2};
 
     // Abandoned staging folders are swept by the first upload (as the pages'
@@ -137,7 +141,7 @@ public:
 private:
     HRESULT handOut(WORD, const host::MemberArgs&, VARIANT* result) {
         result->vt = VT_I4;
-        result->lVal = static_cast<LONG>(Visitors::NewId());
+        result->lVal = static_cast<LONG>(mState->visitors.newId());
         return S_OK;
     }
     HRESULT signature(WORD, const host::MemberArgs& args, VARIANT* result) {
@@ -177,12 +181,11 @@ private:
 }  // namespace
 
 void AddSitePages(WebServer& server, const SiteOptions& options, script::ScriptPages& pages) {
-    auto state = std::make_shared<SiteState>();
-    state->options = options;
-    state->documentRoot = server.documentRoot();
-    if (auto link = ProgressStoreLink()) pages.shareSessionsThrough(std::move(link));
+    const std::shared_ptr<platform::RedisLink> link = ProgressStoreLink();
+    if (link) pages.shareSessionsThrough(link);
     bool shared = false;
-    state->visitors = Visitors(Visitors::SecretFromSettings(&shared));
+    std::string secret = Visitors::SecretFromSettings(&shared);
+    auto state = std::make_shared<SiteState>(options, server.documentRoot(), std::move(secret), link);
     if (!shared)
         std::fprintf(stderr, "formix4-server: no FormSecret in the registry: the form IDs this server hands out are "
                              "recognised by this process only\n");

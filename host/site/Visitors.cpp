@@ -4,6 +4,8 @@
 #include <openssl/hmac.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/HttpText.h"
 #include "platform/RegistryValues.h"
@@ -27,10 +29,47 @@ std::string Visitors::NewToken() { return RandomToken(); }
 
 bool Visitors::IsToken(const std::string& token) { return IsRandomToken(token); }
 
-long Visitors::NewId() {
-    uint16_t halves[2];
-    RandomBytes(halves, sizeof halves);
-    return 0x40000000L | (static_cast<long>(halves[0] & 0x3FFF) << 16) | (halves[1] & 0x7FFF);
+namespace {
+
+const char* const kIdCounterKey = "formix4:form-ids";
+constexpr uint32_t kIdBits = 29;
+
+constexpr uint32_t kIdMask = (1u << kIdBits) - 1;
+
+// Counts spread over the whole range of IDs, so that forms handed out one
+// after another do not get neighbouring IDs: a bijection of 29-bit numbers
+// (odd multipliers and a shift that keeps the high bits), the same on every
+// server, so that distinct counts stay distinct IDs.
+uint32_t Spread(uint32_t number) {
+    number = (number * 331804481u) & kIdMask;  // the golden ratio of 2^29
+    number ^= number >> 15;
+    return (number * 0x2C1B3C6Du) & kIdMask;
+}
+
+uint32_t RandomIdNumber() {
+    uint32_t number = 0;
+    RandomBytes(&number, sizeof number);
+    return number & kIdMask;
+}
+
+}  // namespace
+
+Visitors::Visitors(std::string secret, std::shared_ptr<platform::RedisLink> link)
+    : mSecret(std::move(secret)), mLink(std::move(link)), mNext(RandomIdNumber()) {}
+
+long Visitors::newId() {
+    uint32_t number = mNext++;
+    // A counter Redis does not have yet (new, or back empty) starts at a
+    // random number, so that it does not hand out again the IDs of forms
+    // still open.
+    std::vector<platform::RedisReply> replies;
+    if (mLink &&
+        mLink->Run({{"SET", kIdCounterKey, std::to_string(RandomIdNumber()), "NX"}, {"INCR", kIdCounterKey}}, &replies) &&
+        replies.size() == 2 && replies[1].kind == platform::RedisReply::Kind::Integer)
+        number = static_cast<uint32_t>(replies[1].integer);
+    number = Spread(number & kIdMask);
+    // The 29 bits around bit 15, which the component's IDs keep clear.
+    return 0x40000000L | (static_cast<long>(number >> 15) << 16) | (number & 0x7FFF);
 }
 
 std::string Visitors::signature(const std::string& visitor, long id) const {
