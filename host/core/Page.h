@@ -35,6 +35,11 @@ struct PageRequest {
     // The first parameter of that name, URL-decoded; none when absent.
     std::optional<std::string> queryValue(const std::string& name) const;
     std::string header(const std::string& name) const;
+    // The client's address as far as this server can tell: the peer's, or,
+    // when the peer is on this machine (a proxy in front), the address the
+    // proxy names last in X-Forwarded-For; "" when such a peer names none
+    // (then one client cannot be told from another).
+    std::string clientAddress() const;
     // The value of a cookie of the request, as sent; "" when absent.
     std::string cookie(const std::string& name) const;
     // Every cookie of the request, names and values as sent.

@@ -166,6 +166,20 @@ std::string PageRequest::header(const std::string& name) const {
     return it == headers.end() ? std::string() : it->second;
 }
 
+std::string PageRequest::clientAddress() const {
+    const bool local = remoteAddress.starts_with("127.") || remoteAddress == "::1" ||
+                       remoteAddress.starts_with("::ffff:127.");
+    if (!local) return remoteAddress;
+    // The proxy appends the address it took the request from to what the
+    // client sent: only that last entry is the proxy's own word.
+    const std::string forwarded = header("x-forwarded-for");
+    const size_t comma = forwarded.rfind(',');
+    std::string last = forwarded.substr(comma == std::string::npos ? 0 : comma + 1);
+    last.erase(0, last.find_first_not_of(" \t"));
+    last.erase(last.find_last_not_of(" \t") + 1);
+    return last;
+}
+
 std::vector<std::pair<std::string, std::string>> PageRequest::cookies() const {
     std::vector<std::pair<std::string, std::string>> result;
     const std::string text = header("cookie");

@@ -426,7 +426,7 @@ private:
         if (!mSession && mError.empty()) {
             std::string token = mRequest.cookie(SessionStore::kCookie);
             const std::string given = token;
-            mSession = mSessions.find(&token, mRequest.remoteAddress, &mError);
+            mSession = mSessions.find(&token, mRequest.clientAddress(), &mError);
             if (!mSession) return nullptr;
             mToken = token;
             if (token != given && !mResponse.headersSent)

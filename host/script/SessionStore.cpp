@@ -13,14 +13,14 @@ SessionStore::SessionStore(size_t capacity)
 SessionStore::~SessionStore() = default;
 
 void SessionStore::shareThrough(std::shared_ptr<platform::RedisLink> link) {
-    mShared = std::make_unique<SharedSessions>(std::move(link));
+    mShared = std::make_unique<SharedSessions>(std::move(link), mPerAddress);
 }
 
 std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, const std::string& address,
                                                           std::string* error) {
     if (mShared) {
         auto session = std::make_shared<Session>();
-        return mShared->take(token, session.get(), error) ? session : nullptr;
+        return mShared->take(token, address, session.get(), error) ? session : nullptr;
     }
     std::lock_guard<std::mutex> guard(mMutex);
     const auto now = std::chrono::steady_clock::now();
@@ -33,7 +33,9 @@ std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, co
         }
     }
     if (now - mLastSweep > std::chrono::minutes(1)) forgetIdle(now);
-    const auto ofAddress = mByAddress.find(address);
+    // A request whose client cannot be told (a proxy on this machine that
+    // names none) counts toward the whole only.
+    const auto ofAddress = address.empty() ? mByAddress.end() : mByAddress.find(address);
     if (ofAddress != mByAddress.end() && ofAddress->second.size() >= mPerAddress)
         forget(mSessions.find(*ofAddress->second.front()));
     else if (mSessions.size() >= mCapacity)

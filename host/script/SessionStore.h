@@ -37,12 +37,13 @@ public:
         std::chrono::steady_clock::time_point lastUse;
         std::string holder;  // shared: the request that holds it
         bool fresh = false;  // shared: made by this request, known to no other yet
+        std::string maker;   // shared and fresh: the client address that made it
         bool abandoned = false;
     };
 
     void shareThrough(std::shared_ptr<platform::RedisLink> link);
-    // The session of `token`, or a new one for a visitor at `address` (with
-    // its new token in *token); null with a reason when the shared store
+    // The session of `token`, or a new one for a visitor at `address` ("":
+    // not known, counted toward the whole only; with its new token in *token); null with a reason when the shared store
     // cannot give it.
     std::shared_ptr<Session> find(std::string* token, const std::string& address, std::string* error);
     // The end of a request that used the session: a shared session is

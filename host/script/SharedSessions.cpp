@@ -11,6 +11,7 @@ namespace script {
 namespace {
 
 const std::string kPrefix = "formix4:session:";
+const std::string kMakersPrefix = "formix4:session-makers:";
 // How long a request holds its session at most: a server that ends while
 // holding it does not keep the visitor's next requests out for longer.
 constexpr long kHoldMs = 120000;
@@ -25,6 +26,14 @@ const char* const kGiveBackScript =
     "if redis.call('GET', KEYS[2]) ~= ARGV[1] then return 0 end "
     "if ARGV[2] == '' then redis.call('DEL', KEYS[1]) else redis.call('SET', KEYS[1], ARGV[2], 'PX', ARGV[3]) end "
     "redis.call('DEL', KEYS[2]) return 1";
+
+// Lists a new session (KEYS[2]) with those its client address made
+// (KEYS[1], kept as long as a session lives: ARGV[2] milliseconds) and,
+// past ARGV[1] of them, removes the oldest.
+const char* const kListMadeScript =
+    "redis.call('RPUSH', KEYS[1], KEYS[2]) redis.call('PEXPIRE', KEYS[1], ARGV[2]) "
+    "if redis.call('LLEN', KEYS[1]) > tonumber(ARGV[1]) then redis.call('DEL', redis.call('LPOP', KEYS[1])) end "
+    "return 1";
 
 // The bytes of a value, by its type: the text's UTF-16 units, or the
 // number's own bytes.
@@ -134,7 +143,8 @@ bool SharedSessions::Decode(const std::string& encoded, SessionStore::Session* s
 
 std::string SharedSessions::where() const { return "Redis at " + mLink->Address().HostAndPort(); }
 
-bool SharedSessions::take(std::string* token, SessionStore::Session* session, std::string* error) {
+bool SharedSessions::take(std::string* token, const std::string& address, SessionStore::Session* session,
+                          std::string* error) {
     const std::string unreachable = "The session cannot be read: the session store (" + where() + ") cannot be reached.";
     session->holder = RandomToken();
     if (IsRandomToken(*token)) {
@@ -177,6 +187,7 @@ bool SharedSessions::take(std::string* token, SessionStore::Session* session, st
     session->id = static_cast<long>(number.integer & 0x7FFFFFFF);
     session->holder = RandomToken();
     session->fresh = true;
+    session->maker = address;
     *token = RandomToken();
     // A new token is known to no other request yet: nothing to hold.
     return true;
@@ -190,6 +201,12 @@ void SharedSessions::give(const std::string& token, const SessionStore::Session&
     commands.push_back({"EVAL", kGiveBackScript, "2", kPrefix + token, kPrefix + token + ":lock", session.holder,
                         abandoned ? std::string() : Encode(session),
                         std::to_string(std::chrono::milliseconds(session.timeout).count())});
+    // A client that cannot be told from others (a proxy on this machine
+    // that names none) counts toward no one's share.
+    if (session.fresh && !abandoned && !session.maker.empty())
+        commands.push_back({"EVAL", kListMadeScript, "2", kMakersPrefix + session.maker,
+                            kPrefix + token, std::to_string(mPerAddress),
+                            std::to_string(std::chrono::milliseconds(session.timeout).count())});
     std::vector<platform::RedisReply> replies;
     if (!mLink->Run(commands, &replies)) return;  // not reached: the hold runs out by itself
     for (const platform::RedisReply& reply : replies)

@@ -2,7 +2,6 @@
 // server with the test pages), and plain HTTP over loopback.
 #pragma once
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -97,16 +96,8 @@ private:
     int mPort = 0;
 };
 
-// A connection to the server on loopback, from the loopback address `from`
-// when given (127.0.0.2 and on: another client address on this machine).
-inline int Connect(int port, const char* from = nullptr) {
+inline int Connect(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (from) {
-        sockaddr_in source{};
-        source.sin_family = AF_INET;
-        inet_pton(AF_INET, from, &source.sin_addr);
-        bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
-    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
