@@ -23,15 +23,9 @@ mkdir -p "$root$prefix/site/uploads" "$registry" "$root/etc/formix4" "$root/etc/
 [ -n "$root" ] || chown formix4:formix4 "$prefix/site/uploads"
 
 export PLATFORM_REGISTRY_DIR=$registry
-"$root$prefix/bin/regsvr" "$root$prefix/lib/libformix4.so" >/dev/null
-"$root$prefix/bin/reg" add 'HKLM\SOFTWARE\Venhale\Formix\4.0' /v ReadChunkSize /t REG_DWORD /d 65536 >/dev/null
 "$root$prefix/bin/reg" add 'HKLM\SOFTWARE\Venhale\Formix\4.0' /v ProgressStore /t REG_SZ \
   /d redis://127.0.0.1:6380/0 >/dev/null
-site_key='HKLM\SOFTWARE\Venhale\Formix4Site'
-if ! "$root$prefix/bin/reg" query "$site_key" /v FormSecret >/dev/null 2>&1; then
-  "$root$prefix/bin/reg" add "$site_key" /v FormSecret /t REG_SZ /d "$(od -An -N32 -tx1 /dev/urandom | tr -d ' \n')" >/dev/null
-fi
-chmod -R a+rX "$registry"
+"$here/../../scripts/register.sh" "$root$prefix"
 
 install -m 0644 "$here"/formix4-server@.service "$here"/formix4-redis.service "$here"/formix4-haproxy.service \
   "$here"/formix4.target "$root/etc/systemd/system/"

@@ -2,7 +2,8 @@
 # The upload site's systemd units as deploy/systemd/install.sh installs them:
 # installed into a temporary folder, with their paths pointed there, they
 # pass `systemd-analyze verify` without a word, and the server's unit keeps
-# its exposure (systemd-analyze security) at 2.0 or below.
+# its exposure (systemd-analyze security) at 2.0 or below; the registry they
+# read is readable by root and the servers' account only.
 #   tests/deploy/check-units.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -11,6 +12,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 DESTDIR=$work/root "$here/deploy/systemd/install.sh" "$build" >/dev/null
+# The registry holds the secret that signs form IDs: installed by root, other
+# accounts than root and the servers' cannot read it.
+if [ "$(id -u)" = 0 ] && getent group formix4 >/dev/null; then
+  for file in "$work"/root/var/lib/formix4/registry/*.reg; do
+    [ "$(stat -c '%G %A' "$file")" = "formix4 -rw-r-----" ] ||
+      { echo "the registry file $file is $(stat -c '%G %A' "$file")" >&2; exit 1; }
+  done
+fi
 mkdir "$work/units"
 for unit in "$work"/root/etc/systemd/system/*; do
   sed "s#/opt/formix4#$work/root/opt/formix4#g; s#/etc/formix4#$work/root/etc/formix4#g" "$unit" \
