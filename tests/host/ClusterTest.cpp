@@ -103,11 +103,15 @@ protected:
     }
 
     // One file of `size` bytes of a pattern, as a multipart body.
-    static std::string Body(size_t size, char seed) {
+    static std::string Content(size_t size, char seed) {
         std::string content(size, '\0');
         for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(seed + i * 131 + (i >> 12));
+        return content;
+    }
+    static std::string Body(const std::string& content) {
         return MultipartBody("Site").file("file", "big.bin", content, "application/octet-stream").str();
     }
+    static std::string Body(size_t size, char seed) { return Body(Content(size, seed)); }
 
     // Sends the upload in 1 MB pieces with a pause after each, so that it
     // lasts while the test looks.
@@ -135,6 +139,33 @@ protected:
         return ReadFile(mRoot / saved[1].str().substr(1));
     }
 
+    // An upload of one file through the balancer, on a form of its own,
+    // sent slowly (SlowUpload) on a thread of its own.
+    struct UploadInFlight {
+        Visitor visitor;
+        std::string id, content, body;
+        HttpResult report;
+        std::atomic<bool> finished{false};
+        std::thread sender;
+    };
+    std::unique_ptr<UploadInFlight> StartUpload(size_t size, char seed, std::chrono::milliseconds pause) {
+        auto upload = std::make_unique<UploadInFlight>();
+        upload->id = FormId(mCluster->balancer, upload->visitor);
+        upload->content = Content(size, seed);
+        upload->body = Body(upload->content);
+        upload->sender = std::thread([this, pause, sent = upload.get()] {
+            sent->report = SlowUpload(mCluster->balancer, sent->id, sent->body, sent->visitor, pause);
+            sent->finished = true;
+        });
+        return upload;
+    }
+    // Waits for the upload's answer: 200, and its saved file is the file sent.
+    void ExpectSavedWhole(UploadInFlight& upload) {
+        upload.sender.join();
+        ASSERT_EQ(upload.report.status, 200) << upload.report.body.substr(0, 500);
+        EXPECT_EQ(Saved(upload.report), upload.content);
+    }
+
     size_t OutageEntries() {
         size_t n = 0;
         for (const auto& row : mRegistry.events())
@@ -154,24 +185,17 @@ protected:
 
 TEST_F(ClusterTest, ProgressFollowsAnUploadThroughEitherServer) {
     StartCluster();
-    Visitor visitor;
-    const std::string id = FormId(mCluster->balancer, visitor);
-    ASSERT_FALSE(id.empty());
-    const std::string body = Body(200u << 20, 'a');
-    HttpResult report;
-    std::atomic<bool> finished{false};
-    std::thread upload([&] {
-        report = SlowUpload(mCluster->balancer, id, body, visitor, 5ms);
-        finished = true;
-    });
+    const auto upload = StartUpload(200u << 20, 'a', 5ms);
+    ASSERT_FALSE(upload->id.empty());
+    const std::string& id = upload->id;
+    const Visitor& visitor = upload->visitor;
+    const std::string& body = upload->body;
     std::vector<Poll> polls;
-    while (!finished) {
+    while (!upload->finished) {
         polls.push_back(PollProgress(id, visitor));
         std::this_thread::sleep_for(20ms);
     }
-    upload.join();
-    ASSERT_EQ(report.status, 200) << report.body.substr(0, 500);
-    EXPECT_EQ(Saved(report), body.substr(body.find("\r\n\r\n") + 4, 200u << 20));
+    ExpectSavedWhole(*upload);
 
     std::map<std::string, int> servers;
     long long last = 0;
@@ -250,15 +274,10 @@ TEST_F(ClusterTest, TwoServersNeverShareAnIdOrEachOthersFigures) {
 
 TEST_F(ClusterTest, AnUploadGoesOnWhileRedisIsDown) {
     StartCluster();
-    Visitor visitor;
-    const std::string id = FormId(mCluster->balancer, visitor);
-    const std::string body = Body(100u << 20, 'r');
-    HttpResult report;
-    std::atomic<bool> finished{false};
-    std::thread upload([&] {
-        report = SlowUpload(mCluster->balancer, id, body, visitor, 60ms);
-        finished = true;
-    });
+    const auto upload = StartUpload(100u << 20, 'r', 60ms);
+    const std::string& id = upload->id;
+    const Visitor& visitor = upload->visitor;
+    const std::atomic<bool>& finished = upload->finished;
     Poll poll;
     for (int i = 0; i < 200 && poll.done == 0; ++i) {
         std::this_thread::sleep_for(20ms);
@@ -287,9 +306,7 @@ TEST_F(ClusterTest, AnUploadGoesOnWhileRedisIsDown) {
         }
     }
     EXPECT_GT(resumedAt, poll.done);
-    upload.join();
-    ASSERT_EQ(report.status, 200) << report.body.substr(0, 500);
-    EXPECT_EQ(Saved(report), body.substr(body.find("\r\n\r\n") + 4, 100u << 20));
+    ExpectSavedWhole(*upload);
     // Each server reads Redis again once its back-off (at most 2 s) has passed.
     std::set<std::string> doneOn;
     for (int i = 0; i < 200 && doneOn.size() < 2; ++i) {
@@ -349,11 +366,7 @@ TEST_F(ClusterTest, AHungServerIsTakenOut) {
 // throughout.
 TEST_F(ClusterTest, ARestartOfEveryServerDuringAnUploadLosesNothing) {
     StartCluster();
-    Visitor visitor;
-    const std::string id = FormId(mCluster->balancer, visitor);
-    const std::string body = Body(30u << 20, 'q');
-    HttpResult report;
-    std::thread upload([&] { report = SlowUpload(mCluster->balancer, id, body, visitor, 50ms); });
+    const auto upload = StartUpload(30u << 20, 'q', 50ms);
     std::this_thread::sleep_for(300ms);
     const pid_t before[2] = {mCluster->pidOf("server-one"), mCluster->pidOf("server-two")};
     std::atomic<bool> restarted{false};
@@ -368,9 +381,7 @@ TEST_F(ClusterTest, ARestartOfEveryServerDuringAnUploadLosesNothing) {
         std::this_thread::sleep_for(50ms);
     }
     restart.join();
-    upload.join();
-    ASSERT_EQ(report.status, 200) << report.body.substr(0, 500);
-    EXPECT_EQ(Saved(report), body.substr(body.find("\r\n\r\n") + 4, 30u << 20));
+    ExpectSavedWhole(*upload);
     EXPECT_EQ(failed, 0);
     EXPECT_NE(mCluster->pidOf("server-one"), before[0]);
     EXPECT_NE(mCluster->pidOf("server-two"), before[1]);
