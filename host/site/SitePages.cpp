@@ -22,6 +22,7 @@
 #include "platform/CodePage.h"
 #include "platform/RedisLink.h"
 #include "platform/RegistryValues.h"
+#include "site/DiskSpace.h"
 #include "site/UploadFolder.h"
 #include "site/UploadFolderObject.h"
 #include "site/Visitors.h"

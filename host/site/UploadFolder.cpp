@@ -2,15 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 
-#include "client/Sha256.h"
 #include "core/HttpText.h"
 
 namespace fs = std::filesystem;
@@ -25,9 +22,6 @@ constexpr size_t kMaxSavedNameBytes = 100;
 // never serves a path with a segment that starts with a dot.
 constexpr const char* kStagingFolder = ".incoming";
 
-// The component's ERROR_DISK_FULL.
-constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80040070);
-
 // Cuts UTF-8 text to at most `bytes` bytes without splitting a character.
 std::string CutUtf8(const std::string& text, size_t bytes) {
     if (text.size() <= bytes) return text;
@@ -36,19 +30,7 @@ std::string CutUtf8(const std::string& text, size_t bytes) {
     return text.substr(0, end);
 }
 
-// The bytes a folder's volume has free for the server, and its device;
-// false when the folder cannot be examined.
-bool FreeSpace(const std::string& folder, long long* freeBytes, dev_t* device) {
-    struct statvfs volume{};
-    struct stat place{};
-    if (statvfs(folder.c_str(), &volume) != 0 || stat(folder.c_str(), &place) != 0) return false;
-    *freeBytes = static_cast<long long>(volume.f_bavail * volume.f_frsize);
-    *device = place.st_dev;
-    return true;
-}
-
-}  // namespace
-
+// Writes a file's or a folder's data to the disk (fsync); false when it cannot.
 bool SyncToDisk(const fs::path& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -56,6 +38,8 @@ bool SyncToDisk(const fs::path& path) {
     close(fd);
     return synced;
 }
+
+}  // namespace
 
 UploadFolder::UploadFolder(const std::string& documentRoot) : mDocumentRoot(documentRoot) { draw(); }
 
@@ -140,64 +124,3 @@ std::string SavedName(int number, std::string safeName) {
     return std::to_string(number) + "-" + safeName;
 }
 
-void SavedFileDigests::add(const fs::path& saved) {
-    std::lock_guard<std::mutex> lock(mLock);
-    mFiles.push_back(saved);
-    mResults.emplace_back();
-    if (!mHelper.joinable()) mHelper = std::thread([this] { work(); });
-    mReady.notify_one();
-}
-
-std::vector<SavedFileDigests::Digest> SavedFileDigests::finish() {
-    {
-        std::lock_guard<std::mutex> lock(mLock);
-        mClosed = true;
-    }
-    mReady.notify_all();
-    work();
-    if (mHelper.joinable()) mHelper.join();
-    return mResults;
-}
-
-void SavedFileDigests::work() {
-    std::unique_lock<std::mutex> lock(mLock);
-    for (;;) {
-        mReady.wait(lock, [this] { return mNext < mFiles.size() || mClosed; });
-        if (mNext == mFiles.size()) return;
-        const size_t number = mNext++;
-        const fs::path file = mFiles[number];
-        lock.unlock();
-        // The disk starts writing the file while its digest is made from the
-        // page cache; the sync then waits only for what is left. The folder's
-        // keep() syncs it again, which costs nothing once it is written.
-        const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-        Digest value;
-        if (!Sha256HexOfFile(file.c_str(), &value.sha256, &value.length)) value = {0, Sha256Hex(nullptr, 0)};
-        if (fd >= 0) {
-            fsync(fd);
-            close(fd);
-        }
-        lock.lock();
-        mResults[number] = std::move(value);
-    }
-}
-
-bool EnoughSpace(const std::string& documentRoot, long long length) {
-    const char* tmp = std::getenv("TMPDIR");
-    long long tempFree = 0, uploadsFree = 0;
-    dev_t tempDevice = 0, uploadsDevice = 0;
-    if (!FreeSpace(tmp && *tmp ? tmp : "/tmp", &tempFree, &tempDevice) ||
-        !FreeSpace(documentRoot + "/uploads", &uploadsFree, &uploadsDevice))
-        return true;  // nothing known: the upload tells
-    if (tempDevice == uploadsDevice) return tempFree >= 2 * length;
-    return tempFree >= length && uploadsFree >= length;
-}
-
-bool VolumeIsFull(HRESULT hr, const fs::path& folder, long long itemLength, bool macBinary) {
-    if (hr != kDiskFull) return false;
-    if (!macBinary) return true;
-    long long freeBytes = 0;
-    dev_t device = 0;
-    return FreeSpace(folder.string(), &freeBytes, &device) && freeBytes < itemLength;
-}

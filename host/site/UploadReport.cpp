@@ -9,6 +9,8 @@
 #include "client/Sha256.h"
 #include "core/HttpText.h"
 #include "platform/System.h"
+#include "site/DiskSpace.h"
+#include "site/SavedFileDigests.h"
 
 namespace {
 
