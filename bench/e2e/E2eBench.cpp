@@ -5,6 +5,7 @@
 // SHA-256 as the server reports it), then, outside the timed part, every saved
 // file is read back from disk and compared with what was sent.
 //   e2e_bench BODIES_DIR A_MEGABYTES ROUNDS TABLE_FILE [KIND PORT PID ROOT LABEL]...
+// (E2E_SHAPES=CD in the environment: only shapes C and D)
 // KIND "site": Formix4's upload page (GET /upload gives a form ID and the
 // visitor's cookie, then POST /upload?ID=n; saved paths are virtual paths
 // under ROOT, the files in ROOT/uploads). KIND "peer" or "ceiling": POST
@@ -416,12 +417,15 @@ int main(int argc, char** argv) {
     const int rounds = std::max(1, std::atoi(argv[3]));
     std::fprintf(stderr, "writing the bodies...\n");
     const std::vector<Shape> shapes = MakeShapes(argv[1], std::strtoull(argv[2], nullptr, 10));
+    // E2E_SHAPES=CD measures only those shapes (to profile one server on one).
+    const char* only = std::getenv("E2E_SHAPES");
+    auto measured = [&](const Shape& shape) { return !only || std::strchr(only, shape.key[0]); };
     // results[shape][server]: one per round that passed its checks.
     std::vector<std::vector<std::vector<Result>>> results(shapes.size(), std::vector<std::vector<Result>>(servers.size()));
     bool failed = false;
     for (int round = 0; round < rounds; ++round)
         for (size_t s = 0; s < shapes.size(); ++s)
-            for (size_t k = 0; k < servers.size(); ++k) {
+            for (size_t k = 0; measured(shapes[s]) && k < servers.size(); ++k) {
                 const size_t v = (k + static_cast<size_t>(round)) % servers.size();  // each round starts with another server
                 Result result = Measure(servers[v], shapes[s]);
                 result.round = round;
@@ -441,6 +445,7 @@ int main(int argc, char** argv) {
     table += "\n";
     enum Figure { kMedian, kLargest, kFirstRound };
     auto row = [&](const std::string& label, size_t s, double (*value)(const Result&), bool higherIsBetter, Figure kind) {
+        if (!measured(shapes[s])) return;
         table += "| " + label + " |";
         double site = 0, best = 0;
         for (size_t v = 0; v < servers.size(); ++v) {

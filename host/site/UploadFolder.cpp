@@ -83,7 +83,7 @@ bool UploadFolder::keep() {
     // visitor is never told of an upload that a power cut could take back.
     std::error_code error;
     for (fs::directory_iterator entry(mStaging, error), end; !error && entry != end; entry.increment(error))
-        if (!SyncToDisk(entry->path())) return false;
+        if (!mOnDisk.count(entry->path().filename().string()) && !SyncToDisk(entry->path())) return false;
     const fs::path final = fs::path(mDocumentRoot) / mVirtual.substr(1);
     if (error || !SyncToDisk(mStaging) ||
         renameat2(AT_FDCWD, mStaging.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) != 0 ||

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 // A folder of its own for each upload, named by the time and 64 random
@@ -30,6 +31,9 @@ public:
     // (nothing when no file was saved); false when it cannot, and then the
     // folder is removed at the end.
     bool keep();
+    // Tells that a file of the folder (by its name) is on the disk already,
+    // so that keeping the folder need not sync it again.
+    void fileOnDisk(const std::string& name) { mOnDisk.insert(name); }
     // Removes a file of the folder (by its name, never a path that leaves it).
     void removeFile(const std::string& name);
 
@@ -38,6 +42,7 @@ private:
 
     std::string mDocumentRoot, mVirtual;
     std::filesystem::path mStaging;
+    std::set<std::string> mOnDisk;
     bool mCreated = false, mKept = false, mNoSpace = false;
 };
 

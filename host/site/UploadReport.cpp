@@ -24,6 +24,7 @@ struct VolumeFull {};
 struct SavedItems {
     SavedFileDigests digests;
     std::vector<size_t> ordinals;  // the n'th item of the report, counted from 0
+    std::vector<std::string> names;
 };
 
 // Saves a field to a path of the system rather than of the site: the form
@@ -60,6 +61,7 @@ void SaveItem(DispatchObject& form, DispatchObject& field, ItemReport& item, siz
     }
     saved.digests.add(folder.staging() / name);
     saved.ordinals.push_back(ordinal);
+    saved.names.push_back(name);
     item.add("Data", "null");  // the digest, once made
     if (item.value("MacBinary") == "true") {
         // RawData and Resource differ from the data fork only for MacBinary uploads.
@@ -72,9 +74,12 @@ void SaveItem(DispatchObject& form, DispatchObject& field, ItemReport& item, siz
     item.add("SavedAs", JsonString(virtualPath));
 }
 
-// Puts each saved file's length and digest into its item.
-void PutDigests(FormReport& report, SavedItems& saved) {
+// Puts each saved file's length and digest into its item, and tells the
+// folder which files are on the disk.
+void PutDigests(FormReport& report, SavedItems& saved, UploadFolder& folder) {
     const std::vector<SavedFileDigests::Digest> digests = saved.digests.finish();
+    for (size_t i = 0; i < digests.size(); ++i)
+        if (digests[i].onDisk) folder.fileOnDisk(saved.names[i]);
     size_t ordinal = 0, next = 0;
     for (FieldReport& field : report.fields)
         for (ItemReport& item : field.items) {
@@ -185,6 +190,6 @@ UploadReport ReceiveUpload(DispatchObject& form, UploadFolder& folder) {
         result.volumeFull = true;
         return result;
     }
-    PutDigests(result.form, saved);
+    PutDigests(result.form, saved, folder);
     return result;
 }
