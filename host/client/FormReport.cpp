@@ -366,7 +366,11 @@ std::string ReportText(std::string_view json) {
     return description.empty() ? std::string(json) : JsonStringText(description);
 }
 
-FormReport ReadFormReport(DispatchObject& form, const ReportOptions& options) {
+FormReport ReadFormReport(DispatchObject& formObject, const ReportOptions& options) {
+    // Every item has the same members: their names are looked up once.
+    MemberIds ids;
+    DispatchObject form = formObject;
+    form.shareIds(&ids);
     FormReport report;
     report.multipart = Get(form, "Multipart") == "true";
     report.count = std::stol(Get(form, "Count"));

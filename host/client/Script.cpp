@@ -1,5 +1,7 @@
 #include "client/Script.h"
 
+#include <algorithm>
+
 #include "platform/CodePage.h"
 
 using platform::codepage::Utf16ToUtf8;
@@ -40,10 +42,8 @@ bool DispatchObject::invoke(const std::string& name, WORD flags, std::vector<VAR
         mError.hr = E_POINTER;
         return false;
     }
-    const std::u16string wide = Utf8ToUtf16(name);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(wide.c_str())};
     DISPID id = DISPID_UNKNOWN;
-    HRESULT hr = mObject->GetIDsOfNames(GUID_NULL, names, 1, 0, &id);
+    HRESULT hr = findId(name, &id);
     if (SUCCEEDED(hr)) {
         std::vector<VARIANT> reversed(args.rbegin(), args.rend());
         DISPID putId = DISPID_PROPERTYPUT;
@@ -67,6 +67,35 @@ bool DispatchObject::invoke(const std::string& name, WORD flags, std::vector<VAR
     }
     mError.hr = hr;
     return SUCCEEDED(hr);
+}
+
+HRESULT DispatchObject::findId(const std::string& name, DISPID* id) {
+    if (mIds && !mTypeAsked) {
+        mTypeAsked = true;
+        if (FAILED(mObject->GetTypeInfo(0, 0, mType.put()))) mType = platform::ComPtr<ITypeInfo>();
+    }
+    if (mIds && mType) return mIds->find(mObject.get(), mType.get(), name, id);
+    const std::u16string wide = Utf8ToUtf16(name);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(wide.c_str())};
+    return mObject->GetIDsOfNames(GUID_NULL, names, 1, 0, id);
+}
+
+HRESULT MemberIds::find(IDispatch* object, ITypeInfo* type, const std::string& name, DISPID* id) {
+    const auto found = mIds.find({type, name});
+    if (found != mIds.end()) {
+        *id = found->second;
+        return S_OK;
+    }
+    const std::u16string wide = Utf8ToUtf16(name);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(wide.c_str())};
+    const HRESULT hr = object->GetIDsOfNames(GUID_NULL, names, 1, 0, id);
+    if (FAILED(hr)) return hr;
+    if (std::none_of(mTypes.begin(), mTypes.end(), [type](const auto& held) { return held.get() == type; })) {
+        type->AddRef();
+        mTypes.emplace_back(type);
+    }
+    mIds[{type, name}] = *id;
+    return hr;
 }
 
 bool DispatchObject::get(const std::string& name, VARIANT* result, std::vector<VARIANT> args) {
@@ -97,6 +126,7 @@ DispatchObject DispatchObject::getObject(const std::string& name, std::vector<VA
     } else {
         value.pdispVal->AddRef();
         object.mObject = platform::ComPtr<IDispatch>(value.pdispVal);
+        object.mIds = mIds;
     }
     return object;
 }

@@ -2,6 +2,7 @@
 // through IDispatch by member name.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,21 @@ struct ScriptError {
     HRESULT hr = S_OK;
     std::string source;
     std::string description;
+};
+
+// DISPIDs by member name, for many objects of one kind (a form's items):
+// objects that give one and the same type information have the same
+// members, so each name is looked up once per type rather than per call.
+class MemberIds {
+public:
+    // The DISPID of `name` among the members `type` describes, asked of
+    // `object` (which `type` describes) the first time.
+    HRESULT find(IDispatch* object, ITypeInfo* type, const std::string& name, DISPID* id);
+
+private:
+    // Held, so that no other type can take the address of one kept here.
+    std::vector<platform::ComPtr<ITypeInfo>> mTypes;
+    std::map<std::pair<ITypeInfo*, std::string>, DISPID> mIds;
 };
 
 class DispatchObject {
@@ -37,6 +53,10 @@ public:
     // such an empty object it passes that first failure on.
     DispatchObject getObject(const std::string& name, std::vector<VARIANT> args = {});
 
+    // Looks member names up through `ids` (which must outlive this object and
+    // the objects its members give, which share it).
+    void shareIds(MemberIds* ids) { mIds = ids; }
+
     // Convenience reads.
     long getLong(const std::string& name);
     bool getBool(const std::string& name);
@@ -44,9 +64,13 @@ public:
 
 private:
     bool invoke(const std::string& name, WORD flags, std::vector<VARIANT>& args, VARIANT* result);
+    HRESULT findId(const std::string& name, DISPID* id);
 
     platform::ComPtr<IDispatch> mObject;
     ScriptError mError;
+    MemberIds* mIds = nullptr;
+    platform::ComPtr<ITypeInfo> mType;  // asked for once, when ids are shared
+    bool mTypeAsked = false;
 };
 
 VARIANT MakeLong(long value);

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/CodePage.h"
 
@@ -126,17 +129,49 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
+namespace {
+bool PlainAscii(char16_t c) { return c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\'; }
+
+// Where the run of ASCII that JSON takes as it is (no control character,
+// quote or backslash) that starts at `i` ends; eight units at a time.
+size_t PlainAsciiEnd(std::u16string_view text, size_t i) {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi16(0x20), last = _mm_set1_epi16(0x7F), quote = _mm_set1_epi16('"'),
+                  backslash = _mm_set1_epi16('\\'), zero = _mm_setzero_si128();
+    for (; i + 8 <= text.size(); i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        const __m128i outside = _mm_or_si128(_mm_subs_epu16(units, last), _mm_subs_epu16(space, units));
+        const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash));
+        const int plain = _mm_movemask_epi8(_mm_andnot_si128(escaped, _mm_cmpeq_epi16(outside, zero)));
+        if (plain != 0xFFFF) return i + static_cast<size_t>(__builtin_ctz(~plain)) / 2;
+    }
+#endif
+    while (i < text.size() && PlainAscii(text[i])) ++i;
+    return i;
+}
+
+// Writes ASCII units as bytes.
+void NarrowAscii(const char16_t* from, size_t count, char* to) {
+#if defined(__SSE2__)
+    for (; count >= 16; count -= 16, from += 16, to += 16) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(low, high));
+    }
+#endif
+    while (count--) *to++ = static_cast<char>(*from++);
+}
+}  // namespace
+
 void AppendJsonString(std::string& out, std::u16string_view text) {
     out += '"';
     for (size_t i = 0; i < text.size(); ++i) {
         // A run of plain ASCII, the most of most texts, is written at once.
-        size_t run = i;
-        while (run < text.size() && text[run] >= 0x20 && text[run] < 0x80 && text[run] != u'"' && text[run] != u'\\')
-            ++run;
+        const size_t run = PlainAsciiEnd(text, i);
         if (run > i) {
             const size_t at = out.size();
             out.resize(at + (run - i));
-            for (size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(text[k]);
+            NarrowAscii(text.data() + i, run - i, out.data() + at);
             i = run - 1;
             continue;
         }

@@ -72,6 +72,22 @@ TEST(ReportValues, JsonStringsReadBackAsTheirText) {
     EXPECT_EQ(ReportText(ScriptErrorFieldsJson({E_FAIL, "a \"SHA256\": b", "disk \"full\""})), "disk \"full\"");
 }
 
+// Long runs of plain ASCII are written in blocks: a character that needs
+// escaping or encoding is found wherever it falls in one.
+TEST(ReportValues, EveryCharacterIsFoundWhereverItFallsInALongText) {
+    const std::pair<char16_t, std::string> kCharacters[] = {
+        {u'"', "\\\""}, {u'\\', "\\\\"}, {0x1F, "\\u001f"}, {0x7F, "\x7f"}, {0x80, "\xc2\x80"}, {0xFFFF, "\xef\xbf\xbf"}};
+    for (const auto& [character, written] : kCharacters)
+        for (size_t at = 0; at < 40; ++at) {
+            std::u16string text(40, u'x');
+            text[at] = character;
+            std::string value;
+            AppendJsonString(value, text);
+            EXPECT_EQ(value, "\"" + std::string(at, 'x') + written + std::string(39 - at, 'x') + "\"")
+                << "U+" << std::hex << static_cast<int>(character) << " at " << std::dec << at;
+        }
+}
+
 // An item's members are one JSON text: a value given later (a saved file's
 // digest) moves the members after it, which still read as they were.
 TEST(ReportValues, ItemMembersKeepTheirValuesWhenOneChanges) {

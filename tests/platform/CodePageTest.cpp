@@ -68,6 +68,22 @@ TEST(CodePage, Utf8InvalidBytesAndStrictMode) {
     EXPECT_EQ(out[0], 0xD83D);
 }
 
+// Runs of ASCII are decoded in blocks: a sequence or a bad byte is found
+// wherever it falls in one.
+TEST(CodePage, Utf8SequencesAreFoundWhereverTheyFallInALongText) {
+    const std::pair<std::string, std::u16string> kSequences[] = {{"\xC3\xA9", u"\u00e9"}, {"\xFF", u"\uFFFD"}, {"\x7F", u"\x7F"}};
+    for (const auto& [bytes, units] : kSequences)
+        for (size_t at = 0; at < 40; ++at) {
+            const std::string text = std::string(at, 'a') + bytes + std::string(39 - at, 'b');
+            std::vector<WCHAR> out(text.size());
+            const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                              static_cast<int>(out.size()));
+            EXPECT_EQ(std::u16string(out.data(), static_cast<size_t>(std::max(n, 0))),
+                      std::u16string(at, u'a') + units + std::u16string(39 - at, u'b'))
+                << "at " << at;
+        }
+}
+
 TEST(CodePage, SizesTerminatorsAndBadArguments) {
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0), 4);  // the NUL counts
     WCHAR small[2];
