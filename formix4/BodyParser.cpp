@@ -220,20 +220,29 @@ void BodyParser::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) {
     const std::string theBoundary(reinterpret_cast<const char*>(theDashes), theLength);
     // The memory of the parts already parsed goes back every megabyte: a
     // body held in a mapped file is not resident whole while it is parsed,
-    // however many forms are parsed at once.
+    // however many forms are parsed at once. Short text fields stay: a form
+    // is read for its texts next, and each page given back would be faulted
+    // in again to read them.
     constexpr ptrdiff_t kReleaseStep = 1 << 20;
     const uint8_t* theReleased = inStart;
     const uint8_t* thePosition = theDashes;
     while (thePosition) {
-        thePosition = ParsePart(thePosition, inLast, theBoundary);
-        if (thePosition && thePosition - theReleased >= kReleaseStep) {
+        const uint8_t* const thePart = thePosition;
+        bool theShortText = false;
+        thePosition = ParsePart(thePosition, inLast, theBoundary, &theShortText);
+        if (theShortText) {
+            // Only whole pages go, so the text's own stay.
+            platform::files::ReleaseViewPages(theReleased, static_cast<size_t>(thePart - theReleased));
+            theReleased = thePosition;
+        } else if (thePosition && thePosition - theReleased >= kReleaseStep) {
             platform::files::ReleaseViewPages(theReleased, static_cast<size_t>(thePosition - theReleased));
             theReleased = thePosition;
         }
     }
 }
 
-const uint8_t* BodyParser::ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary) {
+const uint8_t* BodyParser::ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary,
+                                     bool* outShortText) {
     const size_t theBoundaryLength = inBoundary.size();
     // The part must start with the boundary and "\r\n" (the closing "--" ends the loop).
     if (static_cast<size_t>(inLast - inPosition + 1) < theBoundaryLength + 2 ||
@@ -270,6 +279,7 @@ const uint8_t* BodyParser::ParsePart(const uint8_t* inPosition, const uint8_t* i
     const uint8_t* theNext = FindContentEnd(theContent, inLast, inBoundary.c_str());
     if (!theNext) return nullptr;
     const ptrdiff_t theLength = theNext - theContent - 2;
+    *outShortText = !theFileName[0] && theLength < kShortText;
     AddItem(theName, theFileName, theContentType, theContent, theLength > 0 ? static_cast<int32_t>(theLength) : 0);
     return theNext;
 }

@@ -40,7 +40,11 @@ public:
     // BodyParser::Fault on the fault path.
     struct Fault {};
     void ParseMultipart(const uint8_t* inStart, const uint8_t* inLast);
-    const uint8_t* ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary);
+    // Parses the part at `inPosition`; `outShortText` tells whether it was a
+    // text field shorter than kShortText bytes.
+    const uint8_t* ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary,
+                             bool* outShortText);
+    static constexpr ptrdiff_t kShortText = 64 * 1024;
     void ParseUrlEncoded(const uint8_t* inData, int32_t inLength);
     void AddItem(const char* inName, const char* inFileName, const char* inContentType, const uint8_t* inData,
                  int32_t inLength);

@@ -379,17 +379,3 @@ void Multipart::ParseItems() {
     }
 }
 
-void Multipart::ParseUrlEncoded() { Parser().ParseUrlEncoded(mData, mTotalLength); }
-
-void Multipart::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) {
-    Parser().ParseMultipart(inStart, inLast);
-}
-
-const uint8_t* Multipart::ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary) {
-    return Parser().ParsePart(inPosition, inLast, inBoundary);
-}
-
-void Multipart::AddItem(const char* inName, const char* inFileName, const char* inContentType, const uint8_t* inData,
-                        int32_t inLength) {
-    Parser().AddItem(inName, inFileName, inContentType, inData, inLength);
-}

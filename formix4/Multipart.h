@@ -65,12 +65,6 @@ protected:
     virtual void GetMultipartItems();
     // The parse itself, under the code page GetMultipartItems fixes for it.
     void ParseItems();
-    // The parse's steps, done by the body parser of the current parse.
-    virtual void ParseUrlEncoded();
-    virtual void ParseMultipart(const uint8_t* inStart, const uint8_t* inLast);
-    virtual const uint8_t* ParsePart(const uint8_t* inPosition, const uint8_t* inLast, const std::string& inBoundary);
-    virtual void AddItem(const char* inName, const char* inFileName, const char* inContentType,
-                         const uint8_t* inData, int32_t inLength);
 
 private:
     HRESULT ReadBody(int32_t inLength);
