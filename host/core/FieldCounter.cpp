@@ -1,6 +1,9 @@
 #include "core/FieldCounter.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/ByteSearch.h"
 
@@ -12,6 +15,21 @@ constexpr long long kMaxBoundary = 255;
 // Enough of the stream kept across reads for any needle searched and for
 // the boundary line, which begins before its line end is found.
 constexpr size_t kTailSize = 512;
+
+// How many of `size` bytes are `byte`; sixteen at a time, since a file of a
+// gigabyte may be counted whole before its part ends.
+long long CountByte(const char* data, size_t size, char byte) {
+    long long count = 0;
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi8(byte);
+    for (; i + 16 <= size; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        count += __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted))));
+    }
+#endif
+    return count + std::count(data + i, data + size, byte);
+}
 
 }  // namespace
 
@@ -98,7 +116,7 @@ void FieldCounter::add(const char* data, size_t size) {
     if (mReading != Reading::Multipart) {
         // Counted up to the end of these bytes even if they decide the body
         // is multipart: the count then no longer matters.
-        mAmpersands += std::count(data, data + size, '&');
+        mAmpersands += CountByte(data, size, '&');
     }
     while (step(data, size)) {
     }
