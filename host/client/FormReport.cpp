@@ -23,6 +23,9 @@ std::string Get(DispatchObject& object, const std::string& name, std::vector<VAR
     platform::Variant value;
     if (!object.get(name, &value, std::move(args))) throw MemberFailure{object.error()};
     if (value.vt == VT_BOOL) return value.boolVal ? "true" : "false";
+    // Counts, lengths and sizes, five of an item's members: written as they
+    // are rather than through a text of the system's.
+    if (value.vt == VT_I4) return std::to_string(value.lVal);
     if (value.vt == VT_BSTR) {
         std::string text;
         AppendJsonString(text, TextOf(value));
