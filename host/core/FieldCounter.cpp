@@ -22,10 +22,15 @@ long long CountByte(const char* data, size_t size, char byte) {
     long long count = 0;
     size_t i = 0;
 #if defined(__SSE2__)
-    const __m128i wanted = _mm_set1_epi8(byte);
-    for (; i + 16 <= size; i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        count += __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted))));
+    // Each lane counts its matches, at most 255 blocks before the lanes are
+    // summed.
+    const __m128i wanted = _mm_set1_epi8(byte), zero = _mm_setzero_si128();
+    while (i + 16 <= size) {
+        __m128i lanes = zero;
+        for (size_t blocks = std::min<size_t>((size - i) / 16, 255); blocks > 0; --blocks, i += 16)
+            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), wanted));
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        count += _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
     }
 #endif
     return count + std::count(data + i, data + size, byte);
