@@ -220,17 +220,20 @@ void BodyParser::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) {
     const std::string theBoundary(reinterpret_cast<const char*>(theDashes), theLength);
     // The memory of the parts already parsed goes back every megabyte: a
     // body held in a mapped file is not resident whole while it is parsed,
-    // however many forms are parsed at once. Short text fields stay: a form
-    // is read for its texts next, and each page given back would be faulted
-    // in again to read them.
+    // however many forms are parsed at once. Short text fields stay, up to
+    // kKeptText bytes of them: a form is read for its texts next, and each
+    // page given back would be faulted in again to read them.
     constexpr ptrdiff_t kReleaseStep = 1 << 20;
+    constexpr ptrdiff_t kKeptText = 16 << 20;
+    ptrdiff_t theKeptText = 0;
     const uint8_t* theReleased = inStart;
     const uint8_t* thePosition = theDashes;
     while (thePosition) {
         const uint8_t* const thePart = thePosition;
         bool theShortText = false;
         thePosition = ParsePart(thePosition, inLast, theBoundary, &theShortText);
-        if (theShortText) {
+        if (theShortText && thePosition && theKeptText < kKeptText) {
+            theKeptText += thePosition - thePart;
             // Only whole pages go, so the text's own stay.
             platform::files::ReleaseViewPages(theReleased, static_cast<size_t>(thePart - theReleased));
             theReleased = thePosition;

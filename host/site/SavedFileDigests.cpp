@@ -57,7 +57,7 @@ void SavedFileDigests::digest(size_t number) {
     Digest value;
     if (!Sha256HexOfFile(file.c_str(), &value.sha256, &value.length)) value = {0, Sha256Hex(nullptr, 0)};
     lock.lock();
-    value.onDisk = mResults[number].onDisk;
+    value.sync = mResults[number].sync;
     mResults[number] = std::move(value);
 }
 
@@ -69,5 +69,5 @@ void SavedFileDigests::sync(size_t number) {
     const bool synced = fd >= 0 && fsync(fd) == 0;
     if (fd >= 0) close(fd);
     lock.lock();
-    mResults[number].onDisk = synced;
+    mResults[number].sync = synced ? Digest::Sync::OnDisk : Digest::Sync::Failed;
 }

@@ -22,7 +22,9 @@ public:
     struct Digest {
         uint64_t length = 0;
         std::string sha256;
-        bool onDisk = false;  // its data written to the disk (fsync)
+        // Whether its data was written to the disk (fsync): a failed sync is
+        // told apart from none, since the kernel reports a write error once.
+        enum class Sync { NotTried, OnDisk, Failed } sync = Sync::NotTried;
     };
 
     // Every file's length and digest, in the order the files were added; a

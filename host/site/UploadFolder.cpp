@@ -83,7 +83,11 @@ bool UploadFolder::keep() {
     // visitor is never told of an upload that a power cut could take back.
     std::error_code error;
     for (fs::directory_iterator entry(mStaging, error), end; !error && entry != end; entry.increment(error))
-        if (!mOnDisk.count(entry->path().filename().string()) && !SyncToDisk(entry->path())) return false;
+        if (const auto synced = mSynced.find(entry->path().filename().string()); synced != mSynced.end()) {
+            if (!synced->second) return false;
+        } else if (!SyncToDisk(entry->path())) {
+            return false;
+        }
     const fs::path final = fs::path(mDocumentRoot) / mVirtual.substr(1);
     if (error || !SyncToDisk(mStaging) ||
         renameat2(AT_FDCWD, mStaging.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) != 0 ||
@@ -94,6 +98,7 @@ bool UploadFolder::keep() {
 
 void UploadFolder::removeFile(const std::string& name) {
     std::error_code ignored;
+    mSynced.erase(fs::path(name).filename().string());
     if (mCreated) fs::remove(mStaging / fs::path(name).filename(), ignored);
 }
 

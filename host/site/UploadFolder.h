@@ -3,7 +3,7 @@
 #pragma once
 
 #include <filesystem>
-#include <set>
+#include <map>
 #include <string>
 
 // A folder of its own for each upload, named by the time and 64 random
@@ -31,10 +31,13 @@ public:
     // (nothing when no file was saved); false when it cannot, and then the
     // folder is removed at the end.
     bool keep();
-    // Tells that a file of the folder (by its name) is on the disk already,
-    // so that keeping the folder need not sync it again.
-    void fileOnDisk(const std::string& name) { mOnDisk.insert(name); }
-    // Removes a file of the folder (by its name, never a path that leaves it).
+    // Tells how a sync of a file of the folder (by its name) went: one on
+    // the disk is not synced again when the folder is kept, and one whose
+    // sync failed keeps the folder from being kept (a second sync could
+    // succeed without writing: the kernel reports a write error once).
+    void fileSynced(const std::string& name, bool onDisk) { mSynced[name] = onDisk; }
+    // Removes a file of the folder (by its name, never a path that leaves it),
+    // and what its sync told.
     void removeFile(const std::string& name);
 
 private:
@@ -42,7 +45,7 @@ private:
 
     std::string mDocumentRoot, mVirtual;
     std::filesystem::path mStaging;
-    std::set<std::string> mOnDisk;
+    std::map<std::string, bool> mSynced;  // by name: on the disk, or its sync failed
     bool mCreated = false, mKept = false, mNoSpace = false;
 };
 

@@ -47,6 +47,7 @@ void SaveItem(DispatchObject& form, DispatchObject& field, ItemReport& item, siz
     const bool made = folder.create();
     if (!made && folder.noSpace()) throw VolumeFull{};
     const std::string virtualPath = folder.virtualPath() + "/" + name;  // the name is final once made
+    if (made) folder.removeFile(name);  // a form received twice into one folder saves its names again
     if (!made || !SaveAtSystemPath(form, field, (folder.staging() / name).string())) {
         const ScriptError error =
             made ? field.error() : ScriptError{E_FAIL, "Formix4 site", "The upload's folder could not be made."};
@@ -78,8 +79,9 @@ void SaveItem(DispatchObject& form, DispatchObject& field, ItemReport& item, siz
 // folder which files are on the disk.
 void PutDigests(FormReport& report, SavedItems& saved, UploadFolder& folder) {
     const std::vector<SavedFileDigests::Digest> digests = saved.digests.finish();
+    using Sync = SavedFileDigests::Digest::Sync;
     for (size_t i = 0; i < digests.size(); ++i)
-        if (digests[i].onDisk) folder.fileOnDisk(saved.names[i]);
+        if (digests[i].sync != Sync::NotTried) folder.fileSynced(saved.names[i], digests[i].sync == Sync::OnDisk);
     size_t ordinal = 0, next = 0;
     for (FieldReport& field : report.fields)
         for (ItemReport& item : field.items) {

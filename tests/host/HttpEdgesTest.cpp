@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "SiteServer.h"
+#include "core/FieldCounter.h"
 #include "core/HttpText.h"
 
 using namespace testing_support;
@@ -518,4 +519,17 @@ TEST_F(HttpEdges, EveryRequestLineIsAnswered) {
     EXPECT_EQ(status("GET http://evil.example/index.html HTTP/1.1"), 400);
     EXPECT_EQ(status("GET http://127.0.0.1:9/index.html HTTP/1.1"), 400);
     EXPECT_EQ(status("POST https://evil.example/upload HTTP/1.1\r\nContent-Length: 3"), 400);
+
+}
+
+// A body's '&'s are counted in blocks: a long run of them, from any start,
+// counts every one.
+TEST(FieldCounting, EveryAmpersandOfALongRunCounts) {
+    const std::string body(255 * 16 + 17 + 3, '&');
+    for (size_t start = 0; start < 3; ++start) {
+        FieldCounter counter;
+        counter.add(body.data() + start, body.size() - start);
+        counter.finish();
+        EXPECT_EQ(counter.fields(), static_cast<long long>(body.size() - start) + 1) << "from " << start;
+    }
 }

@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "SiteServer.h"
+#include "TempFolder.h"
+#include "site/UploadFolder.h"
 
 using namespace testing_support;
 using namespace http_support;
@@ -249,4 +251,35 @@ TEST_F(SiteFaults, UploadsThatFillADiskAreAnswered507) {
         std::error_code ignored;
         for (const auto& entry : fs::directory_iterator(mRoot / "uploads", ignored)) fs::remove_all(entry.path(), ignored);
     }
+
+}
+
+// A sync that failed is never taken back by a second one (the kernel reports
+// a write error once, and a later sync of the same pages succeeds): the
+// folder is not kept. A file saved again under a name already synced is
+// synced again.
+TEST(UploadFolders, AFailedSyncKeepsTheUploadOutOfSight) {
+    TempFolder root("formix4-folder");
+    const auto stage = [&](UploadFolder& folder, const std::string& name) {
+        ASSERT_TRUE(folder.create());
+        std::ofstream(folder.staging() / name) << "bytes";
+    };
+    UploadFolder failed(root.path().string());
+    stage(failed, "1-a.txt");
+    failed.fileSynced("1-a.txt", false);
+    EXPECT_FALSE(failed.keep());
+    EXPECT_FALSE(fs::exists(root.path() / failed.virtualPath().substr(1)));
+
+    UploadFolder synced(root.path().string());
+    stage(synced, "1-a.txt");
+    synced.fileSynced("1-a.txt", true);
+    EXPECT_TRUE(synced.keep());
+    EXPECT_EQ(ReadFile(root.path() / synced.virtualPath().substr(1) / "1-a.txt"), "bytes");
+
+    UploadFolder resaved(root.path().string());
+    stage(resaved, "1-a.txt");
+    resaved.fileSynced("1-a.txt", false);
+    resaved.removeFile("1-a.txt");  // what a second save of the name does first
+    stage(resaved, "1-a.txt");
+    EXPECT_TRUE(resaved.keep());
 }
