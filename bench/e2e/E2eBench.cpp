@@ -183,13 +183,13 @@ std::string Header(const std::string& head, const std::string& name) {
     return head.substr(start, head.find("\r\n", start) - start);
 }
 
-// Reads one response (its length from Content-Length, chunks, or the end of
-// the connection); false when the connection ends before it is whole.
 // The memory of the last answer checked on this thread, for the next answer:
 // the client receives into memory it already has, whatever the answer's
 // length, so that its own page faults do not count in a server's time.
 thread_local std::string tSpareBody;
 
+// Reads one response (its length from Content-Length, chunks, or the end of
+// the connection); false when the connection ends before it is whole.
 bool ReadAnswer(int fd, Answer* answer) {
     std::string data;
     char buffer[65536];
@@ -215,8 +215,9 @@ bool ReadAnswer(int fd, Answer* answer) {
     answer->keepAlive = head.rfind("HTTP/1.1", 0) == 0 ? connection != "close" : connection == "keep-alive";
     data.erase(0, headEnd + 4);
     if (const std::string length = Header(head, "content-length"); !length.empty()) {
-        // Received straight into the body, in room made once: the client's
-        // own copies would count in the time, more for a longer answer.
+        // Received straight into the body (in the spare memory): the
+        // client's own copies would count in the time, more for a longer
+        // answer.
         const size_t size = std::strtoull(length.c_str(), nullptr, 10);
         std::string& body = answer->body;
         body = std::move(tSpareBody);
