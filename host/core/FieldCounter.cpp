@@ -1,9 +1,6 @@
 #include "core/FieldCounter.h"
 
 #include <algorithm>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "platform/ByteSearch.h"
 
@@ -15,26 +12,6 @@ constexpr long long kMaxBoundary = 255;
 // Enough of the stream kept across reads for any needle searched and for
 // the boundary line, which begins before its line end is found.
 constexpr size_t kTailSize = 512;
-
-// How many of `size` bytes are `byte`; sixteen at a time, since a file of a
-// gigabyte may be counted whole before its part ends.
-long long CountByte(const char* data, size_t size, char byte) {
-    long long count = 0;
-    size_t i = 0;
-#if defined(__SSE2__)
-    // Each lane counts its matches, at most 255 blocks before the lanes are
-    // summed.
-    const __m128i wanted = _mm_set1_epi8(byte), zero = _mm_setzero_si128();
-    while (i + 16 <= size) {
-        __m128i lanes = zero;
-        for (size_t blocks = std::min<size_t>((size - i) / 16, 255); blocks > 0; --blocks, i += 16)
-            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), wanted));
-        const __m128i sums = _mm_sad_epu8(lanes, zero);
-        count += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));
-    }
-#endif
-    return count + std::count(data + i, data + size, byte);
-}
 
 }  // namespace
 
@@ -121,7 +98,7 @@ void FieldCounter::add(const char* data, size_t size) {
     if (mReading != Reading::Multipart) {
         // Counted up to the end of these bytes even if they decide the body
         // is multipart: the count then no longer matters.
-        mAmpersands += CountByte(data, size, '&');
+        mAmpersands += platform::CountByte(data, size, '&');
     }
     while (step(data, size)) {
     }

@@ -1,5 +1,6 @@
 #include "platform/ByteSearch.h"
 
+#include <algorithm>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -80,6 +81,24 @@ const char* FindBytes(const char* inHaystack, size_t inSize, const char* inNeedl
     // The rest, fewer than sixteen positions.
     const void* theFound = memmem(inHaystack + i, inSize - i, inNeedle, inNeedleSize);
     return static_cast<const char*>(theFound);
+}
+
+long long CountByte(const char* data, size_t size, char byte) {
+    long long count = 0;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Each lane counts its matches, at most 255 blocks before the lanes are
+    // summed.
+    const __m128i wanted = _mm_set1_epi8(byte), zero = _mm_setzero_si128();
+    while (i + 16 <= size) {
+        __m128i lanes = zero;
+        for (size_t blocks = std::min<size_t>((size - i) / 16, 255); blocks > 0; --blocks, i += 16)
+            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), wanted));
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        count += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));
+    }
+#endif
+    return count + std::count(data + i, data + size, byte);
 }
 
 }  // namespace platform

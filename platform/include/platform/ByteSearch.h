@@ -11,4 +11,8 @@ namespace platform {
 // needle is found at the start.
 const char* FindBytes(const char* inHaystack, size_t inSize, const char* inNeedle, size_t inNeedleSize);
 
+// How many of `size` bytes are `byte`; sixteen at a time, since a body of a
+// gigabyte may be counted whole as it arrives.
+long long CountByte(const char* data, size_t size, char byte);
+
 }  // namespace platform
