@@ -210,6 +210,7 @@ bool BodyParser::Parse(const uint8_t* inData, int32_t inLength) {
 }
 
 void BodyParser::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) {
+    mIndexedStart = nullptr;
     if (inStart >= inLast) return;
     const uint8_t* theDashes = Find(inStart, inLast, "--");
     if (!theDashes) return;
@@ -218,6 +219,11 @@ void BodyParser::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) {
     const size_t theLength = static_cast<size_t>(theLineEnd - theDashes);
     if (theLength > kMaxBoundary) return;
     const std::string theBoundary(reinterpret_cast<const char*>(theDashes), theLength);
+    const uint64_t theBlockLength = static_cast<uint64_t>(inLast - inStart) + 1;
+    mIndexedStart = mArrivals && mArrivals->Added() == theBlockLength &&
+                            mArrivals->Knows(theBoundary, static_cast<uint64_t>(theDashes - inStart))
+                        ? inStart
+                        : nullptr;
     // The memory of the parts already parsed goes back every megabyte: a
     // body held in a mapped file is not resident whole while it is parsed,
     // however many forms are parsed at once. Short text fields stay, up to
@@ -279,12 +285,20 @@ const uint8_t* BodyParser::ParsePart(const uint8_t* inPosition, const uint8_t* i
         theHeader = theLineEnd + 2;
     }
     const uint8_t* theContent = theHeader + 2;
-    const uint8_t* theNext = FindContentEnd(theContent, inLast, inBoundary.c_str());
+    const uint8_t* theNext = ContentEnd(theContent, inLast, inBoundary);
     if (!theNext) return nullptr;
     const ptrdiff_t theLength = theNext - theContent - 2;
     *outShortText = !theFileName[0] && theLength < kShortText;
     AddItem(theName, theFileName, theContentType, theContent, theLength > 0 ? static_cast<int32_t>(theLength) : 0);
     return theNext;
+}
+
+const uint8_t* BodyParser::ContentEnd(const uint8_t* inContent, const uint8_t* inLast,
+                                      const std::string& inBoundary) const {
+    if (!mIndexedStart || inContent > inLast) return FindContentEnd(inContent, inLast, inBoundary.c_str());
+    const uint64_t thePlace = mArrivals->Next(static_cast<uint64_t>(inContent - mIndexedStart),
+                                              static_cast<uint64_t>(inLast - mIndexedStart));
+    return thePlace == BoundaryIndex::kNone ? nullptr : mIndexedStart + thePlace;
 }
 
 void BodyParser::ParseUrlEncoded(const uint8_t* inData, int32_t inLength) {

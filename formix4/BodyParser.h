@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BoundaryIndex.h"
 #include "FieldGroups.h"
 
 struct ParseSettings {
@@ -49,16 +50,24 @@ public:
     void AddItem(const char* inName, const char* inFileName, const char* inContentType, const uint8_t* inData,
                  int32_t inLength);
 
+    // The places of the boundary found as the body arrived (the block parsed
+    // from its first byte), used where they are the body's own boundary.
+    void UseArrivalIndex(const BoundaryIndex* inIndex) { mArrivals = inIndex; }
+
     // The URL-encoded working copy, when one was made.
     const char* UrlEncodedCopy() const { return mCopy; }
     const std::vector<ParseAssertion>& Assertions() const { return mAssertions; }
 
 private:
     void Assert(int inLine, const char* inText) { mAssertions.push_back({inLine, inText}); }
+    // Where the content at inContent ends: the next boundary before inLast.
+    const uint8_t* ContentEnd(const uint8_t* inContent, const uint8_t* inLast, const std::string& inBoundary) const;
 
     FieldGroups& mGroups;
     ParseSettings mSettings;
     const char* mCopy = nullptr;
+    const BoundaryIndex* mArrivals = nullptr;
+    const uint8_t* mIndexedStart = nullptr;  // the block the index describes, while it is parsed
     std::string mLastContentType;  // raw bytes of the last item's type, and its text
     FormText mLastContentTypeText;
     std::vector<ParseAssertion> mAssertions;

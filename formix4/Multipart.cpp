@@ -59,6 +59,7 @@ void Multipart::Clear() {
     mServer.reset();
     mStream.reset();  // a cache file is deleted by the system as it closes
     mParser.reset();
+    mArrivals.Clear();
     mGroups.Clear();  // the form's records and URL-encoded copy go back to the system
     mReport.Reset();
     mProcessed = false;
@@ -241,9 +242,10 @@ HRESULT Multipart::ReadBodyToCache(HANDLE inCache, int32_t inLength) {
     // checked against the length as the parse starts.
     HRESULT hr = ReadChunks(inLength, [&](const BYTE* inBytes, LONG inHeld, LONG, uint32_t, uint32_t) -> HRESULT {
         DWORD theWritten = 0;
-        return WriteFile(inCache, inBytes, static_cast<DWORD>(inHeld), &theWritten, nullptr)
-                   ? S_OK
-                   : FromWin32(GetLastError());
+        if (!WriteFile(inCache, inBytes, static_cast<DWORD>(inHeld), &theWritten, nullptr))
+            return FromWin32(GetLastError());
+        mArrivals.Add(inBytes, static_cast<size_t>(inHeld));
+        return S_OK;
     });
     if (SUCCEEDED(hr) && GetFileSize(inCache, nullptr) == INVALID_FILE_SIZE && GetLastError() != 0)
         hr = FromWin32(GetLastError());
@@ -329,6 +331,18 @@ HRESULT Multipart::MapPath(const char16_t* inVirtual, std::u16string* outPath) {
 
 void Multipart::ParseBlock(const uint8_t* inData, int32_t inLength) {
     Clear();
+    ParseHeldBlock(inData, inLength);
+}
+
+void Multipart::ParseArrivedBlock(const uint8_t* inData, int32_t inLength, uint32_t inChunk) {
+    Clear();
+    const size_t theLength = inLength > 0 ? static_cast<size_t>(inLength) : 0;
+    for (size_t theDone = 0; inChunk && theDone < theLength; theDone += inChunk)
+        mArrivals.Add(inData + theDone, std::min<size_t>(inChunk, theLength - theDone));
+    ParseHeldBlock(inData, inLength);
+}
+
+void Multipart::ParseHeldBlock(const uint8_t* inData, int32_t inLength) {
     auto theSource = std::make_unique<MemorySource>();
     theSource->setBlock(inData, static_cast<uint32_t>(inLength));
     mStream = std::move(theSource);
@@ -351,6 +365,7 @@ BodyParser& Multipart::Parser() {
         theSettings.codePage = mCodePage;
         theSettings.detectCodePage = mDetectCodePage;
         mParser = std::make_unique<BodyParser>(mGroups, theSettings);
+        mParser->UseArrivalIndex(&mArrivals);
     }
     return *mParser;
 }

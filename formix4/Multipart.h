@@ -56,6 +56,9 @@ public:
 
     // The parse of a held block, for callers that hold bytes themselves.
     void ParseBlock(const uint8_t* inData, int32_t inLength);
+    // The same for a block that arrived in chunks of `inChunk` bytes, as a
+    // request body does: its boundaries are found chunk by chunk.
+    void ParseArrivedBlock(const uint8_t* inData, int32_t inLength, uint32_t inChunk);
 
 protected:
     virtual void GetContext();
@@ -77,6 +80,7 @@ private:
     HANDLE CreateBinaryReadCache();
     void Note(const char* inNote);
     BodyParser& Parser();
+    void ParseHeldBlock(const uint8_t* inData, int32_t inLength);  // after Clear()
 
     int32_t mID;
     bool mProcessed = false;
@@ -93,5 +97,6 @@ private:
     uint32_t mParsedCodePage = 0;
     FieldGroups mGroups;
     std::unique_ptr<BodyParser> mParser;  // of the last parse, which made mGroups
+    BoundaryIndex mArrivals;              // of the body in the cache file, as it arrived
     ErrorReport mReport;
 };
