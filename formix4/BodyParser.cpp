@@ -221,7 +221,7 @@ void BodyParser::ParseMultipart(const uint8_t* inStart, const uint8_t* inLast) {
     const std::string theBoundary(reinterpret_cast<const char*>(theDashes), theLength);
     const uint64_t theBlockLength = static_cast<uint64_t>(inLast - inStart) + 1;
     mIndexedStart = mArrivals && mArrivals->Added() == theBlockLength &&
-                            mArrivals->Knows(theBoundary, static_cast<uint64_t>(theDashes - inStart))
+                            mArrivals->Knows(theBoundary.c_str(), static_cast<uint64_t>(theDashes - inStart))
                         ? inStart
                         : nullptr;
     // The memory of the parts already parsed goes back every megabyte: a
@@ -293,6 +293,8 @@ const uint8_t* BodyParser::ParsePart(const uint8_t* inPosition, const uint8_t* i
     return theNext;
 }
 
+// The boundary is searched for as a C string, up to its first zero byte, as
+// it always was: a body whose boundary line holds one parses as it did.
 const uint8_t* BodyParser::ContentEnd(const uint8_t* inContent, const uint8_t* inLast,
                                       const std::string& inBoundary) const {
     if (!mIndexedStart || inContent > inLast) return FindContentEnd(inContent, inLast, inBoundary.c_str());

@@ -1,6 +1,7 @@
 #include "BoundaryIndex.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "BodyParser.h"
 #include "platform/ByteSearch.h"
@@ -52,7 +53,10 @@ void BoundaryIndex::FindBoundaryLine() {
         return;
     }
     if (theLineEnd - theDashes > BodyParser::kMaxBoundary) return GiveUp();
+    // The parser searches for the boundary as a C string: up to its first
+    // zero byte.
     mBoundary = mHead.substr(theDashes, theLineEnd - theDashes);
+    mBoundary.resize(std::strlen(mBoundary.c_str()));
     mDashes = theDashes;
     mState = State::Indexing;
 }

@@ -21,7 +21,8 @@ public:
 
     // Whether every place of `inBoundary` among the bytes added from offset
     // `inDashes` on is known: true only when the body's boundary line, as
-    // the index found it, is that one at that offset.
+    // the index found it, is that one at that offset. The boundary is the
+    // line up to its first zero byte, as the parser searches for it.
     bool Knows(const std::string& inBoundary, uint64_t inDashes) const;
     uint64_t Added() const { return mAdded; }
     // The offset of the first place at or after `inFrom` whose boundary ends
@@ -40,7 +41,7 @@ private:
 
     enum class State { Head, Indexing, GivenUp } mState = State::Head;
     std::string mHead;      // the body's first bytes, until its boundary is known
-    std::string mBoundary;  // from its "--" to the end of its line
+    std::string mBoundary;  // from its "--" to the end of its line or its first zero byte
     uint64_t mDashes = 0;   // the boundary line's offset
     std::string mCarry;     // the last bytes added, one fewer than the boundary
     std::vector<uint64_t> mPlaces;

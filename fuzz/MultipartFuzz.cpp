@@ -1,5 +1,6 @@
 // Any body given to the parser either parses or fails with the parse's own
-// message; items always lie inside the body (or the URL-encoded copy).
+// message; items always lie inside the body (or the URL-encoded copy); the
+// parse is the same when the body's boundaries were found as it arrived.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string difference = reference::Difference(*engine, body, size);
     if (!difference.empty()) {
         std::fprintf(stderr, "differs from the reference parse: %s\n", difference.c_str());
+        std::abort();
+    }
+    // The same again for the body as it arrives in chunks, its boundaries
+    // found chunk by chunk: chunks of 1 to 64 bytes, so that boundaries
+    // straddle their edges.
+    engine->ParseArrivedBlock(body, static_cast<int32_t>(size), 1 + (size ? data[size / 2] % 64 : 0));
+    const std::string arrivedDifference = reference::Difference(*engine, body, size);
+    if (!arrivedDifference.empty()) {
+        std::fprintf(stderr, "parsed as it arrived, differs from the reference parse: %s\n", arrivedDifference.c_str());
         std::abort();
     }
     engine->Clear();

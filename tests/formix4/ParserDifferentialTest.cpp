@@ -127,6 +127,12 @@ TEST_F(ParserDifferentialTest, RandomMultipartBodiesParsedFromTheBoundariesFound
         ExpectSameParse(BodyMaker(seed).Multipart(), 1 + seed % 41);
 }
 
+TEST_F(ParserDifferentialTest, ABoundaryLineWithAZeroByteParsesTheSameAsItArrives) {
+    // The content's end is searched for up to the boundary's zero byte.
+    const std::string body("; n!\x80\0\0--\0\0\0\0\xfa" "f\r\n\r\n!--_\n--\0x\r\n", 33);
+    for (uint32_t chunk = 1; chunk <= body.size() && !HasFailure(); ++chunk) ExpectSameParse(body, chunk);
+}
+
 TEST_F(ParserDifferentialTest, RandomUrlEncodedBodies) {
     for (uint32_t seed = 1; seed <= 3000 && !HasFailure(); ++seed) ExpectSameParse(BodyMaker(seed).UrlEncoded());
 }
