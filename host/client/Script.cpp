@@ -81,20 +81,23 @@ HRESULT DispatchObject::findId(const std::string& name, DISPID* id) {
 }
 
 HRESULT MemberIds::find(IDispatch* object, ITypeInfo* type, const std::string& name, DISPID* id) {
-    const auto found = mIds.find({type, name});
-    if (found != mIds.end()) {
-        *id = found->second;
-        return S_OK;
+    auto known = std::find_if(mTypes.begin(), mTypes.end(), [type](const TypeIds& ids) { return ids.type.get() == type; });
+    if (known != mTypes.end()) {
+        const auto found = known->ids.find(name);
+        if (found != known->ids.end()) {
+            *id = found->second;
+            return S_OK;
+        }
     }
     const std::u16string wide = Utf8ToUtf16(name);
     LPOLESTR names[] = {const_cast<LPOLESTR>(wide.c_str())};
     const HRESULT hr = object->GetIDsOfNames(GUID_NULL, names, 1, 0, id);
     if (FAILED(hr)) return hr;
-    if (std::none_of(mTypes.begin(), mTypes.end(), [type](const auto& held) { return held.get() == type; })) {
+    if (known == mTypes.end()) {
         type->AddRef();
-        mTypes.emplace_back(type);
+        known = mTypes.insert(mTypes.end(), TypeIds{platform::ComPtr<ITypeInfo>(type), {}});
     }
-    mIds[{type, name}] = *id;
+    known->ids.emplace(name, *id);
     return hr;
 }
 

@@ -2,8 +2,8 @@
 // through IDispatch by member name.
 #pragma once
 
-#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ComPtr.h"
@@ -26,9 +26,13 @@ public:
     HRESULT find(IDispatch* object, ITypeInfo* type, const std::string& name, DISPID* id);
 
 private:
-    // Held, so that no other type can take the address of one kept here.
-    std::vector<platform::ComPtr<ITypeInfo>> mTypes;
-    std::map<std::pair<ITypeInfo*, std::string>, DISPID> mIds;
+    // A form's objects are of a few types: each type's names are found by
+    // a search of that short list, then by their hash.
+    struct TypeIds {
+        platform::ComPtr<ITypeInfo> type;  // held, so that no other type can take its address
+        std::unordered_map<std::string, DISPID> ids;
+    };
+    std::vector<TypeIds> mTypes;
 };
 
 class DispatchObject {
