@@ -167,3 +167,63 @@ TEST_F(SiteHttp, LongTextsAreShownCut) {
     for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
         EXPECT_EQ(entry.path().filename().string().rfind("formix4-text-", 0), std::string::npos) << entry.path();
 }
+
+// A form of many fields of every kind, mixed: its report has the fields in
+// the form's order, files saved and numbered in that order, long texts cut
+// and fields of several items joined.
+TEST_F(SiteHttp, AFormOfManyFieldsIsReportedInItsOwnOrder) {
+    MultipartBody body("Site");
+    std::vector<std::string> names;
+    const std::string longText(70000, 'L');
+    for (int i = 0; i < 1500; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        names.push_back(name);
+        if (i % 97 == 5) body.file(name, "file" + std::to_string(i) + ".txt", "bytes of " + name);
+        else if (i % 211 == 7) body.field(name, longText);
+        else if (i % 13 == 0) body.field(name, "a" + name).field(name, "b" + name);
+        else body.field(name, "v" + name);
+    }
+    auto server = Start();
+    Visitor visitor;
+    const HttpResult result = Upload(server->port(), body.str(), true, FormId(server->port(), visitor), visitor);
+    ASSERT_EQ(result.status, 200) << result.body.substr(0, 300);
+    const std::string& json = result.body;
+
+    // Each field's start, in the order of the answer.
+    size_t i = 0;
+    for (size_t at = json.find("{\"Name\": \"f"); at != std::string::npos; at = json.find("{\"Name\": \"f", at + 1)) {
+        const size_t nameEnd = json.find('"', at + 10);
+        if (json.compare(nameEnd, 12, "\", \"Count\": ") != 0) continue;  // an item
+        ASSERT_LT(i, names.size());
+        const std::string& name = names[i];
+        const std::string head = "{\"Name\": \"" + name + "\", \"Count\": ";
+        ASSERT_EQ(json.compare(at, head.size(), head), 0) << json.substr(at, 80);
+        const std::string_view rest = std::string_view(json).substr(at + head.size());
+        const std::string value = i % 97 == 5    ? "1, \"Value\": null"  // a file, not shown as text
+                                  : i % 211 == 7 ? "1, \"Value\": \"" + longText.substr(0, 65536) + "\""
+                                  : i % 13 == 0  ? "2, \"Value\": \"a" + name + ", b" + name + "\""
+                                                 : "1, \"Value\": \"v" + name + "\"";
+        EXPECT_EQ(rest.substr(0, value.size()), value) << name;
+        ++i;
+    }
+    EXPECT_EQ(i, names.size());
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 1);
+
+    // Saved in the form's order: the n'th file saved is the n'th file sent.
+    int count = 0;
+    for (size_t at = json.find("\"SavedAs\": \"/"); at != std::string::npos; at = json.find("\"SavedAs\": \"/", at + 1)) {
+        ++count;
+        const size_t start = at + 12, end = json.find('"', start);
+        const std::string path = json.substr(start, end - start);
+        const std::string file = path.substr(path.rfind('/') + 1);  // n-fileK.txt
+        EXPECT_EQ(std::stoi(file), count) << path;
+        const int sent = std::stoi(file.substr(file.find("-file") + 5));
+        EXPECT_EQ(sent % 97, 5) << path;
+        EXPECT_EQ(ReadFile(mRoot / path.substr(1)), "bytes of f" + std::to_string(sent));
+    }
+    EXPECT_EQ(count, 16);  // 5, 102, ..., 1460
+    size_t cuts = 0;
+    for (size_t at = json.find("\"ContentCut\": 4464"); at != std::string::npos; at = json.find("\"ContentCut\": 4464", at + 1))
+        ++cuts;
+    EXPECT_EQ(cuts, 8u);  // 7, 218, ..., 1484
+}
