@@ -13,7 +13,7 @@ constexpr size_t kHeadLimit = 64 * 1024;
 // More places than this (a boundary as short as "--" in file data) cost
 // more memory than the search they save: the body is then searched as it
 // is parsed.
-constexpr size_t kMaxPlaces = 1u << 20;
+constexpr size_t kMaxPlaces = 1u << 18;
 }  // namespace
 
 void BoundaryIndex::Clear() {

@@ -18,20 +18,28 @@ std::u16string_view TextOf(const platform::Variant& value) {
                                                 : std::u16string_view();
 }
 
-// A member's value as JSON.
-std::string Get(DispatchObject& object, const std::string& name, std::vector<VARIANT> args = {}) {
+// Appends a member's value as JSON to `json`.
+void AppendMember(DispatchObject& object, const std::string& name, std::string& json, std::vector<VARIANT> args = {}) {
     platform::Variant value;
     if (!object.get(name, &value, std::move(args))) throw MemberFailure{object.error()};
-    if (value.vt == VT_BOOL) return value.boolVal ? "true" : "false";
-    // Counts, lengths and sizes, five of an item's members: written as they
-    // are rather than through a text of the system's.
-    if (value.vt == VT_I4) return std::to_string(value.lVal);
-    if (value.vt == VT_BSTR) {
-        std::string text;
-        AppendJsonString(text, TextOf(value));
-        return text;
+    if (value.vt == VT_BOOL) {
+        json += value.boolVal ? "true" : "false";
+    } else if (value.vt == VT_I4) {
+        // Counts, lengths and sizes, five of an item's members: written as
+        // they are rather than through a text of the system's.
+        json += std::to_string(value.lVal);
+    } else if (value.vt == VT_BSTR) {
+        AppendJsonString(json, TextOf(value));
+    } else {
+        json += VariantText(value);
     }
-    return VariantText(value);
+}
+
+// A member's value as JSON.
+std::string Get(DispatchObject& object, const std::string& name, std::vector<VARIANT> args = {}) {
+    std::string json;
+    AppendMember(object, name, json, std::move(args));
+    return json;
 }
 
 DispatchObject GetObject(DispatchObject& object, const std::string& name, std::vector<VARIANT> args) {
@@ -199,8 +207,6 @@ std::string AddLongContent(DispatchObject& field, const ReportOptions& options, 
 }
 
 ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemText* facts) {
-    ItemReport item;
-    item.reserve();
     // Read first: whether the item is a file decides what else is read, its
     // length whether its text is read whole.
     const std::string fileExists = Get(field, "FileExists");
@@ -213,6 +219,9 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
         length = Get(field, "Length");
         longText = std::stoull(*length) > options.maxTextLength;
     }
+    // A text has at most as many characters as bytes.
+    ItemReport item;
+    item.reserve(length ? std::min<size_t>(std::stoull(*length), options.maxTextLength) : 0);
     facts->contentIsJoined = false;
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
                                     "FileName", "MIMEType", "MacBinary", "RawFilePath", "RawFileName",
@@ -234,7 +243,7 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
             item.addText(member, CutText(TextOf(text), options.maxTextLength, &facts->contentCut));
             if (facts->contentCut) item.add("ContentCut", std::to_string(facts->contentCut));
         } else {
-            item.add(member, Get(field, member));
+            item.addWritten(member, [&](std::string& json) { AppendMember(field, member, json); });
         }
     }
     facts->contentIsJoined = facts->contentIsJoined && item.value("MacBinary") == "false";

@@ -33,6 +33,13 @@ public:
     void add(const char* name, std::string_view json);
     // A text member, written as a JSON string straight into the item.
     void addText(const char* name, std::u16string_view text);
+    // A member whose JSON `write` appends to the text it is given (the item's own).
+    template <class Write>
+    void addWritten(const char* name, Write&& write) {
+        startMember(name);
+        write(mJson);
+        mMembers.back().length = mJson.size() - mMembers.back().start;
+    }
     // Gives a member added before its value.
     void set(const char* name, std::string_view json);
     // The member's value as JSON; "" when absent.
@@ -41,12 +48,15 @@ public:
     std::string text(const char* name) const { return ReportText(value(name)); }
     // The members, without the braces around them.
     const std::string& json() const { return mJson; }
-    // Makes room for the members of an item without its texts.
-    void reserve() { mJson.reserve(kMembersBytes); }
+    // Makes room for the members of an item and a text of `textUnits`
+    // characters, so that the item's block is made once.
+    void reserve(size_t textUnits = 0) { mJson.reserve(kMembersBytes + kNameBytes + textUnits); }
 
 private:
     // About what the standard members of an item take without its texts.
     static constexpr size_t kMembersBytes = 768;
+    // About what the members before a text take (its name among them).
+    static constexpr size_t kNameBytes = 128;
     struct Member {
         const char* name;
         size_t start;  // of the value in mJson
