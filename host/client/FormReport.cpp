@@ -213,15 +213,16 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
     facts->isFile = fileExists == "true";
     const bool wantContent = !facts->isFile || options.fileContent;
     std::optional<std::string> length;
-    bool longText = false;
+    uint64_t textBytes = 0;
     std::optional<std::string> dataValue;
     if (wantContent && options.maxTextLength) {
         length = Get(field, "Length");
-        longText = std::stoull(*length) > options.maxTextLength;
+        textBytes = std::stoull(*length);
     }
+    const bool longText = textBytes > options.maxTextLength;  // 0 unless read
     // A text has at most as many characters as bytes.
     ItemReport item;
-    item.reserve(length ? std::min<size_t>(std::stoull(*length), options.maxTextLength) : 0);
+    item.reserve(std::min<uint64_t>(textBytes, options.maxTextLength));
     facts->contentIsJoined = false;
     const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
                                     "FileName", "MIMEType", "MacBinary", "RawFilePath", "RawFileName",
@@ -262,9 +263,7 @@ void ItemReport::startMember(const char* name) {
 }
 
 void ItemReport::add(const char* name, std::string_view json) {
-    startMember(name);
-    mJson += json;
-    mMembers.back().length = json.size();
+    addWritten(name, [json](std::string& itemJson) { itemJson += json; });
 }
 
 void ItemReport::addText(const char* name, std::u16string_view text) {

@@ -25,9 +25,9 @@ const EVP_MD* Algorithm() {
 }  // namespace
 
 std::string Sha256Hex(const uint8_t* data, size_t size) {
-    // One context per thread, made again for each digest: a report digests
-    // each of 10,000 small fields, and a context made and freed for each
-    // costs about what hashing a kilobyte does.
+    // One context per thread, set up anew for each digest: a report digests
+    // each of 10,000 small fields, and a context allocated and freed for
+    // each costs about what hashing a kilobyte does.
     struct Context {
         EVP_MD_CTX* context = EVP_MD_CTX_new();
         ~Context() { EVP_MD_CTX_free(context); }
