@@ -3,9 +3,11 @@
 #include <dlfcn.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -71,6 +73,12 @@ public:
         // every call, which a scan of the members compared one by one.
         for (int i = 0; mInterface && i < mInterface->memberCount; ++i)
             if (mInterface->members[i].name) mByName.emplace(FoldedName(mInterface->members[i].name), &mInterface->members[i]);
+        // Members by id, in declaration order within an id (a property's get
+        // and put share it): every call finds its member here.
+        for (int i = 0; mInterface && i < mInterface->memberCount; ++i)
+            mById.push_back({mInterface->members[i].id, &mInterface->members[i]});
+        std::stable_sort(mById.begin(), mById.end(),
+                         [](const IdEntry& a, const IdEntry& b) { return a.id < b.id; });
     }
 
     void setVtableView(TypeInfo* view) { mVtableView = view; }
@@ -275,11 +283,10 @@ public:
 private:
     // Finds a member by id; a kind of 0 matches any kind.
     const MemberInfo* findById(MEMBERID memid, int kind) const {
-        if (!mInterface) return nullptr;
-        for (int i = 0; i < mInterface->memberCount; ++i) {
-            const MemberInfo& m = mInterface->members[i];
-            if (m.id == memid && (kind == 0 || (m.kind & kind))) return &m;
-        }
+        auto entry = std::lower_bound(mById.begin(), mById.end(), memid,
+                                      [](const IdEntry& e, MEMBERID id) { return e.id < id; });
+        for (; entry != mById.end() && entry->id == memid; ++entry)
+            if (kind == 0 || (entry->member->kind & kind)) return entry->member;
         return nullptr;
     }
 
@@ -333,6 +340,11 @@ private:
     const EnumInfo* mEnum;
     TypeInfo* mVtableView = nullptr;
     std::unordered_map<std::string, const MemberInfo*> mByName;
+    struct IdEntry {
+        MEMBERID id;
+        const MemberInfo* member;
+    };
+    std::vector<IdEntry> mById;
 };
 
 class TypeLib final : public ITypeLib {
@@ -602,15 +614,19 @@ HRESULT TypeInfo::Invoke(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS*
         (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT))
         return params->cNamedArgs ? DISP_E_PARAMNOTFOUND : DISP_E_PARAMNOTOPTIONAL;
 
-    std::vector<VARIANT> converted(static_cast<size_t>(member->paramCount));
-    for (VARIANT& v : converted) VariantInit(&v);
-    HRESULT hr = collectArguments(*member, flags, params, converted.data(), argError);
+    // Most members take a few arguments: those are converted on the stack.
+    const size_t count = static_cast<size_t>(member->paramCount);
+    VARIANT few[4];
+    std::vector<VARIANT> many(count > std::size(few) ? count : 0);
+    VARIANT* const converted = many.empty() ? few : many.data();
+    for (size_t i = 0; i < count; ++i) VariantInit(&converted[i]);
+    HRESULT hr = collectArguments(*member, flags, params, converted, argError);
     VARIANT retval;
     VariantInit(&retval);
-    if (SUCCEEDED(hr)) hr = member->thunk(instance, converted.data(), &retval);
+    if (SUCCEEDED(hr)) hr = member->thunk(instance, converted, &retval);
     const bool collected = hr != DISP_E_BADPARAMCOUNT && hr != DISP_E_TYPEMISMATCH && hr != DISP_E_OVERFLOW &&
                            hr != DISP_E_PARAMNOTFOUND && hr != DISP_E_PARAMNOTOPTIONAL;
-    for (VARIANT& v : converted) VariantClear(&v);
+    for (size_t i = 0; i < count; ++i) VariantClear(&converted[i]);
     if (SUCCEEDED(hr)) {
         if (result) {
             VariantInit(result);
