@@ -530,14 +530,21 @@ int main(int argc, char** argv) {
     // the lowest latency or memory).
     std::string table = "| shape |";
     for (const Server& server : servers) table += " " + server.label + " |";
-    table += " ratio to best peer |\n|---|";
-    for (size_t v = 0; v <= servers.size(); ++v) table += "---:|";
+    table += " ratio to best peer |";
+    // The site's share of each ceiling: the one that syncs does what the
+    // site promises (its files on the disk before it answers).
+    std::vector<size_t> ceilings;
+    for (size_t v = 0; v < servers.size(); ++v)
+        if (servers[v].kind == "ceiling") ceilings.push_back(v), table += " site / " + servers[v].label + " |";
+    table += "\n|---|";
+    for (size_t v = 0; v <= servers.size() + ceilings.size(); ++v) table += "---:|";
     table += "\n";
     enum Figure { kMedian, kLargest, kFirstRound };
     auto row = [&](const std::string& label, size_t s, double (*value)(const Result&), bool higherIsBetter, Figure kind) {
         if (!measured(shapes[s])) return;
         table += "| " + label + " |";
         double site = 0, best = 0;
+        std::vector<double> figures(servers.size(), 0);
         for (size_t v = 0; v < servers.size(); ++v) {
             std::vector<double> values;
             for (const Result& result : results[s][v])
@@ -550,12 +557,19 @@ int main(int argc, char** argv) {
             char cell[32];
             std::snprintf(cell, sizeof cell, higherIsBetter || kind != kMedian ? "%.1f" : "%.2f", figure);
             table += " " + std::string(cell) + " |";
+            figures[v] = figure;
             if (servers[v].kind == "site") site = figure;
             if (servers[v].kind == "peer" && (best == 0 || (higherIsBetter ? figure > best : figure < best))) best = figure;
         }
         char ratio[32] = "-";
         if (site > 0 && best > 0) std::snprintf(ratio, sizeof ratio, "%.2f", site / best);
-        table += " " + std::string(ratio) + " |\n";
+        table += " " + std::string(ratio) + " |";
+        for (size_t v : ceilings) {
+            char share[32] = "-";
+            if (higherIsBetter && site > 0 && figures[v] > 0) std::snprintf(share, sizeof share, "%.0f %%", 100 * site / figures[v]);
+            table += " " + std::string(share) + " |";
+        }
+        table += "\n";
     };
     for (size_t s = 0; s < shapes.size(); ++s)
         row(shapes[s].label + ", MB/s", s, [](const Result& r) { return r.megabytesPerSecond; }, true, kMedian);

@@ -8,8 +8,9 @@
 // stay in the buffer for the next read; a part's headers must be whole in the
 // buffer, which holds 1 MB. It answers {"files": [{"name", "filename",
 // "length", "sha256", "saved"}], "fields": [{"name", "value"}]} ("sha256"
-// empty without --sha256) and closes the connection.
-//   e2e_ceiling ROOT [--sha256]    listens on a free loopback port, printed first
+// empty without --sha256) and closes the connection. With --sync each file is
+// on the disk (fdatasync) before the answer names it, as the site promises.
+//   e2e_ceiling ROOT [--sha256] [--sync]    listens on a free loopback port, printed first
 #define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -29,7 +30,7 @@
 enum { BUFFER = 1 << 20 };
 
 static const char* root;
-static int hashing;
+static int hashing, syncing;
 static atomic_long requests;
 
 struct text {
@@ -200,7 +201,9 @@ static int receive(struct request* r, struct text* files, struct text* fields) {
                 EVP_MD_CTX_free(sha);
                 for (int i = 0; i < 32; ++i) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
             }
+            const int synced = !syncing || fdatasync(out) == 0;
             close(out);
+            if (!synced) return 0;
             char entry[1024];
             append_string(files, files->size ? ", {\"name\": " : "{\"name\": ");
             append_json(files, name, strlen(name));
@@ -244,11 +247,15 @@ static void* serve(void* argument) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: e2e_ceiling ROOT [--sha256]\n");
+        fprintf(stderr, "usage: e2e_ceiling ROOT [--sha256] [--sync]\n");
         return 2;
     }
     root = argv[1];
-    hashing = argc > 2 && strcmp(argv[2], "--sha256") == 0;
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "--sha256") == 0) hashing = 1;
+        else if (strcmp(argv[i], "--sync") == 0) syncing = 1;
+        else return fprintf(stderr, "e2e_ceiling: unknown option %s\n", argv[i]), 2;
+    }
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in address = {.sin_family = AF_INET, .sin_addr.s_addr = htonl(INADDR_LOOPBACK)};
     socklen_t length = sizeof address;

@@ -9,7 +9,8 @@
 # document root of its own); Node.js http + busboy; Go net/http with
 # MultipartReader; python-multipart behind http.server; and the ceiling
 # (e2e_ceiling: read, find the parts, write the files), without and with
-# SHA-256. Prints a Markdown table, also written to build-bench/e2e-table.md.
+# SHA-256, and with SHA-256 and each file synced before the answer, as the
+# site does. Prints a Markdown table, also written to build-bench/e2e-table.md.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 a_mb=1024
@@ -74,6 +75,7 @@ start peer "Go" "$work/go" build-bench/e2e/go-server "$work/go"
 start peer "python-multipart" "$work/python" /usr/bin/python3 bench/e2e/python-server.py "$work/python"
 start ceiling "ceiling" "$work/ceiling" build-bench/bench/e2e_ceiling "$work/ceiling"
 start ceiling "ceiling + SHA-256" "$work/ceiling-sha" build-bench/bench/e2e_ceiling "$work/ceiling-sha" --sha256
+start ceiling "ceiling + SHA-256 + sync" "$work/ceiling-sync" build-bench/bench/e2e_ceiling "$work/ceiling-sync" --sha256 --sync
 
 changes=$(git status --porcelain -- formix4 host platform site | wc -l)
 echo "commit $(git rev-parse --short HEAD) ($changes files of the server changed since), $(nproc) cores, $rounds rounds," \
