@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "core/CaseBlindPaths.h"
 #include "core/Collections.h"
 #include "core/HostClasses.h"
 #include "core/HttpText.h"
@@ -473,7 +474,7 @@ bool MapVirtualPath(const std::string& documentRoot, const std::string& pagePath
     if (!walk(virtualPath)) return false;
     std::string result = documentRoot;
     for (const std::string& part : parts) result += "/" + part;
-    *physical = result;
+    *physical = FindWithoutCase(documentRoot, result);
     return true;
 }
 

@@ -23,6 +23,7 @@ IObjectContext* CreateObjectContext(IRequest* request, IServer* server);
 // context.
 bool AddContextObject(IObjectContext* context, const std::u16string& name, IDispatch* object);
 
-// The file system path of a virtual path, or false when it would leave the root.
+// The file system path of a virtual path, or false when it would leave the
+// root; its names are found without regard to letter case (FindWithoutCase).
 bool MapVirtualPath(const std::string& documentRoot, const std::string& pagePath, const std::string& virtualPath,
                     std::string* physical);

@@ -18,6 +18,7 @@
 #include <exception>
 #include <limits>
 
+#include "core/CaseBlindPaths.h"
 #include "core/HostObjects.h"
 #include "platform/Asp.h"
 #include "platform/ComPtr.h"
@@ -215,7 +216,9 @@ WebServer::WebServer(ServerOptions options) : mOptions(std::move(options)) {
 WebServer::~WebServer() { stop(); }
 
 void WebServer::addPage(const std::string& virtualPath, Page page, PageOptions options) {
-    mPages[virtualPath] = PageEntry{std::move(page), options};
+    // Addresses are found without regard to letter case, as the sites' file
+    // systems found their pages.
+    mPages[Lower(virtualPath)] = PageEntry{std::move(page), options};
 }
 
 void WebServer::addPageSuffix(const std::string& suffix, Page page, PageOptions options) {
@@ -363,13 +366,13 @@ bool WebServer::refuseRange(mg_connection* connection, const std::string& file) 
 }
 
 const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
-    auto exact = mPages.find(path);
+    const std::string lower = Lower(path);
+    auto exact = mPages.find(lower);
     if (exact != mPages.end()) return &exact->second;
     for (const auto& [pagePath, entry] : mPages)
-        if (entry.options.prefix && path.size() > pagePath.size() && path.compare(0, pagePath.size(), pagePath) == 0 &&
+        if (entry.options.prefix && lower.size() > pagePath.size() && lower.compare(0, pagePath.size(), pagePath) == 0 &&
             pagePath.back() == '/')
             return &entry;
-    const std::string lower = Lower(path);
     for (const auto& [suffix, entry] : mSuffixPages)
         if (lower.size() > suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0)
             return &entry;
@@ -483,7 +486,16 @@ int WebServer::dispatch(mg_connection* connection) {
             mg_send_http_error(connection, 404, "%s", "Not found.");
             return 404;
         }
-        if (refuseRange(connection, mOptions.documentRoot + path)) return 416;
+        const std::string asked = mOptions.documentRoot + path;
+        const std::string file = FindWithoutCase(mOptions.documentRoot, asked);
+        if (refuseRange(connection, file)) return 416;
+        struct stat st{};
+        if (file != asked && file.find("/.", mOptions.documentRoot.size()) == std::string::npos && stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            // The library looks the file up by the asked name, so one found
+            // under other letter case is sent from here; never a hidden one.
+            mg_send_mime_file2(connection, file.c_str(), nullptr, nullptr);
+            return 200;
+        }
         return 0;  // a static file
     }
     const char* expect = mg_get_header(connection, "Expect");

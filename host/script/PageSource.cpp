@@ -6,6 +6,7 @@
 #include <iterator>
 #include <regex>
 
+#include "core/CaseBlindPaths.h"
 #include "core/HttpText.h"
 
 namespace script {
@@ -96,7 +97,7 @@ private:
                      const SourceLine& here) const {
         const fs::path wanted = kind == "virtual" ? mRoot / fs::path(target).relative_path()
                                                   : from.parent_path() / fs::path(target);
-        const fs::path resolved = fs::weakly_canonical(wanted);
+        const fs::path resolved = fs::weakly_canonical(FindWithoutCase(mRoot.string(), fs::weakly_canonical(wanted).string()));
         if (!Inside(mRoot, resolved))
             throw PageError(here, "The include file \"" + target + "\" is outside the document root.");
         if (!fs::is_regular_file(resolved))

@@ -7,6 +7,7 @@
 
 #include "core/HostObjects.h"
 #include "core/HttpText.h"
+#include "core/ServerLog.h"
 #include "core/WebServer.h"
 #include "platform/Asp.h"
 #include "platform/CodePage.h"
@@ -41,13 +42,6 @@ platform::ComPtr<IDispatch> ContextObject(const char16_t* name) {
         return {};
     value.pdispVal->AddRef();
     return platform::ComPtr<IDispatch>(value.pdispVal);
-}
-
-void LogPageFailure(const std::string& text) {
-    static HANDLE log = RegisterEventSourceA(nullptr, "formix4-server");
-    const char* strings[] = {text.c_str()};
-    if (log) ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
-    std::fprintf(stderr, "formix4-server: %s\n", text.c_str());
 }
 
 }  // namespace
@@ -132,7 +126,7 @@ void ScriptPages::learnIncludes() const {
 
 void ScriptPages::fail(const PageRequest& request, Response& response, const SourceLine& where, const std::string& text) {
     const std::string place = where.file.empty() ? request.path : where.file + (where.line ? ", line " + std::to_string(where.line) : "");
-    LogPageFailure("The script page " + request.path + " failed at " + place + ": " + text);
+    LogServerEvent(EVENTLOG_ERROR_TYPE, "The script page " + request.path + " failed at " + place + ": " + text);
     if (response.headersSent) return;  // the part already sent stays the answer
     response.status = 500;
     response.contentType = "text/html; charset=utf-8";

@@ -169,6 +169,31 @@ TEST_F(ScriptPages, IncludesRunAndSourcesAreNeverSent) {
     EXPECT_NE(escape.body.find("outside the document root"), std::string::npos) << escape.body;
 }
 
+// Sites were written on file systems that ignore letter case: their links,
+// includes and mapped paths name files in any case, and still find them.
+// Sources stay hidden under any case; of two names differing only in case,
+// the first in byte order wins when neither is asked for exactly.
+TEST_F(ScriptPages, PathsAreFoundWithoutRegardToCase) {
+    Page("t/one.asp", "<!-- #include file=\"INC/B.INC\" --><%= b() %>|<%= Server.MapPath(\"../Up/New File.TXT\").slice(-16) %>");
+    Page("t/inc/b.inc", "<% function b() { return 'from b'; } %>");
+    Page("up/keep.txt", "kept");
+    Page("index.html", "<p>home</p>");
+    Page("Twin.txt", "upper");
+    Page("twin.txt", "lower");
+    auto server = Start();
+    const HttpResult page = Get(server->port(), "/T/ONE.ASP");
+    EXPECT_EQ(page.status, 200) << page.body;
+    EXPECT_EQ(page.body, "from b|/up/New File.TXT");
+    const HttpResult html = Get(server->port(), "/INDEX.HTML");
+    EXPECT_EQ(html.status, 200);
+    EXPECT_EQ(html.body, "<p>home</p>");
+    EXPECT_EQ(Get(server->port(), "/TWIN.TXT").body, "upper");
+    EXPECT_EQ(Get(server->port(), "/twin.txt").body, "lower");
+    for (const char* source : {"/T/INC/B.INC", "/t/One.Asp.", "/T/inc/b.Inc"})
+        EXPECT_EQ(Get(server->port(), source).body.find("function"), std::string::npos) << source;
+    EXPECT_EQ(Get(server->port(), "/t/missing.asp").status, 404);
+}
+
 // One client making session after session pushes out only its own: another
 // visitor's session and its values stay. Both come through a proxy on this
 // machine, which names each client in X-Forwarded-For; a client's own claim
