@@ -8,6 +8,8 @@
 
 #include "core/CaseBlindPaths.h"
 #include "core/HttpText.h"
+#include "platform/CodePage.h"
+#include "platform/RegistryValues.h"
 
 namespace script {
 
@@ -28,6 +30,47 @@ bool Inside(const fs::path& root, const fs::path& path) {
     return full.size() > base.size() && full.compare(0, base.size(), base) == 0 && full[base.size()] == '/';
 }
 
+// The code page of a page's <%@ CodePage=N %> directive; 0 when it names none.
+UINT DirectiveCodePage(const std::string& text, const SourceLine& where) {
+    const size_t open = text.find("<%@");
+    const size_t close = open == std::string::npos ? open : text.find("%>", open);
+    if (close == std::string::npos) return 0;
+    static const std::regex kCodePage(R"(\bcodepage\s*=\s*"?\s*([0-9]+))", std::regex::icase);
+    std::smatch match;
+    const std::string directive = text.substr(open, close - open);
+    if (!std::regex_search(directive, match, kCodePage)) return 0;
+    const unsigned long number = match[1].length() > 9 ? 0 : std::stoul(match[1].str());
+    if (!number || !IsValidCodePage(static_cast<UINT>(number)))
+        throw PageError(where, "The page names the code page " + match[1].str() + ", which this server does not know.");
+    return static_cast<UINT>(number);
+}
+
+// The code page of pages that name none and are not UTF-8: the site's
+// setting, else Western European, what most such sites were saved in.
+UINT SiteCodePage() {
+    DWORD codePage = 0;
+    if (platform::registry::ReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "PageCodePage", &codePage) &&
+        IsValidCodePage(codePage))
+        return codePage;
+    return 1252;
+}
+
+bool IsUtf8(const std::string& text) {
+    return text.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<INT>(text.size()),
+                                               nullptr, 0) > 0;
+}
+
+// A page file's bytes as UTF-8: a byte order mark says UTF-8 (and is not
+// text of the page); else the page's directive decides; else UTF-8 when the
+// bytes are, the site's code page when not.
+std::string DecodePageFile(std::string bytes, UINT directiveCodePage) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) return bytes.substr(3);
+    UINT codePage = directiveCodePage;
+    if (!codePage) codePage = IsUtf8(bytes) ? CP_UTF8 : SiteCodePage();
+    if (codePage == CP_UTF8) return bytes;
+    return platform::codepage::Utf16ToUtf8(platform::codepage::ToUtf16(bytes, codePage));
+}
+
 // The page text with its includes in place, and where each stretch of it
 // came from.
 class Expansion {
@@ -40,9 +83,12 @@ public:
                             "Includes are nested more than " + std::to_string(kMaxIncludeDepth) + " deep.");
         std::ifstream in(file, std::ios::binary);
         if (!in) throw PageError(includedFrom, "The file " + PageName(mRoot, file) + " cannot be read.");
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         mSources.push_back(file);
         const std::string name = PageName(mRoot, file);
+        // The page's directive sets the code page of its includes too.
+        if (depth == 0) mCodePage = DirectiveCodePage(bytes, SourceLine{name, 1});
+        const std::string text = DecodePageFile(std::move(bytes), mCodePage);
         static const std::regex kInclude(R"re(^<!--\s*#include\s+(file|virtual)\s*=\s*"([^"]*)"\s*-->)re",
                                          std::regex::icase);
         size_t at = 0, copied = 0;
@@ -106,6 +152,7 @@ private:
     }
 
     fs::path mRoot;
+    UINT mCodePage = 0;
     std::string mText;
     std::vector<Mark> mMarks;
     std::vector<fs::path> mSources;

@@ -18,6 +18,17 @@ bool ReadString(HKEY root, const std::string& path, const char* valueName, std::
     return true;
 }
 
+bool ReadDword(HKEY root, const std::string& path, const char* valueName, DWORD* out) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD type = 0, value = 0, size = sizeof value;
+    const LONG status = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return false;
+    *out = value;
+    return true;
+}
+
 namespace {
 LONG WriteValue(HKEY root, const std::string& path, const char* valueName, DWORD type, const BYTE* data,
                 DWORD size) {

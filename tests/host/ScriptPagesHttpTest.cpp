@@ -194,6 +194,24 @@ TEST_F(ScriptPages, PathsAreFoundWithoutRegardToCase) {
     EXPECT_EQ(Get(server->port(), "/t/missing.asp").status, 404);
 }
 
+// Page files saved in an ANSI code page: the directive names it, else bytes
+// that are not UTF-8 are read as Western European; a byte order mark is not
+// text. The answer is UTF-8 whatever the page was saved in.
+TEST_F(ScriptPages, PageFilesAreDecodedByTheirCodePage) {
+    Page("plain.asp", "caf\xE9 <%= 'caf\xE9'.length %>");
+    Page("cyrillic.asp", "<%@ Language=\"JScript\" CodePage=1251 %>\xE9<!-- #include file=\"part.inc\" -->");
+    Page("part.inc", "|\xEA<%= '\xEA' %>");
+    Page("bom.asp", "\xEF\xBB\xBF<%@ Language=\"JScript\" %>caf\xC3\xA9");
+    Page("unknown.asp", "<%@ CodePage=99999 %>x");
+    auto server = Start();
+    EXPECT_EQ(Get(server->port(), "/plain.asp").body, "caf\xC3\xA9 4");
+    EXPECT_EQ(Get(server->port(), "/cyrillic.asp").body, "\xD0\xB9|\xD0\xBA\xD0\xBA");
+    EXPECT_EQ(Get(server->port(), "/bom.asp").body, "caf\xC3\xA9");
+    const HttpResult unknown = Get(server->port(), "/unknown.asp");
+    EXPECT_EQ(unknown.status, 500);
+    EXPECT_NE(unknown.body.find("99999"), std::string::npos) << unknown.body;
+}
+
 // One client making session after session pushes out only its own: another
 // visitor's session and its values stay. Both come through a proxy on this
 // machine, which names each client in X-Forwarded-For; a client's own claim
