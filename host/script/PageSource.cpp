@@ -293,6 +293,41 @@ void CheckLanguage(const std::string& language, const SourceLine& where) {
                                ", which this server does not run. Supported languages: " + list + ".");
 }
 
+// A <script runat="server"> block: its code runs on the server and none of
+// it is sent.
+struct ServerScript {
+    size_t tagStart = std::string::npos;  // npos: none
+    size_t codeBegin = 0, codeEnd = 0;    // the code between the tags
+    size_t after = 0;                     // past the closing tag
+    std::string language;                 // "" when the tag names none
+};
+
+// The first server script block at or after `from` in `text` (`lower`: the
+// same text in lower case). A <script> tag without runat="server" is the
+// browser's and stays text.
+ServerScript FindServerScript(const std::string& text, const std::string& lower, size_t from, const Expansion& source) {
+    static const std::regex kRunAtServer(R"(\brunat\s*=\s*["']?server\b)", std::regex::icase);
+    static const std::regex kLanguage(R"(\blanguage\s*=\s*["']?([A-Za-z0-9_.-]*))", std::regex::icase);
+    for (size_t tag = lower.find("<script", from); tag != std::string::npos; tag = lower.find("<script", tag + 7)) {
+        const size_t tagEnd = text.find('>', tag);
+        if (tagEnd == std::string::npos) break;
+        const std::string attributes = text.substr(tag + 7, tagEnd - tag - 7);
+        if (!std::regex_search(attributes, kRunAtServer)) continue;
+        ServerScript found;
+        found.tagStart = tag;
+        found.codeBegin = tagEnd + 1;
+        found.codeEnd = lower.find("</script", found.codeBegin);
+        const size_t close = found.codeEnd == std::string::npos ? found.codeEnd : text.find('>', found.codeEnd);
+        if (close == std::string::npos)
+            throw PageError(source.originAt(tag), "A <script runat=\"server\"> block has no </script>.");
+        found.after = close + 1;
+        std::smatch match;
+        if (std::regex_search(attributes, match, kLanguage)) found.language = match[1].str();
+        return found;
+    }
+    return {};
+}
+
 }  // namespace
 
 SourceLine CompiledPage::origin(int programLine) const {
@@ -311,10 +346,20 @@ CompiledPage CompilePage(const fs::path& root, const fs::path& page) {
     Expansion source(canonicalRoot);
     source.add(canonicalPage, 0, SourceLine{PageName(canonicalRoot, canonicalPage), 0});
     const std::string& text = source.text();
+    const std::string lower = Lower(text);
     Program program(source);
+    // Server script blocks run after the rest of the page, as classic servers
+    // run blocks in the page's own language; their functions, declared
+    // for the whole program, can be called from anywhere in it.
+    std::vector<ServerScript> deferred;
+    ServerScript script = FindServerScript(text, lower, 0, source);
     size_t at = 0;
     while (at < text.size()) {
-        const size_t open = text.find("<%", at);
+        size_t open = text.find("<%", at);
+        if (script.tagStart != std::string::npos && script.tagStart < at)
+            script = FindServerScript(text, lower, at, source);
+        const bool scriptFirst = script.tagStart != std::string::npos && (open == std::string::npos || script.tagStart < open);
+        if (scriptFirst) open = script.tagStart;
         const size_t textEnd = open == std::string::npos ? text.size() : open;
         if (textEnd > at) {
             // Text: written as it stands, on one line of the program.
@@ -322,6 +367,13 @@ CompiledPage CompilePage(const fs::path& root, const fs::path& page) {
             program.newline(textEnd);
         }
         if (open == std::string::npos) break;
+        if (scriptFirst) {
+            CheckLanguage(script.language, source.originAt(script.tagStart));
+            deferred.push_back(script);
+            at = script.after;
+            script = FindServerScript(text, lower, at, source);
+            continue;
+        }
         const size_t close = text.find("%>", open + 2);
         if (close == std::string::npos)
             throw PageError(source.originAt(open), "A script block opened with <% has no %>.");
@@ -341,6 +393,10 @@ CompiledPage CompilePage(const fs::path& root, const fs::path& page) {
         }
         program.newline(close + 2);
         at = close + 2;
+    }
+    for (const ServerScript& block : deferred) {
+        program.newline(block.codeBegin);
+        program.code(block.codeBegin, block.codeEnd);
     }
     CompiledPage compiled = program.take();
     compiled.sources = source.sources();

@@ -212,6 +212,30 @@ TEST_F(ScriptPages, PageFilesAreDecodedByTheirCodePage) {
     EXPECT_NE(unknown.body.find("99999"), std::string::npos) << unknown.body;
 }
 
+// <script runat="server"> blocks are code, never text: their functions are
+// callable from the whole page, their own statements run after the page, as
+// classic servers run blocks in the page's language. A browser's <script>
+// stays text.
+TEST_F(ScriptPages, ServerScriptBlocksRunAndAreNeverSent) {
+    Page("lib/secret.inc", "<SCRIPT LANGUAGE=\"JScript\" RUNAT=\"Server\">\nfunction masked() { return 's3cr3t'.length; }\n</SCRIPT>");
+    Page("blocks.asp",
+         "<!-- #include file=\"lib/secret.inc\" -->A<%= twice(2) %>|<script runat=server>\n"
+         "function twice(n) { return 2 * n; }\nResponse.Write('|last');\n</script>B<%= masked() %>"
+         "<script>var client = 1;</script>");
+    Page("late.asp", "x\n<script language=\"javascript\" runat=\"server\">\n\nnoSuchThing();\n</script>");
+    Page("vb.asp", "<script language=\"VBScript\" runat=\"server\">Response.Write \"x\"</script>");
+    auto server = Start();
+    const HttpResult blocks = Get(server->port(), "/blocks.asp");
+    EXPECT_EQ(blocks.status, 200) << blocks.body;
+    EXPECT_EQ(blocks.body, "A4|B6<script>var client = 1;</script>|last");
+    const HttpResult late = Get(server->port(), "/late.asp");
+    EXPECT_EQ(late.status, 500);
+    EXPECT_NE(late.body.find("/late.asp, line 4"), std::string::npos) << late.body;
+    const HttpResult vb = Get(server->port(), "/vb.asp");
+    EXPECT_EQ(vb.status, 500);
+    EXPECT_NE(vb.body.find("VBScript"), std::string::npos) << vb.body;
+}
+
 // One client making session after session pushes out only its own: another
 // visitor's session and its values stay. Both come through a proxy on this
 // machine, which names each client in X-Forwarded-For; a client's own claim
