@@ -14,6 +14,7 @@
 #include "platform/ComPtr.h"
 #include "platform/EventLog.h"
 #include "script/ComBridge.h"
+#include "script/JScriptBuiltins.h"
 #include "script/ScriptEngine.h"
 
 namespace script {
@@ -194,6 +195,7 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     EngineLease engine = ScriptEngine::Borrow();
     const RunOutcome outcome = engine->Run(*page, stopNow, [&](duk_context* context) {
         InstallComTypes(context);
+        InstallJScriptBuiltins(context);
         for (const auto& [name, object] : objects) {
             PushObject(context, object.get());
             duk_put_prop_string(context, -2, name);

@@ -236,6 +236,14 @@ TEST_F(ScriptPages, ServerScriptBlocksRunAndAreNeverSent) {
     EXPECT_NE(vb.body.find("VBScript"), std::string::npos) << vb.body;
 }
 
+// getYear as JScript gives it: the year less 1900 only within 1900-1999.
+TEST_F(ScriptPages, GetYearIsJScripts) {
+    Page("year.asp", "<%= [new Date(2021, 0, 5).getYear(), new Date(1996, 6, 20).getYear(), new Date(1850, 1, 1).getYear(),"
+                     " isNaN(new Date(NaN).getYear())].join() %>");
+    auto server = Start();
+    EXPECT_EQ(Get(server->port(), "/year.asp").body, "2021,96,1850,true");
+}
+
 // One client making session after session pushes out only its own: another
 // visitor's session and its values stay. Both come through a proxy on this
 // machine, which names each client in X-Forwarded-For; a client's own claim
