@@ -276,9 +276,10 @@ std::string RewriteCallAssignments(std::string code) {
     return code;
 }
 
-// The Language of a <%@ ... %> directive; "" when it names none.
+// The Language of a <%@ ... %> directive or of a <script> tag's
+// attributes; "" when it names none.
 std::string DirectiveLanguage(const std::string& directive) {
-    static const std::regex kLanguage(R"(\blanguage\s*=\s*"?([A-Za-z0-9_.-]*))", std::regex::icase);
+    static const std::regex kLanguage(R"(\blanguage\s*=\s*["']?([A-Za-z0-9_.-]*))", std::regex::icase);
     std::smatch match;
     return std::regex_search(directive, match, kLanguage) ? match[1].str() : "";
 }
@@ -307,7 +308,6 @@ struct ServerScript {
 // browser's and stays text.
 ServerScript FindServerScript(const std::string& text, const std::string& lower, size_t from, const Expansion& source) {
     static const std::regex kRunAtServer(R"(\brunat\s*=\s*["']?server\b)", std::regex::icase);
-    static const std::regex kLanguage(R"(\blanguage\s*=\s*["']?([A-Za-z0-9_.-]*))", std::regex::icase);
     for (size_t tag = lower.find("<script", from); tag != std::string::npos; tag = lower.find("<script", tag + 7)) {
         const size_t tagEnd = text.find('>', tag);
         if (tagEnd == std::string::npos) break;
@@ -321,8 +321,7 @@ ServerScript FindServerScript(const std::string& text, const std::string& lower,
         if (close == std::string::npos)
             throw PageError(source.originAt(tag), "A <script runat=\"server\"> block has no </script>.");
         found.after = close + 1;
-        std::smatch match;
-        if (std::regex_search(attributes, match, kLanguage)) found.language = match[1].str();
+        found.language = DirectiveLanguage(attributes);
         return found;
     }
     return {};

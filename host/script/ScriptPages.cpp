@@ -3,7 +3,6 @@
 #include <duktape.h>
 
 #include <chrono>
-#include <cstdio>
 
 #include "core/HostObjects.h"
 #include "core/HttpText.h"
