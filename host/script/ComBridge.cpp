@@ -814,7 +814,8 @@ void ToArgument(duk_context* context, int index, VARIANT* value) {
     }
     // A script array or object has no COM form here: say so rather than
     // pass something the member would misread.
-    (void)duk_type_error(context, "A script object or function cannot be passed to an object's member");
+    duk_push_error_object_raw(context, DUK_ERR_TYPE_ERROR, nullptr, 0, "A script object or function cannot be passed to an object's member");
+    (void)duk_throw(context);
 }
 
 void ClearArgument(VARIANT* value) {
@@ -846,7 +847,8 @@ void PushScriptString(duk_context* context, const char16_t* text, size_t length)
 }
 
 void ThrowComError(duk_context* context, HRESULT hr, const std::string& description, const std::string& source) {
-    duk_push_error_object(context, DUK_ERR_ERROR, "%s", description.c_str());
+    // No C file and line: the error is placed at the page's line that called the member.
+    duk_push_error_object_raw(context, DUK_ERR_ERROR, nullptr, 0, "%s", description.c_str());
     if (!source.empty()) {
         duk_push_string(context, source.c_str());
         duk_put_prop_string(context, -2, "source");

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "script/JScriptErrors.h"
+
 namespace script {
 
 namespace {
@@ -24,6 +26,7 @@ void InstallJScriptBuiltins(duk_context* context) {
     duk_push_c_function(context, DateGetYear, 0);
     duk_put_prop_string(context, -2, "getYear");
     duk_pop_2(context);
+    InstallJScriptErrors(context);
 }
 
 }  // namespace script

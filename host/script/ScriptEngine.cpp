@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -19,6 +20,16 @@ namespace script {
 
 namespace {
 
+// The engine ends a syntax error's text with the line in the program made
+// of the page, " (line 12)": the page's own file and line are told apart.
+std::string WithoutProgramLine(std::string text) {
+    const size_t open = text.rfind(" (line ");
+    if (open != std::string::npos && text.back() == ')' &&
+        text.find_first_not_of("0123456789", open + 7) == text.size() - 1)
+        text.erase(open);
+    return text;
+}
+
 // The text and line of the error at the top of the stack.
 void DescribeError(duk_context* context, const CompiledPage& page, RunOutcome* outcome) {
     outcome->ok = false;
@@ -27,7 +38,7 @@ void DescribeError(duk_context* context, const CompiledPage& page, RunOutcome* o
         outcome->where = page.origin(duk_get_int_default(context, -1, 0));
         duk_pop(context);
     }
-    outcome->error = duk_safe_to_string(context, -1);
+    outcome->error = WithoutProgramLine(duk_safe_to_string(context, -1));
 }
 
 }  // namespace

@@ -237,6 +237,34 @@ TEST_F(ScriptPages, ServerScriptBlocksRunAndAreNeverSent) {
 }
 
 // getYear as JScript gives it: the year less 1900 only within 1900-1999.
+TEST_F(ScriptPages, ErrorsHaveJScriptsNumbersAndThePagesLines) {
+    Page("caught.asp",
+         "<% function show(e) { Response.Write(e.number + '|' + e.description + '|' + e.message + ';'); }\n"
+         "try { x = undefinedName; } catch (e) { show(e); }\n"
+         "try { null.f(); } catch (e) { Response.Write((e.number & 0xFFFF) + ';'); }\n"
+         "try { var n = 1; n(); } catch (e) { Response.Write((e.number & 0xFFFF) + ';'); }\n"
+         "try { throw new Error(123, 'mine'); } catch (e) { show(e); }\n"
+         "try { throw Error('said'); } catch (e) { show(e); }\n"
+         "var plain = new Error(); show(plain); plain.description = 'set'; Response.Write(plain.message + ';');\n"
+         "Response.Write((new Error(7, 'x') instanceof Error) + ';');\n"
+         "try { Server.CreateObject('No.Such.Class'); } catch (e) { Response.Write(e.number + '@' + e.lineNumber); } %>");
+    Page("inc/top.inc", "<% var fromInclude = 1;\nvar more = 2; %>\n");
+    // A member's failure is placed on the line that called it, after an
+    // include of other lines; a syntax error's text carries no line of the
+    // program the page was made into.
+    Page("member.asp", "<!-- #include file=\"inc/top.inc\" -->\n<html>\n<%\nServer.CreateObject('No.Such.Class');\n%>\n</html>\n");
+    Page("syntax.asp", "<!-- #include file=\"inc/top.inc\" -->\n<%\nvar a = 1;\nvar b = 'open;\n%>\n");
+    auto server = Start();
+    EXPECT_EQ(Get(server->port(), "/caught.asp").body,
+              "-2146823279|'undefinedName' is undefined|'undefinedName' is undefined;5007;5002;"
+              "123|mine|mine;0|said|said;0||;set;true;-2147221005@9");
+    const HttpResult member = Get(server->port(), "/member.asp");
+    EXPECT_NE(member.body.find("/member.asp, line 4"), std::string::npos) << member.body;
+    const HttpResult syntax = Get(server->port(), "/syntax.asp");
+    EXPECT_NE(syntax.body.find("/syntax.asp, line 4"), std::string::npos) << syntax.body;
+    EXPECT_NE(syntax.body.find("SyntaxError: unterminated string</pre>"), std::string::npos) << syntax.body;
+}
+
 TEST_F(ScriptPages, GetYearIsJScripts) {
     Page("year.asp", "<%= [new Date(2021, 0, 5).getYear(), new Date(1996, 6, 20).getYear(), new Date(1850, 1, 1).getYear(),"
                      " isNaN(new Date(NaN).getYear())].join() %>");
