@@ -14,6 +14,7 @@
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 #include "platform/System.h"
+#include "script/LocalTime.h"
 #include "script/ScriptEngine.h"
 
 namespace script {
@@ -34,8 +35,6 @@ using platform::ComPtr;
 
 // The language's own error for a name an object does not have (438).
 constexpr HRESULT kNoSuchMember = static_cast<HRESULT>(0x800A01B6);
-constexpr double kOleEpochDays = 25569.0;  // 1899-12-30 to 1970-01-01
-constexpr double kMsPerDay = 86400000.0;
 
 // ---- text -------------------------------------------------------------------
 
@@ -78,21 +77,7 @@ std::u16string DecodeEngineText(const unsigned char* text, size_t length) {
 
 std::string Utf8(BSTR text) { return text ? platform::codepage::Utf16ToUtf8(std::u16string(text, SysStringLen(text))) : ""; }
 
-// ---- dates: VT_DATE counts days from 1899-12-30 in local time ----------------
-
-long LocalOffsetMs(double utcMs) {
-    const time_t seconds = static_cast<time_t>(std::floor(utcMs / 1000));
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    return local.tm_gmtoff * 1000L;
-}
-
-double OleDateFromMs(double utcMs) { return (utcMs + LocalOffsetMs(utcMs)) / kMsPerDay + kOleEpochDays; }
-
-double MsFromOleDate(double date) {
-    const double localMs = (date - kOleEpochDays) * kMsPerDay;
-    return localMs - LocalOffsetMs(localMs);
-}
+// ---- dates ---------------------------------------------------------------------
 
 bool IsDate(duk_context* context, duk_idx_t index) {
     if (!duk_is_object(context, index)) return false;

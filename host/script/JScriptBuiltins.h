@@ -7,8 +7,7 @@
 namespace script {
 
 // Puts JScript's versions into the global object on top of `context`'s
-// stack: Date.prototype.getYear gives the full year outside 1900-1999 (the
-// standard's gives the year less 1900: 121 for 2021).
+// stack: its dates (JScriptDates.h) and its errors (JScriptErrors.h).
 void InstallJScriptBuiltins(duk_context* context);
 
 }  // namespace script

@@ -7,6 +7,7 @@
 #include "core/NamedMembers.h"
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
+#include "script/LocalTime.h"
 
 namespace script {
 
@@ -86,12 +87,8 @@ private:
         platform::Variant date;
         if (FAILED(VariantChangeType(&date, args.back(), 0, VT_DATE)))
             return Fail(DISP_E_TYPEMISMATCH, "Expires takes a date.");
-        const time_t seconds = static_cast<time_t>((date.date - 25569.0) * 86400.0);
-        std::tm utc{};
-        gmtime_r(&seconds, &utc);
-        char text[64];
-        std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
-        mCookie->expires = text;
+        // A date is in local time; the cookie names the same moment in GMT.
+        mCookie->expires = HttpDate(MsFromOleDate(date.date));
         return S_OK;
     }
     HRESULT sameSite(WORD, const MemberArgs& args, VARIANT*) {
@@ -113,7 +110,8 @@ private:
 
 class ResponseObject final : public NamedMembers<ResponseObject, IDispatch> {
 public:
-    ResponseObject(Response& response, std::function<void()> ended) : mResponse(response), mEnded(std::move(ended)) {
+    ResponseObject(Response& response, std::function<void()> ended, DateWriter writeDate)
+        : mResponse(response), mEnded(std::move(ended)), mWriteDate(std::move(writeDate)) {
         mResponse.contentType = contentType();
     }
 
@@ -180,7 +178,10 @@ private:
 
     HRESULT write(WORD, const MemberArgs& args, VARIANT*) {
         if (mStopped) return S_OK;
-        mResponse.write(Utf16ToUtf8(ArgText(args[0])));
+        const VARIANT* value = args[0];
+        if (value && value->vt == (VT_BYREF | VT_VARIANT)) value = value->pvarVal;
+        if (value && value->vt == VT_DATE && mWriteDate) mResponse.write(mWriteDate(value->date));
+        else mResponse.write(Utf16ToUtf8(ArgText(value)));
         return afterWrite();
     }
     HRESULT binaryWrite(WORD, const MemberArgs& args, VARIANT*) {
@@ -283,6 +284,7 @@ private:
 
     Response& mResponse;
     std::function<void()> mEnded;
+    DateWriter mWriteDate;
     std::string mType = "text/html";
     std::string mCharset = "utf-8";
     std::string mStatusText = "OK";
@@ -472,8 +474,8 @@ private:
 
 }  // namespace
 
-IDispatch* CreateResponseObject(Response& response, std::function<void()> ended) {
-    return new (std::nothrow) ResponseObject(response, std::move(ended));
+IDispatch* CreateResponseObject(Response& response, std::function<void()> ended, DateWriter writeDate) {
+    return new (std::nothrow) ResponseObject(response, std::move(ended), std::move(writeDate));
 }
 
 void FinishResponseObject(IDispatch* responseObject) {

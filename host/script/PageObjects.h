@@ -14,9 +14,13 @@
 
 namespace script {
 
+// How the page's language writes a date (VT_DATE) as text: Response.Write
+// of a date writes what the language's own conversion gives.
+using DateWriter = std::function<std::string(double oleDate)>;
+
 // The Response object of one page run, writing into `response`. `ended`
 // is called when the page calls End or Redirect: the run stops there.
-IDispatch* CreateResponseObject(Response& response, std::function<void()> ended);
+IDispatch* CreateResponseObject(Response& response, std::function<void()> ended, DateWriter writeDate = {});
 // Adds the cookies the page set to the response's headers; called once the
 // page has run (and before a flush sends the headers).
 void FinishResponseObject(IDispatch* responseObject);

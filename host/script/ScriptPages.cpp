@@ -14,6 +14,8 @@
 #include "platform/EventLog.h"
 #include "script/ComBridge.h"
 #include "script/JScriptBuiltins.h"
+#include "script/JScriptDateText.h"
+#include "script/LocalTime.h"
 #include "script/ScriptEngine.h"
 
 namespace script {
@@ -164,7 +166,8 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     // object context, so that a component finds the same objects the page has.
     bool ended = false;
     {
-        platform::ComPtr<IDispatch> responseObject(CreateResponseObject(response, [&ended] { ended = true; }));
+        platform::ComPtr<IDispatch> responseObject(CreateResponseObject(
+            response, [&ended] { ended = true; }, [](double date) { return JScriptDateText(MsFromOleDate(date)); }));
         platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication));
         platform::ComPtr<IDispatch> session(CreateSessionObject(mSessions, request, response));
         platform::ComPtr<IObjectContext> context;

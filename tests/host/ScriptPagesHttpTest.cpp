@@ -265,11 +265,34 @@ TEST_F(ScriptPages, ErrorsHaveJScriptsNumbersAndThePagesLines) {
     EXPECT_NE(syntax.body.find("SyntaxError: unterminated string</pre>"), std::string::npos) << syntax.body;
 }
 
-TEST_F(ScriptPages, GetYearIsJScripts) {
-    Page("year.asp", "<%= [new Date(2021, 0, 5).getYear(), new Date(1996, 6, 20).getYear(), new Date(1850, 1, 1).getYear(),"
-                     " isNaN(new Date(NaN).getYear())].join() %>");
-    auto server = Start();
-    EXPECT_EQ(Get(server->port(), "/year.asp").body, "2021,96,1850,true");
+// Dates as JScript writes and reads them, on a server five hours behind
+// UTC in winter: the text of a date, the forms Date.parse reads, a
+// cookie's expiry named in GMT, and dates kept exactly by Session.
+TEST_F(ScriptPages, DatesAreJScripts) {
+    Page("dates.asp",
+         "<% var d = new Date(2021, 6, 15, 12, 30, 5), w = new Date(2021, 0, 5, 9, 5, 3); %>"
+         "<% Response.Write(d) %>|<%= w %>|<%= d.toUTCString() %>|<%= d.toLocaleString() %>|<%= d.toDateString() %>|"
+         "<%= w.toTimeString() %>|<%= w.toLocaleTimeString() %>|<%= new Date(NaN) %>|"
+         "<%= [new Date(2021, 0, 5).getYear(), new Date(1996, 6, 20).getYear(), new Date(1850, 1, 1).getYear()].join() %>|"
+         "<%= [Date.parse('Jan 5, 1996 08:47:00') - new Date(1996, 0, 5, 8, 47),"
+         " new Date('7/20/96') - new Date(1996, 6, 20),"
+         " Date.parse('Thu, 15 Jul 2021 10:30:05 GMT') - Date.UTC(2021, 6, 15, 10, 30, 5),"
+         " Date.parse('November 1, 1997 10:15 PM') - new Date(1997, 10, 1, 22, 15),"
+         " Date.parse('Ju 4 1999 (a (nested) comment) UTC+0100') - Date.UTC(1999, 6, 3, 23),"
+         " Date.parse('2021-07-15T10:30:05Z') - Date.UTC(2021, 6, 15, 10, 30, 5),"
+         " Date.parse(String(d)) - d].join() %>|"
+         "<%= [Date.parse('23:15 PM 7/1/99'), Date.parse('July 1999'), Date.parse('5 5 5 1999')].join() %>|"
+         "<% var exact = 0; for (var i = 0; i < 200; i++) { var t = new Date(1600000000123 + i * 7777);"
+         " Session('t') = t; Application('t') = t; if (Session('t') - t == 0 && Application('t') - t == 0) exact++; } %>"
+         "<%= exact %><% Response.Cookies('c') = 'v'; Response.Cookies('c').Expires = new Date(Date.UTC(2030, 0, 2, 3, 4, 5)); %>");
+    auto server = Start({}, 0, {{"TZ", "America/New_York"}});
+    const HttpResult result = Get(server->port(), "/dates.asp");
+    EXPECT_EQ(result.body,
+              "Thu Jul 15 12:30:05 UTC-0400 2021|Tue Jan 5 09:05:03 UTC-0500 2021|Thu, 15 Jul 2021 16:30:05 UTC|"
+              "Thursday, July 15, 2021 12:30:05 PM|Thu Jul 15 2021|09:05:03 UTC-0500|9:05:03 AM|NaN|"
+              "2021,96,1850|0,0,0,0,0,0,0|NaN,NaN,NaN|200");
+    EXPECT_NE(result.head.find("Set-Cookie: c=v; Path=/; Expires=Wed, 02 Jan 2030 03:04:05 GMT"), std::string::npos)
+        << result.head;
 }
 
 // One client making session after session pushes out only its own: another

@@ -44,11 +44,13 @@ protected:
         }
     }
 
-    // formix4-server with `arguments` beside the port and root.
-    std::unique_ptr<ServerProcess> Start(const std::vector<std::string>& arguments = {}, int threads = 0) {
-        return std::make_unique<ServerProcess>(
-            std::map<std::string, std::string>{{"PLATFORM_REGISTRY_DIR", mRegistry.registryDir().string()}},
-            mRoot.string(), std::vector<std::string>{}, threads, FORMIX4_SERVER_PATH, arguments);
+    // formix4-server with `arguments` beside the port and root, and
+    // `environment` beside the registry's folder.
+    std::unique_ptr<ServerProcess> Start(const std::vector<std::string>& arguments = {}, int threads = 0,
+                                         std::map<std::string, std::string> environment = {}) {
+        environment["PLATFORM_REGISTRY_DIR"] = mRegistry.registryDir().string();
+        return std::make_unique<ServerProcess>(environment, mRoot.string(), std::vector<std::string>{}, threads,
+                                               FORMIX4_SERVER_PATH, arguments);
     }
 
     // A visitor of the site: keeps the cookie the site gives.
