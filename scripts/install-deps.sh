@@ -13,7 +13,7 @@ if [ ! -e /etc/pam.d/formix ]; then
     "${sudo_cmd[@]}" tee /etc/pam.d/formix >/dev/null
 fi
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcivetweb-dev libssl-dev duktape-dev curl libhiredis-dev redis-server haproxy supervisor systemd
+packages=(g++ cmake ninja-build pkg-config patch libgtest-dev libgmock-dev libcivetweb-dev libssl-dev duktape-dev curl libhiredis-dev redis-server haproxy supervisor systemd
           qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin fonts-dejavu-core
           xvfb xauth x11-utils libpam0g-dev passwd chromium)
 # The browser test runs playwright-core from npm with the machine's Node.js.

@@ -107,3 +107,95 @@ TEST_F(ScriptEngineTest, UncaughtErrorsGiveTheirTextAndOrigin) {
     EXPECT_FALSE(syntax.ok);
     EXPECT_EQ(syntax.where.line, 3) << syntax.error;
 }
+
+// Strings built by appending share a growing buffer: every string keeps
+// its own characters, a string kept from the middle of a build included,
+// and readers that stop at the end of a C string (the Write here, number
+// and JSON parsing) see only its own.
+TEST_F(ScriptEngineTest, StringsBuiltByAppendingAreExact) {
+    script::EngineLease engine = script::ScriptEngine::Borrow();
+    const script::RunOutcome outcome = engine->Run(Page("build.asp", R"(<%
+var piece = "a\u00e9\u20ac\ud83d\ude00z", s = "", parts = [], mid;
+for (var i = 0; i < 100000; i++) {
+  s += piece + i + ";";
+  parts.push(piece + i + ";");
+  if (i === 50000) mid = s;
+}
+var joined = parts.join(""), keyed = {};
+keyed[joined] = "found";
+Response.Write([s.length, s === joined, keyed[s], s.charAt(5), s.charCodeAt(2), s.charCodeAt(3), s.charCodeAt(4),
+  s.indexOf("z99999;"), s.substring(s.length - 6), mid.length, mid === joined.substring(0, mid.length),
+  mid.slice(-6), mid.lastIndexOf("z"), s.split(";").length].join("|"));
+var fraction = "0." + new Array(201).join("1234567890"), numeric = fraction + "5", longer = numeric + "x";
+var list = "[" + new Array(600).join("1,") + "1", closed = list + "]", extended = closed + ",2]";
+Response.Write("|" + Number(numeric) + "|" + JSON.parse(closed).length + "|" + longer.length + "|" + extended.length + "|");
+Response.Write(numeric.slice(-3));
+%>)"), Within(60s), Bind());
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    size_t length = 0, midLength = 0;
+    for (int i = 0; i < 100000; ++i) {
+        length += 7 + std::to_string(i).size();  // a, é, €, two surrogates, z, digits, ;
+        if (i == 50000) midLength = length;
+    }
+    const std::string expected = std::to_string(length) + "|true|found|z|8364|55357|56832|" +
+                                 std::to_string(length - 7) + "|99999;|" + std::to_string(midLength) +
+                                 "|true|50000;|" + std::to_string(midLength - 7) + "|100001" +
+                                 "|0.12345678901234568|600|2004|1204|905";
+    EXPECT_EQ(mOut, expected);
+}
+
+// Appending is linear: 32 MB by 100 bytes at a time, which takes many
+// minutes when each append copies the whole string, is done well within
+// the limit.
+TEST_F(ScriptEngineTest, BuildingAStringIsLinear) {
+    script::EngineLease engine = script::ScriptEngine::Borrow();
+    const script::RunOutcome outcome = engine->Run(Page("large.asp", R"(<%
+var chunk = new Array(11).join("0123456789"), s = "";
+while (s.length < 32 * 1024 * 1024) s += chunk;
+Response.Write(s.length + "|" + s.substr(12345678, 10) + "|" + (s === new Array(335546).join(chunk)));
+%>)"), Within(120s), Bind());
+    EXPECT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(mOut, "33554500|8901234567|true");
+}
+
+// Long work inside the language's own functions runs no instructions of
+// the page; it is stopped by the time limit all the same.
+TEST_F(ScriptEngineTest, LongNativeWorkIsStoppedAtTheLimit) {
+    script::EngineLease lease = script::ScriptEngine::Borrow();
+    script::ScriptEngine& engine = *lease;
+    const char* pages[] = {
+        "var a = []; a.length = 4294967295; a.join('-');",
+        "var a = []; a.length = 4294967295; a.reverse();",
+        "var a = []; a.length = 2147483647; a.indexOf(1);",
+        "/^(a+)+$/.test(new Array(40).join('a') + 'b');",
+        "new Array(1 << 20).join('a').replace(/a*c/g, 'x');",
+        "new Array(1 << 22).join('a').indexOf(new Array(1 << 16).join('a') + 'b');",
+        "new Array(1 << 22).join('a').split(new Array(1 << 16).join('a') + 'b');",
+    };
+    for (const char* code : pages) {
+        const auto start = std::chrono::steady_clock::now();
+        const script::RunOutcome outcome = engine.Run(Page("work.asp", std::string("<% ") + code + " %>"), Within(300ms), Bind());
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(outcome.timedOut) << code << ": " << outcome.error;
+        EXPECT_LT(took, 5s) << code;
+    }
+}
+
+// What a stopped page built, prefixes and their own copies included, goes
+// with it.
+TEST_F(ScriptEngineTest, AStoppedPageLeavesNoStringBehind) {
+    script::EngineLease lease = script::ScriptEngine::Borrow();
+    script::ScriptEngine& engine = *lease;
+    const script::RunOutcome outcome = engine.Run(Page("stopped.asp", R"(<%
+var chunk = new Array(11).join("0123456789"), s = "", kept = [];
+for (var i = 0; i < 160000; i++) {
+  s += chunk;
+  if (i % 40000 === 0) kept.push(s);
+}
+kept.push(Number(kept[1]), s.slice(3));
+while (true) s += chunk;
+%>)"), Within(500ms), Bind());
+    EXPECT_TRUE(outcome.timedOut);
+    EXPECT_LT(engine.heldBytes(), script::ScriptEngine::kKeptHeldBytes);
+}
