@@ -110,8 +110,7 @@ private:
 
 class ResponseObject final : public NamedMembers<ResponseObject, IDispatch> {
 public:
-    ResponseObject(Response& response, std::function<void()> ended, DateWriter writeDate)
-        : mResponse(response), mEnded(std::move(ended)), mWriteDate(std::move(writeDate)) {
+    ResponseObject(Response& response, ResponseHooks hooks) : mResponse(response), mHooks(std::move(hooks)) {
         mResponse.contentType = contentType();
     }
 
@@ -135,6 +134,7 @@ public:
 
     // Called once the page has run, and before the headers are first sent.
     void finish() {
+        mHooks.beforeHeadersSent = nullptr;  // what it holds goes with the run
         if (mCookiesWritten) return;
         mCookiesWritten = true;
         for (const Cookie& cookie : mCookies) mResponse.headers.emplace_back("Set-Cookie", cookie.header());
@@ -168,6 +168,7 @@ private:
     }
     HRESULT sendNow() {
         if (!mResponse.flush) return S_OK;
+        if (!mResponse.headersSent && mHooks.beforeHeadersSent) mHooks.beforeHeadersSent();
         finish();
         mResponse.flush(mResponse);
         return S_OK;
@@ -180,7 +181,7 @@ private:
         if (mStopped) return S_OK;
         const VARIANT* value = args[0];
         if (value && value->vt == (VT_BYREF | VT_VARIANT)) value = value->pvarVal;
-        if (value && value->vt == VT_DATE && mWriteDate) mResponse.write(mWriteDate(value->date));
+        if (value && value->vt == VT_DATE && mHooks.writeDate) mResponse.write(mHooks.writeDate(value->date));
         else mResponse.write(Utf16ToUtf8(ArgText(value)));
         return afterWrite();
     }
@@ -248,7 +249,7 @@ private:
     // The page stops here: nothing it writes from now on is sent.
     HRESULT stop() {
         mStopped = true;
-        if (mEnded) mEnded();
+        if (mHooks.ended) mHooks.ended();
         return Fail(kEnded, "The page ended its response.");
     }
     HRESULT clear(WORD, const MemberArgs&, VARIANT*) {
@@ -283,8 +284,7 @@ private:
     }
 
     Response& mResponse;
-    std::function<void()> mEnded;
-    DateWriter mWriteDate;
+    ResponseHooks mHooks;
     std::string mType = "text/html";
     std::string mCharset = "utf-8";
     std::string mStatusText = "OK";
@@ -421,6 +421,8 @@ public:
         return kMembers;
     }
 
+    void claim() { session(); }
+
 private:
     friend class StoreMembers<SessionObject>;
     // The visitor's session, found or made at the first use.
@@ -474,8 +476,8 @@ private:
 
 }  // namespace
 
-IDispatch* CreateResponseObject(Response& response, std::function<void()> ended, DateWriter writeDate) {
-    return new (std::nothrow) ResponseObject(response, std::move(ended), std::move(writeDate));
+IDispatch* CreateResponseObject(Response& response, ResponseHooks hooks) {
+    return new (std::nothrow) ResponseObject(response, std::move(hooks));
 }
 
 void FinishResponseObject(IDispatch* responseObject) {
@@ -499,6 +501,10 @@ IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store) {
 
 IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, Response& response) {
     return new (std::nothrow) SessionObject(store, request, response);
+}
+
+void ClaimSession(IDispatch* sessionObject) {
+    if (auto* session = dynamic_cast<SessionObject*>(sessionObject)) session->claim();
 }
 
 }  // namespace script

@@ -14,13 +14,20 @@
 
 namespace script {
 
-// How the page's language writes a date (VT_DATE) as text: Response.Write
-// of a date writes what the language's own conversion gives.
-using DateWriter = std::function<std::string(double oleDate)>;
+// What the Response object of a page run asks of the page host.
+struct ResponseHooks {
+    // Called when the page calls End or Redirect: the run stops there.
+    std::function<void()> ended;
+    // How the page's language writes a date (VT_DATE) as text: Response.Write
+    // of a date writes what the language's own conversion gives.
+    std::function<std::string(double oleDate)> writeDate;
+    // Called once before a flush first sends the headers during the run,
+    // while headers can still be added (the session's cookie).
+    std::function<void()> beforeHeadersSent;
+};
 
-// The Response object of one page run, writing into `response`. `ended`
-// is called when the page calls End or Redirect: the run stops there.
-IDispatch* CreateResponseObject(Response& response, std::function<void()> ended, DateWriter writeDate = {});
+// The Response object of one page run, writing into `response`.
+IDispatch* CreateResponseObject(Response& response, ResponseHooks hooks);
 // Adds the cookies the page set to the response's headers; called once the
 // page has run (and before a flush sends the headers).
 void FinishResponseObject(IDispatch* responseObject);
@@ -41,5 +48,8 @@ IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store);
 // The Session object of one page run: the visitor's session is found (or
 // made, with its cookie on `response`) when the page first uses it.
 IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, Response& response);
+// Finds or makes the visitor's session of a Session object now, so that a
+// new session's cookie goes out with headers about to be sent.
+void ClaimSession(IDispatch* sessionObject);
 
 }  // namespace script

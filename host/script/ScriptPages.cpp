@@ -166,10 +166,13 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     // object context, so that a component finds the same objects the page has.
     bool ended = false;
     {
-        platform::ComPtr<IDispatch> responseObject(CreateResponseObject(
-            response, [&ended] { ended = true; }, [](double date) { return JScriptDateText(MsFromOleDate(date)); }));
-        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication));
         platform::ComPtr<IDispatch> session(CreateSessionObject(mSessions, request, response));
+        IDispatch* sessionObject = session.get();  // lives as long as the run, which the hook does not outlast
+        platform::ComPtr<IDispatch> responseObject(CreateResponseObject(
+            response, {.ended = [&ended] { ended = true; },
+                       .writeDate = [](double date) { return JScriptDateText(MsFromOleDate(date)); },
+                       .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); }}));
+        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication));
         platform::ComPtr<IObjectContext> context;
         if (FAILED(GetObjectContext(context.put())) || !AddContextObject(context.get(), u"Response", responseObject.get()) ||
             !AddContextObject(context.get(), u"Application", application.get()) ||

@@ -7,6 +7,14 @@
 
 namespace script {
 
+namespace {
+
+// How long a request waits for its session while another request has it,
+// as long as the shared store waits.
+constexpr auto kLongestWait = std::chrono::seconds(30);
+
+}  // namespace
+
 SessionStore::SessionStore(size_t capacity)
     : mCapacity(std::max<size_t>(1, capacity)), mPerAddress(std::max<size_t>(1, capacity / kAddressesToFill)) {}
 
@@ -22,15 +30,25 @@ std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, co
         auto session = std::make_shared<Session>();
         return mShared->take(token, address, session.get(), error) ? session : nullptr;
     }
-    std::lock_guard<std::mutex> guard(mMutex);
-    const auto now = std::chrono::steady_clock::now();
-    if (IsRandomToken(*token)) {
+    std::unique_lock<std::mutex> guard(mMutex);
+    const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
+    auto now = std::chrono::steady_clock::now();
+    while (IsRandomToken(*token)) {
         auto it = mSessions.find(*token);
-        if (it != mSessions.end() && now - it->second.session->lastUse <= it->second.session->timeout) {
-            it->second.session->lastUse = now;
+        if (it == mSessions.end() || now - it->second.session->lastUse > it->second.session->timeout) break;
+        Session& session = *it->second.session;
+        if (!session.held) {
+            session.held = true;
+            session.lastUse = now;
             touch(it->second);
             return it->second.session;
         }
+        if (mReleased.wait_until(guard, deadline) == std::cv_status::timeout) {
+            *error = "The session is held by another request of it for longer than " +
+                     std::to_string(std::chrono::seconds(kLongestWait).count()) + " s.";
+            return nullptr;
+        }
+        now = std::chrono::steady_clock::now();
     }
     if (now - mLastSweep > std::chrono::minutes(1)) forgetIdle(now);
     // A request whose client cannot be told (a proxy on this machine that
@@ -43,6 +61,7 @@ std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, co
     auto session = std::make_shared<Session>();
     session->id = ++mNextId;
     session->lastUse = now;
+    session->held = true;
     *token = RandomToken();
     const auto it = mSessions.emplace(*token, Kept{session, address, {}, {}}).first;
     UseOrder& mine = mByAddress[address];
@@ -52,7 +71,12 @@ std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, co
 }
 
 void SessionStore::release(const std::string& token, const std::shared_ptr<Session>& session) {
-    if (mShared) mShared->give(token, *session, session->abandoned);
+    if (mShared) return mShared->give(token, *session, session->abandoned);
+    {
+        std::lock_guard<std::mutex> guard(mMutex);
+        session->held = false;
+    }
+    mReleased.notify_all();
 }
 
 void SessionStore::abandon(const std::string& token, Session& session) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -36,6 +37,7 @@ public:
         std::chrono::minutes timeout{20};
         std::chrono::steady_clock::time_point lastUse;
         std::string holder;  // shared: the request that holds it
+        bool held = false;   // in memory: a request has it (requests of a session run one at a time)
         bool fresh = false;  // shared: made by this request, known to no other yet
         std::string maker;   // shared and fresh: the client address that made it
         bool abandoned = false;
@@ -43,8 +45,11 @@ public:
 
     void shareThrough(std::shared_ptr<platform::RedisLink> link);
     // The session of `token`, or a new one for a visitor at `address` ("":
-    // not known, counted toward the whole only; with its new token in *token); null with a reason when the shared store
-    // cannot give it.
+    // not known, counted toward the whole only; with its new token in
+    // *token); null with a reason when the shared store cannot give it.
+    // The requests of one session run one at a time, as classic servers run
+    // them: the session is the caller's until release, and another request
+    // of it waits here for it (30 s at most, then null with the reason).
     std::shared_ptr<Session> find(std::string* token, const std::string& address, std::string* error);
     // The end of a request that used the session: a shared session is
     // written back and given to the next request of it.
@@ -71,6 +76,7 @@ private:
     std::unique_ptr<SharedSessions> mShared;
     size_t mCapacity, mPerAddress;
     std::mutex mMutex;
+    std::condition_variable mReleased;
     KeptMap mSessions;
     UseOrder mByUse;
     std::unordered_map<std::string, UseOrder> mByAddress;

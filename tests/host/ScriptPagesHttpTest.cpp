@@ -346,6 +346,33 @@ TEST_F(ScriptPages, SessionsAreEachVisitorsAndApplicationIsEveryones) {
     EXPECT_EQ(Get(server->port(), "/hits.asp").body, std::to_string(4 + kClients * kEach));
 }
 
+// The requests of one session run one at a time, so that a page reading
+// and writing its session is never interleaved with another of the same
+// visitor; a session a page first uses after a flush still sends its cookie.
+TEST_F(ScriptPages, ASessionsRequestsRunOneAtATime) {
+    Page("increment.asp",
+         "<% var n = Session('n') || 0; var t = new Date().getTime(); while (new Date().getTime() - t < 5) {}"
+         " Session('n') = n + 1; %><%= Session('n') %>");
+    Page("flushed.asp", "<% Response.Write('first'); Response.Flush(); Session('late') = 'kept'; %>");
+    Page("late.asp", "<%= Session('late') %>");
+    auto server = Start({"--threads", "8"});
+    Visitor visitor;
+    visitor.remember(Get(server->port(), "/increment.asp", visitor));
+    ASSERT_FALSE(visitor.cookie.empty());
+    constexpr int kRequests = 50;
+    std::vector<std::thread> requests;
+    for (int i = 0; i < kRequests; ++i) requests.emplace_back([&] { Get(server->port(), "/increment.asp", visitor); });
+    for (std::thread& request : requests) request.join();
+    EXPECT_EQ(Get(server->port(), "/increment.asp", visitor).body, std::to_string(kRequests + 2));
+
+    Visitor flushing;
+    const HttpResult flushed = Get(server->port(), "/flushed.asp", flushing);
+    EXPECT_EQ(flushed.body, "first");
+    flushing.remember(flushed);
+    ASSERT_FALSE(flushing.cookie.empty()) << flushed.head;
+    EXPECT_EQ(Get(server->port(), "/late.asp", flushing).body, "kept");
+}
+
 TEST_F(ScriptPages, EndRedirectAndUnbufferedOutput) {
     Page("end.asp", "before<% Response.End(); %>after");
     Page("caught.asp", "a<% try { Response.End(); } catch (e) {} Response.Write('b'); %>c");
