@@ -201,18 +201,26 @@ std::string MoveFolderInto(const std::string& source, const std::string& destina
     return target;
 }
 
+// Calls `each` with every source and whether it goes into the folder
+// `destination`: it does for a source with wildcards or a destination
+// that ends with `/`.
+void ForEachSource(const std::string& source, const std::string& destination, EntryKind kind,
+                   const std::function<void(const std::string&, bool)>& each) {
+    const bool intoFolder = HasWildcards(NameOf(AbsolutePath(source))) || EndsWithSeparator(destination);
+    for (const std::string& path : Sources(source, kind)) each(path, intoFolder);
+}
+
 }  // namespace
 
 void CopyFiles(const std::string& source, const std::string& destination, bool overwrite) {
-    const bool many = HasWildcards(NameOf(AbsolutePath(source)));
-    for (const std::string& file : Sources(source, EntryKind::kFile))
-        CopyFileInto(file, destination, many || EndsWithSeparator(destination), overwrite);
+    ForEachSource(source, destination, EntryKind::kFile, [&](const std::string& file, bool intoFolder) {
+        CopyFileInto(file, destination, intoFolder, overwrite);
+    });
 }
 
 void MoveFiles(const std::string& source, const std::string& destination) {
-    const bool many = HasWildcards(NameOf(AbsolutePath(source)));
-    for (const std::string& file : Sources(source, EntryKind::kFile))
-        MoveFileInto(file, destination, many || EndsWithSeparator(destination));
+    ForEachSource(source, destination, EntryKind::kFile,
+                  [&](const std::string& file, bool intoFolder) { MoveFileInto(file, destination, intoFolder); });
 }
 
 void DeleteFiles(const std::string& spec, bool force) {
@@ -220,15 +228,14 @@ void DeleteFiles(const std::string& spec, bool force) {
 }
 
 void CopyFolders(const std::string& source, const std::string& destination, bool overwrite) {
-    const bool many = HasWildcards(NameOf(AbsolutePath(source)));
-    for (const std::string& folder : Sources(source, EntryKind::kFolder))
-        CopyFolderInto(folder, destination, many || EndsWithSeparator(destination), overwrite);
+    ForEachSource(source, destination, EntryKind::kFolder, [&](const std::string& folder, bool intoFolder) {
+        CopyFolderInto(folder, destination, intoFolder, overwrite);
+    });
 }
 
 void MoveFolders(const std::string& source, const std::string& destination) {
-    const bool many = HasWildcards(NameOf(AbsolutePath(source)));
-    for (const std::string& folder : Sources(source, EntryKind::kFolder))
-        MoveFolderInto(folder, destination, many || EndsWithSeparator(destination));
+    ForEachSource(source, destination, EntryKind::kFolder,
+                  [&](const std::string& folder, bool intoFolder) { MoveFolderInto(folder, destination, intoFolder); });
 }
 
 void DeleteFolders(const std::string& spec, bool force) {

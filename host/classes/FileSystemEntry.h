@@ -6,8 +6,10 @@
 
 #include <sys/stat.h>
 
+#include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "classes/FileSystemErrors.h"
 #include "classes/FileSystemPaths.h"
@@ -53,6 +55,27 @@ template <class Self>
 class EntryMembers : public FileSystemMembers<Self> {
 protected:
     EntryMembers(std::string path, bool folder) : mEntry(std::move(path), folder) {}
+
+    // The members of both, then `own` (Size, Delete, Copy, Move and the
+    // rest, which differ), from dispid 10.
+    static std::vector<host::Member<Self>> Table(std::initializer_list<host::Member<Self>> own) {
+        using Base = EntryMembers<Self>;
+        std::vector<host::Member<Self>> table = {
+            {u"Path", DISPID_VALUE, host::kGet, 0, 0, &Base::path},
+            {u"Name", 1, host::kGet | host::kPut, 0, 0, &Base::name},
+            {u"ShortPath", 2, host::kGet, 0, 0, &Base::path},
+            {u"ShortName", 3, host::kGet, 0, 0, &Base::name},
+            {u"Drive", 4, host::kGet, 0, 0, &Base::drive},
+            {u"ParentFolder", 5, host::kGet, 0, 0, &Base::parentFolder},
+            {u"Attributes", 6, host::kGet | host::kPut, 0, 0, &Base::attributes},
+            {u"DateCreated", 7, host::kGet, 0, 0, &Base::dateCreated},
+            {u"DateLastModified", 8, host::kGet, 0, 0, &Base::dateLastModified},
+            {u"DateLastAccessed", 9, host::kGet, 0, 0, &Base::dateLastAccessed},
+            {u"Type", 10, host::kGet, 0, 0, &Base::type},
+        };
+        table.insert(table.end(), own);
+        return table;
+    }
 
     HRESULT name(WORD use, const host::MemberArgs& args, VARIANT* result) {
         return this->guarded([&] {

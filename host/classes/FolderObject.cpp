@@ -51,19 +51,8 @@ public:
 
     const std::vector<host::Member<FolderObject>>& members() const {
         using Self = FolderObject;
-        static const std::vector<host::Member<Self>> kMembers = {
-            {u"Path", DISPID_VALUE, host::kGet, 0, 0, &Self::path},
-            {u"Name", 1, host::kGet | host::kPut, 0, 0, &Self::name},
-            {u"ShortPath", 2, host::kGet, 0, 0, &Self::path},
-            {u"ShortName", 3, host::kGet, 0, 0, &Self::name},
-            {u"Drive", 4, host::kGet, 0, 0, &Self::drive},
-            {u"ParentFolder", 5, host::kGet, 0, 0, &Self::parentFolder},
-            {u"Attributes", 6, host::kGet | host::kPut, 0, 0, &Self::attributes},
-            {u"DateCreated", 7, host::kGet, 0, 0, &Self::dateCreated},
-            {u"DateLastModified", 8, host::kGet, 0, 0, &Self::dateLastModified},
-            {u"DateLastAccessed", 9, host::kGet, 0, 0, &Self::dateLastAccessed},
-            {u"Size", 10, host::kGet, 0, 0, &Self::size},
-            {u"Type", 11, host::kGet, 0, 0, &Self::type},
+        static const std::vector<host::Member<Self>> kMembers = Table({
+            {u"Size", 11, host::kGet, 0, 0, &Self::size},
             {u"Delete", 12, host::kCall, 0, 1, &Self::remove},
             {u"Copy", 13, host::kCall, 1, 2, &Self::copy},
             {u"Move", 14, host::kCall, 1, 1, &Self::move},
@@ -71,7 +60,7 @@ public:
             {u"Files", 16, host::kGet, 0, 0, &Self::files},
             {u"SubFolders", 17, host::kGet, 0, 0, &Self::subFolders},
             {u"CreateTextFile", 18, host::kCall, 1, 3, &Self::createTextFile},
-        };
+        });
         return kMembers;
     }
 

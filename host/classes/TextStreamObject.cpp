@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -102,15 +103,16 @@ private:
             return S_OK;
         });
     }
+    // Written a block of line ends at a time, whatever the count.
     HRESULT writeBlankLines(WORD, const host::MemberArgs& args, VARIANT*) {
         return guarded([&] {
-            const size_t count = Count(args[0]);
+            constexpr size_t kLinesPerWrite = 4096;
+            size_t left = Count(args[0]);
             TextWriter& out = writer();
-            const std::u16string block(2 * 4096, u'\r');
-            std::u16string lines;
-            for (size_t i = 0; i < std::min<size_t>(count, 4096); ++i) lines += u"\r\n";
-            for (size_t left = count; left > 0; left -= std::min<size_t>(left, 4096))
-                out.write(left >= 4096 ? lines : lines.substr(0, 2 * left));
+            std::u16string block;
+            for (size_t i = 0; i < std::min(left, kLinesPerWrite); ++i) block += u"\r\n";
+            for (; left > 0; left -= std::min(left, kLinesPerWrite))
+                out.write(left >= kLinesPerWrite ? block : block.substr(0, 2 * left));
             return S_OK;
         });
     }

@@ -159,6 +159,53 @@ TEST_F(FileSystemObject, NothingIsOverwrittenUnlessAllowed) {
     EXPECT_EQ(Names(mData), (std::vector<std::string>{"keep.txt", "new.txt", "other.txt"}));
 }
 
+TEST_F(FileSystemObject, FoldersAreCopiedMergedMovedAndDeleted) {
+    WriteFile(mData / "tree" / "a.txt", "new a");
+    WriteFile(mData / "tree" / "sub" / "b.txt", "b");
+    WriteFile(mData / "copy" / "a.txt", "old a");
+    WriteFile(mData / "copy" / "mine.txt", "mine");
+    WriteFile(mData / "guarded" / "ro.txt", "ro");
+    chmod((mData / "guarded" / "ro.txt").c_str(), 0444);
+    const std::string body = Run(
+        "<% Response.Write(attempt(function () { fso.CopyFolder(dir + '/tree', dir + '/copy', false); }) + '|');\n"
+        "Response.Write(attempt(function () { fso.CopyFolder(dir + '/tree', dir + '/copy'); }) + '|');\n"
+        "Response.Write(attempt(function () { fso.CopyFolder(dir + '/tr*', dir + '/nowhere/'); }) + '|');\n"
+        "Response.Write(attempt(function () { fso.MoveFolder(dir + '/tree', dir + '/copy'); }) + '|');\n"
+        "var f = fso.GetFolder(dir + '/tree'); f.Move(dir + '/moved');\n"
+        "Response.Write(f.Name + ',' + fso.FolderExists(dir + '/tree') + ',' + f.SubFolders.Count + '|');\n"
+        "Response.Write(attempt(function () { fso.DeleteFolder(dir + '/guarded'); }) + '|');\n"
+        "Response.Write(attempt(function () { fso.GetFolder(dir + '/guarded').Delete(true); }) + '|');\n"
+        "Response.Write(attempt(function () { fso.DeleteFolder(dir + '/m*'); }) + ',' + fso.FolderExists(dir + '/moved'));\n"
+        "%>");
+    // The refused copy stopped at the first file it would have replaced.
+    EXPECT_EQ(body, "58 File already exists|ok|76 Path not found|58 File already exists|moved,false,1|"
+                    "70 Permission denied|ok|ok,false");
+    EXPECT_EQ(ReadFile(mData / "copy" / "a.txt"), "new a");
+    EXPECT_EQ(ReadFile(mData / "copy" / "mine.txt"), "mine");
+    EXPECT_EQ(ReadFile(mData / "copy" / "sub" / "b.txt"), "b");
+    EXPECT_EQ(Names(mData), (std::vector<std::string>{"copy"}));
+}
+
+TEST_F(FileSystemObject, FilesAreRenamedMovedAppendedAndMadeReadOnly) {
+    WriteFile(mData / "log.txt", "one\r\n");
+    WriteFile(mData / "sub" / "placeholder", "");
+    const std::string body = Run(
+        "<% var f = fso.GetFile(dir + '/log.txt');\n"
+        "var t = f.OpenAsTextStream(8); t.WriteLine('two'); t.WriteBlankLines(2); t.Close();\n"
+        "t = fso.OpenTextFile(dir + '/log.txt', 8, false); t.Write('three'); t.Close();\n"
+        "f.Name = 'renamed.log'; Response.Write(f.Name + ',' + fso.FileExists(dir + '/log.txt') + '|');\n"
+        "f.Move(dir + '/sub/'); Response.Write(f.ParentFolder.Name + ',' + f.Size + '|');\n"
+        "f.Copy(dir + '/copy.txt'); Response.Write(fso.GetFile(dir + '/copy.txt').Size + ',');\n"
+        "f.Attributes = 1; Response.Write(f.Attributes + ',' + attempt(function () { f.Delete(); }) + ',');\n"
+        "f.Attributes = 0; Response.Write(f.Attributes + ',' + attempt(function () { fso.OpenTextFile(f.Path, 2).Close(); }) + '|');\n"
+        "Response.Write(attempt(function () { f.Name = 'a/b'; }) + ',' + attempt(function () { f.Copy(f.Path); }));\n"
+        "%>");
+    EXPECT_EQ(body, "renamed.log,false|sub,19|19,1,70 Permission denied,0,ok|5 Invalid procedure call or argument,"
+                    "70 Permission denied");
+    EXPECT_EQ(ReadFile(mData / "sub" / "renamed.log"), "");
+    EXPECT_EQ(ReadFile(mData / "copy.txt"), "one\r\ntwo\r\n\r\n\r\nthree");
+}
+
 TEST_F(FileSystemObject, ErrorsCarryTheirNumberAndText) {
     WriteFile(mData / "a.txt", "a");
     const std::string body = Run(
