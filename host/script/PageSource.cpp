@@ -8,8 +8,8 @@
 
 #include "core/CaseBlindPaths.h"
 #include "core/HttpText.h"
+#include "core/SiteCodePage.h"
 #include "platform/CodePage.h"
-#include "platform/RegistryValues.h"
 
 namespace script {
 
@@ -43,16 +43,6 @@ UINT DirectiveCodePage(const std::string& text, const SourceLine& where) {
     if (!number || !IsValidCodePage(static_cast<UINT>(number)))
         throw PageError(where, "The page names the code page " + match[1].str() + ", which this server does not know.");
     return static_cast<UINT>(number);
-}
-
-// The code page of pages that name none and are not UTF-8: the site's
-// setting, else Western European, what most such sites were saved in.
-UINT SiteCodePage() {
-    DWORD codePage = 0;
-    if (platform::registry::ReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "PageCodePage", &codePage) &&
-        IsValidCodePage(codePage))
-        return codePage;
-    return 1252;
 }
 
 bool IsUtf8(const std::string& text) {
