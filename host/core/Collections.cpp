@@ -83,7 +83,9 @@ private:
     }
     HRESULT item(WORD, const MemberArgs& args, VARIANT* result) {
         if (!args[0]) {
-            // The whole collection as text: the query string or form as sent.
+            // The whole collection as text: the query string or form as
+            // sent, still encoded; other collections joined the same way.
+            if (mValues->text()) return ReturnText(result, *mValues->text());
             std::u16string text;
             for (size_t i = 0; i < mValues->size(); ++i)
                 for (const std::u16string& value : mValues->values(i))
@@ -211,6 +213,7 @@ NamedValues NamedValues::FromUrlEncoded(const std::string& text) {
         }
         start = end + 1;
     }
+    result.mText = Utf8ToUtf16(text);
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -29,9 +30,12 @@ public:
 
     // "a=1&b=2&a=3" as a query string or URL-encoded form has it (UTF-8).
     static NamedValues FromUrlEncoded(const std::string& text);
+    // The text the values were read from, as sent; none when they were not.
+    const std::optional<std::u16string>& text() const { return mText; }
 
 private:
     std::vector<std::pair<std::u16string, std::vector<std::u16string>>> mEntries;
+    std::optional<std::u16string> mText;
 };
 
 // One name's values. Its default member Item(index) gives the index'th value

@@ -48,7 +48,11 @@ constexpr HRESULT kBodyReadBothWays = static_cast<HRESULT>(0x80004005);
 // The largest URL-encoded body Request.Form reads (as ASP's default limit).
 constexpr long long kMaxFormBytes = 200000;
 
-// The server variables a page may ask for, from the request.
+// The server variables a page may ask for, from the request. Those that
+// name what this server does not do (authentication, client certificates,
+// HTTPS, which a proxy in front ends) are there and empty, as classic
+// servers give them for such a request, so that pages read "" and never
+// undefined.
 std::shared_ptr<const host::NamedValues> ServerVariables(const PageRequest& request) {
     auto variables = std::make_shared<host::NamedValues>();
     auto add = [&](const char* name, const std::string& value) {
@@ -59,25 +63,40 @@ std::shared_ptr<const host::NamedValues> ServerVariables(const PageRequest& requ
     add("CONTENT_LENGTH", std::to_string(std::max<long long>(request.contentLength, 0)));
     add("QUERY_STRING", request.queryString);
     add("URL", request.path);
+    add("HTTP_URL", request.path + (request.queryString.empty() ? "" : "?" + request.queryString));
     add("PATH_INFO", request.path);
     add("SCRIPT_NAME", request.path);
     add("PATH_TRANSLATED", request.documentRoot + request.path);
     add("APPL_PHYSICAL_PATH", request.documentRoot + "/");
+    add("APPL_MD_PATH", "/LM/W3SVC/1/ROOT");
+    add("INSTANCE_ID", "1");
+    add("INSTANCE_META_PATH", "/LM/W3SVC/1");
+    add("GATEWAY_INTERFACE", "CGI/1.1");
     add("REMOTE_ADDR", request.remoteAddress);
     add("REMOTE_HOST", request.remoteAddress);
+    add("REMOTE_PORT", std::to_string(request.remotePort));
+    add("LOCAL_ADDR", request.localAddress);
     add("SERVER_NAME", HostName(request.header("host")));
     add("SERVER_PORT", std::to_string(request.serverPort));
-    add("SERVER_PROTOCOL", "HTTP/1.1");
+    add("SERVER_PORT_SECURE", "0");
+    add("SERVER_PROTOCOL", "HTTP/" + request.httpVersion);
     add("SERVER_SOFTWARE", "formix4-server");
     add("HTTPS", "off");
-    std::string all;
+    for (const char* none : {"AUTH_TYPE", "AUTH_USER", "AUTH_PASSWORD", "LOGON_USER", "REMOTE_USER", "UNMAPPED_REMOTE_USER",
+                             "CERT_COOKIE", "CERT_FLAGS", "CERT_ISSUER", "CERT_KEYSIZE", "CERT_SECRETKEYSIZE",
+                             "CERT_SERIALNUMBER", "CERT_SERVER_ISSUER", "CERT_SERVER_SUBJECT", "CERT_SUBJECT",
+                             "HTTPS_KEYSIZE", "HTTPS_SECRETKEYSIZE", "HTTPS_SERVER_ISSUER", "HTTPS_SERVER_SUBJECT"})
+        add(none, "");
+    std::string all, raw;
     for (const auto& [name, value] : request.headers) {
         std::string variable = "HTTP_" + name;
         for (char& c : variable) c = c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         add(variable.c_str(), value);
         all += variable + ":" + value + "\n";
+        raw += name + ": " + value + "\r\n";
     }
     add("ALL_HTTP", all);
+    add("ALL_RAW", raw);
     return variables;
 }
 

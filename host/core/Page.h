@@ -24,7 +24,10 @@ struct PageRequest {
     long long contentLength = -1;
     std::string documentRoot;  // the server's, as a full path
     std::string remoteAddress;
+    int remotePort = 0;
+    std::string localAddress;  // the address the server listens on
     int serverPort = 0;
+    std::string httpVersion = "1.1";
     // The request body as the Request object reads it for the component;
     // tells a page why a read stopped. Null for pages without a body.
     const BodyReader* body = nullptr;
@@ -70,6 +73,8 @@ struct Response {
     // head (the first time) and the body so far, which it then empties.
     std::function<void(Response&)> flush;
     bool headersSent = false;
+    // Set by the server: whether the client still holds its connection.
+    std::function<bool()> clientConnected;
 
     void write(std::string_view text) {
         if (parts.empty()) body += text;

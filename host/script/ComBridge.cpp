@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <map>
 #include <ctime>
 #include <stdexcept>
@@ -350,6 +351,10 @@ duk_ret_t TrapGet(duk_context* context) {
         ThrowComError(context, kNoSuchMember, std::string("Object doesn't support this property or method: ") + name);
     }
     Shape shape = MemberShape(object, member);
+    // A collection's Item, its default member, takes the index or name it
+    // is called with (collection.Item("a")); read without a call it still
+    // gives its value. Other default members (a file's Path) are values.
+    if (shape == Shape::Unknown && member == DISPID_VALUE && strcasecmp(name, "Item") == 0) shape = Shape::Callable;
     if (shape == Shape::Unknown) {
         // Without types the member is read as a property; one that wants a
         // call or arguments says so, and becomes a callable.

@@ -1,10 +1,14 @@
 #include "script/PageObjects.h"
 
+#include <ctime>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "core/HttpText.h"
 #include "core/NamedMembers.h"
+#include "core/ServerLog.h"
+#include "platform/EventLog.h"
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 #include "script/LocalTime.h"
@@ -128,6 +132,11 @@ public:
             {u"Flush", 10, kCall, 0, 0, &ResponseObject::flush},
             {u"Buffer", 11, kGet | kPut, 0, 0, &ResponseObject::buffer},
             {u"Cookies", 12, kCall | kGet, 1, 1, &ResponseObject::cookies},
+            {u"Expires", 13, kGet | kPut, 0, 0, &ResponseObject::expires},
+            {u"ExpiresAbsolute", 14, kGet | kPut, 0, 0, &ResponseObject::expiresAbsolute},
+            {u"CacheControl", 15, kGet | kPut, 0, 0, &ResponseObject::cacheControl},
+            {u"IsClientConnected", 16, kGet, 0, 0, &ResponseObject::isClientConnected},
+            {u"AppendToLog", 17, kCall, 1, 1, &ResponseObject::appendToLog},
         };
         return kMembers;
     }
@@ -138,6 +147,8 @@ public:
         if (mCookiesWritten) return;
         mCookiesWritten = true;
         for (const Cookie& cookie : mCookies) mResponse.headers.emplace_back("Set-Cookie", cookie.header());
+        if (mExpiresAt) mResponse.headers.emplace_back("Expires", HttpDate(*mExpiresAt));
+        if (!mCacheControl.empty()) mResponse.headers.emplace_back("Cache-Control", mCacheControl);
     }
 
     // Writes bytes as BinaryWrite does; bytes of its own a page answers with
@@ -184,6 +195,55 @@ private:
         if (value && value->vt == VT_DATE && mHooks.writeDate) mResponse.write(mHooks.writeDate(value->date));
         else mResponse.write(Utf16ToUtf8(ArgText(value)));
         return afterWrite();
+    }
+    // Expires (minutes from now) and ExpiresAbsolute (a date) set one
+    // Expires header, the later call winning, as the page's caching asks.
+    HRESULT expires(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) {
+            if (mExpiresMinutes) {
+                result->vt = VT_I4;
+                result->lVal = *mExpiresMinutes;
+            }
+            return S_OK;
+        }
+        if (mResponse.headersSent) return refuseOnceSent("Expires");
+        LONG minutes = 0;
+        if (!ArgLong(args.back(), &minutes)) return Fail(DISP_E_TYPEMISMATCH, "Expires takes a number of minutes.");
+        mExpiresMinutes = minutes;
+        mExpiresAt = static_cast<double>(std::time(nullptr)) * 1000 + minutes * 60000.0;
+        return S_OK;
+    }
+    HRESULT expiresAbsolute(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) {
+            result->vt = VT_DATE;
+            result->date = mExpiresAt ? OleDateFromMs(*mExpiresAt) : 0;
+            return S_OK;
+        }
+        if (mResponse.headersSent) return refuseOnceSent("ExpiresAbsolute");
+        platform::Variant date;
+        if (FAILED(VariantChangeType(&date, args.back(), 0, VT_DATE))) return Fail(DISP_E_TYPEMISMATCH, "ExpiresAbsolute takes a date.");
+        mExpiresAt = MsFromOleDate(date.date);
+        mExpiresMinutes.reset();
+        return S_OK;
+    }
+    HRESULT cacheControl(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) return ReturnText(result, mCacheControl.empty() ? std::string("private") : mCacheControl);
+        if (mResponse.headersSent) return refuseOnceSent("CacheControl");
+        const std::string value = Utf16ToUtf8(ArgText(args.back()));
+        if (!SafeHeaderText(value)) return Fail(E_INVALIDARG, "CacheControl may not hold a line break.");
+        mCacheControl = value;
+        return S_OK;
+    }
+    HRESULT isClientConnected(WORD, const MemberArgs&, VARIANT* result) {
+        return ReturnBool(result, !mResponse.clientConnected || mResponse.clientConnected());
+    }
+    // The server keeps no log of requests: a page's line goes to its event
+    // log, cut to the 80 characters classic servers keep of it.
+    HRESULT appendToLog(WORD, const MemberArgs& args, VARIANT*) {
+        std::u16string text = ArgText(args[0]);
+        if (text.size() > 80) text.resize(80);
+        LogServerEvent(EVENTLOG_INFORMATION_TYPE, "A page's log line: " + Utf16ToUtf8(text));
+        return S_OK;
     }
     HRESULT binaryWrite(WORD, const MemberArgs& args, VARIANT*) {
         if (mStopped) return S_OK;
@@ -291,6 +351,9 @@ private:
     bool mBuffer = true;
     bool mStopped = false;
     bool mCookiesWritten = false;
+    std::optional<double> mExpiresAt;  // UTC ms
+    std::optional<LONG> mExpiresMinutes;
+    std::string mCacheControl;  // sent when the page sets it
     // Reserved once, so that a cookie object's pointer stays valid.
     std::vector<Cookie> mCookies = [] {
         std::vector<Cookie> cookies;

@@ -373,6 +373,39 @@ TEST_F(ScriptPages, ASessionsRequestsRunOneAtATime) {
     EXPECT_EQ(Get(server->port(), "/late.asp", flushing).body, "kept");
 }
 
+// What most classic sites use of Request and Response besides reading
+// values: the raw query and form, items by number and by name, the server
+// variables that name what this server does not do (empty, never
+// undefined), and the caching headers.
+TEST_F(ScriptPages, TheMembersMostSitesUse) {
+    Page("members.asp",
+         "<% Response.Expires = 5; Response.CacheControl = 'no-cache'; Response.AppendToLog('from a page'); %>"
+         "<%= Request.QueryString %>|<%= Request.Form %>|<%= Request.QueryString('a').Item(2) %>|"
+         "<%= Request.QueryString.Item('b') %>|<%= Request.Form.Item(2) %>|<%= Response.IsClientConnected %>|"
+         "<% var names = ['REMOTE_PORT', 'LOCAL_ADDR', 'SERVER_PORT_SECURE', 'GATEWAY_INTERFACE', 'AUTH_USER',"
+         " 'LOGON_USER', 'REMOTE_USER', 'AUTH_TYPE', 'APPL_MD_PATH', 'INSTANCE_ID', 'HTTP_URL', 'ALL_RAW'];"
+         " for (var i = 0; i < names.length; i++) Response.Write(names[i] + '=' + String(Request.ServerVariables(names[i])) + ';'); %>");
+    Page("absolute.asp", "<% Response.ExpiresAbsolute = new Date(Date.UTC(2031, 4, 6, 7, 8, 9)); %><%= Response.CacheControl %>");
+    auto server = Start({}, 0, {{"TZ", "Europe/Berlin"}});
+    const HttpResult result = Post(server->port(), "/members.asp?a=1&a=x%20y&b=2", "application/x-www-form-urlencoded",
+                                   "f=1&g=%C3%A9");
+    const std::string port = result.body.substr(result.body.find("REMOTE_PORT=") + 12, 5);
+    EXPECT_EQ(result.body, "a=1&a=x%20y&b=2|f=1&g=%C3%A9|x y|2|\xC3\xA9|True|REMOTE_PORT=" +
+                               port.substr(0, port.find(';')) +
+                               ";LOCAL_ADDR=127.0.0.1;SERVER_PORT_SECURE=0;GATEWAY_INTERFACE=CGI/1.1;AUTH_USER=;"
+                               "LOGON_USER=;REMOTE_USER=;AUTH_TYPE=;APPL_MD_PATH=/LM/W3SVC/1/ROOT;INSTANCE_ID=1;"
+                               "HTTP_URL=/members.asp?a=1&a=x%20y&b=2;ALL_RAW=content-length: 12\r\n"
+                               "content-type: application/x-www-form-urlencoded\r\nhost: 127.0.0.1\r\n;");
+    EXPECT_EQ(result.header("Cache-Control"), "no-cache");
+    EXPECT_FALSE(result.header("Expires").empty());
+    const HttpResult absolute = Get(server->port(), "/absolute.asp");
+    EXPECT_EQ(absolute.body, "private");
+    EXPECT_EQ(absolute.header("Expires"), "Tue, 06 May 2031 07:08:09 GMT");
+    std::ifstream log(mRegistry.logPath());
+    const std::string entries((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(entries.find("A page's log line: from a page"), std::string::npos);
+}
+
 TEST_F(ScriptPages, EndRedirectAndUnbufferedOutput) {
     Page("end.asp", "before<% Response.End(); %>after");
     Page("caught.asp", "a<% try { Response.End(); } catch (e) {} Response.Write('b'); %>c");
