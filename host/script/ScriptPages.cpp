@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "classes/StandardClasses.h"
 #include "core/HostObjects.h"
 #include "core/HttpText.h"
 #include "core/ServerLog.h"
@@ -210,6 +211,7 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
 }
 
 std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server, size_t maxSessions) {
+    classes::RegisterStandardClasses();
     auto pages = std::make_shared<ScriptPages>(server.documentRoot(), maxSessions);
     server.addPageSuffix(kPageSuffix, [pages](const PageRequest& request, Response& response) {
         pages->serve(request, response);

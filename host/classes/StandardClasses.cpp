@@ -1,0 +1,12 @@
+#include "classes/StandardClasses.h"
+
+#include "classes/Dictionary.h"
+#include "core/HostClasses.h"
+
+namespace classes {
+
+void RegisterStandardClasses() {
+    host::RegisterHostClass(u"Scripting.Dictionary", CreateDictionary);
+}
+
+}  // namespace classes
