@@ -3,6 +3,8 @@
 // the files they load and save in the document root's uploads/ folder.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -123,6 +125,172 @@ TEST_F(HelperObjects, DictionaryOfAHundredThousandKeys) {
                   "Response.Write(d.Count + '|' + sum + '|' + d.Exists('k99999') + '|' + d.Exists('k99998') + '|' +\n"
                   "  new VBArray(d.Keys()).getItem(0));"),
               "50000|" + std::to_string(sum) + "|true|false|k1");
+}
+
+TEST_F(HelperObjects, EveryByteValueGoesThroughWriteSaveLoadAndRead) {
+    auto server = Start();
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    const std::string page = Run(server->port(), "bytes.asp",
+        "var path = Server.MapPath('/uploads/all.bin'), s = newStream();\n"
+        "s.Open(); s.Write(Request.BinaryRead(Request.TotalBytes));\n"
+        "Response.Write(s.Type + '|' + s.Size + '|' + s.Position + '|' + s.EOS + '|');\n"
+        "s.SaveToFile(path, 2); Response.Write(s.Position + '|'); s.Close();\n"
+        "var t = newStream(); t.Type = 1; t.Open(); t.LoadFromFile(path); t.Position = 250;\n"
+        "Response.Write(t.Size + '|' + hex(t.Read(3)) + '|' + t.Position + '|');\n"
+        "t.Position = 0; Response.BinaryWrite(t.Read()); Response.Write('|' + hex(t.Read()) + '|' + t.EOS + '|' + t.State);\n"
+        "t.Close(); Response.Write('|' + t.State);",
+        all);
+    // A text stream that is still empty takes bytes and becomes binary.
+    EXPECT_EQ(page, "1|256|256|true|0|256|fa fb fc|253|" + all + "|null|true|1|0");
+    EXPECT_EQ(FileText(mUploads / "all.bin"), all);
+}
+
+// Past what it keeps in memory (4 MB) a stream's bytes are in a temporary
+// file: written, read in parts, sized and saved as before.
+TEST_F(HelperObjects, ALargeStreamIsReadInParts) {
+    auto server = Start();
+    std::string body(6u << 20, '\0');
+    // Any bytes but '&', which the server counts as form fields (at most 10,000).
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 7919) >> 5);
+    std::replace(body.begin(), body.end(), '&', '%');
+    const std::string page = Run(server->port(), "large.asp",
+        "var s = newStream(); s.Type = 1; s.Open();\n"
+        "while (true) { var part = Request.BinaryRead(1000000); if (new VBArray(part).ubound() < 0) break; s.Write(part); }\n"
+        "s.SaveToFile(Server.MapPath('/uploads/large.bin'), 2); s.Position = 3;\n"
+        "Response.Write(s.Size + '|' + hex(s.Read(2)) + '|');\n"
+        "s.Position = 0; while (!s.EOS) Response.BinaryWrite(s.Read(999999));\n"
+        "s.Position = 8000000; Response.Write('|' + s.Size + '|' + hex(s.Read()));",
+        body);
+    auto hexByte = [&](size_t i) {
+        char text[3];
+        std::snprintf(text, sizeof text, "%02x", static_cast<unsigned char>(body[i]));
+        return std::string(text);
+    };
+    const std::string head = std::to_string(body.size()) + "|" + hexByte(3) + " " + hexByte(4) + "|";
+    EXPECT_EQ(page.substr(0, head.size()), head);
+    EXPECT_TRUE(page.compare(head.size(), body.size(), body) == 0);
+    EXPECT_EQ(page.substr(std::min(page.size(), head.size() + body.size())), "|8000000|null");
+    EXPECT_TRUE(FileText(mUploads / "large.bin") == body);
+}
+
+TEST_F(HelperObjects, TextIsWrittenAndReadInItsCharset) {
+    std::ofstream(mUploads / "cp1252.txt", std::ios::binary) << "caf\xE9\r\nna\xEFve\r\n";
+    auto server = Start();
+    EXPECT_EQ(Run(server->port(), "charsets.asp",
+                  "var text = 'Gr\\u00fc\\u00dfe \\u20ac', names = ['Unicode', 'utf-8', 'iso-8859-1', 'windows-1252', 'us-ascii'];\n"
+                  "for (var i = 0; i < names.length; i++) {\n"
+                  "  var s = newStream(); s.Open(); s.Charset = names[i]; s.WriteText(text);\n"
+                  "  var size = s.Size, bytes = bytesOf(s);\n"
+                  "  Response.Write(names[i] + ': ' + size + ' ' + bytes + ' ' + (s.ReadText() == text) + ' ' + s.Charset + '\\n');\n"
+                  "}\n"
+                  "var u = newStream(); u.Open(); u.WriteText('a'); u.WriteText('b');\n"
+                  "Response.Write(bytesOf(u) + '|' + u.ReadText(1) + '|' + u.Position + '|');\n"
+                  "Response.Write(caught(function () { u.Charset = 'utf-8'; }) + '|' + caught(function () { u.Type = 1; }) + '|' +\n"
+                  "  caught(function () { newStream().Charset = 'klingon'; }) + '\\n');\n"
+                  "var h = newStream(); h.Open(); h.Charset = 'utf-8'; h.WriteText('h\\u00e9llo');\n"
+                  "h.Position = 0; h.Type = 1; h.Position = 3; var bare = h.Read();\n"
+                  "var b = newStream(); b.Type = 1; b.Open(); b.Write(bare); b.Position = 0; b.Type = 2; b.Charset = 'utf-8';\n"
+                  "Response.Write(hex(bare) + '|' + (b.ReadText() == 'h\\u00e9llo') + '\\n');\n"
+                  "h.SaveToFile(Server.MapPath('/uploads/utf8.txt'), 2);\n"
+                  "var w = newStream(); w.Open(); w.Charset = 'windows-1252'; w.LoadFromFile(Server.MapPath('/uploads/cp1252.txt'));\n"
+                  "Response.Write((w.ReadText(-2) == 'caf\\u00e9') + '|' + (w.ReadText(-2) == 'na\\u00efve') + '|' + w.EOS);",
+                  ""),
+              "Unicode: 16 ff fe 47 00 72 00 fc 00 df 00 65 00 20 00 ac 20 true Unicode\n"
+              "utf-8: 14 ef bb bf 47 72 c3 bc c3 9f 65 20 e2 82 ac true utf-8\n"
+              "iso-8859-1: 7 47 72 fc df 65 20 3f false iso-8859-1\n"
+              "windows-1252: 7 47 72 fc df 65 20 80 true windows-1252\n"
+              "us-ascii: 7 47 72 3f 3f 65 20 3f false us-ascii\n"
+              "ff fe 61 00 62 00|a|4|"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.|"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.|"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
+              "68 c3 a9 6c 6c 6f|true\n"
+              "true|true|true");
+    EXPECT_EQ(FileText(mUploads / "utf8.txt"), "\xEF\xBB\xBFh\xC3\xA9llo");
+}
+
+TEST_F(HelperObjects, LinesPositionsAndCopies) {
+    auto server = Start();
+    EXPECT_EQ(Run(server->port(), "lines.asp",
+                  "var s = newStream(); s.Open(); s.Charset = 'utf-8'; s.LineSeparator = 10;\n"
+                  "s.WriteText('one', 1); s.WriteText('two', 1); s.WriteText('thr\\u00e9e');\n"
+                  "s.Position = 0; var first = s.ReadText(-2); s.SkipLine(); var third = s.ReadText(-2);\n"
+                  "Response.Write(first + '|' + (third == 'thr\\u00e9e') + '|' + s.EOS + '|');\n"
+                  "s.Position = 0; Response.Write(s.ReadText(2) + '|' + s.Position + '|');\n"
+                  "s.LineSeparator = -1; s.Position = 0; Response.Write(s.ReadText(-2).length + '|');\n"
+                  "s.Position = 7; s.SetEOS(); s.Position = 0; Response.Write(s.Size + '|' + escape(s.ReadText()) + '\\n');\n"
+                  "var b = newStream(); b.Type = 1; b.Open(); b.Position = 4; Response.Write(b.Size + '|' + b.EOS + '|');\n"
+                  "b.Position = 0; Response.Write(hex(b.Read()) + '\\n');\n"
+                  "var src = newStream(), dst = newStream(); src.Open(); src.Charset = 'utf-8'; src.WriteText('h\\u00e9llo w\\u00f6rld');\n"
+                  "dst.Open(); src.Position = 0; src.CopyTo(dst, 5);\n"
+                  "Response.Write(bytesOf(dst) + '|' + src.Position + '|');\n"
+                  "dst.Position = dst.Size; src.CopyTo(dst); dst.Position = 0; Response.Write((dst.ReadText() == 'h\\u00e9llo w\\u00f6rld') + '|');\n"
+                  "var raw = newStream(); raw.Open(); src.Position = 0; src.Type = 1; src.CopyTo(raw);\n"
+                  "Response.Write(raw.Type + '|' + raw.Size + '|' + src.Size + '|');\n"
+                  "var closed = newStream(); src.Position = 0; Response.Write(caught(function () { src.CopyTo(closed); }));"),
+              "one|true|true|on|5|13|7|one%0A\n"
+              "4|true|00 00 00 00\n"
+              "ff fe 68 00 e9 00 6c 00 6c 00 6f 00|9|true|1|16|16|"
+              "800a0e78 Operation is not allowed when the object is closed.");
+}
+
+TEST_F(HelperObjects, FilesAreSavedWholeOrNotAtAll) {
+    std::ofstream(mUploads / "old.txt") << "old";
+    std::ofstream(mUploads / "keep.txt") << "keep";
+    std::ofstream(mUploads / "replaced.txt") << "older and longer";
+    fs::create_directories(mUploads / "folder");
+    fs::create_directories(mUploads / "locked");
+    chmod((mUploads / "locked").c_str(), 0555);  // the server's account cannot write it (when tests run as root, it is another account)
+    auto server = Start();
+    EXPECT_EQ(Run(server->port(), "files.asp",
+                  "function at(name) { return Server.MapPath('/uploads/' + name); }\n"
+                  "var s = newStream(); s.Open(); s.Charset = 'us-ascii'; s.WriteText('new');\n"
+                  "var t = newStream(); t.Open(); t.Charset = 'us-ascii'; t.LoadFromFile(at('keep.txt'));\n"
+                  "Response.Write([caught(function () { s.SaveToFile(at('old.txt')); }),\n"
+                  "  caught(function () { s.SaveToFile(at('old.txt'), 1); }), caught(function () { s.SaveToFile(at('fresh.txt'), 1); }),\n"
+                  "  caught(function () { s.SaveToFile(at('replaced.txt'), 2); }), caught(function () { s.SaveToFile(at('locked/x.txt'), 2); }),\n"
+                  "  caught(function () { s.SaveToFile(at('no/such/x.txt'), 2); }), caught(function () { s.SaveToFile(at('folder'), 2); }),\n"
+                  "  caught(function () { s.SaveToFile(at('x.txt'), 3); }), caught(function () { t.LoadFromFile(at('missing.txt')); }),\n"
+                  "  caught(function () { t.LoadFromFile(at('folder')); }), t.ReadText()].join('\\n') + '\\n');\n"
+                  "var c = newStream(), b = newStream(); b.Type = 1; b.Open();\n"
+                  "Response.Write([caught(function () { c.Read(); }), caught(function () { return c.Size; }),\n"
+                  "  caught(function () { s.Read(); }), caught(function () { b.ReadText(); }), caught(function () { b.WriteText('x'); }),\n"
+                  "  caught(function () { s.Open(); }), caught(function () { s.Write('text'); }), caught(function () { s.Position = -1; }),\n"
+                  "  caught(function () { s.ReadText(-3); }), caught(function () { s.WriteText(null); }), caught(function () { s.LineSeparator = 11; }),\n"
+                  "  caught(function () { c.Open('http://example.com/'); }), caught(function () { c.Close(); })].join('\\n'));"),
+              "800a0bbc Write to file failed.\n"
+              "800a0bbc Write to file failed.\n"
+              "no error\n"
+              "no error\n"
+              "800a0bbc Write to file failed.\n"
+              "800a0bbc Write to file failed.\n"
+              "800a0bbc Write to file failed.\n"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
+              "800a0bba File could not be opened.\n"
+              "800a0bba File could not be opened.\n"
+              "keep\n"
+              "800a0e78 Operation is not allowed when the object is closed.\n"
+              "800a0e78 Operation is not allowed when the object is closed.\n"
+              "800a0c93 Operation is not allowed in this context.\n"
+              "800a0c93 Operation is not allowed in this context.\n"
+              "800a0c93 Operation is not allowed in this context.\n"
+              "800a0e79 Operation is not allowed when the object is open.\n"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
+              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
+              "800a0cb3 Object or provider is not capable of performing requested operation.\n"
+              "800a0e78 Operation is not allowed when the object is closed.");
+    EXPECT_EQ(FileText(mUploads / "old.txt"), "old");
+    EXPECT_EQ(FileText(mUploads / "fresh.txt"), "new");
+    EXPECT_EQ(FileText(mUploads / "replaced.txt"), "new");
+    EXPECT_FALSE(fs::exists(mUploads / "locked" / "x.txt"));
+    EXPECT_TRUE(fs::is_directory(mUploads / "folder"));
+    // No temporary file is left behind by the saves that failed.
+    for (const auto& entry : fs::recursive_directory_iterator(mUploads))
+        EXPECT_EQ(entry.path().filename().string().find(".stream-"), std::string::npos) << entry.path();
 }
 
 }  // namespace
