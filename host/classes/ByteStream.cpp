@@ -383,9 +383,9 @@ private:
     }
 
     // ---- files ----
+    // A read-only stream is filled this way too.
     HRESULT loadFromFile(WORD, const MemberArgs& args, VARIANT*) {
         if (HRESULT hr = needOpen(); FAILED(hr)) return hr;
-        if (HRESULT hr = needWritable(); FAILED(hr)) return hr;
         std::u16string path;
         if (!TextArg(args[0], &path)) return fail(kInvalidArgument);
         int storeError = 0;

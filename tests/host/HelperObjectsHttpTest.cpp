@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 
@@ -32,6 +33,26 @@ const char* const kPrelude =
     "// A text stream's bytes, from its start; the stream is left at its start as text.\n"
     "function bytesOf(s) { s.Position = 0; s.Type = 1; var b = s.Read(); s.Position = 0; s.Type = 2; return hex(b); }\n"
     "%>";
+
+// The errors as caught() prints them.
+const std::string kKeyExists = "800a01c9 This key is already associated with an element of this collection";
+const std::string kNotFound = "800a802b Element not found";
+const std::string kInvalidCall = "800a0005 Invalid procedure call or argument";
+const std::string kTypeMismatch = "800a000d Type mismatch";
+const std::string kWrongArguments = "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
+const std::string kNotOpened = "800a0bba File could not be opened.";
+const std::string kWriteFailed = "800a0bbc Write to file failed.";
+const std::string kNotInContext = "800a0c93 Operation is not allowed in this context.";
+const std::string kNotCapable = "800a0cb3 Object or provider is not capable of performing requested operation.";
+const std::string kClosed = "800a0e78 Operation is not allowed when the object is closed.";
+const std::string kOpen = "800a0e79 Operation is not allowed when the object is open.";
+
+// Lines joined with "\n".
+std::string Lines(std::initializer_list<std::string> lines) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+    return text;
+}
 
 class HelperObjects : public SiteServerTest {
 protected:
@@ -84,8 +105,7 @@ TEST_F(HelperObjects, DictionaryKeysOfEveryKind) {
                   "  (text.HashVal('\\u00c4rger') == text.HashVal('\\u00e4RGER')) + '|' + (new VBArray(text.Keys()).getItem(0) == '\\u00c4rger') + '|' +\n"
                   "  caught(function () { text.Add('\\u00e4rger', 2); }));"),
               "11|one|text one|true|null|empty|real|zero|nan|first|second|date|false|false|number\n"
-              "false|true|1|true|true|"
-              "800a01c9 This key is already associated with an element of this collection");
+              "false|true|1|true|true|" + kKeyExists);
 }
 
 TEST_F(HelperObjects, DictionaryErrorsLoseNothing) {
@@ -98,17 +118,20 @@ TEST_F(HelperObjects, DictionaryErrorsLoseNothing) {
                   "  caught(function () { empty.CompareMode = -1; }), caught(function () { d.Add(d.Keys(), 1); }),\n"
                   "  caught(function () { d.Exists(d.Items()); }), caught(function () { d.Key('a') = 'a'; })].join('\\n'));\n"
                   "Response.Write('\\n' + new VBArray(d.Keys()).toArray() + '=' + new VBArray(d.Items()).toArray() + '|' + empty.Count);"),
-              "800a01c9 This key is already associated with an element of this collection\n"
-              "800a802b Element not found\n"
-              "800a802b Element not found\n"
-              "800a01c9 This key is already associated with an element of this collection\n"
-              "800a0005 Invalid procedure call or argument\n"
-              "800a000d Type mismatch\n"
-              "800a0005 Invalid procedure call or argument\n"
-              "800a000d Type mismatch\n"
-              "800a000d Type mismatch\n"
-              "no error\n"
-              "a,b=1,2|0");
+              Lines({kKeyExists, kNotFound, kNotFound, kKeyExists, kInvalidCall, kTypeMismatch, kInvalidCall, kTypeMismatch,
+                     kTypeMismatch, "no error", "a,b=1,2|0"}));
+}
+
+TEST_F(HelperObjects, DictionaryItemsOfEveryKind) {
+    auto server = Start();
+    EXPECT_EQ(Run(server->port(), "items.asp",
+                  "var d = newDictionary(), inner = newDictionary(); inner.Add('x', 1);\n"
+                  "d.Add('object', inner); d.Add('array', inner.Keys()); d('later') = inner.Items(); d('n') = null;\n"
+                  "inner.Add('y', 2);\n"
+                  "Response.Write(d('object').Count + '|' + new VBArray(d('array')).toArray() + '|' + new VBArray(d('later')).toArray() + '|' +\n"
+                  "  d('n') + '|' + new VBArray(d.Items()).getItem(0).Exists('y') + '|' + typeof new VBArray(d.Items()).getItem(1));"),
+              // Objects are kept by reference, arrays as copies.
+              "2|x|1|null|true|object");
 }
 
 // Each lookup is a hash: a search through the keys would take minutes here
@@ -201,10 +224,7 @@ TEST_F(HelperObjects, TextIsWrittenAndReadInItsCharset) {
               "iso-8859-1: 7 47 72 fc df 65 20 3f false iso-8859-1\n"
               "windows-1252: 7 47 72 fc df 65 20 80 true windows-1252\n"
               "us-ascii: 7 47 72 3f 3f 65 20 3f false us-ascii\n"
-              "ff fe 61 00 62 00|a|4|"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.|"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.|"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
+              "ff fe 61 00 62 00|a|4|" + kWrongArguments + "|" + kWrongArguments + "|" + kWrongArguments + "\n"
               "68 c3 a9 6c 6c 6f|true\n"
               "true|true|true");
     EXPECT_EQ(FileText(mUploads / "utf8.txt"), "\xEF\xBB\xBFh\xC3\xA9llo");
@@ -231,8 +251,43 @@ TEST_F(HelperObjects, LinesPositionsAndCopies) {
                   "var closed = newStream(); src.Position = 0; Response.Write(caught(function () { src.CopyTo(closed); }));"),
               "one|true|true|on|5|13|7|one%0A\n"
               "4|true|00 00 00 00\n"
-              "ff fe 68 00 e9 00 6c 00 6c 00 6f 00|9|true|1|16|16|"
-              "800a0e78 Operation is not allowed when the object is closed.");
+              "ff fe 68 00 e9 00 6c 00 6c 00 6f 00|9|true|1|16|16|" + kClosed);
+}
+
+TEST_F(HelperObjects, MultibyteTextIsReadByCharacter) {
+    auto server = Start();
+    EXPECT_EQ(Run(server->port(), "multibyte.asp",
+                  "var s = newStream(); s.Open(); s.Charset = 'shift_jis'; s.WriteText('\\u65e5\\u672c\\u8a9e\\u30c6\\u30ad\\u30b9\\u30c8');\n"
+                  "Response.Write(bytesOf(s) + '|' + (s.ReadText(2) == '\\u65e5\\u672c') + '|' + s.Position + '|');\n"
+                  "Response.Write((s.ReadText(-1) == '\\u8a9e\\u30c6\\u30ad\\u30b9\\u30c8') + '\\n');\n"
+                  "var u = newStream(); u.Open(); u.Charset = 'utf-8'; u.WriteText('\\ud83d\\ude00\\u00e9a'); u.Position = 0;\n"
+                  "Response.Write(u.ReadText(1).length + '|' + u.Position + '|' + (u.ReadText(1) == '\\u00e9') + '|' + u.ReadText(5));"),
+              "93 fa 96 7b 8c ea 83 65 83 4c 83 58 83 67|true|4|true\n"
+              "2|7|true|a");
+}
+
+// Arguments of the wrong type, out of range or missing are errors the
+// page can catch, and the stream keeps what it held.
+TEST_F(HelperObjects, MembersSurviveAnyArgument) {
+    std::ofstream(mUploads / "keep.txt") << "keep";
+    auto server = Start();
+    EXPECT_EQ(Run(server->port(), "arguments.asp",
+                  "var s = newStream(), d = newDictionary(); s.Open(); s.Charset = 'us-ascii'; s.WriteText('kept'); s.Position = 0;\n"
+                  "Response.Write([caught(function () { s.ReadText('abc'); }), caught(function () { s.ReadText(1e12); }),\n"
+                  "  caught(function () { s.Position = 3e9; }), caught(function () { s.Type = 'binary'; }),\n"
+                  "  caught(function () { s.Charset = 12; }), caught(function () { s.WriteText(d); }),\n"
+                  "  caught(function () { s.SaveToFile(null); }), caught(function () { s.CopyTo('x'); }),\n"
+                  "  caught(function () { s.CopyTo(s); }), caught(function () { s.CopyTo(d); }), caught(function () { s.Mode = 3; }),\n"
+                  "  caught(function () { d.Add('k'); }), caught(function () { s.LoadFromFile(12); })].join('\\n'));\n"
+                  "s.Position = 0; Response.Write('\\n' + s.ReadText(1e9) + '|' + s.Size + '|');\n"
+                  "s.Position = 100000000; Response.Write(s.Size + '|'); s.Position = 4; s.SetEOS(); s.Position = 0;\n"
+                  "Response.Write(s.Size + '|' + s.ReadText() + '|');\n"
+                  "var r = newStream(); r.Mode = 1; r.Open(); r.LoadFromFile(Server.MapPath('/uploads/keep.txt')); r.Charset = 'us-ascii';\n"
+                  "Response.Write(r.Mode + '|' + r.ReadText() + '|' + caught(function () { r.WriteText('x'); }));"),
+              Lines({kWrongArguments, kWrongArguments, kWrongArguments, kWrongArguments, kWrongArguments, kWrongArguments,
+                     kWrongArguments, kWrongArguments, kWrongArguments, kWrongArguments, kOpen,
+                     "8002000e Invalid number of parameters.", kNotOpened,
+                     "kept|4|100000000|4|kept|1|keep|" + kNotInContext}));
 }
 
 TEST_F(HelperObjects, FilesAreSavedWholeOrNotAtAll) {
@@ -259,30 +314,10 @@ TEST_F(HelperObjects, FilesAreSavedWholeOrNotAtAll) {
                   "  caught(function () { s.Open(); }), caught(function () { s.Write('text'); }), caught(function () { s.Position = -1; }),\n"
                   "  caught(function () { s.ReadText(-3); }), caught(function () { s.WriteText(null); }), caught(function () { s.LineSeparator = 11; }),\n"
                   "  caught(function () { c.Open('http://example.com/'); }), caught(function () { c.Close(); })].join('\\n'));"),
-              "800a0bbc Write to file failed.\n"
-              "800a0bbc Write to file failed.\n"
-              "no error\n"
-              "no error\n"
-              "800a0bbc Write to file failed.\n"
-              "800a0bbc Write to file failed.\n"
-              "800a0bbc Write to file failed.\n"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
-              "800a0bba File could not be opened.\n"
-              "800a0bba File could not be opened.\n"
-              "keep\n"
-              "800a0e78 Operation is not allowed when the object is closed.\n"
-              "800a0e78 Operation is not allowed when the object is closed.\n"
-              "800a0c93 Operation is not allowed in this context.\n"
-              "800a0c93 Operation is not allowed in this context.\n"
-              "800a0c93 Operation is not allowed in this context.\n"
-              "800a0e79 Operation is not allowed when the object is open.\n"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
-              "800a0bb9 Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.\n"
-              "800a0cb3 Object or provider is not capable of performing requested operation.\n"
-              "800a0e78 Operation is not allowed when the object is closed.");
+              Lines({kWriteFailed, kWriteFailed, "no error", "no error", kWriteFailed, kWriteFailed, kWriteFailed,
+                     kWrongArguments, kNotOpened, kNotOpened, "keep", kClosed, kClosed, kNotInContext, kNotInContext,
+                     kNotInContext, kOpen, kWrongArguments, kWrongArguments, kWrongArguments, kWrongArguments,
+                     kWrongArguments, kNotCapable, kClosed}));
     EXPECT_EQ(FileText(mUploads / "old.txt"), "old");
     EXPECT_EQ(FileText(mUploads / "fresh.txt"), "new");
     EXPECT_EQ(FileText(mUploads / "replaced.txt"), "new");
