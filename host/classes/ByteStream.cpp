@@ -52,7 +52,7 @@ constexpr LONG kModeRead = 1;  // read only, of the connection modes
 
 // One Read or ReadText gives at most this many of the stream's bytes: the
 // result is copied into the page's values, so a stream of hundreds of MB is
-// read in parts, or saved to a file, rather than made into one value.
+// read in pieces, or saved to a file, rather than made into one value.
 constexpr size_t kMaxReadBytes = 128u << 20;
 constexpr size_t kChunkBytes = 1u << 20;
 
@@ -128,7 +128,7 @@ private:
         return Fail(E_FAIL, std::string("The stream's bytes could not be kept: ") + std::strerror(error) + ".", kSource);
     }
     HRESULT failTooLong() {
-        return Fail(E_OUTOFMEMORY, "A stream gives at most 134,217,728 bytes at a time; read it in parts.", kSource);
+        return Fail(E_OUTOFMEMORY, "A stream gives at most 134,217,728 bytes at a time; read it in pieces.", kSource);
     }
     HRESULT needOpen() { return mOpen ? S_OK : fail(kClosed); }
     HRESULT needType(LONG type) {

@@ -37,7 +37,7 @@ UINT NumberAfter(const std::string& name, const std::string& prefix) {
 UINT CodePageOfName(const std::string& name) {
     for (const NamedCharset& known : kNames)
         if (name == known.name) return known.codePage;
-    if (UINT part = NumberAfter(name, "iso-8859-")) return part <= 16 ? 28590 + part : 0;
+    if (UINT number = NumberAfter(name, "iso-8859-")) return number <= 16 ? 28590 + number : 0;
     for (const char* prefix : {"windows-", "cp", "ibm"})
         if (UINT number = NumberAfter(name, prefix)) return number;
     return 0;

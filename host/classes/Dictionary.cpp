@@ -66,16 +66,21 @@ private:
     using Entries = std::list<Entry>;
     using Index = std::unordered_map<const VARIANT*, Entries::iterator, KeyHash, KeyEqual>;
 
-    // A key argument as the index compares it: a value by reference is
-    // read through `holder`. Fails for an array, which cannot be a key.
-    HRESULT keyOf(const VARIANT* arg, platform::Variant* holder, const VARIANT** key) {
+    // A key argument as the index compares it: `value`, which is the
+    // argument itself or, for a value by reference, `holder`.
+    struct KeyArg {
+        platform::Variant holder;
+        const VARIANT* value = nullptr;
+    };
+    // Fails for an array, which cannot be a key.
+    HRESULT keyOf(const VARIANT* arg, KeyArg* key) {
         if (!arg) {
-            *key = holder;  // an argument left out is Empty
+            key->value = &key->holder;  // an argument left out is Empty
             return S_OK;
         }
-        if ((arg->vt & VT_BYREF) && FAILED(VariantCopyInd(holder, arg))) return typeMismatch();
-        *key = (arg->vt & VT_BYREF) ? holder : arg;
-        return CanBeKey(**key) ? S_OK : typeMismatch();
+        if ((arg->vt & VT_BYREF) && FAILED(VariantCopyInd(&key->holder, arg))) return typeMismatch();
+        key->value = (arg->vt & VT_BYREF) ? &key->holder : arg;
+        return CanBeKey(*key->value) ? S_OK : typeMismatch();
     }
     Entries::iterator find(const VARIANT* key) {
         const auto found = mIndex.find(key);
@@ -112,36 +117,33 @@ private:
     // item, as pages written for the classic object rely on (a test with
     // Item instead of Exists leaves the key behind).
     HRESULT item(WORD use, const MemberArgs& args, VARIANT* result) {
-        platform::Variant holder;
-        const VARIANT* key = nullptr;
-        if (HRESULT hr = keyOf(args[0], &holder, &key); FAILED(hr)) return hr;
-        const auto found = find(key);
-        if (use == kPut) return found == mEntries.end() ? insert(*key, args.back()) : replaceItem(*found, *args.back());
-        if (found == mEntries.end()) return insert(*key, nullptr);
+        KeyArg key;
+        if (HRESULT hr = keyOf(args[0], &key); FAILED(hr)) return hr;
+        const auto found = find(key.value);
+        if (use == kPut) return found == mEntries.end() ? insert(*key.value, args.back()) : replaceItem(*found, *args.back());
+        if (found == mEntries.end()) return insert(*key.value, nullptr);
         return VariantCopy(result, &found->item);
     }
     HRESULT add(WORD, const MemberArgs& args, VARIANT*) {
-        platform::Variant holder;
-        const VARIANT* key = nullptr;
-        if (HRESULT hr = keyOf(args[0], &holder, &key); FAILED(hr)) return hr;
-        if (find(key) != mEntries.end())
+        KeyArg key;
+        if (HRESULT hr = keyOf(args[0], &key); FAILED(hr)) return hr;
+        if (find(key.value) != mEntries.end())
             return Fail(RuntimeError(457), "This key is already associated with an element of this collection");
         static const VARIANT kEmpty{};
-        return insert(*key, args[1] ? args[1] : &kEmpty);
+        return insert(*key.value, args[1] ? args[1] : &kEmpty);
     }
     // Key(old) = new: the entry keeps its place and its item.
     HRESULT rename(WORD, const MemberArgs& args, VARIANT*) {
-        platform::Variant oldHolder, newHolder;
-        const VARIANT *oldKey = nullptr, *newKey = nullptr;
-        if (HRESULT hr = keyOf(args[0], &oldHolder, &oldKey); FAILED(hr)) return hr;
-        if (HRESULT hr = keyOf(args.back(), &newHolder, &newKey); FAILED(hr)) return hr;
-        const auto entry = find(oldKey);
+        KeyArg oldKey, newKey;
+        if (HRESULT hr = keyOf(args[0], &oldKey); FAILED(hr)) return hr;
+        if (HRESULT hr = keyOf(args.back(), &newKey); FAILED(hr)) return hr;
+        const auto entry = find(oldKey.value);
         if (entry == mEntries.end()) return notFound();
-        const auto other = find(newKey);
+        const auto other = find(newKey.value);
         if (other != mEntries.end() && other != entry)
             return Fail(RuntimeError(457), "This key is already associated with an element of this collection");
         platform::Variant copy;
-        if (HRESULT hr = VariantCopyInd(&copy, newKey); FAILED(hr)) return hr;
+        if (HRESULT hr = VariantCopyInd(&copy, newKey.value); FAILED(hr)) return hr;
         mIndex.erase(&entry->key);
         mHeldBytes = mHeldBytes - HeldBytes(entry->key) + HeldBytes(copy);
         MoveInto(&entry->key, &copy);
@@ -149,16 +151,14 @@ private:
         return S_OK;
     }
     HRESULT exists(WORD, const MemberArgs& args, VARIANT* result) {
-        platform::Variant holder;
-        const VARIANT* key = nullptr;
-        if (HRESULT hr = keyOf(args[0], &holder, &key); FAILED(hr)) return hr;
-        return host::ReturnBool(result, find(key) != mEntries.end());
+        KeyArg key;
+        if (HRESULT hr = keyOf(args[0], &key); FAILED(hr)) return hr;
+        return host::ReturnBool(result, find(key.value) != mEntries.end());
     }
     HRESULT remove(WORD, const MemberArgs& args, VARIANT*) {
-        platform::Variant holder;
-        const VARIANT* key = nullptr;
-        if (HRESULT hr = keyOf(args[0], &holder, &key); FAILED(hr)) return hr;
-        const auto entry = find(key);
+        KeyArg key;
+        if (HRESULT hr = keyOf(args[0], &key); FAILED(hr)) return hr;
+        const auto entry = find(key.value);
         if (entry == mEntries.end()) return notFound();
         mHeldBytes -= kEntryBytes + HeldBytes(entry->key) + HeldBytes(entry->item);
         mIndex.erase(&entry->key);
@@ -179,12 +179,12 @@ private:
     // Keys() and Items(): an array of VARIANTs from 0, in the order of the entries.
     HRESULT keys(WORD, const MemberArgs&, VARIANT* result) { return returnArray(&Entry::key, result); }
     HRESULT items(WORD, const MemberArgs&, VARIANT* result) { return returnArray(&Entry::item, result); }
-    HRESULT returnArray(platform::Variant Entry::*part, VARIANT* result) {
+    HRESULT returnArray(platform::Variant Entry::*member, VARIANT* result) {
         SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(mEntries.size()));
         if (!array) return outOfMemory();
         auto* elements = static_cast<VARIANT*>(array->pvData);
         for (const Entry& entry : mEntries) {
-            if (FAILED(VariantCopy(elements++, &(entry.*part)))) {
+            if (FAILED(VariantCopy(elements++, &(entry.*member)))) {
                 SafeArrayDestroy(array);
                 return outOfMemory();
             }
@@ -219,11 +219,10 @@ private:
     }
     // The same number for keys the dictionary takes for one.
     HRESULT hashVal(WORD, const MemberArgs& args, VARIANT* result) {
-        platform::Variant holder;
-        const VARIANT* key = nullptr;
-        if (HRESULT hr = keyOf(args[0], &holder, &key); FAILED(hr)) return hr;
+        KeyArg key;
+        if (HRESULT hr = keyOf(args[0], &key); FAILED(hr)) return hr;
         result->vt = VT_I4;
-        result->lVal = static_cast<LONG>(KeyHash{&mTextMode}(key) % kHashValRange);
+        result->lVal = static_cast<LONG>(KeyHash{&mTextMode}(key.value) % kHashValRange);
         return S_OK;
     }
 

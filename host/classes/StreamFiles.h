@@ -17,7 +17,7 @@ FileOutcome LoadFile(const std::string& path, StreamBytes* bytes, int* storeErro
 
 // Writes the bytes to `path` through a temporary file in the same folder
 // that takes the final name only once every byte is on the disk: a save
-// that fails, or a server killed while saving, never leaves part of the
+// that fails, or a server killed while saving, never leaves some of the
 // bytes under that name (a killed save may leave the temporary file, named
 // ".stream-<hex>.tmp"). Without `overwrite` an existing file is kept and
 // AlreadyExists given.

@@ -170,8 +170,8 @@ TEST_F(HelperObjects, EveryByteValueGoesThroughWriteSaveLoadAndRead) {
 }
 
 // Past what it keeps in memory (4 MB) a stream's bytes are in a temporary
-// file: written, read in parts, sized and saved as before.
-TEST_F(HelperObjects, ALargeStreamIsReadInParts) {
+// file: written, read in pieces, sized and saved as before.
+TEST_F(HelperObjects, ALargeStreamIsReadInPieces) {
     auto server = Start();
     std::string body(6u << 20, '\0');
     // Any bytes but '&', which the server counts as form fields (at most 10,000).
@@ -179,7 +179,7 @@ TEST_F(HelperObjects, ALargeStreamIsReadInParts) {
     std::replace(body.begin(), body.end(), '&', '%');
     const std::string page = Run(server->port(), "large.asp",
         "var s = newStream(); s.Type = 1; s.Open();\n"
-        "while (true) { var part = Request.BinaryRead(1000000); if (new VBArray(part).ubound() < 0) break; s.Write(part); }\n"
+        "while (true) { var piece = Request.BinaryRead(1000000); if (new VBArray(piece).ubound() < 0) break; s.Write(piece); }\n"
         "s.SaveToFile(Server.MapPath('/uploads/large.bin'), 2); s.Position = 3;\n"
         "Response.Write(s.Size + '|' + hex(s.Read(2)) + '|');\n"
         "s.Position = 0; while (!s.EOS) Response.BinaryWrite(s.Read(999999));\n"
