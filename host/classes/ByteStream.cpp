@@ -414,9 +414,10 @@ private:
         return S_OK;
     }
 
-    // ---- CopyTo(stream[, count]): count characters of a text stream, or
-    // bytes of a binary one, from the position to the other stream's
-    // position. Text goes from one character set to the other. ----
+    // ---- copies ----
+    // CopyTo(stream[, count]): count characters of a text stream, or bytes
+    // of a binary one, from the position to the other stream's position;
+    // text goes from one character set to the other.
     HRESULT copyTo(WORD, const MemberArgs& args, VARIANT*) {
         if (HRESULT hr = needOpen(); FAILED(hr)) return hr;
         const VARIANT* target = args[0];
@@ -441,7 +442,7 @@ private:
         for (size_t done = 0; done < count;) {
             const size_t length = std::min(kChunkBytes, count - done);
             if (!bytesAt(mPosition, length, &chunk)) return failStore(EIO);
-            if (HRESULT hr = other.writeAt(chunk); FAILED(hr)) return hr;  // with the other stream's text
+            if (HRESULT hr = other.writeAt(chunk); FAILED(hr)) return hr;  // the other stream gave the text
             mPosition += length;
             done += length;
         }
