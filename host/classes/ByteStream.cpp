@@ -296,18 +296,17 @@ private:
             mPosition = mark.size();
     }
     // The bytes of the next `units` UTF-16 code units from the position,
-    // never splitting a character; empty with `tooLong` past kMaxReadBytes.
-    std::string bytesOfUnits(size_t units, bool* tooLong) const {
+    // never splitting a character; at most kMaxReadBytes of them.
+    HRESULT bytesOfUnits(size_t units, std::string* bytes) {
         const size_t left = mBytes.size() - std::min(mPosition, mBytes.size());
         size_t window = std::min({left, units * 4 + 16, kMaxReadBytes + 16});
-        std::string bytes;
         for (;;) {
-            if (!bytesAt(mPosition, window, &bytes)) return {};
-            const size_t taken = BytesOfUnits(mCodePage, bytes, units);
+            if (!bytesAt(mPosition, window, bytes)) return failStore(EIO);
+            const size_t taken = BytesOfUnits(mCodePage, *bytes, units);
             if (taken < window || window == left || window > kMaxReadBytes) {
-                *tooLong = taken > kMaxReadBytes;
-                bytes.resize(*tooLong ? 0 : taken);
-                return bytes;
+                if (taken > kMaxReadBytes) return failTooLong();
+                bytes->resize(taken);
+                return S_OK;
             }
             window = std::min({left, window * 2, kMaxReadBytes + 16});
         }
@@ -349,9 +348,7 @@ private:
             if (!bytesAt(start, mBytes.size() - start, &bytes)) return failStore(EIO);
             next = mBytes.size();
         } else {
-            bool tooLong = false;
-            bytes = bytesOfUnits(static_cast<size_t>(wanted), &tooLong);
-            if (tooLong) return failTooLong();
+            if (HRESULT hr = bytesOfUnits(static_cast<size_t>(wanted), &bytes); FAILED(hr)) return hr;
             next = start + bytes.size();
         }
         mPosition = next;
@@ -451,8 +448,8 @@ private:
     // Text a chunk at a time, each cut at a character's end.
     HRESULT copyUnits(ByteStream& other, size_t units, bool convert) {
         while (units > 0 && mPosition < mBytes.size()) {
-            bool tooLong = false;
-            const std::string bytes = bytesOfUnits(std::min(units, kChunkBytes), &tooLong);
+            std::string bytes;
+            if (HRESULT hr = bytesOfUnits(std::min(units, kChunkBytes), &bytes); FAILED(hr)) return hr;
             if (bytes.empty()) break;
             const std::u16string text = DecodeText(mCodePage, bytes);
             const HRESULT hr = convert ? other.writeEncoded(text) : other.writeAt(bytes);
