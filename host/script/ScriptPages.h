@@ -74,7 +74,8 @@ private:
 };
 
 // Serves the script pages of the server's document root and hides their
-// sources; returns the pages' server-wide state.
+// sources, and registers the helper classes pages create (StandardClasses.h);
+// returns the pages' server-wide state.
 std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server, size_t maxSessions = 100000);
 
 }  // namespace script
