@@ -7,7 +7,7 @@
 namespace script {
 
 // Puts JScript's versions into the global object on top of `context`'s
-// stack: its dates (JScriptDates.h) and its errors (JScriptErrors.h).
+// stack: its dates, errors, global functions and RegExp statics.
 void InstallJScriptBuiltins(duk_context* context);
 
 }  // namespace script

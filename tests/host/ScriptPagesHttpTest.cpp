@@ -406,6 +406,23 @@ TEST_F(ScriptPages, TheMembersMostSitesUse) {
     EXPECT_NE(entries.find("A page's log line: from a page"), std::string::npos);
 }
 
+TEST_F(ScriptPages, JScriptsOwnFunctionsAndRegExpStatics) {
+    Page("js.asp",
+         "<%= ScriptEngine() + ' ' + ScriptEngineMajorVersion() + '.' + ScriptEngineMinorVersion() %>|"
+         "<% var d = new ActiveXObject('Scripting.Dictionary'); d.Add('a', 1); Response.Write(d.Count + ',' + d('a'));"
+         " Response.Write(',' + GetObject('', 'Scripting.Dictionary').Count);"
+         " try { new ActiveXObject('No.Such'); } catch (e) { Response.Write(',' + (e.number & 0xFFFF)); }"
+         " try { GetObject('/tmp/x.doc'); } catch (e) { Response.Write(',' + (e.number & 0xFFFF)); } %>|"
+         "<% if (/(\\w+)@(\\w+)\\.com/.test('mail: joe@example.com now'))"
+         " Response.Write([RegExp.$1, RegExp.$2, RegExp.lastMatch, RegExp.index, RegExp.leftContext, RegExp.rightContext,"
+         " RegExp.$3].join() + ';');"
+         " '2021-07-15'.match(/(\\d+)-(\\d+)/); Response.Write(RegExp.$1 + RegExp.$2 + ',' + RegExp.input);"
+         " /(x)?y/.exec('zy'); Response.Write('|' + RegExp.$1 + '|'); /q/.test('no'); Response.Write(RegExp.lastMatch); %>");
+    auto server = Start();
+    EXPECT_EQ(Get(server->port(), "/js.asp").body,
+              "JScript 5.8|1,1,0,429,429|joe,example,joe@example.com,6,mail: , now,;202107,2021-07-15||y");
+}
+
 TEST_F(ScriptPages, EndRedirectAndUnbufferedOutput) {
     Page("end.asp", "before<% Response.End(); %>after");
     Page("caught.asp", "a<% try { Response.End(); } catch (e) {} Response.Write('b'); %>c");
