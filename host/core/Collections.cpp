@@ -25,6 +25,7 @@ public:
             {u"Item", DISPID_VALUE, kCall | kGet, 0, 1, &ValueList::item},
             {u"Count", 1, kGet, 0, 0, &ValueList::count},
             {u"_NewEnum", DISPID_NEWENUM, kCall | kGet, 0, 0, &ValueList::newEnum},
+            {u"HasKeys", 2, kGet, 0, 0, &ValueList::hasKeys},
         };
         return kMembers;
     }
@@ -39,11 +40,23 @@ private:
             for (size_t i = 0; i < mValues.size(); ++i) joined += (i ? u", " : u"") + mValues[i];
             return ReturnText(result, joined);
         }
+        if (!IsNumber(args[0])) return ReturnText(result, keyValue(ArgText(args[0])));
         LONG index = 0;
         if (!ArgLong(args[0], &index) || index < 1 || static_cast<size_t>(index) > mValues.size())
             return Fail(kOutOfRange, "The index is not that of a value of this list (from 1 to " +
                                          std::to_string(mValues.size()) + ").");
         return ReturnText(result, mValues[static_cast<size_t>(index - 1)]);
+    }
+    // A value of keys, as a cookie of keys comes ("k1=v1&k2=v2"): the
+    // value of one key by name (Request.Cookies("a")("k1")), "" when absent.
+    std::u16string keyValue(const std::u16string& key) const {
+        if (mValues.size() != 1) return {};
+        const NamedValues keys = NamedValues::FromUrlEncoded(platform::codepage::Utf16ToUtf8(mValues[0]));
+        const std::vector<std::u16string>* found = keys.find(key);
+        return found && !found->empty() ? found->front() : std::u16string();
+    }
+    HRESULT hasKeys(WORD, const MemberArgs&, VARIANT* result) {
+        return ReturnBool(result, mValues.size() == 1 && mValues[0].find(u'=') != std::u16string::npos);
     }
     HRESULT count(WORD, const MemberArgs&, VARIANT* result) {
         result->vt = VT_I4;

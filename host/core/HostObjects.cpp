@@ -102,8 +102,11 @@ std::shared_ptr<const host::NamedValues> ServerVariables(const PageRequest& requ
 
 std::shared_ptr<const host::NamedValues> Cookies(const PageRequest& request) {
     auto cookies = std::make_shared<host::NamedValues>();
+    // A cookie of keys ("k1=v1&k2=v%26") stays as sent, so that each key is
+    // decoded on its own when the page reads it (Request.Cookies("a")("k2")).
     for (const auto& [name, value] : request.cookies())
-        cookies->add(Utf8ToUtf16(UrlDecode(name)), Utf8ToUtf16(UrlDecode(value)));
+        cookies->add(Utf8ToUtf16(UrlDecode(name)),
+                     Utf8ToUtf16(value.find('=') != std::string::npos ? value : UrlDecode(value)));
     return cookies;
 }
 

@@ -39,15 +39,36 @@ bool SafeHeaderText(const std::string& text) { return text.find_first_of("\r\n")
 
 struct Cookie {
     std::string name, value, path = "/", domain, expires, sameSite;
+    // A cookie of keys ("a=k1=v1&k2=v2") in the order they were set; a
+    // value and keys exclude each other, the later replacing the earlier.
+    std::vector<std::pair<std::string, std::string>> keys;
     bool secure = false;
+    // Out of reach of the browser's scripts unless the page says otherwise.
+    bool httpOnly = true;
 
+    std::string text() const {
+        if (keys.empty()) return UrlEncodeForm(value);
+        std::string joined;
+        for (const auto& [key, keyValue] : keys)
+            joined += (joined.empty() ? "" : "&") + UrlEncodeForm(key) + "=" + UrlEncodeForm(keyValue);
+        return joined;
+    }
     std::string header() const {
-        std::string text = UrlEncodeForm(name) + "=" + UrlEncodeForm(value) + "; Path=" + path;
+        std::string text = UrlEncodeForm(name) + "=" + this->text() + "; Path=" + path;
         if (!domain.empty()) text += "; Domain=" + domain;
         if (!expires.empty()) text += "; Expires=" + expires;
         if (secure) text += "; Secure";
-        text += "; HttpOnly";
+        if (httpOnly) text += "; HttpOnly";
         return sameSite.empty() ? text : text + "; SameSite=" + sameSite;
+    }
+    void setKey(const std::string& key, const std::string& keyValue) {
+        value.clear();
+        for (auto& [existing, existingValue] : keys)
+            if (existing == key) {
+                existingValue = keyValue;
+                return;
+            }
+        keys.emplace_back(key, keyValue);
     }
 };
 
@@ -61,12 +82,14 @@ public:
 
     const std::vector<Member<CookieObject>>& members() const {
         static const std::vector<Member<CookieObject>> kMembers = {
-            {u"Item", DISPID_VALUE, kGet | kPut, 0, 0, &CookieObject::item},
+            {u"Item", DISPID_VALUE, kGet | kPut, 0, 1, &CookieObject::item},
             {u"Path", 1, kPut, 0, 0, &CookieObject::path},
             {u"Domain", 2, kPut, 0, 0, &CookieObject::domain},
             {u"Expires", 3, kPut, 0, 0, &CookieObject::expires},
             {u"Secure", 4, kPut, 0, 0, &CookieObject::secure},
             {u"SameSite", 5, kPut, 0, 0, &CookieObject::sameSite},
+            {u"HasKeys", 6, kGet, 0, 0, &CookieObject::hasKeys},
+            {u"HttpOnly", 7, kPut, 0, 0, &CookieObject::httpOnly},
         };
         return kMembers;
     }
@@ -79,9 +102,31 @@ private:
         *field = text;
         return S_OK;
     }
+    // Item() is the cookie's value, Item(key) one of its keys.
     HRESULT item(WORD use, const MemberArgs& args, VARIANT* result) {
-        if (use != kPut) return ReturnText(result, mCookie->value);
-        mCookie->value = Utf16ToUtf8(ArgText(args.back()));
+        const bool keyed = args.size() >= (use == kPut ? 2u : 1u) && args[0] != nullptr;
+        const std::string key = keyed ? Utf16ToUtf8(ArgText(args[0])) : "";
+        if (use != kPut) {
+            if (!keyed) return ReturnText(result, mCookie->keys.empty() ? mCookie->value : mCookie->text());
+            for (const auto& [existing, value] : mCookie->keys)
+                if (existing == key) return ReturnText(result, value);
+            return ReturnText(result, std::string());
+        }
+        const std::string value = Utf16ToUtf8(ArgText(args.back()));
+        if (keyed) {
+            if (key.empty()) return Fail(E_INVALIDARG, "A cookie's key needs a name.");
+            mCookie->setKey(key, value);
+        } else {
+            mCookie->value = value;
+            mCookie->keys.clear();
+        }
+        return S_OK;
+    }
+    HRESULT hasKeys(WORD, const MemberArgs&, VARIANT* result) { return ReturnBool(result, !mCookie->keys.empty()); }
+    HRESULT httpOnly(WORD, const MemberArgs& args, VARIANT*) {
+        platform::Variant flag;
+        if (FAILED(VariantChangeType(&flag, args.back(), 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
+        mCookie->httpOnly = flag.boolVal != VARIANT_FALSE;
         return S_OK;
     }
     HRESULT path(WORD, const MemberArgs& args, VARIANT*) { return set(&mCookie->path, args); }

@@ -220,6 +220,17 @@ bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || 
 // (Session("visits") = 1, Response.Cookies("name") = "value"), which the
 // language itself refuses, become calls that write the member:
 // __assignToCall(Session, ["visits"], 1). The statement keeps its lines.
+// The '(' that the ')' at `close` closes; npos when there is none.
+size_t MatchingOpen(const std::string& code, const std::vector<bool>& isCode, size_t close) {
+    int depth = 0;
+    for (size_t i = close + 1; i-- > 0;) {
+        if (!isCode[i]) continue;
+        if (code[i] == ')') ++depth;
+        else if (code[i] == '(' && --depth == 0) return i;
+    }
+    return std::string::npos;
+}
+
 std::string RewriteCallAssignments(std::string code) {
     const std::vector<bool> isCode = CodeMask(code);
     std::vector<size_t> open;
@@ -236,8 +247,20 @@ std::string RewriteCallAssignments(std::string code) {
             continue;
         size_t calleeEnd = argsOpen;
         while (calleeEnd > 0 && (code[calleeEnd - 1] == ' ' || code[calleeEnd - 1] == '\t')) --calleeEnd;
+        // The callee is a name (Session, Response.Cookies) or a call of one
+        // (Response.Cookies("prefs") in Response.Cookies("prefs")("color") = v).
         size_t callee = calleeEnd;
-        while (callee > 0 && IsNameChar(code[callee - 1]) && isCode[callee - 1]) --callee;
+        while (callee > 0 && isCode[callee - 1]) {
+            if (IsNameChar(code[callee - 1])) {
+                --callee;
+            } else if (code[callee - 1] == ')') {
+                const size_t opening = MatchingOpen(code, isCode, callee - 1);
+                if (opening == std::string::npos) break;
+                callee = opening;
+            } else {
+                break;
+            }
+        }
         if (callee == calleeEnd || std::isdigit(static_cast<unsigned char>(code[callee])) || code[callee] == '.') continue;
         size_t before = callee;
         while (before > 0 && (code[before - 1] == ' ' || code[before - 1] == '\t')) --before;

@@ -406,6 +406,23 @@ TEST_F(ScriptPages, TheMembersMostSitesUse) {
     EXPECT_NE(entries.find("A page's log line: from a page"), std::string::npos);
 }
 
+// Cookies of keys, written and read back as browsers send them: each key
+// encoded on its own, a value and keys replacing each other.
+TEST_F(ScriptPages, CookiesOfKeys) {
+    Page("keys.asp",
+         "<% Response.Cookies('prefs')('color') = 'dark blue'; Response.Cookies('prefs')('size') = 'a&b';"
+         " Response.Cookies('prefs').HttpOnly = false; Response.Cookies('plain')('gone') = 'x'; Response.Cookies('plain') = 'v'; %>"
+         "<%= Response.Cookies('prefs').HasKeys %>,<%= Response.Cookies('prefs')('size') %>,<%= Response.Cookies('plain').HasKeys %>|"
+         "<%= Request.Cookies('p')('size') %>,<%= Request.Cookies('p')('none') %>,<%= Request.Cookies('p').HasKeys %>,"
+         "<%= Request.Cookies('q').HasKeys %>,<%= Request.Cookies('q') %>");
+    auto server = Start();
+    const HttpResult result =
+        Exchange(server->port(), "GET /keys.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: p=color=red&size=a%26b; q=x%20y\r\n\r\n");
+    EXPECT_EQ(result.body, "True,a&b,False|a&b,,True,False,x y");
+    EXPECT_NE(result.head.find("Set-Cookie: prefs=color=dark+blue&size=a%26b; Path=/\r\n"), std::string::npos) << result.head;
+    EXPECT_NE(result.head.find("Set-Cookie: plain=v; Path=/; HttpOnly\r\n"), std::string::npos) << result.head;
+}
+
 TEST_F(ScriptPages, JScriptsOwnFunctionsAndRegExpStatics) {
     Page("js.asp",
          "<%= ScriptEngine() + ' ' + ScriptEngineMajorVersion() + '.' + ScriptEngineMinorVersion() %>|"
