@@ -16,6 +16,7 @@
 #include "platform/ComPtr.h"
 #include "platform/System.h"
 #include "script/LocalTime.h"
+#include "script/ScriptObjects.h"
 #include "script/ScriptEngine.h"
 
 namespace script {
@@ -718,7 +719,9 @@ void PushVariant(duk_context* context, VARIANT& value) {
         if (value.scode == DISP_E_PARAMNOTFOUND) duk_push_undefined(context);
         else duk_push_int(context, value.scode);
         break;
-    case VT_DISPATCH: PushObject(context, value.pdispVal); break;
+    case VT_DISPATCH:
+        if (!PushWrappedScriptObject(context, value.pdispVal)) PushObject(context, value.pdispVal);
+        break;
     case VT_UNKNOWN: {
         ComPtr<IDispatch> object;
         if (value.punkVal && SUCCEEDED(value.punkVal->QueryInterface(IID_IDispatch, object.putVoid()))) {
@@ -802,10 +805,10 @@ void ToArgument(duk_context* context, int index, VARIANT* value) {
         duk_pop(context);
         return;
     }
-    // A script array or object has no COM form here: say so rather than
-    // pass something the member would misread.
-    duk_push_error_object_raw(context, DUK_ERR_TYPE_ERROR, nullptr, 0, "A script object or function cannot be passed to an object's member");
-    (void)duk_throw(context);
+    // A script object, array or function goes as an object, as JScript
+    // passes its own.
+    value->vt = VT_DISPATCH;
+    value->pdispVal = WrapScriptObject(context, index);
 }
 
 void ClearArgument(VARIANT* value) {

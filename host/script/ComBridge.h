@@ -27,8 +27,8 @@ void PushObject(duk_context* context, IDispatch* object);
 
 // The VARIANT a script value passes to a member. Objects and arrays are
 // lent, not copied: `value` is valid while the script value lives and must
-// be cleared with ClearArgument. Throws a script TypeError for values no
-// member can take (script functions and plain script objects).
+// be cleared with ClearArgument. The page's own objects and functions go as
+// objects of their run (ScriptObjects.h).
 void ToArgument(duk_context* context, int index, VARIANT* value);
 void ClearArgument(VARIANT* value);
 

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "script/ScriptObjects.h"
+
 extern "C" int formix4_script_timed_out(void* udata) {
     auto* engine = static_cast<script::ScriptEngine*>(udata);
     if (!engine || !engine->mStopNow || !engine->mStopNow()) return 0;
@@ -107,6 +109,7 @@ RunOutcome ScriptEngine::Run(const CompiledPage& page, std::function<bool()> sto
     if (duk_pcompile(context, 0) != 0 || duk_pcall(context, 0) != 0) DescribeError(context, page, &outcome);
     mStopNow = nullptr;
     outcome.timedOut = mTimedOut;
+    ForgetScriptObjects(context);
     duk_set_top(context, 0);
     ForgetGlobals(context);
     duk_pop(mHeap);  // the page's thread and everything only it reached

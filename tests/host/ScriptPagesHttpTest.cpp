@@ -423,6 +423,20 @@ TEST_F(ScriptPages, CookiesOfKeys) {
     EXPECT_NE(result.head.find("Set-Cookie: plain=v; Path=/; HttpOnly\r\n"), std::string::npos) << result.head;
 }
 
+// The page's own objects pass to members as objects: written as their
+// text, kept in a dictionary and given back as the same objects, their
+// functions callable from there.
+TEST_F(ScriptPages, ThePagesOwnObjectsPassToMembers) {
+    Page("objects.asp",
+         "<% try { null.f(); } catch (e) { Response.Write(e); } %>|<% Response.Write({toString: function () { return 'mine'; }}); %>|"
+         "<% var d = Server.CreateObject('Scripting.Dictionary'), o = {name: 'n1', list: [1, 2, 3]};"
+         " d.Add('k', o); d.Add('arr', [4, 5]); d.Add('f', function (x) { return x * 2; });"
+         " Response.Write([d('k').name, d('k') === o, d('arr').length, d('f')(21), d.Item('k').list.join('-')].join()); %>|"
+         "<% try { Session('x') = o; } catch (e) { Response.Write('refused'); } %>");
+    auto server = Start();
+    EXPECT_EQ(Get(server->port(), "/objects.asp").body, "TypeError: cannot read property 'f' of null|mine|n1,true,2,42,1-2-3|refused");
+}
+
 TEST_F(ScriptPages, JScriptsOwnFunctionsAndRegExpStatics) {
     Page("js.asp",
          "<%= ScriptEngine() + ' ' + ScriptEngineMajorVersion() + '.' + ScriptEngineMinorVersion() %>|"
