@@ -64,9 +64,10 @@ std::shared_ptr<const host::NamedValues> ServerVariables(const PageRequest& requ
     add("QUERY_STRING", request.queryString);
     add("URL", request.path);
     add("HTTP_URL", request.path + (request.queryString.empty() ? "" : "?" + request.queryString));
-    add("PATH_INFO", request.path);
+    const std::string& pathInfo = request.pathInfo.empty() ? request.path : request.pathInfo;
+    add("PATH_INFO", pathInfo);
     add("SCRIPT_NAME", request.path);
-    add("PATH_TRANSLATED", request.documentRoot + request.path);
+    add("PATH_TRANSLATED", request.documentRoot + pathInfo);
     add("APPL_PHYSICAL_PATH", request.documentRoot + "/");
     add("APPL_MD_PATH", "/LM/W3SVC/1/ROOT");
     add("INSTANCE_ID", "1");

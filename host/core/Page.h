@@ -18,7 +18,8 @@ class BodyReader;
 
 struct PageRequest {
     std::string method;
-    std::string path;         // the virtual path, without the query
+    std::string path;         // the virtual path, without the query: the page's own
+    std::string pathInfo;     // the path as asked, with what follows the page ("/page.asp/more")
     std::string queryString;  // undecoded
     std::map<std::string, std::string> headers;  // names in lower case
     long long contentLength = -1;

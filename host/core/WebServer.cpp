@@ -187,6 +187,14 @@ void ReturnFreedHeap(long keptBytes) {
 #endif
 }
 
+// Where the page ends in an address that goes on past it ("/a/page.asp/more"
+// is /a/page.asp with /more after it, as classic servers run it); npos when
+// `lowerPath` names no page of `suffix` that way.
+size_t PageWithMorePath(const std::string& lowerPath, const std::string& suffix) {
+    const size_t at = lowerPath.find(suffix + "/");
+    return at == std::string::npos || at == 0 || lowerPath[at - 1] == '/' ? std::string::npos : at + suffix.size();
+}
+
 }  // namespace
 
 std::optional<std::string> PageRequest::queryValue(const std::string& name) const {
@@ -417,6 +425,8 @@ const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
     for (const auto& [suffix, entry] : mSuffixPages)
         if (lower.size() > suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0)
             return &entry;
+    for (const auto& [suffix, entry] : mSuffixPages)
+        if (PageWithMorePath(lower, suffix) != std::string::npos) return &entry;
     return nullptr;
 }
 
@@ -555,6 +565,12 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     PageRequest request;
     request.method = info->request_method;
     request.path = info->local_uri ? info->local_uri : "/";
+    request.pathInfo = request.path;
+    for (const auto& [suffix, suffixEntry] : mSuffixPages)
+        if (&suffixEntry == &entry) {
+            const size_t end = PageWithMorePath(Lower(request.path), suffix);
+            if (end != std::string::npos) request.path.resize(end);
+        }
     request.queryString = info->query_string ? info->query_string : "";
     request.contentLength = info->content_length;
     request.documentRoot = mOptions.documentRoot;

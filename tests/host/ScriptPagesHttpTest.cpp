@@ -386,6 +386,7 @@ TEST_F(ScriptPages, TheMembersMostSitesUse) {
          " 'LOGON_USER', 'REMOTE_USER', 'AUTH_TYPE', 'APPL_MD_PATH', 'INSTANCE_ID', 'HTTP_URL', 'ALL_RAW'];"
          " for (var i = 0; i < names.length; i++) Response.Write(names[i] + '=' + String(Request.ServerVariables(names[i])) + ';'); %>");
     Page("absolute.asp", "<% Response.ExpiresAbsolute = new Date(Date.UTC(2031, 4, 6, 7, 8, 9)); %><%= Response.CacheControl %>");
+    Page("dir/info.asp", "<%= Request.ServerVariables('PATH_INFO') %>|<%= Request.ServerVariables('SCRIPT_NAME') %>");
     auto server = Start({}, 0, {{"TZ", "Europe/Berlin"}});
     const HttpResult result = Post(server->port(), "/members.asp?a=1&a=x%20y&b=2", "application/x-www-form-urlencoded",
                                    "f=1&g=%C3%A9");
@@ -401,6 +402,9 @@ TEST_F(ScriptPages, TheMembersMostSitesUse) {
     const HttpResult absolute = Get(server->port(), "/absolute.asp");
     EXPECT_EQ(absolute.body, "private");
     EXPECT_EQ(absolute.header("Expires"), "Tue, 06 May 2031 07:08:09 GMT");
+    // An address that goes on past a page runs the page, with the rest in PATH_INFO.
+    EXPECT_EQ(Get(server->port(), "/dir/info.asp/more/parts?x=1").body, "/dir/info.asp/more/parts|/dir/info.asp");
+    EXPECT_EQ(Get(server->port(), "/dir/none.asp/more").status, 404);
     std::ifstream log(mRegistry.logPath());
     const std::string entries((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_NE(entries.find("A page's log line: from a page"), std::string::npos);
