@@ -232,13 +232,10 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         ~Unhook() { SetServerPageHooks(server, {}); }  // the hooks reach `calls`, which goes with this call
     } unhook{server.get()};
 
-    RunOutcome outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
-    if (!ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended)) {
-        FinishResponseObject(objects[1].second.get());
-        return;
-    }
+    const RunOutcome outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
+    const bool answered = !ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended);
     FinishResponseObject(objects[1].second.get());
-    if (ended) return;  // Response.End, Redirect or Transfer: the page's answer stands
+    if (ended || answered) return;  // Response.End, Redirect, Transfer or the site's error page: that answer stands
     if (outcome.timedOut)
         return fail(request, response, outcome.where,
                     "The page ran longer than its ScriptTimeout of " + std::to_string(timeout) +

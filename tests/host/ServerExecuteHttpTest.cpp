@@ -1,8 +1,6 @@
 // Server.Execute, Server.Transfer and Server.GetLastError over real HTTP, in
 // the product's server: pages running other pages within one request, and
 // the site's error page after a failure.
-#include <fstream>
-
 #include <gtest/gtest.h>
 
 #include "SiteServer.h"
@@ -11,17 +9,7 @@ namespace {
 
 using namespace http_support;
 
-class ServerExecute : public SiteServerTest {
-protected:
-    void Page(const std::string& path, const std::string& text) {
-        std::filesystem::create_directories((mRoot / path).parent_path());
-        std::ofstream(mRoot / path, std::ios::binary) << text;
-    }
-    std::string Log() const {
-        std::ifstream log(mRegistry.logPath());
-        return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    }
-};
+using ServerExecute = SiteServerTest;
 
 // The executed page writes where the caller writes, in order, sees the
 // same Request and Session, keeps its own variables, and finds pages
