@@ -2,8 +2,7 @@
 
 #include <fstream>
 
-#include "core/HttpText.h"
-#include "platform/ComPtr.h"
+#include "script/ScriptPages.h"
 
 namespace script {
 
@@ -14,7 +13,6 @@ namespace {
 constexpr HRESULT kPageFailed = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT kTransferred = static_cast<HRESULT>(0x80004004);  // E_ABORT: the calling page ends, as with End
 constexpr HRESULT kNoPage = static_cast<HRESULT>(0x80070002);       // file not found
-constexpr const char* kPageSuffix = ".asp";
 
 // The text of line `number` of a site file, for the error page.
 std::string LineOfFile(const std::string& root, const SourceLine& where) {
@@ -83,7 +81,7 @@ HRESULT PageCalls::run(const std::string& path, bool transfer, std::string* erro
         return E_ACCESSDENIED;
     }
     std::error_code missing;
-    if (!Lower(physical).ends_with(kPageSuffix) || !fs::is_regular_file(physical, missing)) {
+    if (!ScriptPages::IsPagePath(physical) || !fs::is_regular_file(physical, missing)) {
         *error = method + " of " + path + ": there is no script page there.";
         return kNoPage;
     }
