@@ -313,6 +313,9 @@ public:
             {u"MapPath", 4, host::kCall, 1, 1, &ServerObject::mapPath},
             {u"URLEncode", 5, host::kCall, 1, 1, &ServerObject::urlEncode},
             {u"URLPathEncode", 6, host::kCall, 1, 1, &ServerObject::urlPathEncode},
+            {u"Execute", 7, host::kCall, 1, 1, &ServerObject::execute},
+            {u"Transfer", 8, host::kCall, 1, 1, &ServerObject::transfer},
+            {u"GetLastError", 9, host::kCall, 0, 0, &ServerObject::getLastError},
         };
         return kMembers;
     }
@@ -351,6 +354,8 @@ public:
         *physical = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
         return *physical ? S_OK : E_OUTOFMEMORY;
     }
+
+    void setPageHooks(ServerPageHooks hooks) { mHooks = std::move(hooks); }
 
 private:
     static HRESULT Encode(BSTR text, BSTR* encoded, std::string (*encode)(const std::string&)) {
@@ -395,9 +400,24 @@ private:
         return host::ReturnObject(result, object);
     }
 
+    HRESULT runPage(const host::MemberArgs& args, bool transfer) {
+        if (!mHooks.run) return Fail(E_NOTIMPL, "Only a script page can run another page.");
+        std::string error;
+        const HRESULT hr = mHooks.run(platform::codepage::Utf16ToUtf8(host::ArgText(args[0])), transfer, &error);
+        return FAILED(hr) ? Fail(hr, error) : S_OK;
+    }
+    HRESULT execute(WORD, const host::MemberArgs& args, VARIANT*) { return runPage(args, false); }
+    HRESULT transfer(WORD, const host::MemberArgs& args, VARIANT*) { return runPage(args, true); }
+    HRESULT getLastError(WORD, const host::MemberArgs&, VARIANT* result) {
+        if (!mHooks.lastError) return Fail(E_NOTIMPL, "Only a script page has a last error.");
+        IDispatch* error = mHooks.lastError();
+        return error ? host::ReturnObject(result, error) : E_OUTOFMEMORY;
+    }
+
     std::string mRoot;
     std::string mPagePath;
     LONG mTimeout = 90;
+    ServerPageHooks mHooks;
 };
 
 class ObjectContext final : public platform::RefCounted<IObjectContext, IGetContextProperties> {
@@ -507,6 +527,13 @@ IRequest* CreateRequestObject(const PageRequest& request, BodyReader* body) {
 
 IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath) {
     return new (std::nothrow) ServerObject(documentRoot, pagePath);
+}
+
+bool SetServerPageHooks(IServer* server, ServerPageHooks hooks) {
+    auto* own = dynamic_cast<ServerObject*>(server);
+    if (!own) return false;
+    own->setPageHooks(std::move(hooks));
+    return true;
 }
 
 IObjectContext* CreateObjectContext(IRequest* request, IServer* server) {

@@ -3,6 +3,7 @@
 #include <duktape.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <stdexcept>
@@ -38,7 +39,12 @@ void DescribeError(duk_context* context, const CompiledPage& page, RunOutcome* o
     if (duk_is_error(context, -1)) {
         duk_get_prop_string(context, -1, "lineNumber");
         outcome->where = page.origin(duk_get_int_default(context, -1, 0));
-        duk_pop(context);
+        duk_get_prop_string(context, -2, "number");
+        // An HRESULT read as a number may be above INT32_MAX: its bits are kept.
+        outcome->number = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(duk_get_number_default(context, -1, 0))));
+        duk_get_prop_string(context, -3, "message");
+        outcome->description = WithoutProgramLine(duk_safe_to_string(context, -1));
+        duk_pop_3(context);
     }
     outcome->error = WithoutProgramLine(duk_safe_to_string(context, -1));
 }
@@ -106,7 +112,13 @@ RunOutcome ScriptEngine::Run(const CompiledPage& page, std::function<bool()> sto
     mStopNow = std::move(stopNow);
     duk_push_lstring(context, page.program.data(), page.program.size());
     duk_push_string(context, page.lines.empty() ? "page" : page.origin(1).file.c_str());
-    if (duk_pcompile(context, 0) != 0 || duk_pcall(context, 0) != 0) DescribeError(context, page, &outcome);
+    if (duk_pcompile(context, 0) != 0) {
+        DescribeError(context, page, &outcome);
+        outcome.category = "JScript compilation";
+    } else if (duk_pcall(context, 0) != 0) {
+        DescribeError(context, page, &outcome);
+        outcome.category = "JScript runtime";
+    }
     mStopNow = nullptr;
     outcome.timedOut = mTimedOut;
     ForgetScriptObjects(context);

@@ -8,6 +8,7 @@
 #include "core/HostObjects.h"
 #include "core/HttpText.h"
 #include "core/ServerLog.h"
+#include "core/SiteErrorPage.h"
 #include "core/WebServer.h"
 #include "platform/Asp.h"
 #include "platform/CodePage.h"
@@ -17,6 +18,7 @@
 #include "script/JScriptBuiltins.h"
 #include "script/JScriptDateText.h"
 #include "script/LocalTime.h"
+#include "script/PageCalls.h"
 #include "script/ScriptEngine.h"
 
 namespace script {
@@ -127,9 +129,19 @@ void ScriptPages::learnIncludes() const {
     }
 }
 
+namespace {
+std::string Place(const PageRequest& request, const SourceLine& where) {
+    return where.file.empty() ? request.path : where.file + (where.line ? ", line " + std::to_string(where.line) : "");
+}
+}  // namespace
+
+void ScriptPages::logFailure(const PageRequest& request, const SourceLine& where, const std::string& text) {
+    LogServerEvent(EVENTLOG_ERROR_TYPE, "The script page " + request.path + " failed at " + Place(request, where) + ": " + text);
+}
+
 void ScriptPages::fail(const PageRequest& request, Response& response, const SourceLine& where, const std::string& text) {
-    const std::string place = where.file.empty() ? request.path : where.file + (where.line ? ", line " + std::to_string(where.line) : "");
-    LogServerEvent(EVENTLOG_ERROR_TYPE, "The script page " + request.path + " failed at " + place + ": " + text);
+    const std::string place = Place(request, where);
+    logFailure(request, where, text);
     if (response.headersSent) return;  // the part already sent stays the answer
     response.status = 500;
     response.contentType = "text/html; charset=utf-8";
@@ -155,12 +167,6 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         response.contentType = "text/plain; charset=utf-8";
         response.body = "Not found.\n";
         return;
-    }
-    std::shared_ptr<const CompiledPage> page;
-    try {
-        page = compiled(fs::path(physical));
-    } catch (const PageError& failure) {
-        return fail(request, response, failure.where, failure.what());
     }
 
     // The page's other objects join Request and Server in the request's
@@ -192,28 +198,65 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     if (FAILED(objects[2].second->QueryInterface(IID_IServer, server.putVoid())))
         return fail(request, response, {}, "The page has no request context.");
 
+    // Every page the request runs (Server.Execute, Server.Transfer, the
+    // site's error page) runs in an engine of its own, with the same
+    // objects and the same deadline.
     const auto start = std::chrono::steady_clock::now();
     LONG timeout = 90;
-    auto stopNow = [&] {
-        server->get_ScriptTimeout(&timeout);
-        return ended || std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
-    };
-    EngineLease engine = ScriptEngine::Borrow();
-    const RunOutcome outcome = engine->Run(*page, stopNow, [&](duk_context* context) {
-        InstallComTypes(context);
-        InstallJScriptBuiltins(context);
-        for (const auto& [name, object] : objects) {
-            PushObject(context, object.get());
-            duk_put_prop_string(context, -2, name);
+    std::function<bool()> stopNow;
+    PageCalls calls(mRoot, [&](const fs::path& file) {
+        std::shared_ptr<const CompiledPage> page;
+        try {
+            page = compiled(file);
+        } catch (const PageError& failure) {
+            return RunOutcome{.ok = false, .where = failure.where, .error = failure.what(),
+                              .description = failure.what(), .category = "Script page"};
         }
-    });
+        EngineLease engine = ScriptEngine::Borrow();
+        return engine->Run(*page, stopNow, [&](duk_context* context) {
+            InstallComTypes(context);
+            InstallJScriptBuiltins(context);
+            for (const auto& [name, object] : objects) {
+                PushObject(context, object.get());
+                duk_put_prop_string(context, -2, name);
+            }
+        });
+    }, objects[1].second.get());
+    stopNow = [&] {
+        server->get_ScriptTimeout(&timeout);
+        return ended || calls.stopped() || std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
+    };
+    SetServerPageHooks(server.get(), calls.hooks());
+    struct Unhook {
+        IServer* server;
+        ~Unhook() { SetServerPageHooks(server, {}); }  // the hooks reach `calls`, which goes with this call
+    } unhook{server.get()};
+
+    const RunOutcome outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
+    const bool answered = !ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended);
     FinishResponseObject(objects[1].second.get());
-    if (ended) return;  // Response.End or Redirect: the page's answer stands
+    if (ended || answered) return;  // Response.End, Redirect, Transfer or the site's error page: that answer stands
     if (outcome.timedOut)
         return fail(request, response, outcome.where,
                     "The page ran longer than its ScriptTimeout of " + std::to_string(timeout) +
                         " seconds and was stopped.");
     if (!outcome.ok) fail(request, response, outcome.where, outcome.error);
+}
+
+bool ScriptPages::showErrorPage(PageCalls& calls, const PageRequest& request, Response& response,
+                                const RunOutcome& failure, const bool& ended) {
+    const std::string errorPage = SiteErrorPage500();
+    if (errorPage.empty() || response.headersSent) return false;
+    response.setBody("");  // the error page answers alone
+    response.status = 500;
+    const std::optional<RunOutcome> shown = calls.runErrorPage(errorPage, failure);
+    if (!shown) return false;
+    if (shown->ok || ended) {
+        logFailure(request, failure.where, failure.error);
+        return true;
+    }
+    logFailure(request, shown->where, "the site's error page " + errorPage + " failed too: " + shown->error);
+    return false;
 }
 
 std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server, size_t maxSessions) {

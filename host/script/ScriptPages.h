@@ -25,6 +25,9 @@ class WebServer;
 
 namespace script {
 
+class PageCalls;
+struct RunOutcome;
+
 class ScriptPages : public std::enable_shared_from_this<ScriptPages> {
 public:
     // At most `maxSessions` sessions are kept (see SessionStore).
@@ -58,6 +61,11 @@ private:
     // The page's program, compiled again when a source changed. Throws PageError.
     std::shared_ptr<const CompiledPage> compiled(const std::filesystem::path& file);
     void fail(const PageRequest& request, Response& response, const SourceLine& where, const std::string& text);
+    void logFailure(const PageRequest& request, const SourceLine& where, const std::string& text);
+    // Answers a failed page with the site's error page (ErrorPage500) when
+    // the site has one and nothing was sent yet; false when it did not answer.
+    bool showErrorPage(PageCalls& calls, const PageRequest& request, Response& response, const RunOutcome& failure,
+                       const bool& ended);
     // Reads the pages below the root for their includes.
     void learnIncludes() const;
     // Caller holds mMutex.

@@ -16,10 +16,6 @@ using namespace http_support;
 
 class ScriptPages : public SiteServerTest {
 protected:
-    void Page(const std::string& path, const std::string& text) {
-        std::filesystem::create_directories((mRoot / path).parent_path());
-        std::ofstream(mRoot / path, std::ios::binary) << text;
-    }
     HttpResult Post(int port, const std::string& target, const std::string& type, const std::string& body) {
         return Exchange(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
                                   "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);

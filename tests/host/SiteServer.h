@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -88,6 +89,17 @@ protected:
 
     HttpResult Get(int port, const std::string& target, const Visitor& visitor = {}) {
         return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + visitor.headers() + "\r\n");
+    }
+
+    // Writes a page (or any file) of the site, at `path` below the root.
+    void Page(const std::string& path, const std::string& text) {
+        std::filesystem::create_directories((mRoot / path).parent_path());
+        std::ofstream(mRoot / path, std::ios::binary) << text;
+    }
+    // What the server has written to the event log so far.
+    std::string Log() const {
+        std::ifstream log(mRegistry.logPath());
+        return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     }
 
     testing_support::TempRegistry mRegistry;
