@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "script/JScriptDateText.h"
+#include "script/JScriptInstall.h"
 #include "script/LocalTime.h"
 
 namespace script {
@@ -84,10 +85,6 @@ duk_ret_t DateConstructor(duk_context* context) {
     return 1;
 }
 
-void PutFunction(duk_context* context, duk_idx_t object, const char* name, duk_c_function function, duk_idx_t args) {
-    duk_push_c_function(context, function, args);
-    duk_put_prop_string(context, object, name);
-}
 
 }  // namespace
 
@@ -106,11 +103,10 @@ void InstallJScriptDates(duk_context* context) {
     PutFunction(context, prototype, "toLocaleDateString", DateTextOfThis<DateText::LocaleDate>, 0);
     PutFunction(context, prototype, "toLocaleTimeString", DateTextOfThis<DateText::LocaleTime>, 0);
     PutFunction(context, prototype, "getYear", DateGetYear, 0);
+    duk_pop(context);  // the prototype
 
-    duk_push_c_function(context, DateConstructor, DUK_VARARGS);
+    ReplaceConstructor(context, global, "Date", DateConstructor, kStandardDate);
     const duk_idx_t constructor = duk_normalize_index(context, -1);
-    duk_dup(context, standard);
-    duk_put_prop_string(context, constructor, kStandardDate);
     duk_push_c_function(context, DateParse, 1);
     duk_dup(context, standard);
     duk_put_prop_string(context, -2, kStandardDate);
@@ -119,13 +115,7 @@ void InstallJScriptDates(duk_context* context) {
         duk_get_prop_string(context, standard, name);
         duk_put_prop_string(context, constructor, name);
     }
-    duk_push_string(context, "prototype");
-    duk_dup(context, prototype);
-    duk_def_prop(context, constructor, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_CLEAR_WRITABLE);
-    duk_dup(context, constructor);
-    duk_put_prop_string(context, prototype, "constructor");
-    duk_put_prop_string(context, global, "Date");
-    duk_pop_2(context);
+    duk_pop_2(context);  // the constructors
 }
 
 }  // namespace script

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "script/JScriptInstall.h"
+
 namespace script {
 
 namespace {
@@ -115,25 +117,15 @@ void InstallJScriptErrors(duk_context* context) {
     duk_pop(context);
 
     duk_get_prop_string(context, global, "Error");
-    const duk_idx_t standard = duk_normalize_index(context, -1);
-    duk_get_prop_string(context, standard, "prototype");
-    const duk_idx_t prototype = duk_normalize_index(context, -1);
+    duk_get_prop_string(context, -1, "prototype");
     duk_push_string(context, "description");
     duk_push_c_function(context, GetDescription, 0);
     duk_push_c_function(context, SetDescription, 1);
-    duk_def_prop(context, prototype, DUK_DEFPROP_HAVE_GETTER | DUK_DEFPROP_HAVE_SETTER | DUK_DEFPROP_SET_CONFIGURABLE);
-
-    duk_push_c_function(context, ErrorConstructor, DUK_VARARGS);
-    const duk_idx_t constructor = duk_normalize_index(context, -1);
-    duk_dup(context, standard);
-    duk_put_prop_string(context, constructor, kStandardError);
-    duk_push_string(context, "prototype");
-    duk_dup(context, prototype);
-    duk_def_prop(context, constructor, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_CLEAR_WRITABLE);
-    duk_dup(context, constructor);
-    duk_put_prop_string(context, prototype, "constructor");
-    duk_put_prop_string(context, global, "Error");
+    duk_def_prop(context, -4, DUK_DEFPROP_HAVE_GETTER | DUK_DEFPROP_HAVE_SETTER | DUK_DEFPROP_SET_CONFIGURABLE);
     duk_pop_2(context);
+
+    ReplaceConstructor(context, global, "Error", ErrorConstructor, kStandardError);
+    duk_pop(context);
 }
 
 }  // namespace script

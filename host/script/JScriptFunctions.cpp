@@ -3,6 +3,7 @@
 #include <string>
 
 #include "script/ComBridge.h"
+#include "script/JScriptInstall.h"
 
 namespace script {
 
@@ -55,10 +56,6 @@ duk_ret_t GetObject(duk_context* context) {
     return ActiveXObject(context);
 }
 
-void PutFunction(duk_context* context, duk_idx_t object, const char* name, duk_c_function function, duk_idx_t args) {
-    duk_push_c_function(context, function, args);
-    duk_put_prop_string(context, object, name);
-}
 
 }  // namespace
 
