@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -35,7 +36,7 @@ std::unordered_map<duk_context*, std::shared_ptr<Run>>& Runs() {
 class ScriptObject final : public platform::RefCounted<IDispatch> {
 public:
     ScriptObject(duk_context* context, duk_uarridx_t slot, std::shared_ptr<Run> run)
-        : mContext(context), mSlot(slot), mRun(std::move(run)) {}
+        : mContext(context), mSlot(slot), mRun(std::move(run)), mThread(std::this_thread::get_id()) {}
 
     bool belongsTo(duk_context* context) const { return context == mContext && !mRun->ended; }
     // Pushes the object on `mContext`'s stack.
@@ -80,6 +81,10 @@ public:
     }
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                    UINT*) override {
+        // The page's engine runs on the page's thread only: a component that
+        // calls back from a thread of its own is refused, not let in.
+        if (std::this_thread::get_id() != mThread)
+            return Raise(exception, "The script object can be used only on its page's thread.");
         if (mRun->ended) return Raise(exception, "The script object belongs to a page that has ended.");
         if (member != DISPID_VALUE && (member < 1 || static_cast<size_t>(member) > mNames.size())) return DISP_E_MEMBERNOTFOUND;
         Call call{this, member, flags, params, result, {}};
@@ -180,6 +185,7 @@ private:
     duk_context* mContext;
     duk_uarridx_t mSlot;
     std::shared_ptr<Run> mRun;
+    std::thread::id mThread;
     std::vector<std::u16string> mNames;
 };
 
