@@ -24,9 +24,9 @@ constexpr size_t kCopyChunk = 1 << 20;
 // The files or folders a source names, as absolute paths: those of its
 // folder that match its last part, or itself. None is an error: a missing
 // file is kFileNotFound, a missing folder kPathNotFound.
-std::vector<std::string> Sources(const std::string& spec, EntryKind kind) {
+std::vector<std::string> Sources(const std::string& pathPattern, EntryKind kind) {
     const int missing = kind == EntryKind::kFile ? kFileNotFound : kPathNotFound;
-    const std::string path = AbsolutePath(spec);
+    const std::string path = AbsolutePath(pathPattern);
     const std::string pattern = NameOf(path);
     std::vector<std::string> sources;
     if (!HasWildcards(pattern)) {
@@ -41,7 +41,7 @@ std::vector<std::string> Sources(const std::string& spec, EntryKind kind) {
     return sources;
 }
 
-bool EndsWithSeparator(const std::string& spec) { return !spec.empty() && spec.back() == '/'; }
+bool EndsWithSeparator(const std::string& pathPattern) { return !pathPattern.empty() && pathPattern.back() == '/'; }
 
 // Where `source` goes: into the folder `destination` when asked to (which
 // must exist), else to the path `destination` itself.
@@ -223,8 +223,8 @@ void MoveFiles(const std::string& source, const std::string& destination) {
                   [&](const std::string& file, bool intoFolder) { MoveFileInto(file, destination, intoFolder); });
 }
 
-void DeleteFiles(const std::string& spec, bool force) {
-    for (const std::string& file : Sources(spec, EntryKind::kFile)) DeleteOneFile(file, force);
+void DeleteFiles(const std::string& pathPattern, bool force) {
+    for (const std::string& file : Sources(pathPattern, EntryKind::kFile)) DeleteOneFile(file, force);
 }
 
 void CopyFolders(const std::string& source, const std::string& destination, bool overwrite) {
@@ -238,8 +238,8 @@ void MoveFolders(const std::string& source, const std::string& destination) {
                   [&](const std::string& folder, bool intoFolder) { MoveFolderInto(folder, destination, intoFolder); });
 }
 
-void DeleteFolders(const std::string& spec, bool force) {
-    for (const std::string& folder : Sources(spec, EntryKind::kFolder)) DeleteOneFolder(folder, force);
+void DeleteFolders(const std::string& pathPattern, bool force) {
+    for (const std::string& folder : Sources(pathPattern, EntryKind::kFolder)) DeleteOneFolder(folder, force);
 }
 
 void CopyFileTo(const std::string& source, const std::string& destination, bool overwrite) {

@@ -13,13 +13,13 @@ namespace classes {
 void CopyFiles(const std::string& source, const std::string& destination, bool overwrite);
 void MoveFiles(const std::string& source, const std::string& destination);
 // A read-only file (no write permission for anyone) is deleted only with `force`.
-void DeleteFiles(const std::string& spec, bool force);
+void DeleteFiles(const std::string& pathPattern, bool force);
 
 // A folder copied onto an existing one adds to it, replacing its files
 // only with `overwrite`.
 void CopyFolders(const std::string& source, const std::string& destination, bool overwrite);
 void MoveFolders(const std::string& source, const std::string& destination);
-void DeleteFolders(const std::string& spec, bool force);
+void DeleteFolders(const std::string& pathPattern, bool force);
 
 // What a File or Folder object does to itself: the same for one source
 // named as it is (a name may hold `*` or `?` on Linux). A move gives the

@@ -54,9 +54,9 @@ std::string TemporaryFolder() {
 }
 
 // The drive root a text names, or "" when it names none.
-std::string DriveRootOf(const std::string& spec) {
-    if (spec.empty()) return "";
-    const std::string root = AbsolutePath(spec);
+std::string DriveRootOf(const std::string& pathPattern) {
+    if (pathPattern.empty()) return "";
+    const std::string root = AbsolutePath(pathPattern);
     const std::vector<std::string> roots = DriveRoots();
     return std::find(roots.begin(), roots.end(), root) != roots.end() ? root : "";
 }
