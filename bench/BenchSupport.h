@@ -9,11 +9,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace bench {
@@ -98,6 +103,52 @@ inline std::string ReadAll(int fd) {
     ssize_t n;
     while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) response.append(buffer, static_cast<size_t>(n));
     return response;
+}
+
+// Whole answers to "GET path" on a connection of its own: "" when none came.
+inline std::string GetOnce(int port, const std::string& path) {
+    const int fd = Connect(port);
+    if (fd < 0) return {};
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    std::string answer;
+    if (SendAll(fd, request.data(), request.size())) answer = ReadAll(fd);
+    close(fd);
+    return answer;
+}
+
+struct RequestRate {
+    double perSecond = 0;
+    long failures = 0;
+    std::string firstFailure;  // the first answer `right` refused
+};
+
+// Right answers per second of `clients` asking `path` over and over for
+// `seconds`, each request on a connection of its own.
+inline RequestRate MeasureRequests(int port, const std::string& path, int clients, int seconds,
+                                   const std::function<bool(const std::string&)>& right) {
+    std::atomic<long> done{0}, failures{0};
+    std::atomic<bool> stop{false};
+    std::mutex firstMutex;
+    std::string first;
+    std::vector<std::thread> threads;
+    const auto start = std::chrono::steady_clock::now();
+    for (int c = 0; c < clients; ++c)
+        threads.emplace_back([&] {
+            while (!stop) {
+                const std::string answer = GetOnce(port, path);
+                if (right(answer)) {
+                    ++done;
+                } else if (failures++ == 0) {
+                    std::lock_guard<std::mutex> guard(firstMutex);
+                    first = answer;
+                }
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {static_cast<double>(done) / elapsed, failures.load(), first};
 }
 
 }  // namespace bench

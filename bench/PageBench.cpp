@@ -24,36 +24,14 @@ using namespace bench;
 
 namespace {
 
-struct Rate {
-    double perSecond = 0;
-    long failures = 0;
-};
-
-Rate Measure(int port, const std::string& path, const std::string& expected, int clients, int seconds) {
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    std::atomic<long> done{0}, failures{0};
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    const auto start = std::chrono::steady_clock::now();
-    for (int c = 0; c < clients; ++c)
-        threads.emplace_back([&] {
-            while (!stop) {
-                const int fd = Connect(port);
-                const bool sent = fd >= 0 && SendAll(fd, request.data(), request.size());
-                const std::string answer = sent ? ReadAll(fd) : "";
-                if (fd >= 0) close(fd);
-                const bool right = answer.rfind("HTTP/1.1 200", 0) == 0 &&
-                                   answer.compare(answer.size() - std::min(answer.size(), expected.size()),
-                                                  expected.size(), expected) == 0;
-                if (!right && failures++ == 0) std::fprintf(stderr, "page_bench: %s answered:\n%s\n", path.c_str(), answer.c_str());
-                if (right) ++done;
-            }
-        });
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    stop = true;
-    for (std::thread& thread : threads) thread.join();
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return {static_cast<double>(done) / elapsed, failures.load()};
+// A page's rate counts only whole 200 answers ending in `expected`.
+RequestRate Measure(int port, const std::string& path, const std::string& expected, int clients, int seconds) {
+    RequestRate rate = MeasureRequests(port, path, clients, seconds, [&](const std::string& answer) {
+        return answer.rfind("HTTP/1.1 200", 0) == 0 &&
+               answer.compare(answer.size() - std::min(answer.size(), expected.size()), expected.size(), expected) == 0;
+    });
+    if (rate.failures) std::fprintf(stderr, "page_bench: %s answered:\n%s\n", path.c_str(), rate.firstFailure.c_str());
+    return rate;
 }
 
 }  // namespace
@@ -88,7 +66,7 @@ int main(int argc, char** argv) {
     int status = 0;
     std::printf("%-28s %10s %9s   (%d clients, %d s each)\n", "page", "req/s", "failed", clients, seconds);
     for (const Case& c : cases) {
-        const Rate rate = Measure(port, c.path, c.expected, clients, seconds);
+        const RequestRate rate = Measure(port, c.path, c.expected, clients, seconds);
         std::printf("%-28s %10.0f %9ld\n", c.name, rate.perSecond, rate.failures);
         if (rate.failures) status = 1;
     }

@@ -27,35 +27,14 @@ using namespace bench;
 
 namespace {
 
-std::string Get(int port, const std::string& path) {
-    const int fd = Connect(port);
-    if (fd < 0) return {};
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    std::string answer;
-    if (SendAll(fd, request.data(), request.size())) answer = ReadAll(fd);
-    close(fd);
-    return answer;
-}
-
 // Requests per second of `clients` asking `path` for `seconds`; an answer
 // without `expected` counts as failed.
 double Rate(int port, const std::string& path, const std::string& expected, int clients, int seconds, long* failures) {
-    std::atomic<long> done{0}, failed{0};
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    const auto start = std::chrono::steady_clock::now();
-    for (int c = 0; c < clients; ++c)
-        threads.emplace_back([&] {
-            while (!stop) {
-                const std::string answer = Get(port, path);
-                (answer.find(expected) == std::string::npos ? failed : done)++;
-            }
-        });
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    stop = true;
-    for (std::thread& t : threads) t.join();
-    *failures = failed;
-    return done / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const RequestRate rate = MeasureRequests(port, path, clients, seconds, [&](const std::string& answer) {
+        return answer.find(expected) != std::string::npos;
+    });
+    *failures = rate.failures;
+    return rate.perSecond;
 }
 
 }  // namespace
@@ -112,7 +91,7 @@ int main(int argc, char** argv) {
     const pid_t pid = StartServer(server, {"--root", root}, {}, &port);
     for (int mb : {1, 2, 4, 8, 64}) {
         const auto start = std::chrono::steady_clock::now();
-        const std::string answer = Get(port, "/build.asp?mb=" + std::to_string(mb));
+        const std::string answer = GetOnce(port, "/build.asp?mb=" + std::to_string(mb));
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const size_t built = answer.find("built ");
         if (built != std::string::npos)
