@@ -1,7 +1,6 @@
 #include "script/PageSource.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -10,6 +9,7 @@
 #include "core/HttpText.h"
 #include "core/SiteCodePage.h"
 #include "platform/CodePage.h"
+#include "script/PageLanguages.h"
 
 namespace script {
 
@@ -61,11 +61,11 @@ std::string DecodePageFile(std::string bytes, UINT directiveCodePage) {
     return platform::codepage::Utf16ToUtf8(platform::codepage::ToUtf16(bytes, codePage));
 }
 
-// The page text with its includes in place, and where each stretch of it
-// came from.
+// Puts the page's text, with its includes in place, into `parts`, marking
+// where each stretch of it came from.
 class Expansion {
 public:
-    explicit Expansion(fs::path root) : mRoot(std::move(root)) {}
+    Expansion(fs::path root, PageParts& parts) : mRoot(std::move(root)), mParts(parts) {}
 
     void add(const fs::path& file, int depth, const SourceLine& includedFrom) {
         if (depth > kMaxIncludeDepth)
@@ -74,11 +74,11 @@ public:
         std::ifstream in(file, std::ios::binary);
         if (!in) throw PageError(includedFrom, "The file " + PageName(mRoot, file) + " cannot be read.");
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        mSources.push_back(file);
+        mParts.sources.push_back(file);
         const std::string name = PageName(mRoot, file);
         // The page's directive sets the code page of its includes too.
-        if (depth == 0) mCodePage = DirectiveCodePage(bytes, SourceLine{name, 1});
-        const std::string text = DecodePageFile(std::move(bytes), mCodePage);
+        if (depth == 0) mParts.codePage = DirectiveCodePage(bytes, SourceLine{name, 1});
+        const std::string text = DecodePageFile(std::move(bytes), mParts.codePage);
         static const std::regex kInclude(R"re(^<!--\s*#include\s+(file|virtual)\s*=\s*"([^"]*)"\s*-->)re",
                                          std::regex::icase);
         size_t at = 0, copied = 0;
@@ -95,37 +95,18 @@ public:
             }
             line += static_cast<int>(
                 std::count(text.begin() + static_cast<long>(copied), text.begin() + static_cast<long>(at), '\n'));
-            mText.append(text, copied, at - copied);
+            mParts.text.append(text, copied, at - copied);
             const SourceLine here{name, line};
             add(resolve(file, Lower(match[1]), match[2], here), depth + 1, here);
             line += static_cast<int>(std::count(comment.begin(), comment.end(), '\n'));
             at = copied = close + 3;
             mark(name, line);
         }
-        mText.append(text, copied, std::string::npos);
-    }
-
-    const std::string& text() const { return mText; }
-    const std::vector<fs::path>& sources() const { return mSources; }
-
-    // Where the byte at `offset` of the text came from.
-    SourceLine originAt(size_t offset) const {
-        auto mark = std::upper_bound(mMarks.begin(), mMarks.end(), offset,
-                                     [](size_t value, const Mark& m) { return value < m.offset; });
-        if (mark == mMarks.begin()) return {};
-        --mark;
-        const auto newlines = std::count(mText.begin() + static_cast<long>(mark->offset),
-                                         mText.begin() + static_cast<long>(std::min(offset, mText.size())), '\n');
-        return {mark->origin.file, mark->origin.line + static_cast<int>(newlines)};
+        mParts.text.append(text, copied, std::string::npos);
     }
 
 private:
-    struct Mark {
-        size_t offset;
-        SourceLine origin;
-    };
-
-    void mark(const std::string& name, int line) { mMarks.push_back({mText.size(), {name, line}}); }
+    void mark(const std::string& name, int line) { mParts.marks.push_back({mParts.text.size(), {name, line}}); }
 
     // file= is relative to the including file, virtual= to the document
     // root; neither may leave the root.
@@ -142,277 +123,165 @@ private:
     }
 
     fs::path mRoot;
-    UINT mCodePage = 0;
-    std::string mText;
-    std::vector<Mark> mMarks;
-    std::vector<fs::path> mSources;
+    PageParts& mParts;
 };
 
-std::string RewriteCallAssignments(std::string code);
-
-// The program, line by line with the origin of each line.
-class Program {
-public:
-    explicit Program(const Expansion& source) : mSource(source) { mPage.lines.push_back(source.originAt(0)); }
-
-    // Code copied from the text at [begin, end): each of its lines keeps its origin.
-    void code(size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) {
-            mPage.program += mSource.text()[i];
-            if (mSource.text()[i] == '\n') mPage.lines.push_back(mSource.originAt(i + 1));
-        }
-    }
-    // Code as written, with its assignments to calls made into calls; the
-    // made code has the same line ends, each traced to its own.
-    void statements(size_t begin, size_t end) {
-        std::vector<size_t> lineEnds;
-        for (size_t i = begin; i < end; ++i)
-            if (mSource.text()[i] == '\n') lineEnds.push_back(i);
-        size_t next = 0;
-        for (char c : RewriteCallAssignments(mSource.text().substr(begin, end - begin))) {
-            mPage.program += c;
-            if (c == '\n' && next < lineEnds.size()) mPage.lines.push_back(mSource.originAt(lineEnds[next++] + 1));
-        }
-    }
-    // Made text, without line ends of its own.
-    void made(const std::string& text) { mPage.program += text; }
-    // Ends a line; the next belongs to the text at `at`.
-    void newline(size_t at) {
-        mPage.program += '\n';
-        mPage.lines.push_back(mSource.originAt(at));
-    }
-    CompiledPage take() { return std::move(mPage); }
-
-private:
-    const Expansion& mSource;
-    CompiledPage mPage;
-};
-
-// Which bytes of page code are code, not strings or comments.
-std::vector<bool> CodeMask(const std::string& code) {
-    std::vector<bool> isCode(code.size(), true);
-    for (size_t i = 0; i < code.size(); ++i) {
-        const char c = code[i];
-        size_t end = i;
-        if (c == '"' || c == '\'') {
-            end = i + 1;
-            while (end < code.size() && code[end] != c && code[end] != '\n') end += code[end] == '\\' ? 2 : 1;
-        } else if (c == '/' && i + 1 < code.size() && code[i + 1] == '/') {
-            end = code.find('\n', i);
-            if (end == std::string::npos) end = code.size();
-            --end;
-        } else if (c == '/' && i + 1 < code.size() && code[i + 1] == '*') {
-            end = code.find("*/", i + 2);
-            end = end == std::string::npos ? code.size() - 1 : end + 1;
-        } else {
-            continue;
-        }
-        end = std::min(end, code.size() - 1);
-        for (size_t k = i; k <= end; ++k) isCode[k] = false;
-        i = end;
-    }
-    return isCode;
-}
-
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '.'; }
-
-// Assignments to a call, as pages write them for objects' default members
-// (Session("visits") = 1, Response.Cookies("name") = "value"), which the
-// language itself refuses, become calls that write the member:
-// __assignToCall(Session, ["visits"], 1). The statement keeps its lines.
-// The '(' that the ')' at `close` closes; npos when there is none.
-size_t MatchingOpen(const std::string& code, const std::vector<bool>& isCode, size_t close) {
-    int depth = 0;
-    for (size_t i = close + 1; i-- > 0;) {
-        if (!isCode[i]) continue;
-        if (code[i] == ')') ++depth;
-        else if (code[i] == '(' && --depth == 0) return i;
-    }
-    return std::string::npos;
-}
-
-std::string RewriteCallAssignments(std::string code) {
-    const std::vector<bool> isCode = CodeMask(code);
-    std::vector<size_t> open;
-    struct Assignment { size_t callee, argsOpen, argsClose, equals, end; };
-    std::vector<Assignment> found;
-    for (size_t i = 0; i < code.size(); ++i) {
-        if (!isCode[i]) continue;
-        if (code[i] == '(') open.push_back(i);
-        if (code[i] != ')' || open.empty()) continue;
-        const size_t argsOpen = open.back();
-        open.pop_back();
-        size_t eq = code.find_first_not_of(" \t", i + 1);
-        if (eq == std::string::npos || code[eq] != '=' || (eq + 1 < code.size() && (code[eq + 1] == '=' || code[eq + 1] == '>')))
-            continue;
-        size_t calleeEnd = argsOpen;
-        while (calleeEnd > 0 && (code[calleeEnd - 1] == ' ' || code[calleeEnd - 1] == '\t')) --calleeEnd;
-        // The callee is a name (Session, Response.Cookies) or a call of one
-        // (Response.Cookies("prefs") in Response.Cookies("prefs")("color") = v).
-        size_t callee = calleeEnd;
-        while (callee > 0 && isCode[callee - 1]) {
-            if (IsNameChar(code[callee - 1])) {
-                --callee;
-            } else if (code[callee - 1] == ')') {
-                const size_t opening = MatchingOpen(code, isCode, callee - 1);
-                if (opening == std::string::npos) break;
-                callee = opening;
-            } else {
-                break;
-            }
-        }
-        if (callee == calleeEnd || std::isdigit(static_cast<unsigned char>(code[callee])) || code[callee] == '.') continue;
-        size_t before = callee;
-        while (before > 0 && (code[before - 1] == ' ' || code[before - 1] == '\t')) --before;
-        if (before > 0 && std::string(";{}\n\r)").find(code[before - 1]) == std::string::npos) continue;
-        // The value runs to the statement's end: ';', a line end or a '}' outside brackets.
-        int depth = 0;
-        size_t end = eq + 1;
-        for (; end < code.size(); ++end) {
-            if (!isCode[end]) continue;
-            const char c = code[end];
-            if (c == '(' || c == '[' || c == '{') ++depth;
-            else if ((c == ')' || c == ']' || c == '}') && depth-- == 0) break;
-            else if (depth == 0 && (c == ';' || c == '\n')) break;
-        }
-        found.push_back({callee, argsOpen, i, eq, end});
-    }
-    size_t limit = code.size();
-    for (auto it = found.rbegin(); it != found.rend(); ++it) {
-        if (it->end > limit) continue;
-        const std::string rewritten = "__assignToCall(" + code.substr(it->callee, it->argsOpen - it->callee) + ", [" +
-                                      code.substr(it->argsOpen + 1, it->argsClose - it->argsOpen - 1) + "], " +
-                                      code.substr(it->equals + 1, it->end - it->equals - 1) + ")";
-        code.replace(it->callee, it->end - it->callee, rewritten);
-        limit = it->callee;
-    }
-    return code;
-}
-
-// The Language of a <%@ ... %> directive or of a <script> tag's
-// attributes; "" when it names none.
-std::string DirectiveLanguage(const std::string& directive) {
-    static const std::regex kLanguage(R"(\blanguage\s*=\s*["']?([A-Za-z0-9_.-]*))", std::regex::icase);
+// The value of the attribute `name` in a tag's attributes; "" when absent.
+std::string Attribute(const std::string& attributes, const std::string& name) {
+    const std::regex pattern("\\b" + name + R"re(\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s>"']*)))re", std::regex::icase);
     std::smatch match;
-    return std::regex_search(directive, match, kLanguage) ? match[1].str() : "";
+    if (!std::regex_search(attributes, match, pattern)) return "";
+    return match[1].matched ? match[1].str() : match[2].matched ? match[2].str() : match[3].str();
 }
 
-void CheckLanguage(const std::string& language, const SourceLine& where) {
-    if (language.empty()) return;
-    for (const std::string& supported : SupportedLanguages())
-        if (Lower(language) == Lower(supported)) return;
+bool RunsAtServer(const std::string& attributes) { return Lower(Attribute(attributes, "runat")) == "server"; }
+
+// The engine of the language a directive or tag names; `otherwise` when it
+// names none. Throws PageError for a language no engine runs.
+std::string EngineNamed(const std::string& attributes, const std::string& otherwise, const SourceLine& where) {
+    const std::string language = Attribute(attributes, "language");
+    if (language.empty()) return otherwise;
+    const std::string engine = LanguageEngine(language);
+    if (!engine.empty()) return engine;
     std::string list;
     for (const std::string& supported : SupportedLanguages()) list += (list.empty() ? "" : ", ") + supported;
     throw PageError(where, "The page " + where.file + " is written in " + language +
                                ", which this server does not run. Supported languages: " + list + ".");
 }
 
-// A <script runat="server"> block: its code runs on the server and none of
-// it is sent.
-struct ServerScript {
-    size_t tagStart = std::string::npos;  // npos: none
-    size_t codeBegin = 0, codeEnd = 0;    // the code between the tags
-    size_t after = 0;                     // past the closing tag
-    std::string language;                 // "" when the tag names none
+// A tag that runs at the server: <script runat="server"> or <object runat="server">.
+struct ServerTag {
+    bool isScript = false;
+    size_t start = std::string::npos;  // npos: none
+    size_t contentBegin = 0, contentEnd = 0;
+    size_t after = 0;  // past the closing tag
+    std::string attributes;
 };
 
-// The first server script block at or after `from` in `text` (`lower`: the
-// same text in lower case). A <script> tag without runat="server" is the
+// The first server tag at or after `from` in `text` (`lower`: the same text
+// in lower case). A <script> or <object> tag without runat="server" is the
 // browser's and stays text.
-ServerScript FindServerScript(const std::string& text, const std::string& lower, size_t from, const Expansion& source) {
-    static const std::regex kRunAtServer(R"(\brunat\s*=\s*["']?server\b)", std::regex::icase);
-    for (size_t tag = lower.find("<script", from); tag != std::string::npos; tag = lower.find("<script", tag + 7)) {
+ServerTag FindServerTag(const std::string& text, const std::string& lower, size_t from, const PageParts& parts) {
+    for (size_t tag = lower.find('<', from); tag != std::string::npos; tag = lower.find('<', tag + 1)) {
+        const bool isScript = lower.compare(tag, 7, "<script") == 0;
+        if (!isScript && lower.compare(tag, 7, "<object") != 0) continue;
         const size_t tagEnd = text.find('>', tag);
         if (tagEnd == std::string::npos) break;
         const std::string attributes = text.substr(tag + 7, tagEnd - tag - 7);
-        if (!std::regex_search(attributes, kRunAtServer)) continue;
-        ServerScript found;
-        found.tagStart = tag;
-        found.codeBegin = tagEnd + 1;
-        found.codeEnd = lower.find("</script", found.codeBegin);
-        const size_t close = found.codeEnd == std::string::npos ? found.codeEnd : text.find('>', found.codeEnd);
+        if (!RunsAtServer(attributes)) continue;
+        const std::string closing = isScript ? "</script" : "</object";
+        ServerTag found{isScript, tag, tagEnd + 1, lower.find(closing, tagEnd + 1), 0, attributes};
+        const size_t close = found.contentEnd == std::string::npos ? found.contentEnd : text.find('>', found.contentEnd);
         if (close == std::string::npos)
-            throw PageError(source.originAt(tag), "A <script runat=\"server\"> block has no </script>.");
+            throw PageError(parts.originAt(tag), "A <" + closing.substr(2) + " runat=\"server\"> tag has no " + closing + ">.");
         found.after = close + 1;
-        found.language = DirectiveLanguage(attributes);
         return found;
     }
     return {};
 }
 
+ObjectTag ReadObjectTag(const ServerTag& tag, const PageParts& parts) {
+    ObjectTag object{Attribute(tag.attributes, "id"), Attribute(tag.attributes, "progid"),
+                     Lower(Attribute(tag.attributes, "scope")), parts.originAt(tag.start)};
+    if (object.scope.empty()) object.scope = "page";
+    static const std::regex kName(R"([A-Za-z_][A-Za-z0-9_]*)");
+    if (!std::regex_match(object.id, kName))
+        throw PageError(object.where, "An <object runat=\"server\"> tag needs an ID that is a name, not \"" + object.id + "\".");
+    if (object.progId.empty())
+        throw PageError(object.where, "The <object runat=\"server\"> tag " + object.id +
+                                          " needs a ProgID (objects named by ClassID alone are not made).");
+    if (object.scope != "page" && object.scope != "session" && object.scope != "application")
+        throw PageError(object.where, "The <object runat=\"server\"> tag " + object.id + " has the scope \"" +
+                                          object.scope + "\"; the scopes are Page, Session and Application.");
+    return object;
+}
+
+// Cuts the text into blocks: text, <% %> and server tags in page order,
+// server script blocks put aside for the end.
+class Cutter {
+public:
+    Cutter(PageParts& parts, const std::string& defaultLanguage)
+        : mParts(parts), mText(parts.text), mLower(Lower(parts.text)), mDefault(defaultLanguage) {}
+
+    void cut() {
+        mParts.language = mDefault;
+        std::vector<PageBlock> scripts;
+        ServerTag tag = FindServerTag(mText, mLower, 0, mParts);
+        size_t at = 0;
+        while (at < mText.size()) {
+            if (tag.start != std::string::npos && tag.start < at) tag = FindServerTag(mText, mLower, at, mParts);
+            size_t open = mText.find("<%", at);
+            const bool tagFirst = tag.start != std::string::npos && (open == std::string::npos || tag.start < open);
+            if (tagFirst) open = tag.start;
+            const size_t textEnd = open == std::string::npos ? mText.size() : open;
+            if (textEnd > at) add(PageBlock::Kind::Text, at, textEnd);
+            if (open == std::string::npos) break;
+            if (tagFirst) {
+                if (tag.isScript)
+                    scripts.push_back({PageBlock::Kind::ServerScript, tag.contentBegin, tag.contentEnd,
+                                       EngineNamed(tag.attributes, "", mParts.originAt(tag.start))});
+                else
+                    mParts.objects.push_back(ReadObjectTag(tag, mParts));
+                at = tag.after;
+                continue;
+            }
+            at = inlineBlock(open);
+        }
+        // A block that names no language is in the page's, which its
+        // directive may set anywhere in the page.
+        for (std::vector<PageBlock>* list : {&mParts.blocks, &scripts})
+            for (PageBlock& block : *list)
+                if (block.language.empty()) block.language = mParts.language;
+        std::stable_partition(scripts.begin(), scripts.end(),
+                              [this](const PageBlock& block) { return block.language != mParts.language; });
+        auto ownLanguage = std::find_if(scripts.begin(), scripts.end(),
+                                        [this](const PageBlock& block) { return block.language == mParts.language; });
+        mParts.blocks.insert(mParts.blocks.begin(), scripts.begin(), ownLanguage);
+        mParts.blocks.insert(mParts.blocks.end(), ownLanguage, scripts.end());
+    }
+
+private:
+    void add(PageBlock::Kind kind, size_t begin, size_t end) { mParts.blocks.push_back({kind, begin, end, ""}); }
+
+    // The <% %> block at `open`; returns where the text goes on.
+    size_t inlineBlock(size_t open) {
+        const size_t close = mText.find("%>", open + 2);
+        if (close == std::string::npos) throw PageError(mParts.originAt(open), "A script block opened with <% has no %>.");
+        const char kind = open + 2 < close ? mText[open + 2] : ' ';
+        if (kind == '@')
+            mParts.language = EngineNamed(mText.substr(open + 3, close - open - 3), mParts.language, mParts.originAt(open));
+        else if (kind == '=')
+            add(PageBlock::Kind::Expression, open + 3, close);
+        else
+            add(PageBlock::Kind::Code, open + 2, close);
+        return close + 2;
+    }
+
+    PageParts& mParts;
+    const std::string& mText;
+    const std::string mLower;
+    const std::string mDefault;
+};
+
 }  // namespace
 
-SourceLine CompiledPage::origin(int programLine) const {
-    if (programLine < 1 || lines.empty()) return {};
-    return lines[std::min(static_cast<size_t>(programLine), lines.size()) - 1];
+SourceLine PageParts::originAt(size_t offset) const {
+    auto mark = std::upper_bound(marks.begin(), marks.end(), offset,
+                                 [](size_t value, const Mark& m) { return value < m.offset; });
+    if (mark == marks.begin()) return {};
+    --mark;
+    const auto newlines = std::count(text.begin() + static_cast<long>(mark->offset),
+                                     text.begin() + static_cast<long>(std::min(offset, text.size())), '\n');
+    return {mark->origin.file, mark->origin.line + static_cast<int>(newlines)};
 }
 
-const std::vector<std::string>& SupportedLanguages() {
-    static const std::vector<std::string> kLanguages = {"JScript", "JavaScript", "ECMAScript"};
-    return kLanguages;
-}
-
-CompiledPage CompilePage(const fs::path& root, const fs::path& page) {
+PageParts ReadPage(const fs::path& root, const fs::path& page, const std::string& defaultLanguage) {
     const fs::path canonicalRoot = fs::weakly_canonical(root);
     const fs::path canonicalPage = fs::weakly_canonical(page);
-    Expansion source(canonicalRoot);
-    source.add(canonicalPage, 0, SourceLine{PageName(canonicalRoot, canonicalPage), 0});
-    const std::string& text = source.text();
-    const std::string lower = Lower(text);
-    Program program(source);
-    // Server script blocks run after the rest of the page, as classic servers
-    // run blocks in the page's own language; their functions, declared
-    // for the whole program, can be called from anywhere in it.
-    std::vector<ServerScript> deferred;
-    ServerScript script = FindServerScript(text, lower, 0, source);
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t open = text.find("<%", at);
-        if (script.tagStart != std::string::npos && script.tagStart < at)
-            script = FindServerScript(text, lower, at, source);
-        const bool scriptFirst = script.tagStart != std::string::npos && (open == std::string::npos || script.tagStart < open);
-        if (scriptFirst) open = script.tagStart;
-        const size_t textEnd = open == std::string::npos ? text.size() : open;
-        if (textEnd > at) {
-            // Text: written as it stands, on one line of the program.
-            program.made("Response.Write(" + JsonString(text.substr(at, textEnd - at)) + ");");
-            program.newline(textEnd);
-        }
-        if (open == std::string::npos) break;
-        if (scriptFirst) {
-            CheckLanguage(script.language, source.originAt(script.tagStart));
-            deferred.push_back(script);
-            at = script.after;
-            script = FindServerScript(text, lower, at, source);
-            continue;
-        }
-        const size_t close = text.find("%>", open + 2);
-        if (close == std::string::npos)
-            throw PageError(source.originAt(open), "A script block opened with <% has no %>.");
-        const char kind = open + 2 < close ? text[open + 2] : ' ';
-        if (kind == '@') {
-            // A directive is checked; nothing of it runs.
-            CheckLanguage(DirectiveLanguage(text.substr(open + 3, close - open - 3)), source.originAt(open));
-        } else if (kind == '=') {
-            // The expression's own line ends stay; the call closes on a line
-            // of its own, so that a comment at the end cannot swallow it.
-            program.made("Response.Write(");
-            program.code(open + 3, close);
-            program.newline(close);
-            program.made(");");
-        } else {
-            program.statements(open + 2, close);
-        }
-        program.newline(close + 2);
-        at = close + 2;
-    }
-    for (const ServerScript& block : deferred) {
-        program.newline(block.codeBegin);
-        program.code(block.codeBegin, block.codeEnd);
-    }
-    CompiledPage compiled = program.take();
-    compiled.sources = source.sources();
-    return compiled;
+    PageParts parts;
+    Expansion(canonicalRoot, parts).add(canonicalPage, 0, SourceLine{PageName(canonicalRoot, canonicalPage), 0});
+    Cutter(parts, defaultLanguage).cut();
+    return parts;
 }
 
 }  // namespace script

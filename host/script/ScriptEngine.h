@@ -10,7 +10,7 @@
 #include <string>
 
 #include "script/EngineMemory.h"
-#include "script/PageSource.h"
+#include "script/PageProgram.h"
 
 struct duk_hthread;
 typedef struct duk_hthread duk_context;

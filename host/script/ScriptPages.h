@@ -19,7 +19,7 @@
 
 #include "core/Page.h"
 #include "script/PageObjects.h"
-#include "script/PageSource.h"
+#include "script/PageProgram.h"
 
 class WebServer;
 

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "TempFolder.h"
-#include "script/PageSource.h"
+#include "script/PageProgram.h"
 
 namespace fs = std::filesystem;
 
