@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
 
     ForbidNewPrivileges();
     WebServer server(settings.server);
-    AddSitePages(server, settings.site, *script::AddScriptPages(server, static_cast<size_t>(settings.maxSessions)));
+    const auto pages = script::AddScriptPages(server, static_cast<size_t>(settings.maxSessions));
+    AddSitePages(server, settings.site, *pages);
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "formix4-server: %s\n", error.c_str());
@@ -143,5 +144,6 @@ int main(int argc, char** argv) {
     // supervisor waits for: the process ends 5 s later whatever runs.
     alarm(kStopSeconds);
     server.stop();
+    pages->endApplication();  // within the same 5 s
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/OleAuto.h"
 
 namespace host {
 
@@ -36,6 +37,15 @@ IDispatch* CreateHostObject(const std::u16string& progId) {
             if (platform::codepage::CompareNoCase(name, progId) == 0) factory = existing;
     }
     return factory ? factory() : nullptr;
+}
+
+HRESULT CreateObjectOfClass(const std::u16string& progId, IDispatch** object) {
+    if (!object) return E_POINTER;
+    *object = CreateHostObject(progId);
+    if (*object) return S_OK;
+    CLSID clsid{};
+    const HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+    return FAILED(hr) ? hr : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(object));
 }
 
 }  // namespace host

@@ -16,5 +16,8 @@ using HostClassFactory = std::function<IDispatch*()>;
 void RegisterHostClass(const std::u16string& progId, HostClassFactory factory);
 // A new object of the host's class of `progId`; null when there is no such class.
 IDispatch* CreateHostObject(const std::u16string& progId);
+// A new object of `progId` as Server.CreateObject makes it: the host's class
+// of that ProgID, else the registry's.
+HRESULT CreateObjectOfClass(const std::u16string& progId, IDispatch** object);
 
 }  // namespace host

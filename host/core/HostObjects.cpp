@@ -331,12 +331,7 @@ public:
         return S_OK;
     }
     HRESULT CreateObject(BSTR progId, IDispatch** object) override {
-        if (!object) return E_POINTER;
-        *object = host::CreateHostObject(std::u16string(progId ? progId : u"", SysStringLen(progId)));
-        if (*object) return S_OK;
-        CLSID clsid{};
-        const HRESULT hr = CLSIDFromProgID(progId, &clsid);
-        return FAILED(hr) ? hr : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(object));
+        return host::CreateObjectOfClass(std::u16string(progId ? progId : u"", SysStringLen(progId)), object);
     }
     HRESULT HTMLEncode(BSTR text, BSTR* encoded) override { return Encode(text, encoded, HtmlEscape); }
     HRESULT URLEncode(BSTR text, BSTR* encoded) override { return Encode(text, encoded, UrlEncodeForm); }

@@ -150,7 +150,7 @@ std::string RewriteCallAssignments(std::string code) {
     return code;
 }
 
-CompiledPage JScriptProgram(const PageParts& parts) {
+CompiledPage JScriptProgram(const PageParts& parts, const std::string& thenCall) {
     Program program(parts);
     for (const PageBlock& block : parts.blocks) {
         switch (block.kind) {
@@ -174,9 +174,13 @@ CompiledPage JScriptProgram(const PageParts& parts) {
             break;
         case PageBlock::Kind::ServerScript:
             program.newline(block.begin);
-            program.code(block.begin, block.end);
+            program.statements(block.begin, block.end);
             break;
         }
+    }
+    if (!thenCall.empty()) {
+        program.newline(parts.text.size());
+        program.made("if (typeof " + thenCall + " == \"function\") " + thenCall + "();");
     }
     return program.take();
 }

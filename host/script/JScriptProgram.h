@@ -8,7 +8,7 @@
 
 namespace script {
 
-CompiledPage JScriptProgram(const PageParts& parts);
+CompiledPage JScriptProgram(const PageParts& parts, const std::string& thenCall = "");
 
 // Code with its assignments to calls made into calls of __assignToCall
 // (Session("visits") = 1); every line end stays where it was.

@@ -8,6 +8,8 @@ namespace {
 
 constexpr const char* kStandardExec = DUK_HIDDEN_SYMBOL("standardExec");
 constexpr const char* kStandardMatch = DUK_HIDDEN_SYMBOL("standardMatch");
+constexpr const char* kStandardSearch = DUK_HIDDEN_SYMBOL("standardSearch");
+constexpr const char* kStandardReplace = DUK_HIDDEN_SYMBOL("standardReplace");
 
 // Sets the statics from the match array at `match` (its groups, index and input).
 void RecordMatch(duk_context* context, duk_idx_t match) {
@@ -73,18 +75,87 @@ duk_ret_t Test(duk_context* context) {
     return 1;
 }
 
-duk_ret_t Match(duk_context* context) {
+bool IsRegExp(duk_context* context, duk_idx_t index) {
+    if (!duk_is_object(context, index)) return false;
+    duk_get_global_string(context, "RegExp");
+    const bool isRegExp = duk_instanceof(context, index, -1) != 0;
+    duk_pop(context);
+    return isRegExp;
+}
+
+// Sets the statics from the last match of the expression at `re` in `this`
+// as text, as JScript leaves them after replace, search and a global match
+// (which give no match array of their own): the matches are found again by
+// the standard's exec, and the expression's lastIndex is left as the
+// operation left it.
+void RecordLastMatch(duk_context* context, duk_idx_t re) {
+    re = duk_normalize_index(context, re);
+    duk_get_prop_string(context, re, "lastIndex");
+    const duk_idx_t leftIndex = duk_normalize_index(context, -1);
+    duk_get_prop_string(context, re, "global");
+    const bool global = duk_to_boolean(context, -1);
+    duk_pop(context);
+    duk_push_this(context);
+    duk_to_string(context, -1);
+    const duk_idx_t text = duk_normalize_index(context, -1);
+    duk_push_null(context);  // the last match so far
+    const duk_idx_t last = duk_normalize_index(context, -1);
+    if (global) {
+        duk_push_int(context, 0);
+        duk_put_prop_string(context, re, "lastIndex");
+    }
+    for (;;) {
+        duk_get_prop_string(context, re, "exec");  // the page's own, standard underneath
+        duk_get_prop_string(context, -1, kStandardExec);
+        duk_remove(context, -2);
+        duk_dup(context, re);
+        duk_dup(context, text);
+        duk_call_method(context, 1);
+        if (duk_is_null(context, -1)) {
+            duk_pop(context);
+            break;
+        }
+        duk_replace(context, last);
+        if (!global) break;
+        // An empty match moves on by one, as the operation itself does.
+        duk_get_prop_index(context, last, 0);
+        const bool empty = duk_get_length(context, -1) == 0;
+        duk_pop(context);
+        if (empty) {
+            duk_get_prop_string(context, re, "lastIndex");
+            const double at = duk_get_number(context, -1) + 1;
+            duk_pop(context);
+            duk_push_number(context, at);
+            duk_put_prop_string(context, re, "lastIndex");
+        }
+    }
+    if (!duk_is_null(context, last)) RecordMatch(context, last);
+    duk_dup(context, leftIndex);
+    duk_put_prop_string(context, re, "lastIndex");
+    duk_pop_n(context, 3);  // the last match, the text, lastIndex
+}
+
+// The standard's method `key` of String.prototype on `this` with the
+// arguments, its result on top; then the statics as its expression left them.
+duk_ret_t StandardStringMethod(duk_context* context, const char* key) {
+    const duk_idx_t count = duk_get_top(context);
     duk_push_current_function(context);
-    duk_get_prop_string(context, -1, kStandardMatch);
+    duk_get_prop_string(context, -1, key);
     duk_remove(context, -2);
     duk_push_this(context);
-    duk_dup(context, 0);
-    duk_call_method(context, 1);
-    // A global match gives every match's text and no groups: the statics
-    // stay as they were.
-    if (duk_is_object(context, -1) && duk_has_prop_string(context, -1, "index")) RecordMatch(context, -1);
+    for (duk_idx_t i = 0; i < count; ++i) duk_dup(context, i);
+    duk_call_method(context, count);
+    if (count > 0 && IsRegExp(context, 0)) {
+        // A match array of its own (a match that is not global) says it all.
+        if (duk_is_object(context, -1) && duk_has_prop_string(context, -1, "index")) RecordMatch(context, -1);
+        else RecordLastMatch(context, 0);
+    }
     return 1;
 }
+
+duk_ret_t Match(duk_context* context) { return StandardStringMethod(context, kStandardMatch); }
+duk_ret_t Search(duk_context* context) { return StandardStringMethod(context, kStandardSearch); }
+duk_ret_t Replace(duk_context* context) { return StandardStringMethod(context, kStandardReplace); }
 
 // Replaces `object[name]` with `function`, which finds the standard's under `key`.
 void Wrap(duk_context* context, duk_idx_t object, const char* name, duk_c_function function, duk_idx_t args,
@@ -107,7 +178,10 @@ void InstallJScriptRegExp(duk_context* context) {
     duk_pop_2(context);
     duk_get_prop_string(context, global, "String");
     duk_get_prop_string(context, -1, "prototype");
-    Wrap(context, duk_normalize_index(context, -1), "match", Match, 1, kStandardMatch, "match");
+    const duk_idx_t strings = duk_normalize_index(context, -1);
+    Wrap(context, strings, "match", Match, 1, kStandardMatch, "match");
+    Wrap(context, strings, "search", Search, 1, kStandardSearch, "search");
+    Wrap(context, strings, "replace", Replace, 2, kStandardReplace, "replace");
     duk_pop_2(context);
 }
 

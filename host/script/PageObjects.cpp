@@ -407,6 +407,12 @@ private:
     }();
 };
 
+// The collection of a scope the site declares no objects for.
+std::shared_ptr<StaticObjects> NoObjects() {
+    static const auto kNone = std::make_shared<StaticObjects>(std::vector<ObjectTag>{});
+    return kNone;
+}
+
 // The members Application and Session share: their values by name (the
 // default member, so that Session("name") reads and writes a value), and
 // the collection view of them.
@@ -483,7 +489,8 @@ protected:
 
 class ApplicationObject final : public StoreMembers<ApplicationObject> {
 public:
-    explicit ApplicationObject(std::shared_ptr<host::ValueStore> store) : mStore(std::move(store)) {}
+    ApplicationObject(std::shared_ptr<host::ValueStore> store, std::shared_ptr<StaticObjects> objects)
+        : mStore(std::move(store)), mObjects(std::move(objects)) {}
     ~ApplicationObject() override {
         // A page that ends (or fails, or runs out of time) with the lock
         // held does not keep every other page waiting.
@@ -493,7 +500,8 @@ public:
     const std::vector<Member<ApplicationObject>>& members() const {
         static const std::vector<Member<ApplicationObject>> kMembers =
             StoreTable({{u"Lock", 20, kCall, 0, 0, &ApplicationObject::lock},
-                        {u"Unlock", 21, kCall, 0, 0, &ApplicationObject::unlock}});
+                        {u"Unlock", 21, kCall, 0, 0, &ApplicationObject::unlock},
+                        {u"StaticObjects", 22, kGet, 0, 0, &ApplicationObject::staticObjects}});
         return kMembers;
     }
 
@@ -508,8 +516,12 @@ private:
         mStore->unlock();
         return S_OK;
     }
+    HRESULT staticObjects(WORD, const MemberArgs&, VARIANT* result) {
+        return ReturnObject(result, CreateStaticObjectsCollection(mObjects ? mObjects : NoObjects()));
+    }
 
     std::shared_ptr<host::ValueStore> mStore;
+    std::shared_ptr<StaticObjects> mObjects;
 };
 
 class SessionObject final : public StoreMembers<SessionObject> {
@@ -518,18 +530,31 @@ public:
         : mSessions(sessions), mRequest(request), mResponse(response) {}
     // The page's end: the session is given back.
     ~SessionObject() override {
-        if (mSession) mSessions.release(mToken, mSession);
+        if (mSession && !mEnded) mSessions.release(mToken, mSession);
     }
 
     const std::vector<Member<SessionObject>>& members() const {
         static const std::vector<Member<SessionObject>> kMembers =
             StoreTable({{u"SessionID", 20, kGet, 0, 0, &SessionObject::sessionId},
                         {u"Timeout", 21, kGet | kPut, 0, 0, &SessionObject::timeout},
-                        {u"Abandon", 22, kCall, 0, 0, &SessionObject::abandon}});
+                        {u"Abandon", 22, kCall, 0, 0, &SessionObject::abandon},
+                        {u"StaticObjects", 23, kGet, 0, 0, &SessionObject::staticObjects}});
         return kMembers;
     }
 
-    void claim() { session(); }
+    // Finds or makes the session now; true when this request made it.
+    bool claim() {
+        session();
+        return mMade;
+    }
+    // The session's objects; null when it has none (or no session).
+    std::shared_ptr<StaticObjects> objects() { return session() ? mSession->objects : nullptr; }
+    // For a session that has ended: the page host reads and writes it one
+    // last time, and gives nothing back to the store.
+    void endedSession(std::shared_ptr<SessionStore::Session> ended) {
+        mSession = std::move(ended);
+        mEnded = true;
+    }
 
 private:
     friend class StoreMembers<SessionObject>;
@@ -541,7 +566,8 @@ private:
             mSession = mSessions.find(&token, mRequest.clientAddress(), &mError);
             if (!mSession) return nullptr;
             mToken = token;
-            if (token != given && !mResponse.headersSent)
+            mMade = token != given;
+            if (mMade && !mResponse.headersSent)
                 mResponse.headers.emplace_back("Set-Cookie", std::string(SessionStore::kCookie) + "=" + token +
                                                                  "; Path=/; HttpOnly; SameSite=Lax");
         }
@@ -571,8 +597,12 @@ private:
     }
     HRESULT abandon(WORD, const MemberArgs&, VARIANT*) {
         if (!session()) return unavailable();
-        mSessions.abandon(mToken, *mSession);
+        if (!mEnded) mSessions.abandon(mToken, *mSession);
         return S_OK;
+    }
+    HRESULT staticObjects(WORD, const MemberArgs&, VARIANT* result) {
+        if (!session()) return unavailable();
+        return ReturnObject(result, CreateStaticObjectsCollection(mSession->objects ? mSession->objects : NoObjects()));
     }
 
     SessionStore& mSessions;
@@ -580,6 +610,8 @@ private:
     Response& mResponse;
     std::shared_ptr<SessionStore::Session> mSession;
     std::string mToken, mError;
+    bool mMade = false;   // the session was made by this request
+    bool mEnded = false;  // the session has ended (Session_OnEnd)
 };
 
 }  // namespace
@@ -603,16 +635,29 @@ bool WriteToResponse(IDispatch* responseObject, const std::vector<std::string_vi
     return response && SUCCEEDED(response->writeViews(views, std::move(owner)));
 }
 
-IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store) {
-    return new (std::nothrow) ApplicationObject(std::move(store));
+IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store, std::shared_ptr<StaticObjects> objects) {
+    return new (std::nothrow) ApplicationObject(std::move(store), std::move(objects));
 }
 
 IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, Response& response) {
     return new (std::nothrow) SessionObject(store, request, response);
 }
 
-void ClaimSession(IDispatch* sessionObject) {
-    if (auto* session = dynamic_cast<SessionObject*>(sessionObject)) session->claim();
+bool ClaimSession(IDispatch* sessionObject) {
+    auto* session = dynamic_cast<SessionObject*>(sessionObject);
+    return session && session->claim();
+}
+
+std::shared_ptr<StaticObjects> SessionObjects(IDispatch* sessionObject) {
+    auto* session = dynamic_cast<SessionObject*>(sessionObject);
+    return session ? session->objects() : nullptr;
+}
+
+IDispatch* CreateEndedSessionObject(SessionStore& store, std::shared_ptr<SessionStore::Session> ended,
+                                    const PageRequest& request, Response& response) {
+    auto* session = new (std::nothrow) SessionObject(store, request, response);
+    if (session) session->endedSession(std::move(ended));
+    return session;
 }
 
 }  // namespace script

@@ -42,14 +42,24 @@ bool WriteToResponse(IDispatch* responseObject, const std::vector<std::string_vi
                      std::shared_ptr<const void> owner);
 
 // The Application object: `store` is shared by every page; a lock the page
-// still holds when the object goes is released.
-IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store);
+// still holds when the object goes is released. `objects` are the site's
+// application objects (null: none).
+IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store,
+                                   std::shared_ptr<StaticObjects> objects = nullptr);
 
 // The Session object of one page run: the visitor's session is found (or
 // made, with its cookie on `response`) when the page first uses it.
 IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, Response& response);
 // Finds or makes the visitor's session of a Session object now, so that a
-// new session's cookie goes out with headers about to be sent.
-void ClaimSession(IDispatch* sessionObject);
+// new session's cookie goes out with headers about to be sent; true when
+// this request made the session.
+bool ClaimSession(IDispatch* sessionObject);
+// The site's objects of the Session object's session (finding or making
+// the session); null when it has none.
+std::shared_ptr<StaticObjects> SessionObjects(IDispatch* sessionObject);
+// The Session object of a session that has ended, for the site's
+// Session_OnEnd: its values and objects as the session left them.
+IDispatch* CreateEndedSessionObject(SessionStore& store, std::shared_ptr<SessionStore::Session> ended,
+                                    const PageRequest& request, Response& response);
 
 }  // namespace script

@@ -25,8 +25,10 @@ struct CompiledPage {
 // of its language. Throws PageError.
 CompiledPage CompilePage(const std::filesystem::path& root, const std::filesystem::path& page);
 
-// The program of a page already read. Throws PageError when no engine
-// makes programs of the page's language.
-CompiledPage MakeProgram(PageParts parts);
+// The program of a page already read; with `thenCall`, the program calls
+// the procedure of that name at its end when the page has one (the site's
+// events). Throws PageError when no engine makes programs of the page's
+// language.
+CompiledPage MakeProgram(PageParts parts, const std::string& thenCall = "");
 
 }  // namespace script

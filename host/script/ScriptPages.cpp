@@ -17,6 +17,7 @@
 #include "script/ComBridge.h"
 #include "script/JScriptBuiltins.h"
 #include "script/JScriptDateText.h"
+#include "script/JScriptGlobals.h"
 #include "script/LocalTime.h"
 #include "script/PageCalls.h"
 #include "script/ScriptEngine.h"
@@ -49,10 +50,37 @@ platform::ComPtr<IDispatch> ContextObject(const char16_t* name) {
     return platform::ComPtr<IDispatch>(value.pdispVal);
 }
 
+// A name for an object the caller holds: the name takes a reference of its own.
+PageName Ready(const char* name, IDispatch* object) {
+    if (object) object->AddRef();
+    return {name, platform::ComPtr<IDispatch>(object), {}};
+}
+
+// An event outside a request runs for as long as a page may by default.
+constexpr auto kEventTimeout = std::chrono::seconds(90);
+std::function<bool()> EventDeadline() {
+    const auto deadline = std::chrono::steady_clock::now() + kEventTimeout;
+    return [deadline] { return std::chrono::steady_clock::now() >= deadline; };
+}
+
+// How often idle sessions are looked for while the site has a Session_OnEnd.
+constexpr auto kSweepEvery = std::chrono::seconds(15);
+
 }  // namespace
 
 ScriptPages::ScriptPages(std::string documentRoot, size_t maxSessions)
-    : mRoot(std::move(documentRoot)), mSessions(maxSessions) {}
+    : mRoot(std::move(documentRoot)), mSessions(maxSessions), mGlobal(mRoot) {
+    mSessions.onEnd([this](const std::shared_ptr<SessionStore::Session>& session) { endSession(session); });
+}
+
+ScriptPages::~ScriptPages() {
+    {
+        std::lock_guard<std::mutex> guard(mEventsMutex);
+        mStopping = true;
+    }
+    mSweeperWake.notify_all();
+    if (mSweeper.joinable()) mSweeper.join();
+}
 
 bool ScriptPages::IsPagePath(const std::string& path) { return EndsWithNoCase(path, kPageSuffix); }
 
@@ -168,6 +196,12 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         response.body = "Not found.\n";
         return;
     }
+    std::shared_ptr<const GlobalDeclarations> global;
+    try {
+        global = siteDeclarations();
+    } catch (const PageError& failure) {
+        return fail(request, response, failure.where, failure.what());
+    }
 
     // The page's other objects join Request and Server in the request's
     // object context, so that a component finds the same objects the page has.
@@ -179,49 +213,47 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
             response, {.ended = [&ended] { ended = true; },
                        .writeDate = [](double date) { return JScriptDateText(MsFromOleDate(date)); },
                        .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); }}));
-        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication));
+        std::shared_ptr<StaticObjects> applicationObjects;
+        {
+            std::lock_guard<std::mutex> guard(mMutex);
+            applicationObjects = mApplicationObjects;
+        }
+        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects));
         platform::ComPtr<IObjectContext> context;
         if (FAILED(GetObjectContext(context.put())) || !AddContextObject(context.get(), u"Response", responseObject.get()) ||
             !AddContextObject(context.get(), u"Application", application.get()) ||
             !AddContextObject(context.get(), u"Session", session.get()))
             return fail(request, response, {}, "The page has no request context.");
     }
-    const std::pair<const char*, platform::ComPtr<IDispatch>> objects[] = {
-        {"Request", ContextObject(u"Request")},
-        {"Response", ContextObject(u"Response")},
-        {"Server", ContextObject(u"Server")},
-        {"Application", ContextObject(u"Application")},
-        {"Session", ContextObject(u"Session")}};
-    platform::ComPtr<IServer> server;
-    for (const auto& [name, object] : objects)
+    PageNames names;
+    for (const char16_t* name : {u"Request", u"Response", u"Server", u"Application", u"Session"}) {
+        platform::ComPtr<IDispatch> object = ContextObject(name);
         if (!object) return fail(request, response, {}, "The page has no request context.");
-    if (FAILED(objects[2].second->QueryInterface(IID_IServer, server.putVoid())))
+        names.push_back({platform::codepage::Utf16ToUtf8(name), std::move(object), {}});
+    }
+    IDispatch* responseObject = names[1].object.get();
+    IDispatch* serverObject = names[2].object.get();
+    IDispatch* sessionObject = names[4].object.get();
+    platform::ComPtr<IServer> server;
+    if (FAILED(serverObject->QueryInterface(IID_IServer, server.putVoid())))
         return fail(request, response, {}, "The page has no request context.");
+    PageNames declared = siteNames(global.get(), sessionObject);
+    names.insert(names.end(), declared.begin(), declared.end());
 
     // Every page the request runs (Server.Execute, Server.Transfer, the
-    // site's error page) runs in an engine of its own, with the same
-    // objects and the same deadline.
+    // site's error page, the site's events) runs in an engine of its own,
+    // with the same objects and the same deadline.
     const auto start = std::chrono::steady_clock::now();
     LONG timeout = 90;
     std::function<bool()> stopNow;
     PageCalls calls(mRoot, [&](const fs::path& file) {
-        std::shared_ptr<const CompiledPage> page;
         try {
-            page = compiled(file);
+            return run(*compiled(file), names, stopNow);
         } catch (const PageError& failure) {
             return RunOutcome{.ok = false, .where = failure.where, .error = failure.what(),
                               .description = failure.what(), .category = "Script page"};
         }
-        EngineLease engine = ScriptEngine::Borrow();
-        return engine->Run(*page, stopNow, [&](duk_context* context) {
-            InstallComTypes(context);
-            InstallJScriptBuiltins(context);
-            for (const auto& [name, object] : objects) {
-                PushObject(context, object.get());
-                duk_put_prop_string(context, -2, name);
-            }
-        });
-    }, objects[1].second.get());
+    }, responseObject);
     stopNow = [&] {
         server->get_ScriptTimeout(&timeout);
         return ended || calls.stopped() || std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
@@ -232,15 +264,170 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         ~Unhook() { SetServerPageHooks(server, {}); }  // the hooks reach `calls`, which goes with this call
     } unhook{server.get()};
 
-    const RunOutcome outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
+    RunOutcome outcome;
+    if (global) outcome = startApplication(*global, names[3].object.get(), serverObject);
+    // A site that keeps something per session starts one for each visitor
+    // before the visitor's first page runs, as classic servers do.
+    const bool startsSessions = global && (global->handles(SiteEvent::SessionStart) || !global->sessionObjects.empty());
+    if (outcome.ok && startsSessions && ClaimSession(sessionObject) && global->handles(SiteEvent::SessionStart))
+        outcome = runEvent(*global, SiteEvent::SessionStart, names, stopNow);
+    if (outcome.ok && !ended) outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
     const bool answered = !ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended);
-    FinishResponseObject(objects[1].second.get());
+    FinishResponseObject(responseObject);
     if (ended || answered) return;  // Response.End, Redirect, Transfer or the site's error page: that answer stands
     if (outcome.timedOut)
         return fail(request, response, outcome.where,
                     "The page ran longer than its ScriptTimeout of " + std::to_string(timeout) +
                         " seconds and was stopped.");
     if (!outcome.ok) fail(request, response, outcome.where, outcome.error);
+}
+
+RunOutcome ScriptPages::run(const CompiledPage& page, const PageNames& names, const std::function<bool()>& stopNow) {
+    // The page's own <object runat="server"> tags: made when the page first uses them.
+    PageNames declared;
+    for (const ObjectTag& tag : page.objects)
+        declared.push_back({tag.id, {}, [&tag](std::string* error) { return MakeDeclaredObject(tag, error); }});
+    EngineLease engine = ScriptEngine::Borrow();
+    return engine->Run(page, stopNow, [&](duk_context* context) {
+        InstallComTypes(context);
+        InstallJScriptBuiltins(context);
+        PutPageNames(context, names);
+        PutPageNames(context, declared);
+    });
+}
+
+std::shared_ptr<const GlobalDeclarations> ScriptPages::siteDeclarations() {
+    std::shared_ptr<const GlobalDeclarations> global = mGlobal.current();
+    {
+        std::lock_guard<std::mutex> guard(mMutex);
+        if (global == mDeclared && mApplicationObjects) return global;
+        mDeclared = global;
+        mApplicationObjects = std::make_shared<StaticObjects>(global ? global->applicationObjects : std::vector<ObjectTag>{});
+        mSessions.declareObjects(global ? global->sessionObjects : std::vector<ObjectTag>{});
+    }
+    if (global && global->handles(SiteEvent::SessionEnd)) {
+        std::lock_guard<std::mutex> guard(mEventsMutex);
+        if (!mSweeper.joinable() && !mStopping) mSweeper = std::thread([this] { sweepSessions(); });
+    }
+    return global;
+}
+
+PageNames ScriptPages::siteNames(const GlobalDeclarations* global, IDispatch* session) {
+    PageNames names;
+    if (!global) return names;
+    std::shared_ptr<StaticObjects> application;
+    {
+        std::lock_guard<std::mutex> guard(mMutex);
+        application = mApplicationObjects;
+    }
+    for (size_t n = 0; application && n < application->declared().size(); ++n)
+        names.push_back({application->declared()[n].id, {},
+                         [application, n](std::string* error) { return application->get(n, error); }});
+    for (const ObjectTag& tag : session ? global->sessionObjects : std::vector<ObjectTag>{})
+        names.push_back({tag.id, {}, [session, id = tag.id](std::string* error) {
+                             const std::shared_ptr<StaticObjects> objects = SessionObjects(session);
+                             const size_t n = objects ? objects->find(platform::codepage::Utf8ToUtf16(id)) : 0;
+                             if (objects && n < objects->declared().size()) return objects->get(n, error);
+                             *error = "The session began before the site declared its object " + id + ".";
+                             return platform::ComPtr<IDispatch>();
+                         }});
+    return names;
+}
+
+RunOutcome ScriptPages::runEvent(const GlobalDeclarations& global, SiteEvent event, const PageNames& names,
+                                 const std::function<bool()>& stopNow) {
+    RunOutcome outcome;
+    try {
+        outcome = run(global.program(event), names, stopNow);
+    } catch (const PageError& failure) {
+        outcome = RunOutcome{.ok = false, .where = failure.where, .error = failure.what(),
+                             .description = failure.what(), .category = "Script page"};
+    }
+    if (outcome.timedOut) outcome.error = "It ran longer than its time and was stopped.";
+    if (!outcome.ok || outcome.timedOut)
+        LogServerEvent(EVENTLOG_ERROR_TYPE, std::string("The site's ") + ProcedureOf(event) + " failed at " +
+                                                outcome.where.file + ", line " + std::to_string(outcome.where.line) +
+                                                ": " + outcome.error);
+    return outcome;
+}
+
+RunOutcome ScriptPages::startApplication(const GlobalDeclarations& global, IDispatch* application, IDispatch* server) {
+    std::lock_guard<std::mutex> guard(mEventsMutex);
+    if (mStarted) return {};
+    mStarted = true;
+    if (!global.handles(SiteEvent::ApplicationStart)) return {};
+    // The application starts with its own objects only: no request, response or session is its.
+    PageNames names = {Ready("Application", application), Ready("Server", server)};
+    PageNames declared = siteNames(&global, nullptr);
+    names.insert(names.end(), declared.begin(), declared.end());
+    return runEvent(global, SiteEvent::ApplicationStart, names, EventDeadline());
+}
+
+void ScriptPages::endApplication() {
+    {
+        std::lock_guard<std::mutex> guard(mEventsMutex);
+        if (!mStarted || mEnded) return;
+        mEnded = true;
+    }
+    std::shared_ptr<const GlobalDeclarations> global;
+    try {
+        global = siteDeclarations();
+    } catch (const PageError& failure) {
+        LogServerEvent(EVENTLOG_ERROR_TYPE, std::string("The site's Application_OnEnd did not run: ") + failure.what());
+    }
+    if (!global || !global->handles(SiteEvent::ApplicationEnd)) return;
+    platform::ComPtr<IDispatch> server(CreateServerObject(mRoot, std::string("/") + GlobalFile::kName));
+    std::shared_ptr<StaticObjects> applicationObjects;
+    {
+        std::lock_guard<std::mutex> guard(mMutex);
+        applicationObjects = mApplicationObjects;
+    }
+    platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects));
+    PageNames names = {Ready("Application", application.get()), Ready("Server", server.get())};
+    PageNames declared = siteNames(global.get(), nullptr);
+    names.insert(names.end(), declared.begin(), declared.end());
+    runEvent(*global, SiteEvent::ApplicationEnd, names, EventDeadline());
+}
+
+void ScriptPages::endSession(const std::shared_ptr<SessionStore::Session>& session) {
+    std::shared_ptr<const GlobalDeclarations> global;
+    try {
+        global = siteDeclarations();
+    } catch (const PageError& failure) {
+        LogServerEvent(EVENTLOG_ERROR_TYPE, std::string("The site's Session_OnEnd did not run: ") + failure.what());
+    }
+    if (global && global->handles(SiteEvent::SessionEnd)) {
+        // The session ends outside any request: its page objects are
+        // Session, Application and Server only.
+        PageRequest request;
+        request.documentRoot = mRoot;
+        Response response;
+        platform::ComPtr<IDispatch> sessionObject(CreateEndedSessionObject(mSessions, session, request, response));
+        platform::ComPtr<IDispatch> server(CreateServerObject(mRoot, std::string("/") + GlobalFile::kName));
+        std::shared_ptr<StaticObjects> applicationObjects;
+        {
+            std::lock_guard<std::mutex> guard(mMutex);
+            applicationObjects = mApplicationObjects;
+        }
+        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects));
+        PageNames names = {Ready("Session", sessionObject.get()), Ready("Application", application.get()),
+                           Ready("Server", server.get())};
+        PageNames declared = siteNames(global.get(), sessionObject.get());
+        names.insert(names.end(), declared.begin(), declared.end());
+        runEvent(*global, SiteEvent::SessionEnd, names, EventDeadline());
+    }
+    if (session->objects) session->objects->clear();
+}
+
+void ScriptPages::sweepSessions() {
+    std::unique_lock<std::mutex> guard(mEventsMutex);
+    while (!mStopping) {
+        mSweeperWake.wait_for(guard, kSweepEvery);
+        if (mStopping) break;
+        guard.unlock();
+        mSessions.sweep();
+        guard.lock();
+    }
 }
 
 bool ScriptPages::showErrorPage(PageCalls& calls, const PageRequest& request, Response& response,

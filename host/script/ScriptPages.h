@@ -17,7 +17,12 @@
 #include <utility>
 #include <vector>
 
+#include <condition_variable>
+#include <thread>
+
 #include "core/Page.h"
+#include "script/GlobalFile.h"
+#include "script/PageNames.h"
 #include "script/PageObjects.h"
 #include "script/PageProgram.h"
 
@@ -32,6 +37,11 @@ class ScriptPages : public std::enable_shared_from_this<ScriptPages> {
 public:
     // At most `maxSessions` sessions are kept (see SessionStore).
     ScriptPages(std::string documentRoot, size_t maxSessions);
+    ~ScriptPages();
+
+    // The application's end: the site's Application_OnEnd runs (when the
+    // application started). Called once the server has stopped serving.
+    void endApplication();
 
     // Runs the page of the request's path, or `pagePath` when given.
     void serve(const PageRequest& request, Response& response, const std::string& pagePath = "");
@@ -66,6 +76,25 @@ private:
     // the site has one and nothing was sent yet; false when it did not answer.
     bool showErrorPage(PageCalls& calls, const PageRequest& request, Response& response, const RunOutcome& failure,
                        const bool& ended);
+    // Runs a page's program (or an event's) in a borrowed engine, with
+    // `names` and the page's own objects.
+    RunOutcome run(const CompiledPage& page, const PageNames& names, const std::function<bool()>& stopNow);
+    // The site's global.asa as it is now (null: none), its declarations
+    // given to the stores that keep their objects. Throws PageError.
+    std::shared_ptr<const GlobalDeclarations> siteDeclarations();
+    // Runs the site's procedure for `event`; a failure is logged, and
+    // returned.
+    RunOutcome runEvent(const GlobalDeclarations& global, SiteEvent event, const PageNames& names,
+                        const std::function<bool()>& stopNow);
+    // Application_OnStart, run by the first request; the others wait for it.
+    RunOutcome startApplication(const GlobalDeclarations& global, IDispatch* application, IDispatch* server);
+    // Session_OnEnd for a session that has ended.
+    void endSession(const std::shared_ptr<SessionStore::Session>& session);
+    // Ends idle sessions as they time out, while the site has a Session_OnEnd.
+    void sweepSessions();
+    // The names every page of the site has beside the page objects: the
+    // application's and the session's declared objects.
+    PageNames siteNames(const GlobalDeclarations* global, IDispatch* session);
     // Reads the pages below the root for their includes.
     void learnIncludes() const;
     // Caller holds mMutex.
@@ -79,6 +108,16 @@ private:
     std::function<bool(const std::string&)> mServedByPages;
     std::shared_ptr<host::ValueStore> mApplication = std::make_shared<host::ValueStore>();
     SessionStore mSessions;
+
+    GlobalFile mGlobal;
+    std::mutex mEventsMutex;  // held while the application starts
+    std::shared_ptr<const GlobalDeclarations> mDeclared;  // the reading the stores were given
+    std::shared_ptr<StaticObjects> mApplicationObjects;
+    bool mStarted = false;  // Application_OnStart has run
+    bool mEnded = false;
+    std::thread mSweeper;   // started when the site first has a Session_OnEnd
+    std::condition_variable mSweeperWake;
+    bool mStopping = false;
 };
 
 // Serves the script pages of the server's document root and hides their

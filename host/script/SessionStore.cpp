@@ -30,6 +30,13 @@ std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, co
         auto session = std::make_shared<Session>();
         return mShared->take(token, address, session.get(), error) ? session : nullptr;
     }
+    auto session = findKept(token, address, error);
+    announceEnded();
+    return session;
+}
+
+std::shared_ptr<SessionStore::Session> SessionStore::findKept(std::string* token, const std::string& address,
+                                                              std::string* error) {
     std::unique_lock<std::mutex> guard(mMutex);
     const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
     auto now = std::chrono::steady_clock::now();
@@ -62,6 +69,7 @@ std::shared_ptr<SessionStore::Session> SessionStore::find(std::string* token, co
     session->id = ++mNextId;
     session->lastUse = now;
     session->held = true;
+    if (!mDeclaredObjects.empty()) session->objects = std::make_shared<StaticObjects>(mDeclaredObjects);
     *token = RandomToken();
     const auto it = mSessions.emplace(*token, Kept{session, address, {}, {}}).first;
     UseOrder& mine = mByAddress[address];
@@ -75,8 +83,10 @@ void SessionStore::release(const std::string& token, const std::shared_ptr<Sessi
     {
         std::lock_guard<std::mutex> guard(mMutex);
         session->held = false;
+        if (session->endsOnRelease) mEnded.push_back(session);
     }
     mReleased.notify_all();
+    announceEnded();
 }
 
 void SessionStore::abandon(const std::string& token, Session& session) {
@@ -85,6 +95,36 @@ void SessionStore::abandon(const std::string& token, Session& session) {
     std::lock_guard<std::mutex> guard(mMutex);
     const auto it = mSessions.find(token);
     if (it != mSessions.end()) forget(it);
+}
+
+void SessionStore::declareObjects(std::vector<ObjectTag> objects) {
+    std::lock_guard<std::mutex> guard(mMutex);
+    mDeclaredObjects = std::move(objects);
+}
+
+void SessionStore::onEnd(EndHook hook) {
+    std::lock_guard<std::mutex> guard(mMutex);
+    mOnEnd = std::move(hook);
+}
+
+void SessionStore::sweep() {
+    {
+        std::lock_guard<std::mutex> guard(mMutex);
+        forgetIdle(std::chrono::steady_clock::now());
+    }
+    announceEnded();
+}
+
+void SessionStore::announceEnded() {
+    std::vector<std::shared_ptr<Session>> ended;
+    EndHook hook;
+    {
+        std::lock_guard<std::mutex> guard(mMutex);
+        ended.swap(mEnded);
+        hook = mOnEnd;
+    }
+    for (const auto& session : ended)
+        if (hook) hook(session);
 }
 
 void SessionStore::touch(Kept& kept) {
@@ -98,6 +138,9 @@ void SessionStore::forget(KeptMap::iterator it) {
     const auto ofAddress = mByAddress.find(it->second.address);
     ofAddress->second.erase(it->second.inAddress);
     if (ofAddress->second.empty()) mByAddress.erase(ofAddress);
+    const std::shared_ptr<Session>& session = it->second.session;
+    if (session->held) session->endsOnRelease = true;
+    else mEnded.push_back(session);
     mSessions.erase(it);
 }
 

@@ -448,10 +448,17 @@ TEST_F(ScriptPages, JScriptsOwnFunctionsAndRegExpStatics) {
          " Response.Write([RegExp.$1, RegExp.$2, RegExp.lastMatch, RegExp.index, RegExp.leftContext, RegExp.rightContext,"
          " RegExp.$3].join() + ';');"
          " '2021-07-15'.match(/(\\d+)-(\\d+)/); Response.Write(RegExp.$1 + RegExp.$2 + ',' + RegExp.input);"
-         " /(x)?y/.exec('zy'); Response.Write('|' + RegExp.$1 + '|'); /q/.test('no'); Response.Write(RegExp.lastMatch); %>");
+         " /(x)?y/.exec('zy'); Response.Write('|' + RegExp.$1 + '|'); /q/.test('no'); Response.Write(RegExp.lastMatch); %>|"
+         // replace, search and a global match leave the last match; the expression's lastIndex stays theirs.
+         "<% var g = /(\\d)(\\w)/g; Response.Write('a1b c2d e3f'.replace(g, '<$2$1>') + ':' + RegExp.$1 + RegExp.$2 +"
+         " ':' + RegExp.index + ':' + g.lastIndex + ';');"
+         " Response.Write('x9y'.search(/(\\d)/) + RegExp.$1 + ';'); 'k7 m8 n'.match(/(\\w)\\d/g);"
+         " Response.Write(RegExp.$1 + RegExp.lastMatch + ';'); 'aaa'.replace(/x*/g, '-'); Response.Write(RegExp.index);"
+         " 'plain'.replace('l', 'L'); Response.Write(',' + RegExp.lastMatch); %>");
     auto server = Start();
     EXPECT_EQ(Get(server->port(), "/js.asp").body,
-              "JScript 5.8|1,1,0,429,429|joe,example,joe@example.com,6,mail: , now,;202107,2021-07-15||y");
+              "JScript 5.8|1,1,0,429,429|joe,example,joe@example.com,6,mail: , now,;202107,2021-07-15||y|"
+              "a<b1> c<d2> e<f3>:3f:9:0;19;mm8;3,");
 }
 
 TEST_F(ScriptPages, EndRedirectAndUnbufferedOutput) {
