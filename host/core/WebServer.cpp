@@ -670,8 +670,14 @@ std::string WebServer::Head(const Response& response, long long contentLength, b
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) +
                        "\r\nContent-Type: " + response.contentType +
                        (keepOpen ? "\r\nConnection: keep-alive\r\n" : "\r\nConnection: close\r\n");
-    for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
-    head += std::string(kNoSniff) + "\r\n" + kSecurityPolicy + "\r\n";
+    bool ownPolicy = false;
+    for (const auto& [name, value] : response.headers) {
+        head += name + ": " + value + "\r\n";
+        ownPolicy = ownPolicy || Lower(name) == "content-security-policy";
+    }
+    // A page that sends a policy of its own (a site whose pages hold inline
+    // scripts) has that one instead of the server's.
+    head += std::string(kNoSniff) + "\r\n" + (ownPolicy ? "" : std::string(kSecurityPolicy) + "\r\n");
     if (contentLength >= 0) head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
     return head + "\r\n";
 }

@@ -461,6 +461,22 @@ TEST_F(ScriptPages, JScriptsOwnFunctionsAndRegExpStatics) {
               "a<b1> c<d2> e<f3>:3f:9:0;19;mm8;3,");
 }
 
+TEST_F(ScriptPages, APagesOwnSecurityPolicyReplacesTheServers) {
+    Page("inline.asp", "<% Response.AddHeader(\"content-security-policy\", \"script-src 'self' 'unsafe-inline'\"); %>"
+                       "<script>document.title = 'x';</script>");
+    Page("plain.asp", "plain");
+    auto server = Start();
+    const auto policies = [](const HttpResult& result) {
+        std::string found, head = result.head;
+        for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (size_t at = 0; (at = head.find("content-security-policy: ", at)) != std::string::npos; ++at)
+            found += result.head.substr(at + 25, result.head.find("\r\n", at) - at - 25) + ";;";
+        return found;
+    };
+    EXPECT_EQ(policies(Get(server->port(), "/inline.asp")), "script-src 'self' 'unsafe-inline';;");
+    EXPECT_EQ(policies(Get(server->port(), "/plain.asp")).rfind("default-src 'none';", 0), 0u);
+}
+
 TEST_F(ScriptPages, EndRedirectAndUnbufferedOutput) {
     Page("end.asp", "before<% Response.End(); %>after");
     Page("caught.asp", "a<% try { Response.End(); } catch (e) {} Response.Write('b'); %>c");
