@@ -26,7 +26,12 @@ CompiledPage MakeProgram(PageParts parts, const std::string& thenCall) {
 }
 
 CompiledPage CompilePage(const std::filesystem::path& root, const std::filesystem::path& page) {
-    return MakeProgram(ReadPage(root, page, kDefaultPageLanguage));
+    CompiledPage compiled = MakeProgram(ReadPage(root, page, kDefaultPageLanguage));
+    for (const ObjectTag& tag : compiled.objects)
+        if (tag.scope != "page")
+            throw PageError(tag.where, "The object " + tag.id + " has the scope " + tag.scope +
+                                           ", which only global.asa declares; a page's objects are its own.");
+    return compiled;
 }
 
 }  // namespace script

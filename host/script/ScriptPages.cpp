@@ -50,6 +50,10 @@ platform::ComPtr<IDispatch> ContextObject(const char16_t* name) {
     return platform::ComPtr<IDispatch>(value.pdispVal);
 }
 
+// The page objects, first in a request's names, in this order.
+constexpr const char16_t* kPageObjects[] = {u"Request", u"Response", u"Server", u"Application", u"Session"};
+enum PageObjectIndex { kRequest, kResponse, kServer, kApplication, kSession };
+
 // A name for an object the caller holds: the name takes a reference of its own.
 PageName Ready(const char* name, IDispatch* object) {
     if (object) object->AddRef();
@@ -213,12 +217,7 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
             response, {.ended = [&ended] { ended = true; },
                        .writeDate = [](double date) { return JScriptDateText(MsFromOleDate(date)); },
                        .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); }}));
-        std::shared_ptr<StaticObjects> applicationObjects;
-        {
-            std::lock_guard<std::mutex> guard(mMutex);
-            applicationObjects = mApplicationObjects;
-        }
-        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects));
+        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects()));
         platform::ComPtr<IObjectContext> context;
         if (FAILED(GetObjectContext(context.put())) || !AddContextObject(context.get(), u"Response", responseObject.get()) ||
             !AddContextObject(context.get(), u"Application", application.get()) ||
@@ -226,19 +225,16 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
             return fail(request, response, {}, "The page has no request context.");
     }
     PageNames names;
-    for (const char16_t* name : {u"Request", u"Response", u"Server", u"Application", u"Session"}) {
+    for (const char16_t* name : kPageObjects) {
         platform::ComPtr<IDispatch> object = ContextObject(name);
         if (!object) return fail(request, response, {}, "The page has no request context.");
         names.push_back({platform::codepage::Utf16ToUtf8(name), std::move(object), {}});
     }
-    IDispatch* responseObject = names[1].object.get();
-    IDispatch* serverObject = names[2].object.get();
-    IDispatch* sessionObject = names[4].object.get();
+    IDispatch* responseObject = names[kResponse].object.get();
     platform::ComPtr<IServer> server;
-    if (FAILED(serverObject->QueryInterface(IID_IServer, server.putVoid())))
+    if (FAILED(names[kServer].object->QueryInterface(IID_IServer, server.putVoid())))
         return fail(request, response, {}, "The page has no request context.");
-    PageNames declared = siteNames(global.get(), sessionObject);
-    names.insert(names.end(), declared.begin(), declared.end());
+    addSiteNames(names, global.get(), names[kSession].object.get());
 
     // Every page the request runs (Server.Execute, Server.Transfer, the
     // site's error page, the site's events) runs in an engine of its own,
@@ -264,13 +260,7 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         ~Unhook() { SetServerPageHooks(server, {}); }  // the hooks reach `calls`, which goes with this call
     } unhook{server.get()};
 
-    RunOutcome outcome;
-    if (global) outcome = startApplication(*global, names[3].object.get(), serverObject);
-    // A site that keeps something per session starts one for each visitor
-    // before the visitor's first page runs, as classic servers do.
-    const bool startsSessions = global && (global->handles(SiteEvent::SessionStart) || !global->sessionObjects.empty());
-    if (outcome.ok && startsSessions && ClaimSession(sessionObject) && global->handles(SiteEvent::SessionStart))
-        outcome = runEvent(*global, SiteEvent::SessionStart, names, stopNow);
+    RunOutcome outcome = global ? startEvents(*global, names, stopNow) : RunOutcome{};
     if (outcome.ok && !ended) outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
     const bool answered = !ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended);
     FinishResponseObject(responseObject);
@@ -312,14 +302,14 @@ std::shared_ptr<const GlobalDeclarations> ScriptPages::siteDeclarations() {
     return global;
 }
 
-PageNames ScriptPages::siteNames(const GlobalDeclarations* global, IDispatch* session) {
-    PageNames names;
-    if (!global) return names;
-    std::shared_ptr<StaticObjects> application;
-    {
-        std::lock_guard<std::mutex> guard(mMutex);
-        application = mApplicationObjects;
-    }
+std::shared_ptr<StaticObjects> ScriptPages::applicationObjects() {
+    std::lock_guard<std::mutex> guard(mMutex);
+    return mApplicationObjects;
+}
+
+void ScriptPages::addSiteNames(PageNames& names, const GlobalDeclarations* global, IDispatch* session) {
+    if (!global) return;
+    const std::shared_ptr<StaticObjects> application = applicationObjects();
     for (size_t n = 0; application && n < application->declared().size(); ++n)
         names.push_back({application->declared()[n].id, {},
                          [application, n](std::string* error) { return application->get(n, error); }});
@@ -331,6 +321,15 @@ PageNames ScriptPages::siteNames(const GlobalDeclarations* global, IDispatch* se
                              *error = "The session began before the site declared its object " + id + ".";
                              return platform::ComPtr<IDispatch>();
                          }});
+}
+
+PageNames ScriptPages::eventNames(const GlobalDeclarations& global, IDispatch* application, IDispatch* server,
+                                  IDispatch* session) {
+    PageNames names;
+    if (session) names.push_back(Ready("Session", session));
+    names.push_back(Ready("Application", application));
+    names.push_back(Ready("Server", server));
+    addSiteNames(names, &global, session);
     return names;
 }
 
@@ -351,16 +350,25 @@ RunOutcome ScriptPages::runEvent(const GlobalDeclarations& global, SiteEvent eve
     return outcome;
 }
 
+RunOutcome ScriptPages::startEvents(const GlobalDeclarations& global, const PageNames& names,
+                                    const std::function<bool()>& stopNow) {
+    const RunOutcome started = startApplication(global, names[kApplication].object.get(), names[kServer].object.get());
+    if (!started.ok) return started;
+    // A site that keeps something per session starts one for each visitor
+    // before the visitor's first page runs, as classic servers do.
+    const bool startsSessions = global.handles(SiteEvent::SessionStart) || !global.sessionObjects.empty();
+    if (startsSessions && ClaimSession(names[kSession].object.get()) && global.handles(SiteEvent::SessionStart))
+        return runEvent(global, SiteEvent::SessionStart, names, stopNow);
+    return {};
+}
+
 RunOutcome ScriptPages::startApplication(const GlobalDeclarations& global, IDispatch* application, IDispatch* server) {
     std::lock_guard<std::mutex> guard(mEventsMutex);
     if (mStarted) return {};
     mStarted = true;
     if (!global.handles(SiteEvent::ApplicationStart)) return {};
     // The application starts with its own objects only: no request, response or session is its.
-    PageNames names = {Ready("Application", application), Ready("Server", server)};
-    PageNames declared = siteNames(&global, nullptr);
-    names.insert(names.end(), declared.begin(), declared.end());
-    return runEvent(global, SiteEvent::ApplicationStart, names, EventDeadline());
+    return runEvent(global, SiteEvent::ApplicationStart, eventNames(global, application, server), EventDeadline());
 }
 
 void ScriptPages::endApplication() {
@@ -369,54 +377,29 @@ void ScriptPages::endApplication() {
         if (!mStarted || mEnded) return;
         mEnded = true;
     }
-    std::shared_ptr<const GlobalDeclarations> global;
-    try {
-        global = siteDeclarations();
-    } catch (const PageError& failure) {
-        LogServerEvent(EVENTLOG_ERROR_TYPE, std::string("The site's Application_OnEnd did not run: ") + failure.what());
-    }
-    if (!global || !global->handles(SiteEvent::ApplicationEnd)) return;
-    platform::ComPtr<IDispatch> server(CreateServerObject(mRoot, std::string("/") + GlobalFile::kName));
-    std::shared_ptr<StaticObjects> applicationObjects;
-    {
-        std::lock_guard<std::mutex> guard(mMutex);
-        applicationObjects = mApplicationObjects;
-    }
-    platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects));
-    PageNames names = {Ready("Application", application.get()), Ready("Server", server.get())};
-    PageNames declared = siteNames(global.get(), nullptr);
-    names.insert(names.end(), declared.begin(), declared.end());
-    runEvent(*global, SiteEvent::ApplicationEnd, names, EventDeadline());
+    runOutsideRequests(SiteEvent::ApplicationEnd, nullptr);
 }
 
 void ScriptPages::endSession(const std::shared_ptr<SessionStore::Session>& session) {
+    runOutsideRequests(SiteEvent::SessionEnd, session);
+    if (session->objects) session->objects->clear();
+}
+
+void ScriptPages::runOutsideRequests(SiteEvent event, const std::shared_ptr<SessionStore::Session>& ended) {
     std::shared_ptr<const GlobalDeclarations> global;
     try {
         global = siteDeclarations();
     } catch (const PageError& failure) {
-        LogServerEvent(EVENTLOG_ERROR_TYPE, std::string("The site's Session_OnEnd did not run: ") + failure.what());
+        LogServerEvent(EVENTLOG_ERROR_TYPE, std::string("The site's ") + ProcedureOf(event) + " did not run: " + failure.what());
     }
-    if (global && global->handles(SiteEvent::SessionEnd)) {
-        // The session ends outside any request: its page objects are
-        // Session, Application and Server only.
-        PageRequest request;
-        request.documentRoot = mRoot;
-        Response response;
-        platform::ComPtr<IDispatch> sessionObject(CreateEndedSessionObject(mSessions, session, request, response));
-        platform::ComPtr<IDispatch> server(CreateServerObject(mRoot, std::string("/") + GlobalFile::kName));
-        std::shared_ptr<StaticObjects> applicationObjects;
-        {
-            std::lock_guard<std::mutex> guard(mMutex);
-            applicationObjects = mApplicationObjects;
-        }
-        platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects));
-        PageNames names = {Ready("Session", sessionObject.get()), Ready("Application", application.get()),
-                           Ready("Server", server.get())};
-        PageNames declared = siteNames(global.get(), sessionObject.get());
-        names.insert(names.end(), declared.begin(), declared.end());
-        runEvent(*global, SiteEvent::SessionEnd, names, EventDeadline());
-    }
-    if (session->objects) session->objects->clear();
+    if (!global || !global->handles(event)) return;
+    PageRequest request;
+    request.documentRoot = mRoot;
+    Response response;
+    platform::ComPtr<IDispatch> session(ended ? CreateEndedSessionObject(mSessions, ended, request, response) : nullptr);
+    platform::ComPtr<IDispatch> server(CreateServerObject(mRoot, std::string("/") + GlobalFile::kName));
+    platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects()));
+    runEvent(*global, event, eventNames(*global, application.get(), server.get(), session.get()), EventDeadline());
 }
 
 void ScriptPages::sweepSessions() {

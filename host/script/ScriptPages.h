@@ -86,15 +86,26 @@ private:
     // returned.
     RunOutcome runEvent(const GlobalDeclarations& global, SiteEvent event, const PageNames& names,
                         const std::function<bool()>& stopNow);
+    // The events before a request's page: Application_OnStart at the
+    // server's first request, Session_OnStart at a session's first. `names`
+    // begin with the five page objects.
+    RunOutcome startEvents(const GlobalDeclarations& global, const PageNames& names, const std::function<bool()>& stopNow);
     // Application_OnStart, run by the first request; the others wait for it.
     RunOutcome startApplication(const GlobalDeclarations& global, IDispatch* application, IDispatch* server);
     // Session_OnEnd for a session that has ended.
     void endSession(const std::shared_ptr<SessionStore::Session>& session);
+    // Runs an event that belongs to no request (the ends), with the objects
+    // it has: Application, Server, and the session that `ended` (if any).
+    void runOutsideRequests(SiteEvent event, const std::shared_ptr<SessionStore::Session>& ended);
     // Ends idle sessions as they time out, while the site has a Session_OnEnd.
     void sweepSessions();
-    // The names every page of the site has beside the page objects: the
-    // application's and the session's declared objects.
-    PageNames siteNames(const GlobalDeclarations* global, IDispatch* session);
+    std::shared_ptr<StaticObjects> applicationObjects();
+    // Adds the names every page of the site has beside the page objects:
+    // the application's and the session's declared objects.
+    void addSiteNames(PageNames& names, const GlobalDeclarations* global, IDispatch* session);
+    // The names of an event's run: its objects (Session only when given) and the site's.
+    PageNames eventNames(const GlobalDeclarations& global, IDispatch* application, IDispatch* server,
+                         IDispatch* session = nullptr);
     // Reads the pages below the root for their includes.
     void learnIncludes() const;
     // Caller holds mMutex.

@@ -89,6 +89,8 @@ TEST_F(SiteEvents, ABrokenDeclarationNamesItsFileAndLine) {
     EXPECT_NE(result.body.find("/page.asp, line 3"), std::string::npos) << result.body;
     EXPECT_NE(result.body.find("needs a ProgID"), std::string::npos) << result.body;
     EXPECT_NE(Get(server->port(), "/scope.asp").body.find("the scopes are Page, Session and Application"), std::string::npos);
+    Page("session.asp", "<object runat=\"server\" id=\"x\" progid=\"Scripting.Dictionary\" scope=\"Session\"></object>");
+    EXPECT_NE(Get(server->port(), "/session.asp").body.find("which only global.asa declares"), std::string::npos);
 
     // global.asa may hold no page code; every page says so until it is mended.
     Page("global.asa", "<script runat=\"server\">function Application_OnStart() {}</script>\n<% x = 1 %>\n");
