@@ -24,10 +24,19 @@ struct ResponseHooks {
     // Called once before a flush first sends the headers during the run,
     // while headers can still be added (the session's cookie).
     std::function<void()> beforeHeadersSent;
+    // The page's session once the page has used it (null before, and for
+    // a page that never does): its code page and locale are the answer's
+    // when the page set none of its own.
+    std::function<const SessionStore::Session*()> heldSession;
 };
 
 // The Response object of one page run, writing into `response`.
 IDispatch* CreateResponseObject(Response& response, ResponseHooks hooks);
+// The code page a page's <%@ CodePage=N %> directive names (0: none): the
+// answer's, as if the page had set Response.CodePage before its first line.
+void SetDirectiveCodePage(IDispatch* responseObject, UINT codePage);
+// The code page text written to the answer is encoded in now.
+UINT ResponseCodePage(IDispatch* responseObject);
 // Adds the cookies the page set to the response's headers; called once the
 // page has run (and before a flush sends the headers).
 void FinishResponseObject(IDispatch* responseObject);
@@ -51,5 +60,8 @@ IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, 
 // Finds or makes the visitor's session of a Session object now, so that a
 // new session's cookie goes out with headers about to be sent.
 void ClaimSession(IDispatch* sessionObject);
+// The visitor's session of a Session object when the page has used it;
+// null before (it is not looked up for this).
+const SessionStore::Session* HeldSession(IDispatch* sessionObject);
 
 }  // namespace script

@@ -107,6 +107,7 @@ public:
 
     const std::string& text() const { return mText; }
     const std::vector<fs::path>& sources() const { return mSources; }
+    UINT codePage() const { return mCodePage; }
 
     // Where the byte at `offset` of the text came from.
     SourceLine originAt(size_t offset) const {
@@ -412,6 +413,7 @@ CompiledPage CompilePage(const fs::path& root, const fs::path& page) {
     }
     CompiledPage compiled = program.take();
     compiled.sources = source.sources();
+    compiled.codePage = source.codePage();
     return compiled;
 }
 

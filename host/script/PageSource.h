@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinTypes.h"
+
 namespace script {
 
 // Where a line of the program came from.
@@ -21,6 +23,7 @@ struct CompiledPage {
     std::string program;
     std::vector<SourceLine> lines;                // lines[n - 1]: origin of the program's line n
     std::vector<std::filesystem::path> sources;   // the page and every file it included
+    UINT codePage = 0;                            // its <%@ CodePage=N %> directive's; 0: none
     SourceLine origin(int programLine) const;
 };
 

@@ -3,6 +3,7 @@
 #include <duktape.h>
 
 #include <chrono>
+#include <utility>
 
 #include "classes/StandardClasses.h"
 #include "core/HostObjects.h"
@@ -178,7 +179,8 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         platform::ComPtr<IDispatch> responseObject(CreateResponseObject(
             response, {.ended = [&ended] { ended = true; },
                        .writeDate = [](double date) { return JScriptDateText(MsFromOleDate(date)); },
-                       .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); }}));
+                       .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); },
+                       .heldSession = [sessionObject] { return HeldSession(sessionObject); }}));
         platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication));
         platform::ComPtr<IObjectContext> context;
         if (FAILED(GetObjectContext(context.put())) || !AddContextObject(context.get(), u"Response", responseObject.get()) ||
@@ -204,7 +206,9 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     const auto start = std::chrono::steady_clock::now();
     LONG timeout = 90;
     std::function<bool()> stopNow;
+    bool firstPage = true;
     PageCalls calls(mRoot, [&](const fs::path& file) {
+        const bool first = std::exchange(firstPage, false);
         std::shared_ptr<const CompiledPage> page;
         try {
             page = compiled(file);
@@ -212,6 +216,9 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
             return RunOutcome{.ok = false, .where = failure.where, .error = failure.what(),
                               .description = failure.what(), .category = "Script page"};
         }
+        // The request's page names the answer's code page; the pages it
+        // runs write in the one that stands.
+        if (first) SetDirectiveCodePage(objects[1].second.get(), page->codePage);
         EngineLease engine = ScriptEngine::Borrow();
         return engine->Run(*page, stopNow, [&](duk_context* context) {
             InstallComTypes(context);
