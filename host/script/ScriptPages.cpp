@@ -195,9 +195,11 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         {"Application", ContextObject(u"Application")},
         {"Session", ContextObject(u"Session")}};
     platform::ComPtr<IServer> server;
+    platform::ComPtr<IRequest> requestObject;
     for (const auto& [name, object] : objects)
         if (!object) return fail(request, response, {}, "The page has no request context.");
-    if (FAILED(objects[2].second->QueryInterface(IID_IServer, server.putVoid())))
+    if (FAILED(objects[2].second->QueryInterface(IID_IServer, server.putVoid())) ||
+        FAILED(objects[0].second->QueryInterface(IID_IRequest, requestObject.putVoid())))
         return fail(request, response, {}, "The page has no request context.");
 
     // Every page the request runs (Server.Execute, Server.Transfer, the
@@ -234,10 +236,18 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         return ended || calls.stopped() || std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
     };
     SetServerPageHooks(server.get(), calls.hooks());
+    // A form posted from a page in another code page comes in that code page.
+    IDispatch* responseObject = objects[1].second.get();
+    SetRequestCodePage(requestObject.get(), [responseObject] { return ResponseCodePage(responseObject); });
     struct Unhook {
         IServer* server;
-        ~Unhook() { SetServerPageHooks(server, {}); }  // the hooks reach `calls`, which goes with this call
-    } unhook{server.get()};
+        IRequest* request;
+        ~Unhook() {
+            // The hooks reach `calls` and the page's objects, which go with this call.
+            SetServerPageHooks(server, {});
+            SetRequestCodePage(request, nullptr);
+        }
+    } unhook{server.get(), requestObject.get()};
 
     const RunOutcome outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
     const bool answered = !ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended);

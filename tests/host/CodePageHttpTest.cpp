@@ -1,7 +1,7 @@
 // The answer's code page and the session's locale over real HTTP, in the
 // product's server: what pages write is encoded in the code page of the
 // page's directive, Response.CodePage or Session.CodePage (UTF-8 when none
-// names one) and labelled with its name.
+// names one), labelled with its name, and forms are read in it.
 #include <gtest/gtest.h>
 
 #include "SiteServer.h"
@@ -117,6 +117,31 @@ TEST_F(CodePage, UnknownCodePagesAndLocalesAreScriptErrors) {
               "The code page 0 is not one this server can write text in.|"
               "The locale identifier (LCID) 1033500 is not one this server knows.|65001|1033");
     EXPECT_EQ(Get(server->port(), "/known.asp").body, "13");
+}
+
+// A form posted from a page in 1252 comes in 1252: a page answering in
+// 1252 reads it so. The code page is the one that stands when the page
+// first reads the values.
+TEST_F(CodePage, FormsAndQueriesAreReadInTheAnswersCodePage) {
+    Page("western.asp", "<% Response.CodePage = 1252; var name = String(Request.Form('name')); %>"
+                        "<%= name %>|<%= name.length %>|<%= Request.QueryString('q') %>");
+    Page("late.asp", "<% var q = String(Request.QueryString('q')); Response.CodePage = 1252; %>"
+                     "<%= q %>|<%= Request.QueryString('q') %>");
+    Page("session.asp", "<% if (Request.QueryString('set').Count) Session.CodePage = 1252; %>"
+                        "<%= Session.CodePage %>|<%= Request.Form('name') %>");
+    auto server = Start();
+    const HttpResult western = Post(server->port(), "/western.asp?q=%E9t%E9", "application/x-www-form-urlencoded",
+                                    "name=J%FCrgen+%80");
+    EXPECT_EQ(western.status, 200) << western.body;
+    EXPECT_EQ(western.body, "J\xFCrgen \x80|8|\xE9t\xE9");
+    // Read as UTF-8 before the change: the same value, written in 1252.
+    EXPECT_EQ(Get(server->port(), "/late.asp?q=%C3%A9").body, "\xE9|\xE9");
+    // The session's code page, once the page has used its session.
+    Visitor visitor;
+    const HttpResult set = Get(server->port(), "/session.asp?set=1", visitor);
+    visitor.remember(set);
+    EXPECT_EQ(Post(server->port(), "/session.asp", "application/x-www-form-urlencoded", "name=%E9", visitor).body,
+              "1252|\xE9");
 }
 
 }  // namespace
