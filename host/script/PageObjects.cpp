@@ -253,8 +253,8 @@ public:
     // session's, else UTF-8.
     UINT codePage() const {
         if (mCodePage) return mCodePage;
-        const SessionStore::Session* session = mHooks.heldSession ? mHooks.heldSession() : nullptr;
-        return session && session->codePage ? session->codePage : CP_UTF8;
+        const SessionStore::Session* held = session();
+        return held && held->codePage ? held->codePage : CP_UTF8;
     }
 
 private:
@@ -265,10 +265,12 @@ private:
         const std::string charset = charsetLabel();
         return mType + (charset.empty() ? "" : "; charset=" + charset);
     }
+    // The page's session, once the page has used it.
+    const SessionStore::Session* session() const { return mHooks.heldSession ? mHooks.heldSession() : nullptr; }
     LONG lcid() const {
         if (mLcid) return mLcid;
-        const SessionStore::Session* session = mHooks.heldSession ? mHooks.heldSession() : nullptr;
-        return static_cast<LONG>(session ? session->lcid : kDefaultLcid);
+        const SessionStore::Session* held = session();
+        return static_cast<LONG>(held ? held->lcid : kDefaultLcid);
     }
     // Text as the answer carries it: in the code page written in now;
     // characters it lacks become what the platform's conversion writes.
@@ -296,8 +298,8 @@ private:
         if (mStopped) return S_OK;
         const VARIANT* value = args[0];
         if (value && value->vt == (VT_BYREF | VT_VARIANT)) value = value->pvarVal;
-        if (value && value->vt == VT_DATE && mHooks.writeDate) mResponse.write(encoded(Utf8ToUtf16(mHooks.writeDate(value->date))));
-        else mResponse.write(encoded(ArgText(value)));
+        const bool date = value && value->vt == VT_DATE && mHooks.writeDate;
+        mResponse.write(encoded(date ? Utf8ToUtf16(mHooks.writeDate(value->date)) : ArgText(value)));
         return afterWrite();
     }
     // Text written before a change stays as it was written.
