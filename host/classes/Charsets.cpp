@@ -43,6 +43,9 @@ UINT CodePageOfName(const std::string& name) {
     return 0;
 }
 
+// The DOS pages, by the names browsers know them by.
+constexpr NamedCharset kDosNames[] = {{"ibm437", 437}, {"ibm850", 850}, {"ibm852", 852}, {"cp866", 866}};
+
 bool IsUtf16(UINT codePage) { return codePage == kUtf16Little || codePage == kUtf16Big; }
 
 // UTF-8 as the platform decodes it: the length of the sequence at `at` and
@@ -79,6 +82,19 @@ bool FindCharset(const std::u16string& name, UINT* codePage) {
     if (found == 0 || (!IsUtf16(found) && !IsValidCodePage(found))) return false;
     *codePage = found;
     return true;
+}
+
+std::string CharsetName(UINT codePage) {
+    if (!IsValidCodePage(codePage)) return "";
+    if (codePage >= 28591 && codePage <= 28606) return "iso-8859-" + std::to_string(codePage - 28590);
+    if ((codePage >= 1250 && codePage <= 1258) || codePage == 874) return "windows-" + std::to_string(codePage);
+    if (codePage == 20932) return "euc-jp";
+    for (const NamedCharset& known : kDosNames)
+        if (known.codePage == codePage) return known.name;
+    // The first of a code page's names in the table is the one it is known by.
+    for (const NamedCharset& known : kNames)
+        if (known.codePage == codePage) return known.name;
+    return "";
 }
 
 std::string EncodeText(UINT codePage, std::u16string_view text) {

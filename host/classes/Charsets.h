@@ -17,6 +17,11 @@ constexpr UINT kUtf16Little = 1200, kUtf16Big = 1201;
 // false for a name the platform cannot convert.
 bool FindCharset(const std::u16string& name, UINT* codePage);
 
+// The name an answer's Content-Type gives the text of a code page the
+// platform converts ("windows-1252", "iso-8859-1", "shift_jis"); "" for
+// any other.
+std::string CharsetName(UINT codePage);
+
 std::string EncodeText(UINT codePage, std::u16string_view text);
 // Bytes that are no text in the code page become U+FFFD.
 std::u16string DecodeText(UINT codePage, std::string_view bytes);

@@ -212,7 +212,10 @@ const std::vector<std::u16string>* NamedValues::find(const std::u16string& name)
     return nullptr;
 }
 
-NamedValues NamedValues::FromUrlEncoded(const std::string& text) {
+NamedValues NamedValues::FromUrlEncoded(const std::string& text, UINT codePage) {
+    const auto decode = [codePage](const std::string& bytes) {
+        return codePage == CP_UTF8 ? Utf8ToUtf16(bytes) : platform::codepage::ToUtf16(bytes, codePage);
+    };
     NamedValues result;
     size_t start = 0;
     while (start < text.size()) {
@@ -221,12 +224,12 @@ NamedValues NamedValues::FromUrlEncoded(const std::string& text) {
         const std::string pair = text.substr(start, end - start);
         if (!pair.empty()) {
             const size_t equals = pair.find('=');
-            result.add(Utf8ToUtf16(UrlDecode(pair.substr(0, equals))),
-                       equals == std::string::npos ? std::u16string() : Utf8ToUtf16(UrlDecode(pair.substr(equals + 1))));
+            result.add(decode(UrlDecode(pair.substr(0, equals))),
+                       equals == std::string::npos ? std::u16string() : decode(UrlDecode(pair.substr(equals + 1))));
         }
         start = end + 1;
     }
-    result.mText = Utf8ToUtf16(text);
+    result.mText = decode(text);
     return result;
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 
 namespace host {
@@ -28,8 +29,9 @@ public:
     const std::u16string& name(size_t index) const { return mEntries[index].first; }
     const std::vector<std::u16string>& values(size_t index) const { return mEntries[index].second; }
 
-    // "a=1&b=2&a=3" as a query string or URL-encoded form has it (UTF-8).
-    static NamedValues FromUrlEncoded(const std::string& text);
+    // "a=1&b=2&a=3" as a query string or URL-encoded form has it, its
+    // escaped bytes text of `codePage`.
+    static NamedValues FromUrlEncoded(const std::string& text, UINT codePage = CP_UTF8);
     // The text the values were read from, as sent; none when they were not.
     const std::optional<std::u16string>& text() const { return mText; }
 

@@ -122,6 +122,8 @@ public:
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerFor<IRequest>(this, riid, ppv, IID_IRequest); }
 
+    void setCodePage(std::function<UINT()> codePage) { mCodePage = std::move(codePage); }
+
     const std::vector<host::Member<RequestObject>>& members() const {
         static const std::vector<host::Member<RequestObject>> kMembers = {
             {u"Item", DISPID_VALUE, host::kCall | host::kGet, 1, 1, &RequestObject::item},
@@ -212,7 +214,8 @@ private:
     }
 
     HRESULT queryValues(std::shared_ptr<const host::NamedValues>* values) {
-        if (!mQuery) mQuery = std::make_shared<host::NamedValues>(host::NamedValues::FromUrlEncoded(mRequest.queryString));
+        if (!mQuery)
+            mQuery = std::make_shared<host::NamedValues>(host::NamedValues::FromUrlEncoded(mRequest.queryString, codePage()));
         *values = mQuery;
         return S_OK;
     }
@@ -235,7 +238,7 @@ private:
                 body.resize(mBody->read(body.data(), body.size()));
                 if (mBody->stop() != BodyReader::Stop::None) return StopResult(mBody->stop());
             }
-            mForm = std::make_shared<host::NamedValues>(host::NamedValues::FromUrlEncoded(body));
+            mForm = std::make_shared<host::NamedValues>(host::NamedValues::FromUrlEncoded(body, codePage()));
         }
         *values = mForm;
         return S_OK;
@@ -250,6 +253,8 @@ private:
         *values = mVariables;
         return S_OK;
     }
+
+    UINT codePage() const { return mCodePage ? mCodePage() : CP_UTF8; }
 
     // A collection read whole, or with a name: that name's values.
     HRESULT collectionMember(Values values, const host::MemberArgs& args, VARIANT* result) {
@@ -297,6 +302,7 @@ private:
     bool mBinaryRead = false;
     bool mFormRead = false;
     std::shared_ptr<const host::NamedValues> mQuery, mForm, mCookies, mVariables;
+    std::function<UINT()> mCodePage;
 };
 
 class ServerObject final : public host::NamedMembers<ServerObject, IServer> {
@@ -522,6 +528,13 @@ IRequest* CreateRequestObject(const PageRequest& request, BodyReader* body) {
 
 IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath) {
     return new (std::nothrow) ServerObject(documentRoot, pagePath);
+}
+
+bool SetRequestCodePage(IRequest* request, std::function<UINT()> codePage) {
+    auto* own = dynamic_cast<RequestObject*>(request);
+    if (!own) return false;
+    own->setCodePage(std::move(codePage));
+    return true;
 }
 
 bool SetServerPageHooks(IServer* server, ServerPageHooks hooks) {

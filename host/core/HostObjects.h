@@ -15,6 +15,11 @@
 // number of bytes and fails once the body reader has stopped; Form reads a
 // URL-encoded body whole. A page reads the body one way only.
 IRequest* CreateRequestObject(const PageRequest& request, BodyReader* body);
+// Gives a Request object made by CreateRequestObject the code page its
+// query string and form are decoded from, asked when the page first reads
+// either (null: UTF-8, as browsers send from UTF-8 pages); false for any
+// other object.
+bool SetRequestCodePage(IRequest* request, std::function<UINT()> codePage);
 // Maps virtual paths under the document root; a path that would leave the
 // root is refused. Relative paths start at the folder of the page's path.
 IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "classes/Charsets.h"
 #include "core/HttpText.h"
 #include "core/NamedMembers.h"
 #include "core/ServerLog.h"
@@ -12,6 +13,7 @@
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 #include "script/LocalTime.h"
+#include "script/Locales.h"
 
 namespace script {
 
@@ -29,6 +31,7 @@ using host::ReturnBool;
 using host::ReturnObject;
 using host::ReturnText;
 using platform::codepage::Utf16ToUtf8;
+using platform::codepage::Utf8ToUtf16;
 
 constexpr HRESULT kEnded = static_cast<HRESULT>(0x80004004);  // E_ABORT: the page ended itself
 constexpr HRESULT kHeadersSent = static_cast<HRESULT>(0x80004005);
@@ -36,6 +39,29 @@ constexpr HRESULT kHeadersSent = static_cast<HRESULT>(0x80004005);
 // A header value may not carry a line break: it would start a header of
 // the page's choosing.
 bool SafeHeaderText(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
+
+HRESULT ReturnNumber(VARIANT* result, LONG number) {
+    result->vt = VT_I4;
+    result->lVal = number;
+    return S_OK;
+}
+
+// A code page a page gives CodePage: "" when the platform converts text
+// to it, else why it cannot be.
+std::string CodePageRefusal(const VARIANT* value, LONG* codePage) {
+    if (!ArgLong(value, codePage)) return "CodePage takes a number.";
+    if (*codePage <= 0 || !IsValidCodePage(static_cast<UINT>(*codePage)))
+        return "The code page " + std::to_string(*codePage) + " is not one this server can write text in.";
+    return "";
+}
+
+// A locale identifier a page gives LCID: "" when the server knows it
+// (Locales.h), else why it cannot be.
+std::string LcidRefusal(const VARIANT* value, LONG* lcid) {
+    if (!ArgLong(value, lcid)) return "LCID takes a number.";
+    if (!FindLocale(*lcid)) return "The locale identifier (LCID) " + std::to_string(*lcid) + " is not one this server knows.";
+    return "";
+}
 
 struct Cookie {
     std::string name, value, path = "/", domain, expires, sameSite;
@@ -182,6 +208,8 @@ public:
             {u"CacheControl", 15, kGet | kPut, 0, 0, &ResponseObject::cacheControl},
             {u"IsClientConnected", 16, kGet, 0, 0, &ResponseObject::isClientConnected},
             {u"AppendToLog", 17, kCall, 1, 1, &ResponseObject::appendToLog},
+            {u"CodePage", 18, kGet | kPut, 0, 0, &ResponseObject::codePageMember},
+            {u"LCID", 19, kGet | kPut, 0, 0, &ResponseObject::lcidMember},
         };
         return kMembers;
     }
@@ -189,6 +217,9 @@ public:
     // Called once the page has run, and before the headers are first sent.
     void finish() {
         mHooks.beforeHeadersSent = nullptr;  // what it holds goes with the run
+        // Labelled now: the page, its directive or its session may have
+        // changed the code page since the page began.
+        mResponse.contentType = contentType();
         if (mCookiesWritten) return;
         mCookiesWritten = true;
         for (const Cookie& cookie : mCookies) mResponse.headers.emplace_back("Set-Cookie", cookie.header());
@@ -215,8 +246,38 @@ public:
         return afterWrite();
     }
 
+    void setDirectiveCodePage(UINT codePage) {
+        if (codePage) mCodePage = codePage;
+    }
+    // The code page of the text written now: the page's own, else its
+    // session's, else UTF-8.
+    UINT codePage() const {
+        if (mCodePage) return mCodePage;
+        const SessionStore::Session* held = session();
+        return held && held->codePage ? held->codePage : CP_UTF8;
+    }
+
 private:
-    std::string contentType() const { return mType + (mCharset.empty() ? "" : "; charset=" + mCharset); }
+    // The page's own character set name, else the name of the code page
+    // the text is written in.
+    std::string charsetLabel() const { return mCharset ? *mCharset : classes::CharsetName(codePage()); }
+    std::string contentType() const {
+        const std::string charset = charsetLabel();
+        return mType + (charset.empty() ? "" : "; charset=" + charset);
+    }
+    // The page's session, once the page has used it.
+    const SessionStore::Session* session() const { return mHooks.heldSession ? mHooks.heldSession() : nullptr; }
+    LONG lcid() const {
+        if (mLcid) return mLcid;
+        const SessionStore::Session* held = session();
+        return static_cast<LONG>(held ? held->lcid : kDefaultLcid);
+    }
+    // Text as the answer carries it: in the code page written in now;
+    // characters it lacks become what the platform's conversion writes.
+    std::string encoded(const std::u16string& text) const {
+        const UINT page = codePage();
+        return page == CP_UTF8 ? Utf16ToUtf8(text) : platform::codepage::FromUtf16(text, page);
+    }
 
     HRESULT afterWrite() {
         if (!mBuffer) return sendNow();
@@ -237,9 +298,25 @@ private:
         if (mStopped) return S_OK;
         const VARIANT* value = args[0];
         if (value && value->vt == (VT_BYREF | VT_VARIANT)) value = value->pvarVal;
-        if (value && value->vt == VT_DATE && mHooks.writeDate) mResponse.write(mHooks.writeDate(value->date));
-        else mResponse.write(Utf16ToUtf8(ArgText(value)));
+        const bool date = value && value->vt == VT_DATE && mHooks.writeDate;
+        mResponse.write(encoded(date ? Utf8ToUtf16(mHooks.writeDate(value->date)) : ArgText(value)));
         return afterWrite();
+    }
+    // Text written before a change stays as it was written.
+    HRESULT codePageMember(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) return ReturnNumber(result, static_cast<LONG>(codePage()));
+        LONG wanted = 0;
+        if (const std::string refusal = CodePageRefusal(args.back(), &wanted); !refusal.empty())
+            return Fail(E_INVALIDARG, refusal);
+        mCodePage = static_cast<UINT>(wanted);
+        return S_OK;
+    }
+    HRESULT lcidMember(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (use != kPut) return ReturnNumber(result, lcid());
+        LONG wanted = 0;
+        if (const std::string refusal = LcidRefusal(args.back(), &wanted); !refusal.empty()) return Fail(E_INVALIDARG, refusal);
+        mLcid = wanted;
+        return S_OK;
     }
     // Expires (minutes from now) and ExpiresAbsolute (a date) set one
     // Expires header, the later call winning, as the page's caching asks.
@@ -310,7 +387,7 @@ private:
         return S_OK;
     }
     HRESULT charset(WORD use, const MemberArgs& args, VARIANT* result) {
-        if (use != kPut) return ReturnText(result, mCharset);
+        if (use != kPut) return ReturnText(result, charsetLabel());
         if (mResponse.headersSent) return refuseOnceSent("Charset");
         const std::string name = Utf16ToUtf8(ArgText(args.back()));
         if (!SafeHeaderText(name) || name.find(';') != std::string::npos)
@@ -391,7 +468,9 @@ private:
     Response& mResponse;
     ResponseHooks mHooks;
     std::string mType = "text/html";
-    std::string mCharset = "utf-8";
+    std::optional<std::string> mCharset;  // the page's own, when it set one
+    UINT mCodePage = 0;                    // the page's own (its directive's, or Response.CodePage), when it set one
+    LONG mLcid = 0;                        // the page's own, when it set one
     std::string mStatusText = "OK";
     bool mBuffer = true;
     bool mStopped = false;
@@ -529,8 +608,15 @@ public:
     SessionObject(SessionStore& sessions, const PageRequest& request, Response& response)
         : mSessions(sessions), mRequest(request), mResponse(response) {}
     // The page's end: the session is given back.
-    ~SessionObject() override {
+    ~SessionObject() override { giveBack(); }
+
+    // The page's run is over: the session goes back to the store now, so
+    // that the session's next request (and, when the page abandoned it, its
+    // end) need not wait until the answer is sent.
+    void giveBack() {
         if (mSession && !mEnded) mSessions.release(mToken, mSession);
+        mSession = nullptr;
+        mError = "The page's run has ended: its session is no longer its.";
     }
 
     const std::vector<Member<SessionObject>>& members() const {
@@ -538,7 +624,9 @@ public:
             StoreTable({{u"SessionID", 20, kGet, 0, 0, &SessionObject::sessionId},
                         {u"Timeout", 21, kGet | kPut, 0, 0, &SessionObject::timeout},
                         {u"Abandon", 22, kCall, 0, 0, &SessionObject::abandon},
-                        {u"StaticObjects", 23, kGet, 0, 0, &SessionObject::staticObjects}});
+                        {u"CodePage", 23, kGet | kPut, 0, 0, &SessionObject::codePage},
+                        {u"LCID", 24, kGet | kPut, 0, 0, &SessionObject::lcid},
+                        {u"StaticObjects", 25, kGet, 0, 0, &SessionObject::staticObjects}});
         return kMembers;
     }
 
@@ -555,6 +643,7 @@ public:
         mSession = std::move(ended);
         mEnded = true;
     }
+    const SessionStore::Session* held() const { return mSession.get(); }
 
 private:
     friend class StoreMembers<SessionObject>;
@@ -595,6 +684,26 @@ private:
         session()->timeout = std::chrono::minutes(minutes);
         return S_OK;
     }
+    // The session's pages answer in its code page unless a page sets its
+    // own (this one's Response follows it too); 0 gives that back to the pages.
+    HRESULT codePage(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (!session()) return unavailable();
+        if (use != kPut) return ReturnNumber(result, static_cast<LONG>(session()->codePage));
+        LONG wanted = 0;
+        const bool none = ArgLong(args.back(), &wanted) && wanted == 0;
+        if (const std::string refusal = none ? "" : CodePageRefusal(args.back(), &wanted); !refusal.empty())
+            return Fail(E_INVALIDARG, refusal);
+        session()->codePage = static_cast<UINT>(wanted);
+        return S_OK;
+    }
+    HRESULT lcid(WORD use, const MemberArgs& args, VARIANT* result) {
+        if (!session()) return unavailable();
+        if (use != kPut) return ReturnNumber(result, static_cast<LONG>(session()->lcid));
+        LONG wanted = 0;
+        if (const std::string refusal = LcidRefusal(args.back(), &wanted); !refusal.empty()) return Fail(E_INVALIDARG, refusal);
+        session()->lcid = static_cast<LCID>(wanted);
+        return S_OK;
+    }
     HRESULT abandon(WORD, const MemberArgs&, VARIANT*) {
         if (!session()) return unavailable();
         if (!mEnded) mSessions.abandon(mToken, *mSession);
@@ -618,6 +727,15 @@ private:
 
 IDispatch* CreateResponseObject(Response& response, ResponseHooks hooks) {
     return new (std::nothrow) ResponseObject(response, std::move(hooks));
+}
+
+void SetDirectiveCodePage(IDispatch* responseObject, UINT codePage) {
+    if (auto* response = dynamic_cast<ResponseObject*>(responseObject)) response->setDirectiveCodePage(codePage);
+}
+
+UINT ResponseCodePage(IDispatch* responseObject) {
+    auto* response = dynamic_cast<ResponseObject*>(responseObject);
+    return response ? response->codePage() : CP_UTF8;
 }
 
 void FinishResponseObject(IDispatch* responseObject) {
@@ -658,6 +776,15 @@ IDispatch* CreateEndedSessionObject(SessionStore& store, std::shared_ptr<Session
     auto* session = new (std::nothrow) SessionObject(store, request, response);
     if (session) session->endedSession(std::move(ended));
     return session;
+}
+
+void GiveSessionBack(IDispatch* sessionObject) {
+    if (auto* session = dynamic_cast<SessionObject*>(sessionObject)) session->giveBack();
+}
+
+const SessionStore::Session* HeldSession(IDispatch* sessionObject) {
+    auto* session = dynamic_cast<SessionObject*>(sessionObject);
+    return session ? session->held() : nullptr;
 }
 
 }  // namespace script

@@ -24,10 +24,19 @@ struct ResponseHooks {
     // Called once before a flush first sends the headers during the run,
     // while headers can still be added (the session's cookie).
     std::function<void()> beforeHeadersSent;
+    // The page's session once the page has used it (null before, and for
+    // a page that never does): its code page and locale are the answer's
+    // when the page set none of its own.
+    std::function<const SessionStore::Session*()> heldSession;
 };
 
 // The Response object of one page run, writing into `response`.
 IDispatch* CreateResponseObject(Response& response, ResponseHooks hooks);
+// The code page a page's <%@ CodePage=N %> directive names (0: none): the
+// answer's, as if the page had set Response.CodePage before its first line.
+void SetDirectiveCodePage(IDispatch* responseObject, UINT codePage);
+// The code page text written to the answer is encoded in now.
+UINT ResponseCodePage(IDispatch* responseObject);
 // Adds the cookies the page set to the response's headers; called once the
 // page has run (and before a flush sends the headers).
 void FinishResponseObject(IDispatch* responseObject);
@@ -57,9 +66,15 @@ bool ClaimSession(IDispatch* sessionObject);
 // The site's objects of the Session object's session (finding or making
 // the session); null when it has none.
 std::shared_ptr<StaticObjects> SessionObjects(IDispatch* sessionObject);
+// Gives the session of a Session object back to its store at the end of
+// the page's run; the object then has no session.
+void GiveSessionBack(IDispatch* sessionObject);
 // The Session object of a session that has ended, for the site's
 // Session_OnEnd: its values and objects as the session left them.
 IDispatch* CreateEndedSessionObject(SessionStore& store, std::shared_ptr<SessionStore::Session> ended,
                                     const PageRequest& request, Response& response);
+// The visitor's session of a Session object when the page has used it;
+// null before (it is not looked up for this).
+const SessionStore::Session* HeldSession(IDispatch* sessionObject);
 
 }  // namespace script

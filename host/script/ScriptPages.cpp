@@ -3,6 +3,7 @@
 #include <duktape.h>
 
 #include <chrono>
+#include <utility>
 
 #include "classes/StandardClasses.h"
 #include "core/HostObjects.h"
@@ -216,7 +217,8 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         platform::ComPtr<IDispatch> responseObject(CreateResponseObject(
             response, {.ended = [&ended] { ended = true; },
                        .writeDate = [](double date) { return JScriptDateText(MsFromOleDate(date)); },
-                       .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); }}));
+                       .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); },
+                       .heldSession = [sessionObject] { return HeldSession(sessionObject); }}));
         platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects()));
         platform::ComPtr<IObjectContext> context;
         if (FAILED(GetObjectContext(context.put())) || !AddContextObject(context.get(), u"Response", responseObject.get()) ||
@@ -232,7 +234,9 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     }
     IDispatch* responseObject = names[kResponse].object.get();
     platform::ComPtr<IServer> server;
-    if (FAILED(names[kServer].object->QueryInterface(IID_IServer, server.putVoid())))
+    platform::ComPtr<IRequest> requestObject;
+    if (FAILED(names[kServer].object->QueryInterface(IID_IServer, server.putVoid())) ||
+        FAILED(names[kRequest].object->QueryInterface(IID_IRequest, requestObject.putVoid())))
         return fail(request, response, {}, "The page has no request context.");
     addSiteNames(names, global.get(), names[kSession].object.get());
 
@@ -242,9 +246,15 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     const auto start = std::chrono::steady_clock::now();
     LONG timeout = 90;
     std::function<bool()> stopNow;
+    bool firstPage = true;
     PageCalls calls(mRoot, [&](const fs::path& file) {
+        const bool first = std::exchange(firstPage, false);
         try {
-            return run(*compiled(file), names, stopNow);
+            const std::shared_ptr<const CompiledPage> page = compiled(file);
+            // The request's page names the answer's code page; the pages it
+            // runs write in the one that stands.
+            if (first) SetDirectiveCodePage(responseObject, page->codePage);
+            return run(*page, names, stopNow);
         } catch (const PageError& failure) {
             return RunOutcome{.ok = false, .where = failure.where, .error = failure.what(),
                               .description = failure.what(), .category = "Script page"};
@@ -255,15 +265,23 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         return ended || calls.stopped() || std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
     };
     SetServerPageHooks(server.get(), calls.hooks());
+    // A form posted from a page in another code page comes in that code page.
+    SetRequestCodePage(requestObject.get(), [responseObject] { return ResponseCodePage(responseObject); });
     struct Unhook {
         IServer* server;
-        ~Unhook() { SetServerPageHooks(server, {}); }  // the hooks reach `calls`, which goes with this call
-    } unhook{server.get()};
+        IRequest* request;
+        ~Unhook() {
+            // The hooks reach `calls` and the page's objects, which go with this call.
+            SetServerPageHooks(server, {});
+            SetRequestCodePage(request, nullptr);
+        }
+    } unhook{server.get(), requestObject.get()};
 
     RunOutcome outcome = global ? startEvents(*global, names, stopNow) : RunOutcome{};
     if (outcome.ok && !ended) outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
     const bool answered = !ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended);
     FinishResponseObject(responseObject);
+    GiveSessionBack(names[kSession].object.get());
     if (ended || answered) return;  // Response.End, Redirect, Transfer or the site's error page: that answer stands
     if (outcome.timedOut)
         return fail(request, response, outcome.where,

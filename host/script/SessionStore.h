@@ -20,6 +20,7 @@
 #include "core/Collections.h"
 #include "platform/RedisLink.h"
 #include "script/StaticObjects.h"
+#include "script/Locales.h"
 
 namespace script {
 
@@ -40,6 +41,10 @@ public:
         long id = 0;
         std::shared_ptr<host::ValueStore> values = std::make_shared<host::ValueStore>();
         std::chrono::minutes timeout{20};
+        // The answer's code page for the session's pages (0: each page's
+        // own) and their locale, as Session.CodePage and Session.LCID set them.
+        UINT codePage = 0;
+        LCID lcid = kDefaultLcid;
         std::chrono::steady_clock::time_point lastUse;
         std::string holder;  // shared: the request that holds it
         bool held = false;   // in memory: a request has it (requests of a session run one at a time)

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/HttpText.h"
+#include "platform/CodePage.h"
 
 namespace script {
 
@@ -107,6 +108,8 @@ std::string SharedSessions::Encode(const SessionStore::Session& session) {
         else
             Put(out, std::string(reinterpret_cast<const char*>(&value.llVal), ValueSize(value.vt)));
     }
+    Put(out, std::to_string(session.codePage));
+    Put(out, std::to_string(session.lcid));
     return out;
 }
 
@@ -138,6 +141,15 @@ bool SharedSessions::Decode(const std::string& encoded, SessionStore::Session* s
         }
         if (FAILED(session->values->put(name, value))) return false;
     }
+    // A session kept before sessions had a code page and locale has neither.
+    if (at == encoded.size()) return true;
+    long long codePage = 0, lcid = 0;
+    if (!TakeNumber(encoded, &at, &codePage) || !TakeNumber(encoded, &at, &lcid) ||
+        (codePage != 0 && (codePage > 0xFFFF || !IsValidCodePage(static_cast<UINT>(codePage)))) ||
+        lcid > 0xFFFF || !FindLocale(static_cast<LONG>(lcid)))
+        return false;
+    session->codePage = static_cast<UINT>(codePage);
+    session->lcid = static_cast<LCID>(lcid);
     return at == encoded.size();
 }
 

@@ -38,7 +38,8 @@ public:
     void give(const std::string& token, const SessionStore::Session& session, bool abandoned);
 
     // The session as kept: its number, timeout and values (texts, numbers,
-    // booleans, dates, Empty and Null), each value's bytes as they stand.
+    // booleans, dates, Empty and Null), each value's bytes as they stand,
+    // then its code page and locale.
     static std::string Encode(const SessionStore::Session& session);
     static bool Decode(const std::string& encoded, SessionStore::Session* session);
 

@@ -88,3 +88,31 @@ TEST(SharedSessions, OneClientKeepsOnlyItsShare) {
     for (int i = 1; i < 6; ++i) EXPECT_TRUE(kept(tokens[i])) << i;
     EXPECT_TRUE(kept(other));
 }
+
+// The session's code page and locale travel with it; a session kept before
+// they existed reads with neither, and a code page no server knows is no
+// session.
+TEST(SharedSessions, CodePageAndLocaleAreKept) {
+    SessionStore::Session session;
+    session.id = 7;
+    PutNumber(session, u"n", 3);
+    session.codePage = 1252;
+    session.lcid = 1031;
+    const std::string encoded = SharedSessions::Encode(session);
+    SessionStore::Session read;
+    ASSERT_TRUE(SharedSessions::Decode(encoded, &read));
+    EXPECT_EQ(read.codePage, 1252u);
+    EXPECT_EQ(read.lcid, 1031u);
+    EXPECT_EQ(Number(read, u"n"), 3);
+
+    const std::string older = encoded.substr(0, encoded.size() - std::string("4:12524:1031").size());
+    SessionStore::Session old;
+    ASSERT_TRUE(SharedSessions::Decode(older, &old));
+    EXPECT_EQ(old.codePage, 0u);
+    EXPECT_EQ(old.lcid, 1033u);
+    EXPECT_EQ(Number(old, u"n"), 3);
+
+    SessionStore::Session refused;
+    EXPECT_FALSE(SharedSessions::Decode(older + "5:123454:1031", &refused));
+    EXPECT_FALSE(SharedSessions::Decode(older + "1:04:9999", &refused));
+}
