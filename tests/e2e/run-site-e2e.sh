@@ -45,3 +45,5 @@ else
 fi
 [ -n "$url" ] || { cat "$work/server.out" >&2; echo "formix4-server did not start" >&2; exit 1; }
 node "$here/upload-site.mjs" "$url" "$work/www" "$here/../data/images/picture.png" "$artifacts"
+# A classic page in an ANSI code page, in the browser (one server is enough).
+[ -n "$cluster" ] || node "$here/classic-pages.mjs" "$url" "$work/www" "$artifacts"
