@@ -12,6 +12,7 @@
 #include "classes/StreamBytes.h"
 #include "classes/StreamFiles.h"
 #include "core/NamedMembers.h"
+#include "core/RuntimeErrors.h"
 #include "platform/CodePage.h"
 
 namespace classes {
@@ -120,9 +121,9 @@ public:
 
 private:
     // ---- failures and the checks members make first ----
-    HRESULT fail(unsigned number) { return Fail(static_cast<HRESULT>(0x800A0000u | number), ErrorText(number), kSource); }
+    HRESULT fail(unsigned number) { return Fail(host::RuntimeError(number), ErrorText(number), kSource); }
     HRESULT failStore(int error) {
-        if (error == EFBIG) return Fail(static_cast<HRESULT>(0x800A0000u | kInvalidArgument),
+        if (error == EFBIG) return Fail(host::RuntimeError(kInvalidArgument),
                                         "A stream holds at most 2,147,483,647 bytes.", kSource);
         if (error == ENOSPC) return Fail(static_cast<HRESULT>(0x80070070), "There is not enough space on the disk.", kSource);
         return Fail(E_FAIL, std::string("The stream's bytes could not be kept: ") + std::strerror(error) + ".", kSource);

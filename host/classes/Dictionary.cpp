@@ -7,6 +7,7 @@
 
 #include "classes/DictionaryKeys.h"
 #include "core/NamedMembers.h"
+#include "core/RuntimeErrors.h"
 
 namespace classes {
 
@@ -16,8 +17,8 @@ using host::kCall;
 using host::kGet;
 using host::kPut;
 using host::MemberArgs;
+using host::RuntimeError;
 
-constexpr HRESULT RuntimeError(unsigned number) { return static_cast<HRESULT>(0x800A0000u | number); }
 
 // What a dictionary may hold: its keys and items are copies, and one object
 // a page fills in a loop must not take the server's memory. An entry costs

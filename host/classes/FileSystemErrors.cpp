@@ -4,14 +4,14 @@
 #include <cerrno>
 #include <ctime>
 
+#include "core/OleDates.h"
+#include "core/RuntimeErrors.h"
 #include "platform/CodePage.h"
 
 namespace classes {
 
 namespace {
 
-constexpr double kOleEpochDays = 25569;  // 1970-01-01 counted from 1899-12-30
-constexpr double kSecondsPerDay = 86400;
 
 // The value itself for a VT_BYREF | VT_VARIANT.
 const VARIANT* Direct(const VARIANT* arg) {
@@ -43,7 +43,7 @@ int NumberForErrno(int errnoValue, int missing) {
 
 void ThrowErrno(int errnoValue, int missing) { Throw(NumberForErrno(errnoValue, missing)); }
 
-HRESULT RunTimeHresult(int number) { return static_cast<HRESULT>(0x800A0000u | static_cast<unsigned>(number)); }
+HRESULT RunTimeHresult(int number) { return host::RuntimeError(static_cast<unsigned>(number)); }
 
 const char* RunTimeText(int number) {
     switch (number) {
@@ -122,7 +122,7 @@ HRESULT ReturnDate(VARIANT* result, const struct timespec& when) {
     localtime_r(&seconds, &local);
     const double localSeconds = static_cast<double>(when.tv_sec + local.tm_gmtoff) + when.tv_nsec / 1e9;
     result->vt = VT_DATE;
-    result->date = localSeconds / kSecondsPerDay + kOleEpochDays;
+    result->date = localSeconds / host::kSecondsPerDay + host::kOleEpochDays;
     return S_OK;
 }
 

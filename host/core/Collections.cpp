@@ -4,6 +4,7 @@
 
 #include "core/HttpText.h"
 #include "core/NamedMembers.h"
+#include "core/RuntimeErrors.h"
 #include "platform/CodePage.h"
 #include "platform/Enumerator.h"
 
@@ -14,7 +15,6 @@ namespace {
 using platform::codepage::CompareNoCase;
 using platform::codepage::Utf8ToUtf16;
 
-constexpr HRESULT kOutOfRange = static_cast<HRESULT>(0x800A0009);  // subscript out of range
 
 class ValueList final : public NamedMembers<ValueList, IDispatch> {
 public:
@@ -43,7 +43,7 @@ private:
         if (!IsNumber(args[0])) return ReturnText(result, keyValue(ArgText(args[0])));
         LONG index = 0;
         if (!ArgLong(args[0], &index) || index < 1 || static_cast<size_t>(index) > mValues.size())
-            return Fail(kOutOfRange, "The index is not that of a value of this list (from 1 to " +
+            return Fail(host::kSubscriptOutOfRange, "The index is not that of a value of this list (from 1 to " +
                                          std::to_string(mValues.size()) + ").");
         return ReturnText(result, mValues[static_cast<size_t>(index - 1)]);
     }
@@ -107,7 +107,7 @@ private:
         }
         if (IsNumber(args[0])) {
             const size_t at = position(args[0]);
-            if (at == std::string::npos) return Fail(kOutOfRange, "There is no item with that number.");
+            if (at == std::string::npos) return Fail(host::kSubscriptOutOfRange, "There is no item with that number.");
             return ReturnObject(result, CreateValueList(mValues->values(at)));
         }
         const std::vector<std::u16string>* values = mValues->find(ArgText(args[0]));
@@ -120,7 +120,7 @@ private:
     }
     HRESULT key(WORD, const MemberArgs& args, VARIANT* result) {
         const size_t at = position(args[0]);
-        if (at == std::string::npos) return Fail(kOutOfRange, "There is no item with that number.");
+        if (at == std::string::npos) return Fail(host::kSubscriptOutOfRange, "There is no item with that number.");
         return ReturnText(result, mValues->name(at));
     }
     HRESULT newEnum(WORD, const MemberArgs&, VARIANT* result) {
@@ -179,6 +179,12 @@ HRESULT ReturnEnumerator(VARIANT* result, std::vector<VARIANT> items) {
     if (FAILED(hr)) return hr;
     result->vt = VT_UNKNOWN;
     result->punkVal = enumerator;
+    return S_OK;
+}
+
+HRESULT ReturnLong(VARIANT* result, LONG value) {
+    result->vt = VT_I4;
+    result->lVal = value;
     return S_OK;
 }
 

@@ -44,7 +44,7 @@ HRESULT AnswerFor(Object* self, REFIID riid, void** ppv, const IID& own) {
 }
 
 // ASP's error for a page that reads the body both ways, or a form too large.
-constexpr HRESULT kBodyReadBothWays = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT kBodyReadBothWays = E_FAIL;
 // The largest URL-encoded body Request.Form reads (as ASP's default limit).
 constexpr long long kMaxFormBytes = 200000;
 

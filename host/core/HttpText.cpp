@@ -308,3 +308,5 @@ std::string RandomToken() {
 bool IsRandomToken(const std::string& token) {
     return token.size() == 32 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
+
+bool SafeHeaderText(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }

@@ -35,6 +35,9 @@ std::string HostName(const std::string& header);
 bool WellFormedHost(const std::string& header);
 
 // ASCII letters in lower case (header names, directive words).
+// Whether a header value is one line: a line break would start a header
+// of the sender's choosing.
+bool SafeHeaderText(const std::string& text);
 std::string Lower(std::string text);
 
 // A count of 1 to 18 decimal digits, nothing else (no sign, no blanks).

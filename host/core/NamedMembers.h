@@ -156,6 +156,7 @@ HRESULT ReturnText(VARIANT* result, const std::u16string& text);
 HRESULT ReturnText(VARIANT* result, const std::string& utf8);
 HRESULT ReturnObject(VARIANT* result, IDispatch* object);  // takes the caller's reference
 HRESULT ReturnBool(VARIANT* result, bool value);
+HRESULT ReturnLong(VARIANT* result, LONG value);
 // An enumerator over `items` (which it takes), as _NewEnum gives it.
 HRESULT ReturnEnumerator(VARIANT* result, std::vector<VARIANT> items);
 VARIANT TextVariant(const std::u16string& text);

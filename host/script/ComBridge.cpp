@@ -12,12 +12,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/RuntimeErrors.h"
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
 #include "platform/System.h"
 #include "script/LocalTime.h"
-#include "script/ScriptObjects.h"
 #include "script/ScriptEngine.h"
+#include "script/ScriptObjects.h"
 
 namespace script {
 
@@ -191,7 +192,7 @@ HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARI
 
 [[noreturn]] void ThrowCallError(duk_context* context, HRESULT hr, const Exception& exception) {
     if (hr == DISP_E_EXCEPTION) {
-        const HRESULT raised = exception.scode ? exception.scode : static_cast<HRESULT>(0x800A0000 | exception.wCode);
+        const HRESULT raised = exception.scode ? exception.scode : host::RuntimeError(exception.wCode);
         const std::string text = Utf8(exception.bstrDescription);
         ThrowComError(context, raised, text.empty() ? ErrorText(raised) : text, Utf8(exception.bstrSource));
     }
@@ -514,7 +515,6 @@ SAFEARRAY* ArrayOfThis(duk_context* context) {
     return array;
 }
 
-constexpr HRESULT kOutOfRange = static_cast<HRESULT>(0x800A0009);  // subscript out of range
 
 duk_ret_t VBArrayConstruct(duk_context* context) {
     if (!duk_is_constructor_call(context)) return DUK_RET_TYPE_ERROR;
@@ -528,7 +528,7 @@ duk_ret_t VBArrayConstruct(duk_context* context) {
 
 UINT Dimension(duk_context* context, SAFEARRAY* array) {
     const duk_int_t asked = duk_is_undefined(context, 0) ? 1 : duk_to_int(context, 0);
-    if (asked < 1 || static_cast<UINT>(asked) > SafeArrayGetDim(array)) ThrowComError(context, kOutOfRange, "Subscript out of range");
+    if (asked < 1 || static_cast<UINT>(asked) > SafeArrayGetDim(array)) ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
     return static_cast<UINT>(asked);
 }
 
@@ -569,7 +569,7 @@ duk_ret_t VBArrayGetItem(duk_context* context) {
     SAFEARRAY* array = ArrayOfThis(context);
     if (!array) return DUK_RET_TYPE_ERROR;
     const UINT dims = SafeArrayGetDim(array);
-    if (static_cast<UINT>(duk_get_top(context)) != dims) ThrowComError(context, kOutOfRange, "Subscript out of range");
+    if (static_cast<UINT>(duk_get_top(context)) != dims) ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
     std::vector<LONG> indices(dims);
     for (UINT d = 0; d < dims; ++d) indices[d] = duk_to_int(context, static_cast<duk_idx_t>(d));
     VARTYPE type = VT_EMPTY;
@@ -578,7 +578,7 @@ duk_ret_t VBArrayGetItem(duk_context* context) {
     // that is handed to the script.
     platform::Variant value;
     void* slot = type == VT_VARIANT ? static_cast<void*>(&value) : static_cast<void*>(&value.llVal);
-    if (FAILED(SafeArrayGetElement(array, indices.data(), slot))) ThrowComError(context, kOutOfRange, "Subscript out of range");
+    if (FAILED(SafeArrayGetElement(array, indices.data(), slot))) ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
     if (type != VT_VARIANT) value.vt = type;
     PushVariant(context, value);
     return 1;
@@ -613,7 +613,7 @@ duk_ret_t AssignToCall(duk_context* context) {
     IDispatch* object = DispatchOf(context, 0);
     DISPID member = DISPID_VALUE;
     if (!object && duk_is_function(context, 0)) object = MemberOf(context, 0, &member);
-    if (!object) ThrowComError(context, static_cast<HRESULT>(0x800A0005), "Only an object's member can be assigned to this way.");
+    if (!object) ThrowComError(context, host::kInvalidProcedureCall, "Only an object's member can be assigned to this way.");
     const duk_idx_t first = duk_get_top(context);
     for (duk_idx_t i = 0; i < count; ++i) duk_get_prop_index(context, 1, static_cast<duk_uarridx_t>(i));
     duk_dup(context, 2);
@@ -627,7 +627,7 @@ duk_ret_t AssignToCall(duk_context* context) {
     duk_pop(context);  // the value
     CallAndPush(context, object, member, DISPATCH_METHOD | DISPATCH_PROPERTYGET, first, count);
     IDispatch* result = DispatchOf(context, -1);
-    if (!result) ThrowComError(context, static_cast<HRESULT>(0x800A0005), "The member's value cannot be assigned to.");
+    if (!result) ThrowComError(context, host::kInvalidProcedureCall, "The member's value cannot be assigned to.");
     duk_dup(context, 2);
     Arguments value(context, -1, 1);
     Exception exception;

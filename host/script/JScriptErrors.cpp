@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/RuntimeErrors.h"
 #include "script/JScriptInstall.h"
 
 namespace script {
@@ -13,7 +14,7 @@ constexpr const char* kStandardError = DUK_HIDDEN_SYMBOL("standardError");
 
 // The number of one of the language's run-time errors: HRESULT facility
 // 0x0A (the script engines') and the error's code, as a signed 32-bit value.
-double LanguageErrorNumber(int code) { return static_cast<double>(static_cast<int32_t>(0x800A0000u | code)); }
+double LanguageErrorNumber(int code) { return static_cast<double>(static_cast<int32_t>(host::RuntimeError(static_cast<unsigned>(code)))); }
 
 // The number JScript gives the errors the engine raises, by their kind:
 // what pages test (`e.number & 0xFFFF`) to tell an undefined name from a

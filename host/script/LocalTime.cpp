@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/OleDates.h"
+
 namespace script {
 
 namespace {
 
-constexpr double kOleEpochDays = 25569.0;  // 1899-12-30 to 1970-01-01
-constexpr double kMsPerDay = 86400000.0;
+using host::kMsPerDay;
+using host::kOleEpochDays;
+
 constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

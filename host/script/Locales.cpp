@@ -1,5 +1,8 @@
 #include "script/Locales.h"
 
+#include "core/NamedMembers.h"
+#include "platform/CodePage.h"
+
 namespace script {
 
 namespace {
@@ -30,6 +33,19 @@ const Locale* FindLocale(LONG lcid) {
     for (const Locale& locale : kLocales)
         if (static_cast<LONG>(locale.id) == lcid) return &locale;
     return nullptr;
+}
+
+std::string CodePageRefusal(const VARIANT* given, LONG* value) {
+    if (!host::ArgLong(given, value)) return "CodePage takes a number.";
+    if (*value <= 0 || !IsValidCodePage(static_cast<UINT>(*value)))
+        return "The code page " + std::to_string(*value) + " is not one this server can write text in.";
+    return "";
+}
+
+std::string LcidRefusal(const VARIANT* given, LONG* value) {
+    if (!host::ArgLong(given, value)) return "LCID takes a number.";
+    if (!FindLocale(*value)) return "The locale identifier (LCID) " + std::to_string(*value) + " is not one this server knows.";
+    return "";
 }
 
 }  // namespace script

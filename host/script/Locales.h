@@ -4,7 +4,9 @@
 // the locale classic servers run pages in unless told otherwise.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include <string>
+
+#include "platform/OleAuto.h"
 
 namespace script {
 
@@ -24,5 +26,10 @@ constexpr LCID kDefaultLcid = 1033;
 
 // The locale of `lcid`; null for one this server does not know.
 const Locale* FindLocale(LONG lcid);
+
+// What a page gives CodePage (Response, Session) or LCID: "" when the
+// server takes it (with the number in *value), else why not.
+std::string CodePageRefusal(const VARIANT* given, LONG* value);
+std::string LcidRefusal(const VARIANT* given, LONG* value);
 
 }  // namespace script

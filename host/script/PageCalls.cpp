@@ -10,8 +10,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr HRESULT kPageFailed = static_cast<HRESULT>(0x80004005);
-constexpr HRESULT kTransferred = static_cast<HRESULT>(0x80004004);  // E_ABORT: the calling page ends, as with End
+constexpr HRESULT kPageFailed = E_FAIL;
+constexpr HRESULT kTransferred = E_ABORT;  // the calling page ends, as with End
 constexpr HRESULT kNoPage = static_cast<HRESULT>(0x80070002);       // file not found
 
 // The text of line `number` of a site file, for the error page.

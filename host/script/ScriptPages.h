@@ -23,7 +23,9 @@
 #include "core/Page.h"
 #include "script/GlobalFile.h"
 #include "script/PageNames.h"
-#include "script/PageObjects.h"
+#include "script/ApplicationObject.h"
+#include "script/ResponseObject.h"
+#include "script/SessionObject.h"
 #include "script/PageProgram.h"
 
 class WebServer;

@@ -24,6 +24,11 @@ platform::ComPtr<IDispatch> StaticObjects::get(size_t n, std::string* error) {
     return mMade[n];
 }
 
+std::shared_ptr<StaticObjects> NoStaticObjects() {
+    static const auto kNone = std::make_shared<StaticObjects>(std::vector<ObjectTag>{});
+    return kNone;
+}
+
 platform::ComPtr<IDispatch> MakeDeclaredObject(const ObjectTag& tag, std::string* error) {
     IDispatch* made = nullptr;
     const HRESULT hr = host::CreateObjectOfClass(Utf8ToUtf16(tag.progId), &made);

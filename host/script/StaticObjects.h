@@ -36,6 +36,9 @@ private:
     std::vector<platform::ComPtr<IDispatch>> mMade;
 };
 
+// The objects of a scope the site declares none for.
+std::shared_ptr<StaticObjects> NoStaticObjects();
+
 // Makes the object an <object runat="server"> tag declares; null with the
 // failure's text.
 platform::ComPtr<IDispatch> MakeDeclaredObject(const ObjectTag& tag, std::string* error);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/NamedMembers.h"
-#include "script/PageObjects.h"
+#include "script/ResponseObject.h"
 #include "site/UploadFolder.h"
 #include "site/UploadReport.h"
 

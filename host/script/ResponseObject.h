@@ -1,5 +1,6 @@
-// The objects a script page has besides Request and Server (which the
-// server core makes for every page): Response, Application and Session.
+// The Response object of a page run: what the page writes, in the code page
+// it chose, its headers, cookies, status and caching, and the ways a page
+// ends itself (End, Redirect).
 #pragma once
 
 #include <functional>
@@ -8,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Collections.h"
 #include "core/Page.h"
 #include "script/SessionStore.h"
 
@@ -49,32 +49,5 @@ bool WriteToResponse(IDispatch* responseObject, std::string bytes);
 // sent): they are sent from where they are, not copied.
 bool WriteToResponse(IDispatch* responseObject, const std::vector<std::string_view>& views,
                      std::shared_ptr<const void> owner);
-
-// The Application object: `store` is shared by every page; a lock the page
-// still holds when the object goes is released. `objects` are the site's
-// application objects (null: none).
-IDispatch* CreateApplicationObject(std::shared_ptr<host::ValueStore> store,
-                                   std::shared_ptr<StaticObjects> objects = nullptr);
-
-// The Session object of one page run: the visitor's session is found (or
-// made, with its cookie on `response`) when the page first uses it.
-IDispatch* CreateSessionObject(SessionStore& store, const PageRequest& request, Response& response);
-// Finds or makes the visitor's session of a Session object now, so that a
-// new session's cookie goes out with headers about to be sent; true when
-// this request made the session.
-bool ClaimSession(IDispatch* sessionObject);
-// The site's objects of the Session object's session (finding or making
-// the session); null when it has none.
-std::shared_ptr<StaticObjects> SessionObjects(IDispatch* sessionObject);
-// Gives the session of a Session object back to its store at the end of
-// the page's run; the object then has no session.
-void GiveSessionBack(IDispatch* sessionObject);
-// The Session object of a session that has ended, for the site's
-// Session_OnEnd: its values and objects as the session left them.
-IDispatch* CreateEndedSessionObject(SessionStore& store, std::shared_ptr<SessionStore::Session> ended,
-                                    const PageRequest& request, Response& response);
-// The visitor's session of a Session object when the page has used it;
-// null before (it is not looked up for this).
-const SessionStore::Session* HeldSession(IDispatch* sessionObject);
 
 }  // namespace script
