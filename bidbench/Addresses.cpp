@@ -1,6 +1,7 @@
 #include "Addresses.h"
 
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -88,6 +89,21 @@ QString BidderItemsAddress(const QString& sUserID) {
 
 QString SnipeAddress(const QString& sItem) {
     return Http(CurrentHosts().serviceHost) + "/secure/login.cfm?item_number=" + QString(sItem).replace(u' ', "%20");
+}
+
+QString ItemNumber(const QString& sAddress) {
+    // Read from the parsed query, so that "sortitem=" or "item=" in a path
+    // or fragment is never taken for the item.
+    const QStringList values = QUrlQuery(QUrl(sAddress)).allQueryItemValues("item", QUrl::FullyDecoded);
+    if (values.isEmpty() || values.count(values.first()) != values.size()) return {};
+    return IsItemNumber(values.first()) ? values.first() : QString();
+}
+
+bool IsItemNumber(const QString& sText) {
+    if (sText.isEmpty()) return false;
+    for (const QChar c : sText)
+        if (c < u'0' || c > u'9') return false;
+    return true;
 }
 
 bool IsAddress(const QString& sText) {

@@ -98,12 +98,56 @@ TEST_F(EndToEnd, ItemPagesEnableSnipeWhichHandsTheItemToTheService) {
     EXPECT_TRUE(Ui(*main).mnuNavigateSnipe->isEnabled());
     Ui(*main).tbrSnipe->click();
     EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 0);
-    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4455&category=12"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4455"); }));
 
     main->NavigateAuction("http://" + Server()->host(kSite1) + "/ws/view?Item=4455");
     ASSERT_TRUE(WaitUntil([&] { return Ui(*main).cboAddress->currentText().endsWith("Item=4455"); }));
     EXPECT_FALSE(Ui(*main).tbrSnipe->isEnabled());
     EXPECT_FALSE(Ui(*main).mnuNavigateSnipe->isEnabled());
+}
+
+// What is typed into the address box is no page yet: Snipe! hands over the
+// item of the page shown, and only that.
+TEST_F(EndToEnd, SnipeTakesTheItemOfThePageShownNotTheTypedText) {
+    auto main = Start(Answer::NotShown);
+    const MainParts ui(*main);
+    ShowActive(main.get());
+    const QString base = "http://" + Server()->host(kSite1);
+    main->NavigateAuction(base + "/ws/view?sortitem=price&item=4711");
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(ui.brwAuction, "item=4711"); }));
+    ASSERT_TRUE(WaitUntil([&] { return ui.tbrSnipe->isEnabled(); }));
+
+    // Typed, without Enter: the page still shows 4711.
+    QLineEdit* line = ui.cboAddress->lineEdit();
+    line->setFocus();
+    line->selectAll();
+    QTest::keyClicks(line, base + "/ws/view?item=9999");
+    QTest::mouseClick(ui.tbrSnipe, Qt::LeftButton);
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4711"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(ui.brwSnipe, "item_number=4711"); }));
+
+    // Text without any item leaves Snipe! for the item on screen; so does
+    // Tools > Snipe Current Auction (Ctrl+Z).
+    Server()->clear();
+    ui.SSTab1->setCurrentIndex(1);
+    line->setFocus();
+    line->selectAll();
+    QTest::keyClicks(line, "something else");
+    EXPECT_TRUE(ui.tbrSnipe->isEnabled());
+    EXPECT_TRUE(ui.mnuNavigateSnipe->isEnabled());
+    QTest::keyClick(main.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4711"); }));
+    for (const RecordedRequest& request : Server()->requests())
+        EXPECT_FALSE(request.target.contains("item_number=9999") || request.target.contains("price"))
+            << request.target.toStdString();
+
+    // A page whose item is not a plain number offers no snipe.
+    for (const char* path : {"/ws/view?item=12ab", "/ws/view?item=1&item=2", "/item=5/view"}) {
+        main->NavigateAuction(base + path);
+        ASSERT_TRUE(WaitUntil([&] { return Loaded(ui.brwAuction, path); })) << path;
+        EXPECT_FALSE(ui.tbrSnipe->isEnabled()) << path;
+        EXPECT_FALSE(ui.mnuNavigateSnipe->isEnabled()) << path;
+    }
 }
 
 TEST_F(EndToEnd, AddressBoxHistoryEnterAndGo) {
