@@ -76,15 +76,20 @@ QString SiteStartAddress(int index) {
     }
 }
 
-// User IDs and item texts are inserted exactly as given: no encoding.
+namespace {
+// A user ID as one query value: "a&b" must not end the value at "a", nor
+// "x#y" at "x", nor a blank end the address.
+QString QueryValue(const QString& sText) { return QString::fromLatin1(QUrl::toPercentEncoding(sText)); }
+}  // namespace
+
 QString SellerListingsAddress(const QString& sUserID) {
     return Http(CurrentHosts().listingsHost) + "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=" +
-           sUserID + "&include=0&since=-1&sort=2&rows=25";
+           QueryValue(sUserID) + "&include=0&since=-1&sort=2&rows=25";
 }
 
 QString BidderItemsAddress(const QString& sUserID) {
     return Http(CurrentHosts().bidItemsHost) + "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewBidItems&userid=" +
-           sUserID + "&completed=0&all=1&rows=25";
+           QueryValue(sUserID) + "&completed=0&all=1&rows=25";
 }
 
 QString SnipeAddress(const QString& sItem) {

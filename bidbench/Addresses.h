@@ -33,6 +33,7 @@ QString ProgramFolder();
 QString SiteCaption(int index);
 // The start address of site 1 to 7; empty for any other index.
 QString SiteStartAddress(int index);
+// A user's pages; the ID goes percent-encoded, as one query value.
 QString SellerListingsAddress(const QString& sUserID);
 QString BidderItemsAddress(const QString& sUserID);
 // The item number goes as given: blanks are kept, as %20, so that the

@@ -50,6 +50,10 @@ FFavorites::FFavorites(QWidget* parent) : QDialog(parent) {
     connect(lstFavorites, &QListWidget::itemSelectionChanged, this, &FFavorites::UpdateDelete);
 }
 
+// Blanks around an ID are no part of it (the site has none) and cannot be
+// seen in the list; they are dropped wherever an ID comes in.
+QString FFavorites::CleanID(const QString& sText) { return sText.trimmed(); }
+
 QString FFavorites::ListPath() const {
     return mSellers ? UserPlaces::SellersListPath() : UserPlaces::BiddersListPath();
 }
@@ -72,7 +76,7 @@ void FFavorites::LoadList() {
     // Lines end at CR LF, CR or LF; empty lines of a hand-edited file are skipped.
     const QString text = QString::fromLocal8Bit(bytes);
     for (const QString& line : text.split(QRegularExpression("\r\n|\r|\n")))
-        if (!line.isEmpty()) mIDs.Add(line);
+        if (const QString sUserID = CleanID(line); !sUserID.isEmpty()) mIDs.Add(sUserID);
     for (const CUserIDs::Entry& entry : mIDs) lstFavorites->addItem(entry->UserID());
     UpdateDelete();
 }
@@ -137,11 +141,26 @@ void FFavorites::AddUserID() {
         add.exec();
         sEntered = add.EnteredID();
     }
-    if (sEntered.isEmpty()) return;
-    if (const CUserIDs::Entry entry = mIDs.Add(sEntered)) {
+    const QString sUserID = CleanID(sEntered);
+    if (sUserID.isEmpty()) return;
+    if (const CUserIDs::Entry entry = mIDs.Add(sUserID)) {
         lstFavorites->addItem(entry->UserID());
         if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
+    } else {
+        TellAlreadyListed(sUserID);
     }
+}
+
+// User IDs are one whatever their letter case: the user is shown the ID
+// the list holds, rather than left to wonder why nothing was added.
+void FFavorites::TellAlreadyListed(const QString& sUserID) {
+    const QString sListed = mIDs.Find(sUserID)->UserID();
+    const QList<QListWidgetItem*> rows = lstFavorites->findItems(sListed, Qt::MatchExactly);
+    if (!rows.isEmpty()) lstFavorites->setCurrentItem(rows.first());
+    const QString sText = sListed == sUserID ? sUserID + " is already in your favorites list."
+                                             : sUserID + " is already in your favorites list as " + sListed +
+                                                   ".\r\nUser IDs are the same whatever their letter case.";
+    QMessageBox::information(this, SettingsStore::kProgramTitle, sText);
 }
 
 void FFavorites::DeleteSelected() {

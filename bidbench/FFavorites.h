@@ -49,6 +49,8 @@ private:
     };
     static QHash<QString, Pending>& PendingLists();
 
+    static QString CleanID(const QString& sText);
+    void TellAlreadyListed(const QString& sUserID);
     void LoadList();
     bool SaveList();
     void UpdateDelete();

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QLineEdit>
+#include <QMessageBox>
 
 #include <QClipboard>
 #include <QFile>
@@ -22,6 +23,7 @@
 
 #include "Addresses.h"
 #include "BidbenchTestSupport.h"
+#include "FAddUserID.h"
 #include "FFavorites.h"
 #include "FMain.h"
 #include "FNewVersion.h"
@@ -333,6 +335,53 @@ TEST_F(EndToEnd, AFavouriteSellerOpensTheSellersListings) {
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, target); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "rows=25"); }));
     EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 1);
+    QFile::remove(UserPlaces::SellersListPath());
+}
+
+// IDs reach the site whole, whatever characters they hold; blanks typed
+// around one are dropped, and an ID already listed in another letter case
+// is said to be there.
+TEST_F(EndToEnd, FavouriteIDsReachTheSiteWholeAndOnce) {
+    {
+        QFile list(UserPlaces::SellersListPath());
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        list.write("lampman\r\na&b\r\n  x#y  \r\n");
+    }
+    auto main = Start(Answer::NotShown);
+    auto told = std::make_shared<QString>();
+    auto pick = [&](const QString& sUserID) {
+        WhenModal<FFavorites>([sUserID, told](FFavorites* dialog) {
+            if (told->isEmpty()) {
+                WhenModal<FAddUserID>([](FAddUserID* add) {
+                    QTest::keyClicks(add->txtUserID, "  LampMan ");
+                    QTest::keyClick(add->txtUserID, Qt::Key_Return);
+                });
+                WhenModal<QMessageBox>([told](QMessageBox* box) {
+                    *told = box->text();
+                    SaveScreenshot(box, "dialog-favorite-already-listed");
+                    box->accept();
+                });
+                QTest::mouseClick(dialog->cmdAdd, Qt::LeftButton);
+            }
+            const auto rows = dialog->lstFavorites->findItems(sUserID, Qt::MatchExactly);
+            ASSERT_EQ(rows.size(), 1) << sUserID.toStdString();
+            dialog->lstFavorites->setCurrentItem(rows.first());
+            QTest::mouseClick(dialog->cmdGetInfo, Qt::LeftButton);
+        });
+        main->findChild<QAction*>("mnuFavoritesSellers")->trigger();
+    };
+    const QString prefix = "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=";
+    pick("a&b");
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, prefix + "a%26b&include=0&since=-1&sort=2&rows=25"); }));
+    EXPECT_EQ(*told, "LampMan is already in your favorites list as lampman.\r\n"
+                     "User IDs are the same whatever their letter case.");
+    pick("x#y");
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, prefix + "x%23y&include=0&since=-1&sort=2&rows=25"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "rows=25"); }));
+    QFile list(UserPlaces::SellersListPath());
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    EXPECT_EQ(list.readAll(), "lampman\r\na&b\r\nx#y\r\n");
+    list.close();
     QFile::remove(UserPlaces::SellersListPath());
 }
 

@@ -187,35 +187,51 @@ TEST_F(FavoritesLists, HandEditedFilesAreCleanedAndKeptInOrder) {
     WriteAll(UserPlaces::SellersListPath(), "zed\r\nAnn\r\n\r\n ann \nann\rbob");
     FFavorites dialog;
     dialog.SetListKind(true);
-    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", " ann ", "bob"}));
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", "bob"}));  // " ann " is Ann
     WhenModal<FAddUserID>([](FAddUserID* add) {
         add->txtUserID->setText("  carol  ");
         add->cmdAdd->click();
     });
     dialog.cmdAdd->click();
-    WhenModal<FAddUserID>([](FAddUserID* add) {
-        add->txtUserID->setText("ZED");
-        add->cmdAdd->click();
-    });
-    dialog.cmdAdd->click();
+    auto told = std::make_shared<QStringList>();
+    for (const char* id : {"ZED", "bob"}) {
+        WhenModal<FAddUserID>([id](FAddUserID* add) {
+            add->txtUserID->setText(id);
+            add->cmdAdd->click();
+        });
+        WhenModal<QMessageBox>([told](QMessageBox* box) {
+            *told << box->text();
+            box->accept();
+        });
+        dialog.cmdAdd->click();
+        EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), QString(id).toLower());  // the one it is
+    }
+    EXPECT_EQ(*told, QStringList({"ZED is already in your favorites list as zed.\r\n"
+                                  "User IDs are the same whatever their letter case.",
+                                  "bob is already in your favorites list."}));
     WhenModal<FAddUserID>([](FAddUserID* add) {
         add->txtUserID->setText("dave");
         add->cmdCancel->click();
     });
     dialog.cmdAdd->click();
-    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", " ann ", "bob", "  carol  "}));
+    WhenModal<FAddUserID>([](FAddUserID* add) {
+        add->txtUserID->setText("   ");
+        add->cmdAdd->click();
+    });
+    dialog.cmdAdd->click();
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", "bob", "carol"}));
 
     // A middle row is followed by the row that takes its place; the last by the new last.
     dialog.lstFavorites->setCurrentRow(1);
     EXPECT_TRUE(dialog.cmdDelete->isEnabled());
     dialog.cmdDelete->click();
-    EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), " ann ");
-    dialog.lstFavorites->setCurrentRow(3);
+    EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), "bob");
+    dialog.lstFavorites->setCurrentRow(2);
     dialog.cmdDelete->click();
     EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), "bob");
     dialog.cmdGetInfo->click();
     EXPECT_EQ(dialog.SelectedID(), "bob");
-    EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "zed\r\n ann \r\nbob\r\n");
+    EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "zed\r\nbob\r\n");
     EXPECT_FALSE(QFile::exists(UserPlaces::BiddersListPath()));
 }
 

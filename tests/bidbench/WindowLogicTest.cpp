@@ -183,14 +183,15 @@ TEST_F(WindowLogic, SettingsAreWrittenAtShutDownAndReadAtStartUp) {
     }
 }
 
-TEST(Addresses, SitesUsersAndItemsAreInsertedAsGiven) {
+TEST(Addresses, SitesAndItemsAreInsertedAsGivenUserIDsEncoded) {
     const Addresses::Hosts& hosts = Addresses::CurrentHosts();
     EXPECT_EQ(Addresses::SiteStartAddress(1), "http://" + hosts.siteHost[0]);
     EXPECT_EQ(Addresses::SiteStartAddress(7), "http://" + hosts.sitePagesHost + "/ebaymotors/index.html");
     EXPECT_EQ(Addresses::SiteStartAddress(8), "");
     EXPECT_EQ(Addresses::SellerListingsAddress("a b&c"),
               "http://" + hosts.listingsHost +
-                  "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=a b&c&include=0&since=-1&sort=2&rows=25");
+                  "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=a%20b%26c&include=0&since=-1&sort=2&rows=25");
+    EXPECT_TRUE(Addresses::BidderItemsAddress("x#y%z+\u00e9").contains("&userid=x%23y%25z%2B%C3%A9&completed=0"));
     EXPECT_EQ(Addresses::BidderItemsAddress("x"),
               "http://" + hosts.bidItemsHost +
                   "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewBidItems&userid=x&completed=0&all=1&rows=25");
