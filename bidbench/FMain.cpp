@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 #include <QAction>
 #include <QActionGroup>
@@ -200,6 +201,7 @@ void FMain::BuildControls() {
     cboAddress = new QComboBox(mAuctionPage);
     cboAddress->setEditable(true);
     cboAddress->setInsertPolicy(QComboBox::NoInsert);
+    cboAddress->lineEdit()->setMaxLength(std::numeric_limits<int>::max());  // addresses of any length
     tbrGo = new QToolButton(mAuctionPage);
     tbrGo->setText("Go!  ");
     tbrGo->setFont(bold);

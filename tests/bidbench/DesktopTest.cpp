@@ -390,6 +390,47 @@ TEST_F(Desktop, ImportingBookmarksReportsWhatItDidAndAddsNothingTwice) {
     QFile::remove(folder + "/Plain.url");
 }
 
+// Addresses of any length: two bookmarks that differ only far into their
+// addresses are two favourites, and each opens its own page, whole.
+TEST_F(Desktop, LongAddressesAreImportedApartAndOpenedWhole) {
+    const QString stem = PageAddress("/long?q=" + QString(600, 'a'));
+    const QString first = stem + "1&end=1", second = stem + "2&end=2";
+    QTemporaryDir place;
+    const QString file = place.path() + "/bookmarks.html";
+    {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(("<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n<DT><A HREF=\"" + first +
+                   "\">Long</A>\n<DT><A HREF=\"" + second + "\">Long</A>\n</DL>\n").toUtf8());
+    }
+    const QString folder = BrowserFavorites::Folder();
+    QDir(folder).removeRecursively();
+    ASSERT_EQ(BrowserFavorites::Folder(), folder);
+    const auto imported = BrowserFavorites::Import(file, folder);
+    EXPECT_EQ(imported.written, 2);
+    EXPECT_EQ(BrowserFavorites::ReadShortcut(folder + "/Long.url"), first);
+    EXPECT_EQ(BrowserFavorites::ReadShortcut(folder + "/Long (2).url"), second);
+    const auto again = BrowserFavorites::Import(file, folder);
+    EXPECT_EQ(again.written, 0);
+    EXPECT_EQ(again.duplicates, 2);
+
+    auto main = Start();
+    const MainParts ui(*main);
+    WhenModal<FIEFavorites>([](FIEFavorites* dialog) {
+        const auto found = dialog->TreeView1->findItems("Long (2)", Qt::MatchExactly | Qt::MatchRecursive);
+        ASSERT_EQ(found.size(), 1);
+        QTreeWidget* tree = dialog->TreeView1;
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(found.first()).center());
+    });
+    main->findChild<QAction*>("mnuFavoritesView")->trigger();
+    const QString target = second.mid(second.indexOf("/long"));
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kPages, target); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(ui.brwAuction, "&end=2"); }));
+    EXPECT_EQ(ui.cboAddress->currentText(), second);
+    EXPECT_FALSE(Server()->seen(kPages, first.mid(first.indexOf("/long"))));
+    QDir(folder).removeRecursively();
+}
+
 TEST_F(Desktop, BrowserFavoritesAreRenamedAndDeletedByKey) {
     QTemporaryDir place;
     QString error;
