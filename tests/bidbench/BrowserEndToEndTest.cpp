@@ -9,6 +9,7 @@
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTest>
+#include <QToolBar>
 #include <QToolButton>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -301,13 +302,30 @@ TEST_F(EndToEnd, FloatingToolbarSnipesTheTypedItem) {
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=31337"); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwSnipe, "item_number=31337"); }));
 
-    // Blanks typed around the number go to the service as typed; Enter snipes.
-    WhenModal<FToolbar>([](FToolbar* toolbar) {
+    // What only passes for a number is refused, with the reason; blanks
+    // typed around the number are dropped; Enter snipes.
+    QStringList why;
+    WhenModal<FToolbar>([&why](FToolbar* toolbar) {
+        for (const char* typed : {"1e5", "inf", "1,234"}) {
+            toolbar->txtItem->selectAll();
+            QTest::keyClicks(toolbar->txtItem, typed);
+            QTest::keyClick(toolbar->txtItem, Qt::Key_Return);
+            QTest::mouseClick(toolbar->Toolbar1->widgetForAction(toolbar->cmdSnipe), Qt::LeftButton);
+            why << toolbar->lblWhyNot->text();
+        }
+        SaveScreenshot(toolbar, "dialog-floating-toolbar-not-an-item");
+        toolbar->txtItem->selectAll();
         QTest::keyClicks(toolbar->txtItem, " 12345 ");
         QTest::keyClick(toolbar->txtItem, Qt::Key_Return);
     });
     main->findChild<QAction*>("mnuToolsToolbar")->trigger();
-    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=%2012345%20"); }));
+    EXPECT_EQ(why, QStringList({"Item numbers are digits only: no \"e\".",
+                                "Item numbers are digits only: no \"i\".",
+                                "Item numbers are digits only: no \",\"."}));
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=12345"); }));
+    for (const RecordedRequest& request : Server()->requests())
+        EXPECT_FALSE(request.target.contains("1e5") || request.target.contains("inf") || request.target.contains("1,234"))
+            << request.target.toStdString();
 
     WhenModal<FToolbar>([](FToolbar* toolbar) {
         QTest::keyClicks(toolbar->txtItem, "777");
