@@ -2,7 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QAction>
 #include <QGridLayout>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QHash>
 #include <QLabel>
 #include <QListWidget>
@@ -42,12 +45,34 @@ FFavorites::FFavorites(QWidget* parent) : QDialog(parent) {
     layout->addWidget(cmdClose, 3, 1);
     layout->addWidget(lblDoubleClick, 5, 0, 1, 2);
 
+    AddListEdits();
     connect(cmdAdd, &QPushButton::clicked, this, &FFavorites::AddUserID);
     connect(cmdGetInfo, &QPushButton::clicked, this, &FFavorites::Pick);
     connect(lstFavorites, &QListWidget::itemDoubleClicked, this, &FFavorites::Pick);
     connect(cmdDelete, &QPushButton::clicked, this, &FFavorites::DeleteSelected);
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(lstFavorites, &QListWidget::itemSelectionChanged, this, &FFavorites::UpdateDelete);
+}
+
+// Rename (F2) and Delete (the Delete key) of the selected ID, also offered
+// as the list's context menu, as in the browser favourites.
+void FFavorites::AddListEdits() {
+    lstFavorites->setContextMenuPolicy(Qt::ActionsContextMenu);
+    const struct {
+        const char* text;
+        QKeySequence key;
+        void (FFavorites::*run)();
+        QAction* FFavorites::*keep;
+    } kEdits[] = {{"&Rename...", QKeySequence(Qt::Key_F2), &FFavorites::RenameSelected, &FFavorites::mnuRename},
+                  {"&Delete", QKeySequence(Qt::Key_Delete), &FFavorites::DeleteSelected, &FFavorites::mnuDelete}};
+    for (const auto& edit : kEdits) {
+        auto* action = new QAction(edit.text, lstFavorites);
+        action->setShortcut(edit.key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        lstFavorites->addAction(action);
+        connect(action, &QAction::triggered, this, edit.run);
+        this->*edit.keep = action;
+    }
 }
 
 // Blanks around an ID are no part of it (the site has none) and cannot be
@@ -176,6 +201,22 @@ void FFavorites::DeleteSelected() {
     if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
 }
 
+void FFavorites::RenameSelected() {
+    QListWidgetItem* selected = SelectedRow();
+    if (!selected) return;
+    const QString sOld = selected->text();
+    bool ok = false;
+    const QString sNew =
+        CleanID(QInputDialog::getText(this, "Rename User ID", "&User ID:", QLineEdit::Normal, sOld, &ok));
+    if (!ok || sNew.isEmpty() || sNew == sOld) return;
+    if (!mIDs.Rename(sOld, sNew)) {
+        TellAlreadyListed(sNew);
+        return;
+    }
+    selected->setText(sNew);
+    if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
+}
+
 void FFavorites::Pick() {
     QListWidgetItem* selected = SelectedRow();
     mSelectedID = selected ? selected->text() : QString();
@@ -188,5 +229,8 @@ QListWidgetItem* FFavorites::SelectedRow() const {
 }
 
 void FFavorites::UpdateDelete() {
-    cmdDelete->setEnabled(SelectedRow() != nullptr);
+    const bool selected = SelectedRow() != nullptr;
+    cmdDelete->setEnabled(selected);
+    mnuDelete->setEnabled(selected);
+    mnuRename->setEnabled(selected);
 }

@@ -1,5 +1,5 @@
 // One favourites list (sellers or bidders): shows the IDs of its list file,
-// adds and deletes IDs, and lets the user pick one. The list file is read
+// adds, renames and deletes IDs, and lets the user pick one. The list file is read
 // when the kind is set and written whenever the dialog ends.
 #pragma once
 
@@ -8,6 +8,7 @@
 
 #include "UserIDs.h"
 
+class QAction;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -33,9 +34,15 @@ public:
     QPushButton* cmdDelete;
     QPushButton* cmdClose;
     QLabel* lblDoubleClick;
+    // The list's context menu, with the keys F2 and Delete.
+    QAction* mnuRename = nullptr;
+    QAction* mnuDelete = nullptr;
 
     void AddUserID();
     void DeleteSelected();
+    // Asks for the selected ID's new text; refused, with the reason, when
+    // another ID of the list has it.
+    void RenameSelected();
     void Pick();
 
     // Ends the dialog only when the list file has been written; when it
@@ -53,6 +60,7 @@ private:
     void TellAlreadyListed(const QString& sUserID);
     void LoadList();
     bool SaveList();
+    void AddListEdits();
     void UpdateDelete();
     // The row the user has selected; null when none is.
     QListWidgetItem* SelectedRow() const;

@@ -2,6 +2,7 @@
 // favourites folder and bookmark import, and the floating toolbar.
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -67,6 +68,13 @@ TEST(UserIDs, CaseBlindUniqueInInsertionOrder) {
     EXPECT_EQ(list.Count(), 2);
     EXPECT_TRUE(list.Add("Bob"));  // a removed ID can come back in another case
     EXPECT_EQ(IDs(list).last(), "Bob");
+    EXPECT_FALSE(list.Rename("Bob", " ALICE "));  // held by another entry
+    EXPECT_TRUE(list.Rename("bob", "BOB"));
+    EXPECT_TRUE(list.Rename(" alice ", "carol"));
+    EXPECT_EQ(IDs(list), QStringList({"carol", "", "BOB"}));
+    EXPECT_EQ(list.Find("Carol"), list.Find("carol"));
+    EXPECT_FALSE(list.Find(" alice "));
+    EXPECT_TRUE(list.Add(" alice "));
 }
 
 TEST(UserIDs, SpaceSeparatedStringsRoundTrip) {
@@ -233,6 +241,59 @@ TEST_F(FavoritesLists, HandEditedFilesAreCleanedAndKeptInOrder) {
     EXPECT_EQ(dialog.SelectedID(), "bob");
     EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "zed\r\nbob\r\n");
     EXPECT_FALSE(QFile::exists(UserPlaces::BiddersListPath()));
+}
+
+TEST_F(FavoritesLists, IDsAreRenamedAndDeletedByKeyAndContextMenu) {
+    WriteAll(UserPlaces::BiddersListPath(), "alice\r\nbob\r\ncarol\r\n");
+    FFavorites dialog;
+    dialog.SetListKind(false);
+    ShowActive(&dialog);
+    QStringList menu;
+    for (QAction* action : dialog.lstFavorites->actions()) menu << action->text() + (action->isEnabled() ? "" : " (off)");
+    EXPECT_EQ(menu, QStringList({"&Rename... (off)", "&Delete (off)"}));  // nothing selected yet
+    auto select = [&](const QString& text) {
+        ShowActive(&dialog);
+        dialog.lstFavorites->setFocus();
+        const auto rows = dialog.lstFavorites->findItems(text, Qt::MatchExactly);
+        ASSERT_EQ(rows.size(), 1) << text.toStdString();
+        dialog.lstFavorites->setCurrentItem(rows.first());
+    };
+    auto renameTo = [&](const QString& from, const QString& to) {
+        select(from);
+        WhenModal<QInputDialog>([to](QInputDialog* ask) {
+            EXPECT_EQ(ask->windowTitle(), "Rename User ID");
+            ask->setTextValue(to);
+            ask->accept();
+        });
+        QTest::keyClick(dialog.lstFavorites, Qt::Key_F2);
+    };
+    renameTo("bob", "  Robert ");
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"alice", "Robert", "carol"}));  // in its place
+    auto told = std::make_shared<QString>();
+    WhenModal<QMessageBox>([told](QMessageBox* box) {
+        *told = box->text();
+        box->accept();
+    });
+    renameTo("Robert", "ALICE");
+    EXPECT_EQ(*told, "ALICE is already in your favorites list as alice.\r\n"
+                     "User IDs are the same whatever their letter case.");
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"alice", "Robert", "carol"}));
+    renameTo("Robert", "robert");  // its own letter case may change
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"alice", "robert", "carol"}));
+
+    select("alice");
+    EXPECT_TRUE(dialog.mnuRename->isEnabled() && dialog.mnuDelete->isEnabled());
+    QTest::keyClick(dialog.lstFavorites, Qt::Key_Delete);
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"robert", "carol"}));
+    EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), "robert");
+    dialog.mnuDelete->trigger();  // the context menu's entry
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"carol"}));
+    dialog.cmdClose->click();
+    EXPECT_EQ(ReadAll(UserPlaces::BiddersListPath()), "carol\r\n");
+
+    FFavorites again;
+    again.SetListKind(false);
+    EXPECT_EQ(Rows(again.lstFavorites), QStringList({"carol"}));
 }
 
 TEST_F(FavoritesLists, GoWithoutASelectionPicksNothing) {
