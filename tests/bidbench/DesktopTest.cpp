@@ -268,38 +268,112 @@ TEST_F(Desktop, HelpPagesLinkOnlyToPagesThatExist) {
     }
 }
 
-// The program as users start it, with the user's own hosts file (the test
-// server's) in the config folder: its window titles carry its name once.
+namespace {
+
+// A user's home for the program as users start it: the user's own hosts
+// file (the test server's) in the config folder, no start screen, and
+// folders of its own for data and temporary files.
+class ProgramHome {
+public:
+    ProgramHome() {
+        const QString config = mHome.path() + "/config/Tarnbid";
+        EXPECT_TRUE(QDir().mkpath(config) && QDir().mkpath(mHome.path() + "/tmp"));
+        EXPECT_TRUE(QFile::copy(QCoreApplication::applicationDirPath() + "/bidbench.ini", config + "/bidbench.ini"));
+        QFile settings(config + "/Tarnbid Bidbench.conf");
+        EXPECT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("[Settings]\nStartScreen=N\n");
+    }
+    // Starts the program; it is killed when the process object goes.
+    void Start(QProcess& program) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", mHome.path() + "/config");
+        env.insert("XDG_DATA_HOME", mHome.path() + "/data");
+        env.insert("TMPDIR", mHome.path() + "/tmp");
+        program.setProcessEnvironment(env);
+        program.start(BIDBENCH_PATH, {});
+    }
+
+private:
+    QTemporaryDir mHome;
+};
+
+// The names of the display's top-level windows, in their stacking order.
+QStringList WindowNames() {
+    QProcess list;
+    list.start("xwininfo", {"-root", "-children"});
+    list.waitForFinished();
+    QStringList names;
+    const QRegularExpression named("^\\s+0x[0-9a-f]+ \"([^\"]*)\"", QRegularExpression::MultilineOption);
+    for (auto match = named.globalMatch(QString::fromUtf8(list.readAllStandardOutput())); match.hasNext();)
+        names << match.next().captured(1);
+    return names;
+}
+
+qsizetype IndexOfTitle(const QStringList& names, const QString& prefix) {
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (names[i].startsWith(prefix)) return i;
+    return -1;
+}
+
+}  // namespace
+
+// The program as users start it: its window titles carry its name once.
 TEST_F(Desktop, TheProgramsTitleNamesItOnce) {
-    QTemporaryDir home;
-    const QString config = home.path() + "/config/Tarnbid";
-    ASSERT_TRUE(QDir().mkpath(config));
-    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationDirPath() + "/bidbench.ini", config + "/bidbench.ini"));
-    QFile settings(config + "/Tarnbid Bidbench.conf");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[Settings]\nStartScreen=N\n");
-    settings.close();
+    ProgramHome home;
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    env.insert("XDG_DATA_HOME", home.path() + "/data");
-    program.setProcessEnvironment(env);
-    program.start(BIDBENCH_PATH, {});
+    home.Start(program);
     ASSERT_TRUE(program.waitForStarted());
     QString title;
     const bool shown = WaitUntil([&] {
-        QProcess list;
-        list.start("xwininfo", {"-root", "-tree"});
-        list.waitForFinished();
-        const QString windows = QString::fromUtf8(list.readAllStandardOutput());
-        const auto found = QRegularExpression("\"(Tarnbid Bidbench > Page /secure/news[^\"]*)\"").match(windows);
-        title = found.captured(1);
-        return found.hasMatch();
+        const QStringList names = WindowNames();
+        const qsizetype at = IndexOfTitle(names, "Tarnbid Bidbench > Page /secure/news");
+        title = names.value(at);
+        return at >= 0;
     }, 30000);
     program.kill();
     program.waitForFinished();
     ASSERT_TRUE(shown);
     EXPECT_EQ(title, "Tarnbid Bidbench > Page /secure/news.cfm");
+}
+
+// Two copies would write the lists and settings over each other's: a
+// second start brings the first one's window to the front and ends.
+TEST_F(Desktop, ASecondStartShowsTheFirstWindowAndEnds) {
+    ProgramHome home;
+    QProcess first;
+    home.Start(first);
+    ASSERT_TRUE(first.waitForStarted());
+    const QString kMain = "Tarnbid Bidbench > ";
+    ASSERT_TRUE(WaitUntil([&] { return IndexOfTitle(WindowNames(), kMain + "Page /secure/news") >= 0; }, 30000));
+
+    // A window of another program over it.
+    QWidget cover;
+    cover.setWindowTitle("Another program");
+    cover.setGeometry(0, 0, 1280, 1024);
+    cover.show();
+    // Whether the cover stands above the program's window in the list's order.
+    auto coverAbove = [&](bool* known) {
+        const QStringList names = WindowNames();
+        const qsizetype program = IndexOfTitle(names, kMain), other = IndexOfTitle(names, "Another program");
+        *known = program >= 0 && other >= 0;
+        return other > program;
+    };
+    bool known = false;
+    ASSERT_TRUE(WaitUntil([&] { coverAbove(&known); return known; }, 5000));
+    const bool coverOrder = coverAbove(&known);
+
+    QProcess second;
+    home.Start(second);
+    ASSERT_TRUE(second.waitForStarted());
+    EXPECT_TRUE(WaitUntil([&] { return second.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return coverAbove(&known) != coverOrder && known; }, 5000))
+        << WindowNames().join(" | ").toStdString();
+    EXPECT_EQ(WindowNames().filter(QRegularExpression("^Tarnbid Bidbench")).size(), 1);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished();
 }
 
 TEST_F(Desktop, ListsBesideTheProgramMoveOnceToTheUsersDataFolder) {
