@@ -17,6 +17,7 @@
 #include "Addresses.h"
 #include "FAddUserID.h"
 #include "Help.h"
+#include "PendingSaves.h"
 #include "SettingsStore.h"
 #include "UserPlaces.h"
 
@@ -96,7 +97,7 @@ void FFavorites::LoadList() {
     QByteArray bytes;
     // A list that could not be moved from beside the program is read there.
     QFile file(QFileInfo::exists(ListPath()) ? ListPath() : UserPlaces::OldListPath(ListPath()));
-    if (PendingLists().contains(ListPath())) bytes = PendingLists().value(ListPath()).text;
+    if (const auto kept = PendingSaves::KeptText(ListPath())) bytes = *kept;
     else if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
     // Lines end at CR LF, CR or LF; empty lines of a hand-edited file are skipped.
     const QString text = QString::fromLocal8Bit(bytes);
@@ -106,52 +107,14 @@ void FFavorites::LoadList() {
     UpdateDelete();
 }
 
-namespace {
-
-// Writes a list whole, or leaves the file as it was; false with the reason.
-bool WriteList(const QString& path, const QByteArray& text, QString* error) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) return true;
-    *error = file.errorString();
-    return false;
-}
-
-}  // namespace
-
-QHash<QString, FFavorites::Pending>& FFavorites::PendingLists() {
-    static QHash<QString, Pending> lists;
-    return lists;
-}
-
-void FFavorites::SavePendingLists() {
-    for (auto it = PendingLists().begin(); it != PendingLists().end();) {
-        QString error;
-        it = WriteList(it.key(), it->text, &error) ? PendingLists().erase(it) : std::next(it);
-    }
-}
-
 // A list that cannot be written (a read-only folder, a folder in the file's
-// place) is kept in memory while the program runs and written again at the
-// next change and at exit; the user is told once where it could not go, and
-// may leave the window.
+// place) is kept in memory while the program runs and written again later
+// (PendingSaves); the user is told once where it could not go, and may
+// leave the window.
 bool FFavorites::SaveList() {
     QByteArray text;
     for (const CUserIDs::Entry& entry : mIDs) text += entry->UserID().toLocal8Bit() + "\r\n";
-    QString error;
-    if (WriteList(ListPath(), text, &error)) {
-        PendingLists().remove(ListPath());
-        return true;
-    }
-    Pending& pending = PendingLists()[ListPath()];
-    pending.text = text;
-    if (!pending.told) {
-        pending.told = true;
-        QMessageBox::warning(this, SettingsStore::kProgramTitle,
-                             "The favorites list could not be saved to " + ListPath() + ":\r\n" + error +
-                                 "\r\nIt is kept while Bidbench runs, and saved again at the next change and when "
-                                 "Bidbench closes.");
-    }
-    return false;
+    return PendingSaves::WriteFile(ListPath(), text, "The favorites list", nullptr);
 }
 
 void FFavorites::done(int result) {
@@ -170,7 +133,7 @@ void FFavorites::AddUserID() {
     if (sUserID.isEmpty()) return;
     if (const CUserIDs::Entry entry = mIDs.Add(sUserID)) {
         lstFavorites->addItem(entry->UserID());
-        if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
+        if (PendingSaves::KeptText(ListPath())) SaveList();  // a list kept in memory tries again
     } else {
         TellAlreadyListed(sUserID);
     }
@@ -198,7 +161,7 @@ void FFavorites::DeleteSelected() {
     if (count > 0) lstFavorites->setCurrentRow(row != count ? row : row - 1);
     mIDs.Remove(sText);
     UpdateDelete();
-    if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
+    if (PendingSaves::KeptText(ListPath())) SaveList();  // a list kept in memory tries again
 }
 
 void FFavorites::RenameSelected() {
@@ -214,7 +177,7 @@ void FFavorites::RenameSelected() {
         return;
     }
     selected->setText(sNew);
-    if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
+    if (PendingSaves::KeptText(ListPath())) SaveList();  // a list kept in memory tries again
 }
 
 void FFavorites::Pick() {

@@ -22,8 +22,6 @@ public:
     // Sellers (true) or bidders (false): a new, empty list, then the
     // kind's caption and file.
     void SetListKind(bool sellers);
-    // Writes the lists that could not be saved (the program calls it at exit).
-    static void SavePendingLists();
     // The ID picked with Go! or a double-click; empty otherwise.
     QString SelectedID() const { return mSelectedID; }
     QString ListPath() const;
@@ -50,12 +48,6 @@ public:
     void done(int result) override;
 
 private:
-    struct Pending {
-        QByteArray text;
-        bool told = false;  // the user was told it could not be saved
-    };
-    static QHash<QString, Pending>& PendingLists();
-
     static QString CleanID(const QString& sText);
     void TellAlreadyListed(const QString& sUserID);
     void LoadList();

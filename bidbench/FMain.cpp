@@ -37,6 +37,7 @@
 #include "FStart.h"
 #include "Help.h"
 #include "LinkLabel.h"
+#include "PendingSaves.h"
 #include "SettingsStore.h"
 #include "ShellUIHelper.h"
 #include "StarImages.h"
@@ -455,7 +456,7 @@ void FMain::Unload() {
     SaveSite();
     SaveTextLabels();
     SaveGeometry();
-    FFavorites::SavePendingLists();
+    PendingSaves::AskAtExit(this);  // lists and settings that could not be written
     timTimer->stop();
     timStar->stop();
 }

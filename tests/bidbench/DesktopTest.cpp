@@ -8,8 +8,11 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QInputDialog>
+#include <QPushButton>
+#include <QSettings>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
@@ -34,6 +37,7 @@
 #include "FakeWindowTest.h"
 #include "Help.h"
 #include "MainParts.h"
+#include "PendingSaves.h"
 #include "SettingsStore.h"
 #include "ShellUIHelper.h"
 #include "UserPlaces.h"
@@ -577,6 +581,138 @@ TEST_F(DesktopLogic, TheWindowAndItsAddressHistoryAreKeptBetweenRuns) {
     QStringList history;
     for (int i = 0; i < Ui(*main).cboAddress->count(); ++i) history << Ui(*main).cboAddress->itemText(i);
     EXPECT_EQ(history, QStringList({Addresses::SiteStartAddress(1), "http://two.example/", "http://one.example/"}));
+}
+
+// ---- data that cannot be written ---------------------------------------------------------
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A folder in the place of a file: no write reaches it, whoever runs the test.
+class UnwritableData : public FakeWindowTest {
+protected:
+    void TearDown() override {
+        PendingSaves::DiscardAll();
+        for (const QString& path : {UserPlaces::SellersListPath(), SettingsStore::FilePath()}) {
+            QDir(path).removeRecursively();
+            QFile::remove(path);
+        }
+        FakeWindowTest::TearDown();
+    }
+    static void Block(const QString& path) {
+        QFile::remove(path);
+        ASSERT_TRUE(QDir().mkpath(path));
+    }
+    // Adds an ID to the sellers list through its window, by keys and clicks.
+    void AddSeller(const QString& sUserID) {
+        WhenModal<FFavorites>([sUserID](FFavorites* dialog) {
+            WhenModal<FAddUserID>([sUserID](FAddUserID* add) {
+                QTest::keyClicks(add->txtUserID, sUserID);
+                QTest::keyClick(add->txtUserID, Qt::Key_Return);
+            });
+            QTest::mouseClick(dialog->cmdAdd, Qt::LeftButton);
+            QTest::mouseClick(dialog->cmdClose, Qt::LeftButton);
+        });
+        Action("mnuFavoritesSellers")->trigger();
+    }
+    // Answers the next message box with the button of that text, after `first`.
+    static void Answer(const QString& button, std::shared_ptr<QStringList> texts,
+                       std::function<void()> first = {}) {
+        WhenModal<QMessageBox>([button, texts, first](QMessageBox* box) {
+            *texts << box->text();
+            if (first) first();
+            for (QAbstractButton* each : box->buttons())
+                if (each->text().remove(u'&') == QString(button).remove(u'&')) return each->click();
+            ADD_FAILURE() << "no button " << button.toStdString();
+            box->accept();
+        });
+    }
+};
+
+}  // namespace
+
+TEST_F(UnwritableData, AListIsSavedElsewhereAtExitWhenItsFolderStaysShut) {
+    Block(UserPlaces::SellersListPath());
+    main->show();
+    auto warnings = std::make_shared<QStringList>();
+    Answer("OK", warnings);
+    AddSeller("keeper");
+    ASSERT_TRUE(WaitUntil([&] { return !warnings->isEmpty(); }, 3000));
+    EXPECT_TRUE(warnings->first().startsWith("The favorites list could not be saved to " +
+                                             UserPlaces::SellersListPath() + ":"));
+
+    // At exit: Retry while the folder is still in the way asks again;
+    // then the list goes to a folder the user picks.
+    QTemporaryDir elsewhere;
+    auto questions = std::make_shared<QStringList>();
+    Answer("&Retry", questions, [questions, folder = elsewhere.path()] {
+        Answer("&Save Elsewhere...", questions, [folder] {
+            WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
+                dialog->selectFile(folder);
+                static_cast<QDialog*>(dialog)->accept();
+            });
+        });
+    });
+    WhenModal<QMessageBox>([](QMessageBox* box) { SaveScreenshot(box, "dialog-unsaved-at-exit"); });
+    main->close();
+    ASSERT_EQ(questions->size(), 2);
+    EXPECT_TRUE(questions->first().startsWith("Bidbench could not save:\r\n- the list Sellers.txt, for " +
+                                              UserPlaces::SellersListPath() + " ("))
+        << questions->first().toStdString();
+    EXPECT_EQ(ReadAll(elsewhere.path() + "/Sellers.txt"), "keeper\r\n");
+    EXPECT_FALSE(PendingSaves::Any());
+    EXPECT_EQ(warnings->size(), 1);  // told once
+}
+
+TEST_F(UnwritableData, DiscardingAtExitIsTheUsersChoice) {
+    Block(UserPlaces::SellersListPath());
+    main->show();
+    auto texts = std::make_shared<QStringList>();
+    Answer("OK", texts);
+    AddSeller("gone");
+    ASSERT_TRUE(WaitUntil([&] { return texts->size() == 1; }, 3000));
+    Answer("&Discard", texts);
+    main->close();
+    ASSERT_EQ(texts->size(), 2);
+    EXPECT_TRUE(texts->last().contains("discard it: what it holds is then lost.")) << texts->last().toStdString();
+    EXPECT_FALSE(PendingSaves::Any());
+    EXPECT_TRUE(QFileInfo(UserPlaces::SellersListPath()).isDir());  // nothing written in its place
+}
+
+// Window place and address history are kept while the settings file cannot
+// take them, read from memory, and written once it can.
+TEST_F(UnwritableData, SettingsAreKeptAndWrittenWhenTheFileCanTakeThem) {
+    const QString settingsFile = SettingsStore::FilePath();
+    Block(settingsFile);
+    main->show();
+    auto warnings = std::make_shared<QStringList>();
+    Answer("OK", warnings);
+    auction->arrive("http://one.example/", "One");
+    ASSERT_TRUE(WaitUntil([&] { return !warnings->isEmpty(); }, 3000));
+    EXPECT_TRUE(warnings->first().startsWith("Your settings (the window's place, the address history, the start-up "
+                                             "site) could not be saved to " + settingsFile + ":\r\na folder has its name"))
+        << warnings->first().toStdString();
+    auction->arrive("http://two.example/", "Two");
+    Pump(200);
+    EXPECT_EQ(warnings->size(), 1);
+    EXPECT_EQ(SettingsStore::ReadList("AddressHistory").mid(0, 2),
+              QStringList({"http://two.example/", "http://one.example/"}));
+
+    auto questions = std::make_shared<QStringList>();
+    Answer("&Retry", questions, [settingsFile] { QDir(settingsFile).removeRecursively(); });
+    main->close();
+    ASSERT_EQ(questions->size(), 1);
+    EXPECT_TRUE(questions->first().contains("- your settings (AddressHistory, ")) << questions->first().toStdString();
+    const QSettings written(settingsFile, QSettings::IniFormat);
+    EXPECT_EQ(written.value("Settings/AddressHistory").toStringList().mid(0, 2),
+              QStringList({"http://two.example/", "http://one.example/"}));
+    EXPECT_FALSE(written.value("Settings/WindowGeometry").toString().isEmpty());
+    EXPECT_EQ(written.value("Settings/Site").toString(), "1");
+    EXPECT_FALSE(PendingSaves::Any());
 }
 
 #include "DesktopTest.moc"
