@@ -66,8 +66,9 @@ void TellOnce(const QString& sPath, const QString& sWhat, const QString& sError)
                                                            : QApplication::activeWindow();
         QMessageBox::warning(owner, SettingsStore::kProgramTitle,
                              sWhat + " could not be saved to " + sPath + ":\r\n" + sError +
-                                 "\r\nIt is kept while Bidbench runs and saved again at the next change; if it "
-                                 "still cannot be saved when Bidbench closes, you are asked what to do with it.");
+                                 ".\r\nBidbench keeps the changes while it runs and saves them again at the next "
+                                 "change; if they still cannot be saved when Bidbench closes, you are asked what "
+                                 "to do with them.");
     });
 }
 

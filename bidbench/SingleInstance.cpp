@@ -39,7 +39,9 @@ QString SingleInstance::UserKey() {
 }
 
 bool SingleInstance::BecomeFirst() {
-    if (!mLock.tryLock(0)) return false;
+    // A lock that cannot be made at all (no temporary folder to write in)
+    // must not keep the program from starting: it then runs unguarded.
+    if (!mLock.tryLock(0)) return mLock.error() != QLockFile::LockFailedError;
     // A socket left by a first instance that crashed is ours now.
     QLocalServer::removeServer(mName);
     mServer.setSocketOptions(QLocalServer::UserAccessOption);

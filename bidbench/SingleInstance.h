@@ -23,7 +23,8 @@ public:
     static QString UserKey();
 
     // True when no other instance runs with this key: this one then holds
-    // the lock and listens for later starts (showRequested).
+    // the lock and listens for later starts (showRequested). Also true,
+    // unguarded, when no lock can be made.
     bool BecomeFirst();
     // Asks the instance that holds the lock to show its window; false when
     // it does not answer within `milliseconds`.

@@ -690,6 +690,7 @@ TEST_F(UnwritableData, SettingsAreKeptAndWrittenWhenTheFileCanTakeThem) {
     Block(settingsFile);
     main->show();
     auto warnings = std::make_shared<QStringList>();
+    WhenModal<QMessageBox>([](QMessageBox* box) { SaveScreenshot(box, "dialog-settings-not-saved"); });
     Answer("OK", warnings);
     auction->arrive("http://one.example/", "One");
     ASSERT_TRUE(WaitUntil([&] { return !warnings->isEmpty(); }, 3000));

@@ -263,6 +263,8 @@ TEST_F(FavoritesLists, IDsAreRenamedAndDeletedByKeyAndContextMenu) {
         select(from);
         WhenModal<QInputDialog>([to](QInputDialog* ask) {
             EXPECT_EQ(ask->windowTitle(), "Rename User ID");
+            EXPECT_EQ(ask->labelText(), "&User ID:");
+            if (to == "  Robert ") SaveScreenshot(ask, "dialog-rename-user-id");
             ask->setTextValue(to);
             ask->accept();
         });
