@@ -1,18 +1,16 @@
 #include "FFavorites.h"
 
+#include <QAction>
 #include <QFile>
 #include <QFileInfo>
-#include <QAction>
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QLineEdit>
-#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include "Addresses.h"
 #include "FAddUserID.h"

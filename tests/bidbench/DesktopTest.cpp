@@ -652,7 +652,7 @@ TEST_F(UnwritableData, AListIsSavedElsewhereAtExitWhenItsFolderStaysShut) {
     Answer("&Retry", questions, [questions, folder = elsewhere.path()] {
         Answer("&Save Elsewhere...", questions, [folder] {
             WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
-                dialog->selectFile(folder);
+                dialog->setDirectory(folder);  // the folder shown is the one chosen
                 static_cast<QDialog*>(dialog)->accept();
             });
         });
