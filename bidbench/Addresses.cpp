@@ -1,6 +1,7 @@
 #include "Addresses.h"
 
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -75,19 +76,39 @@ QString SiteStartAddress(int index) {
     }
 }
 
-// User IDs and item texts are inserted exactly as given: no encoding.
+namespace {
+// A user ID as one query value: "a&b" must not end the value at "a", nor
+// "x#y" at "x", nor a blank end the address.
+QString QueryValue(const QString& sText) { return QString::fromLatin1(QUrl::toPercentEncoding(sText)); }
+}  // namespace
+
 QString SellerListingsAddress(const QString& sUserID) {
     return Http(CurrentHosts().listingsHost) + "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=" +
-           sUserID + "&include=0&since=-1&sort=2&rows=25";
+           QueryValue(sUserID) + "&include=0&since=-1&sort=2&rows=25";
 }
 
 QString BidderItemsAddress(const QString& sUserID) {
     return Http(CurrentHosts().bidItemsHost) + "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewBidItems&userid=" +
-           sUserID + "&completed=0&all=1&rows=25";
+           QueryValue(sUserID) + "&completed=0&all=1&rows=25";
 }
 
 QString SnipeAddress(const QString& sItem) {
     return Http(CurrentHosts().serviceHost) + "/secure/login.cfm?item_number=" + QString(sItem).replace(u' ', "%20");
+}
+
+QString ItemNumber(const QString& sAddress) {
+    // Read from the parsed query, so that "sortitem=" or "item=" in a path
+    // or fragment is never taken for the item.
+    const QStringList values = QUrlQuery(QUrl(sAddress)).allQueryItemValues("item", QUrl::FullyDecoded);
+    if (values.isEmpty() || values.count(values.first()) != values.size()) return {};
+    return IsItemNumber(values.first()) ? values.first() : QString();
+}
+
+bool IsItemNumber(const QString& sText) {
+    if (sText.isEmpty()) return false;
+    for (const QChar c : sText)
+        if (c < u'0' || c > u'9') return false;
+    return true;
 }
 
 bool IsAddress(const QString& sText) {

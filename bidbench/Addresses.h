@@ -33,11 +33,18 @@ QString ProgramFolder();
 QString SiteCaption(int index);
 // The start address of site 1 to 7; empty for any other index.
 QString SiteStartAddress(int index);
+// A user's pages; the ID goes percent-encoded, as one query value.
 QString SellerListingsAddress(const QString& sUserID);
 QString BidderItemsAddress(const QString& sUserID);
-// The item number goes as typed: blanks are kept, as %20, so that the
+// The item number goes as given: blanks are kept, as %20, so that the
 // browser does not trim them off the address.
 QString SnipeAddress(const QString& sItem);
+// The auction item a page's address shows: the value of its query
+// parameter named exactly "item", when that is digits only; empty when the
+// address names no item, or names two different ones.
+QString ItemNumber(const QString& sAddress);
+// Whether a text is an item number: one or more of the digits 0 to 9.
+bool IsItemNumber(const QString& sText);
 // Whether typed text can be loaded as an address: "example.com/page",
 // "http://host:8080/", "about:blank"; not "two words" or "http://a b/".
 bool IsAddress(const QString& sText);

@@ -13,7 +13,6 @@
 namespace BrowserFavorites {
 namespace {
 
-constexpr int kAddressRoom = 254;  // a profile-string read of 255 characters
 constexpr int kNameBytes = 200;
 
 // Shortcut files are UTF-8; a file written elsewhere in an 8-bit code page
@@ -36,7 +35,8 @@ QString Folder() {
 QString ReadShortcut(const QString& sPath) {
     QFile file(sPath);
     if (!file.open(QIODevice::ReadOnly)) return {};
-    return DecodeText(ShortcutFile::Url(file.read(1 << 20).toStdString())).left(kAddressRoom);
+    // Whole, however long: an address cut short opens another page.
+    return DecodeText(ShortcutFile::Url(file.readAll().toStdString()));
 }
 
 QString SafeFileName(const QString& sTitle) {
@@ -70,7 +70,7 @@ bool AlreadyThere(const QString& sFolder, const QString& sTitle, const QString& 
     bool found = false;
     FreePath(sFolder, sTitle, [&](const QString& path) {
         if (!QFileInfo::exists(path)) return false;
-        found = found || ReadShortcut(path) == sAddress.left(kAddressRoom);
+        found = found || ReadShortcut(path) == sAddress;
         return !found;
     });
     return found;

@@ -11,8 +11,8 @@ namespace BrowserFavorites {
 // when it cannot be determined or made.
 QString Folder();
 
-// The address of a shortcut file, cut to its first 254 characters; empty
-// when the file cannot be read or has none.
+// The address of a shortcut file, whole; empty when the file cannot be
+// read or has none.
 QString ReadShortcut(const QString& sPath);
 
 // A file name for a title: characters that cannot be in a file name on

@@ -1,19 +1,21 @@
 #include "FFavorites.h"
 
+#include <QAction>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QHash>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include "Addresses.h"
 #include "FAddUserID.h"
 #include "Help.h"
+#include "PendingSaves.h"
 #include "SettingsStore.h"
 #include "UserPlaces.h"
 
@@ -42,6 +44,7 @@ FFavorites::FFavorites(QWidget* parent) : QDialog(parent) {
     layout->addWidget(cmdClose, 3, 1);
     layout->addWidget(lblDoubleClick, 5, 0, 1, 2);
 
+    AddListEdits();
     connect(cmdAdd, &QPushButton::clicked, this, &FFavorites::AddUserID);
     connect(cmdGetInfo, &QPushButton::clicked, this, &FFavorites::Pick);
     connect(lstFavorites, &QListWidget::itemDoubleClicked, this, &FFavorites::Pick);
@@ -49,6 +52,31 @@ FFavorites::FFavorites(QWidget* parent) : QDialog(parent) {
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(lstFavorites, &QListWidget::itemSelectionChanged, this, &FFavorites::UpdateDelete);
 }
+
+// Rename (F2) and Delete (the Delete key) of the selected ID, also offered
+// as the list's context menu, as in the browser favourites.
+void FFavorites::AddListEdits() {
+    lstFavorites->setContextMenuPolicy(Qt::ActionsContextMenu);
+    const struct {
+        const char* text;
+        QKeySequence key;
+        void (FFavorites::*run)();
+        QAction* FFavorites::*keep;
+    } kEdits[] = {{"&Rename...", QKeySequence(Qt::Key_F2), &FFavorites::RenameSelected, &FFavorites::mnuRename},
+                  {"&Delete", QKeySequence(Qt::Key_Delete), &FFavorites::DeleteSelected, &FFavorites::mnuDelete}};
+    for (const auto& edit : kEdits) {
+        auto* action = new QAction(edit.text, lstFavorites);
+        action->setShortcut(edit.key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        lstFavorites->addAction(action);
+        connect(action, &QAction::triggered, this, edit.run);
+        this->*edit.keep = action;
+    }
+}
+
+// Blanks around an ID are no part of it (the site has none) and cannot be
+// seen in the list; they are dropped wherever an ID comes in.
+QString FFavorites::CleanID(const QString& sText) { return sText.trimmed(); }
 
 QString FFavorites::ListPath() const {
     return mSellers ? UserPlaces::SellersListPath() : UserPlaces::BiddersListPath();
@@ -67,62 +95,24 @@ void FFavorites::LoadList() {
     QByteArray bytes;
     // A list that could not be moved from beside the program is read there.
     QFile file(QFileInfo::exists(ListPath()) ? ListPath() : UserPlaces::OldListPath(ListPath()));
-    if (PendingLists().contains(ListPath())) bytes = PendingLists().value(ListPath()).text;
+    if (const auto kept = PendingSaves::KeptText(ListPath())) bytes = *kept;
     else if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
     // Lines end at CR LF, CR or LF; empty lines of a hand-edited file are skipped.
     const QString text = QString::fromLocal8Bit(bytes);
     for (const QString& line : text.split(QRegularExpression("\r\n|\r|\n")))
-        if (!line.isEmpty()) mIDs.Add(line);
+        if (const QString sUserID = CleanID(line); !sUserID.isEmpty()) mIDs.Add(sUserID);
     for (const CUserIDs::Entry& entry : mIDs) lstFavorites->addItem(entry->UserID());
     UpdateDelete();
 }
 
-namespace {
-
-// Writes a list whole, or leaves the file as it was; false with the reason.
-bool WriteList(const QString& path, const QByteArray& text, QString* error) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) return true;
-    *error = file.errorString();
-    return false;
-}
-
-}  // namespace
-
-QHash<QString, FFavorites::Pending>& FFavorites::PendingLists() {
-    static QHash<QString, Pending> lists;
-    return lists;
-}
-
-void FFavorites::SavePendingLists() {
-    for (auto it = PendingLists().begin(); it != PendingLists().end();) {
-        QString error;
-        it = WriteList(it.key(), it->text, &error) ? PendingLists().erase(it) : std::next(it);
-    }
-}
-
 // A list that cannot be written (a read-only folder, a folder in the file's
-// place) is kept in memory while the program runs and written again at the
-// next change and at exit; the user is told once where it could not go, and
-// may leave the window.
+// place) is kept in memory while the program runs and written again later
+// (PendingSaves); the user is told once where it could not go, and may
+// leave the window.
 bool FFavorites::SaveList() {
     QByteArray text;
     for (const CUserIDs::Entry& entry : mIDs) text += entry->UserID().toLocal8Bit() + "\r\n";
-    QString error;
-    if (WriteList(ListPath(), text, &error)) {
-        PendingLists().remove(ListPath());
-        return true;
-    }
-    Pending& pending = PendingLists()[ListPath()];
-    pending.text = text;
-    if (!pending.told) {
-        pending.told = true;
-        QMessageBox::warning(this, SettingsStore::kProgramTitle,
-                             "The favorites list could not be saved to " + ListPath() + ":\r\n" + error +
-                                 "\r\nIt is kept while Bidbench runs, and saved again at the next change and when "
-                                 "Bidbench closes.");
-    }
-    return false;
+    return PendingSaves::WriteFile(ListPath(), text, "The favorites list", nullptr);
 }
 
 void FFavorites::done(int result) {
@@ -137,11 +127,26 @@ void FFavorites::AddUserID() {
         add.exec();
         sEntered = add.EnteredID();
     }
-    if (sEntered.isEmpty()) return;
-    if (const CUserIDs::Entry entry = mIDs.Add(sEntered)) {
+    const QString sUserID = CleanID(sEntered);
+    if (sUserID.isEmpty()) return;
+    if (const CUserIDs::Entry entry = mIDs.Add(sUserID)) {
         lstFavorites->addItem(entry->UserID());
-        if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
+        if (PendingSaves::KeptText(ListPath())) SaveList();  // a list kept in memory tries again
+    } else {
+        TellAlreadyListed(sUserID);
     }
+}
+
+// User IDs are one whatever their letter case: the user is shown the ID
+// the list holds, rather than left to wonder why nothing was added.
+void FFavorites::TellAlreadyListed(const QString& sUserID) {
+    const QString sListed = mIDs.Find(sUserID)->UserID();
+    const QList<QListWidgetItem*> rows = lstFavorites->findItems(sListed, Qt::MatchExactly);
+    if (!rows.isEmpty()) lstFavorites->setCurrentItem(rows.first());
+    const QString sText = sListed == sUserID ? sUserID + " is already in your favorites list."
+                                             : sUserID + " is already in your favorites list as " + sListed +
+                                                   ".\r\nUser IDs are the same whatever their letter case.";
+    QMessageBox::information(this, SettingsStore::kProgramTitle, sText);
 }
 
 void FFavorites::DeleteSelected() {
@@ -154,7 +159,23 @@ void FFavorites::DeleteSelected() {
     if (count > 0) lstFavorites->setCurrentRow(row != count ? row : row - 1);
     mIDs.Remove(sText);
     UpdateDelete();
-    if (PendingLists().contains(ListPath())) SaveList();  // a list kept in memory tries again
+    if (PendingSaves::KeptText(ListPath())) SaveList();  // a list kept in memory tries again
+}
+
+void FFavorites::RenameSelected() {
+    QListWidgetItem* selected = SelectedRow();
+    if (!selected) return;
+    const QString sOld = selected->text();
+    bool ok = false;
+    const QString sNew =
+        CleanID(QInputDialog::getText(this, "Rename User ID", "&User ID:", QLineEdit::Normal, sOld, &ok));
+    if (!ok || sNew.isEmpty() || sNew == sOld) return;
+    if (!mIDs.Rename(sOld, sNew)) {
+        TellAlreadyListed(sNew);
+        return;
+    }
+    selected->setText(sNew);
+    if (PendingSaves::KeptText(ListPath())) SaveList();  // a list kept in memory tries again
 }
 
 void FFavorites::Pick() {
@@ -169,5 +190,8 @@ QListWidgetItem* FFavorites::SelectedRow() const {
 }
 
 void FFavorites::UpdateDelete() {
-    cmdDelete->setEnabled(SelectedRow() != nullptr);
+    const bool selected = SelectedRow() != nullptr;
+    cmdDelete->setEnabled(selected);
+    mnuDelete->setEnabled(selected);
+    mnuRename->setEnabled(selected);
 }

@@ -1,13 +1,13 @@
 // One favourites list (sellers or bidders): shows the IDs of its list file,
-// adds and deletes IDs, and lets the user pick one. The list file is read
+// adds, renames and deletes IDs, and lets the user pick one. The list file is read
 // when the kind is set and written whenever the dialog ends.
 #pragma once
 
 #include <QDialog>
-#include <QHash>
 
 #include "UserIDs.h"
 
+class QAction;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -21,8 +21,6 @@ public:
     // Sellers (true) or bidders (false): a new, empty list, then the
     // kind's caption and file.
     void SetListKind(bool sellers);
-    // Writes the lists that could not be saved (the program calls it at exit).
-    static void SavePendingLists();
     // The ID picked with Go! or a double-click; empty otherwise.
     QString SelectedID() const { return mSelectedID; }
     QString ListPath() const;
@@ -33,9 +31,15 @@ public:
     QPushButton* cmdDelete;
     QPushButton* cmdClose;
     QLabel* lblDoubleClick;
+    // The list's context menu, with the keys F2 and Delete.
+    QAction* mnuRename = nullptr;
+    QAction* mnuDelete = nullptr;
 
     void AddUserID();
     void DeleteSelected();
+    // Asks for the selected ID's new text; refused, with the reason, when
+    // another ID of the list has it.
+    void RenameSelected();
     void Pick();
 
     // Ends the dialog only when the list file has been written; when it
@@ -43,14 +47,11 @@ public:
     void done(int result) override;
 
 private:
-    struct Pending {
-        QByteArray text;
-        bool told = false;  // the user was told it could not be saved
-    };
-    static QHash<QString, Pending>& PendingLists();
-
+    static QString CleanID(const QString& sText);
+    void TellAlreadyListed(const QString& sUserID);
     void LoadList();
     bool SaveList();
+    void AddListEdits();
     void UpdateDelete();
     // The row the user has selected; null when none is.
     QListWidgetItem* SelectedRow() const;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 #include <QAction>
 #include <QActionGroup>
@@ -36,6 +37,7 @@
 #include "FStart.h"
 #include "Help.h"
 #include "LinkLabel.h"
+#include "PendingSaves.h"
 #include "SettingsStore.h"
 #include "ShellUIHelper.h"
 #include "StarImages.h"
@@ -44,7 +46,6 @@
 namespace {
 
 const QString kTitle = SettingsStore::kProgramTitle;
-const QString kItemMarker = QStringLiteral("item=");
 const QString kWorkingPanel = QStringLiteral("Working . . .");
 const char* const kHelpPageProperty = "helpPage";
 constexpr int kHistoryLength = 25;  // addresses kept in the address box
@@ -201,6 +202,7 @@ void FMain::BuildControls() {
     cboAddress = new QComboBox(mAuctionPage);
     cboAddress->setEditable(true);
     cboAddress->setInsertPolicy(QComboBox::NoInsert);
+    cboAddress->lineEdit()->setMaxLength(std::numeric_limits<int>::max());  // addresses of any length
     tbrGo = new QToolButton(mAuctionPage);
     tbrGo->setText("Go!  ");
     tbrGo->setFont(bold);
@@ -454,7 +456,7 @@ void FMain::Unload() {
     SaveSite();
     SaveTextLabels();
     SaveGeometry();
-    FFavorites::SavePendingLists();
+    PendingSaves::AskAtExit(this);  // lists and settings that could not be written
     timTimer->stop();
     timStar->stop();
 }
@@ -574,7 +576,10 @@ void FMain::RefreshControls() {
     for (int i = 0; i < mLabelledButtons.size(); ++i)
         mLabelledButtons[i]->setText(labels ? kNavigateButtons[i].label : "");
     const bool auctionTab = SSTab1->currentIndex() == 1;
-    const bool hasItem = cboAddress->currentText().contains(kItemMarker, Qt::CaseSensitive);
+    // The item of the page shown, never of text typed in the address box.
+    QString sItem;
+    IgnoringErrors([&] { sItem = Addresses::ItemNumber(brwAuction->locationAddress()); });
+    const bool hasItem = !sItem.isEmpty();
     tbrSnipe->setEnabled(hasItem);
     mnuNavigateSnipe->setEnabled(hasItem && auctionTab);
     tbrBack->setEnabled(v_bSnipeTabActive ? v_bSnipeCanGoBack : v_bAuctionCanGoBack);
@@ -670,11 +675,12 @@ void FMain::GoHome() {
     else brwAuction->navigate(StartingAddress());
 }
 
+// Hands the service the item of the page the auction browser shows: the
+// address box may hold text being typed, or an address not yet loaded.
 void FMain::Snipe() {
-    const QString sText = cboAddress->currentText();
-    const int at = sText.indexOf(kItemMarker, 0, Qt::CaseSensitive);
-    if (at < 0) return;
-    brwSnipe->navigate(Addresses::SnipeAddress(sText.mid(at + kItemMarker.size())));
+    const QString sItem = Addresses::ItemNumber(brwAuction->locationAddress());
+    if (sItem.isEmpty()) return;
+    brwSnipe->navigate(Addresses::SnipeAddress(sItem));
     SSTab1->setCurrentIndex(0);
 }
 

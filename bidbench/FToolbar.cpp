@@ -3,8 +3,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QMimeData>
 #include <QTimer>
 #include <QToolBar>
@@ -37,10 +37,18 @@ FToolbar::FToolbar(QWidget* parent) : QDialog(parent) {
     timTimer->setInterval(1);
     timTimer->setSingleShot(true);
 
-    auto* layout = new QHBoxLayout(this);
-    layout->addWidget(lblItem);
-    layout->addWidget(txtItem);
-    layout->addWidget(Toolbar1);
+    lblWhyNot = new QLabel;
+    lblWhyNot->setObjectName("lblWhyNot");
+    // One line kept for it, so that the window does not jump as it speaks.
+    lblWhyNot->setMinimumHeight(lblWhyNot->fontMetrics().height());
+
+    auto* layout = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(lblItem);
+    row->addWidget(txtItem);
+    row->addWidget(Toolbar1);
+    layout->addLayout(row);
+    layout->addWidget(lblWhyNot);
 
     connect(cmdSnipe, &QAction::triggered, this, &FToolbar::Snipe);
     connect(txtItem, &QLineEdit::textChanged, this, &FToolbar::UpdateSnipe);
@@ -53,16 +61,27 @@ FToolbar::FToolbar(QWidget* parent) : QDialog(parent) {
     timTimer->start();
 }
 
-bool FToolbar::IsNumeric(const QString& sText) {
-    bool ok = false;
-    QLocale().toDouble(sText.trimmed(), &ok);
-    return ok;
+// Item numbers are digits only: "1e5", "inf" or "1,234", which pass for
+// numbers elsewhere, would reach the service as some other item or none.
+QString FToolbar::WhyNotAnItem(const QString& sText) {
+    const QString sTrimmed = sText.trimmed();
+    for (const QChar c : sTrimmed) {
+        if (c >= u'0' && c <= u'9') continue;
+        const QString sWhat = c.isSpace() ? QStringLiteral("blanks") : "\"" + QString(c) + "\"";
+        return "Item numbers are digits only: no " + sWhat + ".";
+    }
+    return {};
 }
 
-void FToolbar::UpdateSnipe() { cmdSnipe->setEnabled(!txtItem->text().isEmpty() && IsNumeric(txtItem->text())); }
+void FToolbar::UpdateSnipe() {
+    const QString sText = txtItem->text();
+    lblWhyNot->setText(WhyNotAnItem(sText));
+    cmdSnipe->setEnabled(!sText.trimmed().isEmpty() && lblWhyNot->text().isEmpty());
+}
 
 void FToolbar::Snipe() {
-    mItemText = txtItem->text();
+    if (!cmdSnipe->isEnabled()) return;
+    mItemText = txtItem->text().trimmed();
     accept();
 }
 

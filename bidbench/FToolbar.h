@@ -25,17 +25,18 @@ class FToolbar final : public QDialog {
 public:
     explicit FToolbar(QWidget* parent = nullptr);
 
-    // The box's text when Snipe! was pressed; empty otherwise.
+    // The item number when Snipe! was pressed (the box's digits, without
+    // blanks around them); empty otherwise.
     QString ItemText() const { return mItemText; }
     // The user closed the window with its close box or window menu.
     bool ClosedByUser() const { return mClosedByUser; }
 
-    // A number by the numeric test of the user's locale: digits with an
-    // optional sign, decimal and thousands separators, an exponent and
-    // surrounding blanks.
-    static bool IsNumeric(const QString& sText);
+    // Why a text is no item number, in a sentence for the user; empty when
+    // it is one (digits only, blanks around them allowed) or is empty.
+    static QString WhyNotAnItem(const QString& sText);
 
     QLabel* lblItem;
+    QLabel* lblWhyNot;  // says why Snipe! is off for the text typed
     ItemBox* txtItem;
     QToolBar* Toolbar1;
     QAction* cmdSnipe;  // button 1

@@ -18,6 +18,16 @@ void CUserIDs::Remove(const QString& sUserID) {
     mEntries.removeOne(entry);
 }
 
+bool CUserIDs::Rename(const QString& sUserID, const QString& sNewUserID) {
+    const Entry entry = Find(sUserID);
+    const Entry holder = Find(sNewUserID);
+    if (!entry || (holder && holder != entry)) return false;
+    mByKey.remove(Key(sUserID));
+    entry->setUserID(sNewUserID);
+    mByKey.insert(Key(sNewUserID), entry);
+    return true;
+}
+
 void CUserIDs::LoadFromSpaceDelimitedString(const QString& sUserIDs) {
     qsizetype first = 0, last = sUserIDs.size();
     while (first < last && sUserIDs[first] == u' ') ++first;

@@ -31,6 +31,11 @@ public:
     // when the list does not hold it.
     void Remove(const QString& sUserID);
     int Count() const { return static_cast<int>(mEntries.size()); }
+    // The entry that holds the ID (letter case ignored); null when none does.
+    Entry Find(const QString& sUserID) const { return mByKey.value(Key(sUserID)); }
+    // Gives an entry another ID in its place in the list; false, changing
+    // nothing, when another entry holds the new ID (letter case ignored).
+    bool Rename(const QString& sUserID, const QString& sNewUserID);
 
     // Enumeration in insertion order.
     QVector<Entry>::const_iterator begin() const { return mEntries.begin(); }

@@ -8,6 +8,7 @@
 #include "Addresses.h"
 #include "FMain.h"
 #include "SettingsStore.h"
+#include "SingleInstance.h"
 #include "UserPlaces.h"
 
 int main(int argc, char** argv) {
@@ -21,7 +22,17 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName("Tarnbid");
     // No display name: the platform would add it to every window title,
     // which already names the program ("Tarnbid Bidbench > page").
+    SingleInstance instance(SingleInstance::UserKey());
+    if (!instance.BecomeFirst()) {
+        if (instance.AskFirstToShow()) return 0;
+        QMessageBox::warning(nullptr, SettingsStore::kProgramTitle,
+                             "Bidbench is already running for you, but does not answer.\n"
+                             "Close it, or end it, before you start Bidbench again.");
+        return 1;
+    }
     FMain main;
+    QObject::connect(&instance, &SingleInstance::showRequested, &main,
+                     [&main] { SingleInstance::BringToFront(&main); });
     // Lists an older Bidbench kept beside the program move to the user's
     // data folder, once; one that cannot move is read where it is.
     const auto failures = UserPlaces::MoveOldLists(Addresses::ProgramFolder(), UserPlaces::DataFolder());

@@ -9,8 +9,10 @@
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTest>
+#include <QToolBar>
 #include <QToolButton>
 #include <QLineEdit>
+#include <QMessageBox>
 
 #include <QClipboard>
 #include <QFile>
@@ -22,6 +24,7 @@
 
 #include "Addresses.h"
 #include "BidbenchTestSupport.h"
+#include "FAddUserID.h"
 #include "FFavorites.h"
 #include "FMain.h"
 #include "FNewVersion.h"
@@ -98,12 +101,56 @@ TEST_F(EndToEnd, ItemPagesEnableSnipeWhichHandsTheItemToTheService) {
     EXPECT_TRUE(Ui(*main).mnuNavigateSnipe->isEnabled());
     Ui(*main).tbrSnipe->click();
     EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 0);
-    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4455&category=12"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4455"); }));
 
     main->NavigateAuction("http://" + Server()->host(kSite1) + "/ws/view?Item=4455");
     ASSERT_TRUE(WaitUntil([&] { return Ui(*main).cboAddress->currentText().endsWith("Item=4455"); }));
     EXPECT_FALSE(Ui(*main).tbrSnipe->isEnabled());
     EXPECT_FALSE(Ui(*main).mnuNavigateSnipe->isEnabled());
+}
+
+// What is typed into the address box is no page yet: Snipe! hands over the
+// item of the page shown, and only that.
+TEST_F(EndToEnd, SnipeTakesTheItemOfThePageShownNotTheTypedText) {
+    auto main = Start(Answer::NotShown);
+    const MainParts ui(*main);
+    ShowActive(main.get());
+    const QString base = "http://" + Server()->host(kSite1);
+    main->NavigateAuction(base + "/ws/view?sortitem=price&item=4711");
+    ASSERT_TRUE(WaitUntil([&] { return Loaded(ui.brwAuction, "item=4711"); }));
+    ASSERT_TRUE(WaitUntil([&] { return ui.tbrSnipe->isEnabled(); }));
+
+    // Typed, without Enter: the page still shows 4711.
+    QLineEdit* line = ui.cboAddress->lineEdit();
+    line->setFocus();
+    line->selectAll();
+    QTest::keyClicks(line, base + "/ws/view?item=9999");
+    QTest::mouseClick(ui.tbrSnipe, Qt::LeftButton);
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4711"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(ui.brwSnipe, "item_number=4711"); }));
+
+    // Text without any item leaves Snipe! for the item on screen; so does
+    // Tools > Snipe Current Auction (Ctrl+Z).
+    Server()->clear();
+    ui.SSTab1->setCurrentIndex(1);
+    line->setFocus();
+    line->selectAll();
+    QTest::keyClicks(line, "something else");
+    EXPECT_TRUE(ui.tbrSnipe->isEnabled());
+    EXPECT_TRUE(ui.mnuNavigateSnipe->isEnabled());
+    QTest::keyClick(main.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=4711"); }));
+    for (const RecordedRequest& request : Server()->requests())
+        EXPECT_FALSE(request.target.contains("item_number=9999") || request.target.contains("price"))
+            << request.target.toStdString();
+
+    // A page whose item is not a plain number offers no snipe.
+    for (const char* path : {"/ws/view?item=12ab", "/ws/view?item=1&item=2", "/item=5/view"}) {
+        main->NavigateAuction(base + path);
+        ASSERT_TRUE(WaitUntil([&] { return Loaded(ui.brwAuction, path); })) << path;
+        EXPECT_FALSE(ui.tbrSnipe->isEnabled()) << path;
+        EXPECT_FALSE(ui.mnuNavigateSnipe->isEnabled()) << path;
+    }
 }
 
 TEST_F(EndToEnd, AddressBoxHistoryEnterAndGo) {
@@ -255,13 +302,30 @@ TEST_F(EndToEnd, FloatingToolbarSnipesTheTypedItem) {
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=31337"); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwSnipe, "item_number=31337"); }));
 
-    // Blanks typed around the number go to the service as typed; Enter snipes.
-    WhenModal<FToolbar>([](FToolbar* toolbar) {
+    // What only passes for a number is refused, with the reason; blanks
+    // typed around the number are dropped; Enter snipes.
+    QStringList why;
+    WhenModal<FToolbar>([&why](FToolbar* toolbar) {
+        for (const char* typed : {"1e5", "inf", "1,234"}) {
+            toolbar->txtItem->selectAll();
+            QTest::keyClicks(toolbar->txtItem, typed);
+            QTest::keyClick(toolbar->txtItem, Qt::Key_Return);
+            QTest::mouseClick(toolbar->Toolbar1->widgetForAction(toolbar->cmdSnipe), Qt::LeftButton);
+            why << toolbar->lblWhyNot->text();
+        }
+        SaveScreenshot(toolbar, "dialog-floating-toolbar-not-an-item");
+        toolbar->txtItem->selectAll();
         QTest::keyClicks(toolbar->txtItem, " 12345 ");
         QTest::keyClick(toolbar->txtItem, Qt::Key_Return);
     });
     main->findChild<QAction*>("mnuToolsToolbar")->trigger();
-    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=%2012345%20"); }));
+    EXPECT_EQ(why, QStringList({"Item numbers are digits only: no \"e\".",
+                                "Item numbers are digits only: no \"i\".",
+                                "Item numbers are digits only: no \",\"."}));
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=12345"); }));
+    for (const RecordedRequest& request : Server()->requests())
+        EXPECT_FALSE(request.target.contains("1e5") || request.target.contains("inf") || request.target.contains("1,234"))
+            << request.target.toStdString();
 
     WhenModal<FToolbar>([](FToolbar* toolbar) {
         QTest::keyClicks(toolbar->txtItem, "777");
@@ -289,6 +353,53 @@ TEST_F(EndToEnd, AFavouriteSellerOpensTheSellersListings) {
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, target); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "rows=25"); }));
     EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 1);
+    QFile::remove(UserPlaces::SellersListPath());
+}
+
+// IDs reach the site whole, whatever characters they hold; blanks typed
+// around one are dropped, and an ID already listed in another letter case
+// is said to be there.
+TEST_F(EndToEnd, FavouriteIDsReachTheSiteWholeAndOnce) {
+    {
+        QFile list(UserPlaces::SellersListPath());
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        list.write("lampman\r\na&b\r\n  x#y  \r\n");
+    }
+    auto main = Start(Answer::NotShown);
+    auto told = std::make_shared<QString>();
+    auto pick = [&](const QString& sUserID) {
+        WhenModal<FFavorites>([sUserID, told](FFavorites* dialog) {
+            if (told->isEmpty()) {
+                WhenModal<FAddUserID>([](FAddUserID* add) {
+                    QTest::keyClicks(add->txtUserID, "  LampMan ");
+                    QTest::keyClick(add->txtUserID, Qt::Key_Return);
+                });
+                WhenModal<QMessageBox>([told](QMessageBox* box) {
+                    *told = box->text();
+                    SaveScreenshot(box, "dialog-favorite-already-listed");
+                    box->accept();
+                });
+                QTest::mouseClick(dialog->cmdAdd, Qt::LeftButton);
+            }
+            const auto rows = dialog->lstFavorites->findItems(sUserID, Qt::MatchExactly);
+            ASSERT_EQ(rows.size(), 1) << sUserID.toStdString();
+            dialog->lstFavorites->setCurrentItem(rows.first());
+            QTest::mouseClick(dialog->cmdGetInfo, Qt::LeftButton);
+        });
+        main->findChild<QAction*>("mnuFavoritesSellers")->trigger();
+    };
+    const QString prefix = "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=";
+    pick("a&b");
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, prefix + "a%26b&include=0&since=-1&sort=2&rows=25"); }));
+    EXPECT_EQ(*told, "LampMan is already in your favorites list as lampman.\r\n"
+                     "User IDs are the same whatever their letter case.");
+    pick("x#y");
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, prefix + "x%23y&include=0&since=-1&sort=2&rows=25"); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "rows=25"); }));
+    QFile list(UserPlaces::SellersListPath());
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    EXPECT_EQ(list.readAll(), "lampman\r\na&b\r\nx#y\r\n");
+    list.close();
     QFile::remove(UserPlaces::SellersListPath());
 }
 

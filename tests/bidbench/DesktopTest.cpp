@@ -8,8 +8,11 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QInputDialog>
+#include <QPushButton>
+#include <QSettings>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
@@ -34,6 +37,7 @@
 #include "FakeWindowTest.h"
 #include "Help.h"
 #include "MainParts.h"
+#include "PendingSaves.h"
 #include "SettingsStore.h"
 #include "ShellUIHelper.h"
 #include "UserPlaces.h"
@@ -268,38 +272,112 @@ TEST_F(Desktop, HelpPagesLinkOnlyToPagesThatExist) {
     }
 }
 
-// The program as users start it, with the user's own hosts file (the test
-// server's) in the config folder: its window titles carry its name once.
+namespace {
+
+// A user's home for the program as users start it: the user's own hosts
+// file (the test server's) in the config folder, no start screen, and
+// folders of its own for data and temporary files.
+class ProgramHome {
+public:
+    ProgramHome() {
+        const QString config = mHome.path() + "/config/Tarnbid";
+        EXPECT_TRUE(QDir().mkpath(config) && QDir().mkpath(mHome.path() + "/tmp"));
+        EXPECT_TRUE(QFile::copy(QCoreApplication::applicationDirPath() + "/bidbench.ini", config + "/bidbench.ini"));
+        QFile settings(config + "/Tarnbid Bidbench.conf");
+        EXPECT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("[Settings]\nStartScreen=N\n");
+    }
+    // Starts the program; it is killed when the process object goes.
+    void Start(QProcess& program) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", mHome.path() + "/config");
+        env.insert("XDG_DATA_HOME", mHome.path() + "/data");
+        env.insert("TMPDIR", mHome.path() + "/tmp");
+        program.setProcessEnvironment(env);
+        program.start(BIDBENCH_PATH, {});
+    }
+
+private:
+    QTemporaryDir mHome;
+};
+
+// The names of the display's top-level windows, in their stacking order.
+QStringList WindowNames() {
+    QProcess list;
+    list.start("xwininfo", {"-root", "-children"});
+    list.waitForFinished();
+    QStringList names;
+    const QRegularExpression named("^\\s+0x[0-9a-f]+ \"([^\"]*)\"", QRegularExpression::MultilineOption);
+    for (auto match = named.globalMatch(QString::fromUtf8(list.readAllStandardOutput())); match.hasNext();)
+        names << match.next().captured(1);
+    return names;
+}
+
+qsizetype IndexOfTitle(const QStringList& names, const QString& prefix) {
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (names[i].startsWith(prefix)) return i;
+    return -1;
+}
+
+}  // namespace
+
+// The program as users start it: its window titles carry its name once.
 TEST_F(Desktop, TheProgramsTitleNamesItOnce) {
-    QTemporaryDir home;
-    const QString config = home.path() + "/config/Tarnbid";
-    ASSERT_TRUE(QDir().mkpath(config));
-    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationDirPath() + "/bidbench.ini", config + "/bidbench.ini"));
-    QFile settings(config + "/Tarnbid Bidbench.conf");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[Settings]\nStartScreen=N\n");
-    settings.close();
+    ProgramHome home;
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    env.insert("XDG_DATA_HOME", home.path() + "/data");
-    program.setProcessEnvironment(env);
-    program.start(BIDBENCH_PATH, {});
+    home.Start(program);
     ASSERT_TRUE(program.waitForStarted());
     QString title;
     const bool shown = WaitUntil([&] {
-        QProcess list;
-        list.start("xwininfo", {"-root", "-tree"});
-        list.waitForFinished();
-        const QString windows = QString::fromUtf8(list.readAllStandardOutput());
-        const auto found = QRegularExpression("\"(Tarnbid Bidbench > Page /secure/news[^\"]*)\"").match(windows);
-        title = found.captured(1);
-        return found.hasMatch();
+        const QStringList names = WindowNames();
+        const qsizetype at = IndexOfTitle(names, "Tarnbid Bidbench > Page /secure/news");
+        title = names.value(at);
+        return at >= 0;
     }, 30000);
     program.kill();
     program.waitForFinished();
     ASSERT_TRUE(shown);
     EXPECT_EQ(title, "Tarnbid Bidbench > Page /secure/news.cfm");
+}
+
+// Two copies would write the lists and settings over each other's: a
+// second start brings the first one's window to the front and ends.
+TEST_F(Desktop, ASecondStartShowsTheFirstWindowAndEnds) {
+    ProgramHome home;
+    QProcess first;
+    home.Start(first);
+    ASSERT_TRUE(first.waitForStarted());
+    const QString kMain = "Tarnbid Bidbench > ";
+    ASSERT_TRUE(WaitUntil([&] { return IndexOfTitle(WindowNames(), kMain + "Page /secure/news") >= 0; }, 30000));
+
+    // A window of another program over it.
+    QWidget cover;
+    cover.setWindowTitle("Another program");
+    cover.setGeometry(0, 0, 1280, 1024);
+    cover.show();
+    // Whether the cover stands above the program's window in the list's order.
+    auto coverAbove = [&](bool* known) {
+        const QStringList names = WindowNames();
+        const qsizetype program = IndexOfTitle(names, kMain), other = IndexOfTitle(names, "Another program");
+        *known = program >= 0 && other >= 0;
+        return other > program;
+    };
+    bool known = false;
+    ASSERT_TRUE(WaitUntil([&] { coverAbove(&known); return known; }, 5000));
+    const bool coverOrder = coverAbove(&known);
+
+    QProcess second;
+    home.Start(second);
+    ASSERT_TRUE(second.waitForStarted());
+    EXPECT_TRUE(WaitUntil([&] { return second.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return coverAbove(&known) != coverOrder && known; }, 5000))
+        << WindowNames().join(" | ").toStdString();
+    EXPECT_EQ(WindowNames().filter(QRegularExpression("^Tarnbid Bidbench")).size(), 1);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished();
 }
 
 TEST_F(Desktop, ListsBesideTheProgramMoveOnceToTheUsersDataFolder) {
@@ -390,6 +468,47 @@ TEST_F(Desktop, ImportingBookmarksReportsWhatItDidAndAddsNothingTwice) {
     QFile::remove(folder + "/Plain.url");
 }
 
+// Addresses of any length: two bookmarks that differ only far into their
+// addresses are two favourites, and each opens its own page, whole.
+TEST_F(Desktop, LongAddressesAreImportedApartAndOpenedWhole) {
+    const QString stem = PageAddress("/long?q=" + QString(600, 'a'));
+    const QString first = stem + "1&end=1", second = stem + "2&end=2";
+    QTemporaryDir place;
+    const QString file = place.path() + "/bookmarks.html";
+    {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(("<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n<DT><A HREF=\"" + first +
+                   "\">Long</A>\n<DT><A HREF=\"" + second + "\">Long</A>\n</DL>\n").toUtf8());
+    }
+    const QString folder = BrowserFavorites::Folder();
+    QDir(folder).removeRecursively();
+    ASSERT_EQ(BrowserFavorites::Folder(), folder);
+    const auto imported = BrowserFavorites::Import(file, folder);
+    EXPECT_EQ(imported.written, 2);
+    EXPECT_EQ(BrowserFavorites::ReadShortcut(folder + "/Long.url"), first);
+    EXPECT_EQ(BrowserFavorites::ReadShortcut(folder + "/Long (2).url"), second);
+    const auto again = BrowserFavorites::Import(file, folder);
+    EXPECT_EQ(again.written, 0);
+    EXPECT_EQ(again.duplicates, 2);
+
+    auto main = Start();
+    const MainParts ui(*main);
+    WhenModal<FIEFavorites>([](FIEFavorites* dialog) {
+        const auto found = dialog->TreeView1->findItems("Long (2)", Qt::MatchExactly | Qt::MatchRecursive);
+        ASSERT_EQ(found.size(), 1);
+        QTreeWidget* tree = dialog->TreeView1;
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(found.first()).center());
+    });
+    main->findChild<QAction*>("mnuFavoritesView")->trigger();
+    const QString target = second.mid(second.indexOf("/long"));
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kPages, target); }));
+    EXPECT_TRUE(WaitUntil([&] { return Loaded(ui.brwAuction, "&end=2"); }));
+    EXPECT_EQ(ui.cboAddress->currentText(), second);
+    EXPECT_FALSE(Server()->seen(kPages, first.mid(first.indexOf("/long"))));
+    QDir(folder).removeRecursively();
+}
+
 TEST_F(Desktop, BrowserFavoritesAreRenamedAndDeletedByKey) {
     QTemporaryDir place;
     QString error;
@@ -462,6 +581,139 @@ TEST_F(DesktopLogic, TheWindowAndItsAddressHistoryAreKeptBetweenRuns) {
     QStringList history;
     for (int i = 0; i < Ui(*main).cboAddress->count(); ++i) history << Ui(*main).cboAddress->itemText(i);
     EXPECT_EQ(history, QStringList({Addresses::SiteStartAddress(1), "http://two.example/", "http://one.example/"}));
+}
+
+// ---- data that cannot be written ---------------------------------------------------------
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A folder in the place of a file: no write reaches it, whoever runs the test.
+class UnwritableData : public FakeWindowTest {
+protected:
+    void TearDown() override {
+        PendingSaves::DiscardAll();
+        for (const QString& path : {UserPlaces::SellersListPath(), SettingsStore::FilePath()}) {
+            QDir(path).removeRecursively();
+            QFile::remove(path);
+        }
+        FakeWindowTest::TearDown();
+    }
+    static void Block(const QString& path) {
+        QFile::remove(path);
+        ASSERT_TRUE(QDir().mkpath(path));
+    }
+    // Adds an ID to the sellers list through its window, by keys and clicks.
+    void AddSeller(const QString& sUserID) {
+        WhenModal<FFavorites>([sUserID](FFavorites* dialog) {
+            WhenModal<FAddUserID>([sUserID](FAddUserID* add) {
+                QTest::keyClicks(add->txtUserID, sUserID);
+                QTest::keyClick(add->txtUserID, Qt::Key_Return);
+            });
+            QTest::mouseClick(dialog->cmdAdd, Qt::LeftButton);
+            QTest::mouseClick(dialog->cmdClose, Qt::LeftButton);
+        });
+        Action("mnuFavoritesSellers")->trigger();
+    }
+    // Answers the next message box with the button of that text, after `first`.
+    static void Answer(const QString& button, std::shared_ptr<QStringList> texts,
+                       std::function<void()> first = {}) {
+        WhenModal<QMessageBox>([button, texts, first](QMessageBox* box) {
+            *texts << box->text();
+            if (first) first();
+            for (QAbstractButton* each : box->buttons())
+                if (each->text().remove(u'&') == QString(button).remove(u'&')) return each->click();
+            ADD_FAILURE() << "no button " << button.toStdString();
+            box->accept();
+        });
+    }
+};
+
+}  // namespace
+
+TEST_F(UnwritableData, AListIsSavedElsewhereAtExitWhenItsFolderStaysShut) {
+    Block(UserPlaces::SellersListPath());
+    main->show();
+    auto warnings = std::make_shared<QStringList>();
+    Answer("OK", warnings);
+    AddSeller("keeper");
+    ASSERT_TRUE(WaitUntil([&] { return !warnings->isEmpty(); }, 3000));
+    EXPECT_TRUE(warnings->first().startsWith("The favorites list could not be saved to " +
+                                             UserPlaces::SellersListPath() + ":"));
+
+    // At exit: Retry while the folder is still in the way asks again;
+    // then the list goes to a folder the user picks.
+    QTemporaryDir elsewhere;
+    auto questions = std::make_shared<QStringList>();
+    Answer("&Retry", questions, [questions, folder = elsewhere.path()] {
+        Answer("&Save Elsewhere...", questions, [folder] {
+            WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
+                dialog->setDirectory(folder);  // the folder shown is the one chosen
+                static_cast<QDialog*>(dialog)->accept();
+            });
+        });
+    });
+    WhenModal<QMessageBox>([](QMessageBox* box) { SaveScreenshot(box, "dialog-unsaved-at-exit"); });
+    main->close();
+    ASSERT_EQ(questions->size(), 2);
+    EXPECT_TRUE(questions->first().startsWith("Bidbench could not save:\r\n- the list Sellers.txt, for " +
+                                              UserPlaces::SellersListPath() + " ("))
+        << questions->first().toStdString();
+    EXPECT_EQ(ReadAll(elsewhere.path() + "/Sellers.txt"), "keeper\r\n");
+    EXPECT_FALSE(PendingSaves::Any());
+    EXPECT_EQ(warnings->size(), 1);  // told once
+}
+
+TEST_F(UnwritableData, DiscardingAtExitIsTheUsersChoice) {
+    Block(UserPlaces::SellersListPath());
+    main->show();
+    auto texts = std::make_shared<QStringList>();
+    Answer("OK", texts);
+    AddSeller("gone");
+    ASSERT_TRUE(WaitUntil([&] { return texts->size() == 1; }, 3000));
+    Answer("&Discard", texts);
+    main->close();
+    ASSERT_EQ(texts->size(), 2);
+    EXPECT_TRUE(texts->last().contains("discard it: what it holds is then lost.")) << texts->last().toStdString();
+    EXPECT_FALSE(PendingSaves::Any());
+    EXPECT_TRUE(QFileInfo(UserPlaces::SellersListPath()).isDir());  // nothing written in its place
+}
+
+// Window place and address history are kept while the settings file cannot
+// take them, read from memory, and written once it can.
+TEST_F(UnwritableData, SettingsAreKeptAndWrittenWhenTheFileCanTakeThem) {
+    const QString settingsFile = SettingsStore::FilePath();
+    Block(settingsFile);
+    main->show();
+    auto warnings = std::make_shared<QStringList>();
+    WhenModal<QMessageBox>([](QMessageBox* box) { SaveScreenshot(box, "dialog-settings-not-saved"); });
+    Answer("OK", warnings);
+    auction->arrive("http://one.example/", "One");
+    ASSERT_TRUE(WaitUntil([&] { return !warnings->isEmpty(); }, 3000));
+    EXPECT_TRUE(warnings->first().startsWith("Your settings (the window's place, the address history, the start-up "
+                                             "site) could not be saved to " + settingsFile + ":\r\na folder has its name"))
+        << warnings->first().toStdString();
+    auction->arrive("http://two.example/", "Two");
+    Pump(200);
+    EXPECT_EQ(warnings->size(), 1);
+    EXPECT_EQ(SettingsStore::ReadList("AddressHistory").mid(0, 2),
+              QStringList({"http://two.example/", "http://one.example/"}));
+
+    auto questions = std::make_shared<QStringList>();
+    Answer("&Retry", questions, [settingsFile] { QDir(settingsFile).removeRecursively(); });
+    main->close();
+    ASSERT_EQ(questions->size(), 1);
+    EXPECT_TRUE(questions->first().contains("- your settings (AddressHistory, ")) << questions->first().toStdString();
+    const QSettings written(settingsFile, QSettings::IniFormat);
+    EXPECT_EQ(written.value("Settings/AddressHistory").toStringList().mid(0, 2),
+              QStringList({"http://two.example/", "http://one.example/"}));
+    EXPECT_FALSE(written.value("Settings/WindowGeometry").toString().isEmpty());
+    EXPECT_EQ(written.value("Settings/Site").toString(), "1");
+    EXPECT_FALSE(PendingSaves::Any());
 }
 
 #include "DesktopTest.moc"

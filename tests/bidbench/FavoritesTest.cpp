@@ -2,6 +2,7 @@
 // favourites folder and bookmark import, and the floating toolbar.
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -23,6 +24,7 @@
 #include "FFavorites.h"
 #include "FIEFavorites.h"
 #include "FToolbar.h"
+#include "PendingSaves.h"
 #include "ShortcutFile.h"
 #include "UserIDs.h"
 #include "UserPlaces.h"
@@ -67,6 +69,13 @@ TEST(UserIDs, CaseBlindUniqueInInsertionOrder) {
     EXPECT_EQ(list.Count(), 2);
     EXPECT_TRUE(list.Add("Bob"));  // a removed ID can come back in another case
     EXPECT_EQ(IDs(list).last(), "Bob");
+    EXPECT_FALSE(list.Rename("Bob", " ALICE "));  // held by another entry
+    EXPECT_TRUE(list.Rename("bob", "BOB"));
+    EXPECT_TRUE(list.Rename(" alice ", "carol"));
+    EXPECT_EQ(IDs(list), QStringList({"carol", "", "BOB"}));
+    EXPECT_EQ(list.Find("Carol"), list.Find("carol"));
+    EXPECT_FALSE(list.Find(" alice "));
+    EXPECT_TRUE(list.Add(" alice "));
 }
 
 TEST(UserIDs, SpaceSeparatedStringsRoundTrip) {
@@ -187,36 +196,107 @@ TEST_F(FavoritesLists, HandEditedFilesAreCleanedAndKeptInOrder) {
     WriteAll(UserPlaces::SellersListPath(), "zed\r\nAnn\r\n\r\n ann \nann\rbob");
     FFavorites dialog;
     dialog.SetListKind(true);
-    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", " ann ", "bob"}));
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", "bob"}));  // " ann " is Ann
     WhenModal<FAddUserID>([](FAddUserID* add) {
         add->txtUserID->setText("  carol  ");
         add->cmdAdd->click();
     });
     dialog.cmdAdd->click();
-    WhenModal<FAddUserID>([](FAddUserID* add) {
-        add->txtUserID->setText("ZED");
-        add->cmdAdd->click();
-    });
-    dialog.cmdAdd->click();
+    auto told = std::make_shared<QStringList>();
+    for (const char* id : {"ZED", "bob"}) {
+        WhenModal<FAddUserID>([id](FAddUserID* add) {
+            add->txtUserID->setText(id);
+            add->cmdAdd->click();
+        });
+        WhenModal<QMessageBox>([told](QMessageBox* box) {
+            *told << box->text();
+            box->accept();
+        });
+        dialog.cmdAdd->click();
+        EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), QString(id).toLower());  // the one it is
+    }
+    EXPECT_EQ(*told, QStringList({"ZED is already in your favorites list as zed.\r\n"
+                                  "User IDs are the same whatever their letter case.",
+                                  "bob is already in your favorites list."}));
     WhenModal<FAddUserID>([](FAddUserID* add) {
         add->txtUserID->setText("dave");
         add->cmdCancel->click();
     });
     dialog.cmdAdd->click();
-    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", " ann ", "bob", "  carol  "}));
+    WhenModal<FAddUserID>([](FAddUserID* add) {
+        add->txtUserID->setText("   ");
+        add->cmdAdd->click();
+    });
+    dialog.cmdAdd->click();
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"zed", "Ann", "bob", "carol"}));
 
     // A middle row is followed by the row that takes its place; the last by the new last.
     dialog.lstFavorites->setCurrentRow(1);
     EXPECT_TRUE(dialog.cmdDelete->isEnabled());
     dialog.cmdDelete->click();
-    EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), " ann ");
-    dialog.lstFavorites->setCurrentRow(3);
+    EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), "bob");
+    dialog.lstFavorites->setCurrentRow(2);
     dialog.cmdDelete->click();
     EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), "bob");
     dialog.cmdGetInfo->click();
     EXPECT_EQ(dialog.SelectedID(), "bob");
-    EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "zed\r\n ann \r\nbob\r\n");
+    EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "zed\r\nbob\r\n");
     EXPECT_FALSE(QFile::exists(UserPlaces::BiddersListPath()));
+}
+
+TEST_F(FavoritesLists, IDsAreRenamedAndDeletedByKeyAndContextMenu) {
+    WriteAll(UserPlaces::BiddersListPath(), "alice\r\nbob\r\ncarol\r\n");
+    FFavorites dialog;
+    dialog.SetListKind(false);
+    ShowActive(&dialog);
+    QStringList menu;
+    for (QAction* action : dialog.lstFavorites->actions()) menu << action->text() + (action->isEnabled() ? "" : " (off)");
+    EXPECT_EQ(menu, QStringList({"&Rename... (off)", "&Delete (off)"}));  // nothing selected yet
+    auto select = [&](const QString& text) {
+        ShowActive(&dialog);
+        dialog.lstFavorites->setFocus();
+        const auto rows = dialog.lstFavorites->findItems(text, Qt::MatchExactly);
+        ASSERT_EQ(rows.size(), 1) << text.toStdString();
+        dialog.lstFavorites->setCurrentItem(rows.first());
+    };
+    auto renameTo = [&](const QString& from, const QString& to) {
+        select(from);
+        WhenModal<QInputDialog>([to](QInputDialog* ask) {
+            EXPECT_EQ(ask->windowTitle(), "Rename User ID");
+            EXPECT_EQ(ask->labelText(), "&User ID:");
+            if (to == "  Robert ") SaveScreenshot(ask, "dialog-rename-user-id");
+            ask->setTextValue(to);
+            ask->accept();
+        });
+        QTest::keyClick(dialog.lstFavorites, Qt::Key_F2);
+    };
+    renameTo("bob", "  Robert ");
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"alice", "Robert", "carol"}));  // in its place
+    auto told = std::make_shared<QString>();
+    WhenModal<QMessageBox>([told](QMessageBox* box) {
+        *told = box->text();
+        box->accept();
+    });
+    renameTo("Robert", "ALICE");
+    EXPECT_EQ(*told, "ALICE is already in your favorites list as alice.\r\n"
+                     "User IDs are the same whatever their letter case.");
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"alice", "Robert", "carol"}));
+    renameTo("Robert", "robert");  // its own letter case may change
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"alice", "robert", "carol"}));
+
+    select("alice");
+    EXPECT_TRUE(dialog.mnuRename->isEnabled() && dialog.mnuDelete->isEnabled());
+    QTest::keyClick(dialog.lstFavorites, Qt::Key_Delete);
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"robert", "carol"}));
+    EXPECT_EQ(dialog.lstFavorites->currentItem()->text(), "robert");
+    dialog.mnuDelete->trigger();  // the context menu's entry
+    EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"carol"}));
+    dialog.cmdClose->click();
+    EXPECT_EQ(ReadAll(UserPlaces::BiddersListPath()), "carol\r\n");
+
+    FFavorites again;
+    again.SetListKind(false);
+    EXPECT_EQ(Rows(again.lstFavorites), QStringList({"carol"}));
 }
 
 TEST_F(FavoritesLists, GoWithoutASelectionPicksNothing) {
@@ -258,6 +338,8 @@ TEST_F(FavoritesLists, AListThatCannotBeWrittenIsReportedOnceAndKept) {
         QTest::keyClick(&dialog, Qt::Key_Escape);
         EXPECT_FALSE(dialog.isVisible());  // not held open
     }
+    EXPECT_TRUE(WaitUntil([&] { return !messages->isEmpty(); }, 3000));  // once the window has gone
+    Pump(100);
     ASSERT_EQ(messages->size(), 1);
     EXPECT_TRUE(messages->first().startsWith("The favorites list could not be saved to " + UserPlaces::SellersListPath()))
         << messages->first().toStdString();
@@ -267,7 +349,7 @@ TEST_F(FavoritesLists, AListThatCannotBeWrittenIsReportedOnceAndKept) {
         EXPECT_EQ(Rows(again.lstFavorites), QStringList({"kept", "also"}));  // from memory
     }
     ASSERT_TRUE(QDir(UserPlaces::SellersListPath()).removeRecursively());
-    FFavorites::SavePendingLists();  // as at exit
+    EXPECT_TRUE(PendingSaves::RetryAll());  // as at exit, or half a minute later
     EXPECT_EQ(ReadAll(UserPlaces::SellersListPath()), "kept\r\nalso\r\n");
 }
 
@@ -319,7 +401,7 @@ TEST_F(BidbenchTest, FavoritesTreeInTheWalksOrder) {
     EXPECT_EQ(dialog.PickedAddress(), "");
     dialog.NodeClicked(root->child(1)->child(1)->child(0));
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.PickedAddress(), "http://deep/" + QString(254 - 12, 'x'));
+    EXPECT_EQ(dialog.PickedAddress(), "http://deep/" + QString(300 - 12, 'x'));  // whole
     QFile::setPermissions(f + "/Locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
@@ -366,13 +448,38 @@ TEST_F(BidbenchTest, FloatingToolbarTakesNumbersOnly) {
     EXPECT_EQ(toolbar.txtItem->text(), "http://auctions.example/item?id=7");
     EXPECT_FALSE(toolbar.cmdSnipe->isEnabled());
 
+    // Texts that pass for numbers elsewhere are no item numbers; the
+    // toolbar says why, and Enter sends nothing.
+    const struct {
+        const char* typed;
+        const char* why;
+    } refused[] = {{"1e5", "Item numbers are digits only: no \"e\"."},
+                   {"inf", "Item numbers are digits only: no \"i\"."},
+                   {"1,234", "Item numbers are digits only: no \",\"."},
+                   {"1.5", "Item numbers are digits only: no \".\"."},
+                   {"-12", "Item numbers are digits only: no \"-\"."},
+                   {"12 34", "Item numbers are digits only: no blanks."}};
+    for (const auto& c : refused) {
+        toolbar.txtItem->selectAll();
+        QTest::keyClicks(toolbar.txtItem, QString::fromUtf8(c.typed));
+        EXPECT_FALSE(toolbar.cmdSnipe->isEnabled()) << c.typed;
+        EXPECT_EQ(toolbar.lblWhyNot->text(), QString::fromUtf8(c.why)) << c.typed;
+        QTest::keyClick(toolbar.txtItem, Qt::Key_Return);
+        EXPECT_TRUE(toolbar.isVisible()) << c.typed;
+    }
+    EXPECT_EQ(FToolbar::WhyNotAnItem("\u0661\u0662"),  // digits of other scripts are not the site's
+              "Item numbers are digits only: no \"\u0661\".");
+    toolbar.txtItem->selectAll();
+    QTest::keyClick(toolbar.txtItem, Qt::Key_Backspace);
+    EXPECT_EQ(toolbar.lblWhyNot->text(), "");  // nothing typed: nothing to explain
+    EXPECT_FALSE(toolbar.cmdSnipe->isEnabled());
+
+    // Blanks around the digits are no part of the number.
     toolbar.txtItem->setText("  424242 ");
     EXPECT_TRUE(toolbar.cmdSnipe->isEnabled());
+    EXPECT_EQ(toolbar.lblWhyNot->text(), "");
     toolbar.cmdSnipe->trigger();
-    EXPECT_EQ(toolbar.ItemText(), "  424242 ");
+    EXPECT_EQ(toolbar.ItemText(), "424242");
     EXPECT_FALSE(toolbar.ClosedByUser());
     EXPECT_FALSE(toolbar.isVisible());
-    EXPECT_TRUE(FToolbar::IsNumeric(QLocale().toString(1234567.5)));
-    EXPECT_TRUE(FToolbar::IsNumeric("-1e3"));
-    EXPECT_FALSE(FToolbar::IsNumeric("12 34"));
 }

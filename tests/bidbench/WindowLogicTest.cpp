@@ -117,7 +117,7 @@ TEST_F(WindowLogic, AddressHistoryAndSnipe) {
     EXPECT_EQ(list, QStringList({"http://x/a", "http://x/b?Item=7", Addresses::SiteStartAddress(1)}));
     auction->arrive("http://x/view?item=123&track=9", "Item");
     main->Snipe();
-    EXPECT_EQ(snipe->navigations.last(), Addresses::SnipeAddress("123&track=9"));
+    EXPECT_EQ(snipe->navigations.last(), Addresses::SnipeAddress("123"));  // the item alone
     EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 0);
     EXPECT_FALSE(Ui(*main).mnuNavigateSnipe->isEnabled());  // only on the auction tab
     EXPECT_TRUE(Ui(*main).tbrSnipe->isEnabled());
@@ -183,14 +183,15 @@ TEST_F(WindowLogic, SettingsAreWrittenAtShutDownAndReadAtStartUp) {
     }
 }
 
-TEST(Addresses, SitesUsersAndItemsAreInsertedAsGiven) {
+TEST(Addresses, SitesAndItemsAreInsertedAsGivenUserIDsEncoded) {
     const Addresses::Hosts& hosts = Addresses::CurrentHosts();
     EXPECT_EQ(Addresses::SiteStartAddress(1), "http://" + hosts.siteHost[0]);
     EXPECT_EQ(Addresses::SiteStartAddress(7), "http://" + hosts.sitePagesHost + "/ebaymotors/index.html");
     EXPECT_EQ(Addresses::SiteStartAddress(8), "");
     EXPECT_EQ(Addresses::SellerListingsAddress("a b&c"),
               "http://" + hosts.listingsHost +
-                  "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=a b&c&include=0&since=-1&sort=2&rows=25");
+                  "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=a%20b%26c&include=0&since=-1&sort=2&rows=25");
+    EXPECT_TRUE(Addresses::BidderItemsAddress("x#y%z+\u00e9").contains("&userid=x%23y%25z%2B%C3%A9&completed=0"));
     EXPECT_EQ(Addresses::BidderItemsAddress("x"),
               "http://" + hosts.bidItemsHost +
                   "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewBidItems&userid=x&completed=0&all=1&rows=25");
@@ -200,6 +201,33 @@ TEST(Addresses, SitesUsersAndItemsAreInsertedAsGiven) {
     // Without an INI file the defaults in code apply.
     const Addresses::Hosts defaults = Addresses::LoadHosts("/nonexistent/bidbench.ini");
     EXPECT_EQ(defaults.siteHost[2], "www.ebay.co.uk");
+}
+
+TEST(Addresses, TheItemIsTheDigitsOfTheQueryParameterNamedItem) {
+    const struct {
+        const char* address;
+        const char* item;
+    } cases[] = {
+        {"http://x/view?item=4711", "4711"},
+        {"http://x/view?sortitem=price&item=4711", "4711"},  // not the end of another name
+        {"http://x/view?item=4711&track=9#bids", "4711"},
+        {"http://x/view?item=%34%37", "47"},                  // as the site reads it
+        {"http://x/view?item=4711&item=4711", "4711"},
+        {"http://x/view?item=4711&item=4712", ""},            // which one? none
+        {"http://x/view?sortitem=price", ""},
+        {"http://x/view?Item=4711", ""},
+        {"http://x/item=4711/view", ""},
+        {"http://x/view#item=4711", ""},
+        {"http://x/view?item=", ""},
+        {"http://x/view?item=1e5", ""},
+        {"http://x/view?item=1,234", ""},
+        {"http://x/view?item=%204711", ""},
+        {"http://x/view?item=-4711", ""},
+        {"http://x/view?item=\u0664\u0667", ""},  // digits of other scripts are not the site's
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Addresses::ItemNumber(QString::fromUtf8(c.address)), c.item) << c.address;
 }
 
 TEST_F(BidbenchTest, StartScreenStoresTheChoiceOnlyWhenTicked) {
