@@ -33,6 +33,7 @@
 
 #include "Addresses.h"
 #include "FAbout.h"
+#include "FPageWindow.h"
 #include "FStart.h"
 #include "Help.h"
 #include "LinkLabel.h"
@@ -395,6 +396,14 @@ void FMain::ConnectBrowser(Browser* browser, bool isAuction) {
         connect(browser, &Browser::navigateComplete, this, [this] { IgnoringErrors([this] { RefreshControls(); }); });
         connect(browser, &Browser::focusReceived, this, [this] { lblTarnscope->resetLook(); });
     }
+    connect(browser, &Browser::newWindowOpened, this, &FMain::ShowInPageWindow);
+}
+
+// Pages of either browser that ask for a window of their own share one
+// window of tabs beside the main window.
+void FMain::ShowInPageWindow(Browser* browser, bool inBackground) {
+    if (!mPageWindow) mPageWindow = new FPageWindow(this);
+    mPageWindow->AddPage(browser, inBackground);
 }
 
 // ---- start-up and shut-down ------------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
@@ -22,6 +23,7 @@ class QTabWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class FPageWindow;
 class LinkLabel;
 class ShellUIHelper;
 
@@ -153,6 +155,7 @@ private:
     void VersionReplyComplete(QNetworkReply* reply);
     void ShowFindResult(int activeMatch, int matches);
     void ConnectBrowser(Browser* browser, bool isAuction);
+    void ShowInPageWindow(Browser* browser, bool inBackground);
     void Layout();
     void TabSwitched(int index);
     void SetCaption(const QString& sLocation);
@@ -186,4 +189,5 @@ private:
     std::unique_ptr<QPrinter> mPrinter;
     bool mPrinting = false;
     std::unique_ptr<ShellUIHelper> mShellHelper;
+    QPointer<FPageWindow> mPageWindow;  // pages that asked for a window of their own
 };
