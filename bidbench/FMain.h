@@ -152,6 +152,10 @@ private:
     void BuildMenus();
     void BuildOptionsMenu(QMenu* mnuTools);
     void BuildFindBar();
+    void BuildWindowKeys();
+    void HoldSelectionForMenus(QObject* watched, QEvent* event);
+    QLineEdit* RestoreHeldSelection();
+    void FindAgain(bool backward);
     void VersionReplyComplete(QNetworkReply* reply);
     void ShowFindResult(int activeMatch, int matches);
     void ConnectBrowser(Browser* browser, bool isAuction);
@@ -189,5 +193,10 @@ private:
     std::unique_ptr<QPrinter> mPrinter;
     bool mPrinting = false;
     std::unique_ptr<ShellUIHelper> mShellHelper;
-    QPointer<FPageWindow> mPageWindow;  // pages that asked for a window of their own
+    QPointer<FPageWindow> mPageWindow;
+    struct HeldSelection {
+        QPointer<QLineEdit> line;
+        QString text;
+        int start = 0, length = 0;
+    } mHeldSelection;  // pages that asked for a window of their own
 };

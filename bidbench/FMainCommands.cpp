@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -115,6 +117,13 @@ void FMain::FindNext(bool backward) {
     });
 }
 
+// F3 and Shift+F3: the next or previous match of the find bar's text; with
+// the find bar closed, F3 opens it.
+void FMain::FindAgain(bool backward) {
+    if (!fraFind->isVisible() || txtFind->text().isEmpty()) FindOnPage();
+    else FindNext(backward);
+}
+
 void FMain::ShowFindResult(int activeMatch, int matches) {
     if (txtFind->text().isEmpty()) lblFindResult->clear();
     else if (matches == 0) lblFindResult->setText("No matches");
@@ -125,6 +134,10 @@ void FMain::ShowFindResult(int activeMatch, int matches) {
 
 void FMain::EditCommand(EditAction action) {
     QWidget* focused = QApplication::focusWidget();
+    // Chosen from the menu bar by keys, the menu bar has the focus: the
+    // command acts on the text box it was taken from.
+    if (!focused || qobject_cast<QMenuBar*>(focused) || qobject_cast<QMenu*>(focused))
+        focused = RestoreHeldSelection();
     if (!focused) return;
     for (Browser* browser : {brwSnipe, brwAuction}) {
         QWidget* view = browser->widget();

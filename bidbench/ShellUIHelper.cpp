@@ -8,10 +8,12 @@
 #include <QVBoxLayout>
 
 #include "BrowserFavorites.h"
+#include "Help.h"
 #include "SettingsStore.h"
 
 FAddFavorite::FAddFavorite(const QString& sTitle, const QString& sAddress, QWidget* parent) : QDialog(parent) {
     setWindowTitle("Add Favorite");
+    Help::BindKey(this, Help::kBrowserFavorites);
     auto* layout = new QVBoxLayout(this);
     auto* address = new QLabel(sAddress);
     address->setTextFormat(Qt::PlainText);

@@ -210,6 +210,10 @@ TEST_F(Desktop, EveryWindowAndMenuOpensItsHelpPage) {
         FToolbar toolbar(main.get());
         withDialog(&toolbar, Help::kFloatingToolbar, "dialog-floating-toolbar");
     }
+    {
+        FAddFavorite add("Page", "http://example.invalid/", main.get());
+        withDialog(&add, Help::kBrowserFavorites, "dialog-add-favorite");
+    }
 
     // F1 in an open menu: that menu's page.
     const struct {

@@ -1,0 +1,153 @@
+// Keys as desktop browsers have them, the main window's layout, and the
+// bookmark import: the real engine and real files, driven by keys.
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWindow>
+
+#include "BidbenchTestSupport.h"
+#include "FMain.h"
+#include "FNewVersion.h"
+#include "FStart.h"
+#include "MainParts.h"
+#include "SettingsStore.h"
+#include "WebBrowser.h"
+
+namespace {
+
+constexpr int kSite1 = 1, kService = 8;
+
+class KeysLayoutImport : public BidbenchTest {
+protected:
+    std::unique_ptr<FMain> Start() {
+        SettingsStore::Write("StartScreen", "N");
+        auto main = std::make_unique<FMain>();
+        main->Load();
+        ShowActive(main.get());
+        return main;
+    }
+    static QString Address(const QString& path) { return "http://" + Server()->host(kSite1) + path; }
+    static bool Loaded(Browser* browser, const QString& suffix) {
+        return browser->locationAddress().endsWith(suffix) && !browser->busy();
+    }
+    static void ShowAuctionPage(FMain& main, const QString& path) {
+        main.NavigateAuction(Address(path));
+        ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(main).brwAuction, path); }));
+    }
+};
+
+}  // namespace
+
+TEST_F(KeysLayoutImport, ZoomFindAndQuitKeys) {
+    Server()->pages["/needles"] =
+        "<html><head><title>Needles</title></head><body><p>needle</p><p>needle</p><p>needle</p></body></html>";
+    auto main = Start();
+    const MainParts ui(*main);
+    ShowAuctionPage(*main, "/needles");
+    auto* view = static_cast<WebBrowser*>(ui.brwAuction)->view();
+    view->setFocus();
+
+    // Zoom by keys, from the page: in, in, out, actual size.
+    auto zoomAfter = [&](int key) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : main.get(), key, Qt::ControlModifier);
+        Pump(50);
+        return ui.brwAuction->zoomFactor();
+    };
+    EXPECT_DOUBLE_EQ(zoomAfter(Qt::Key_Plus), 1.1);
+    EXPECT_DOUBLE_EQ(zoomAfter(Qt::Key_Equal), 1.25);
+    EXPECT_DOUBLE_EQ(zoomAfter(Qt::Key_Minus), 1.1);
+    EXPECT_DOUBLE_EQ(zoomAfter(Qt::Key_0), 1.0);
+    // Ctrl+wheel leaves the zoom between the steps; the keys go on from there.
+    view->setZoomFactor(1.7);
+    EXPECT_DOUBLE_EQ(zoomAfter(Qt::Key_Minus), 1.5);
+    EXPECT_DOUBLE_EQ(zoomAfter(Qt::Key_0), 1.0);
+    // The snipe tab's browser has its own zoom.
+    EXPECT_DOUBLE_EQ(ui.brwSnipe->zoomFactor(), 1.0);
+
+    // The find bar: Enter and F3 forward, Shift+Enter and Shift+F3 back.
+    QTest::keyClick(main.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(ui.txtFind->isVisible());
+    QTest::keyClicks(ui.txtFind, "needle");
+    auto result = [&] { return ui.lblFindResult->text(); };
+    EXPECT_TRUE(WaitUntil([&] { return result() == "1 of 3 matches"; })) << result().toStdString();
+    QTest::keyClick(ui.txtFind, Qt::Key_F3);
+    EXPECT_TRUE(WaitUntil([&] { return result() == "2 of 3 matches"; })) << result().toStdString();
+    QTest::keyClick(ui.txtFind, Qt::Key_Return);
+    EXPECT_TRUE(WaitUntil([&] { return result() == "3 of 3 matches"; })) << result().toStdString();
+    QTest::keyClick(ui.txtFind, Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_TRUE(WaitUntil([&] { return result() == "2 of 3 matches"; })) << result().toStdString();
+    QTest::keyClick(ui.txtFind, Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_TRUE(WaitUntil([&] { return result() == "1 of 3 matches"; })) << result().toStdString();
+    // Closed, F3 opens the find bar again and goes on.
+    QTest::keyClick(ui.txtFind, Qt::Key_Escape);
+    ASSERT_FALSE(ui.txtFind->isVisible());
+    QTest::keyClick(main.get(), Qt::Key_F3);
+    EXPECT_TRUE(ui.txtFind->isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return result() == "2 of 3 matches"; })) << result().toStdString();
+
+    // Ctrl+Q ends the program as File > Exit does: the site is stored.
+    SettingsStore::Write("Site", "");
+    QTest::keyClick(main.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(main->isVisible());
+    EXPECT_EQ(SettingsStore::Read("Site"), "1");
+}
+
+TEST_F(KeysLayoutImport, EditMenuByKeysCopiesTheAddressBoxSelection) {
+    auto main = Start();
+    const MainParts ui(*main);
+    ui.SSTab1->setCurrentIndex(1);
+    QLineEdit* address = ui.cboAddress->lineEdit();
+    address->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return address->hasFocus(); }, 2000));
+    const struct {
+        const char* how;
+        bool altAlone;  // Alt pressed and released first, as a separate key
+    } ways[] = {{"Alt+E, C", false}, {"Alt, E, C", true}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        QApplication::clipboard()->setText("before");
+        address->setText("http://one.example/two");
+        address->setSelection(7, 11);
+        ASSERT_EQ(address->selectedText(), "one.example");
+        if (way.altAlone) {
+            QTest::keyClick(address, Qt::Key_Alt);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_E);
+        } else {
+            QTest::keyClick(address, Qt::Key_E, Qt::AltModifier);
+        }
+        QMenu* menu = nullptr;
+        ASSERT_TRUE(WaitUntil([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }, 2000));
+        EXPECT_EQ(menu->objectName(), "mnuEdit");
+        QTest::keyClick(menu, Qt::Key_C);
+        EXPECT_TRUE(WaitUntil([&] { return QApplication::clipboard()->text() == "one.example"; }, 2000))
+            << QApplication::clipboard()->text().toStdString();
+        // The selection is there again for the next command.
+        EXPECT_TRUE(WaitUntil([&] { return address->hasFocus() && address->selectedText() == "one.example"; }, 2000));
+    }
+}
+
+TEST_F(KeysLayoutImport, EscapeOnTheWelcomeScreenAnswersNothing) {
+    bool stillShown = false;
+    WhenModal<FStart>([&](FStart* start) {
+        QTest::keyClick(start, Qt::Key_Escape);
+        Pump(200);
+        stillShown = start->isVisible();
+        start->cmdYes->click();
+    });
+    auto main = std::make_unique<FMain>();
+    main->Load();
+    main->show();
+    EXPECT_TRUE(stillShown);
+    // "Yes": the service's news page, not the sign-up page.
+    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/news.cfm"); }));
+}
