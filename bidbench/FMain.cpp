@@ -535,7 +535,14 @@ void FMain::Layout() {
     const bool labels = LabelsShown();
     const int innerWidth = mCentral->width();
     const int innerHeight = mCentral->height() + (statusBar()->isVisible() ? statusBar()->height() : 0);
-    const MainLayout l = MainLayout::Compute(innerWidth, innerHeight, labels);
+    MainLayout l = MainLayout::Compute(innerWidth, innerHeight, labels);
+    // The table measures from the form's inner height, status bar included:
+    // the tab strip and browsers end where the status bar begins.
+    const int overrun = l.tabTop + l.tabHeight - mCentral->height();
+    if (overrun > 0) {
+        l.tabHeight -= overrun;
+        l.browserHeight = std::max(0, l.browserHeight - overrun);
+    }
     const int starSize = labels ? 32 : 20;
     // Labels under the icons need the smaller icons to fit the toolbar row.
     tbrNavigate->setIconSize(labels ? QSize(16, 16) : QSize(22, 22));

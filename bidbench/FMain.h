@@ -103,6 +103,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -157,6 +158,7 @@ private:
     QLineEdit* RestoreHeldSelection();
     void FindAgain(bool backward);
     void VersionReplyComplete(QNetworkReply* reply);
+    void OfferNewVersion();
     void ShowFindResult(int activeMatch, int matches);
     void ConnectBrowser(Browser* browser, bool isAuction);
     void ShowInPageWindow(Browser* browser, bool inBackground);
@@ -188,6 +190,8 @@ private:
     int mShownFrame = 0;
     bool mShownLarge = true;
     bool mUnloaded = false;
+    bool mPainted = false;            // the window has been drawn once
+    bool mNewVersionOffered = false;  // an offer waits for the window to be drawn
     QTimer* mGeometrySaver = nullptr;
     bool mLabelsShown = true;
     std::unique_ptr<QPrinter> mPrinter;

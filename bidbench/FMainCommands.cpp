@@ -21,6 +21,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 
 #include "Addresses.h"
@@ -255,6 +256,22 @@ void FMain::VersionReplyComplete(QNetworkReply* reply) {
     }
     const QString sPage = QString::fromLatin1(reply->read(5000));
     if (!OffersNewVersion(sPage)) return;
+    mNewVersionOffered = true;
+    if (mPainted) QTimer::singleShot(0, this, &FMain::OfferNewVersion);
+}
+
+// The offer waits until the window has been drawn: a dialog over a window
+// not yet painted looks like a program that hangs at start.
+void FMain::paintEvent(QPaintEvent* event) {
+    QMainWindow::paintEvent(event);
+    if (mPainted) return;
+    mPainted = true;
+    if (mNewVersionOffered) QTimer::singleShot(0, this, &FMain::OfferNewVersion);
+}
+
+void FMain::OfferNewVersion() {
+    if (!mNewVersionOffered || mUnloaded) return;
+    mNewVersionOffered = false;
     bool updating = false;
     {
         FNewVersion offer(this);

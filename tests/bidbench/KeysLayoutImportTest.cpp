@@ -3,6 +3,8 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
+#include <QTreeWidget>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,6 +18,8 @@
 #include <QWindow>
 
 #include "BidbenchTestSupport.h"
+#include "BrowserFavorites.h"
+#include "FIEFavorites.h"
 #include "FMain.h"
 #include "FNewVersion.h"
 #include "FStart.h"
@@ -150,4 +154,88 @@ TEST_F(KeysLayoutImport, EscapeOnTheWelcomeScreenAnswersNothing) {
     EXPECT_TRUE(stillShown);
     // "Yes": the service's news page, not the sign-up page.
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/news.cfm"); }));
+}
+
+TEST_F(KeysLayoutImport, BrowsersEndAboveTheStatusBar) {
+    auto main = Start();
+    const MainParts ui(*main);
+    for (bool labels : {true, false}) {
+        if (labels != ui.mnuOptionsText->isChecked()) main->ToggleTextLabels();
+        for (int tab : {0, 1}) {
+            for (QSize size : {QSize(1000, 720), QSize(700, 480)}) {
+                SCOPED_TRACE(QString("labels %1, tab %2, %3x%4").arg(labels).arg(tab).arg(size.width()).arg(size.height()).toStdString());
+                main->resize(size);
+                ui.SSTab1->setCurrentIndex(tab);
+                Pump(100);
+                QWidget* browser = (tab == 0 ? ui.brwSnipe : ui.brwAuction)->widget();
+                const int browserBottom = browser->mapTo(main.get(), QPoint(0, browser->height())).y();
+                const int statusTop = main->statusBar()->geometry().top();
+                EXPECT_LE(browserBottom, statusTop);
+                EXPECT_GE(browserBottom, statusTop - 12);  // and no gap left below it
+                EXPECT_LE(browser->geometry().bottom(), browser->parentWidget()->height() - 1);
+            }
+        }
+    }
+    SaveScreenshot(main.get(), "bidbench-browser-above-status-bar");
+}
+
+TEST_F(KeysLayoutImport, TheNewVersionOfferWaitsForTheWindowToBeDrawn) {
+    Server()->pages["/bidbench/BidbenchVersion.html"] = "<p>Version =1.1+</p>";
+    SettingsStore::Write("StartScreen", "N");
+    bool drawnBeforeOffer = false, offered = false;
+    auto main = std::make_unique<FMain>();
+    WhenModal<FNewVersion>([&](FNewVersion* offer) {
+        offered = true;
+        drawnBeforeOffer = main->isVisible() && main->windowHandle() && main->windowHandle()->isExposed();
+        offer->cmdLater->click();
+    });
+    main->Load();
+    // The answer comes while the window is not shown yet.
+    ASSERT_TRUE(WaitUntil([&] { return Server()->seen(10, "/bidbench/BidbenchVersion.html"); }));
+    Pump(800);
+    EXPECT_FALSE(offered);
+    ShowActive(main.get());
+    EXPECT_TRUE(WaitUntil([&] { return offered; }));
+    EXPECT_TRUE(drawnBeforeOffer);
+}
+
+TEST_F(KeysLayoutImport, TheFavoritesTreeStaysOpenAfterARename) {
+    QTemporaryDir place;
+    QString error;
+    ASSERT_TRUE(QDir().mkpath(place.path() + "/Deals/Sellers"));
+    ASSERT_TRUE(QDir().mkpath(place.path() + "/Other"));
+    ASSERT_FALSE(BrowserFavorites::WriteShortcut(place.path() + "/Deals/Sellers", "Shop", "http://example.com/s", &error).isEmpty());
+    ASSERT_FALSE(BrowserFavorites::WriteShortcut(place.path() + "/Deals", "Lamp", "http://example.com/l", &error).isEmpty());
+    FIEFavorites tree(nullptr, place.path());
+    ShowActive(&tree);
+    auto node = [&](const QString& text) {
+        const auto found = tree.TreeView1->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        return found.size() == 1 ? found.first() : nullptr;
+    };
+    auto rename = [&](const QString& from, const QString& to) {
+        ShowActive(&tree);
+        tree.TreeView1->setFocus();
+        tree.TreeView1->setCurrentItem(node(from));
+        WhenModal<QInputDialog>([to](QInputDialog* dialog) {
+            dialog->setTextValue(to);
+            dialog->accept();
+        });
+        QTest::keyClick(tree.TreeView1, Qt::Key_F2);
+    };
+    node("Deals")->setExpanded(true);
+    node("Sellers")->setExpanded(true);
+
+    rename("Lamp", "Desk lamp");
+    ASSERT_TRUE(node("Desk lamp"));
+    EXPECT_TRUE(node("Deals")->isExpanded());
+    EXPECT_TRUE(node("Sellers")->isExpanded());
+    EXPECT_EQ(tree.TreeView1->currentItem(), node("Desk lamp"));
+
+    rename("Sellers", "Good sellers");
+    ASSERT_TRUE(node("Good sellers"));
+    EXPECT_TRUE(node("Deals")->isExpanded());
+    EXPECT_TRUE(node("Good sellers")->isExpanded());
+    EXPECT_FALSE(node("Other")->isExpanded());
+    EXPECT_EQ(tree.TreeView1->currentItem(), node("Good sellers"));
+    EXPECT_TRUE(QFile::exists(place.path() + "/Deals/Good sellers/Shop.url"));
 }
