@@ -2,6 +2,7 @@
 // bookmark import: the real engine and real files, driven by keys.
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QInputDialog>
 #include <QTreeWidget>
@@ -25,6 +26,7 @@
 #include "FStart.h"
 #include "MainParts.h"
 #include "SettingsStore.h"
+#include "ShellUIHelper.h"
 #include "WebBrowser.h"
 
 namespace {
@@ -238,4 +240,75 @@ TEST_F(KeysLayoutImport, TheFavoritesTreeStaysOpenAfterARename) {
     EXPECT_FALSE(node("Other")->isExpanded());
     EXPECT_EQ(tree.TreeView1->currentItem(), node("Good sellers"));
     EXPECT_TRUE(QFile::exists(place.path() + "/Deals/Good sellers/Shop.url"));
+}
+
+TEST_F(KeysLayoutImport, ImportRunsBesideTheWindowAndRefusesWhatIsNoBookmarkFile) {
+    auto main = Start();
+    QTemporaryDir files;
+    // 2,000 bookmarks in a folder of their own in the favourites.
+    const QString sFolderName = "Import " + QFileInfo(files.path()).fileName();
+    QByteArray html = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<TITLE>Bookmarks</TITLE>\n<DL><p>\n<DT><H3>" +
+                      sFolderName.toUtf8() + "</H3>\n<DL><p>\n";
+    for (int i = 0; i < 2000; ++i)
+        html += "<DT><A HREF=\"http://example.com/item?n=" + QByteArray::number(i) + "\">Item " + QByteArray::number(i) + "</A>\n";
+    html += "</DL><p>\n</DL><p>\n";
+    const QString sBookmarks = files.filePath("bookmarks.html");
+    QFile out(sBookmarks);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(html);
+    out.close();
+
+    // The window keeps handling events while the import runs: the longest
+    // pause between two ticks of a 20 ms timer stays short.
+    QElapsedTimer clock;
+    qint64 last = 0, longestPause = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestPause = std::max(longestPause, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    bool progressShown = false;
+    QString report;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (auto* progress = main->findChild<QProgressDialog*>(); progress && progress->isVisible()) {
+            if (!progressShown) SaveScreenshot(progress, "bidbench-import-progress");
+            progressShown = true;
+        }
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            report = box->text();
+            box->accept();
+        }
+    });
+    watcher.start(20);
+    clock.start();
+    ticker.start(20);
+    ASSERT_TRUE(main->shellHelper()->ImportExportFavorites(true, sBookmarks));
+    ticker.stop();
+    EXPECT_LT(longestPause, 500);
+    EXPECT_TRUE(progressShown);
+    EXPECT_TRUE(WaitUntil([&] { return !report.isEmpty(); }));
+    EXPECT_EQ(report, "Imported 2000 bookmarks in 1 folder.");
+    EXPECT_EQ(QDir(BrowserFavorites::Folder() + "/" + sFolderName).entryList(QDir::Files).size(), 2000);
+
+    // A binary file and a text that holds no bookmarks are said to be none.
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } notBookmarks[] = {{"photo.htm", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + QByteArray(3000, '\0')},
+                        {"notes.htm", "Shopping list: lamp, desk, chair.\n"}};
+    for (const auto& file : notBookmarks) {
+        SCOPED_TRACE(file.name);
+        QFile broken(files.filePath(file.name));
+        ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+        broken.write(file.bytes);
+        broken.close();
+        const QStringList before = QDir(BrowserFavorites::Folder()).entryList();
+        report.clear();
+        EXPECT_FALSE(main->shellHelper()->ImportExportFavorites(true, broken.fileName()));
+        EXPECT_TRUE(WaitUntil([&] { return !report.isEmpty(); }));
+        EXPECT_EQ(report, QString(file.name) + ": This is not a bookmark file: nothing was imported.\n"
+                          "Browsers export their bookmarks as an HTML file (\"Export bookmarks to HTML\").");
+        EXPECT_EQ(QDir(BrowserFavorites::Folder()).entryList(), before);
+    }
 }
