@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QChildEvent>
 #include <QEvent>
+#include <QTimer>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFindTextResult>
 #include <QWebEngineHistory>
@@ -56,6 +57,9 @@ void WebBrowser::followLoading(const QWebEngineLoadingInfo& info) {
         return;
     }
     mBusy = false;
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ||
+        info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+        mShownPage = true;
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) emit statusTextChanged(tr("Done"));
     else if (!mDownloadName.isEmpty()) emit statusTextChanged(tr("Downloading %1...").arg(mDownloadName));
     else emit statusTextChanged(failureText(info));
@@ -100,6 +104,9 @@ void WebBrowser::takeDownload(QWebEngineDownloadRequest* download) {
     mDownloadName = download->downloadFileName();
     emit statusTextChanged(tr("Downloading %1...").arg(mDownloadName));
     FDownload::Ask(download, mView->window());
+    // A window opened only for the download (a link to an invoice with a
+    // target) would stay empty: it closes, as in desktop browsers.
+    if (!mShownPage) QTimer::singleShot(0, this, &Browser::closeRequested);
 }
 
 QWidget* WebBrowser::widget() { return mView; }

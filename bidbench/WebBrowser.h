@@ -48,6 +48,7 @@ private:
 
     QWebEngineView* mView;
     bool mBusy = false;
+    bool mShownPage = false;      // a page has been shown (not only a download)
     bool mStopRequested = false;  // the user stopped the load under way
     QString mDownloadName;  // the file the load under way turned into, if any
     bool mCanGoBack = false;

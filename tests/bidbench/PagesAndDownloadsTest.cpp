@@ -195,6 +195,44 @@ TEST_F(PagesAndDownloads, ADownloadAsksWhereAndLandsOnDisk) {
     ASSERT_TRUE(WaitUntil([&] { return statusTexts.contains("Downloading second.zip...") && !main->findChild<FDownload*>(); }));
     Pump(500);
     EXPECT_FALSE(QFile::exists(QDir(mDownloads.path()).filePath("second.zip")));
+
+    // "Save link" of the page's context menu asks too.
+    Server()->replies["/invoice.zip"].headers = "Content-Disposition: attachment; filename=\"saved-link.zip\"\r\n";
+    WhenModal<FDownload>([](FDownload* dialog) { dialog->cmdSave->click(); });
+    QTest::mouseMove(page, RowPoint(0));
+    QTest::mouseClick(page, Qt::RightButton, {}, RowPoint(0));
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }, 5000));
+    QAction* saveLink = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text().contains("Save link", Qt::CaseInsensitive)) saveLink = action;
+    ASSERT_TRUE(saveLink) << "no \"Save link\" in the page's menu";
+    saveLink->trigger();
+    menu->close();
+    EXPECT_TRUE(WaitUntil([&] {
+        QFile link(QDir(mDownloads.path()).filePath("saved-link.zip"));
+        return link.open(QIODevice::ReadOnly) && link.readAll() == zip;
+    }));
+}
+
+TEST_F(PagesAndDownloads, ADownloadOpeningAWindowLeavesNoEmptyTab) {
+    Server()->replies["/statement.zip"] = {"200 OK", "application/zip",
+                                           "Content-Disposition: attachment; filename=\"statement.zip\"\r\n", "PK"};
+    Server()->pages["/account"] = "<html><head><title>Account</title></head><body>" +
+                                  Block("a", "target='_blank' href='/statement.zip'", 0, "Statement") + "</body></html>";
+    auto main = Start();
+    QWidget* page = ShowAuctionPage(*main, "/account");
+    bool windowOpened = false;
+    WhenModal<FDownload>([&](FDownload* dialog) {
+        windowOpened = PageWindow(*main) && PageWindow(*main)->PageCount() == 1;
+        dialog->cmdSave->click();
+    });
+    Click(page, RowPoint(0));
+    EXPECT_TRUE(WaitUntil([&] { return QFile::exists(QDir(mDownloads.path()).filePath("statement.zip")); }));
+    EXPECT_TRUE(windowOpened);
+    EXPECT_TRUE(WaitUntil([&] { return !PageWindow(*main) || PageWindow(*main)->PageCount() == 0; }));
+    Pump(300);
+    EXPECT_FALSE(PageWindow(*main));
 }
 
 TEST_F(PagesAndDownloads, PdfsAreShownInTheBrowser) {
