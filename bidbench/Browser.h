@@ -43,6 +43,10 @@ public:
     // Prints the page; false, doing nothing, when no page is loaded.
     // `done` follows when the printer has the page.
     virtual bool print(QPrinter* printer, std::function<void(bool ok)> done) = 0;
+    // Page zoom as desktop browsers step it: +1 one step larger, -1 one
+    // step smaller, 0 back to the actual size.
+    virtual void zoom(int step) = 0;
+    virtual double zoomFactor() const = 0;
 
 signals:
     void statusTextChanged(const QString& sText);
@@ -51,4 +55,10 @@ signals:
     void downloadComplete();
     void navigateComplete(const QString& sAddress);
     void focusReceived();
+    // The page asked for a window of its own (a link with a target, a
+    // script's window.open, a middle click, "Open link in new tab"); the new
+    // browser already holds that page, and whoever receives it owns it.
+    void newWindowOpened(Browser* newBrowser, bool inBackground);
+    // The page closed itself (a script's window.close()).
+    void closeRequested();
 };

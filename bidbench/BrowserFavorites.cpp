@@ -94,12 +94,22 @@ QString WriteShortcut(const QString& sFolder, const QString& sTitle, const QStri
     return {};
 }
 
-ImportResult Import(const QString& sBookmarkFile, const QString& sFolder) {
+bool IsBookmarkFile(const QByteArray& bytes, const BookmarkFile::Contents& contents) {
+    if (bytes.left(4096).contains('\0')) return false;  // a binary file
+    return bytes.left(4096).toLower().contains("netscape-bookmark-file-1") || !contents.bookmarks.empty() ||
+           !contents.folders.empty();
+}
+
+ImportResult Import(const QString& sBookmarkFile, const QString& sFolder, const ImportProgress& progress) {
     ImportResult result;
     QFile file(sBookmarkFile);
     if (sFolder.isEmpty() || !file.open(QIODevice::ReadOnly)) return result;
     result.read = true;
-    const BookmarkFile::Contents contents = BookmarkFile::Parse(file.readAll().toStdString());
+    const QByteArray bytes = file.readAll();
+    const BookmarkFile::Contents contents = BookmarkFile::Parse(bytes.toStdString());
+    result.bookmarkFile = IsBookmarkFile(bytes, contents);
+    if (!result.bookmarkFile) return result;
+    const int total = static_cast<int>(contents.bookmarks.size());
     auto folderOf = [&](const BookmarkFile::FolderPath& names) {
         QString path = sFolder;
         for (const std::string& name : names) path += "/" + SafeFileName(QString::fromStdString(name));
@@ -107,7 +117,12 @@ ImportResult Import(const QString& sBookmarkFile, const QString& sFolder) {
     };
     for (const BookmarkFile::FolderPath& folder : contents.folders)
         if (QDir().mkpath(folderOf(folder))) ++result.folders;
+    int done = 0;
     for (const BookmarkFile::Bookmark& bookmark : contents.bookmarks) {
+        if (progress && !progress(done++, total)) {
+            result.canceled = true;
+            break;
+        }
         if (IsScript(bookmark.url)) {
             ++result.scripts;
             continue;
@@ -124,6 +139,9 @@ ImportResult Import(const QString& sBookmarkFile, const QString& sFolder) {
 
 QString ImportReport(const ImportResult& result) {
     if (!result.read) return "The bookmark file could not be read.";
+    if (!result.bookmarkFile)
+        return "This is not a bookmark file: nothing was imported.\nBrowsers export their bookmarks as an HTML "
+               "file (\"Export bookmarks to HTML\").";
     const auto count = [](int n, const char* one, const char* many) {
         return QString::number(n) + " " + (n == 1 ? one : many);
     };
@@ -134,6 +152,7 @@ QString ImportReport(const ImportResult& result) {
     if (result.scripts) skipped << count(result.scripts, "script or saved search (javascript:, place:)", "scripts and saved searches (javascript:, place:)");
     if (!skipped.isEmpty()) report += "\nSkipped " + skipped.join(" and ") + ".";
     if (result.failed) report += "\n" + count(result.failed, "bookmark", "bookmarks") + " could not be written.";
+    if (result.canceled) report += "\nThe import was stopped before the end of the file.";
     return report;
 }
 

@@ -3,7 +3,11 @@
 // XDG_DATA_HOME is not set), made on first use. Subfolders group them.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include "BookmarkFile.h"
+#include <functional>
 
 namespace BrowserFavorites {
 
@@ -27,6 +31,8 @@ QString WriteShortcut(const QString& sFolder, const QString& sTitle, const QStri
 
 struct ImportResult {
     bool read = false;   // the bookmark file could be read
+    bool bookmarkFile = false;  // it is a bookmark file (else nothing was imported)
+    bool canceled = false;      // the user stopped the import part way
     int written = 0;     // shortcut files made
     int failed = 0;      // bookmarks that could not be written
     int folders = 0;     // folders of the file, made or already there
@@ -38,7 +44,15 @@ struct ImportResult {
 // file per bookmark, its folders as subfolders. A bookmark already there
 // (same folder, name and address) is not added again, so importing a file
 // twice adds nothing the second time.
-ImportResult Import(const QString& sBookmarkFile, const QString& sFolder);
+// `progress` (bookmarks done, bookmarks in the file) is called as the
+// import goes; false from it stops the import. It runs on the importing
+// thread: the import may run on any thread.
+using ImportProgress = std::function<bool(int done, int total)>;
+ImportResult Import(const QString& sBookmarkFile, const QString& sFolder, const ImportProgress& progress = {});
+
+// Whether the bytes are a bookmark file: text, with the header browsers
+// write or at least one folder or bookmark.
+bool IsBookmarkFile(const QByteArray& bytes, const BookmarkFile::Contents& contents);
 
 // What an import did, in a sentence or two for the user.
 QString ImportReport(const ImportResult& result);

@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStyle>
+#include <QSet>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 #include "BrowserFavorites.h"
@@ -125,9 +127,24 @@ QString FIEFavorites::SelectedPath() const {
     return sKey.endsWith('/') ? sKey.chopped(1) : sKey;
 }
 
-void FIEFavorites::Refill() {
+void FIEFavorites::Refill(const QString& sOldKey, const QString& sNewKey) {
+    const auto renamed = [&](QString sKey) {
+        if (!sOldKey.isEmpty() && sKey.startsWith(sOldKey)) sKey.replace(0, sOldKey.size(), sNewKey);
+        return sKey;
+    };
+    QSet<QString> open;
+    for (QTreeWidgetItemIterator it(TreeView1); *it; ++it)
+        if ((*it)->isExpanded()) open.insert(renamed(Key(*it)));
+    const QString sSelected = TreeView1->currentItem() ? renamed(Key(TreeView1->currentItem())) : QString();
     TreeView1->clear();
     FillTree(mFolder);
+    for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
+        if (open.contains(Key(*it))) (*it)->setExpanded(true);
+        if (!sSelected.isEmpty() && Key(*it) == sSelected) {
+            TreeView1->setCurrentItem(*it);
+            TreeView1->scrollToItem(*it);
+        }
+    }
 }
 
 void FIEFavorites::RenameSelected() {
@@ -151,7 +168,8 @@ void FIEFavorites::RenameSelected() {
         QMessageBox::warning(this, windowTitle(), sOldName + " could not be renamed.");
         return;
     }
-    Refill();
+    if (isFolder) Refill(sPath + "/", sNewPath + "/");
+    else Refill(sPath, sNewPath);
 }
 
 void FIEFavorites::DeleteSelected() {

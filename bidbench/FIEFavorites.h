@@ -38,7 +38,10 @@ private:
 
     // The selected node's file or folder path; empty for the root or none.
     QString SelectedPath() const;
-    void Refill();
+    // Builds the tree again after a change on disk, keeping open the folders
+    // that were open; a renamed node (its key `sOldKey` now `sNewKey`) keeps
+    // its place open and selected.
+    void Refill(const QString& sOldKey = {}, const QString& sNewKey = {});
 
     QString mFolder;
     QString mPickedAddress;

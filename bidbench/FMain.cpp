@@ -15,6 +15,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +35,7 @@
 
 #include "Addresses.h"
 #include "FAbout.h"
+#include "FPageWindow.h"
 #include "FStart.h"
 #include "Help.h"
 #include "LinkLabel.h"
@@ -112,6 +114,7 @@ FMain::FMain(BrowserFactory factory, QWidget* parent) : QMainWindow(parent), mFa
     BuildControls();
     BuildMenus();
     BuildFindBar();
+    cboAddress->installEventFilter(this);
     NameControls();
     const QScreen* screen = QGuiApplication::primaryScreen();
     resize(FirstSize(screen ? screen->availableSize() : QSize()));
@@ -275,7 +278,7 @@ void FMain::BuildMenus() {
     static const EntryDesign kEntries[] = {
         {File, "&Print...", "mnuFilePrint", "Ctrl+P", [](FMain& w) { w.PrintPage(); }, nullptr},
         {File, nullptr, "mnuFileBar0", nullptr, nullptr, nullptr},
-        {File, "E&xit", "mnuFileExit", nullptr, [](FMain& w) { w.close(); }, nullptr},
+        {File, "E&xit", "mnuFileExit", "Ctrl+Q", [](FMain& w) { w.close(); }, nullptr},
         {Edit, "Cu&t", "mnuEditCut", "Ctrl+X", [](FMain& w) { w.EditCommand(EditAction::Cut); }, nullptr},
         {Edit, "&Copy", "mnuEditCopy", "Ctrl+C", [](FMain& w) { w.EditCommand(EditAction::Copy); }, nullptr},
         {Edit, "&Paste", "mnuEditPaste", "Ctrl+V", [](FMain& w) { w.EditCommand(EditAction::Paste); }, nullptr},
@@ -333,6 +336,7 @@ void FMain::BuildMenus() {
         if (entry.keep) this->*entry.keep = action;
     }
     BuildOptionsMenu(menus[Tools]);
+    BuildWindowKeys();
 
     // The hidden menu whose single entry is the navigation toolbar's pop-up.
     mnuButtonBarStatus = new QMenu("ButtonBarStatus", this);
@@ -344,6 +348,31 @@ void FMain::BuildMenus() {
     connect(mnuButtonBarStatusViewLabels, &QAction::triggered, this, &FMain::ToggleTextLabels);
     connect(tbrNavigate, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { mnuButtonBarStatus->popup(tbrNavigate->mapToGlobal(at)); });
+}
+
+// Keys of desktop browsers that no menu entry shows: zoom, and finding
+// again. They act on the browser of the shown tab.
+void FMain::BuildWindowKeys() {
+    const struct {
+        const char* name;
+        QList<QKeySequence> keys;
+        std::function<void()> run;
+    } kKeys[] = {
+        {"actZoomIn", {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+         [this] { CurrentBrowser()->zoom(+1); }},
+        {"actZoomOut", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { CurrentBrowser()->zoom(-1); }},
+        {"actZoomReset", {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { CurrentBrowser()->zoom(0); }},
+        {"actFindNext", {QKeySequence(Qt::Key_F3)}, [this] { FindAgain(false); }},
+        {"actFindPrevious", {QKeySequence(Qt::SHIFT | Qt::Key_F3)}, [this] { FindAgain(true); }},
+    };
+    for (const auto& key : kKeys) {
+        auto* action = new QAction(this);
+        action->setObjectName(key.name);
+        action->setShortcuts(key.keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, key.run);
+        addAction(action);
+    }
 }
 
 // Tools > Options: the start-up site, one of seven, and the button text.
@@ -366,7 +395,8 @@ void FMain::BuildOptionsMenu(QMenu* mnuTools) {
     }
     mnuOptionsSite[1]->setChecked(true);
     mnuOptions->addSeparator()->setObjectName("wowie");
-    mnuOptionsText = mnuOptions->addAction("&Show Button Text");
+    // T, not S: "&Start-up Auction Site" above has S.
+    mnuOptionsText = mnuOptions->addAction("Show Button &Text");
     mnuOptionsText->setObjectName("mnuOptionsText");
     mnuOptionsText->setCheckable(true);
     mnuOptionsText->setChecked(true);
@@ -397,6 +427,14 @@ void FMain::ConnectBrowser(Browser* browser, bool isAuction) {
         connect(browser, &Browser::navigateComplete, this, [this] { IgnoringErrors([this] { RefreshControls(); }); });
         connect(browser, &Browser::focusReceived, this, [this] { lblTarnscope->resetLook(); });
     }
+    connect(browser, &Browser::newWindowOpened, this, &FMain::ShowInPageWindow);
+}
+
+// Pages of either browser that ask for a window of their own share one
+// window of tabs beside the main window.
+void FMain::ShowInPageWindow(Browser* browser, bool inBackground) {
+    if (!mPageWindow) mPageWindow = new FPageWindow(this);
+    mPageWindow->AddPage(browser, inBackground);
 }
 
 // ---- start-up and shut-down ------------------------------------------------------------
@@ -499,7 +537,14 @@ void FMain::Layout() {
     const bool labels = LabelsShown();
     const int innerWidth = mCentral->width();
     const int innerHeight = mCentral->height() + (statusBar()->isVisible() ? statusBar()->height() : 0);
-    const MainLayout l = MainLayout::Compute(innerWidth, innerHeight, labels);
+    MainLayout l = MainLayout::Compute(innerWidth, innerHeight, labels);
+    // The table measures from the form's inner height, status bar included:
+    // the tab strip and browsers end where the status bar begins.
+    const int overrun = l.tabTop + l.tabHeight - mCentral->height();
+    if (overrun > 0) {
+        l.tabHeight -= overrun;
+        l.browserHeight = std::max(0, l.browserHeight - overrun);
+    }
     const int starSize = labels ? 32 : 20;
     // Labels under the icons need the smaller icons to fit the toolbar row.
     tbrNavigate->setIconSize(labels ? QSize(16, 16) : QSize(22, 22));
@@ -529,6 +574,15 @@ bool FMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
         if (watched == mCentral || watched == SSTab1->tabBar()) lblTarnscope->resetLook();
     if (watched == SSTab1->tabBar() && event->type() == QEvent::Resize) QTimer::singleShot(0, this, &FMain::Layout);
+    HoldSelectionForMenus(watched, event);
+    // Shift+Enter in the find bar finds the previous match.
+    if (watched == txtFind && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::ShiftModifier) {
+            FindNext(true);
+            return true;
+        }
+    }
     // Escape in the find bar closes it, rather than stopping the browser.
     if (watched == txtFind && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -544,6 +598,34 @@ bool FMain::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     return QMainWindow::eventFilter(watched, event);
+}
+
+// A text box forgets its selection when the menu bar takes the focus (Alt,
+// then E): the selection is kept here so that Edit > Copy still has it, and
+// given back when the focus returns.
+void FMain::HoldSelectionForMenus(QObject* watched, QEvent* event) {
+    // The address box has the focus for its text box, which it hands the
+    // focus events without passing them through filters.
+    auto* line = watched == cboAddress ? cboAddress->lineEdit() : qobject_cast<QLineEdit*>(watched);
+    if (!line) return;
+    if (event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if ((reason == Qt::MenuBarFocusReason || reason == Qt::PopupFocusReason) && line->hasSelectedText())
+            mHeldSelection = {line, line->text(), line->selectionStart(), static_cast<int>(line->selectedText().size())};
+        else mHeldSelection = {};
+    } else if (event->type() == QEvent::FocusIn && mHeldSelection.line == line) {
+        RestoreHeldSelection();
+        mHeldSelection = {};
+    }
+}
+
+// The text box whose selection is held, with that selection back on it;
+// null when none is held or its text has changed since.
+QLineEdit* FMain::RestoreHeldSelection() {
+    QLineEdit* line = mHeldSelection.line;
+    if (!line || line->text() != mHeldSelection.text) return nullptr;
+    if (!line->hasSelectedText()) line->setSelection(mHeldSelection.start, mHeldSelection.length);
+    return line;
 }
 
 // ---- tabs, caption and controls -----------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
@@ -22,6 +23,7 @@ class QTabWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class FPageWindow;
 class LinkLabel;
 class ShellUIHelper;
 
@@ -101,6 +103,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -150,9 +153,15 @@ private:
     void BuildMenus();
     void BuildOptionsMenu(QMenu* mnuTools);
     void BuildFindBar();
+    void BuildWindowKeys();
+    void HoldSelectionForMenus(QObject* watched, QEvent* event);
+    QLineEdit* RestoreHeldSelection();
+    void FindAgain(bool backward);
     void VersionReplyComplete(QNetworkReply* reply);
+    void OfferNewVersion();
     void ShowFindResult(int activeMatch, int matches);
     void ConnectBrowser(Browser* browser, bool isAuction);
+    void ShowInPageWindow(Browser* browser, bool inBackground);
     void Layout();
     void TabSwitched(int index);
     void SetCaption(const QString& sLocation);
@@ -181,9 +190,17 @@ private:
     int mShownFrame = 0;
     bool mShownLarge = true;
     bool mUnloaded = false;
+    bool mPainted = false;            // the window has been drawn once
+    bool mNewVersionOffered = false;  // an offer waits for the window to be drawn
     QTimer* mGeometrySaver = nullptr;
     bool mLabelsShown = true;
     std::unique_ptr<QPrinter> mPrinter;
     bool mPrinting = false;
     std::unique_ptr<ShellUIHelper> mShellHelper;
+    QPointer<FPageWindow> mPageWindow;
+    struct HeldSelection {
+        QPointer<QLineEdit> line;
+        QString text;
+        int start = 0, length = 0;
+    } mHeldSelection;  // pages that asked for a window of their own
 };

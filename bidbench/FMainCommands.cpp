@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -19,6 +21,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 
 #include "Addresses.h"
@@ -115,6 +118,13 @@ void FMain::FindNext(bool backward) {
     });
 }
 
+// F3 and Shift+F3: the next or previous match of the find bar's text; with
+// the find bar closed, F3 opens it.
+void FMain::FindAgain(bool backward) {
+    if (!fraFind->isVisible() || txtFind->text().isEmpty()) FindOnPage();
+    else FindNext(backward);
+}
+
 void FMain::ShowFindResult(int activeMatch, int matches) {
     if (txtFind->text().isEmpty()) lblFindResult->clear();
     else if (matches == 0) lblFindResult->setText("No matches");
@@ -125,6 +135,10 @@ void FMain::ShowFindResult(int activeMatch, int matches) {
 
 void FMain::EditCommand(EditAction action) {
     QWidget* focused = QApplication::focusWidget();
+    // Chosen from the menu bar by keys, the menu bar has the focus: the
+    // command acts on the text box it was taken from.
+    if (!focused || qobject_cast<QMenuBar*>(focused) || qobject_cast<QMenu*>(focused))
+        focused = RestoreHeldSelection();
     if (!focused) return;
     for (Browser* browser : {brwSnipe, brwAuction}) {
         QWidget* view = browser->widget();
@@ -242,6 +256,22 @@ void FMain::VersionReplyComplete(QNetworkReply* reply) {
     }
     const QString sPage = QString::fromLatin1(reply->read(5000));
     if (!OffersNewVersion(sPage)) return;
+    mNewVersionOffered = true;
+    if (mPainted) QTimer::singleShot(0, this, &FMain::OfferNewVersion);
+}
+
+// The offer waits until the window has been drawn: a dialog over a window
+// not yet painted looks like a program that hangs at start.
+void FMain::paintEvent(QPaintEvent* event) {
+    QMainWindow::paintEvent(event);
+    if (mPainted) return;
+    mPainted = true;
+    if (mNewVersionOffered) QTimer::singleShot(0, this, &FMain::OfferNewVersion);
+}
+
+void FMain::OfferNewVersion() {
+    if (!mNewVersionOffered || mUnloaded) return;
+    mNewVersionOffered = false;
     bool updating = false;
     {
         FNewVersion offer(this);

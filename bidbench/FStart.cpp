@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -91,4 +92,12 @@ FStart::FStart(QWidget* parent) : QDialog(parent) {
 
 FStart::~FStart() {
     if (chkHasAccount->isChecked()) SettingsStore::Write("StartScreen", "N");
+}
+
+void FStart::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

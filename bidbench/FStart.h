@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+class QKeyEvent;
+
 class QCheckBox;
 class QPushButton;
 class LinkLabel;
@@ -21,6 +23,11 @@ public:
     QPushButton* Command1;
     QCheckBox* chkHasAccount;
     LinkLabel* lblTarnscope;
+
+protected:
+    // Escape answers nothing: a stray key must not send a user who has an
+    // account to the sign-up page. Yes, No or the close box answer.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     bool mHasAccount = false;

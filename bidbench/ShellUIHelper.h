@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include "BrowserFavorites.h"
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -30,10 +32,13 @@ public:
     // empty when cancelled or failed.
     QString AddFavorite(const QString& sAddress, const QString& sTitle);
     // Import (fImport true) of an HTML bookmark file into the favourites
-    // folder, then a message saying what was imported and skipped; export
+    // folder, with a progress dialog, then a message saying what was
+    // imported and skipped, or that the file is no bookmark file; export
     // is not offered. False when nothing could be read.
     bool ImportExportFavorites(bool fImport, const QString& strImpExpPath);
 
 private:
+    BrowserFavorites::ImportResult ImportWithProgress(const QString& sFile, const QString& sFolder);
+
     QWidget* mOwner;
 };

@@ -1,41 +1,31 @@
 #include "WebBrowser.h"
 
+#include "FDownload.h"
+
 #include <QAction>
+#include <algorithm>
+#include <iterator>
 #include <QApplication>
 #include <QChildEvent>
 #include <QEvent>
+#include <QTimer>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineFindTextResult>
 #include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 WebBrowser::WebBrowser(QWebEngineProfile* profile, QWidget* parent)
     : Browser(parent), mView(new QWebEngineView(parent)) {
     mView->setPage(new QWebEnginePage(profile, mView));
     QWebEnginePage* page = mView->page();
-    connect(page, &QWebEnginePage::loadStarted, this, [this] {
-        mBusy = true;
-        emit statusTextChanged(tr("Opening page %1...").arg(mView->url().toString()));
-        emit progressChanged(0);
-    });
-    connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) { emit progressChanged(percent); });
-    // A load that failed for want of a connection says so; one the user
-    // stopped keeps the old "Action canceled".
-    connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
-        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) mFailure.clear();
-        if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
-            info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain) {
-            mFailure = tr("The site %1 could not be reached.").arg(info.url().authority());
-            if (!mBusy) emit statusTextChanged(mFailure);  // the load has already ended
-        }
-    });
-    connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        mBusy = false;
-        emit statusTextChanged(ok ? tr("Done") : mFailure.isEmpty() ? tr("Action canceled") : mFailure);
-        emit progressChanged(100);
-        emit downloadComplete();
+    connect(page, &QWebEnginePage::loadingChanged, this, &WebBrowser::followLoading);
+    connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) {
+        if (mBusy) emit progressChanged(percent);
     });
     connect(page, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) {
         emit navigateComplete(url.toString());
@@ -47,20 +37,96 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, QWidget* parent)
     for (auto action : {QWebEnginePage::Back, QWebEnginePage::Forward})
         connect(page->action(action), &QAction::changed, this, &WebBrowser::reportCommandStates);
     connect(page, &QWebEnginePage::titleChanged, this, [this] { emit downloadComplete(); });
+    connect(page, &QWebEnginePage::newWindowRequested, this, &WebBrowser::openNewWindow);
+    connect(page, &QWebEnginePage::windowCloseRequested, this, &Browser::closeRequested);
+    connect(profile, &QWebEngineProfile::downloadRequested, this, &WebBrowser::takeDownload);
     // Focus entering the page's render widget counts as focus on the browser.
     mView->installEventFilter(this);
+}
+
+// The load state as desktop browsers show it: the page being opened is
+// named while it loads; the end says how it ended. A jump within the page
+// (an address differing only after '#') starts no load.
+void WebBrowser::followLoading(const QWebEngineLoadingInfo& info) {
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        mBusy = true;
+        mDownloadName.clear();
+        mStopRequested = false;
+        emit statusTextChanged(tr("Opening page %1...").arg(info.url().toString()));
+        emit progressChanged(0);
+        return;
+    }
+    mBusy = false;
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ||
+        info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+        mShownPage = true;
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) emit statusTextChanged(tr("Done"));
+    else if (!mDownloadName.isEmpty()) emit statusTextChanged(tr("Downloading %1...").arg(mDownloadName));
+    else emit statusTextChanged(failureText(info));
+    emit progressChanged(100);
+    emit downloadComplete();
+}
+
+namespace {
+constexpr int kAborted = -3;  // the engine's net::ERR_ABORTED
+}
+
+QString WebBrowser::failureText(const QWebEngineLoadingInfo& info) const {
+    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) {
+        if (info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain)
+            return tr("The site %1 could not be reached.").arg(info.url().authority());
+        // The page the site sent with an error status is shown; the status
+        // bar names the error.
+        if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+            return tr("The site answered error %1 for %2.").arg(info.errorCode()).arg(info.url().toString());
+    }
+    // A load stopped by the user was canceled. One the engine gave up
+    // itself turned out to be a download (said when it is asked for) or a
+    // page with no content: the page shown stays, complete.
+    if (mStopRequested || info.errorCode() != kAborted) return tr("Action canceled");
+    return tr("Done");
+}
+
+// A page that asks for a window of its own gets a new browser on the same
+// profile (so it shares the logins), which the window showing it takes.
+void WebBrowser::openNewWindow(QWebEngineNewWindowRequest& request) {
+    auto* browser = new WebBrowser(mView->page()->profile(), nullptr);
+    browser->mBusy = true;
+    request.openIn(browser->mView->page());
+    emit newWindowOpened(browser, request.destination() == QWebEngineNewWindowRequest::InNewBackgroundTab);
+    if (!browser->parent()) browser->deleteLater();  // nobody took it
+}
+
+// Downloads of this browser's page: the user chooses where the file goes.
+void WebBrowser::takeDownload(QWebEngineDownloadRequest* download) {
+    if (download->page() != mView->page() || download->state() != QWebEngineDownloadRequest::DownloadRequested)
+        return;
+    mDownloadName = download->downloadFileName();
+    emit statusTextChanged(tr("Downloading %1...").arg(mDownloadName));
+    FDownload::Ask(download, mView->window());
+    // A window opened only for the download (a link to an invoice with a
+    // target) would stay empty: it closes, as in desktop browsers.
+    if (!mShownPage) QTimer::singleShot(0, this, &Browser::closeRequested);
 }
 
 QWidget* WebBrowser::widget() { return mView; }
 
 void WebBrowser::navigate(const QString& sAddress) {
-    mBusy = true;  // busy from the request on, as the window expects
-    mView->setUrl(QUrl::fromUserInput(sAddress));
+    const QUrl url = QUrl::fromUserInput(sAddress);
+    // Busy from the request on, as the window expects; except for a jump
+    // within the page shown, for which the engine starts no load.
+    const bool samePage = url.hasFragment() && !mView->url().isEmpty() &&
+                          url.adjusted(QUrl::RemoveFragment) == mView->url().adjusted(QUrl::RemoveFragment);
+    if (!samePage) mBusy = true;
+    mView->setUrl(url);
 }
 
 void WebBrowser::goBack() { mView->back(); }
 void WebBrowser::goForward() { mView->forward(); }
-void WebBrowser::stop() { mView->stop(); }
+void WebBrowser::stop() {
+    mStopRequested = mBusy;
+    mView->stop();
+}
 void WebBrowser::refresh() {
     if (!mView->url().isEmpty()) mView->reload();
 }
@@ -124,6 +190,27 @@ bool WebBrowser::eventFilter(QObject* watched, QEvent* event) {
     return Browser::eventFilter(watched, event);
 }
 
+namespace {
+// The zoom levels desktop browsers step through, as factors.
+constexpr double kZoomLevels[] = {0.25, 0.33, 0.5, 0.67, 0.75, 0.8, 0.9, 1.0, 1.1, 1.25,
+                                  1.5,  1.75, 2.0, 2.5,  3.0,  4.0, 5.0};
+}  // namespace
+
+// Steps from the level nearest the current factor, which Ctrl+wheel in the
+// page may have left between two levels.
+void WebBrowser::zoom(int step) {
+    if (step == 0) {
+        mView->setZoomFactor(1.0);
+        return;
+    }
+    const double now = mView->zoomFactor();
+    const double* level = step > 0 ? std::upper_bound(std::begin(kZoomLevels), std::end(kZoomLevels), now + 0.001)
+                                   : std::lower_bound(std::begin(kZoomLevels), std::end(kZoomLevels), now - 0.001) - 1;
+    if (level >= std::begin(kZoomLevels) && level < std::end(kZoomLevels)) mView->setZoomFactor(*level);
+}
+
+double WebBrowser::zoomFactor() const { return mView->zoomFactor(); }
+
 QWebEngineProfile* WebBrowser::SharedProfile() {
     static QWebEngineProfile* profile = [] {
         // A named profile keeps its cookies and storage on disk (under the
@@ -131,6 +218,9 @@ QWebEngineProfile* WebBrowser::SharedProfile() {
         auto* p = new QWebEngineProfile("Bidbench", qApp);
         p->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
         p->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+        // PDFs are shown in the browser, as desktop browsers show them.
+        p->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+        p->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
         return p;
     }();
     return profile;

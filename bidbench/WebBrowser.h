@@ -4,6 +4,9 @@
 
 #include "Browser.h"
 
+class QWebEngineDownloadRequest;
+class QWebEngineLoadingInfo;
+class QWebEngineNewWindowRequest;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -25,6 +28,8 @@ public:
     void editPage(PageEdit edit) override;
     void findText(const QString& sText, bool backward, FindDone done) override;
     bool print(QPrinter* printer, std::function<void(bool ok)> done) override;
+    void zoom(int step) override;
+    double zoomFactor() const override;
 
     QWebEngineView* view() const { return mView; }
 
@@ -36,10 +41,16 @@ protected:
 
 private:
     void reportCommandStates();
+    void followLoading(const QWebEngineLoadingInfo& info);
+    QString failureText(const QWebEngineLoadingInfo& info) const;
+    void openNewWindow(QWebEngineNewWindowRequest& request);
+    void takeDownload(QWebEngineDownloadRequest* download);
 
     QWebEngineView* mView;
     bool mBusy = false;
-    QString mFailure;  // why the load under way failed, when it did
+    bool mShownPage = false;      // a page has been shown (not only a download)
+    bool mStopRequested = false;  // the user stopped the load under way
+    QString mDownloadName;  // the file the load under way turned into, if any
     bool mCanGoBack = false;
     bool mCanGoForward = false;
 };

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -54,6 +56,25 @@ void WhenModal(std::function<void(T*)> action) {
         }
     });
     poll->start();
+}
+
+// Runs the script in the page until it gives `wanted` (5 s at most) and
+// returns its last result. Results live on the heap: an answer may arrive
+// after the test has moved on.
+inline QString Evaluate(QWebEngineView* view, const QString& script, const QString& wanted) {
+    auto result = std::make_shared<QString>();
+    auto pending = std::make_shared<bool>(false);
+    WaitUntil([&] {
+        if (!*pending) {
+            *pending = true;
+            view->page()->runJavaScript(script, [result, pending](const QVariant& value) {
+                *result = value.toString();
+                *pending = false;
+            });
+        }
+        return !*pending && *result == wanted;
+    }, 5000);
+    return *result;
 }
 
 // Shows a window and makes it the active one (the virtual display has no

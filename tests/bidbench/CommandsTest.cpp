@@ -58,7 +58,7 @@ TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
         lines += MenuLines(top->menu(), 1);
     }
     EXPECT_EQ(lines, QStringList({
-        "&File", "  &Print...|Ctrl+P", "  -", "  E&xit",
+        "&File", "  &Print...|Ctrl+P", "  -", "  E&xit|Ctrl+Q",
         "&Edit", "  Cu&t|Ctrl+X", "  &Copy|Ctrl+C", "  &Paste|Ctrl+V", "  -", "  &Find (on current web page)|Ctrl+F",
         "&Navigate", "  &Back|Alt+Left", "  &Forward|Alt+Right", "  &Stop|Esc", "  &Home|Alt+Home", "  &Refresh|F5",
         "  &Address Box|Ctrl+L",
@@ -67,7 +67,7 @@ TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
         "&Tools", "  Snipe &Current Auction|Ctrl+Z", "  &Floating Toolbar|Ctrl+T", "  -", "  &Options",
         "    &Start-up Auction Site", "      " + Addresses::SiteCaption(1) + "|checked", "      eBay &Canada", "      eBay &UK",
         "      eBay &Australia", "      eBay &Ireland", "      eBay &New Zealand", "      eBay &Motors", "    -",
-        "    &Show Button Text|checked",
+        "    Show Button &Text|checked",
         "&Help", "  &Contents", "  &Tarnscope Home Page", "  Tarnbid &Online", "  &Send Feedback", "  -", "  &About "}));
     EXPECT_EQ(MenuLines(Ui(*main).mnuButtonBarStatus), QStringList({"View Text Labels|checked"}));
     // Every entry is enabled at start-up but those that need a page or an

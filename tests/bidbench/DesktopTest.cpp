@@ -84,25 +84,6 @@ protected:
 
 class DesktopLogic : public FakeWindowTest {};
 
-// Runs the script in the page until it gives `wanted` (5 s at most) and
-// returns its last result. Results live on the heap: an answer may arrive
-// after the test has moved on.
-QString Evaluate(QWebEngineView* view, const QString& script, const QString& wanted) {
-    auto result = std::make_shared<QString>();
-    auto pending = std::make_shared<bool>(false);
-    WaitUntil([&] {
-        if (!*pending) {
-            *pending = true;
-            view->page()->runJavaScript(script, [result, pending](const QVariant& value) {
-                *result = value.toString();
-                *pending = false;
-            });
-        }
-        return !*pending && *result == wanted;
-    }, 5000);
-    return *result;
-}
-
 }  // namespace
 
 TEST_F(Desktop, BrowserKeysActOnTheShownTabsBrowser) {
@@ -232,6 +213,10 @@ TEST_F(Desktop, EveryWindowAndMenuOpensItsHelpPage) {
     {
         FToolbar toolbar(main.get());
         withDialog(&toolbar, Help::kFloatingToolbar, "dialog-floating-toolbar");
+    }
+    {
+        FAddFavorite add("Page", "http://example.invalid/", main.get());
+        withDialog(&add, Help::kBrowserFavorites, "dialog-add-favorite");
     }
 
     // F1 in an open menu: that menu's page.

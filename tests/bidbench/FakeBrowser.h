@@ -43,6 +43,9 @@ public:
         return true;
     }
 
+    void zoom(int step) override { zoomLevel = step == 0 ? 1.0 : zoomLevel * (step > 0 ? 1.1 : 1 / 1.1); }
+    double zoomFactor() const override { return zoomLevel; }
+
     // Completes a navigation as the engine would.
     void arrive(const QString& sAddress, const QString& sName) {
         address = sAddress;
@@ -58,6 +61,7 @@ public:
     QStringList finds;
     QString address, name;
     bool isBusy = false;
+    double zoomLevel = 1.0;
     bool failLocationName = false;
 
 private:

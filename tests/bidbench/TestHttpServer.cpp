@@ -52,9 +52,14 @@ void TestHttpServer::serve(QTcpSocket* socket) {
                             "</h1><p>Served for " + request.host.toUtf8() +
                             "</p><a id='next' href='/next'>next</a></body></html>";
     if (pages.contains(request.target)) body = pages.value(request.target);
-    const QByteArray response = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n" +
-                                extraHeaders + "Content-Length: " + QByteArray::number(body.size()) +
-                                "\r\nConnection: close\r\n\r\n" + body;
+    TestReply reply;
+    reply.body = body;
+    reply.headers = extraHeaders;
+    if (replies.contains(request.target)) reply = replies.value(request.target);
+    const QByteArray response = "HTTP/1.1 " + reply.status + "\r\nContent-Type: " + reply.contentType +
+                                "\r\nCache-Control: no-store\r\n" + reply.headers +
+                                "Content-Length: " + QByteArray::number(reply.body.size()) +
+                                "\r\nConnection: close\r\n\r\n" + reply.body;
     auto answer = [socket, response] {
         socket->write(response);
         socket->disconnectFromHost();

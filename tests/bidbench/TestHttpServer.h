@@ -2,7 +2,8 @@
 // sniping service and the maker's site. Every request is recorded with its
 // Host and Cookie headers. Pages answer with a title naming their path;
 // "/slow" answers after a delay; "/setcookie" sets a login cookie; targets
-// in `dropped` get their connection closed without an answer.
+// in `dropped` get their connection closed without an answer; `replies`
+// gives any other answer (a download, an error page).
 #pragma once
 
 #include <QList>
@@ -11,6 +12,14 @@
 #include <QSet>
 #include <QString>
 #include <QTcpServer>
+
+// An answer other than the default page: any status, type and headers.
+struct TestReply {
+    QByteArray status = "200 OK";
+    QByteArray contentType = "text/html; charset=utf-8";
+    QByteArray headers;  // further header lines, each ending in CR LF
+    QByteArray body;
+};
 
 struct RecordedRequest {
     QString host;    // as sent, with the port
@@ -32,10 +41,12 @@ public:
         mRequests.clear();
         pages.clear();
         dropped.clear();
+        replies.clear();
     }
     // Bodies for given targets, in place of the default page.
     QMap<QString, QByteArray> pages;
     QSet<QString> dropped;
+    QMap<QString, TestReply> replies;
     int slowMilliseconds = 2500;
 
 private:
