@@ -74,9 +74,11 @@ TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
     // item, and Back and Forward, which need a history.
     const MainParts ui(*main);
     const QList<QAction*> waiting = {ui.mnuFavoritesAdd, ui.mnuNavigateSnipe, ui.tbrBack, ui.tbrForward};
-    for (QAction* action : main->findChildren<QAction*>())
-        if (!action->objectName().isEmpty() && !waiting.contains(action))
+    for (QAction* action : main->findChildren<QAction*>()) {
+        if (!action->objectName().isEmpty() && !waiting.contains(action)) {
             EXPECT_TRUE(action->isEnabled()) << action->objectName().toStdString();
+        }
+    }
     EXPECT_EQ(MenuLines(Ui(*main).mnuFavoritesButton), QStringList({"Browser Favorites", "Favorite Sellers", "Favorite Bidders"}));
     auto* favorites = qobject_cast<QToolButton*>(Ui(*main).tbrNavigate->widgetForAction(Ui(*main).tbrNavigate->actions()[5]));
     ASSERT_TRUE(favorites);
