@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
@@ -63,7 +64,7 @@ FDownload::FDownload(QWebEngineDownloadRequest* download, QWidget* owner)
 
     connect(cmdBrowse, &QPushButton::clicked, this, &FDownload::ChooseFile);
     connect(cmdSave, &QPushButton::clicked, this, [this] {
-        if (!txtPath->text().trimmed().isEmpty()) accept();
+        if (!txtPath->text().trimmed().isEmpty() && MayWriteTo(txtPath->text().trimmed())) accept();
     });
     connect(cmdClose, &QPushButton::clicked, this, [this] {
         // Before the end Cancel stops the download; after it, it is Close.
@@ -78,6 +79,17 @@ FDownload::FDownload(QWebEngineDownloadRequest* download, QWidget* owner)
     connect(cmdOpenFolder, &QPushButton::clicked, this, [this] {
         if (mDownload) QDesktopServices::openUrl(QUrl::fromLocalFile(mDownload->downloadDirectory()));
     });
+}
+
+// A file typed in that is already there is replaced only when the user
+// says so (the file dialog of Browse... asks by itself): an earlier
+// invoice of the same name must not vanish under a new one.
+bool FDownload::MayWriteTo(const QString& sPath) {
+    const QFileInfo target(sPath);
+    if (!target.exists()) return true;
+    return QMessageBox::question(this, windowTitle(),
+                                 QDir::toNativeSeparators(target.absoluteFilePath()) +
+                                     " already exists.\r\nDo you want to replace it?") == QMessageBox::Yes;
 }
 
 void FDownload::ChooseFile() {

@@ -33,6 +33,8 @@ public:
 private:
     FDownload(QWebEngineDownloadRequest* download, QWidget* owner);
     void ChooseFile();
+    // Whether the download may be written to `sPath`: asks before replacing a file.
+    bool MayWriteTo(const QString& sPath);
     void Start();
     void ShowProgress();
     void ShowEnd();

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -187,6 +188,27 @@ TEST_F(PagesAndDownloads, ADownloadAsksWhereAndLandsOnDisk) {
     EXPECT_FALSE(statusTexts.contains("Action canceled")) << statusTexts.join(" | ").toStdString();
     progress->cmdClose->click();
     EXPECT_TRUE(WaitUntil([&] { return !main->findChild<FDownload*>(); }));
+
+    // A name typed in that is taken is replaced only when the user says so.
+    Server()->replies["/invoice.zip"].body = "a newer invoice";
+    auto replaceAsked = std::make_shared<QString>();
+    WhenModal<FDownload>([saved, replaceAsked](FDownload* dialog) {
+        dialog->txtPath->setText(saved);
+        WhenModal<QMessageBox>([replaceAsked](QMessageBox* box) {
+            *replaceAsked = box->text();
+            box->button(QMessageBox::No)->click();
+        });
+        dialog->cmdSave->click();
+        dialog->cmdClose->click();
+    });
+    Click(page, RowPoint(0));
+    ASSERT_TRUE(WaitUntil([&] { return !replaceAsked->isEmpty() && !main->findChild<FDownload*>(); }));
+    EXPECT_EQ(*replaceAsked, QDir::toNativeSeparators(saved) + " already exists.\r\nDo you want to replace it?");
+    Pump(500);
+    QFile kept(saved);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), zip);
+    Server()->replies["/invoice.zip"].body = zip;
 
     // Cancelling the question saves nothing.
     Server()->replies["/invoice.zip"].headers = "Content-Disposition: attachment; filename=\"second.zip\"\r\n";
