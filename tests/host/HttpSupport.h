@@ -53,7 +53,14 @@ public:
         const size_t colon = line.rfind(':', line.find("/ ("));
         if (colon != std::string::npos) mPort = std::atoi(line.c_str() + colon + 1);
     }
-    ~ServerProcess() { stop(SIGTERM); }
+    // A test's server has no balancer to wait for: a second SIGTERM ends
+    // its drain at once, which saves every test three seconds.
+    ~ServerProcess() {
+        if (mPid <= 0) return;
+        kill(mPid, SIGTERM);
+        for (int waited = 0; waitForExit(50) < 0 && mPid > 0; waited += 50)
+            if (waited < 2000) kill(mPid, SIGTERM);
+    }
     void stop(int signal) {
         if (mPid <= 0) return;
         kill(mPid, signal);
