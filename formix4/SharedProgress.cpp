@@ -4,8 +4,6 @@
 #include <random>
 #include <unordered_set>
 
-#include "ProgressStore.h"
-
 namespace {
 
 const char* const kKeyPrefix = "formix4:progress:";

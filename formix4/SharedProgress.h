@@ -27,9 +27,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ProgressReading.h"
 #include "platform/RedisLink.h"
-
-struct ProgressReading;
 
 // A record's state as the writer copies it.
 struct ProgressState {
