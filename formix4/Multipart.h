@@ -47,8 +47,6 @@ public:
     virtual void SetMaxUploadSize(int32_t inBytes) { mMaxUploadSize = inBytes; }
     virtual int32_t GetCodePage() const { return mCodePage; }
     virtual void SetCodePage(int32_t inCodePage) { mCodePage = inCodePage; }
-    virtual int32_t GetDetectCodePage() const { return mDetectCodePage; }
-    virtual void SetDetectCodePage(int32_t inFlag) { mDetectCodePage = inFlag; }
     // Parsed as multipart: data was held and no URL-encoded copy was made.
     virtual bool IsMultipart() const { return mTotalLength != 0 && !(mParser && mParser->UrlEncodedCopy()); }
     // A virtual path mapped by the page's Server object, at most 259 characters.
@@ -92,7 +90,6 @@ private:
     std::unique_ptr<MemorySource> mStream;
     const uint8_t* mData = nullptr;
     int32_t mMaxUploadSize = kDefaultMaxUploadSize;
-    int32_t mDetectCodePage = 0;
     int32_t mCodePage = 0;
     uint32_t mParsedCodePage = 0;
     FieldGroups mGroups;
