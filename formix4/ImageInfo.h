@@ -20,21 +20,21 @@ void ExamineImage(const uint8_t* inStart, uint32_t inCount, ImageInfo* ioInfo);
 class JpegMarkerParser {
 public:
     virtual ~JpegMarkerParser() = default;
-    virtual const char* ErrorText() const { return mErrorText; }
-    virtual int32_t Width() const { return mWidth; }
-    virtual int32_t Height() const { return mHeight; }
-    virtual int32_t Components() const { return mComponents; }
+    const char* ErrorText() const { return mErrorText; }
+    int32_t Width() const { return mWidth; }
+    int32_t Height() const { return mHeight; }
+    int32_t Components() const { return mComponents; }
 
 protected:
     // The walk over the source; throws on failure (caught by the parse entry).
-    virtual void MarkerWalk();
-    virtual int NextMarker(bool inEntropyCoded);
-    virtual void SkipSegment();
-    virtual void ReadStartOfFrame();
-    virtual void ReadStartOfScan();
-    virtual uint32_t ReadWord();
-    virtual void ReadBytes(uint32_t inCount);
-    virtual void ScanTo(uint8_t inByte);
+    void MarkerWalk();
+    int NextMarker(bool inEntropyCoded);
+    void SkipSegment();
+    void ReadStartOfFrame();
+    void ReadStartOfScan();
+    uint32_t ReadWord();
+    void ReadBytes(uint32_t inCount);
+    void ScanTo(uint8_t inByte);
     virtual void Seek(uint32_t inPosition) = 0;
     virtual uint8_t ReadByte() = 0;
 
