@@ -1,5 +1,6 @@
 // What the benchmarks that talk to formix4-server share: starting it, plain
-// HTTP over loopback, and reading its memory from /proc.
+// HTTP over loopback (on the sockets the HTTP tests use too), and reading
+// its memory from /proc.
 #pragma once
 
 #include <arpa/inet.h>
@@ -20,6 +21,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "LoopbackSocket.h"
 
 namespace bench {
 
@@ -50,38 +53,12 @@ inline pid_t StartServer(const std::string& server, const std::vector<std::strin
         _exit(127);
     }
     close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    const size_t colon = line.rfind(':', line.find("/ ("));
-    *port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+    *port = loopback::ReadStartedPort(out[0]);
     return pid;
 }
 
-// A connection to 127.0.0.1:port; -1 when refused.
-inline int Connect(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-inline bool SendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
+using loopback::Connect;
+using loopback::SendAll;
 
 // A loopback port that was free a moment ago, for servers told their port.
 inline int FreePort() {

@@ -72,8 +72,8 @@ struct MultipartItem {
 // The items of one field name, in body order.
 class FieldGroup {
 public:
-    virtual int count() const { return mCount; }
-    virtual const MultipartItem* itemAt(int inNumber) const;
+    int count() const { return mCount; }
+    const MultipartItem* itemAt(int inNumber) const;
     // The name as raw bytes from the body, at most 259 of them.
     const char* name() const { return mName; }
 

@@ -28,10 +28,10 @@ public:
     int read() override { return mCursor < mStart + mSize ? *mCursor++ : -1; }
     uint32_t size() const override { return mSize; }
     // The block stays the caller's.
-    virtual void setBlock(const uint8_t* inStart, uint32_t inSize);
+    void setBlock(const uint8_t* inStart, uint32_t inSize);
     // A block of the source's own; null when it cannot be had.
-    virtual uint8_t* allocateBlock(uint32_t inSize);
-    virtual const uint8_t* start() const { return mStart; }
+    uint8_t* allocateBlock(uint32_t inSize);
+    const uint8_t* start() const { return mStart; }
 
 protected:
     const uint8_t* mStart = nullptr;
@@ -46,13 +46,13 @@ public:
     ~MappedFileSource() override;
 
     // Each returns true when an error text was set.
-    virtual bool open(const char16_t* inPath);
-    virtual bool open(const char* inPath);
+    bool open(const char16_t* inPath);
+    bool open(const char* inPath);
     // Takes ownership of the handle, also when it fails.
-    virtual bool open(HANDLE inFile);
-    virtual void close();
+    bool open(HANDLE inFile);
+    void close();
     // The first failure's message, or null while all is well.
-    virtual const char* errorText() const { return mErrorText[0] ? mErrorText : nullptr; }
+    const char* errorText() const { return mErrorText[0] ? mErrorText : nullptr; }
 
 private:
     bool fail(const char* inText);

@@ -13,24 +13,6 @@ uint32_t BigEndian32(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
 }
 
-const char* ProcessName(int inCode) {
-    switch (inCode) {
-    case 0xC0: return "JPEG Process: Baseline";
-    case 0xC1: return "JPEG Process: Extended sequential";
-    case 0xC2: return "JPEG Process: Progressive";
-    case 0xC3: return "JPEG Process: Lossless";
-    case 0xC5: return "JPEG Process: Differential sequential";
-    case 0xC6: return "JPEG Process: Differential progressive";
-    case 0xC7: return "JPEG Process: Differential lossless";
-    case 0xC9: return "JPEG Process: Extended sequential, arithmetic coding";
-    case 0xCA: return "JPEG Process: Progressive, arithmetic coding";
-    case 0xCB: return "JPEG Process: Lossless, arithmetic coding";
-    case 0xCD: return "JPEG Process: Differential sequential, arithmetic coding";
-    case 0xCE: return "JPEG Process: Differential progressive, arithmetic coding";
-    default: return "JPEG Process: Differential lossless, arithmetic coding";
-    }
-}
-
 bool IsStartOfFrame(int inCode) {
     return inCode >= 0xC0 && inCode <= 0xCF && inCode != 0xC4 && inCode != 0xC8 && inCode != 0xCC;
 }
@@ -42,20 +24,13 @@ void JpegMarkerParser::Fail(const char* inText) {
     throw WalkFailure();
 }
 
-void JpegMarkerParser::Trace(const std::string& inNote) {
-    if (mTrace) std::fprintf(stderr, "%s\n", inNote.c_str());
-}
-
 uint32_t JpegMarkerParser::ReadWord() {
     const uint32_t theHigh = ReadByte();
     return (theHigh << 8) | ReadByte();
 }
 
-void JpegMarkerParser::ReadBytes(uint32_t inCount, std::string* outKept) {
-    for (uint32_t i = 0; i < inCount; ++i) {
-        const uint8_t theByte = ReadByte();
-        if (outKept && outKept->size() < 255) outKept->push_back(static_cast<char>(theByte));
-    }
+void JpegMarkerParser::ReadBytes(uint32_t inCount) {
+    for (uint32_t i = 0; i < inCount; ++i) ReadByte();
 }
 
 void JpegMarkerParser::ScanTo(uint8_t inByte) {
@@ -73,34 +48,18 @@ int JpegMarkerParser::NextMarker(bool inEntropyCoded) {
     }
 }
 
-void JpegMarkerParser::SkipSegment(const char* inNote) {
+void JpegMarkerParser::SkipSegment() {
     const uint32_t theLength = ReadWord();
     if (theLength < 2) Fail("Bad JPEG marker length");
-    Trace(std::string(inNote) + " Length = " + std::to_string(theLength));
     ReadBytes(theLength - 2);
 }
 
-void JpegMarkerParser::ReadTextSegment(const char* inNote) {
+void JpegMarkerParser::ReadStartOfFrame() {
     const uint32_t theLength = ReadWord();
-    if (theLength < 2) Fail("Bad JPEG marker length");
-    std::string theText;
-    ReadBytes(theLength - 2, &theText);
-    Trace(std::string(inNote) + " " + theText);
-}
-
-void JpegMarkerParser::ReadStartOfFrame(int inCode) {
-    const uint32_t theLength = ReadWord();
-    const uint32_t thePrecision = ReadByte();
+    ReadByte();  // the sample precision
     mHeight = static_cast<int32_t>(ReadWord());
     mWidth = static_cast<int32_t>(ReadWord());
     mComponents = ReadByte();
-    Trace("Start of Frame");
-    char theNote[160];
-    std::snprintf(theNote, sizeof theNote, "JPEG image: %ld by %ld, %ld components, %ld bits per sample",
-                  static_cast<long>(mWidth), static_cast<long>(mHeight), static_cast<long>(mComponents),
-                  static_cast<long>(thePrecision));
-    Trace(theNote);
-    Trace(ProcessName(inCode));
     if (theLength != 8 + 3 * static_cast<uint32_t>(mComponents)) Fail("Bad SOF marker length");
     ReadBytes(3 * static_cast<uint32_t>(mComponents));
 }
@@ -108,9 +67,7 @@ void JpegMarkerParser::ReadStartOfFrame(int inCode) {
 void JpegMarkerParser::ReadStartOfScan() {
     const uint32_t theLength = ReadWord();
     const uint32_t theComponents = ReadByte();
-    Trace("Start of Scan");
     if (theLength != 6 + 2 * theComponents) Fail("Bad SOS marker length");
-    Trace("Length = " + std::to_string(theLength) + ", Components = " + std::to_string(theComponents));
     ReadBytes(theLength - 3);
 }
 
@@ -121,25 +78,17 @@ void JpegMarkerParser::MarkerWalk() {
     for (;;) {
         const int theCode = NextMarker(theEntropyCoded);
         theEntropyCoded = false;
-        if (theCode == 0x01) {
-            Trace("Warning - Temporary Reserved Marker Used");
-        } else if (IsStartOfFrame(theCode)) {
-            ReadStartOfFrame(theCode);
-        } else if (theCode >= 0xD0 && theCode <= 0xD7) {
-            Trace("Restart");
+        if (IsStartOfFrame(theCode)) {
+            ReadStartOfFrame();
+        } else if (theCode >= 0xD0 && theCode <= 0xD7) {  // a restart marker
             theEntropyCoded = true;
-        } else if (theCode == 0xD9) {
-            Trace("End of Image");
+        } else if (theCode == 0xD9) {  // the end of the image
             return;
         } else if (theCode == 0xDA) {
             ReadStartOfScan();
             theEntropyCoded = true;
-        } else if (theCode == 0xEC || theCode == 0xFE) {
-            ReadTextSegment(theCode == 0xEC ? "Application 12" : "Comment");
-        } else {
-            const char* theNote = theCode == 0xC4 ? "DHT" : theCode == 0xD8 ? "Start of Image"
-                                : theCode == 0xDB ? "DQT" : theCode == 0xED ? "Application 13" : "Unknown";
-            SkipSegment(theNote);
+        } else if (theCode != 0x01) {  // 0x01 stands alone, every other marker heads a segment
+            SkipSegment();
         }
     }
 }
@@ -150,7 +99,6 @@ bool MemoryJpegParser::Parse(const uint8_t* inStart, uint32_t inCount) {
     mCount = inStart ? inCount : 0;
     try {
         if (!mStart || mCount == 0) Fail("No JPEG provided");
-        if (mQuickCheck && !QuickCheck()) Fail("JPEG header missing");
         MarkerWalk();
     } catch (const WalkFailure&) {
         mStart = nullptr;  // the source is forgotten after a failure

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "Formix4.h"
 
@@ -21,35 +20,28 @@ void ExamineImage(const uint8_t* inStart, uint32_t inCount, ImageInfo* ioInfo);
 class JpegMarkerParser {
 public:
     virtual ~JpegMarkerParser() = default;
-    virtual void SetTrace(bool inOn) { mTrace = inOn; }
-    virtual void SetQuickCheck(bool inOn) { mQuickCheck = inOn; }
-    virtual const char* ErrorText() const { return mErrorText; }
-    virtual int32_t Width() const { return mWidth; }
-    virtual int32_t Height() const { return mHeight; }
-    virtual int32_t Components() const { return mComponents; }
+    const char* ErrorText() const { return mErrorText; }
+    int32_t Width() const { return mWidth; }
+    int32_t Height() const { return mHeight; }
+    int32_t Components() const { return mComponents; }
 
 protected:
     // The walk over the source; throws on failure (caught by the parse entry).
-    virtual bool QuickCheck() { return true; }
-    virtual void MarkerWalk();
-    virtual int NextMarker(bool inEntropyCoded);
-    virtual void SkipSegment(const char* inNote);
-    virtual void ReadTextSegment(const char* inNote);
-    virtual void ReadStartOfFrame(int inCode);
-    virtual void ReadStartOfScan();
-    virtual uint32_t ReadWord();
-    virtual void ReadBytes(uint32_t inCount, std::string* outKept = nullptr);
-    virtual void ScanTo(uint8_t inByte);
+    void MarkerWalk();
+    int NextMarker(bool inEntropyCoded);
+    void SkipSegment();
+    void ReadStartOfFrame();
+    void ReadStartOfScan();
+    uint32_t ReadWord();
+    void ReadBytes(uint32_t inCount);
+    void ScanTo(uint8_t inByte);
     virtual void Seek(uint32_t inPosition) = 0;
     virtual uint8_t ReadByte() = 0;
-    virtual void Trace(const std::string& inNote);
 
     [[noreturn]] void Fail(const char* inText);
 
     char mErrorText[256] = {};
     int32_t mWidth = 0, mHeight = 0, mComponents = 0;
-    bool mTrace = false;
-    bool mQuickCheck = false;
 };
 
 class MemoryJpegParser final : public JpegMarkerParser {

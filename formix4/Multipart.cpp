@@ -363,7 +363,6 @@ BodyParser& Multipart::Parser() {
         ParseSettings theSettings;
         theSettings.ansiCodePage = GetACP();
         theSettings.codePage = mCodePage;
-        theSettings.detectCodePage = mDetectCodePage;
         mParser = std::make_unique<BodyParser>(mGroups, theSettings);
         mParser->UseArrivalIndex(&mArrivals);
     }

@@ -19,18 +19,18 @@ public:
     static constexpr int32_t kDefaultMaxUploadSize = 8388608;
 
     Multipart();
-    virtual ~Multipart();
+    ~Multipart();
     Multipart(const Multipart&) = delete;
     Multipart& operator=(const Multipart&) = delete;
 
     // Reads and parses once: the request body, or with inPath the file at
     // that path. Returns whether the intake's report holds anything.
-    virtual bool Process(const char16_t* inPath, bool inAbsolute);
-    virtual void Clear();
-    virtual void SetID(int32_t inID);
-    virtual int32_t GetID() const { return mID; }
+    bool Process(const char16_t* inPath, bool inAbsolute);
+    void Clear();
+    void SetID(int32_t inID);
+    int32_t GetID() const { return mID; }
     // The group of that name (ignoring letter case), or -1.
-    virtual int FindGroup(const char* inName) const;
+    int FindGroup(const char* inName) const;
     // The first group whose name, as the enumeration shows it, is this text
     // (ignoring letter case), or -1: finds names whose bytes are no text in
     // the code page, which the enumeration shows with replacement characters.
@@ -38,21 +38,19 @@ public:
     // The system ANSI code page the body was parsed in; 0 before a parse.
     // The form's texts are shown in it: read once per form, not per text.
     uint32_t ParsedCodePage() const { return mParsedCodePage; }
-    virtual FieldGroup* GroupAt(int inNumber) const { return mGroups.At(inNumber); }
-    virtual int GroupCount() const { return mGroups.Count(); }
-    virtual ErrorReport& Report() { return mReport; }
-    virtual const uint8_t* Data() const { return mData; }
-    virtual int32_t TotalLength() const { return mTotalLength; }
-    virtual int32_t GetMaxUploadSize() const { return mMaxUploadSize; }
-    virtual void SetMaxUploadSize(int32_t inBytes) { mMaxUploadSize = inBytes; }
-    virtual int32_t GetCodePage() const { return mCodePage; }
-    virtual void SetCodePage(int32_t inCodePage) { mCodePage = inCodePage; }
-    virtual int32_t GetDetectCodePage() const { return mDetectCodePage; }
-    virtual void SetDetectCodePage(int32_t inFlag) { mDetectCodePage = inFlag; }
+    FieldGroup* GroupAt(int inNumber) const { return mGroups.At(inNumber); }
+    int GroupCount() const { return mGroups.Count(); }
+    ErrorReport& Report() { return mReport; }
+    const uint8_t* Data() const { return mData; }
+    int32_t TotalLength() const { return mTotalLength; }
+    int32_t GetMaxUploadSize() const { return mMaxUploadSize; }
+    void SetMaxUploadSize(int32_t inBytes) { mMaxUploadSize = inBytes; }
+    int32_t GetCodePage() const { return mCodePage; }
+    void SetCodePage(int32_t inCodePage) { mCodePage = inCodePage; }
     // Parsed as multipart: data was held and no URL-encoded copy was made.
-    virtual bool IsMultipart() const { return mTotalLength != 0 && !(mParser && mParser->UrlEncodedCopy()); }
+    bool IsMultipart() const { return mTotalLength != 0 && !(mParser && mParser->UrlEncodedCopy()); }
     // A virtual path mapped by the page's Server object, at most 259 characters.
-    virtual HRESULT MapPath(const char16_t* inVirtual, std::u16string* outPath);
+    HRESULT MapPath(const char16_t* inVirtual, std::u16string* outPath);
 
     // The parse of a held block, for callers that hold bytes themselves.
     void ParseBlock(const uint8_t* inData, int32_t inLength);
@@ -61,11 +59,11 @@ public:
     void ParseArrivedBlock(const uint8_t* inData, int32_t inLength, uint32_t inChunk);
 
 protected:
-    virtual void GetContext();
-    virtual void ReadRequest();
-    virtual void ReadFile(const char16_t* inPath, bool inAbsolute);
-    virtual void CheckLength();
-    virtual void GetMultipartItems();
+    void GetContext();
+    void ReadRequest();
+    void ReadFile(const char16_t* inPath, bool inAbsolute);
+    void CheckLength();
+    void GetMultipartItems();
     // The parse itself, under the code page GetMultipartItems fixes for it.
     void ParseItems();
 
@@ -92,7 +90,6 @@ private:
     std::unique_ptr<MemorySource> mStream;
     const uint8_t* mData = nullptr;
     int32_t mMaxUploadSize = kDefaultMaxUploadSize;
-    int32_t mDetectCodePage = 0;
     int32_t mCodePage = 0;
     uint32_t mParsedCodePage = 0;
     FieldGroups mGroups;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ProgressReading.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -45,16 +46,6 @@ public:
 private:
     std::shared_ptr<ProgressRecord> mRecord;
     uint32_t (*mClock)() = nullptr;
-};
-
-// What QueryRecord reads; fields without a record stay as filled in.
-struct ProgressReading {
-    int32_t bytesDone = 0;
-    int32_t bytesTotal = 0;
-    uint32_t elapsedMs = 0;
-    bool started = false;
-    bool finished = false;
-    std::string note = "Connecting...";
 };
 
 class ProgressStore {

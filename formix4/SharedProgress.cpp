@@ -4,7 +4,7 @@
 #include <random>
 #include <unordered_set>
 
-#include "ProgressStore.h"
+#include "formix4/ProgressIds.h"
 
 namespace {
 
@@ -12,16 +12,13 @@ const char* const kKeyPrefix = "formix4:progress:";
 const char* const kBlocksKey = "formix4:progress:blocks";
 
 // Form IDs are the block counter's values passed through a fixed bijection
-// of 29 bits (an odd multiplier and an offset), so that neighbouring forms
-// get unrelated-looking IDs, then spread over the two 15-bit halves of the
-// ID's form.
-constexpr uint32_t kIdMask = (1u << 29) - 1;
+// of the ID's number bits (an odd multiplier and an offset), so that
+// neighbouring forms get unrelated-looking IDs.
 constexpr uint32_t kIdMultiplier = 0x2F4A7C15u;
 constexpr uint32_t kIdOffset = 0x1B873593u;
 
 int32_t IdOfIndex(uint32_t inIndex) {
-    const uint32_t theMixed = (inIndex * kIdMultiplier + kIdOffset) & kIdMask;
-    return static_cast<int32_t>(((theMixed >> 15) << 16) | (theMixed & 0x7FFF));
+    return ProgressIdOfNumber((inIndex * kIdMultiplier + kIdOffset) & kProgressIdNumberMask);
 }
 
 int64_t WallMs() {
@@ -179,7 +176,7 @@ int32_t SharedProgress::NewId() {
             // counter starts at a random block rather than at the first, so
             // that new blocks do not meet the old ones (of 524,288 blocks, a
             // few are in use at a time).
-            const uint32_t theBlocks = (kIdMask + 1) / kIdBlock;
+            const uint32_t theBlocks = (kProgressIdNumberMask + 1) / kIdBlock;
             const uint32_t theSeed = std::random_device{}() % theBlocks;
             std::vector<platform::RedisReply> theReplies;
             if (!mLink->Run({{"SET", kBlocksKey, std::to_string(theSeed), "NX"}, {"INCR", kBlocksKey}}, &theReplies) ||

@@ -27,9 +27,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ProgressReading.h"
 #include "platform/RedisLink.h"
-
-struct ProgressReading;
 
 // A record's state as the writer copies it.
 struct ProgressState {
@@ -67,8 +66,8 @@ public:
     // The record from Redis; "Connecting..." when there is none or Redis
     // cannot be reached.
     ProgressReading Read(int32_t inID);
-    // A form ID no other process of the site draws (bit 30 clear: the site's
-    // own hand-outs have it set); 0 when Redis cannot be reached.
+    // A form ID no other process of the site draws (kSiteProgressIdBit clear:
+    // the site's own hand-outs have it set); 0 when Redis cannot be reached.
     int32_t NewId();
     void Stop();
 

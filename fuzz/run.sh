@@ -8,12 +8,13 @@ seconds=${1:-60}
 command -v clang++ >/dev/null || { apt-get update -q && apt-get install -y -q clang libclang-rt-14-dev; }
 out=build-fuzz
 mkdir -p "$out"
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4 -Ibidbench -Ihost)
+flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iplatform/include -Iplatform/src -Iformix4 -Iformix4/include -Ibidbench -Ihost)
 # The component's sources, its classes included (targets save through them).
 platform_sources=(platform/src/*.cpp formix4/*.cpp formix4/resources/Identifiers.cpp formix4/resources/TypeLibrary.cpp
   bidbench/BookmarkFile.cpp bidbench/ShortcutFile.cpp
   host/script/SharedSessions.cpp host/script/JScriptDateText.cpp host/script/LocalTime.cpp host/core/*.cpp)
-targets=${FUZZ_TARGETS:-"RegistryFileFuzz:registry_file CodePageFuzz:code_page VariantTextFuzz:variant_text MultipartFuzz:multipart UrlEncodedFuzz:url_encoded FileNamesFuzz:file_names MacBinaryFuzz:macbinary ImageFuzz:image RedisAddressFuzz:redis_address SessionRecordFuzz:session_record DateTextFuzz:date_text RangeHeaderFuzz:range_header FieldCounterFuzz:field_counter RequestHeadFuzz:request_head BookmarkFileFuzz:bookmark_file ShortcutFileFuzz:shortcut_file"}
+# The targets of fuzz/targets.txt, or those FUZZ_TARGETS names in its form.
+targets=${FUZZ_TARGETS:-$(grep '^[A-Za-z]' fuzz/targets.txt)}
 for entry in $targets; do
   target=${entry%%:*}
   corpus=fuzz/corpus/${entry##*:}

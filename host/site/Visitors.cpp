@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/HttpText.h"
+#include "formix4/ProgressIds.h"
 #include "platform/RegistryValues.h"
 
 namespace {
@@ -32,9 +33,7 @@ bool Visitors::IsToken(const std::string& token) { return IsRandomToken(token); 
 namespace {
 
 const char* const kIdCounterKey = "formix4:form-ids";
-constexpr uint32_t kIdBits = 29;
-
-constexpr uint32_t kIdMask = (1u << kIdBits) - 1;
+constexpr uint32_t kIdMask = kProgressIdNumberMask;
 
 // Counts spread over the whole range of IDs, so that forms handed out one
 // after another do not get neighbouring IDs: a bijection of 29-bit numbers
@@ -67,9 +66,7 @@ long Visitors::newId() {
         mLink->Run({{"SET", kIdCounterKey, std::to_string(RandomIdNumber()), "NX"}, {"INCR", kIdCounterKey}}, &replies) &&
         replies.size() == 2 && replies[1].kind == platform::RedisReply::Kind::Integer)
         number = static_cast<uint32_t>(replies[1].integer);
-    number = Spread(number & kIdMask);
-    // The 29 bits around bit 15, which the component's IDs keep clear.
-    return 0x40000000L | (static_cast<long>(number >> 15) << 16) | (number & 0x7FFF);
+    return kSiteProgressIdBit | ProgressIdOfNumber(Spread(number & kIdMask));
 }
 
 std::string Visitors::signature(const std::string& visitor, long id) const {

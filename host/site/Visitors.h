@@ -31,9 +31,9 @@ public:
     static std::string NewToken();
     // Whether `token` has the form NewToken gives.
     static bool IsToken(const std::string& token);
-    // A progress ID of the form the component draws (1..0x7FFF7FFF, bit 15
-    // clear) with bit 30 set: the component's own IDs in a shared progress
-    // store have it clear. IDs come from a counter that starts at a random
+    // A progress ID of the form formix4/ProgressIds.h lays out, with the
+    // site's bit set: the component's own IDs in a shared progress store
+    // have it clear. IDs come from a counter that starts at a random
     // number (and again after a flush of Redis), spread over the range, so
     // that no two forms open at once have the same ID, whichever server
     // handed them out; only 2^29 forms later does an ID return.

@@ -19,6 +19,7 @@
 #include "SharedProgress.h"
 #include "TestSupport.h"
 #include "XProgress.h"
+#include "formix4/ProgressIds.h"
 #include "platform/System.h"
 
 using namespace testing_support;
@@ -183,7 +184,7 @@ TEST_F(SharedProgressInRedis, FormIdsOfTwoProcessesNeverMeet) {
     for (const int32_t id : all) {
         ASSERT_GT(id, 0);
         ASSERT_EQ(id & 0x8000, 0);       // two 15-bit halves
-        ASSERT_EQ(id & 0x40000000, 0);  // the site's hand-outs have this bit
+        ASSERT_EQ(id & kSiteProgressIdBit, 0);  // the site's hand-outs have this bit
     }
     // A block of 1,024 IDs per command.
     EXPECT_LE(redis.calls("incr"), 8);

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackSocket.h"
+
 namespace http_support {
 
 class ServerProcess {
@@ -46,12 +48,7 @@ public:
             _exit(127);
         }
         close(out[1]);
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        close(out[0]);
-        const size_t colon = line.rfind(':', line.find("/ ("));
-        if (colon != std::string::npos) mPort = std::atoi(line.c_str() + colon + 1);
+        mPort = loopback::ReadStartedPort(out[0]);
     }
     // A test's server has no balancer to wait for: a second SIGTERM ends
     // its drain at once, which saves every test three seconds.
@@ -103,28 +100,8 @@ private:
     int mPort = 0;
 };
 
-inline int Connect(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-inline bool SendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
+using loopback::Connect;
+using loopback::SendAll;
 
 struct HttpResult {
     int status = 0;
