@@ -22,7 +22,9 @@
 #include <limits>
 
 #include "core/CaseBlindPaths.h"
-#include "core/HostObjects.h"
+#include "core/ObjectContext.h"
+#include "core/RequestObject.h"
+#include "core/ServerObject.h"
 #include "platform/Asp.h"
 #include "platform/ComPtr.h"
 #include "platform/Security.h"

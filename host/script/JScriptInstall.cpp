@@ -30,4 +30,12 @@ void ReplaceConstructor(duk_context* context, duk_idx_t global, const char* name
     duk_remove(context, standard);
 }
 
+void PushConstructor(duk_context* context, duk_c_function construct, duk_idx_t args,
+                     const duk_function_list_entry* methods) {
+    duk_push_c_function(context, construct, args);
+    duk_push_object(context);
+    duk_put_function_list(context, -1, methods);
+    duk_put_prop_string(context, -2, "prototype");
+}
+
 }  // namespace script

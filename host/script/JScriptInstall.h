@@ -17,4 +17,8 @@ void PutFunction(duk_context* context, duk_idx_t object, const char* name, duk_c
 void ReplaceConstructor(duk_context* context, duk_idx_t global, const char* name, duk_c_function constructor,
                         const char* standardKey);
 
+// Pushes a native constructor of `args` arguments whose prototype holds `methods`.
+void PushConstructor(duk_context* context, duk_c_function construct, duk_idx_t args,
+                     const duk_function_list_entry* methods);
+
 }  // namespace script

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "core/VirtualPaths.h"
 #include "script/ScriptPages.h"
 
 namespace script {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/AspErrorObject.h"
-#include "core/HostObjects.h"
+#include "core/ServerObject.h"
 #include "script/ScriptEngine.h"
 
 namespace script {

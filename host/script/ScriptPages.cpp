@@ -6,10 +6,13 @@
 #include <utility>
 
 #include "classes/StandardClasses.h"
-#include "core/HostObjects.h"
 #include "core/HttpText.h"
+#include "core/ObjectContext.h"
+#include "core/RequestObject.h"
 #include "core/ServerLog.h"
+#include "core/ServerObject.h"
 #include "core/SiteErrorPage.h"
+#include "core/VirtualPaths.h"
 #include "core/WebServer.h"
 #include "platform/Asp.h"
 #include "platform/CodePage.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "core/HostObjects.h"
+#include "core/VirtualPaths.h"
 #include "HttpSupport.h"
 #include "TestSupport.h"
 

@@ -1,21 +1,18 @@
-#include "core/HostObjects.h"
+#include "core/RequestObject.h"
 
 #include <algorithm>
-
-#include <atomic>
-#include <cstring>
+#include <cctype>
+#include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
-#include "core/CaseBlindPaths.h"
 #include "core/Collections.h"
-#include "core/HostClasses.h"
 #include "core/HttpText.h"
 #include "core/NamedMembers.h"
+#include "core/OwnInterface.h"
 #include "platform/CodePage.h"
 #include "platform/ComPtr.h"
-#include "platform/System.h"
-#include "platform/RefCounted.h"
 
 namespace {
 
@@ -31,16 +28,6 @@ HRESULT StopResult(BodyReader::Stop stop) {
     case BodyReader::Stop::TooManyFields: return HRESULT_FROM_WIN32(ERROR_REQUEST_ABORTED);
     default: return HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED);
     }
-}
-
-// QueryInterface for an object with one interface besides IDispatch.
-template <class Interface, class Object>
-HRESULT AnswerFor(Object* self, REFIID riid, void** ppv, const IID& own) {
-    if (!ppv) return E_POINTER;
-    *ppv = riid == IID_IUnknown || riid == IID_IDispatch || riid == own ? static_cast<Interface*>(self) : nullptr;
-    if (!*ppv) return E_NOINTERFACE;
-    self->AddRef();
-    return S_OK;
 }
 
 // ASP's error for a page that reads the body both ways, or a form too large.
@@ -305,252 +292,15 @@ private:
     std::function<UINT()> mCodePage;
 };
 
-class ServerObject final : public host::NamedMembers<ServerObject, IServer> {
-public:
-    ServerObject(std::string root, std::string pagePath) : mRoot(std::move(root)), mPagePath(std::move(pagePath)) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerFor<IServer>(this, riid, ppv, IID_IServer); }
-
-    const std::vector<host::Member<ServerObject>>& members() const {
-        static const std::vector<host::Member<ServerObject>> kMembers = {
-            {u"ScriptTimeout", 1, host::kGet | host::kPut, 0, 0, &ServerObject::scriptTimeout},
-            {u"CreateObject", 2, host::kCall, 1, 1, &ServerObject::createObject},
-            {u"HTMLEncode", 3, host::kCall, 1, 1, &ServerObject::htmlEncode},
-            {u"MapPath", 4, host::kCall, 1, 1, &ServerObject::mapPath},
-            {u"URLEncode", 5, host::kCall, 1, 1, &ServerObject::urlEncode},
-            {u"URLPathEncode", 6, host::kCall, 1, 1, &ServerObject::urlPathEncode},
-            {u"Execute", 7, host::kCall, 1, 1, &ServerObject::execute},
-            {u"Transfer", 8, host::kCall, 1, 1, &ServerObject::transfer},
-            {u"GetLastError", 9, host::kCall, 0, 0, &ServerObject::getLastError},
-        };
-        return kMembers;
-    }
-
-    HRESULT get_ScriptTimeout(LONG* seconds) override {
-        if (!seconds) return E_POINTER;
-        *seconds = mTimeout;
-        return S_OK;
-    }
-    HRESULT put_ScriptTimeout(LONG seconds) override {
-        if (seconds <= 0) return E_INVALIDARG;
-        mTimeout = seconds;
-        return S_OK;
-    }
-    HRESULT CreateObject(BSTR progId, IDispatch** object) override {
-        return host::CreateObjectOfClass(std::u16string(progId ? progId : u"", SysStringLen(progId)), object);
-    }
-    HRESULT HTMLEncode(BSTR text, BSTR* encoded) override { return Encode(text, encoded, HtmlEscape); }
-    HRESULT URLEncode(BSTR text, BSTR* encoded) override { return Encode(text, encoded, UrlEncodeForm); }
-    HRESULT URLPathEncode(BSTR text, BSTR* encoded) override { return Encode(text, encoded, UrlEncodePath); }
-
-    HRESULT MapPath(BSTR path, BSTR* physical) override {
-        if (!physical) return E_POINTER;
-        *physical = nullptr;
-        const std::u16string wide(path ? path : u"", SysStringLen(path));
-        if (wide.find(u'\0') != std::u16string::npos) return E_INVALIDARG;
-        std::string mapped;
-        if (!MapVirtualPath(mRoot, mPagePath, platform::codepage::Utf16ToUtf8(wide), &mapped)) return E_ACCESSDENIED;
-        if (mapped.size() >= 4096) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-        const std::u16string result = platform::codepage::Utf8ToUtf16(mapped);
-        *physical = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
-        return *physical ? S_OK : E_OUTOFMEMORY;
-    }
-
-    void setPageHooks(ServerPageHooks hooks) { mHooks = std::move(hooks); }
-
-private:
-    static HRESULT Encode(BSTR text, BSTR* encoded, std::string (*encode)(const std::string&)) {
-        if (!encoded) return E_POINTER;
-        const std::u16string result =
-            Utf8ToUtf16(encode(platform::codepage::Utf16ToUtf8(std::u16string(text ? text : u"", SysStringLen(text)))));
-        *encoded = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
-        return *encoded ? S_OK : E_OUTOFMEMORY;
-    }
-
-    // A member that takes one text and gives one text.
-    HRESULT textMember(HRESULT (ServerObject::*method)(BSTR, BSTR*), const host::MemberArgs& args, VARIANT* result) {
-        BSTR out = nullptr;
-        const HRESULT hr = (this->*method)(platform::Bstr(host::ArgText(args[0])).get(), &out);
-        if (FAILED(hr)) return hr == E_ACCESSDENIED ? Fail(hr, "The path leaves the site's folder.") : hr;
-        result->vt = VT_BSTR;
-        result->bstrVal = out;
-        return S_OK;
-    }
-    HRESULT htmlEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::HTMLEncode, args, result); }
-    HRESULT urlEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::URLEncode, args, result); }
-    HRESULT urlPathEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::URLPathEncode, args, result); }
-    HRESULT mapPath(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::MapPath, args, result); }
-
-    HRESULT scriptTimeout(WORD use, const host::MemberArgs& args, VARIANT* result) {
-        if (use != host::kPut) {
-            result->vt = VT_I4;
-            return get_ScriptTimeout(&result->lVal);
-        }
-        LONG seconds = 0;
-        if (!host::ArgLong(args.back(), &seconds) || seconds <= 0)
-            return Fail(E_INVALIDARG, "ScriptTimeout is a number of seconds greater than zero.");
-        return put_ScriptTimeout(seconds);
-    }
-    HRESULT createObject(WORD, const host::MemberArgs& args, VARIANT* result) {
-        const std::u16string progId = host::ArgText(args[0]);
-        IDispatch* object = nullptr;
-        const HRESULT hr = CreateObject(platform::Bstr(progId).get(), &object);
-        if (FAILED(hr))
-            return Fail(hr, "Server.CreateObject failed for \"" + platform::codepage::Utf16ToUtf8(progId) +
-                                "\": the class is not registered or cannot be made.");
-        return host::ReturnObject(result, object);
-    }
-
-    HRESULT runPage(const host::MemberArgs& args, bool transfer) {
-        if (!mHooks.run) return Fail(E_NOTIMPL, "Only a script page can run another page.");
-        std::string error;
-        const HRESULT hr = mHooks.run(platform::codepage::Utf16ToUtf8(host::ArgText(args[0])), transfer, &error);
-        return FAILED(hr) ? Fail(hr, error) : S_OK;
-    }
-    HRESULT execute(WORD, const host::MemberArgs& args, VARIANT*) { return runPage(args, false); }
-    HRESULT transfer(WORD, const host::MemberArgs& args, VARIANT*) { return runPage(args, true); }
-    HRESULT getLastError(WORD, const host::MemberArgs&, VARIANT* result) {
-        if (!mHooks.lastError) return Fail(E_NOTIMPL, "Only a script page has a last error.");
-        IDispatch* error = mHooks.lastError();
-        return error ? host::ReturnObject(result, error) : E_OUTOFMEMORY;
-    }
-
-    std::string mRoot;
-    std::string mPagePath;
-    LONG mTimeout = 90;
-    ServerPageHooks mHooks;
-};
-
-class ObjectContext final : public platform::RefCounted<IObjectContext, IGetContextProperties> {
-public:
-    ObjectContext(IRequest* request, IServer* server) : mRequest(request), mServer(server) {
-        request->AddRef();
-        server->AddRef();
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IObjectContext) *ppv = static_cast<IObjectContext*>(this);
-        else if (riid == IID_IGetContextProperties) *ppv = static_cast<IGetContextProperties*>(this);
-        else return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-
-    HRESULT CreateInstance(REFCLSID clsid, REFIID riid, void** ppv) override {
-        return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
-    }
-    HRESULT SetComplete() override { return S_OK; }
-    HRESULT SetAbort() override { return S_OK; }
-    HRESULT EnableCommit() override { return S_OK; }
-    HRESULT DisableCommit() override { return S_OK; }
-    BOOL IsInTransaction() override { return FALSE; }
-    BOOL IsSecurityEnabled() override { return FALSE; }
-    HRESULT IsCallerInRole(BSTR, BOOL* inRole) override {
-        if (inRole) *inRole = TRUE;
-        return S_OK;
-    }
-
-    HRESULT Count(LONG* count) override {
-        if (!count) return E_POINTER;
-        *count = static_cast<LONG>(2 + mOthers.size());
-        return S_OK;
-    }
-    HRESULT GetProperty(BSTR name, VARIANT* value) override {
-        if (!value) return E_POINTER;
-        VariantInit(value);
-        const std::u16string key(name ? name : u"", SysStringLen(name));
-        IDispatch* object = nullptr;
-        if (platform::codepage::CompareNoCase(key, u"Request") == 0) object = mRequest.get();
-        else if (platform::codepage::CompareNoCase(key, u"Server") == 0) object = mServer.get();
-        for (const auto& [other, dispatch] : mOthers)
-            if (platform::codepage::CompareNoCase(key, other) == 0) object = dispatch.get();
-        if (!object) return E_INVALIDARG;
-        object->AddRef();
-        value->vt = VT_DISPATCH;
-        value->pdispVal = object;
-        return S_OK;
-    }
-    void add(const std::u16string& name, IDispatch* object) {
-        object->AddRef();
-        mOthers.emplace_back(name, platform::ComPtr<IDispatch>(object));
-    }
-    HRESULT EnumNames(IUnknown** names) override {
-        if (names) *names = nullptr;
-        return E_NOTIMPL;
-    }
-
-private:
-    ~ObjectContext() override = default;
-    platform::ComPtr<IRequest> mRequest;
-    platform::ComPtr<IServer> mServer;
-    std::vector<std::pair<std::u16string, platform::ComPtr<IDispatch>>> mOthers;  // a page's Response, ...
-};
-
 }  // namespace
-
-bool MapVirtualPath(const std::string& documentRoot, const std::string& pagePath, const std::string& virtualPath,
-                    std::string* physical) {
-    if (virtualPath.find(':') != std::string::npos || virtualPath.find('\0') != std::string::npos) return false;
-    std::vector<std::string> parts;
-    auto walk = [&parts](const std::string& path) {
-        size_t start = 0;
-        while (start <= path.size()) {
-            size_t end = path.find_first_of("/\\", start);
-            if (end == std::string::npos) end = path.size();
-            const std::string part = path.substr(start, end - start);
-            if (part == "..") {
-                if (parts.empty()) return false;  // above the document root
-                parts.pop_back();
-            } else if (!part.empty() && part != ".") {
-                parts.push_back(part);
-            }
-            start = end + 1;
-        }
-        return true;
-    };
-    const bool rooted = !virtualPath.empty() && (virtualPath[0] == '/' || virtualPath[0] == '\\');
-    if (!rooted) {
-        const size_t slash = pagePath.find_last_of('/');
-        if (slash != std::string::npos && !walk(pagePath.substr(0, slash))) return false;
-    }
-    if (!walk(virtualPath)) return false;
-    std::string result = documentRoot;
-    for (const std::string& part : parts) result += "/" + part;
-    *physical = FindWithoutCase(documentRoot, result);
-    return true;
-}
 
 IRequest* CreateRequestObject(const PageRequest& request, BodyReader* body) {
     return new (std::nothrow) RequestObject(request, body);
-}
-
-IServer* CreateServerObject(const std::string& documentRoot, const std::string& pagePath) {
-    return new (std::nothrow) ServerObject(documentRoot, pagePath);
 }
 
 bool SetRequestCodePage(IRequest* request, std::function<UINT()> codePage) {
     auto* own = dynamic_cast<RequestObject*>(request);
     if (!own) return false;
     own->setCodePage(std::move(codePage));
-    return true;
-}
-
-bool SetServerPageHooks(IServer* server, ServerPageHooks hooks) {
-    auto* own = dynamic_cast<ServerObject*>(server);
-    if (!own) return false;
-    own->setPageHooks(std::move(hooks));
-    return true;
-}
-
-IObjectContext* CreateObjectContext(IRequest* request, IServer* server) {
-    return new (std::nothrow) ObjectContext(request, server);
-}
-
-bool AddContextObject(IObjectContext* context, const std::u16string& name, IDispatch* object) {
-    auto* own = dynamic_cast<ObjectContext*>(context);
-    if (!own || !object) return false;
-    own->add(name, object);
     return true;
 }
