@@ -24,6 +24,7 @@
 
 #include "Addresses.h"
 #include "BidbenchTestSupport.h"
+#include "MainWindowTest.h"
 #include "FAddUserID.h"
 #include "FFavorites.h"
 #include "FMain.h"
@@ -42,7 +43,7 @@ enum class Answer { Yes, No, CloseBox, NotShown };
 // Host numbers of the test server (see BidbenchTestMain.cpp).
 constexpr int kSite1 = 1, kPages = 5, kService = 8, kSignup = 9;
 
-class EndToEnd : public BidbenchTest {
+class EndToEnd : public MainWindowTest {
 protected:
     std::unique_ptr<FMain> Start(Answer answer) {
         if (answer == Answer::NotShown) SettingsStore::Write("StartScreen", "N");
@@ -60,10 +61,6 @@ protected:
         main->show();
         EXPECT_EQ(asked, answer != Answer::NotShown);
         return main;
-    }
-
-    static bool Loaded(Browser* browser, const QString& suffix) {
-        return browser->locationAddress().endsWith(suffix) && !browser->busy();
     }
 };
 

@@ -25,6 +25,7 @@
 
 #include "Addresses.h"
 #include "BidbenchTestSupport.h"
+#include "MainWindowTest.h"
 #include "BrowserFavorites.h"
 #include "FAbout.h"
 #include "FAddUserID.h"
@@ -58,18 +59,9 @@ public slots:
     void open(const QUrl& url) { pages << url.toLocalFile(); }
 };
 
-class Desktop : public BidbenchTest {
+class Desktop : public MainWindowTest {
 protected:
-    std::unique_ptr<FMain> Start() {
-        SettingsStore::Write("StartScreen", "N");
-        auto main = std::make_unique<FMain>();
-        main->Load();
-        ShowActive(main.get());
-        return main;
-    }
-    static bool Loaded(Browser* browser, const QString& suffix) {
-        return browser->locationAddress().endsWith(suffix) && !browser->busy();
-    }
+    std::unique_ptr<FMain> Start() { return StartMainWindow(); }
     static bool LoadedAfter(Browser* browser, const QString& address) {
         browser->navigate(address);
         return WaitUntil([&] { return Loaded(browser, address); });

@@ -19,6 +19,7 @@
 #include <QWindow>
 
 #include "BidbenchTestSupport.h"
+#include "MainWindowTest.h"
 #include "BrowserFavorites.h"
 #include "FIEFavorites.h"
 #include "FMain.h"
@@ -33,19 +34,10 @@ namespace {
 
 constexpr int kSite1 = 1, kService = 8;
 
-class KeysLayoutImport : public BidbenchTest {
+class KeysLayoutImport : public MainWindowTest {
 protected:
-    std::unique_ptr<FMain> Start() {
-        SettingsStore::Write("StartScreen", "N");
-        auto main = std::make_unique<FMain>();
-        main->Load();
-        ShowActive(main.get());
-        return main;
-    }
+    std::unique_ptr<FMain> Start() { return StartMainWindow(); }
     static QString Address(const QString& path) { return "http://" + Server()->host(kSite1) + path; }
-    static bool Loaded(Browser* browser, const QString& suffix) {
-        return browser->locationAddress().endsWith(suffix) && !browser->busy();
-    }
     static void ShowAuctionPage(FMain& main, const QString& path) {
         main.NavigateAuction(Address(path));
         ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(main).brwAuction, path); }));

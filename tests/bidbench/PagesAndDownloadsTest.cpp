@@ -17,6 +17,7 @@
 #include <QWebEngineProfile>
 
 #include "BidbenchTestSupport.h"
+#include "MainWindowTest.h"
 #include "FDownload.h"
 #include "FMain.h"
 #include "FPageWindow.h"
@@ -36,7 +37,7 @@ QByteArray Block(const QByteArray& tag, const QByteArray& attributes, int row, c
 }
 QPoint RowPoint(int row) { return QPoint(40, row * 60 + 20); }
 
-class PagesAndDownloads : public BidbenchTest {
+class PagesAndDownloads : public MainWindowTest {
 protected:
     void SetUp() override {
         BidbenchTest::SetUp();
@@ -44,17 +45,8 @@ protected:
         WebBrowser::SharedProfile()->setDownloadPath(mDownloads.path());
     }
 
-    std::unique_ptr<FMain> Start() {
-        SettingsStore::Write("StartScreen", "N");
-        auto main = std::make_unique<FMain>();
-        main->Load();
-        ShowActive(main.get());
-        return main;
-    }
+    std::unique_ptr<FMain> Start() { return StartMainWindow(); }
     static QString Address(const QString& path) { return "http://" + Server()->host(kSite1) + path; }
-    static bool Loaded(Browser* browser, const QString& suffix) {
-        return browser->locationAddress().endsWith(suffix) && !browser->busy();
-    }
     // Shows the page in the auction browser and waits until it is drawn.
     static QWidget* ShowAuctionPage(FMain& main, const QString& path) {
         main.NavigateAuction(Address(path));
