@@ -29,6 +29,10 @@ std::shared_ptr<GlobalDeclarations> Declarations(const fs::path& root, const fs:
                             "global.asa holds only <script runat=\"server\"> blocks and <object runat=\"server\"> tags.");
     }
     read->parts.blocks = std::move(scripts);
+    std::string code;
+    for (const PageBlock& block : read->parts.blocks) code += Lower(std::string(read->parts.of(block))) + "\n";
+    for (SiteEvent event : {SiteEvent::ApplicationStart, SiteEvent::ApplicationEnd, SiteEvent::SessionStart, SiteEvent::SessionEnd})
+        read->handled[static_cast<size_t>(event)] = code.find(Lower(ProcedureOf(event))) != std::string::npos;
     for (const ObjectTag& tag : read->parts.objects) {
         if (tag.scope == "application") read->applicationObjects.push_back(tag);
         else if (tag.scope == "session") read->sessionObjects.push_back(tag);
@@ -47,12 +51,6 @@ const char* ProcedureOf(SiteEvent event) {
     case SiteEvent::SessionEnd: return "Session_OnEnd";
     }
     return "";
-}
-
-bool GlobalDeclarations::handles(SiteEvent event) const {
-    const std::string name = Lower(ProcedureOf(event));
-    return std::any_of(parts.blocks.begin(), parts.blocks.end(),
-                       [&](const PageBlock& block) { return Lower(std::string(parts.of(block))).find(name) != std::string::npos; });
 }
 
 CompiledPage GlobalDeclarations::program(SiteEvent event) const { return MakeProgram(parts, ProcedureOf(event)); }

@@ -27,8 +27,10 @@ struct GlobalDeclarations {
     PageParts parts;
     std::vector<ObjectTag> applicationObjects, sessionObjects;
     // Whether its scripts mention the event's procedure (the procedure may
-    // still be missing: calling it is then nothing).
-    bool handles(SiteEvent event) const;
+    // still be missing: calling it is then nothing). Found once, when the
+    // file is read: every request asks.
+    bool handles(SiteEvent event) const { return handled[static_cast<size_t>(event)]; }
+    bool handled[4] = {};
     // The program that runs the event's procedure. Throws PageError.
     CompiledPage program(SiteEvent event) const;
 };

@@ -402,6 +402,22 @@ void ScriptPages::endApplication() {
 }
 
 void ScriptPages::endSession(const std::shared_ptr<SessionStore::Session>& session) {
+    // A session its own request abandoned ends on that request's thread,
+    // once its page is done. Sessions that time out or are pushed out may
+    // end by the thousand in one look: they end on the sweeper's thread,
+    // never on the thread of a visitor who happened to look.
+    if (!session->abandoned) {
+        std::lock_guard<std::mutex> guard(mEventsMutex);
+        if (mSweeper.joinable() && !mStopping) {
+            mEndingSessions.push_back(session);
+            mSweeperWake.notify_all();
+            return;
+        }
+    }
+    finishSession(session);
+}
+
+void ScriptPages::finishSession(const std::shared_ptr<SessionStore::Session>& session) {
     runOutsideRequests(SiteEvent::SessionEnd, session);
     if (session->objects) session->objects->clear();
 }
@@ -425,11 +441,18 @@ void ScriptPages::runOutsideRequests(SiteEvent event, const std::shared_ptr<Sess
 
 void ScriptPages::sweepSessions() {
     std::unique_lock<std::mutex> guard(mEventsMutex);
+    auto lastSweep = std::chrono::steady_clock::now();
     while (!mStopping) {
-        mSweeperWake.wait_for(guard, kSweepEvery);
+        if (mEndingSessions.empty()) mSweeperWake.wait_for(guard, kSweepEvery);
         if (mStopping) break;
+        std::deque<std::shared_ptr<SessionStore::Session>> ending;
+        ending.swap(mEndingSessions);
         guard.unlock();
-        mSessions.sweep();
+        for (const auto& session : ending) finishSession(session);
+        if (std::chrono::steady_clock::now() - lastSweep >= kSweepEvery) {
+            lastSweep = std::chrono::steady_clock::now();
+            mSessions.sweep();  // what ends comes back through endSession, onto the queue
+        }
         guard.lock();
     }
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <condition_variable>
+#include <deque>
 #include <thread>
 
 #include "core/Page.h"
@@ -94,8 +95,11 @@ private:
     RunOutcome startEvents(const GlobalDeclarations& global, const PageNames& names, const std::function<bool()>& stopNow);
     // Application_OnStart, run by the first request; the others wait for it.
     RunOutcome startApplication(const GlobalDeclarations& global, IDispatch* application, IDispatch* server);
-    // Session_OnEnd for a session that has ended.
+    // A session has ended: its Session_OnEnd runs now, or on the sweeper's
+    // thread (see the .cpp).
     void endSession(const std::shared_ptr<SessionStore::Session>& session);
+    // Runs Session_OnEnd for the session and lets its objects go.
+    void finishSession(const std::shared_ptr<SessionStore::Session>& session);
     // Runs an event that belongs to no request (the ends), with the objects
     // it has: Application, Server, and the session that `ended` (if any).
     void runOutsideRequests(SiteEvent event, const std::shared_ptr<SessionStore::Session>& ended);
@@ -129,6 +133,7 @@ private:
     bool mStarted = false;  // Application_OnStart has run
     bool mEnded = false;
     std::thread mSweeper;   // started when the site first has a Session_OnEnd
+    std::deque<std::shared_ptr<SessionStore::Session>> mEndingSessions;  // for the sweeper to end
     std::condition_variable mSweeperWake;
     bool mStopping = false;
 };
