@@ -67,12 +67,13 @@ private:
         return S_OK;
     }
     HRESULT hasKeys(WORD, const MemberArgs&, VARIANT* result) { return ReturnBool(result, !mCookie->keys.empty()); }
-    HRESULT httpOnly(WORD, const MemberArgs& args, VARIANT*) {
+    static HRESULT setFlag(bool* field, const MemberArgs& args) {
         platform::Variant flag;
         if (FAILED(VariantChangeType(&flag, args.back(), 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
-        mCookie->httpOnly = flag.boolVal != VARIANT_FALSE;
+        *field = flag.boolVal != VARIANT_FALSE;
         return S_OK;
     }
+    HRESULT httpOnly(WORD, const MemberArgs& args, VARIANT*) { return setFlag(&mCookie->httpOnly, args); }
     HRESULT path(WORD, const MemberArgs& args, VARIANT*) { return set(&mCookie->path, args); }
     HRESULT domain(WORD, const MemberArgs& args, VARIANT*) { return set(&mCookie->domain, args); }
     HRESULT expires(WORD, const MemberArgs& args, VARIANT*) {
@@ -90,12 +91,7 @@ private:
         mCookie->sameSite = rule;
         return S_OK;
     }
-    HRESULT secure(WORD, const MemberArgs& args, VARIANT*) {
-        platform::Variant flag;
-        if (FAILED(VariantChangeType(&flag, args.back(), 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
-        mCookie->secure = flag.boolVal != VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT secure(WORD, const MemberArgs& args, VARIANT*) { return setFlag(&mCookie->secure, args); }
 
     platform::ComPtr<IDispatch> mOwner;  // keeps the cookie's response
     Cookie* mCookie;
