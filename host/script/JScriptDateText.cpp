@@ -30,7 +30,7 @@ std::string YearText(long long year) {
 std::string ZoneText(double offsetMs) {
     const long minutes = std::lround(offsetMs / 60000);
     if (minutes == 0) return "UTC";
-    char text[16];
+    char text[48];  // room for any long, though a zone is at most a day
     std::snprintf(text, sizeof text, "UTC%c%02ld%02ld", minutes < 0 ? '-' : '+', std::labs(minutes) / 60,
                   std::labs(minutes) % 60);
     return text;
