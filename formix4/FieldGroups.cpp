@@ -153,7 +153,39 @@ uint32_t HashKey(const char16_t* inKey, uint32_t inLength) {
 
 }  // namespace
 
-uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char16_t* outKey) {
+namespace {
+
+// The longest character of any code page the platform converts, in bytes.
+const int kLongestCharacter = 4;
+
+// The key of a name that is not wholly text: each character that converts
+// on its own is folded, each byte that starts none is escaped.
+uint32_t MixedKey(const unsigned char* inBytes, size_t inLength, uint32_t inCodePage, char16_t* outKey) {
+    uint32_t theUnits = 0;
+    for (size_t i = 0; i < inLength;) {
+        int theConverted = 0, theTaken = 1;
+        for (; theTaken <= kLongestCharacter && i + theTaken <= inLength; ++theTaken) {
+            theConverted = MultiByteToWideChar(inCodePage, MB_ERR_INVALID_CHARS,
+                                               reinterpret_cast<const char*>(inBytes + i), theTaken,
+                                               outKey + theUnits, 2);
+            if (theConverted > 0) break;
+        }
+        if (theConverted > 0) {
+            for (int u = 0; u < theConverted; ++u)
+                outKey[theUnits + u] = platform::codepage::FoldUnit(outKey[theUnits + u]);
+            theUnits += static_cast<uint32_t>(theConverted);
+            i += static_cast<size_t>(theTaken);
+        } else {
+            outKey[theUnits++] = static_cast<char16_t>(0xDC00 + inBytes[i++]);
+        }
+    }
+    return theUnits;
+}
+
+}  // namespace
+
+uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char16_t* outKey, bool* outText) {
+    if (outText) *outText = true;
     const auto* theBytes = reinterpret_cast<const unsigned char*>(inName);
     if (AsciiCompatible(inCodePage)) {
         size_t i = 0;
@@ -167,10 +199,8 @@ uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char
                                                         static_cast<int>(inLength), outKey, static_cast<int>(inLength))
                                   : 0;
     if (inLength && theUnits <= 0) {
-        // Bytes that are no text in the code page compare as they are.
-        outKey[0] = u'\x01';
-        for (size_t i = 0; i < inLength; ++i) outKey[i + 1] = theBytes[i];
-        return static_cast<uint32_t>(inLength + 1);
+        if (outText) *outText = false;
+        return MixedKey(theBytes, inLength, inCodePage, outKey);
     }
     for (int i = 0; i < theUnits; ++i) outKey[i] = platform::codepage::FoldUnit(outKey[i]);
     return static_cast<uint32_t>(theUnits);
@@ -216,7 +246,8 @@ void FieldGroups::ReleaseTable() {
     mSlotCount = 0;
 }
 
-FieldGroup* FieldGroups::NewGroup(const char* inName, size_t inNameLength, const char16_t* inKey, uint32_t inKeyLength,
+FieldGroup* FieldGroups::NewGroup(const char* inName, size_t inNameLength, bool inText, const char16_t* inKey,
+                                  uint32_t inKeyLength,
                                   uint32_t inHash) {
     if ((mCount + 1) * 2 > mSlotCount) GrowTable();
     const uint32_t theChunkSize = 1u << kChunkShift;
@@ -241,8 +272,7 @@ FieldGroup* FieldGroups::NewGroup(const char* inName, size_t inNameLength, const
     while (mSlots[i]) i = (i + 1) & (mSlotCount - 1);
     mSlots[i] = mCount + 1;
     mChunks.back()[mCount % theChunkSize] = theGroup;
-    // Only a name that is no text gets a key one unit longer than its bytes.
-    if (inNameLength && inKeyLength == inNameLength + 1) mRawGroups.push_back(mCount);
+    if (!inText) mRawGroups.push_back(mCount);
     ++mCount;
     return theGroup;
 }
@@ -250,11 +280,12 @@ FieldGroup* FieldGroups::NewGroup(const char* inName, size_t inNameLength, const
 void FieldGroups::Append(const char* inName, const MultipartItem& inItem) {
     const size_t theNameLength = inName ? strnlen(inName, kMaxName) : 0;
     char16_t theKey[kMaxName + 1];
-    const uint32_t theKeyLength = GroupKey(inName, theNameLength, mAnsiCodePage, theKey);
+    bool theText = true;
+    const uint32_t theKeyLength = GroupKey(inName, theNameLength, mAnsiCodePage, theKey, &theText);
     const uint32_t theHash = HashKey(theKey, theKeyLength);
     const int theNumber = Lookup(theKey, theKeyLength, theHash);
     FieldGroup* theGroup =
-        theNumber >= 0 ? At(theNumber) : NewGroup(inName, theNameLength, theKey, theKeyLength, theHash);
+        theNumber >= 0 ? At(theNumber) : NewGroup(inName, theNameLength, theText, theKey, theKeyLength, theHash);
     if (mItemRuns.empty() || mItemRuns.back().count == mItemRuns.back().capacity) {
         // Runs grow from 64 items to 4,096, so that a small form stays small.
         const uint32_t theCapacity = mItemRuns.empty() ? 64 : std::min(mItemRuns.back().capacity * 2, 4096u);

@@ -141,7 +141,7 @@ private:
     };
 
     int Lookup(const char16_t* inKey, uint32_t inKeyLength, uint32_t inHash) const;
-    FieldGroup* NewGroup(const char* inName, size_t inNameLength, const char16_t* inKey, uint32_t inKeyLength,
+    FieldGroup* NewGroup(const char* inName, size_t inNameLength, bool inText, const char16_t* inKey, uint32_t inKeyLength,
                          uint32_t inHash);
     void GrowTable();
     void ReleaseTable();
@@ -169,6 +169,10 @@ private:
 };
 
 // The key under which a group name compares, into outKey (room for 260
-// units): folded Unicode text in the code page, or a 1 followed by the raw
-// bytes when they are no text in it. Returns the key's length.
-uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char16_t* outKey);
+// units): the name's text in the code page, folded. In a name that is not
+// wholly text, the characters that are text are folded too and each byte
+// that is none stands as the lone surrogate 0xDC00 + byte, which no text
+// converts to. Returns the key's length; outText, when given, tells whether
+// the whole name was text.
+uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char16_t* outKey,
+                  bool* outText = nullptr);

@@ -70,13 +70,21 @@ TEST(FieldGroupsTest, NamesCompareAsFoldedTextOrAsBytes) {
     const std::string data = "x";
     groups.Append("caf\xc3\xa9", ItemOf(data));  // café
     groups.Append("CAF\xc3\x89", ItemOf(data));  // CAFÉ: the same group
-    groups.Append("\xff", ItemOf(data));         // no UTF-8: compared as bytes
+    groups.Append("\xff", ItemOf(data));         // no UTF-8: the byte compares as it is
     groups.Append("\xff", ItemOf(data));
     groups.Append("\xfe", ItemOf(data));
+    // The text around bytes that are none is still folded.
+    groups.Append("A\xff\xc3\x89", ItemOf(data));  // "A", a byte, "É"
+    groups.Append("a\xff\xc3\xa9", ItemOf(data));  // "a", the same byte, "é": the same group
+    // A byte that is no text never meets the character of the same number.
+    groups.Append("\x01\xc3\xa9", ItemOf(data));   // "\x01é"
+    groups.Append("\x01\xe9", ItemOf(data));        // "\x01" and the byte 0xE9
     groups.Seal();
-    ASSERT_EQ(groups.Count(), 3);
+    ASSERT_EQ(groups.Count(), 6);
     EXPECT_EQ(groups.At(0)->count(), 2);
     EXPECT_EQ(groups.At(1)->count(), 2);
+    EXPECT_EQ(groups.At(3)->count(), 2);
+    EXPECT_EQ(groups.Find("A\xff\xc3\xa9"), 3);
     // In Windows-1252 the same bytes are other letters, still folded.
     FieldGroups western(1252);
     western.Append("\xc9t\xc9", ItemOf(data));  // ÉtÉ
