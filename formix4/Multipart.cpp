@@ -38,18 +38,22 @@ HRESULT ContextObject(IGetContextProperties* inProperties, const char16_t* inNam
 
 }  // namespace
 
-Multipart::Multipart() : mID(ProgressStore::Instance().NewId()) { ProgressStore::Instance().CreateRecord(mID); }
+Multipart::Multipart() : mID(ProgressStore::Instance().NewId()), mRecord(ProgressStore::Instance().CreateRecord(mID)) {}
 
 Multipart::~Multipart() { Clear(); }
 
-void Multipart::Note(const char* inNote) { ProgressStore::Instance().SetNote(mID, inNote); }
+void Multipart::Note(const char* inNote) { ProgressStore::Instance().SetNote(*mRecord, inNote); }
+
+void Multipart::SetCounts(int32_t inDone, int32_t inTotal) {
+    ProgressStore::Instance().Counter(mRecord).Set(inDone, inTotal);
+}
 
 void Multipart::SetID(int32_t inID) {
     ProgressStore& theStore = ProgressStore::Instance();
     theStore.RemoveRecord(inID);
     theStore.RemoveRecord(mID);
     mID = inID;
-    theStore.CreateRecord(mID);
+    mRecord = theStore.CreateRecord(mID);
 }
 
 void Multipart::Clear() {
@@ -66,7 +70,7 @@ void Multipart::Clear() {
     mTotalLength = 0;
     mData = nullptr;
     mParsedCodePage = 0;
-    ProgressStore::Instance().MarkFinished(mID);
+    ProgressStore::Instance().MarkFinished(*mRecord);
 }
 
 int Multipart::FindGroup(const char* inName) const { return mGroups.Find(inName); }
@@ -140,12 +144,11 @@ void Multipart::GetContext() {
 }
 
 void Multipart::ReadRequest() {
-    ProgressStore& theStore = ProgressStore::Instance();
     Note("Getting upload size...");
     LONG theTotal = 0;
     mRequest->get_TotalBytes(&theTotal);
     mTotalLength = theTotal;
-    theStore.SetCounts(mID, 0, mTotalLength);
+    SetCounts(0, mTotalLength);
     Note("Transferring data...");
     if (mTotalLength > mMaxUploadSize) {
         mReport.AddMessage("Upload size is greater than the maximum allowed");
@@ -216,7 +219,7 @@ HRESULT ReadChunk(IRequest* inRequest, uint32_t inWanted, VARIANT* outArray, con
 template <class Take>
 HRESULT Multipart::ReadChunks(int32_t inLength, Take inTake) {
     // The record is found once; each chunk then counts without a lock.
-    const ProgressCounter theProgress = ProgressStore::Instance().Counter(mID);
+    const ProgressCounter theProgress = ProgressStore::Instance().Counter(mRecord);
     const uint32_t theChunk = ChunkSize();
     theProgress.Set(0, inLength);
     uint32_t theRemaining = static_cast<uint32_t>(inLength);
@@ -279,7 +282,7 @@ void Multipart::ReadFile(const char16_t* inPath, bool inAbsolute) {
     // A path that does not fit is refused, never cut: a cut name is another file.
     if (!FMX_ASSERT(thePath.size() <= 259, kThisFile)) {
         mReport.SetResultCode(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
-        ProgressStore::Instance().SetCounts(mID, 0, 0);
+        SetCounts(0, 0);
         return;
     }
     if (!inAbsolute) {
@@ -302,7 +305,7 @@ void Multipart::ReadFile(const char16_t* inPath, bool inAbsolute) {
             mStream = std::move(theSource);
         }
     }
-    ProgressStore::Instance().SetCounts(mID, mTotalLength, mTotalLength);
+    SetCounts(mTotalLength, mTotalLength);
 }
 
 void Multipart::CheckLength() {

@@ -11,6 +11,7 @@
 #include "ErrorReport.h"
 #include "FieldGroups.h"
 #include "FileUtilities.h"
+#include "ProgressStore.h"
 #include "platform/Asp.h"
 #include "platform/ComPtr.h"
 
@@ -77,10 +78,14 @@ private:
     HRESULT ReadBodyToMemory(int32_t inLength);
     HANDLE CreateBinaryReadCache();
     void Note(const char* inNote);
+    void SetCounts(int32_t inDone, int32_t inTotal);
     BodyParser& Parser();
     void ParseHeldBlock(const uint8_t* inData, int32_t inLength);  // after Clear()
 
     int32_t mID;
+    // The progress record this form made for its ID: its counts, notes and
+    // end go there even when a page has meanwhile made another under the ID.
+    std::shared_ptr<ProgressRecord> mRecord;
     bool mProcessed = false;
     platform::ComPtr<IObjectContext> mContext;
     platform::ComPtr<IGetContextProperties> mProperties;

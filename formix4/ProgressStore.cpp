@@ -124,7 +124,7 @@ void ProgressStore::SweepExpired(uint32_t inNow) {
     }
 }
 
-void ProgressStore::CreateRecord(int32_t inID) {
+std::shared_ptr<ProgressRecord> ProgressStore::CreateRecord(int32_t inID) {
     const uint32_t theNow = mClock();
     std::lock_guard<std::mutex> theGuard(mLock);
     // Swept here too, so that the store holds the uploads of the last
@@ -132,6 +132,7 @@ void ProgressStore::CreateRecord(int32_t inID) {
     SweepExpired(theNow);
     mRecords.push_back(std::make_shared<ProgressRecord>(inID, theNow));
     TellShared();
+    return mRecords.back();
 }
 
 void ProgressStore::RemoveRecord(int32_t inID) {
@@ -162,13 +163,15 @@ ProgressReading ProgressStore::QueryRecord(int32_t inID) {
     return theReading;
 }
 
-void ProgressStore::SetCounts(int32_t inID, int32_t inDone, int32_t inTotal) { Counter(inID).Set(inDone, inTotal); }
-
 ProgressCounter ProgressStore::Counter(int32_t inID) {
     std::lock_guard<std::mutex> theGuard(mLock);
     for (const auto& theRecord : mRecords)
         if (theRecord->id == inID) return ProgressCounter(theRecord, mClock);
     return ProgressCounter();
+}
+
+ProgressCounter ProgressStore::Counter(std::shared_ptr<ProgressRecord> inRecord) const {
+    return ProgressCounter(std::move(inRecord), mClock);
 }
 
 void ProgressCounter::Set(int32_t inDone, int32_t inTotal) const {
@@ -188,9 +191,16 @@ void ProgressStore::SetNote(int32_t inID, const std::string& inNote) {
     TellShared();
 }
 
-void ProgressStore::MarkFinished(int32_t inID) {
+void ProgressStore::SetNote(ProgressRecord& inRecord, const std::string& inNote) {
     std::lock_guard<std::mutex> theGuard(mLock);
-    if (ProgressRecord* theRecord = Find(inID)) theRecord->finished = VARIANT_TRUE;
+    inRecord.note.clear();  // when the copy cannot be made the note stays empty
+    inRecord.note = inNote;
+    TellShared();
+}
+
+void ProgressStore::MarkFinished(ProgressRecord& inRecord) {
+    std::lock_guard<std::mutex> theGuard(mLock);
+    inRecord.finished = VARIANT_TRUE;
     TellShared();
 }
 

@@ -69,16 +69,22 @@ public:
     // Ends the shared store's writer, before the module goes.
     void StopSharing();
 
-    void CreateRecord(int32_t inID);
+    // A new record with the ID, which its form then writes to directly: a
+    // page that takes the ID away and makes a record of its own under it
+    // never sees that form's figures or notes.
+    std::shared_ptr<ProgressRecord> CreateRecord(int32_t inID);
     // Removes every record with the ID and every expired one, in one pass.
     void RemoveRecord(int32_t inID);
     ProgressReading QueryRecord(int32_t inID);
-    void SetCounts(int32_t inID, int32_t inDone, int32_t inTotal);
     // A counter for the first record with the ID (one that counts nothing
-    // when there is none).
+    // when there is none), or for a record the caller holds.
     ProgressCounter Counter(int32_t inID);
+    ProgressCounter Counter(std::shared_ptr<ProgressRecord> inRecord) const;
+    // The note of the first record with the ID (none when there is no such
+    // record), or of a record the caller holds.
     void SetNote(int32_t inID, const std::string& inNote);
-    void MarkFinished(int32_t inID);
+    void SetNote(ProgressRecord& inRecord, const std::string& inNote);
+    void MarkFinished(ProgressRecord& inRecord);
     size_t RecordCount();
     void Empty();
 

@@ -77,6 +77,28 @@ TEST_F(FormTest, ReadParsesAFileWithoutAnyRequest) {
     EXPECT_EQ(LastDescription().rfind(u"Unable to convert virtual to physical path.\n", 0), 0u);
 }
 
+// A page that takes a form's ID away and makes a record of its own under it
+// sees none of that form's counts, notes or end in it; the form's own
+// record keeps them.
+TEST_F(FormTest, AFormWritesOnlyToTheProgressRecordItMade) {
+    ASSERT_EQ(mForm->put_ID(4242), S_OK);
+    ProgressStore& store = ProgressStore::Instance();
+    store.RemoveRecord(4242);
+    store.CreateRecord(4242);
+    const auto raw = mRegistry.dir() / "raw.bin";
+    WriteFile(raw, kBody);
+    mForm->put_AbsolutePath(VARIANT_TRUE);
+    platform::Bstr path(Wide(raw));
+    ASSERT_EQ(mForm->Read(path.get()), S_OK);
+    mForm.reset();  // the form's end marks its record finished
+    const ProgressReading theirs = store.QueryRecord(4242);
+    EXPECT_FALSE(theirs.started);
+    EXPECT_FALSE(theirs.finished);
+    EXPECT_EQ(theirs.bytesTotal, 0);
+    EXPECT_EQ(theirs.note, "");
+    store.RemoveRecord(4242);
+}
+
 TEST_F(FormTest, WithoutARequestProcessingFailsTheSameWayEveryTime) {
     LONG count = -1;
     EXPECT_EQ(mForm->get_Count(&count), E_FAIL);

@@ -79,9 +79,9 @@ TEST(Progress, StoreRecordsQueriesAndExpiry) {
     ProgressReading unknown = store.QueryRecord(5);
     EXPECT_EQ(unknown.note, "Connecting...");
     EXPECT_FALSE(unknown.started);
-    store.CreateRecord(5);
+    const auto first = store.CreateRecord(5);
     store.CreateRecord(5);  // duplicates: lookups see the first
-    store.SetCounts(5, 10, 100);
+    store.Counter(5).Set(10, 100);
     store.SetNote(5, "Transferring data...");
     gNow = 3500;
     ProgressReading reading = store.QueryRecord(5);
@@ -90,7 +90,7 @@ TEST(Progress, StoreRecordsQueriesAndExpiry) {
     EXPECT_TRUE(reading.started);
     EXPECT_EQ(reading.elapsedMs, 2500u);
     EXPECT_EQ(reading.note, "Transferring data...");
-    store.MarkFinished(5);
+    store.MarkFinished(*first);
     EXPECT_TRUE(store.QueryRecord(5).finished);
     store.SetNote(99, "nobody");  // an unknown ID is ignored
     EXPECT_EQ(store.RecordCount(), 2u);
@@ -101,7 +101,7 @@ TEST(Progress, StoreRecordsQueriesAndExpiry) {
     store.CreateRecord(7);
     store.CreateRecord(8);
     gNow += 60001;
-    store.SetCounts(8, 1, 1);  // touched: stays
+    store.Counter(8).Set(1, 1);  // touched: stays
     store.RemoveRecord(6);
     EXPECT_EQ(store.RecordCount(), 1u);
     EXPECT_EQ(store.QueryRecord(8).bytesDone, 1);
@@ -113,7 +113,7 @@ TEST(Progress, StoreRecordsQueriesAndExpiry) {
     EXPECT_EQ(store.QueryRecord(9).elapsedMs, 0x200u);
     // A record touched just "after" the remover's moment (another thread
     // read the clock later) is young: an upload in progress keeps its record.
-    store.SetCounts(9, 5, 10);
+    store.Counter(9).Set(5, 10);
     gNow = 0x100 - 3;
     store.RemoveRecord(42);
     EXPECT_EQ(store.QueryRecord(9).bytesDone, 5);
@@ -168,7 +168,7 @@ TEST(Progress, XProgressReadsTheRecordOfItsId) {
     VARIANT_BOOL started = VARIANT_TRUE;
     progress->get_Started(&started);
     EXPECT_EQ(started, VARIANT_FALSE);
-    store.SetCounts(424242, 250, 1000);
+    store.Counter(424242).Set(250, 1000);
     progress->get_PercentDone(&value);
     EXPECT_EQ(value, 23);
     platform::Bstr note(u"Hello \"world\"");

@@ -117,7 +117,7 @@ protected:
 TEST_F(SharedProgressInRedis, AnotherProcessSeesTheUploadFromStartToEnd) {
     EXPECT_EQ(site.watching.QueryRecord(77).note, "Connecting...");
 
-    site.receiving.CreateRecord(77);
+    const auto record = site.receiving.CreateRecord(77);
     site.receiving.SetNote(77, "Transferring data...");
     const ProgressCounter counter = site.receiving.Counter(77);
     counter.Set(4096, 1 << 20);
@@ -130,7 +130,7 @@ TEST_F(SharedProgressInRedis, AnotherProcessSeesTheUploadFromStartToEnd) {
     EXPECT_LT(reading.elapsedMs, 5000u);
 
     counter.Set(1 << 20, 1 << 20);
-    site.receiving.MarkFinished(77);
+    site.receiving.MarkFinished(*record);
     ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(77).finished; }));
     EXPECT_EQ(XProgress::PercentDone(site.watching.QueryRecord(77)), 100);
     // The in-process store's idle expiry, as the key's time to live.
@@ -246,9 +246,9 @@ TEST_F(SharedProgressInRedis, AFullRedisRefusesWritesAloudAndGetsThemLater) {
 }
 
 TEST_F(SharedProgressInRedis, ARedisRestartedBetweenTwoCommandsGetsItsRecordsBack) {
-    site.receiving.CreateRecord(21);
+    const auto record = site.receiving.CreateRecord(21);
     site.receiving.Counter(21).Set(300, 300);
-    site.receiving.MarkFinished(21);
+    site.receiving.MarkFinished(*record);
     ASSERT_TRUE(WaitFor([&] { return site.watching.QueryRecord(21).finished; }));
     // Back empty before anyone noticed: only a lost connection tells.
     redis.stop();
