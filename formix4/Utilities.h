@@ -56,6 +56,8 @@ size_t BoundedCopy(char16_t* outDest, const char16_t* inSource, size_t inArraySi
                    CopyMode inMode = CopyMode::Replace);
 // The first occurrence of inNeedle lying wholly inside [inStart, inLimit).
 const char* BoundedFind(const char* inStart, const char* inLimit, const char* inNeedle);
+// Fills inVar, though its name says "in": the assertion logged for a missing
+// VARIANT names the expression "inVar", and event-log readers match that text.
 HRESULT BytesToVariant(VARIANT* inVar, const void* inPtr, size_t inLen);
 HRESULT AccessVariantBytes(VARIANT* inVar, const BYTE** outPtr, LONG* outLen);
 void ReleaseVariantBytes(VARIANT* inVar);
