@@ -173,15 +173,30 @@ private:
         }
     }
 
-    static std::u16string Key(const std::string& name) {
-        const std::u16string wide = platform::codepage::ToUtf16(name);
-        std::string back = platform::codepage::FromUtf16(wide);
-        if (!name.empty() && (wide.empty() || back != name)) {
-            std::u16string raw(1, u'\x01');
-            for (unsigned char c : name) raw.push_back(c);
-            return raw;
+    // The bytes at `at` that make one UTF-8 character: 0 when they start none.
+    static size_t CharacterLength(const std::string& name, size_t at) {
+        for (size_t length = 1; length <= 4 && at + length <= name.size(); ++length) {
+            const std::string bytes = name.substr(at, length);
+            const std::u16string wide = platform::codepage::ToUtf16(bytes);
+            if (!wide.empty() && platform::codepage::FromUtf16(wide) == bytes) return length;
         }
-        return platform::codepage::FoldCase(wide);
+        return 0;
+    }
+
+    // A name's key: its characters folded, and each byte that starts no
+    // character as the lone surrogate 0xDC00 + byte.
+    static std::u16string Key(const std::string& name) {
+        std::u16string key;
+        for (size_t at = 0; at < name.size();) {
+            const size_t length = CharacterLength(name, at);
+            if (length == 0) {
+                key.push_back(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(name[at++])));
+                continue;
+            }
+            key += platform::codepage::FoldCase(platform::codepage::ToUtf16(name.substr(at, length)));
+            at += length;
+        }
+        return key;
     }
 
     void Add(std::string name, Item item) {
