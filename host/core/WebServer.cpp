@@ -579,7 +579,9 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     request.remoteAddress = info->remote_addr;
     request.remotePort = info->remote_port;
     request.localAddress = mOptions.bindAddress;
-    request.serverPort = mPort;
+    // The port this connection came in on: the server's own port is known
+    // only once it listens, after the workers may have started serving.
+    request.serverPort = info->server_port;
     if (info->http_version) request.httpVersion = info->http_version;
     for (int i = 0; i < info->num_headers; ++i)
         request.headers[Lower(info->http_headers[i].name)] = info->http_headers[i].value;

@@ -120,7 +120,8 @@ void Handler(int signal, siginfo_t* info, void* context) {
     siglongjmp(frame->jumpPoint(), 1);
 }
 
-void InstallHandlers() {
+// Unused in sanitizer builds, whose own handlers keep these signals.
+[[maybe_unused]] void InstallHandlers() {
     static std::once_flag once;
     std::call_once(once, [] {
         for (int i = 0; i < 4; ++i) {
@@ -135,7 +136,7 @@ void InstallHandlers() {
 
 // A stack of the thread's own for the handler, so that a fault caused by
 // running out of stack can still be handled. Kept for the thread's life.
-void EnsureAltStack() {
+[[maybe_unused]] void EnsureAltStack() {
     if (tAltStack.memory) return;
     stack_t current{};
     if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) {
