@@ -106,7 +106,7 @@ TEST_F(SiteHttp, ResultsPageAndErrorPages) {
 // busy server would hold that many times the largest form. What the server
 // keeps for the next requests is bounded, whatever forms it served.
 TEST_F(SiteHttp, FormsServedOneAfterAnotherLeaveNoMoreThanTheKeptHeap) {
-#ifdef __SANITIZE_ADDRESS__
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer's allocator holds freed memory in quarantine and ignores the trim";
 #endif
     auto server = Start({"--kept-memory", "16"});
