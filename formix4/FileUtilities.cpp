@@ -105,19 +105,18 @@ void MappedFileSource::close() {
 
 // ---- whole-buffer write ------------------------------------------------------------------
 
-bool WriteWholeBuffer(const char16_t* inPath, const uint8_t* inStart, uint32_t inCount, bool inOverwrite) {
+DWORD WriteWholeBuffer(const char16_t* inPath, const uint8_t* inStart, uint32_t inCount, bool inOverwrite) {
     SetLastError(0);
     if (!inStart) inCount = 0;
     HANDLE theFile = CreateFileW(inPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                  inOverwrite ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (theFile == INVALID_HANDLE_VALUE) return false;
+    if (theFile == INVALID_HANDLE_VALUE) return GetLastError();
     SetLastError(0);
     SetFilePointer(theFile, 0, nullptr, FILE_BEGIN);
     if (!LockFile(theFile, 0, 0, inCount, 0)) {
         const DWORD theError = GetLastError();
         CloseHandle(theFile);
-        SetLastError(theError);
-        return false;
+        return theError;
     }
     DWORD theWritten = 0;
     const bool theResult = WriteFile(theFile, inStart, inCount, &theWritten, nullptr) && theWritten == inCount;
@@ -125,8 +124,7 @@ bool WriteWholeBuffer(const char16_t* inPath, const uint8_t* inStart, uint32_t i
     SetEndOfFile(theFile);
     UnlockFile(theFile, 0, 0, inCount, 0);
     CloseHandle(theFile);
-    SetLastError(theResult ? 0 : (theError ? theError : ERROR_DISK_FULL));
-    return theResult;
+    return theResult ? 0 : (theError ? theError : ERROR_DISK_FULL);
 }
 
 namespace {

@@ -64,9 +64,9 @@ private:
 };
 
 // Writes inCount bytes as the whole content of the file at inPath. Without
-// inOverwrite an existing file is an error (80). Returns success; on failure
-// the Windows error is the thread's last error, after success it is 0.
-bool WriteWholeBuffer(const char16_t* inPath, const uint8_t* inStart, uint32_t inCount, bool inOverwrite);
+// inOverwrite an existing file is an error (80). Returns the Windows error,
+// 0 on success; the thread's last error is left as the file calls left it.
+DWORD WriteWholeBuffer(const char16_t* inPath, const uint8_t* inStart, uint32_t inCount, bool inOverwrite);
 
 // Whether the volume holding a physical path keeps named streams (answers
 // "NTFS"). A failed query is logged once per process and answers false.

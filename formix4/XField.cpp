@@ -248,37 +248,40 @@ HRESULT XField::Save(BSTR inPath) {
         }
         const MultipartItem* theItem = Item();
         MacForks theForks;
+        DWORD theError = 0;
         if (!theItem) {
-            WriteWholeBuffer(thePath.c_str(), nullptr, 0, mForm->Overwrite());
+            theError = WriteWholeBuffer(thePath.c_str(), nullptr, 0, mForm->Overwrite());
         } else if (MacForksOf(*theItem, &theForks)) {
-            SaveMacBinary(*theItem, theForks, thePath, mForm->Overwrite(),
-                          mForm->Streams() && VolumeKeepsStreams(thePath.c_str()));
+            theError = SaveMacBinary(*theItem, theForks, thePath, mForm->Overwrite(),
+                                     mForm->Streams() && VolumeKeepsStreams(thePath.c_str()));
         } else {
-            WriteWholeBuffer(thePath.c_str(), theItem->data,
-                             theItem->data && theItem->length > 0 ? static_cast<uint32_t>(theItem->length) : 0,
-                             mForm->Overwrite());
+            const uint32_t theLength =
+                theItem->data && theItem->length > 0 ? static_cast<uint32_t>(theItem->length) : 0;
+            theError = WriteWholeBuffer(thePath.c_str(), theItem->data, theLength, mForm->Overwrite());
         }
-        if (GetLastError() != 0) theReport.SetWin32Error(GetLastError());
+        // Pages may read the thread's last error after Save: it stays the
+        // save's error, 0 after a save that succeeded.
+        SetLastError(theError);
+        if (theError != 0) theReport.SetWin32Error(theError);
         return Finish(theReport, S_OK);
     });
 }
 
-void XField::SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks, const std::u16string& inPath,
-                           bool inOverwrite, bool inStreams) {
+DWORD XField::SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks, const std::u16string& inPath,
+                            bool inOverwrite, bool inStreams) {
     auto theStreamPath = [&inPath](const char16_t* inStream) {
         std::u16string theStream = inPath + inStream;
         if (!FMX_ASSERT(theStream.size() <= 275, "XField")) theStream.resize(275);
         return theStream;
     };
-    const bool theWritten = WriteWholeBuffer(inPath.c_str(), inForks.dataFork, inForks.dataLength, inOverwrite);
-    DWORD theError = GetLastError();
+    DWORD theError = WriteWholeBuffer(inPath.c_str(), inForks.dataFork, inForks.dataLength, inOverwrite);
+    const bool theWritten = theError == 0;
     // A fork that could not be written is reported even when the Finder
     // record after it is written: the page must not take it for saved.
     DWORD theResourceError = 0;
     if (theWritten && inStreams && inForks.resourceLength > 0 && inForks.resourceFork) {
-        WriteWholeBuffer(theStreamPath(u":AFP_Resource").c_str(), inForks.resourceFork, inForks.resourceLength,
-                         inOverwrite);
-        theResourceError = theError = GetLastError();
+        theResourceError = theError = WriteWholeBuffer(theStreamPath(u":AFP_Resource").c_str(), inForks.resourceFork,
+                                                       inForks.resourceLength, inOverwrite);
     }
     if (theWritten && inStreams) {
         const std::u16string theInfoPath = theStreamPath(u":AFP_AfpInfo");
@@ -290,8 +293,8 @@ void XField::SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks,
         } else {
             BuildAfpInfo(inItem.data, theRecord);
         }
-        WriteWholeBuffer(theInfoPath.c_str(), theRecord, kAfpInfoSize, inOverwrite);
-        theError = GetLastError() ? GetLastError() : theResourceError;
+        const DWORD theInfoError = WriteWholeBuffer(theInfoPath.c_str(), theRecord, kAfpInfoSize, inOverwrite);
+        theError = theInfoError ? theInfoError : theResourceError;
     }
-    SetLastError(theError);
+    return theError;
 }

@@ -52,10 +52,11 @@ private:
     // The decoded bytes: the data fork of a MacBinary upload, else the item's bytes.
     void Decoded(const MultipartItem& inItem, const uint8_t** outStart, uint32_t* outLength) const;
     // Writes a MacBinary upload: the data fork, and with streams the resource
-    // fork and the Finder record. The last failing write's error stays the
-    // last error, and a failed resource fork is never hidden by the record.
-    void SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks, const std::u16string& inPath, bool inOverwrite,
-                       bool inStreams);
+    // fork and the Finder record. Returns the last failing write's error (0
+    // when all were written); a failed resource fork is never hidden by the
+    // record.
+    DWORD SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks, const std::u16string& inPath, bool inOverwrite,
+                        bool inStreams);
     // The image information, examined once the item has data, then cached.
     const ImageInfo& Image(const MultipartItem* inItem);
     // Runs a member: the out-argument and the form are checked, then

@@ -156,9 +156,13 @@ HRESULT XForm::Save(BSTR inPath) {
             theReport.SetResultCode(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
             return Finish(theReport, S_OK);
         }
-        WriteWholeBuffer(thePath.c_str(), mEngine.Data(), static_cast<uint32_t>(mEngine.TotalLength()),
-                         mOverwrite != VARIANT_FALSE);
-        if (GetLastError() != 0) theReport.SetWin32Error(GetLastError());
+        const DWORD theError = WriteWholeBuffer(thePath.c_str(), mEngine.Data(),
+                                                static_cast<uint32_t>(mEngine.TotalLength()),
+                                                mOverwrite != VARIANT_FALSE);
+        // Pages may read the thread's last error after Save: it stays the
+        // save's error, 0 after a save that succeeded.
+        SetLastError(theError);
+        if (theError != 0) theReport.SetWin32Error(theError);
         return Finish(theReport, S_OK);
     });
 }

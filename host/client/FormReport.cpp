@@ -2,8 +2,6 @@
 #include "client/FormReport.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -12,7 +10,7 @@
 #endif
 
 #include "core/Page.h"
-#include "client/Sha256.h"
+#include "client/LongText.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -104,78 +102,6 @@ void ReadText(DispatchObject& object, const std::string& name, platform::Variant
     if (value->vt != VT_BSTR && FAILED(VariantChangeType(value, value, 0, VT_BSTR))) VariantClear(value);
 }
 
-// Where the complete characters of some bytes of the system code page end:
-// before a UTF-8 sequence that the end cuts; anywhere in other pages.
-size_t CompleteEnd(const uint8_t* bytes, size_t length) {
-    if (GetACP() != CP_UTF8) return length;
-    for (size_t back = 1; back <= std::min<size_t>(4, length); ++back) {
-        const uint8_t lead = bytes[length - back];
-        if ((lead & 0xC0) == 0x80) continue;
-        const size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        return need > back ? length - back : length;
-    }
-    return length;
-}
-
-// What the report needs of the bytes of a text longer than it shows,
-// gathered as they come in pieces: their length and digest, the characters
-// they make in the system code page, whether a NUL is among them, and the
-// first bytes, which are shown.
-class LongText {
-public:
-    explicit LongText(size_t headBytes) : mHeadBytes(headBytes) {}
-
-    void add(const uint8_t* bytes, size_t length) {
-        mLength += length;
-        mDigest.add(bytes, length);
-        mHasNul = mHasNul || std::memchr(bytes, 0, length) != nullptr;
-        if (mHead.size() < mHeadBytes)
-            mHead.append(reinterpret_cast<const char*>(bytes), std::min(length, mHeadBytes - mHead.size()));
-        // Counted 256 KB at a time: the decoded text of each stays small.
-        for (size_t start = 0; start < length; start += kCountedBytes)
-            count(bytes + start, std::min(kCountedBytes, length - start));
-    }
-    // Counts a character the last piece left unfinished (bytes that make
-    // none count as the replacement characters they decode to).
-    void finish() {
-        mCharacters += Characters(mCarry.data(), mCarry.size());
-        mCarry.clear();
-    }
-
-    uint64_t length() const { return mLength; }
-    std::string digest() { return mDigest.hex(); }
-    size_t characters() const { return mCharacters; }
-    bool hasNul() const { return mHasNul; }
-    const std::string& head() const { return mHead; }
-
-private:
-    static constexpr size_t kCountedBytes = 256 * 1024;
-
-    static size_t Characters(const char* bytes, size_t length) {
-        return length ? platform::codepage::ToUtf16(std::string_view(bytes, length)).size() : 0;
-    }
-    // A character cut by the end of the last piece is finished with the
-    // first bytes of this one.
-    void count(const uint8_t* bytes, size_t length) {
-        while (!mCarry.empty() && length > 0) {
-            mCarry += static_cast<char>(*bytes++);
-            --length;
-            if (mCarry.size() == 4 || CompleteEnd(reinterpret_cast<const uint8_t*>(mCarry.data()), mCarry.size()) == mCarry.size())
-                finish();
-        }
-        const size_t end = CompleteEnd(bytes, length);
-        mCharacters += Characters(reinterpret_cast<const char*>(bytes), end);
-        mCarry.assign(reinterpret_cast<const char*>(bytes) + end, length - end);
-    }
-
-    const size_t mHeadBytes;
-    uint64_t mLength = 0;
-    Sha256 mDigest;
-    size_t mCharacters = 0;
-    bool mHasNul = false;
-    std::string mHead;
-    std::string mCarry;
-};
 
 // What reading an item tells of its field's joined value: when the item's
 // Content is all its bytes as text (no MacBinary header, no NUL, which ends
@@ -273,128 +199,6 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
 
 }  // namespace
 
-void ItemReport::startMember(const char* name) {
-    mJson += mMembers.empty() ? "\"" : ", \"";
-    mJson += name;
-    mJson += "\": ";
-    mMembers.push_back({name, mJson.size(), 0});
-}
-
-void ItemReport::add(const char* name, std::string_view json) {
-    addWritten(name, [json](std::string& itemJson) { itemJson += json; });
-}
-
-void ItemReport::addText(const char* name, std::u16string_view text) {
-    // Room for the text and the members after it at once: a block grown by
-    // doubling would be copied several times per item.
-    mJson.reserve(mJson.size() + text.size() + kMembersBytes);
-    startMember(name);
-    AppendJsonString(mJson, text);
-    mMembers.back().length = mJson.size() - mMembers.back().start;
-}
-
-const ItemReport::Member* ItemReport::find(const char* name) const {
-    for (const Member& member : mMembers)
-        if (member.name == name || std::strcmp(member.name, name) == 0) return &member;
-    return nullptr;
-}
-
-void ItemReport::set(const char* name, std::string_view json) {
-    const Member* found = find(name);
-    if (!found) return;
-    const size_t start = found->start, oldLength = found->length;
-    mJson.replace(start, oldLength, json);
-    for (Member& member : mMembers) {
-        if (member.start > start) member.start = member.start - oldLength + json.size();
-    }
-    const_cast<Member*>(found)->length = json.size();
-}
-
-std::string_view ItemReport::value(const char* name) const {
-    const Member* found = find(name);
-    return found ? std::string_view(mJson).substr(found->start, found->length) : std::string_view();
-}
-
-std::string BytesValue(const uint8_t* data, size_t length) { return DigestValue(length, Sha256Hex(data, length)); }
-
-const std::string& NoBytesValue() {
-    static const std::string kValue = BytesValue(nullptr, 0);
-    return kValue;
-}
-
-std::string DigestValue(uint64_t length, const std::string& digest) {
-    return "{\"Length\": " + std::to_string(length) + ", \"SHA256\": \"" + digest + "\"}";
-}
-
-std::string MemberBytes(DispatchObject& field, const std::string& name) {
-    platform::Variant value;
-    if (!field.get(name, &value)) throw MemberFailure{field.error()};
-    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
-    return BytesValue(static_cast<const uint8_t*>(value.parray->pvData), value.parray->rgsabound[0].cElements);
-}
-
-void AddItemBytes(DispatchObject& field, ItemReport& item, const std::string* dataValue) {
-    const std::string data = dataValue ? *dataValue : MemberBytes(field, "Data");
-    item.add("Data", data);
-    if (item.value("MacBinary") == "true") {
-        item.add("RawData", MemberBytes(field, "RawData"));
-        item.add("Resource", MemberBytes(field, "Resource"));
-    } else {
-        item.add("RawData", data);
-        item.add("Resource", NoBytesValue());
-    }
-}
-
-namespace {
-
-// The characters of the JSON string that starts at `json` (its opening
-// quote), as AppendJsonString and JsonString write them: the escapes back
-// to UTF-16, then UTF-8 (a lone surrogate as U+FFFD).
-std::string JsonStringText(std::string_view json) {
-    std::u16string units;
-    for (size_t i = 1; i < json.size() && json[i] != '"';) {
-        if (json[i] != '\\') {
-            size_t run = i;
-            while (run < json.size() && json[run] != '\\' && json[run] != '"') ++run;
-            units += platform::codepage::Utf8ToUtf16(std::string(json.substr(i, run - i)));
-            i = run;
-        } else if (i + 1 < json.size() && json[i + 1] == 'u') {
-            units += static_cast<char16_t>(std::stoul(std::string(json.substr(i + 2, 4)), nullptr, 16));
-            i += 6;
-        } else if (i + 1 < json.size()) {
-            const char escaped = json[i + 1];
-            units += escaped == 'n' ? u'\n' : escaped == 'r' ? u'\r' : escaped == 't' ? u'\t' : static_cast<char16_t>(escaped);
-            i += 2;
-        } else {
-            break;
-        }
-    }
-    return platform::codepage::Utf16ToUtf8(units);
-}
-
-// The JSON value that follows `"key": ` in an object the report wrote.
-std::string_view ObjectMember(std::string_view json, std::string_view key) {
-    std::string marker = "\"";
-    marker.append(key).append("\": ");
-    const size_t at = json.find(marker);
-    return at == std::string_view::npos ? std::string_view() : json.substr(at + marker.size());
-}
-
-}  // namespace
-
-std::string ReportText(std::string_view json) {
-    if (json == "null") return "";
-    if (!json.empty() && json[0] == '"') return JsonStringText(json);
-    if (json.empty() || json[0] != '{') return std::string(json);
-    const std::string_view digest = ObjectMember(json, "SHA256");
-    if (!digest.empty()) {
-        const std::string_view length = ObjectMember(json, "Length");
-        return std::string(length.substr(0, length.find(','))) + " bytes, SHA-256 " + JsonStringText(digest);
-    }
-    const std::string_view description = ObjectMember(json, "Description");
-    return description.empty() ? std::string(json) : JsonStringText(description);
-}
-
 FormReport ReadFormReport(DispatchObject& formObject, const ReportOptions& options) {
     // Every item has the same members: their names are looked up once.
     MemberIds ids;
@@ -430,92 +234,3 @@ FormReport ReadFormReport(DispatchObject& formObject, const ReportOptions& optio
     }
     return report;
 }
-
-namespace {
-// An upper bound of the document's length, so that it is made in one block:
-// a report of 10,000 fields is tens of megabytes, and each doubling of a
-// growing text would copy it and fault in new memory.
-size_t JsonLengthBound(const FormReport& report) {
-    size_t length = 128;
-    for (const FieldReport& field : report.fields) {
-        length += 6 * field.name.size() + field.valueJson().size() + 128;
-        for (const ItemReport& item : field.items) length += item.json().size() + 4;
-    }
-    return length;
-}
-}  // namespace
-
-namespace {
-// Writes the document in order: the text between the report's own texts to
-// `between` (made for the call), the report's texts (the fields' values,
-// the items' members) to `kept`.
-template <class Between, class Kept>
-void WriteReportJson(const FormReport& report, Between&& between, Kept&& kept) {
-    between(std::string("{\"Multipart\": ") + (report.multipart ? "true" : "false") +
-            ", \"Count\": " + std::to_string(report.count) + ", \"Fields\": [");
-    for (size_t f = 0; f < report.fields.size(); ++f) {
-        const FieldReport& field = report.fields[f];
-        between(f ? ", {\"Name\": " : "{\"Name\": ");
-        between(JsonString(field.name));
-        between(", \"Count\": " + std::to_string(field.count) + ", \"Value\": ");
-        kept(field.valueJson());
-        if (field.valueCut) between(", \"ValueCut\": " + std::to_string(field.valueCut));
-        between(", \"Items\": [");
-        for (size_t i = 0; i < field.items.size(); ++i) {
-            between(i ? ", {" : "{");
-            kept(field.items[i].json());
-            between("}");
-        }
-        between("]}");
-    }
-    between("]}");
-}
-}  // namespace
-
-std::string FormReportJson(const FormReport& report) {
-    // Appended piece by piece: a value is never copied into a temporary text.
-    std::string json;
-    json.reserve(JsonLengthBound(report));
-    const auto append = [&](std::string_view piece) { json += piece; };
-    WriteReportJson(report, append, append);
-    return json;
-}
-
-std::vector<std::string_view> FormReportJsonPieces(const FormReport& report, std::string* between) {
-    // Where each piece lies: in `between` (an offset, as it grows) or in the report.
-    struct Piece {
-        bool between;
-        size_t offset;
-        std::string_view kept;
-    };
-    std::vector<Piece> pieces;
-    between->clear();
-    WriteReportJson(
-        report,
-        [&](std::string_view text) {
-            if (pieces.empty() || !pieces.back().between) pieces.push_back({true, between->size(), {}});
-            *between += text;
-        },
-        [&](std::string_view text) { pieces.push_back({false, 0, text}); });
-    // Each piece between ends where the next begins: read from the end.
-    std::vector<std::string_view> views(pieces.size());
-    size_t end = between->size();
-    for (size_t i = pieces.size(); i-- > 0;) {
-        if (!pieces[i].between) {
-            views[i] = pieces[i].kept;
-            continue;
-        }
-        views[i] = std::string_view(*between).substr(pieces[i].offset, end - pieces[i].offset);
-        end = pieces[i].offset;
-    }
-    return views;
-}
-
-std::string ScriptErrorFieldsJson(const ScriptError& error) {
-    char hr[16];
-    std::snprintf(hr, sizeof hr, "0x%08x", static_cast<unsigned>(error.hr));
-    return std::string("{\"HRESULT\": \"") + hr + "\", \"Source\": " + JsonString(error.source) +
-           ", \"Description\": " + JsonString(error.description) + "}";
-}
-
-std::string ScriptErrorJson(const ScriptError& error) { return "{\"Error\": " + ScriptErrorFieldsJson(error) + "}"; }

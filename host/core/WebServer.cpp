@@ -1,11 +1,7 @@
+// The embedded HTTP server: starting and stopping it, the library's
+// callbacks, pages by path, and the serving of one request by its page.
 #include "core/WebServer.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <poll.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <malloc.h>
@@ -14,113 +10,21 @@
 #include <limits.h>
 #include <stdlib.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <functional>
-#include <limits>
 
 #include "core/CaseBlindPaths.h"
+#include "core/HttpAnswers.h"
 #include "core/ObjectContext.h"
 #include "core/RequestObject.h"
 #include "core/ServerObject.h"
+#include "core/ServerSockets.h"
 #include "platform/Asp.h"
 #include "platform/ComPtr.h"
 #include "platform/Security.h"
 
 namespace {
-
-// The kernel holds a new connection until its first bytes arrive, for up to
-// this long, before the listener takes it: a connection that stays silent
-// costs no worker meanwhile. One that is still open and silent after it is
-// taken, and waits the head's timeout.
-constexpr int kDeferAcceptSeconds = 30;
-
-// The process's sockets, each offered to `visit` until it answers true:
-// the library opens the server's sockets and does not give them out, so
-// they are found by what they are bound to.
-void ForEachSocket(const std::function<bool(int fd)>& visit) {
-    DIR* fds = opendir("/proc/self/fd");
-    if (!fds) return;
-    while (const dirent* entry = readdir(fds)) {
-        const int fd = std::atoi(entry->d_name);
-        if (fd > 2 && visit(fd)) break;
-    }
-    closedir(fds);
-}
-
-int PortOf(const sockaddr_storage& address) {
-    return address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port)
-                                         : ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-}
-
-std::string HostOf(const sockaddr_storage& address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (address.ss_family == AF_INET6)
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr, text, sizeof text);
-    else
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr, text, sizeof text);
-    return text;
-}
-
-// Sets the deferral on the server's listening socket: the one listening on `port`.
-void DeferAcceptUntilData(int port) {
-    ForEachSocket([port](int fd) {
-        int listening = 0;
-        socklen_t size = sizeof listening;
-        sockaddr_storage address{};
-        socklen_t addressSize = sizeof address;
-        if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressSize) != 0 || PortOf(address) != port)
-            return false;
-        setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &kDeferAcceptSeconds, sizeof kDeferAcceptSeconds);
-        return true;
-    });
-}
-
-// Whether the client of `request` still holds its connection: its socket,
-// found by its two ends, has not been hung up on.
-bool ClientStillConnected(const PageRequest& request) {
-    bool connected = false;
-    ForEachSocket([&](int fd) {
-        sockaddr_storage local{}, peer{};
-        socklen_t localSize = sizeof local, peerSize = sizeof peer;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 || PortOf(local) != request.serverPort ||
-            getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0 || PortOf(peer) != request.remotePort ||
-            HostOf(peer) != request.remoteAddress)
-            return false;
-        pollfd check{fd, POLLRDHUP, 0};
-        connected = poll(&check, 1, 0) == 0 || !(check.revents & (POLLRDHUP | POLLHUP | POLLERR));
-        return true;
-    });
-    return connected;
-}
-
-// Every answer forbids guessing a type other than the one sent; pages and
-// the site's files load scripts, styles and pictures from the site only.
-const char kNoSniff[] = "X-Content-Type-Options: nosniff";
-const char kSecurityPolicy[] =
-    "Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
-    "connect-src 'self'; form-action 'self'; base-uri 'none'; frame-ancestors 'none'";
-
-const char* StatusText(int status) {
-    switch (status) {
-    case 200: return "OK";
-    case 303: return "See Other";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 411: return "Length Required";
-    case 413: return "Payload Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    case 507: return "Insufficient Storage";
-    default: return "Status";
-    }
-}
 
 // Resets the thread's request state however the page ends.
 class RequestScope {
@@ -155,29 +59,6 @@ long AnonymousResidentBytes() {
     return read ? (resident - shared) * sysconf(_SC_PAGESIZE) : -1;
 }
 
-// Sends a response's body and then its parts. Parts smaller than a write are
-// gathered first: a report of 10,000 items goes out in writes of 256 KB,
-// not one per item, and is never copied whole into one text.
-void SendBody(mg_connection* connection, const Response& response) {
-    constexpr size_t kWriteBytes = 256 * 1024;
-    mg_write(connection, response.body.data(), response.body.size());
-    std::string gathered;
-    for (const Response::Part& part : response.parts) {
-        const std::string_view bytes = part.bytes();
-        if (!gathered.empty() && gathered.size() + bytes.size() > kWriteBytes) {
-            mg_write(connection, gathered.data(), gathered.size());
-            gathered.clear();
-        }
-        if (bytes.size() >= kWriteBytes) {
-            mg_write(connection, bytes.data(), bytes.size());
-        } else {
-            if (gathered.empty()) gathered.reserve(kWriteBytes);
-            gathered += bytes;
-        }
-    }
-    if (!gathered.empty()) mg_write(connection, gathered.data(), gathered.size());
-}
-
 // Gives the heap's free memory back to the system when the server holds more
 // than it keeps. Under the address sanitizer another allocator owns the heap
 // and the C library's trim would walk arenas that were never set up, so
@@ -198,61 +79,6 @@ size_t PageWithMorePath(const std::string& lowerPath, const std::string& suffix)
 }
 
 }  // namespace
-
-std::optional<std::string> PageRequest::queryValue(const std::string& name) const {
-    size_t start = 0;
-    while (start <= queryString.size()) {
-        size_t end = queryString.find('&', start);
-        if (end == std::string::npos) end = queryString.size();
-        const std::string pair = queryString.substr(start, end - start);
-        const size_t equals = pair.find('=');
-        if (UrlDecode(pair.substr(0, equals)) == name)
-            return equals == std::string::npos ? std::string() : UrlDecode(pair.substr(equals + 1));
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
-std::string PageRequest::header(const std::string& name) const {
-    auto it = headers.find(name);
-    return it == headers.end() ? std::string() : it->second;
-}
-
-std::string PageRequest::clientAddress() const {
-    const bool local = remoteAddress.starts_with("127.") || remoteAddress == "::1" ||
-                       remoteAddress.starts_with("::ffff:127.");
-    if (!local) return remoteAddress;
-    // The proxy appends the address it took the request from to what the
-    // client sent: only that last entry is the proxy's own word.
-    const std::string forwarded = header("x-forwarded-for");
-    const size_t comma = forwarded.rfind(',');
-    std::string last = forwarded.substr(comma == std::string::npos ? 0 : comma + 1);
-    last.erase(0, last.find_first_not_of(" \t"));
-    last.erase(last.find_last_not_of(" \t") + 1);
-    return last;
-}
-
-std::vector<std::pair<std::string, std::string>> PageRequest::cookies() const {
-    std::vector<std::pair<std::string, std::string>> result;
-    const std::string text = header("cookie");
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(';', start);
-        if (end == std::string::npos) end = text.size();
-        const size_t first = text.find_first_not_of(' ', start);
-        const size_t equals = text.find('=', first);
-        if (first < end && equals < end)
-            result.emplace_back(text.substr(first, equals - first), text.substr(equals + 1, end - equals - 1));
-        start = end + 1;
-    }
-    return result;
-}
-
-std::string PageRequest::cookie(const std::string& name) const {
-    for (const auto& [cookieName, value] : cookies())
-        if (cookieName == name) return value;
-    return {};
-}
 
 WebServer::WebServer(ServerOptions options) : mOptions(std::move(options)) {
     char resolved[PATH_MAX];
@@ -345,40 +171,6 @@ void WebServer::ConnectionClosed(const mg_connection* connection) {
     --server->mOpenConnections;
 }
 
-// Every error answer the library would make (a request it cannot read, a
-// file it cannot send, the refusals of dispatch) is written here instead:
-// the library's own names, in the status line, the version text the client
-// sent, and a request line of more than three parts brings the client's
-// header lines into the answer's head with it.
-int WebServer::ErrorAnswer(mg_connection* connection, int status, const char* message) {
-    closeAfterAnswer(connection);
-    const char* reason = mg_get_response_code_text(connection, status);
-    SendRefusal(connection, status, reason ? reason : "Error", message ? message : "");
-    return 0;
-}
-
-// The library closes a connection without any answer when the request's
-// target is "*" or a URL of another server, as a server that is no proxy.
-// Such a request is answered here, as the connection closes, when it was
-// the connection's first: nothing was written to it before, so the short
-// answer cannot wait on a client that does not read (the library's lock is
-// held here).
-void WebServer::ConnectionClosing(const mg_connection* connection) {
-    const mg_request_info* info = mg_get_request_info(connection);
-    if (mg_get_user_connection_data(connection) || !info || !info->request_method || !info->request_uri ||
-        info->local_uri)
-        return;
-    const std::string target = info->request_uri;
-    const std::string scheme = Lower(target.substr(0, target.find("://") + 1));
-    auto* writable = const_cast<mg_connection*>(connection);
-    if (target == "*" && std::string(info->request_method) == "OPTIONS")
-        SendRefusal(writable, 405, "Method Not Allowed", "Only GET, HEAD and POST are answered here.");
-    else if (target == "*")
-        SendRefusal(writable, 400, "Bad Request", "The request names no path.");
-    else if (scheme == "http:" || scheme == "https:" || scheme == "ws:" || scheme == "wss:")
-        SendRefusal(writable, 400, "Bad Request", "This server does not answer for that host name.");
-}
-
 bool WebServer::mayKeepOpen(mg_connection* connection) const {
     const mg_request_info* info = mg_get_request_info(connection);
     const char* header = mg_get_header(connection, "Connection");
@@ -388,32 +180,6 @@ bool WebServer::mayKeepOpen(mg_connection* connection) const {
                             ? wish.find("close") == std::string::npos
                             : wish.find("keep-alive") != std::string::npos;
     return wanted && !draining() && mOpenConnections.load() <= mOptions.threads / 2;
-}
-
-void WebServer::closeAfterAnswer(mg_connection* connection) { mg_disable_connection_keep_alive(connection); }
-
-// Written whole here rather than by the library's error answer, which
-// after an interim "100 Continue" takes the head for sent and writes the
-// text alone.
-void WebServer::SendRefusal(mg_connection* connection, int status, const char* reason, const std::string& text) {
-    const std::string body = "Error " + std::to_string(status) + ": " + text;
-    mg_printf(connection,
-              "HTTP/1.1 %d %s\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: %zu\r\n"
-              "Cache-Control: no-store\r\n%s\r\nConnection: close\r\n\r\n%s",
-              status, reason, body.size(), kNoSniff, body.c_str());
-}
-
-bool WebServer::refuseRange(mg_connection* connection, const std::string& file) {
-    const char* range = mg_get_header(connection, "Range");
-    struct stat st{};
-    if (!range || stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || RangeSatisfiable(range, st.st_size))
-        return false;
-    closeAfterAnswer(connection);
-    mg_printf(connection,
-              "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */%lld\r\nContent-Length: 0\r\n"
-              "Connection: close\r\n\r\n",
-              static_cast<long long>(st.st_size));
-    return true;
 }
 
 const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
@@ -436,89 +202,6 @@ bool WebServer::pageServesFolder(const std::string& folder) const {
     for (const auto& [pagePath, entry] : mPages)
         if (entry.options.prefix && pagePath.back() == '/' && folder.starts_with(pagePath)) return true;
     return false;
-}
-
-bool WebServer::hostAllowed(const char* host) const {
-    if (!host) return false;
-    const std::string name = HostName(host);
-    for (const std::string& allowed : mOptions.hosts)
-        if (name == allowed) return true;
-    return false;
-}
-
-int WebServer::refusal(mg_connection* connection, const PageEntry* page, std::string* text) const {
-    const mg_request_info* info = mg_get_request_info(connection);
-    if (info->num_headers >= MG_MAX_HEADERS) {
-        *text = "The request has too many header lines (at most " + std::to_string(MG_MAX_HEADERS - 1) + ").";
-        return 431;
-    }
-    // One host, one length: a request that says two things is refused
-    // rather than read one way here and another way by a proxy in front.
-    int hosts = 0;
-    std::string firstLength;
-    for (int i = 0; i < info->num_headers; ++i) {
-        const std::string name = Lower(info->http_headers[i].name ? info->http_headers[i].name : "");
-        const std::string value = info->http_headers[i].value ? info->http_headers[i].value : "";
-        if (name == "host") ++hosts;
-        if (name != "content-length") continue;
-        if (!firstLength.empty() && value != firstLength) {
-            *text = "The request gives two different lengths.";
-            return 400;
-        }
-        firstLength = value;
-    }
-    const char* host = mg_get_header(connection, "Host");
-    if (hosts > 1 || (host && !WellFormedHost(host))) {
-        *text = "The request must name one well-formed host.";
-        return 400;
-    }
-    // Only the names this site is reached by, so that a page of another
-    // site cannot rebind its own name to this server.
-    if (!hostAllowed(host)) {
-        *text = "This server does not answer for that host name.";
-        return 400;
-    }
-    const std::string method = info->request_method ? info->request_method : "";
-    if (method != "GET" && method != "HEAD" && method != "POST") {
-        *text = "Only GET, HEAD and POST are answered here.";
-        return 405;
-    }
-    // The component needs a body's length before its first byte.
-    if (mg_get_header(connection, "Transfer-Encoding")) {
-        *text = "Send the request body with a Content-Length; chunked bodies are not accepted.";
-        return 411;
-    }
-    const char* lengthHeader = mg_get_header(connection, "Content-Length");
-    long long length = 0;
-    if (lengthHeader) {
-        const std::string digits(lengthHeader);
-        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
-            *text = "The Content-Length is not a number.";
-            return 400;
-        }
-        // Any length of more than 15 digits is over every limit.
-        length = digits.size() > 15 ? std::numeric_limits<long long>::max() : std::stoll(digits);
-    }
-    const long long limit = std::min<long long>(mOptions.maxBodyBytes, 0x7FFFFFFF);
-    if (length > limit) {
-        *text = "The request body is larger than this server takes (" + std::to_string(limit) + " bytes).";
-        return 413;
-    }
-    const bool readsBody = page && page->options.readsBody && method == "POST";
-    if (length > 0 && !readsBody) {
-        *text = "This address takes no request body.";
-        return 413;
-    }
-    if (readsBody && !lengthHeader) {
-        *text = "Send the request body with a Content-Length.";
-        return 411;
-    }
-    const char* expect = mg_get_header(connection, "Expect");
-    if (expect && Lower(expect) != "100-continue") {
-        *text = "Only the expectation 100-continue is understood.";
-        return 417;
-    }
-    return 0;
 }
 
 int WebServer::dispatch(mg_connection* connection) {
@@ -668,20 +351,4 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
     }
     mg_write(connection, head.data(), head.size());
     if (withBody) SendBody(connection, response);
-}
-
-std::string WebServer::Head(const Response& response, long long contentLength, bool keepOpen) {
-    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) +
-                       "\r\nContent-Type: " + response.contentType +
-                       (keepOpen ? "\r\nConnection: keep-alive\r\n" : "\r\nConnection: close\r\n");
-    bool ownPolicy = false;
-    for (const auto& [name, value] : response.headers) {
-        head += name + ": " + value + "\r\n";
-        ownPolicy = ownPolicy || Lower(name) == "content-security-policy";
-    }
-    // A page that sends a policy of its own (a site whose pages hold inline
-    // scripts) has that one instead of the server's.
-    head += std::string(kNoSniff) + "\r\n" + (ownPolicy ? "" : std::string(kSecurityPolicy) + "\r\n");
-    if (contentLength >= 0) head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
-    return head + "\r\n";
 }

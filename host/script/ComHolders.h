@@ -11,15 +11,15 @@
 namespace script {
 
 // Hidden keys: a proxy's target keeps its object, an array holder its array.
-#define DISPATCH_KEY DUK_HIDDEN_SYMBOL("dispatch")
-#define UNKNOWN_KEY DUK_HIDDEN_SYMBOL("unknown")
-#define ARRAY_KEY DUK_HIDDEN_SYMBOL("safearray")
-#define MEMBER_KEY DUK_HIDDEN_SYMBOL("member")
-#define OWNER_KEY DUK_HIDDEN_SYMBOL("owner")
+inline constexpr const char* kDispatchKey = DUK_HIDDEN_SYMBOL("dispatch");
+inline constexpr const char* kUnknownKey = DUK_HIDDEN_SYMBOL("unknown");
+inline constexpr const char* kArrayKey = DUK_HIDDEN_SYMBOL("safearray");
+inline constexpr const char* kMemberKey = DUK_HIDDEN_SYMBOL("member");
+inline constexpr const char* kOwnerKey = DUK_HIDDEN_SYMBOL("owner");
 
 inline IDispatch* DispatchOf(duk_context* context, duk_idx_t index) {
     if (!duk_is_object(context, index)) return nullptr;
-    duk_get_prop_string(context, index, DISPATCH_KEY);
+    duk_get_prop_string(context, index, kDispatchKey);
     auto* object = static_cast<IDispatch*>(duk_get_pointer(context, -1));
     duk_pop(context);
     return object;

@@ -25,14 +25,14 @@ namespace {
 using platform::ComPtr;
 
 // Hidden key: the proxy handler, kept in the heap's stash.
-#define HANDLER_KEY DUK_HIDDEN_SYMBOL("comHandler")
+constexpr const char* kHandlerKey = DUK_HIDDEN_SYMBOL("comHandler");
 
 // The language's own error for a name an object does not have (438).
 constexpr HRESULT kNoSuchMember = static_cast<HRESULT>(0x800A01B6);
 
 duk_ret_t FinalizeDispatch(duk_context* context) {
-    if (HiddenPointer<IUnknown>(context, 0, DISPATCH_KEY)) ScriptEngine::CountObject(context, -1);
-    return ReleaseUnknown(context, DISPATCH_KEY);
+    if (HiddenPointer<IUnknown>(context, 0, kDispatchKey)) ScriptEngine::CountObject(context, -1);
+    return ReleaseUnknown(context, kDispatchKey);
 }
 
 bool FindMember(IDispatch* object, const char* name, DISPID* member) {
@@ -96,9 +96,9 @@ Shape MemberShape(IDispatch* object, DISPID member) {
 // The object and member a callable at `index` stands for.
 IDispatch* MemberOf(duk_context* context, duk_idx_t index, DISPID* member) {
     index = duk_normalize_index(context, index);
-    duk_get_prop_string(context, index, OWNER_KEY);
+    duk_get_prop_string(context, index, kOwnerKey);
     IDispatch* object = DispatchOf(context, -1);
-    duk_get_prop_string(context, index, MEMBER_KEY);
+    duk_get_prop_string(context, index, kMemberKey);
     *member = static_cast<DISPID>(duk_get_int(context, -1));
     duk_pop_2(context);
     return object;
@@ -132,9 +132,9 @@ void PushCallable(duk_context* context, duk_idx_t target, DISPID member) {
     target = duk_normalize_index(context, target);
     duk_push_c_function(context, CallMember, DUK_VARARGS);
     duk_dup(context, target);
-    duk_put_prop_string(context, -2, OWNER_KEY);
+    duk_put_prop_string(context, -2, kOwnerKey);
     duk_push_int(context, member);
-    duk_put_prop_string(context, -2, MEMBER_KEY);
+    duk_put_prop_string(context, -2, kMemberKey);
     duk_push_c_function(context, MemberValue, 0);
     duk_put_prop_string(context, -2, "valueOf");
     duk_push_c_function(context, MemberValue, 0);
@@ -244,14 +244,14 @@ duk_ret_t NotCallable(duk_context*) { return DUK_RET_TYPE_ERROR; }
 // The proxy handler, made once per heap and kept in its stash.
 void PushHandler(duk_context* context) {
     duk_push_heap_stash(context);
-    if (!duk_get_prop_string(context, -1, HANDLER_KEY)) {
+    if (!duk_get_prop_string(context, -1, kHandlerKey)) {
         duk_pop(context);
         duk_push_object(context);
         const duk_function_list_entry traps[] = {
             {"get", TrapGet, 3}, {"set", TrapSet, 4}, {"has", TrapHas, 2}, {"apply", TrapApply, 3}, {nullptr, nullptr, 0}};
         duk_put_function_list(context, -1, traps);
         duk_dup_top(context);
-        duk_put_prop_string(context, -3, HANDLER_KEY);
+        duk_put_prop_string(context, -3, kHandlerKey);
     }
     duk_remove(context, -2);
 }
@@ -302,7 +302,7 @@ void PushObject(duk_context* context, IDispatch* object) {
     object->AddRef();
     ScriptEngine::CountObject(context, +1);
     duk_push_pointer(context, object);
-    duk_put_prop_string(context, -2, DISPATCH_KEY);
+    duk_put_prop_string(context, -2, kDispatchKey);
     duk_push_c_function(context, FinalizeDispatch, 1);
     duk_set_finalizer(context, -2);
     PushHandler(context);

@@ -15,15 +15,17 @@ namespace {
 
 using platform::ComPtr;
 
-// Hidden keys: an enumerator's COM enumeration and its current item.
-#define ENUM_KEY DUK_HIDDEN_SYMBOL("enum")
-#define CURRENT_KEY DUK_HIDDEN_SYMBOL("current")
+// Hidden keys: an enumerator's COM enumeration, its current item and
+// whether it is at its end.
+constexpr const char* kEnumKey = DUK_HIDDEN_SYMBOL("enum");
+constexpr const char* kCurrentKey = DUK_HIDDEN_SYMBOL("current");
+constexpr const char* kAtEndKey = DUK_HIDDEN_SYMBOL("atEnd");
 
-duk_ret_t FinalizeEnum(duk_context* context) { return ReleaseUnknown(context, ENUM_KEY); }
+duk_ret_t FinalizeEnum(duk_context* context) { return ReleaseUnknown(context, kEnumKey); }
 
 IEnumVARIANT* EnumOfThis(duk_context* context) {
     duk_push_this(context);
-    auto* items = HiddenPointer<IEnumVARIANT>(context, -1, ENUM_KEY);
+    auto* items = HiddenPointer<IEnumVARIANT>(context, -1, kEnumKey);
     duk_pop(context);
     return items;
 }
@@ -35,13 +37,13 @@ void Advance(duk_context* context, IEnumVARIANT* items) {
     duk_push_this(context);
     if (items && items->Next(1, &item, &fetched) == S_OK && fetched == 1) {
         PushVariant(context, item);
-        duk_put_prop_string(context, -2, CURRENT_KEY);
+        duk_put_prop_string(context, -2, kCurrentKey);
         duk_push_false(context);
     } else {
-        duk_del_prop_string(context, -1, CURRENT_KEY);
+        duk_del_prop_string(context, -1, kCurrentKey);
         duk_push_true(context);
     }
-    duk_put_prop_string(context, -2, DUK_HIDDEN_SYMBOL("atEnd"));
+    duk_put_prop_string(context, -2, kAtEndKey);
     duk_pop(context);
 }
 
@@ -54,14 +56,14 @@ duk_ret_t EnumeratorConstruct(duk_context* context) {
         duk_idx_t none = duk_get_top(context);
         CallAndPush(context, collection, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, 0);
         IUnknown* source = DispatchOf(context, -1);
-        if (!source) source = HiddenPointer<IUnknown>(context, -1, UNKNOWN_KEY);
+        if (!source) source = HiddenPointer<IUnknown>(context, -1, kUnknownKey);
         if (!source || FAILED(source->QueryInterface(IID_IEnumVARIANT, items.putVoid())))
             ThrowComError(context, static_cast<HRESULT>(0x800A01BD), "Object doesn't support this action: Enumerator needs a collection");
         duk_pop(context);
     }
     duk_push_this(context);
     duk_push_pointer(context, items.detach());
-    duk_put_prop_string(context, -2, ENUM_KEY);
+    duk_put_prop_string(context, -2, kEnumKey);
     duk_push_c_function(context, FinalizeEnum, 1);
     duk_set_finalizer(context, -2);
     duk_pop(context);
@@ -71,13 +73,13 @@ duk_ret_t EnumeratorConstruct(duk_context* context) {
 
 duk_ret_t EnumeratorAtEnd(duk_context* context) {
     duk_push_this(context);
-    duk_get_prop_string(context, -1, DUK_HIDDEN_SYMBOL("atEnd"));
+    duk_get_prop_string(context, -1, kAtEndKey);
     return 1;
 }
 
 duk_ret_t EnumeratorItem(duk_context* context) {
     duk_push_this(context);
-    duk_get_prop_string(context, -1, CURRENT_KEY);
+    duk_get_prop_string(context, -1, kCurrentKey);
     return 1;
 }
 

@@ -19,19 +19,19 @@ namespace {
 
 SAFEARRAY* ArrayOfThis(duk_context* context) {
     duk_push_this(context);
-    duk_get_prop_string(context, -1, ARRAY_KEY);
-    auto* array = HiddenPointer<SAFEARRAY>(context, -1, ARRAY_KEY);
+    duk_get_prop_string(context, -1, kArrayKey);
+    auto* array = HiddenPointer<SAFEARRAY>(context, -1, kArrayKey);
     duk_pop_2(context);
     return array;
 }
 
 duk_ret_t VBArrayConstruct(duk_context* context) {
     if (!duk_is_constructor_call(context)) return DUK_RET_TYPE_ERROR;
-    if (!HiddenPointer<SAFEARRAY>(context, 0, ARRAY_KEY))
+    if (!HiddenPointer<SAFEARRAY>(context, 0, kArrayKey))
         ThrowComError(context, static_cast<HRESULT>(0x800A13A3), "VBArray expected");
     duk_push_this(context);
     duk_dup(context, 0);  // the holder: the array lives as long as either
-    duk_put_prop_string(context, -2, ARRAY_KEY);
+    duk_put_prop_string(context, -2, kArrayKey);
     return 0;
 }
 

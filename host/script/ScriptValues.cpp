@@ -62,12 +62,12 @@ bool IsDate(duk_context* context, duk_idx_t index) {
     return date;
 }
 
-duk_ret_t FinalizeUnknown(duk_context* context) { return ReleaseUnknown(context, UNKNOWN_KEY); }
+duk_ret_t FinalizeUnknown(duk_context* context) { return ReleaseUnknown(context, kUnknownKey); }
 
 duk_ret_t FinalizeArray(duk_context* context) {
-    if (auto* array = HiddenPointer<SAFEARRAY>(context, 0, ARRAY_KEY)) {
+    if (auto* array = HiddenPointer<SAFEARRAY>(context, 0, kArrayKey)) {
         duk_push_pointer(context, nullptr);
-        duk_put_prop_string(context, 0, ARRAY_KEY);
+        duk_put_prop_string(context, 0, kArrayKey);
         SafeArrayDestroy(array);
     }
     return 0;
@@ -78,7 +78,7 @@ duk_ret_t FinalizeArray(duk_context* context) {
 void PushArray(duk_context* context, SAFEARRAY* array) {
     duk_push_object(context);
     duk_push_pointer(context, array);
-    duk_put_prop_string(context, -2, ARRAY_KEY);
+    duk_put_prop_string(context, -2, kArrayKey);
     duk_push_c_function(context, FinalizeArray, 1);
     duk_set_finalizer(context, -2);
 }
@@ -136,7 +136,7 @@ void PushVariant(duk_context* context, VARIANT& value) {
             duk_push_object(context);
             value.punkVal->AddRef();
             duk_push_pointer(context, value.punkVal);
-            duk_put_prop_string(context, -2, UNKNOWN_KEY);
+            duk_put_prop_string(context, -2, kUnknownKey);
             duk_push_c_function(context, FinalizeUnknown, 1);
             duk_set_finalizer(context, -2);
         } else {
@@ -189,14 +189,14 @@ void ToArgument(duk_context* context, int index, VARIANT* value) {
         value->pdispVal = object;
         return;
     }
-    if (auto* array = HiddenPointer<SAFEARRAY>(context, index, ARRAY_KEY)) {
+    if (auto* array = HiddenPointer<SAFEARRAY>(context, index, kArrayKey)) {
         VARTYPE type = VT_VARIANT;
         SafeArrayGetVartype(array, &type);
         value->vt = static_cast<VARTYPE>(VT_ARRAY | type);
         value->parray = array;  // lent: ClearArgument gives it back untouched
         return;
     }
-    if (auto* unknown = HiddenPointer<IUnknown>(context, index, UNKNOWN_KEY)) {
+    if (auto* unknown = HiddenPointer<IUnknown>(context, index, kUnknownKey)) {
         unknown->AddRef();
         value->vt = VT_UNKNOWN;
         value->punkVal = unknown;

@@ -86,19 +86,16 @@ TEST(ByteSources, WholeBufferWriteCreatesOverwritesAndRefuses) {
     const auto path = registry.dir() / "out.bin";
     const std::u16string wide = platform::codepage::Utf8ToUtf16(path.string());
     const uint8_t data[] = "0123456789";
-    ASSERT_TRUE(WriteWholeBuffer(wide.c_str(), data, 10, false));
-    EXPECT_EQ(GetLastError(), 0u);
+    ASSERT_EQ(WriteWholeBuffer(wide.c_str(), data, 10, false), 0u);
     EXPECT_EQ(ReadFile(path), "0123456789");
-    EXPECT_FALSE(WriteWholeBuffer(wide.c_str(), data, 3, false));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    EXPECT_EQ(WriteWholeBuffer(wide.c_str(), data, 3, false), static_cast<DWORD>(ERROR_FILE_EXISTS));
     EXPECT_EQ(ReadFile(path), "0123456789");
-    ASSERT_TRUE(WriteWholeBuffer(wide.c_str(), data, 3, true));
+    ASSERT_EQ(WriteWholeBuffer(wide.c_str(), data, 3, true), 0u);
     EXPECT_EQ(ReadFile(path), "012");  // a longer old file is cut
-    ASSERT_TRUE(WriteWholeBuffer(wide.c_str(), nullptr, 5, true));
+    ASSERT_EQ(WriteWholeBuffer(wide.c_str(), nullptr, 5, true), 0u);
     EXPECT_EQ(ReadFile(path), "");
     const std::u16string nowhere = platform::codepage::Utf8ToUtf16((registry.dir() / "no/such/dir/f").string());
-    EXPECT_FALSE(WriteWholeBuffer(nowhere.c_str(), data, 3, true));
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(WriteWholeBuffer(nowhere.c_str(), data, 3, true), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 // A save holds the range it writes locked; a second save into the same file
@@ -116,8 +113,7 @@ TEST(ByteSources, AnotherWriterIsRefusedWhileASaveIsOpen) {
 
     // The whole-buffer write refuses write sharing, and a save is writing.
     const uint8_t data[] = "0123456789";
-    EXPECT_FALSE(WriteWholeBuffer(wide.c_str(), data, 10, true));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(WriteWholeBuffer(wide.c_str(), data, 10, true), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(ReadFile(path), std::string(10000, 'x'));
     // A writer that shares writing gets in, but not into the locked range.
     HANDLE other = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -130,7 +126,7 @@ TEST(ByteSources, AnotherWriterIsRefusedWhileASaveIsOpen) {
 
     ASSERT_TRUE(UnlockFile(saving, 0, 0, 10000, 0));
     CloseHandle(saving);
-    ASSERT_TRUE(WriteWholeBuffer(wide.c_str(), data, 10, true));
+    ASSERT_EQ(WriteWholeBuffer(wide.c_str(), data, 10, true), 0u);
     EXPECT_EQ(ReadFile(path), "0123456789");  // the 10,000-byte file is cut to 10
 }
 

@@ -14,6 +14,7 @@
 #include "XFields.h"
 #include "XForm.h"
 #include "platform/ComPtr.h"
+#include "platform/System.h"
 
 using namespace testing_support;
 using platform::Bstr;
@@ -80,6 +81,26 @@ TEST_F(SaveTest, PlainFieldsOverwriteOnlyWhenAsked) {
     EXPECT_EQ(unattached->Save(virtualPath.get()), E_POINTER);
 }
 
+// Pages may read the thread's last error after Save: the save's Windows
+// error after a failure, 0 after a save that succeeded.
+TEST_F(SaveTest, SaveLeavesItsErrorAsTheLastError) {
+    Load(kText);
+    const auto target = mRegistry.dir() / "t.txt";
+    WriteFile(target, "older");
+    SetLastError(5);
+    EXPECT_EQ(static_cast<uint32_t>(Save(Field(0, 0).get(), target)), 0x80040050u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    mForm->put_Overwrite(VARIANT_TRUE);
+    ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
+    EXPECT_EQ(GetLastError(), 0u);
+    SetLastError(5);
+    EXPECT_EQ(static_cast<uint32_t>(mForm->Save(Bstr(platform::codepage::Utf8ToUtf16(
+                  (mRegistry.dir() / "no/folder/raw.bin").string())).get())), 0x80040003u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    ASSERT_EQ(mForm->Save(Bstr(platform::codepage::Utf8ToUtf16((mRegistry.dir() / "raw2.bin").string())).get()), S_OK);
+    EXPECT_EQ(GetLastError(), 0u);
+}
+
 TEST_F(SaveTest, MacBinaryFilesKeepTheirForksInStreams) {
     const std::string upload = MacBinaryUpload(286);
     Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"notes\"\r\nContent-Type: "
@@ -123,6 +144,7 @@ TEST_F(SaveTest, AResourceForkTooLargeForTheVolumeLeavesNoPartialStream) {
     // The page learns that the fork was not saved (disk full, 112), though
     // the data fork and the Finder record were written.
     EXPECT_EQ(static_cast<uint32_t>(Save(Field(0, 0).get(), target)), 0x80040070u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
     platform::ComPtr<IErrorInfo> info;
     GetErrorInfo(0, info.put());
     Bstr description;
