@@ -50,7 +50,7 @@ private:
 
 // Resident pages that no file backs: /proc/self/statm's resident less its
 // shared (file and shared memory) pages; -1 when unknown.
-long AnonymousResidentBytes() {
+[[maybe_unused]] long AnonymousResidentBytes() {
     FILE* statm = std::fopen("/proc/self/statm", "re");
     if (!statm) return -1;
     long size = 0, resident = 0, shared = 0;
@@ -63,7 +63,7 @@ long AnonymousResidentBytes() {
 // than it keeps. Under the address sanitizer another allocator owns the heap
 // and the C library's trim would walk arenas that were never set up, so
 // there is nothing to give back.
-void ReturnFreedHeap(long keptBytes) {
+void ReturnFreedHeap([[maybe_unused]] long keptBytes) {
 #if !defined(__SANITIZE_ADDRESS__)
     const long anonymous = AnonymousResidentBytes();
     if (anonymous < 0 || anonymous > keptBytes) malloc_trim(0);

@@ -47,7 +47,8 @@ class Store {
 public:
     std::mutex mutex;
 
-    // Makes the cached tree of `root` current; false when the file is corrupt.
+    // Makes the cached tree of `root` current: ERROR_SUCCESS, ERROR_BADDB
+    // when the file is corrupt, ERROR_CANTREAD when it cannot be read.
     LONG refresh(int root);
 
     Key* tree(int root) { return mFiles[root].tree.get(); }
