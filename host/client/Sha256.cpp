@@ -75,7 +75,7 @@ bool ReadFileInPieces(const char* path, const std::function<void(const uint8_t*,
     return n == 0;
 }
 
-bool Sha256HexOfFile(const char* path, std::string* outDigest, uint64_t* outLength) {
+bool Sha256HexOfFile(const char* path, std::string* hexDigest, uint64_t* bytesRead) {
     Sha256 digest;
     uint64_t total = 0;
     if (!ReadFileInPieces(path, [&](const uint8_t* data, size_t size) {
@@ -83,7 +83,7 @@ bool Sha256HexOfFile(const char* path, std::string* outDigest, uint64_t* outLeng
             total += size;
         }))
         return false;
-    *outDigest = digest.hex();
-    *outLength = total;
+    *hexDigest = digest.hex();
+    *bytesRead = total;
     return true;
 }

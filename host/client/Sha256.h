@@ -12,7 +12,7 @@ struct evp_md_ctx_st;
 std::string Sha256Hex(const uint8_t* data, size_t size);
 // SHA-256 of a file's whole content, read in blocks; false when it cannot be
 // read. Sets the number of bytes read.
-bool Sha256HexOfFile(const char* path, std::string* outDigest, uint64_t* outLength);
+bool Sha256HexOfFile(const char* path, std::string* hexDigest, uint64_t* bytesRead);
 
 // SHA-256 of bytes given in pieces.
 class Sha256 {

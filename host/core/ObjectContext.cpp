@@ -36,8 +36,8 @@ public:
     HRESULT DisableCommit() override { return S_OK; }
     BOOL IsInTransaction() override { return FALSE; }
     BOOL IsSecurityEnabled() override { return FALSE; }
-    HRESULT IsCallerInRole(BSTR, BOOL* inRole) override {
-        if (inRole) *inRole = TRUE;
+    HRESULT IsCallerInRole(BSTR, BOOL* isInRole) override {
+        if (isInRole) *isInRole = TRUE;
         return S_OK;
     }
 

@@ -61,14 +61,14 @@ double MsFromOleDate(double date) { return std::round(UtcFromLocalMs((date - kOl
 CalendarParts PartsOf(double ms) {
     CalendarParts parts{};
     const double days = std::floor(ms / kMsPerDay);
-    long long inDay = static_cast<long long>(ms - days * kMsPerDay);
+    long long sinceMidnight = static_cast<long long>(ms - days * kMsPerDay);
     CivilFromDays(static_cast<long long>(days), &parts.year, &parts.month, &parts.day);
     parts.weekday = static_cast<int>(((static_cast<long long>(days) % 7) + 11) % 7);  // 1970-01-01 was a Thursday
-    parts.millisecond = static_cast<int>(inDay % 1000);
-    inDay /= 1000;
-    parts.second = static_cast<int>(inDay % 60);
-    parts.minute = static_cast<int>(inDay / 60 % 60);
-    parts.hour = static_cast<int>(inDay / 3600);
+    parts.millisecond = static_cast<int>(sinceMidnight % 1000);
+    sinceMidnight /= 1000;
+    parts.second = static_cast<int>(sinceMidnight % 60);
+    parts.minute = static_cast<int>(sinceMidnight / 60 % 60);
+    parts.hour = static_cast<int>(sinceMidnight / 3600);
     return parts;
 }
 

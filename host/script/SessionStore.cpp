@@ -73,8 +73,8 @@ std::shared_ptr<SessionStore::Session> SessionStore::findKept(std::string* token
     *token = RandomToken();
     const auto it = mSessions.emplace(*token, Kept{session, address, {}, {}}).first;
     UseOrder& mine = mByAddress[address];
-    it->second.inAll = mByUse.insert(mByUse.end(), &it->first);
-    it->second.inAddress = mine.insert(mine.end(), &it->first);
+    it->second.placeByUse = mByUse.insert(mByUse.end(), &it->first);
+    it->second.placeByAddress = mine.insert(mine.end(), &it->first);
     return session;
 }
 
@@ -128,15 +128,15 @@ void SessionStore::announceEnded() {
 }
 
 void SessionStore::touch(Kept& kept) {
-    mByUse.splice(mByUse.end(), mByUse, kept.inAll);
+    mByUse.splice(mByUse.end(), mByUse, kept.placeByUse);
     UseOrder& ofAddress = mByAddress[kept.address];
-    ofAddress.splice(ofAddress.end(), ofAddress, kept.inAddress);
+    ofAddress.splice(ofAddress.end(), ofAddress, kept.placeByAddress);
 }
 
 void SessionStore::forget(KeptMap::iterator it) {
-    mByUse.erase(it->second.inAll);
+    mByUse.erase(it->second.placeByUse);
     const auto ofAddress = mByAddress.find(it->second.address);
-    ofAddress->second.erase(it->second.inAddress);
+    ofAddress->second.erase(it->second.placeByAddress);
     if (ofAddress->second.empty()) mByAddress.erase(ofAddress);
     const std::shared_ptr<Session>& session = it->second.session;
     if (session->held) session->endsOnRelease = true;

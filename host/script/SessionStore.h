@@ -89,7 +89,7 @@ private:
     struct Kept {
         std::shared_ptr<Session> session;
         std::string address;
-        UseOrder::iterator inAll, inAddress;
+        UseOrder::iterator placeByUse, placeByAddress;  // its entries in mByUse and in its address's list
     };
     using KeptMap = std::unordered_map<std::string, Kept>;
 

@@ -16,11 +16,11 @@ namespace {
 
 // Compares the candidates of a block (bit k: the needle may start at
 // `block` + k) in full; the first match, or null.
-inline const char* FirstMatch(const char* inBlock, unsigned inMask, const char* inNeedle, size_t inNeedleSize) {
-    while (inMask) {
-        const char* theCandidate = inBlock + __builtin_ctz(inMask);
-        if (std::memcmp(theCandidate + 1, inNeedle + 1, inNeedleSize - 2) == 0) return theCandidate;
-        inMask &= inMask - 1;
+inline const char* FirstMatch(const char* block, unsigned mask, const char* needle, size_t needleSize) {
+    while (mask) {
+        const char* candidate = block + __builtin_ctz(mask);
+        if (std::memcmp(candidate + 1, needle + 1, needleSize - 2) == 0) return candidate;
+        mask &= mask - 1;
     }
     return nullptr;
 }
@@ -28,21 +28,21 @@ inline const char* FirstMatch(const char* inBlock, unsigned inMask, const char* 
 #if defined(__x86_64__)
 // The same search as below, thirty-two positions at a time, on processors
 // that have AVX2: a body of a gigabyte is searched once as it arrives and
-// once as it is parsed. Gives the positions searched through `outSearched`.
-__attribute__((target("avx2"))) const char* FindBytesWide(const char* inHaystack, size_t inSize, const char* inNeedle,
-                                                           size_t inNeedleSize, size_t* outSearched) {
-    const __m256i theFirst = _mm256_set1_epi8(inNeedle[0]);
-    const __m256i theLast = _mm256_set1_epi8(inNeedle[inNeedleSize - 1]);
+// once as it is parsed. Gives the positions searched through `searched`.
+__attribute__((target("avx2"))) const char* FindBytesWide(const char* haystack, size_t size, const char* needle,
+                                                          size_t needleSize, size_t* searched) {
+    const __m256i first = _mm256_set1_epi8(needle[0]);
+    const __m256i last = _mm256_set1_epi8(needle[needleSize - 1]);
     size_t i = 0;
-    for (; i + inNeedleSize - 1 + 32 <= inSize; i += 32) {
-        const __m256i theStarts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(inHaystack + i));
-        const __m256i theEnds = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(inHaystack + i + inNeedleSize - 1));
-        const unsigned theMask = static_cast<unsigned>(_mm256_movemask_epi8(
-            _mm256_and_si256(_mm256_cmpeq_epi8(theStarts, theFirst), _mm256_cmpeq_epi8(theEnds, theLast))));
-        if (theMask)
-            if (const char* theFound = FirstMatch(inHaystack + i, theMask, inNeedle, inNeedleSize)) return theFound;
+    for (; i + needleSize - 1 + 32 <= size; i += 32) {
+        const __m256i starts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(haystack + i));
+        const __m256i ends = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(haystack + i + needleSize - 1));
+        const unsigned mask = static_cast<unsigned>(
+            _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(starts, first), _mm256_cmpeq_epi8(ends, last))));
+        if (mask)
+            if (const char* found = FirstMatch(haystack + i, mask, needle, needleSize)) return found;
     }
-    *outSearched = i;
+    *searched = i;
     return nullptr;
 }
 
@@ -55,32 +55,32 @@ const bool kHasAvx2 = __builtin_cpu_supports("avx2");
 // first and last bytes both sit where they would, and only candidates are
 // compared in full. Boundaries end in bytes that are rare in file data, so
 // candidates are few; glibc's memmem is several times slower on them.
-const char* FindBytes(const char* inHaystack, size_t inSize, const char* inNeedle, size_t inNeedleSize) {
-    if (inNeedleSize == 0) return inHaystack;
-    if (inNeedleSize > inSize) return nullptr;
-    if (inNeedleSize == 1) return static_cast<const char*>(std::memchr(inHaystack, inNeedle[0], inSize));
+const char* FindBytes(const char* haystack, size_t size, const char* needle, size_t needleSize) {
+    if (needleSize == 0) return haystack;
+    if (needleSize > size) return nullptr;
+    if (needleSize == 1) return static_cast<const char*>(std::memchr(haystack, needle[0], size));
     size_t i = 0;
 #if defined(__x86_64__)
     if (kHasAvx2) {
-        if (const char* theFound = FindBytesWide(inHaystack, inSize, inNeedle, inNeedleSize, &i)) return theFound;
+        if (const char* found = FindBytesWide(haystack, size, needle, needleSize, &i)) return found;
     }
 #endif
 #ifdef __SSE2__
-    const __m128i theFirst = _mm_set1_epi8(inNeedle[0]);
-    const __m128i theLast = _mm_set1_epi8(inNeedle[inNeedleSize - 1]);
+    const __m128i first = _mm_set1_epi8(needle[0]);
+    const __m128i last = _mm_set1_epi8(needle[needleSize - 1]);
     // Blocks whose last bytes' needle end stays inside the haystack.
-    for (; i + inNeedleSize - 1 + 16 <= inSize; i += 16) {
-        const __m128i theStarts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inHaystack + i));
-        const __m128i theEnds = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inHaystack + i + inNeedleSize - 1));
-        const unsigned theMask = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi8(theStarts, theFirst), _mm_cmpeq_epi8(theEnds, theLast))));
-        if (theMask)
-            if (const char* theFound = FirstMatch(inHaystack + i, theMask, inNeedle, inNeedleSize)) return theFound;
+    for (; i + needleSize - 1 + 16 <= size; i += 16) {
+        const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i));
+        const __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i + needleSize - 1));
+        const unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(starts, first), _mm_cmpeq_epi8(ends, last))));
+        if (mask)
+            if (const char* found = FirstMatch(haystack + i, mask, needle, needleSize)) return found;
     }
 #endif
     // The rest, fewer than sixteen positions.
-    const void* theFound = memmem(inHaystack + i, inSize - i, inNeedle, inNeedleSize);
-    return static_cast<const char*>(theFound);
+    const void* found = memmem(haystack + i, size - i, needle, needleSize);
+    return static_cast<const char*>(found);
 }
 
 long long CountByte(const char* data, size_t size, char byte) {

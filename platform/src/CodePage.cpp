@@ -188,12 +188,12 @@ const char* IconvName(UINT codePage) {
 
 // Converts with iconv; an invalid sequence fails when strict, else becomes
 // the replacement (one unit of output per skipped byte).
-bool IconvConvert(const char* from, const char* to, const char* in, size_t inLength, bool strict,
+bool IconvConvert(const char* from, const char* to, const char* in, size_t length, bool strict,
                   const std::string& replacement, std::string* out, bool* replaced) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     char* src = const_cast<char*>(in);
-    size_t left = inLength;
+    size_t left = length;
     std::vector<char> buffer(4096);
     bool ok = true;
     while (left > 0) {

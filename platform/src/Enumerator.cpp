@@ -18,8 +18,8 @@ struct SharedItems {
 
 class VariantEnumerator final : public platform::RefCounted<IEnumVARIANT> {
 public:
-    VariantEnumerator(std::shared_ptr<SharedItems> inItems, size_t inPosition)
-        : mItems(std::move(inItems)), mPosition(inPosition) {}
+    VariantEnumerator(std::shared_ptr<SharedItems> items, size_t position)
+        : mItems(std::move(items)), mPosition(position) {}
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -70,10 +70,10 @@ private:
 
 }  // namespace
 
-HRESULT CreateVariantEnumerator(std::vector<VARIANT> inItems, IEnumVARIANT** outEnumerator) {
-    if (!outEnumerator) return E_POINTER;
+HRESULT CreateVariantEnumerator(std::vector<VARIANT> items, IEnumVARIANT** enumerator) {
+    if (!enumerator) return E_POINTER;
     auto shared = std::make_shared<SharedItems>();
-    shared->items = std::move(inItems);
-    *outEnumerator = new (std::nothrow) VariantEnumerator(std::move(shared), 0);
-    return *outEnumerator ? S_OK : E_OUTOFMEMORY;
+    shared->items = std::move(items);
+    *enumerator = new (std::nothrow) VariantEnumerator(std::move(shared), 0);
+    return *enumerator ? S_OK : E_OUTOFMEMORY;
 }

@@ -12,7 +12,7 @@
 // Every kernel object handle points at one of these.
 struct KernelObject {
     enum class Kind { File, Mapping, Stream, Token };
-    explicit KernelObject(Kind inKind, int inFd = -1) : kind(inKind), fd(inFd) {}
+    explicit KernelObject(Kind objectKind, int descriptor = -1) : kind(objectKind), fd(descriptor) {}
 
     Kind kind;
     int fd = -1;

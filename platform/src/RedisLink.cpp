@@ -20,191 +20,186 @@ namespace platform {
 
 namespace {
 
-bool ParseNumber(const std::string& inText, long inLowest, long inHighest, long* outValue) {
-    if (inText.empty() || inText.size() > 9 || inText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    *outValue = std::strtol(inText.c_str(), nullptr, 10);
-    return *outValue >= inLowest && *outValue <= inHighest;
+bool ParseNumber(const std::string& text, long lowest, long highest, long* value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = std::strtol(text.c_str(), nullptr, 10);
+    return *value >= lowest && *value <= highest;
 }
 
-RedisReply Convert(const redisReply* inReply) {
-    RedisReply theReply;
-    switch (inReply->type) {
+RedisReply Convert(const redisReply* raw) {
+    RedisReply reply;
+    switch (raw->type) {
         case REDIS_REPLY_INTEGER:
-            theReply.kind = RedisReply::Kind::Integer;
-            theReply.integer = inReply->integer;
+            reply.kind = RedisReply::Kind::Integer;
+            reply.integer = raw->integer;
             break;
         case REDIS_REPLY_STRING:
         case REDIS_REPLY_STATUS:
         case REDIS_REPLY_ERROR:
-            theReply.kind = inReply->type == REDIS_REPLY_STRING   ? RedisReply::Kind::Text
-                            : inReply->type == REDIS_REPLY_STATUS ? RedisReply::Kind::Status
-                                                                  : RedisReply::Kind::Error;
-            theReply.text.assign(inReply->str, inReply->len);
+            reply.kind = raw->type == REDIS_REPLY_STRING   ? RedisReply::Kind::Text
+                         : raw->type == REDIS_REPLY_STATUS ? RedisReply::Kind::Status
+                                                           : RedisReply::Kind::Error;
+            reply.text.assign(raw->str, raw->len);
             break;
         case REDIS_REPLY_ARRAY:
-            theReply.kind = RedisReply::Kind::Array;
-            for (size_t i = 0; i < inReply->elements; ++i) theReply.elements.push_back(Convert(inReply->element[i]));
+            reply.kind = RedisReply::Kind::Array;
+            for (size_t i = 0; i < raw->elements; ++i) reply.elements.push_back(Convert(raw->element[i]));
             break;
         default:
             break;  // nil
     }
-    return theReply;
+    return reply;
 }
 
 // Sends the commands in one round trip and reads their replies.
-bool Exchange(redisContext* inConnection, const std::vector<RedisCommand>& inCommands,
-              std::vector<RedisReply>* outReplies, RedisLink::Failure* outFailure) {
-    for (const RedisCommand& theCommand : inCommands) {
-        std::vector<const char*> theArguments;
-        std::vector<size_t> theLengths;
-        for (const std::string& theArgument : theCommand) {
-            theArguments.push_back(theArgument.data());
-            theLengths.push_back(theArgument.size());
+bool Exchange(redisContext* connection, const std::vector<RedisCommand>& commands, std::vector<RedisReply>* replies,
+              RedisLink::Failure* failure) {
+    for (const RedisCommand& command : commands) {
+        std::vector<const char*> arguments;
+        std::vector<size_t> lengths;
+        for (const std::string& argument : command) {
+            arguments.push_back(argument.data());
+            lengths.push_back(argument.size());
         }
-        redisAppendCommandArgv(inConnection, static_cast<int>(theArguments.size()), theArguments.data(),
-                               theLengths.data());
+        redisAppendCommandArgv(connection, static_cast<int>(arguments.size()), arguments.data(), lengths.data());
     }
-    outReplies->clear();
-    for (size_t i = 0; i < inCommands.size(); ++i) {
-        void* theReply = nullptr;
+    replies->clear();
+    for (size_t i = 0; i < commands.size(); ++i) {
+        void* raw = nullptr;
         errno = 0;
-        if (redisGetReply(inConnection, &theReply) != REDIS_OK || !theReply) {
-            outFailure->late = errno == EAGAIN || errno == EWOULDBLOCK;
-            outFailure->reason = outFailure->late
-                                     ? "no answer within " + std::to_string(RedisLink::kCommandTimeout.count()) + " ms"
-                                     : std::string(inConnection->errstr);
+        if (redisGetReply(connection, &raw) != REDIS_OK || !raw) {
+            failure->late = errno == EAGAIN || errno == EWOULDBLOCK;
+            failure->reason = failure->late
+                                  ? "no answer within " + std::to_string(RedisLink::kCommandTimeout.count()) + " ms"
+                                  : std::string(connection->errstr);
             return false;
         }
-        outReplies->push_back(Convert(static_cast<redisReply*>(theReply)));
-        freeReplyObject(theReply);
+        replies->push_back(Convert(static_cast<redisReply*>(raw)));
+        freeReplyObject(raw);
     }
     return true;
 }
 
-bool IsNumericAddress(const std::string& inHost) {
-    addrinfo theHints{};
-    theHints.ai_flags = AI_NUMERICHOST;
-    addrinfo* theFound = nullptr;
-    const bool theNumeric = getaddrinfo(inHost.c_str(), nullptr, &theHints, &theFound) == 0;
-    if (theFound) freeaddrinfo(theFound);
-    return theNumeric;
+bool IsNumericAddress(const std::string& host) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    const bool numeric = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0;
+    if (found) freeaddrinfo(found);
+    return numeric;
 }
 
 // The name's addresses as numeric texts, in the resolver's order; a few
 // suffice (a name for this machine has one per address family).
-bool ResolveName(const std::string& inHost, std::vector<std::string>* outAddresses, std::string* outError) {
+bool ResolveName(const std::string& host, std::vector<std::string>* addresses, std::string* error) {
     constexpr size_t kMostAddresses = 4;
-    addrinfo theHints{};
-    theHints.ai_socktype = SOCK_STREAM;
-    addrinfo* theFound = nullptr;
-    const int theResult = getaddrinfo(inHost.c_str(), nullptr, &theHints, &theFound);
-    if (theResult != 0) {
-        *outError = "the name " + inHost + " cannot be resolved: " + gai_strerror(theResult);
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (status != 0) {
+        *error = "the name " + host + " cannot be resolved: " + gai_strerror(status);
         return false;
     }
-    outAddresses->clear();
-    for (const addrinfo* theEntry = theFound; theEntry && outAddresses->size() < kMostAddresses;
-         theEntry = theEntry->ai_next) {
-        char theText[NI_MAXHOST];
-        if (getnameinfo(theEntry->ai_addr, theEntry->ai_addrlen, theText, sizeof theText, nullptr, 0,
-                        NI_NUMERICHOST) == 0)
-            outAddresses->push_back(theText);
+    addresses->clear();
+    for (const addrinfo* entry = found; entry && addresses->size() < kMostAddresses; entry = entry->ai_next) {
+        char text[NI_MAXHOST];
+        if (getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0)
+            addresses->push_back(text);
     }
-    freeaddrinfo(theFound);
-    if (outAddresses->empty()) *outError = "the name " + inHost + " has no address";
-    return !outAddresses->empty();
+    freeaddrinfo(found);
+    if (addresses->empty()) *error = "the name " + host + " has no address";
+    return !addresses->empty();
 }
 
-void LogOutage(const std::string& inSource, const std::string& inText) {
-    HANDLE theLog = RegisterEventSourceA(nullptr, inSource.c_str());
-    if (!theLog) return;
-    LPCSTR theStrings[] = {inText.c_str()};
-    ReportEventA(theLog, EVENTLOG_WARNING_TYPE, 1, 0x1000, nullptr, 1, 0, theStrings, nullptr);
-    DeregisterEventSource(theLog);
+void LogOutage(const std::string& source, const std::string& text) {
+    HANDLE eventLog = RegisterEventSourceA(nullptr, source.c_str());
+    if (!eventLog) return;
+    LPCSTR strings[] = {text.c_str()};
+    ReportEventA(eventLog, EVENTLOG_WARNING_TYPE, 1, 0x1000, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(eventLog);
 }
 
 }  // namespace
 
-void RedisLink::ReportRefusal(const std::string& inReply) {
-    const int64_t theNow = std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count();
-    int64_t theLast = mLastRefusalLogged.load();
-    if (theLast != 0 && theNow - theLast < 60) return;
-    if (!mLastRefusalLogged.compare_exchange_strong(theLast, theNow)) return;
-    LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " refused a command (" + inReply + ")");
+void RedisLink::ReportRefusal(const std::string& reply) {
+    const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count();
+    int64_t last = mLastRefusalLogged.load();
+    if (last != 0 && now - last < 60) return;
+    if (!mLastRefusalLogged.compare_exchange_strong(last, now)) return;
+    LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " refused a command (" + reply + ")");
 }
 
-bool RedisAddress::Parse(const std::string& inText, RedisAddress* outAddress, std::string* outError) {
+bool RedisAddress::Parse(const std::string& text, RedisAddress* address, std::string* error) {
     static const std::string kScheme = "redis://";
-    RedisAddress theAddress;
-    auto fail = [&](const std::string& inWhy) {
-        *outError = "\"" + inText + "\" is not a Redis address (redis://[:password@]host[:port][/database]): " + inWhy;
+    RedisAddress parsed;
+    auto fail = [&](const std::string& why) {
+        *error = "\"" + text + "\" is not a Redis address (redis://[:password@]host[:port][/database]): " + why;
         return false;
     };
-    if (inText.compare(0, kScheme.size(), kScheme) != 0) return fail("it does not start with redis://");
-    std::string theRest = inText.substr(kScheme.size());
-    const size_t theAt = theRest.rfind('@');
-    if (theAt != std::string::npos) {
-        const std::string theUser = theRest.substr(0, theAt);
-        if (theUser.empty() || theUser[0] != ':') return fail("only a password may come before @, after a colon");
-        theAddress.password = theUser.substr(1);
-        theRest.erase(0, theAt + 1);
+    if (text.compare(0, kScheme.size(), kScheme) != 0) return fail("it does not start with redis://");
+    std::string rest = text.substr(kScheme.size());
+    const size_t at = rest.rfind('@');
+    if (at != std::string::npos) {
+        const std::string user = rest.substr(0, at);
+        if (user.empty() || user[0] != ':') return fail("only a password may come before @, after a colon");
+        parsed.password = user.substr(1);
+        rest.erase(0, at + 1);
     }
-    const size_t theSlash = theRest.find('/');
-    if (theSlash != std::string::npos) {
-        long theDatabase = 0;
-        if (!ParseNumber(theRest.substr(theSlash + 1), 0, 1000000, &theDatabase))
+    const size_t slash = rest.find('/');
+    if (slash != std::string::npos) {
+        long databaseNumber = 0;
+        if (!ParseNumber(rest.substr(slash + 1), 0, 1000000, &databaseNumber))
             return fail("the database is not a number");
-        theAddress.database = static_cast<int>(theDatabase);
-        theRest.erase(theSlash);
+        parsed.database = static_cast<int>(databaseNumber);
+        rest.erase(slash);
     }
-    size_t theColon = theRest.rfind(':');
-    const bool theIPv6 = !theRest.empty() && theRest[0] == '[';
-    if (theIPv6) {  // [IPv6]:port
-        const size_t theClose = theRest.find(']');
-        if (theClose == std::string::npos) return fail("an IPv6 address lacks its ]");
-        theAddress.host = theRest.substr(1, theClose - 1);
-        theColon = theClose + 1 < theRest.size() && theRest[theClose + 1] == ':' ? theClose + 1 : std::string::npos;
-        if (theColon == std::string::npos && theClose + 1 != theRest.size()) return fail("text after the ]");
+    size_t colon = rest.rfind(':');
+    const bool ipv6 = !rest.empty() && rest[0] == '[';
+    if (ipv6) {  // [IPv6]:port
+        const size_t closing = rest.find(']');
+        if (closing == std::string::npos) return fail("an IPv6 address lacks its ]");
+        parsed.host = rest.substr(1, closing - 1);
+        colon = closing + 1 < rest.size() && rest[closing + 1] == ':' ? closing + 1 : std::string::npos;
+        if (colon == std::string::npos && closing + 1 != rest.size()) return fail("text after the ]");
     } else {
-        theAddress.host = theRest.substr(0, theColon);
+        parsed.host = rest.substr(0, colon);
     }
-    if (theColon != std::string::npos) {
-        long thePort = 0;
-        if (!ParseNumber(theRest.substr(theColon + 1), 1, 65535, &thePort)) return fail("the port is not 1 to 65535");
-        theAddress.port = static_cast<int>(thePort);
+    if (colon != std::string::npos) {
+        long portNumber = 0;
+        if (!ParseNumber(rest.substr(colon + 1), 1, 65535, &portNumber)) return fail("the port is not 1 to 65535");
+        parsed.port = static_cast<int>(portNumber);
     }
-    if (theAddress.host.empty()) return fail("no host");
+    if (parsed.host.empty()) return fail("no host");
     // A name or IPv4 address; an IPv6 address (with its zone) only in brackets.
-    for (const char c : theAddress.host) {
-        const bool theAlphanumeric = std::isalnum(static_cast<unsigned char>(c)) != 0;
-        const bool theFits = theIPv6 ? theAlphanumeric || c == ':' || c == '.' || c == '%'
-                                     : theAlphanumeric || c == '.' || c == '-' || c == '_';
-        if (!theFits) return fail("the host has a character no host name has");
+    for (const char c : parsed.host) {
+        const bool alphanumeric = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        const bool fits =
+            ipv6 ? alphanumeric || c == ':' || c == '.' || c == '%' : alphanumeric || c == '.' || c == '-' || c == '_';
+        if (!fits) return fail("the host has a character no host name has");
     }
-    if (theIPv6 && theAddress.host.find(':') == std::string::npos) return fail("no IPv6 address in the brackets");
-    *outAddress = theAddress;
+    if (ipv6 && parsed.host.find(':') == std::string::npos) return fail("no IPv6 address in the brackets");
+    *address = parsed;
     return true;
 }
 
 std::string RedisAddress::HostAndPort() const {
-    const bool theIPv6 = host.find(':') != std::string::npos;
-    return (theIPv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
-void RedisLink::ContextDeleter::operator()(redisContext* inContext) const { redisFree(inContext); }
+void RedisLink::ContextDeleter::operator()(redisContext* context) const { redisFree(context); }
 
-std::shared_ptr<RedisLink> RedisLink::Shared(const RedisAddress& inAddress, const std::string& inEventSource) {
+std::shared_ptr<RedisLink> RedisLink::Shared(const RedisAddress& address, const std::string& eventSource) {
     // Kept until the process ends: writers on other threads may use a link
     // while static objects are destroyed.
     static std::mutex* sLock = new std::mutex;
     static auto* sLinks = new std::map<std::string, std::shared_ptr<RedisLink>>;
-    const std::string theKey = inAddress.HostAndPort() + "/" + std::to_string(inAddress.database) + "\n" +
-                               inAddress.password;
-    std::lock_guard<std::mutex> theGuard(*sLock);
-    std::shared_ptr<RedisLink>& theLink = (*sLinks)[theKey];
-    if (!theLink) theLink = std::make_shared<RedisLink>(inAddress, inEventSource);
-    return theLink;
+    const std::string key = address.HostAndPort() + "/" + std::to_string(address.database) + "\n" + address.password;
+    std::lock_guard<std::mutex> guard(*sLock);
+    std::shared_ptr<RedisLink>& link = (*sLinks)[key];
+    if (!link) link = std::make_shared<RedisLink>(address, eventSource);
+    return link;
 }
 
 struct RedisLink::Names {
@@ -216,9 +211,9 @@ struct RedisLink::Names {
     bool stale = false;  // no address could be connected to: the name is resolved again
 };
 
-RedisLink::RedisLink(RedisAddress inAddress, std::string inEventSource)
-    : mAddress(std::move(inAddress)),
-      mEventSource(std::move(inEventSource)),
+RedisLink::RedisLink(RedisAddress address, std::string eventSource)
+    : mAddress(std::move(address)),
+      mEventSource(std::move(eventSource)),
       mHostIsAddress(IsNumericAddress(mAddress.host)),
       mNames(std::make_shared<Names>()) {}
 
@@ -229,109 +224,109 @@ void RedisLink::Resolve() {
     mNames->resolving = true;
     mNames->stale = false;
     try {
-        std::thread([theNames = mNames, theHost = mAddress.host] {
-            std::vector<std::string> theAddresses;
-            std::string theError;
-            const bool theFound = ResolveName(theHost, &theAddresses, &theError);
-            std::lock_guard<std::mutex> theGuard(theNames->lock);
-            if (theFound) theNames->addresses = std::move(theAddresses);
-            theNames->error = theError;
-            theNames->resolving = false;
-            theNames->answered.notify_all();
+        std::thread([names = mNames, host = mAddress.host] {
+            std::vector<std::string> addresses;
+            std::string error;
+            const bool found = ResolveName(host, &addresses, &error);
+            std::lock_guard<std::mutex> guard(names->lock);
+            if (found) names->addresses = std::move(addresses);
+            names->error = error;
+            names->resolving = false;
+            names->answered.notify_all();
         }).detach();
-    } catch (const std::system_error& theError) {
+    } catch (const std::system_error& error) {
         mNames->resolving = false;
-        mNames->error = std::string("no thread to resolve the name: ") + theError.what();
+        mNames->error = std::string("no thread to resolve the name: ") + error.what();
     }
 }
 
-std::vector<std::string> RedisLink::Addresses(Failure* outFailure) {
+std::vector<std::string> RedisLink::Addresses(Failure* failure) {
     if (mHostIsAddress) return {mAddress.host};
-    std::unique_lock<std::mutex> theGuard(mNames->lock);
+    std::unique_lock<std::mutex> guard(mNames->lock);
     if (mNames->addresses.empty() || mNames->stale) Resolve();
     if (mNames->addresses.empty())
-        mNames->answered.wait_for(theGuard, kCommandTimeout, [this] { return !mNames->resolving; });
+        mNames->answered.wait_for(guard, kCommandTimeout, [this] { return !mNames->resolving; });
     if (mNames->addresses.empty()) {
-        outFailure->late = mNames->resolving;
-        outFailure->reason = outFailure->late ? "the name " + mAddress.host + " is not resolved within " +
-                                                    std::to_string(kCommandTimeout.count()) + " ms"
-                                              : mNames->error;
+        failure->late = mNames->resolving;
+        failure->reason = failure->late ? "the name " + mAddress.host + " is not resolved within " +
+                                              std::to_string(kCommandTimeout.count()) + " ms"
+                                        : mNames->error;
     }
     return mNames->addresses;
 }
 
-RedisLink::Connection RedisLink::Connect(Failure* outFailure) {
-    const std::vector<std::string> theAddresses = Addresses(outFailure);
-    for (const std::string& theAddress : theAddresses) {
-        if (Connection theConnection = ConnectTo(theAddress, outFailure)) return theConnection;
-        if (outFailure->late) return nullptr;  // an answer too late from one address uses up the time
+RedisLink::Connection RedisLink::Connect(Failure* failure) {
+    const std::vector<std::string> addresses = Addresses(failure);
+    for (const std::string& address : addresses) {
+        if (Connection connection = ConnectTo(address, failure)) return connection;
+        if (failure->late) return nullptr;  // an answer too late from one address uses up the time
     }
-    if (!theAddresses.empty() && !mHostIsAddress) {
-        std::lock_guard<std::mutex> theGuard(mNames->lock);
+    if (!addresses.empty() && !mHostIsAddress) {
+        std::lock_guard<std::mutex> guard(mNames->lock);
         mNames->stale = true;  // the server may have moved
     }
     return nullptr;
 }
 
-RedisLink::Connection RedisLink::ConnectTo(const std::string& inAddress, Failure* outFailure) {
-    const timeval theTimeout{0, static_cast<suseconds_t>(kCommandTimeout.count() * 1000)};
-    Connection theConnection(redisConnectWithTimeout(inAddress.c_str(), mAddress.port, theTimeout));
-    if (!theConnection) {
-        outFailure->reason = "no memory for a connection";
+RedisLink::Connection RedisLink::ConnectTo(const std::string& address, Failure* failure) {
+    const timeval timeout{0, static_cast<suseconds_t>(kCommandTimeout.count() * 1000)};
+    Connection connection(redisConnectWithTimeout(address.c_str(), mAddress.port, timeout));
+    if (!connection) {
+        failure->reason = "no memory for a connection";
         return nullptr;
     }
-    if (theConnection->err || redisSetTimeout(theConnection.get(), theTimeout) != REDIS_OK) {
-        outFailure->reason = theConnection->errstr;
+    if (connection->err || redisSetTimeout(connection.get(), timeout) != REDIS_OK) {
+        failure->reason = connection->errstr;
         return nullptr;
     }
-    std::vector<RedisCommand> theOpening;
-    if (!mAddress.password.empty()) theOpening.push_back({"AUTH", mAddress.password});
-    if (mAddress.database != 0) theOpening.push_back({"SELECT", std::to_string(mAddress.database)});
-    std::vector<RedisReply> theReplies;
-    if (!Exchange(theConnection.get(), theOpening, &theReplies, outFailure)) return nullptr;
-    for (size_t i = 0; i < theReplies.size(); ++i) {
-        if (theReplies[i].kind == RedisReply::Kind::Error) {
-            outFailure->reason = theOpening[i][0] + " refused: " + theReplies[i].text;
+    std::vector<RedisCommand> opening;
+    if (!mAddress.password.empty()) opening.push_back({"AUTH", mAddress.password});
+    if (mAddress.database != 0) opening.push_back({"SELECT", std::to_string(mAddress.database)});
+    std::vector<RedisReply> replies;
+    if (!Exchange(connection.get(), opening, &replies, failure)) return nullptr;
+    for (size_t i = 0; i < replies.size(); ++i) {
+        if (replies[i].kind == RedisReply::Kind::Error) {
+            failure->reason = opening[i][0] + " refused: " + replies[i].text;
             return nullptr;
         }
     }
-    return theConnection;
+    return connection;
 }
 
-RedisLink::Connection RedisLink::Take(Failure* outFailure) {
+RedisLink::Connection RedisLink::Take(Failure* failure) {
     {
-        std::lock_guard<std::mutex> theGuard(mLock);
+        std::lock_guard<std::mutex> guard(mLock);
         if (mDown.load()) {
             if (Clock::now() < mRetryAt || mProbing) return nullptr;
             mProbing = true;
         }
         if (!mIdle.empty()) {
-            Connection theConnection = std::move(mIdle.back());
+            Connection idle = std::move(mIdle.back());
             mIdle.pop_back();
-            return theConnection;
+            return idle;
         }
     }
-    Connection theConnection = Connect(outFailure);
-    if (!theConnection) Failed(*outFailure);
-    return theConnection;
+    Connection connection = Connect(failure);
+    if (!connection) Failed(*failure);
+    return connection;
 }
 
-void RedisLink::GiveBack(Connection inConnection) {
-    std::lock_guard<std::mutex> theGuard(mLock);
-    if (mIdle.size() < kMostIdle) mIdle.push_back(std::move(inConnection));
+void RedisLink::GiveBack(Connection connection) {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (mIdle.size() < kMostIdle) mIdle.push_back(std::move(connection));
 }
 
-void RedisLink::Failed(const Failure& inFailure) {
-    bool theOutageStarts = false;
+void RedisLink::Failed(const Failure& failure) {
+    bool outageStarts = false;
     {
-        std::lock_guard<std::mutex> theGuard(mLock);
+        std::lock_guard<std::mutex> guard(mLock);
         // A connection lost or refused, unlike a late answer, may be a
         // restarted server that lost what it held.
-        if (!inFailure.late) mMayHaveRestarted = true;
+        if (!failure.late) mMayHaveRestarted = true;
         // The failed connection is dropped; the next command tries another.
         if (!mDown.load() && ++mFailuresInARow < kFailuresForOutage) return;
         if (!mDown.load()) {
-            theOutageStarts = true;
+            outageStarts = true;
             mBackOff = kFirstBackOff;
             mDown = true;
             ++mOutages;
@@ -342,15 +337,15 @@ void RedisLink::Failed(const Failure& inFailure) {
         mProbing = false;
         mIdle.clear();  // connections made before the outage are as good as gone
     }
-    if (theOutageStarts)
-        LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " cannot be reached (" + inFailure.reason +
+    if (outageStarts)
+        LogOutage(mEventSource, "Redis at " + mAddress.HostAndPort() + " cannot be reached (" + failure.reason +
                                     "). Uploads go on; shared upload progress answers \"Connecting...\" until it "
                                     "is back, tried again after 0.1 s, then after pauses growing to 2 s.");
 }
 
 void RedisLink::Succeeded() {
     if (mFailuresInARow.load() == 0 && !mDown.load()) return;
-    std::lock_guard<std::mutex> theGuard(mLock);
+    std::lock_guard<std::mutex> guard(mLock);
     mFailuresInARow = 0;
     if (mDown.load() || mMayHaveRestarted) ++mRecoveries;
     mMayHaveRestarted = false;
@@ -359,23 +354,23 @@ void RedisLink::Succeeded() {
     mBackOff = kFirstBackOff;
 }
 
-bool RedisLink::Run(const std::vector<RedisCommand>& inCommands, std::vector<RedisReply>* outReplies) {
-    Failure theFailure;
-    Connection theConnection = Take(&theFailure);
-    if (!theConnection) return false;
-    if (!Exchange(theConnection.get(), inCommands, outReplies, &theFailure)) {
-        Failed(theFailure);  // a connection that timed out may still get the late answer: it is dropped
+bool RedisLink::Run(const std::vector<RedisCommand>& commands, std::vector<RedisReply>* replies) {
+    Failure failure;
+    Connection connection = Take(&failure);
+    if (!connection) return false;
+    if (!Exchange(connection.get(), commands, replies, &failure)) {
+        Failed(failure);  // a connection that timed out may still get the late answer: it is dropped
         return false;
     }
-    GiveBack(std::move(theConnection));
+    GiveBack(std::move(connection));
     Succeeded();
     return true;
 }
 
-bool RedisLink::Run(const RedisCommand& inCommand, RedisReply* outReply) {
-    std::vector<RedisReply> theReplies;
-    if (!Run(std::vector<RedisCommand>{inCommand}, &theReplies)) return false;
-    *outReply = std::move(theReplies.front());
+bool RedisLink::Run(const RedisCommand& command, RedisReply* reply) {
+    std::vector<RedisReply> replies;
+    if (!Run(std::vector<RedisCommand>{command}, &replies)) return false;
+    *reply = std::move(replies.front());
     return true;
 }
 

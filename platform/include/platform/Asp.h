@@ -15,7 +15,7 @@ struct IObjectContext : IUnknown {
     virtual HRESULT DisableCommit() = 0;
     virtual BOOL IsInTransaction() = 0;
     virtual BOOL IsSecurityEnabled() = 0;
-    virtual HRESULT IsCallerInRole(BSTR role, BOOL* inRole) = 0;
+    virtual HRESULT IsCallerInRole(BSTR role, BOOL* isInRole) = 0;
 
 protected:
     ~IObjectContext() = default;

@@ -9,7 +9,7 @@ namespace platform {
 
 // The first occurrence of the needle in the haystack, or null. An empty
 // needle is found at the start.
-const char* FindBytes(const char* inHaystack, size_t inSize, const char* inNeedle, size_t inNeedleSize);
+const char* FindBytes(const char* haystack, size_t size, const char* needle, size_t needleSize);
 
 // How many of `size` bytes are `byte`; sixteen at a time, since a body of a
 // gigabyte may be counted whole as it arrives.

@@ -8,4 +8,4 @@
 #include "platform/Com.h"
 
 // Takes the VARIANTs (they are cleared when the last enumerator goes).
-HRESULT CreateVariantEnumerator(std::vector<VARIANT> inItems, IEnumVARIANT** outEnumerator);
+HRESULT CreateVariantEnumerator(std::vector<VARIANT> items, IEnumVARIANT** enumerator);

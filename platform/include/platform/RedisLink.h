@@ -29,7 +29,7 @@ struct RedisAddress {
     std::string password;
 
     // False with the reason when the text is not such an address.
-    static bool Parse(const std::string& inText, RedisAddress* outAddress, std::string* outError);
+    static bool Parse(const std::string& text, RedisAddress* address, std::string* error);
     std::string HostAndPort() const;
 };
 
@@ -56,10 +56,10 @@ public:
     static constexpr int kFailuresForOutage = 2;
 
     // The process's link to the address, made at the first call; entries of
-    // its outages go to the event log under inEventSource.
-    static std::shared_ptr<RedisLink> Shared(const RedisAddress& inAddress, const std::string& inEventSource);
+    // its outages go to the event log under `eventSource`.
+    static std::shared_ptr<RedisLink> Shared(const RedisAddress& address, const std::string& eventSource);
 
-    RedisLink(RedisAddress inAddress, std::string inEventSource);
+    RedisLink(RedisAddress address, std::string eventSource);
     ~RedisLink();
     RedisLink(const RedisLink&) = delete;
     RedisLink& operator=(const RedisLink&) = delete;
@@ -68,12 +68,12 @@ public:
     // at once, during an outage's back-off; false when the server cannot be
     // reached or takes longer than the timeout (which may start an outage).
     // A reply of kind Error is an answer, not a failure of the link.
-    bool Run(const std::vector<RedisCommand>& inCommands, std::vector<RedisReply>* outReplies);
-    bool Run(const RedisCommand& inCommand, RedisReply* outReply);
+    bool Run(const std::vector<RedisCommand>& commands, std::vector<RedisReply>* replies);
+    bool Run(const RedisCommand& command, RedisReply* reply);
 
     // A command the server answered with an error (a full Redis refuses
     // writes rather than evicting): one event-log entry a minute at most.
-    void ReportRefusal(const std::string& inReply);
+    void ReportRefusal(const std::string& reply);
 
     // Whether the last attempt reached the server.
     bool Reachable() const { return !mDown.load(); }
@@ -92,7 +92,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     struct ContextDeleter {
-        void operator()(redisContext* inContext) const;
+        void operator()(redisContext* context) const;
     };
     using Connection = std::unique_ptr<redisContext, ContextDeleter>;
     // What the host name resolved to last; kept apart from the link so that
@@ -101,17 +101,17 @@ private:
 
     // An idle connection, or a new one; null during the back-off or when
     // the server cannot be reached.
-    Connection Take(Failure* outFailure);
-    void GiveBack(Connection inConnection);
-    Connection Connect(Failure* outFailure);
-    Connection ConnectTo(const std::string& inAddress, Failure* outFailure);
+    Connection Take(Failure* failure);
+    void GiveBack(Connection connection);
+    Connection Connect(Failure* failure);
+    Connection ConnectTo(const std::string& address, Failure* failure);
     // Where to connect: the host itself when it is an address. A name is
     // resolved on a thread of its own, since the resolver keeps no time
     // limit; a command waits for it at most its own timeout, and later ones
     // use the last answer while a new one is sought.
-    std::vector<std::string> Addresses(Failure* outFailure);
+    std::vector<std::string> Addresses(Failure* failure);
     void Resolve();  // with mNames locked
-    void Failed(const Failure& inFailure);
+    void Failed(const Failure& failure);
     void Succeeded();
 
     const RedisAddress mAddress;
