@@ -25,6 +25,7 @@
 #include "script/LocalTime.h"
 #include "script/PageCalls.h"
 #include "script/ScriptEngine.h"
+#include "script/VBScriptRun.h"
 
 namespace script {
 
@@ -298,6 +299,7 @@ RunOutcome ScriptPages::run(const CompiledPage& page, const PageNames& names, co
     PageNames declared;
     for (const ObjectTag& tag : page.objects)
         declared.push_back({tag.id, {}, [&tag](std::string* error) { return MakeDeclaredObject(tag, error); }});
+    if (page.vbscript) return RunVBScript(page, names, declared, stopNow);
     EngineLease engine = ScriptEngine::Borrow();
     return engine->Run(page, stopNow, [&](duk_context* context) {
         InstallComTypes(context);
