@@ -7,6 +7,7 @@
 #include "vbscript/Interpreter.h"
 #include "vbscript/Operators.h"
 #include "vbscript/RuntimeError.h"
+#include "vbscript/StackRoom.h"
 
 namespace vbs {
 
@@ -60,6 +61,7 @@ Value Interpreter::evaluate(const Expr& expr) {
     case ExprKind::Unary: return ApplyUnary(expr.op, evaluate(*expr.target));
     case ExprKind::Binary: break;
     }
+    if (StackNearlyFull()) throw RuntimeError(kOutOfStack);
     Value left = evaluate(*expr.target);
     Value right = evaluate(*expr.right);
     if (expr.op == Op::Is) {

@@ -6,6 +6,7 @@
 
 #include "vbscript/CompileError.h"
 #include "vbscript/Lexer.h"
+#include "vbscript/StackRoom.h"
 
 namespace vbs {
 
@@ -27,7 +28,7 @@ std::shared_ptr<Program> Parser::parse() {
 }
 
 Parser::Deeper::Deeper(Parser& parser) : mParser(parser) {
-    if (++mParser.mDepth > kMaxDepth) {
+    if (++mParser.mDepth > kMaxDepth || StackNearlyFull()) {
         --mParser.mDepth;
         throw CompileError(mParser.peek().line, "The program nests more than " + std::to_string(kMaxDepth) + " deep");
     }
