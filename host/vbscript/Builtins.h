@@ -20,8 +20,6 @@ struct Builtin {
 const Builtin* FindBuiltin(const std::string& lowerName);
 // Calls it; 450 when the number of arguments is not one it takes.
 Value CallBuiltin(const Builtin& builtin, std::vector<Value>& args);
-// vbCrLf, vbTextCompare, vbString...
-bool FindConstant(const std::string& lowerName, Value* value);
 
 // Whether the argument at `n` was given.
 inline bool Given(const std::vector<Value>& args, size_t n) { return args.size() > n && args[n].vt != VT_ERROR; }

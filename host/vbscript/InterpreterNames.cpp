@@ -76,8 +76,6 @@ Value Interpreter::evaluateName(const Expr& expr) {
     if (const Procedure* procedure = procedureNamed(expr.name)) return callProcedure(*procedure, {});
     if (IDispatch* object = mHost.pageObject(expr.name)) return Value::Object(object);
     if (expr.name == "err") return Value::Long(mErr.number());
-    Value constant;
-    if (FindConstant(expr.name, &constant)) return constant;
     if (const Builtin* builtin = FindBuiltin(expr.name)) {
         std::vector<Value> none;
         return CallBuiltin(*builtin, none);

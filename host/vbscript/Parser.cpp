@@ -42,6 +42,15 @@ Block Parser::block(Stop stop) {
     for (;;) {
         while (peek().kind == TokenKind::LineEnd || peek().kind == TokenKind::Colon) take();
         if ((this->*stop)()) break;
+        if (peek().isName("end")) {
+            // An End that closes something else than this block: what this block expects.
+            take();
+            fail(stop == &Parser::atEndSub        ? kExpectedSub
+                 : stop == &Parser::atEndFunction ? kExpectedFunction
+                 : stop == &Parser::atEndIf || stop == &Parser::atElseOrEndIf ? kExpectedIf
+                 : stop == &Parser::atCaseOrEndSelect ? kExpectedSelect
+                                                      : kExpectedStatement);
+        }
         if (StmtPtr statement = this->statement()) body.push_back(std::move(statement));
         endOfStatement();
     }

@@ -3,7 +3,7 @@
 // negation, ^.
 #include <cmath>
 
-#include "vbscript/Builtins.h"
+#include "vbscript/Constants.h"
 #include "vbscript/CompileError.h"
 #include "vbscript/Parser.h"
 

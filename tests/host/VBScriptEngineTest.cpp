@@ -1,0 +1,154 @@
+// The VBScript engine without a server: what HTTP would add nothing to.
+// Compile errors carry the reference's numbers and the line; run-time
+// errors the statement's line; a host that says stop stops any loop.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "vbscript/CompileError.h"
+#include "vbscript/Interpreter.h"
+#include "vbscript/Parser.h"
+#include "vbscript/RuntimeError.h"
+
+namespace {
+
+struct CompileOutcome {
+    int number = 0;
+    int line = 0;
+    std::string text;
+};
+
+CompileOutcome CompileErrorOf(const std::string& source) {
+    try {
+        vbs::Compile(source);
+    } catch (const vbs::CompileError& error) {
+        return {error.number, error.line, error.what()};
+    }
+    return {};
+}
+
+TEST(VBScriptCompile, ErrorsHaveTheReferencesNumbersTextsAndLines) {
+    struct Case {
+        const char* source;
+        int number, line;
+        const char* text;
+    } cases[] = {
+        {"x = 1\ny = (2 + 3\n", 1006, 2, "Expected ')'"},
+        {"x = 1 +\n", 1023, 1, "Expected expression"},
+        {"Dim 1\n", 1010, 1, "Expected identifier"},
+        {"x = 1 2\n", 1025, 1, "Expected end of statement"},
+        {"\n\nIf x Then\n  y = 1\n", 1014, 5, "Expected 'End'"},
+        {"If x\n", 1017, 1, "Expected 'Then'"},
+        {"For i = 1\nNext\n", 1013, 1, "Expected 'To'"},
+        {"For Each i\nNext\n", 1046, 1, "Expected 'In'"},
+        {"Do\nx = 1\n", 1019, 3, "Expected 'Loop'"},
+        {"While x\n", 1018, 2, "Expected 'Wend'"},
+        {"Sub A\n", 1014, 2, "Expected 'End'"},
+        {"Sub A\nEnd Function\n", 1016, 2, "Expected 'Sub'"},
+        {"x = \"open\ny = 2\n", 1033, 1, "Unterminated string constant"},
+        {"x = 1 ? 2\n", 1032, 1, "Invalid character"},
+        {"Next\n", 1055, 1, "Unexpected 'Next'"},
+        {"Loop\n", 1038, 1, "'loop' without 'do'"},
+        {"Exit Do\n", 1039, 1, "Invalid 'exit' statement"},
+        {"Sub A\nExit Function\nEnd Sub\n", 1039, 2, "Invalid 'exit' statement"},
+        {"Const a = b\n", 1045, 1, "Expected literal constant"},
+        {"Dim a(n)\n", 1026, 1, "Expected integer constant"},
+        {"Sub A : End Sub\nSub a : End Sub\n", 1041, 2, "Name redefined"},
+        {"Foo(1, 2)\n", 1044, 1, "Cannot use parentheses when calling a Sub"},
+        {"x = 1 _\n  + _\n  \n", 1023, 3, "Expected expression"},
+        {"If a Then\nSub B\nEnd Sub\nEnd If\n", 1002, 2, "Syntax error"},
+    };
+    for (const Case& c : cases) {
+        const CompileOutcome outcome = CompileErrorOf(c.source);
+        EXPECT_EQ(outcome.number, c.number) << c.source;
+        EXPECT_EQ(outcome.line, c.line) << c.source;
+        EXPECT_EQ(outcome.text, c.text) << c.source;
+    }
+}
+
+TEST(VBScriptCompile, WhatIsNotRunYetAndWhatNestsTooDeepAreClearErrors) {
+    EXPECT_EQ(CompileErrorOf("Class Point\nEnd Class").text, "'Class' is not supported by this server yet");
+    EXPECT_EQ(CompileErrorOf("\nWith x\nEnd With").line, 2);
+    const CompileOutcome deep = CompileErrorOf("x = " + std::string(5000, '(') + "1" + std::string(5000, ')'));
+    EXPECT_EQ(deep.number, 1002);
+    EXPECT_NE(deep.text.find("nests more than"), std::string::npos) << deep.text;
+    EXPECT_EQ(CompileErrorOf("x = " + std::string(5000, '-') + "1").number, 1002);
+}
+
+TEST(VBScriptCompile, LiteralsAndContinuationsParse) {
+    EXPECT_EQ(CompileErrorOf("x = &HFFFF + &O17 + &H8000& + #1/2/2003 10:30 PM# + .5 + 1.5E+3 + [a b]\n"
+                             "y = \"a\"\"b\" & _\n   vbCrLf ' comment\nRem remark : still remark\nz = 1 : w = 2").number,
+              0);
+    EXPECT_EQ(CompileErrorOf("x = #2/30/2003#").number, 1002);
+    EXPECT_EQ(CompileErrorOf("x = &H1FFFFFFFF").number, 1031);
+}
+
+// A host with no objects that stops the program after `budget` questions.
+class CountingHost : public vbs::ScriptHost {
+public:
+    explicit CountingHost(int budget) : mBudget(budget) {}
+    IDispatch* pageObject(const std::string&) override { return nullptr; }
+    bool stopNow() override { return ++mAsked > mBudget; }
+    int asked() const { return mAsked; }
+
+private:
+    int mBudget;
+    int mAsked = 0;
+};
+
+vbs::RuntimeError RuntimeErrorOf(const std::string& source) {
+    CountingHost host(1 << 30);
+    try {
+        vbs::Interpreter(vbs::Compile(source), host).run();
+    } catch (const vbs::RuntimeError& error) {
+        return error;
+    }
+    return vbs::RuntimeError(0, "none", "");
+}
+
+TEST(VBScriptRun, UncaughtErrorsCarryTheirNumberAndTheLineOfTheInnermostStatement) {
+    const vbs::RuntimeError inner = RuntimeErrorOf("Sub Inner\n  x = 1\n  x = x / 0\nEnd Sub\n\nInner");
+    EXPECT_EQ(inner.number, 11);
+    EXPECT_EQ(inner.line, 3);
+    const vbs::RuntimeError undefined = RuntimeErrorOf("Option Explicit\nDim a\na = 1\nb = 2");
+    EXPECT_EQ(undefined.number, 500);
+    EXPECT_EQ(undefined.line, 4);
+    EXPECT_EQ(undefined.description, "Variable is undefined: 'b'");
+    // A Dim later in the scope declares its name from the start.
+    EXPECT_EQ(RuntimeErrorOf("Option Explicit\nlater = 1\nDim later").number, 0);
+    EXPECT_EQ(RuntimeErrorOf("Const k = 1\nk = 2").number, 501);
+    EXPECT_EQ(RuntimeErrorOf("Dim a(2)\na(3) = 1").number, 9);
+    EXPECT_EQ(RuntimeErrorOf("x = NoSuchFunction(1)").number, 13);
+    EXPECT_EQ(RuntimeErrorOf("x = Left(\"a\")").number, 450);
+    EXPECT_EQ(RuntimeErrorOf("Set x = 1").number, 424);
+    EXPECT_EQ(RuntimeErrorOf("For Each x In 5 : Next").number, 451);
+    const vbs::RuntimeError raised = RuntimeErrorOf("On Error Resume Next\nOn Error GoTo 0\nErr.Raise 1234, \"src\", \"text\"");
+    EXPECT_EQ(raised.number, 1234);
+    EXPECT_EQ(raised.source, "src");
+    EXPECT_EQ(raised.description, "text");
+    EXPECT_EQ(vbs::ErrorHResult(13), static_cast<int32_t>(0x800A000D));
+    EXPECT_EQ(vbs::ErrorHResult(-2147024891), -2147024891);
+}
+
+TEST(VBScriptRun, TheHostStopsLoopsWithoutStatementsAndHandlersDoNotCatchTheStop) {
+    for (const char* source : {"Do : Loop", "While True : Wend", "For i = 1 To 1E9 : Next",
+                               "On Error Resume Next\nDo\n  x = 1 / 0\nLoop"}) {
+        CountingHost host(3);
+        EXPECT_THROW(vbs::Interpreter(vbs::Compile(source), host).run(), vbs::ProgramStopped) << source;
+        EXPECT_EQ(host.asked(), 4) << source;
+    }
+}
+
+TEST(VBScriptRun, TheEventProcedureRunsAfterTheProgramWhenItHasOne) {
+    CountingHost host(1 << 30);
+    EXPECT_NO_THROW(vbs::Interpreter(vbs::Compile("x = 1"), host).run("Session_OnStart"));
+    try {
+        vbs::Interpreter(vbs::Compile("Sub Session_OnStart\n  x = \"a\" * 2\nEnd Sub"), host).run("session_onstart");
+        ADD_FAILURE() << "the procedure did not run";
+    } catch (const vbs::RuntimeError& error) {
+        EXPECT_EQ(error.number, 13);
+        EXPECT_EQ(error.line, 2);
+    }
+}
+
+}  // namespace
