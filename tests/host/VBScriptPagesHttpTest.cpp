@@ -326,4 +326,32 @@ TEST_F(VBScriptPages, TheUploadComponentReadsFieldsAndSavesFiles) {
     EXPECT_EQ(fields.body, "[a&lt;b:3:one][a&lt;b:3:two][doc:9:file body]|note.txt|-2147024891:True");
 }
 
+TEST_F(VBScriptPages, GlobalAsaPagesOfEitherLanguageAndDeclaredObjects) {
+    // global.asa in VBScript: its blocks' language is the file's.
+    Page("global.asa",
+         "<SCRIPT LANGUAGE=\"VBScript\" RUNAT=\"Server\">\n"
+         "Sub Application_OnStart\n  Application(\"log\") = \"app;\"\nEnd Sub\n"
+         "Sub Session_OnStart\n  Session(\"n\") = 10\n  Application(\"log\") = Application(\"log\") & \"start;\"\nEnd Sub\n"
+         "</SCRIPT>\n");
+    VbPage("count.asp", "Session(\"n\") = Session(\"n\") + 1\nResponse.Write Session(\"n\") & \"|\" & Application(\"log\")");
+    // A VBScript page runs a JScript page and the other way round, each in its own engine.
+    VbPage("outer.asp", "Response.Write \"vb(\"\nServer.Execute \"inner.asp\"\nResponse.Write \")\" & 1 / 4");
+    Page("inner.asp", "<%@ Language=\"JScript\" %><% Response.Write('js:' + (1 / 4)); Server.Execute('leaf.asp'); %>");
+    VbPage("leaf.asp", "Response.Write \"[leaf \" & IsObject(Server) & \"]\"");
+    // The page's own objects, made at their first use; dates written as the language writes them.
+    Page("declared.asp",
+         "<%@ Language=\"VBScript\" %><object runat=\"server\" id=\"bag\" progid=\"Scripting.Dictionary\"></object>"
+         "<% bag.Add \"k\", \"v\" : Response.Write bag(\"k\") & bag.Count & \"|\"\n"
+         "Response.Write #1/2/2003 10:30:00 PM# %>|<%= #12/30/1899 6:00:00 AM# %>");
+    auto server = Start();
+    Visitor visitor;
+    HttpResult first = Get(server->port(), "/count.asp", visitor);
+    visitor.remember(first);
+    EXPECT_EQ(first.body, "11|app;start;");
+    EXPECT_EQ(Get(server->port(), "/count.asp", visitor).body, "12|app;start;");
+    const HttpResult outer = Get(server->port(), "/outer.asp");
+    EXPECT_EQ(outer.body, "vb(js:0.25[leaf True])0.25") << outer.body;
+    EXPECT_EQ(Get(server->port(), "/declared.asp").body, "v1|1/2/2003 10:30:00 PM|6:00:00 AM");
+}
+
 }  // namespace
