@@ -170,6 +170,33 @@ TEST_F(VBScriptPages, Statements) {
     EXPECT_EQ(result.body, "10,6,2,|a|9|nine|2141|3628800|0,1,4;x,,,z3|True|onetwo|hi3|1/2/2003|25515|ab|some|6");
 }
 
+TEST_F(VBScriptPages, Arrays) {
+    VbPage("arrays.asp",
+           "Dim m(1, 2), i, j, v, e()\n"
+           "For i = 0 To 1 : For j = 0 To 2 : m(i, j) = i & j : Next : Next\n"
+           // For Each walks the first index fastest, as the arrays lie in memory.
+           "For Each v In m : Response.Write v & \" \" : Next\n"
+           "Response.Write \"|\" & UBound(m) & UBound(m, 2) & LBound(m, 1) & \"|\"\n"
+           "ReDim Preserve m(1, 3) : m(1, 3) = \"x\"\n"
+           "Response.Write m(1, 3) & m(0, 2) & \"|\"\n"
+           "On Error Resume Next\n"
+           // Only the last dimension of a kept array may change.
+           "ReDim Preserve m(2, 3) : Response.Write Err.Number & \"|\" : Err.Clear\n"
+           "Response.Write UBound(m, 3) : Response.Write Err.Number & \"|\" : Err.Clear\n"
+           "v = m(0) : Response.Write Err.Number & \"|\" : Err.Clear\n"
+           "Response.Write UBound(5) : Response.Write Err.Number & \"|\" : Err.Clear\n"
+           "On Error GoTo 0\n"
+           // An array is copied by assignment; arrays hold arrays.
+           "a = Array(Array(1, 2), Array(3, 4)) : b = a : b(0) = \"changed\"\n"
+           "Response.Write a(1)(0) & TypeName(a(0)) & TypeName(b(0)) & \"|\"\n"
+           "Response.Write UBound(e) & \"|\" : ReDim e(2) : e(2) = 7 : Response.Write UBound(e) & e(2) & \"|\"\n"
+           "Erase e : Response.Write UBound(e) & IsEmpty(e(2)) & \"|\" & VarType(e) & IsArray(e)\n");
+    auto server = Start();
+    const HttpResult result = Get(server->port(), "/arrays.asp");
+    ASSERT_EQ(result.status, 200) << result.body;
+    EXPECT_EQ(result.body, "00 10 01 11 02 12 |120|x02|9|9|9|13|3Variant()String|-1|27|2True|8204True");
+}
+
 TEST_F(VBScriptPages, OnErrorResumeNextKeepsTheReferencesErrorsInErr) {
     VbPage("err.asp",
            "Option Explicit\n"
@@ -277,6 +304,33 @@ TEST_F(VBScriptPages, ThePageObjectsThroughLateBinding) {
     EXPECT_EQ(result.header("X-Page"), "vb");
     EXPECT_NE(result.head.find("Set-Cookie: flavour=dark+chocolate"), std::string::npos) << result.head;
     EXPECT_EQ(result.body, "1, x y|2|x y|1|a;b;|sweet|GET|4yes|one=1;two=2;three=3;|TrueFalseTrue3|&lt;b&gt;");
+}
+
+TEST_F(VBScriptPages, PropertyPutsByValueAndByReferenceAndCollections) {
+    VbPage("puts.asp",
+           "Set d = Server.CreateObject(\"Scripting.Dictionary\")\n"
+           "Set other = Server.CreateObject(\"Scripting.Dictionary\")\n"
+           // Set puts the object itself (put by reference); a plain put takes a value.
+           "Set d(\"obj\") = other : d(\"text\") = \"t\"\n"
+           "Response.Write (d(\"obj\") Is other) & IsObject(d(\"text\")) & d.Count & \"|\"\n"
+           "Set held = d(\"obj\") : held.Add \"k\", \"v\"\n"
+           "Response.Write other(\"k\") & \"|\"\n"
+           "For Each name In Request.Form : Response.Write name & \"=\" & Request.Form(name) & \";\" : Next\n"
+           "Response.Write \"|\" & Request.Form(\"b\").Count & \"|\"\n"
+           "Response.Cookies(\"prefs\")(\"color\") = \"dark blue\"\n"
+           "On Error Resume Next\n"
+           "For Each x In Response : Next\n"
+           "Response.Write Err.Number & \"|\" : Err.Clear\n"
+           "Set d = 5\n"
+           "Response.Write Err.Number & \"|\" : Err.Clear\n"
+           "d.Add \"text\", 2\n"
+           "Response.Write Err.Number & \":\" & Err.Description");
+    auto server = Start();
+    const HttpResult result = Post(server->port(), "/puts.asp", "application/x-www-form-urlencoded", "a=1&b=2&b=3");
+    ASSERT_EQ(result.status, 200) << result.body;
+    EXPECT_NE(result.head.find("Set-Cookie: prefs=color=dark+blue"), std::string::npos) << result.head;
+    EXPECT_EQ(result.body, "TrueFalse2|v|a=1;b=2, 3;|2|451|424|457:This key is already associated with an element of "
+                           "this collection");
 }
 
 TEST_F(VBScriptPages, TheUploadComponentReadsFieldsAndSavesFiles) {
