@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "vbscript/CompileError.h"
+#include "vbscript/Conversions.h"
+#include "vbscript/Operators.h"
 #include "vbscript/Interpreter.h"
 #include "vbscript/Parser.h"
 #include "vbscript/RuntimeError.h"
@@ -149,6 +151,75 @@ TEST(VBScriptRun, TheEventProcedureRunsAfterTheProgramWhenItHasOne) {
         EXPECT_EQ(error.number, 13);
         EXPECT_EQ(error.line, 2);
     }
+}
+
+// Operators over VARIANTs the pages seldom make: the type of each result
+// and where it overflows.
+TEST(VBScriptValues, ResultTypesWidenAsTheReferenceSays) {
+    using vbs::Apply;
+    using vbs::Op;
+    using vbs::Value;
+    struct Case {
+        Value result;
+        VARTYPE type;
+        double number;
+    } cases[] = {
+        {Apply(Op::Add, Value::Byte(200), Value::Byte(55)), VT_UI1, 255},
+        {Apply(Op::Add, Value::Byte(200), Value::Byte(56)), VT_I2, 256},
+        {Apply(Op::Multiply, Value::Long(65536), Value::Long(65536)), VT_R8, 4294967296.0},
+        {Apply(Op::Subtract, Value::Integer(-32768), Value::Integer(1)), VT_I4, -32769},
+        {Apply(Op::Add, Value::Single(1.5f), Value::Integer(1)), VT_R4, 2.5},
+        {Apply(Op::Add, Value::Currency(15000), Value::Integer(1)), VT_CY, 2.5},
+        {Apply(Op::Add, Value::Date(1), Value::Integer(1)), VT_DATE, 2},
+        {Apply(Op::Subtract, Value::Date(5), Value::Date(2)), VT_R8, 3},
+        {Apply(Op::Divide, Value::Integer(1), Value::Integer(4)), VT_R8, 0.25},
+        {Apply(Op::IntDivide, Value::Double(-7.5), Value::Integer(2)), VT_I4, -4},
+        {Apply(Op::Mod, Value::Integer(-7), Value::Integer(-3)), VT_I2, -1},
+        {Apply(Op::And, Value::Byte(6), Value::Byte(3)), VT_UI1, 2},
+        {Apply(Op::Or, Value::Long(65536), Value::Integer(1)), VT_I4, 65537},
+        {Apply(Op::Imp, Value::Bool(true), Value::Bool(false)), VT_BOOL, 0},
+        {Apply(Op::Eqv, Value::Integer(5), Value::Integer(5)), VT_I2, -1},
+        {vbs::ApplyUnary(Op::Not, Value::Byte(0)), VT_UI1, 255},
+        {vbs::ApplyUnary(Op::Negate, Value::Long(INT32_MIN)), VT_R8, 2147483648.0},
+        {vbs::ApplyUnary(Op::Negate, Value::Utf8("3")), VT_R8, -3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result.vt, c.type) << c.number;
+        EXPECT_EQ(vbs::ToDouble(c.result), c.number);
+    }
+    EXPECT_THROW(Apply(Op::IntDivide, Value::Long(INT32_MIN), Value::Integer(-1)), vbs::RuntimeError);
+    EXPECT_EQ(Apply(Op::Mod, Value::Long(INT32_MIN), Value::Integer(-1)).lVal, 0);
+    EXPECT_THROW(Apply(Op::Divide, Value::Integer(0), Value::Integer(0)), vbs::RuntimeError);
+    EXPECT_THROW(Apply(Op::Add, Value::Currency(INT64_MAX / 2), Value::Currency(INT64_MAX / 2)), vbs::RuntimeError);
+    EXPECT_THROW(Apply(Op::Add, Value::Date(2958465), Value::Integer(1)), vbs::RuntimeError);
+}
+
+TEST(VBScriptValues, NullIsUnknownAndTextsReadAsNumbers) {
+    using vbs::Apply;
+    using vbs::Op;
+    using vbs::Value;
+    EXPECT_TRUE(Apply(Op::Imp, Value::Null(), Value::Bool(true)).boolVal);
+    EXPECT_TRUE(Apply(Op::Imp, Value::Bool(false), Value::Null()).boolVal);
+    EXPECT_TRUE(Apply(Op::Imp, Value::Null(), Value::Bool(false)).isNull());
+    EXPECT_TRUE(Apply(Op::Xor, Value::Null(), Value::Bool(true)).isNull());
+    EXPECT_EQ(Apply(Op::And, Value::Null(), Value::Integer(0)).vt, VT_I2);
+    EXPECT_TRUE(Apply(Op::Concat, Value::Null(), Value::Null()).isNull());
+    EXPECT_EQ(vbs::Compare(Value::Utf8(" 12 "), Value::Integer(12), false, true), 0);
+    EXPECT_EQ(vbs::Compare(Value::Utf8("&H10"), Value::Integer(16), false, true), 0);
+    EXPECT_THROW(vbs::Compare(Value::Utf8("x"), Value::Integer(1), false, true), vbs::RuntimeError);
+    EXPECT_EQ(vbs::Compare(Value::Bool(true), Value::Integer(-1)), 0);
+    double number = 0;
+    for (const char16_t* text : {u"", u" ", u"1e", u"--1", u"1.2.3", u"&H", u"&HFFFFFFFFF", u"1 2", u"."})
+        EXPECT_FALSE(vbs::ParseNumber(text, &number)) << std::string(text, text + std::char_traits<char16_t>::length(text));
+    EXPECT_TRUE(vbs::ParseNumber(u"  -1.5E2\t", &number));
+    EXPECT_EQ(number, -150);
+    EXPECT_TRUE(vbs::ParseNumber(u"&HFFFF", &number));
+    EXPECT_EQ(number, -1);
+    EXPECT_EQ(vbs::ToLong(Value::Double(-2.5)), -2);
+    EXPECT_EQ(vbs::ToLong(Value::Double(2147483647.4)), 2147483647);
+    EXPECT_THROW(vbs::ToLong(Value::Double(2147483647.5)), vbs::RuntimeError);
+    EXPECT_EQ(std::u16string(vbs::ToText(Value::Double(-0.0))), u"0");
+    EXPECT_EQ(std::u16string(vbs::ToText(Value::Currency(-12345))), u"-1.2345");
 }
 
 }  // namespace
