@@ -13,9 +13,13 @@ SAFEARRAY* ArrayOfValue(const Value& value) {
 
 Value MakeArray(const std::vector<int32_t>& upperBounds) {
     std::vector<SAFEARRAYBOUND> bounds;
+    uint64_t elements = 1;
     for (int32_t upper : upperBounds) {
         if (upper < -1) throw RuntimeError(kSubscriptOutOfRange);
-        bounds.push_back({static_cast<ULONG>(upper + 1), 0});
+        const uint64_t count = static_cast<uint64_t>(static_cast<int64_t>(upper) + 1);
+        elements *= count;
+        if (elements > kMaxArrayElements) throw RuntimeError(kOutOfMemory);
+        bounds.push_back({static_cast<ULONG>(count), 0});
     }
     SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, static_cast<UINT>(bounds.size()), bounds.data());
     if (!array) throw RuntimeError(kOutOfMemory);

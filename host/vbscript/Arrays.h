@@ -3,11 +3,16 @@
 // array from Request.BinaryRead) are read as they are.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "vbscript/Value.h"
 
 namespace vbs {
+
+// A page's array holds at most this many elements (7 "Out of memory"
+// beyond): a worker's memory is shared with every other request.
+constexpr uint64_t kMaxArrayElements = uint64_t{1} << 24;
 
 // An array with these upper bounds (-1: no elements), of Empty values.
 Value MakeArray(const std::vector<int32_t>& upperBounds);

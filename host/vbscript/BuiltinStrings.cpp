@@ -152,6 +152,7 @@ Value Replace(std::vector<Value>& args) {
     for (size_t at; count != 0 && (at = Find(rest, what, from, mode)) != Text::npos; from = at + what.size()) {
         out.append(rest, from, at - from);
         out += with;
+        CheckTextLength(out.size());
         if (count > 0) --count;
     }
     out.append(rest, from, Text::npos);
@@ -189,6 +190,7 @@ Value Join(std::vector<Value>& args) {
         first = false;
         const Value plain = Plain(item);
         if (!plain.isNull()) out += ToText(plain);
+        CheckTextLength(out.size());
     }
     return Value::String(out);
 }
@@ -211,11 +213,16 @@ Value Trim(std::vector<Value>& args) { return Trimmed(args[0], true, true); }
 Value LTrim(std::vector<Value>& args) { return Trimmed(args[0], true, false); }
 Value RTrim(std::vector<Value>& args) { return Trimmed(args[0], false, true); }
 
-Value Space(std::vector<Value>& args) { return Value::String(Text(Count(args[0]), u' ')); }
+Value Space(std::vector<Value>& args) {
+    const int32_t count = Count(args[0]);
+    CheckTextLength(count);
+    return Value::String(Text(count, u' '));
+}
 
 Value String(std::vector<Value>& args) {
     if (AnyNull(args, 2)) return Value::Null();
     const int32_t count = Count(args[0]);
+    CheckTextLength(count);
     const Value what = Plain(args[1]);
     char16_t c;
     if (what.vt == VT_BSTR) {

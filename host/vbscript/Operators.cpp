@@ -121,7 +121,9 @@ Value Logical(Op op, const Value& a, const Value& b) {
 Value Concatenated(const Value& a, const Value& b) {
     if (a.isNull() && b.isNull()) return Value::Null();
     std::u16string text = a.isNull() ? u"" : ToText(a);
-    text += b.isNull() ? u"" : ToText(b);
+    const std::u16string right = b.isNull() ? u"" : ToText(b);
+    CheckTextLength(text.size() + right.size());
+    text += right;
     return Value::String(text);
 }
 

@@ -11,7 +11,7 @@ const char* RuntimeErrorText(int32_t number) {
     case kArrayFixed: return "This array is fixed or temporarily locked";
     case kDivisionByZero: return "Division by zero";
     case kTypeMismatch: return "Type mismatch";
-    case 14: return "Out of string space";
+    case kOutOfStringSpace: return "Out of string space";
     case kOutOfStack: return "Out of stack space";
     case kSubNotDefined: return "Sub or Function not defined";
     case 48: return "Error in loading DLL";
@@ -87,6 +87,10 @@ RuntimeError::RuntimeError(int32_t number, const std::string& detail)
 
 RuntimeError::RuntimeError(int32_t number, std::string description, std::string source)
     : std::runtime_error(description), number(number), description(std::move(description)), source(std::move(source)) {}
+
+void CheckTextLength(size_t length) {
+    if (length > kMaxTextLength) throw RuntimeError(kOutOfStringSpace);
+}
 
 int32_t ErrorHResult(int32_t number) {
     if (number < 0) return number;

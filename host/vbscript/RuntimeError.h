@@ -18,6 +18,7 @@ enum RuntimeCode {
     kArrayFixed = 10,
     kDivisionByZero = 11,
     kTypeMismatch = 13,
+    kOutOfStringSpace = 14,
     kOutOfStack = 28,
     kSubNotDefined = 35,
     kObjectNotSet = 91,
@@ -54,6 +55,13 @@ struct RuntimeError : std::runtime_error {
 // The page's program stopped from outside (ScriptTimeout, Response.End):
 // no On Error handler sees it.
 struct ProgramStopped {};
+
+// A text holds at most this many characters (14 "Out of string space"
+// beyond), so that no page takes a worker's memory with one string.
+constexpr size_t kMaxTextLength = size_t{1} << 26;
+
+// Throws 14 when a text of `length` characters would be too long.
+void CheckTextLength(size_t length);
 
 // The HRESULT Err.Number stands for: its own when it is one, else the
 // language's facility (0x800A0000 | number).

@@ -408,4 +408,21 @@ TEST_F(VBScriptPages, GlobalAsaPagesOfEitherLanguageAndDeclaredObjects) {
     EXPECT_EQ(Get(server->port(), "/declared.asp").body, "v1|1/2/2003 10:30:00 PM|6:00:00 AM");
 }
 
+TEST_F(VBScriptPages, TheVBScriptExamplePageSavesAnUpload) {
+    std::filesystem::create_directories(mRoot / "examples");
+    std::filesystem::copy_file(EXAMPLES_DIR "/upload-vbscript.asp", mRoot / "examples" / "upload-vbscript.asp");
+    auto server = Start();
+    EXPECT_NE(Get(server->port(), "/examples/upload-vbscript.asp").body.find("enctype=\"multipart/form-data\""),
+              std::string::npos);
+    const std::string body = "--E\r\nContent-Disposition: form-data; name=\"file\"; filename=\"C:\\docs\\a&b.txt\"\r\n"
+                             "Content-Type: text/plain\r\n\r\nsaved bytes\r\n--E--\r\n";
+    const HttpResult saved = Post(server->port(), "/examples/upload-vbscript.asp", "multipart/form-data; boundary=E", body);
+    EXPECT_NE(saved.body.find("<p>Saved a&amp;b.txt (11 bytes).</p>"), std::string::npos) << saved.body;
+    std::ifstream file(mRoot / "uploads" / "a&b.txt");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>()), "saved bytes");
+    // The second save of the same name fails; the page shows the component's text.
+    const HttpResult again = Post(server->port(), "/examples/upload-vbscript.asp", "multipart/form-data; boundary=E", body);
+    EXPECT_NE(again.body.find("<p>Not saved: "), std::string::npos) << again.body;
+}
+
 }  // namespace
