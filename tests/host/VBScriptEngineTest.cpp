@@ -124,6 +124,12 @@ TEST(VBScriptRun, UncaughtErrorsCarryTheirNumberAndTheLineOfTheInnermostStatemen
     EXPECT_EQ(RuntimeErrorOf("x = Left(\"a\")").number, 450);
     EXPECT_EQ(RuntimeErrorOf("Set x = 1").number, 424);
     EXPECT_EQ(RuntimeErrorOf("For Each x In 5 : Next").number, 451);
+    // What one page may hold is bounded, whatever it asks for.
+    EXPECT_EQ(RuntimeErrorOf("ReDim a(2147483647)").number, 7);
+    EXPECT_EQ(RuntimeErrorOf("Dim a(99999, 99999)").number, 7);
+    EXPECT_EQ(RuntimeErrorOf("x = Space(2147483647)").number, 14);
+    EXPECT_EQ(RuntimeErrorOf("s = \"ab\"\nFor i = 1 To 40 : s = s & s : Next").number, 14);
+    EXPECT_EQ(RuntimeErrorOf("x = Replace(Space(60000000), \" \", \"xx\")").number, 14);
     const vbs::RuntimeError raised = RuntimeErrorOf("On Error Resume Next\nOn Error GoTo 0\nErr.Raise 1234, \"src\", \"text\"");
     EXPECT_EQ(raised.number, 1234);
     EXPECT_EQ(raised.source, "src");
