@@ -15,6 +15,7 @@ bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsNameChar(char c) { return IsLetter(c) || IsDigit(c) || c == '_'; }
 char ToLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsRadixDigit(char c) { return IsDigit(c) || (ToLower(c) >= 'a' && ToLower(c) <= 'f'); }
 
 class Lexer {
 public:
@@ -72,7 +73,7 @@ private:
             string();
         } else if (c == '#') {
             date();
-        } else if (c == '&' && (ToLower(at(1)) == 'h' || ToLower(at(1)) == 'o' || IsDigit(at(1)))) {
+        } else if (c == '&' && (ToLower(at(1)) == 'h' || ToLower(at(1)) == 'o') && IsRadixDigit(at(2))) {
             radixNumber();
         } else {
             symbol();
@@ -137,14 +138,14 @@ private:
         emit(real ? TokenKind::Real : TokenKind::Integer, text, value);
     }
 
-    // &Hff, &O17 and &17: Integer when they fit 16 bits, else Long (a
-    // trailing & makes Long); their bits are signed, &HFFFF being -1.
+    // &Hff and &O17: Integer when they fit 16 bits, else Long (a trailing
+    // & makes Long); their bits are signed, &HFFFF being -1. A bare & before
+    // digits is the operator ("a"&1), not an octal number.
     void radixNumber() {
         const size_t start = mPos;
         ++mPos;
-        int base = 8;
-        if (ToLower(at()) == 'h') base = 16, ++mPos;
-        else if (ToLower(at()) == 'o') ++mPos;
+        const int base = ToLower(at()) == 'h' ? 16 : 8;
+        ++mPos;
         uint64_t value = 0;
         int digits = 0;
         for (;; ++mPos, ++digits) {

@@ -7,6 +7,7 @@
 
 #include "vbscript/CompileError.h"
 #include "vbscript/Conversions.h"
+#include "vbscript/DateValues.h"
 #include "vbscript/Operators.h"
 #include "vbscript/Interpreter.h"
 #include "vbscript/Parser.h"
@@ -81,6 +82,8 @@ TEST(VBScriptCompile, LiteralsAndContinuationsParse) {
     EXPECT_EQ(CompileErrorOf("x = &HFFFF + &O17 + &H8000& + #1/2/2003 10:30 PM# + .5 + 1.5E+3 + [a b]\n"
                              "y = \"a\"\"b\" & _\n   vbCrLf ' comment\nRem remark : still remark\nz = 1 : w = 2").number,
               0);
+    EXPECT_EQ(CompileErrorOf("x = \"a\"&1&b&Hz").number, 0);  // & before digits and names joins
+    EXPECT_EQ(CompileErrorOf("x = &O8").number, 1002);
     EXPECT_EQ(CompileErrorOf("x = #2/30/2003#").number, 1002);
     EXPECT_EQ(CompileErrorOf("x = &H1FFFFFFFF").number, 1031);
 }
@@ -226,6 +229,46 @@ TEST(VBScriptValues, NullIsUnknownAndTextsReadAsNumbers) {
     EXPECT_THROW(vbs::ToLong(Value::Double(2147483647.5)), vbs::RuntimeError);
     EXPECT_EQ(std::u16string(vbs::ToText(Value::Double(-0.0))), u"0");
     EXPECT_EQ(std::u16string(vbs::ToText(Value::Currency(-12345))), u"-1.2345");
+}
+
+TEST(VBScriptDates, TextsReadAndWrittenAsTheEnUsLocaleDoes) {
+    struct Case {
+        const char* text;
+        const char* written;  // null: no date
+    } cases[] = {
+        {"1/2/2003", "1/2/2003"},
+        {"2003-01-02", "1/2/2003"},
+        {"12/31/99", "12/31/1999"},
+        {"1/1/29", "1/1/2029"},
+        {"2/29/2004 12:00 AM", "2/29/2004"},
+        {"2/29/2004 12:30 PM", "2/29/2004 12:30:00 PM"},
+        {"22:30:15", "10:30:15 PM"},
+        {"1/2/2003 0:00:01", "1/2/2003 12:00:01 AM"},
+        {"2/29/2003", nullptr},
+        {"13/1/2003", nullptr},
+        {"1/2", nullptr},
+        {"24:00", nullptr},
+        {"13:00 PM", nullptr},
+        {"1/2/2003 x", nullptr},
+        {"AM", nullptr},
+        {"", nullptr},
+    };
+    for (const Case& c : cases) {
+        double date = 0;
+        const bool read = vbs::ParseDateText(c.text, &date);
+        EXPECT_EQ(read, c.written != nullptr) << c.text;
+        if (read && c.written) {
+            EXPECT_EQ(vbs::DateText(date), c.written) << c.text;
+        }
+    }
+    // Before 30 December 1899 the time still counts forward from midnight.
+    EXPECT_EQ(vbs::DateText(-1.25), "12/29/1899 6:00:00 AM");
+    EXPECT_EQ(vbs::DateText(0), "12/30/1899");
+    EXPECT_EQ(vbs::SplitDate(37623).weekday, 5);  // 2 January 2003 was a Thursday
+    double date = 0;
+    EXPECT_TRUE(vbs::MakeDate(2003, 14, 1, &date));  // months beyond 12 roll into the next year
+    EXPECT_EQ(vbs::DateText(date), "2/1/2004");
+    EXPECT_FALSE(vbs::MakeDate(10000, 1, 1, &date));
 }
 
 }  // namespace
