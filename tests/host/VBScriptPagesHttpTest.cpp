@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "SiteServer.h"
+#include "platform/RegistryValues.h"
 
 namespace {
 
@@ -423,6 +424,30 @@ TEST_F(VBScriptPages, TheVBScriptExamplePageSavesAnUpload) {
     // The second save of the same name fails; the page shows the component's text.
     const HttpResult again = Post(server->port(), "/examples/upload-vbscript.asp", "multipart/form-data; boundary=E", body);
     EXPECT_NE(again.body.find("<p>Not saved: "), std::string::npos) << again.body;
+}
+
+TEST_F(VBScriptPages, ServerScriptBlocksIncludesAndTheSiteErrorPage) {
+    // A <script runat="server"> block's procedures are called from anywhere in the page;
+    // its own statements run after the rest of the page.
+    Page("blocks.asp",
+         "<%@ Language=\"VBScript\" %>A<%= Twice(2) %>|<script language=\"VBScript\" runat=\"server\">\n"
+         "Function Twice(n)\n  Twice = 2 * n\nEnd Function\nResponse.Write \"|last\"\n</script>B<%= Twice(3) %>");
+    Page("lib/fails.inc", "<%\nSub Fails()\n  Dim a(1)\n  a(2) = 1\nEnd Sub\n%>");
+    Page("includes.asp", "<%@ Language=\"VBScript\" %><!-- #include file=\"lib/fails.inc\" -->\n<% Fails %>");
+    platform::registry::WriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "ErrorPage500", "/errors/500.asp");
+    Page("errors/500.asp",
+         "<%@ Language=\"VBScript\" %><% Set e = Server.GetLastError() %><%= e.Number %>|<%= e.Description %>|"
+         "<%= e.File %>|<%= e.Line %>|<%= e.Category %>");
+    VbPage("bad.asp", "Dim x\nx = \"a\" * 2");
+    auto server = Start();
+    EXPECT_EQ(Get(server->port(), "/blocks.asp").body, "A4|B6|last");
+    const HttpResult included = Get(server->port(), "/includes.asp");
+    EXPECT_EQ(included.status, 500);
+    EXPECT_EQ(included.body, "-2146828279|Subscript out of range|/lib/fails.inc|4|VBScript runtime");
+    const HttpResult bad = Get(server->port(), "/bad.asp");
+    EXPECT_EQ(bad.status, 500);
+    EXPECT_EQ(bad.body, "-2146828275|Type mismatch|/bad.asp|3|VBScript runtime");
+    EXPECT_NE(Log().find("The script page /bad.asp failed at /bad.asp, line 3"), std::string::npos) << Log();
 }
 
 }  // namespace
