@@ -397,7 +397,7 @@ TEST_F(VBScriptPages, GlobalAsaPagesOfEitherLanguageAndDeclaredObjects) {
     Page("declared.asp",
          "<%@ Language=\"VBScript\" %><object runat=\"server\" id=\"bag\" progid=\"Scripting.Dictionary\"></object>"
          "<% bag.Add \"k\", \"v\" : Response.Write bag(\"k\") & bag.Count & \"|\"\n"
-         "Response.Write #1/2/2003 10:30:00 PM# %>|<%= #12/30/1899 6:00:00 AM# %>");
+         "Response.Write #1/2/2003 10:30:00 PM# %>|<%= #12/30/1899 6:00:00 AM# %>|<%= CSng(1) / 3 %>|<%= 1 / 3 %>");
     auto server = Start();
     Visitor visitor;
     HttpResult first = Get(server->port(), "/count.asp", visitor);
@@ -406,7 +406,7 @@ TEST_F(VBScriptPages, GlobalAsaPagesOfEitherLanguageAndDeclaredObjects) {
     EXPECT_EQ(Get(server->port(), "/count.asp", visitor).body, "12|app;start;");
     const HttpResult outer = Get(server->port(), "/outer.asp");
     EXPECT_EQ(outer.body, "vb(js:0.25[leaf True])0.25") << outer.body;
-    EXPECT_EQ(Get(server->port(), "/declared.asp").body, "v1|1/2/2003 10:30:00 PM|6:00:00 AM");
+    EXPECT_EQ(Get(server->port(), "/declared.asp").body, "v1|1/2/2003 10:30:00 PM|6:00:00 AM|0.3333333|0.333333333333333");
 }
 
 TEST_F(VBScriptPages, TheVBScriptExamplePageSavesAnUpload) {
