@@ -1,6 +1,8 @@
 #include "script/VBScriptProgram.h"
 
 #include <cstdio>
+#include <exception>
+#include <thread>
 
 #include "script/ProgramText.h"
 #include "vbscript/CompileError.h"
@@ -22,6 +24,23 @@ std::string TextExpression(std::string_view text) {
         else out += c;
     }
     return out + "\"";
+}
+
+// The parser recurses as the program nests; a worker's stack (about 100 KB)
+// would bound pages at some 20 nested brackets. Pages are compiled once,
+// on a thread with a stack of the usual size.
+std::shared_ptr<const vbs::Program> CompiledOnItsOwnThread(const std::string& text) {
+    std::shared_ptr<const vbs::Program> compiled;
+    std::exception_ptr failure;
+    std::thread([&] {
+        try {
+            compiled = vbs::Compile(text);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }).join();
+    if (failure) std::rethrow_exception(failure);
+    return compiled;
 }
 
 }  // namespace
@@ -52,7 +71,7 @@ CompiledPage VBScriptProgram(const PageParts& parts, const std::string& thenCall
     }
     CompiledPage page = program.take();
     try {
-        page.vbscript = vbs::Compile(page.program);
+        page.vbscript = CompiledOnItsOwnThread(page.program);
     } catch (const vbs::CompileError& error) {
         char code[16];
         std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(vbs::ErrorHResult(error.number)));

@@ -59,6 +59,7 @@ Block Parser::block(Stop stop) {
 }
 
 StmtPtr Parser::statement() {
+    Deeper deeper(*this);  // one-line Ifs nest statements without blocks
     const Token& token = peek();
     if (token.kind != TokenKind::Name) fail(kExpectedStatement);
     const std::string word = token.lower;

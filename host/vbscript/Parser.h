@@ -85,7 +85,7 @@ private:
     // How deep expressions and blocks nest: bounded, so that no input
     // exhausts the stack of the parser or of the interpreter after it.
     int mDepth = 0;
-    static constexpr int kMaxDepth = 100;
+    static constexpr int kMaxDepth = 200;
     struct Deeper {
         explicit Deeper(Parser& parser);
         ~Deeper() { --mParser.mDepth; }

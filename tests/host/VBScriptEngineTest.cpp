@@ -76,6 +76,14 @@ TEST(VBScriptCompile, WhatIsNotRunYetAndWhatNestsTooDeepAreClearErrors) {
     EXPECT_EQ(deep.number, 1002);
     EXPECT_NE(deep.text.find("nests more than"), std::string::npos) << deep.text;
     EXPECT_EQ(CompileErrorOf("x = " + std::string(5000, '-') + "1").number, 1002);
+    std::string ifs;
+    for (int i = 0; i < 5000; ++i) ifs += "If a Then ";
+    EXPECT_EQ(CompileErrorOf(ifs + "b = 1").number, 1002);
+    // What pages nest stays well inside the bound.
+    std::string nested;
+    for (int i = 0; i < 20; ++i) nested += "If a Then\nFor i = 1 To (((2)))\n";
+    for (int i = 0; i < 20; ++i) nested += "Next\nEnd If\n";
+    EXPECT_EQ(CompileErrorOf(nested).number, 0);
 }
 
 TEST(VBScriptCompile, LiteralsAndContinuationsParse) {
