@@ -187,4 +187,38 @@ TEST_F(VBScriptObjects, FunctionsRefuseArgumentsOutsideTheirRange) {
               "TrueTrueTrue1Byte");
 }
 
+TEST_F(VBScriptObjects, OneLineIfsBareCallsAndLoopsParseAsTheReferenceReadsThem) {
+    EXPECT_EQ(Run("For Each x In Array(True, False)\n"
+                  "  If x Then out.Log \"a\" : out.Log \"b\" Else out.Log \"c\" : out.Log \"d\"\n"
+                  "Next\n"
+                  // An Else belongs to the nearest If of the line.
+                  "If True Then If False Then out.Log \"1\" Else out.Log \"2\"\n"
+                  "If False Then If True Then out.Log \"3\" Else out.Log \"4\"\n"
+                  "out.Log \"|\"\n"
+                  // A Sub's first argument may open with a bracket that does not close the list.
+                  "out.Log (1) & 2 : out.Log(3) : Call out.Log(\"4\") : out.Log \"|\"\n"
+                  "Select Case \"b\" : Case \"a\" : out.Log 1 : Case \"B\", \"b\" : out.Log 2 : Case Else : out.Log 3 : End Select\n"
+                  "i = 0 : Do : i = i + 1 : Loop Until i >= 3 : out.Log i\n"
+                  // Exit Do leaves the Do around a While ... Wend.
+                  "Do\n  While True\n    Exit Do\n  Wend\n  out.Log \"never\"\nLoop\n"
+                  "For i = 1 To 3 : For j = 1 To 3 : If j = 2 Then Exit For\n  out.Log j : Next : Next\n"
+                  "For i = 3 To 1 : out.Log \"never\" : Next : out.Log \"|\" & i\n"
+                  "For i = 1 To 2 Step 0.5 : out.Log i & \";\" : Next"),
+              "abcd2|1234|23111|31;1.5;2;");
+}
+
+TEST_F(VBScriptObjects, TheLastErrorStaysInErrUntilCleared) {
+    EXPECT_EQ(Run("On Error Resume Next\n"
+                  "x = 1 / 0 : y = 2\n"
+                  "out.Log Err.Number & \"|\" & y & \"|\"\n"
+                  "x = CInt(\"7\") : out.Log Err.Number & \"|\"\n"  // a statement that succeeds keeps Err
+                  "On Error GoTo 0 : out.Log Err.Number & \"|\"\n"
+                  "Err.Number = 6 : out.Log Err.Number & \"|\"\n"
+                  "Err.Clear : out.Log Err.Number & Err.Source & \"|\"\n"
+                  // A procedure's own handler: the caller's is off again after it returns.
+                  "Sub Quiet : On Error Resume Next : x = 1 / 0 : out.Log \"q\" & Err.Number : End Sub\n"
+                  "Quiet\nErr.Raise 9"),
+              "11|2|11|0|6|0|q11error 9");
+}
+
 }  // namespace
