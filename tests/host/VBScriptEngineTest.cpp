@@ -8,6 +8,7 @@
 #include "vbscript/CompileError.h"
 #include "vbscript/Conversions.h"
 #include "vbscript/DateValues.h"
+#include "vbscript/Lexer.h"
 #include "vbscript/Operators.h"
 #include "vbscript/Interpreter.h"
 #include "vbscript/Parser.h"
@@ -277,6 +278,30 @@ TEST(VBScriptDates, TextsReadAndWrittenAsTheEnUsLocaleDoes) {
     EXPECT_TRUE(vbs::MakeDate(2003, 14, 1, &date));  // months beyond 12 roll into the next year
     EXPECT_EQ(vbs::DateText(date), "2/1/2004");
     EXPECT_FALSE(vbs::MakeDate(10000, 1, 1, &date));
+}
+
+TEST(VBScriptLexer, TokensKeepTheirLinesAcrossLineEndsContinuationsAndComments) {
+    const std::vector<vbs::Token> tokens =
+        vbs::Tokenize("a = 1 _\r\n  + b ' note\r\nRem all of it\nRemark: x = [my name] <> \"q\"\"\"\r#1/2/2003#");
+    std::string seen;
+    for (const vbs::Token& token : tokens) {
+        switch (token.kind) {
+        case vbs::TokenKind::Name: seen += "N:" + token.lower; break;
+        case vbs::TokenKind::Integer: seen += "I:" + token.text; break;
+        case vbs::TokenKind::String: seen += "S:" + token.text; break;
+        case vbs::TokenKind::Date: seen += "D:" + std::to_string(static_cast<int>(token.number)); break;
+        case vbs::TokenKind::Symbol: seen += token.text; break;
+        case vbs::TokenKind::LineEnd: seen += "EOL"; break;
+        case vbs::TokenKind::Colon: seen += ":"; break;
+        case vbs::TokenKind::End: seen += "END"; break;
+        default: seen += "?"; break;
+        }
+        seen += "@" + std::to_string(token.line) + " ";
+    }
+    EXPECT_EQ(seen, "N:a@1 =@1 I:1@1 +@2 N:b@2 EOL@2 EOL@3 N:remark@4 :@4 N:x@4 =@4 N:my name@4 <>@4 S:q\"@4 EOL@4 "
+                    "D:37623@5 END@5 ");
+    EXPECT_TRUE(tokens[3].spaceBefore);
+    EXPECT_FALSE(vbs::Tokenize("a.b")[2].spaceBefore);
 }
 
 }  // namespace
