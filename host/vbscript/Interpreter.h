@@ -74,6 +74,7 @@ private:
     bool truth(const Expr& condition);
 
     // Names and values (InterpreterNames.cpp).
+    static Value* findIn(Frame& frame, const std::string& name, bool* isConstant);
     Value* lookup(const std::string& name, bool* isConstant = nullptr);
     Value& variableToWrite(const std::string& name, const std::string& written);
     const Procedure* procedureNamed(const std::string& name) const;

@@ -11,26 +11,22 @@
 
 namespace vbs {
 
-namespace {
-Value* FindIn(std::unordered_map<std::string, Value*>& references,
-              std::unordered_map<std::string, Value>& variables, std::unordered_map<std::string, Value>& constants,
-              const std::string& name, bool* isConstant) {
-    if (auto it = references.find(name); it != references.end()) return it->second;
-    if (auto it = variables.find(name); it != variables.end()) return &it->second;
-    if (auto it = constants.find(name); it != constants.end()) {
+// The name in one scope: a ByRef parameter, a variable or a constant.
+Value* Interpreter::findIn(Frame& frame, const std::string& name, bool* isConstant) {
+    if (auto it = frame.references.find(name); it != frame.references.end()) return it->second;
+    if (auto it = frame.variables.find(name); it != frame.variables.end()) return &it->second;
+    if (auto it = frame.constants.find(name); it != frame.constants.end()) {
         if (isConstant) *isConstant = true;
         return &it->second;
     }
     return nullptr;
 }
-}  // namespace
 
 Value* Interpreter::lookup(const std::string& name, bool* isConstant) {
     if (isConstant) *isConstant = false;
     if (mFrame != &mGlobal)
-        if (Value* found = FindIn(mFrame->references, mFrame->variables, mFrame->constants, name, isConstant))
-            return found;
-    return FindIn(mGlobal.references, mGlobal.variables, mGlobal.constants, name, isConstant);
+        if (Value* found = findIn(*mFrame, name, isConstant)) return found;
+    return findIn(mGlobal, name, isConstant);
 }
 
 Value& Interpreter::variableToWrite(const std::string& name, const std::string& written) {
