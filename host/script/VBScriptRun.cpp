@@ -5,6 +5,7 @@
 
 #include "vbscript/Interpreter.h"
 #include "vbscript/RuntimeError.h"
+#include "vbscript/StackRoom.h"
 
 namespace script {
 
@@ -60,8 +61,10 @@ RunOutcome RunVBScript(const CompiledPage& page, const PageNames& names, const P
     RunOutcome outcome;
     PageHost host(names, declared, stopNow);
     try {
-        vbs::Interpreter interpreter(page.vbscript, host);
-        interpreter.run(page.thenCall);
+        vbs::RunOnOwnStack([&] {
+            vbs::Interpreter interpreter(page.vbscript, host);
+            interpreter.run(page.thenCall);
+        });
     } catch (const vbs::RuntimeError& error) {
         outcome.ok = false;
         outcome.where = page.origin(error.line);

@@ -40,8 +40,9 @@ public:
     // program has one. Throws RuntimeError with its line, or ProgramStopped.
     void run(const std::string& thenCall = "");
 
-    // Procedure calls nest at most this deep (28 "Out of stack space").
-    static constexpr int kMaxCallDepth = 200;
+    // Procedure calls nest at most this deep, and as deep as the stack
+    // holds (28 "Out of stack space").
+    static constexpr int kMaxCallDepth = 1000;
 
 private:
     enum class Flow { Normal, ExitDo, ExitFor, ExitProcedure };
