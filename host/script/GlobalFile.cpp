@@ -29,6 +29,8 @@ std::shared_ptr<GlobalDeclarations> Declarations(const fs::path& root, const fs:
                             "global.asa holds only <script runat=\"server\"> blocks and <object runat=\"server\"> tags.");
     }
     read->parts.blocks = std::move(scripts);
+    // global.asa names no language of its own: its blocks' is its.
+    if (!read->parts.blocks.empty()) read->parts.language = read->parts.blocks.front().language;
     std::string code;
     for (const PageBlock& block : read->parts.blocks) code += Lower(std::string(read->parts.of(block))) + "\n";
     for (SiteEvent event : {SiteEvent::ApplicationStart, SiteEvent::ApplicationEnd, SiteEvent::SessionStart, SiteEvent::SessionEnd})

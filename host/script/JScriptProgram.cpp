@@ -4,48 +4,11 @@
 #include <cctype>
 
 #include "core/HttpText.h"
+#include "script/ProgramText.h"
 
 namespace script {
 
 namespace {
-
-// The program, line by line with the origin of each line.
-class Program {
-public:
-    explicit Program(const PageParts& source) : mSource(source) { mPage.lines.push_back(source.originAt(0)); }
-
-    // Code copied from the text at [begin, end): each of its lines keeps its origin.
-    void code(size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) {
-            mPage.program += mSource.text[i];
-            if (mSource.text[i] == '\n') mPage.lines.push_back(mSource.originAt(i + 1));
-        }
-    }
-    // Code as written, with its assignments to calls made into calls; the
-    // made code has the same line ends, each traced to its own.
-    void statements(size_t begin, size_t end) {
-        std::vector<size_t> lineEnds;
-        for (size_t i = begin; i < end; ++i)
-            if (mSource.text[i] == '\n') lineEnds.push_back(i);
-        size_t next = 0;
-        for (char c : RewriteCallAssignments(mSource.text.substr(begin, end - begin))) {
-            mPage.program += c;
-            if (c == '\n' && next < lineEnds.size()) mPage.lines.push_back(mSource.originAt(lineEnds[next++] + 1));
-        }
-    }
-    // Made text, without line ends of its own.
-    void made(const std::string& text) { mPage.program += text; }
-    // Ends a line; the next belongs to the text at `at`.
-    void newline(size_t at) {
-        mPage.program += '\n';
-        mPage.lines.push_back(mSource.originAt(at));
-    }
-    CompiledPage take() { return std::move(mPage); }
-
-private:
-    const PageParts& mSource;
-    CompiledPage mPage;
-};
 
 // Which bytes of page code are code, not strings or comments.
 std::vector<bool> CodeMask(const std::string& code) {
@@ -151,7 +114,7 @@ std::string RewriteCallAssignments(std::string code) {
 }
 
 CompiledPage JScriptProgram(const PageParts& parts, const std::string& thenCall) {
-    Program program(parts);
+    ProgramText program(parts);
     for (const PageBlock& block : parts.blocks) {
         switch (block.kind) {
         case PageBlock::Kind::Text:
@@ -169,12 +132,12 @@ CompiledPage JScriptProgram(const PageParts& parts, const std::string& thenCall)
             program.newline(block.end + 2);
             break;
         case PageBlock::Kind::Code:
-            program.statements(block.begin, block.end);
+            program.rewritten(block.begin, block.end, RewriteCallAssignments(parts.text.substr(block.begin, block.end - block.begin)));
             program.newline(block.end + 2);
             break;
         case PageBlock::Kind::ServerScript:
             program.newline(block.begin);
-            program.statements(block.begin, block.end);
+            program.rewritten(block.begin, block.end, RewriteCallAssignments(parts.text.substr(block.begin, block.end - block.begin)));
             break;
         }
     }

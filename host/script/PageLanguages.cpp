@@ -9,7 +9,8 @@ struct Language {
     const char* name;
     const char* engine;
 };
-constexpr Language kLanguages[] = {{"JScript", "JScript"}, {"JavaScript", "JScript"}, {"ECMAScript", "JScript"}};
+constexpr Language kLanguages[] = {
+    {"JScript", "JScript"}, {"JavaScript", "JScript"}, {"ECMAScript", "JScript"}, {"VBScript", "VBScript"}};
 }  // namespace
 
 const std::vector<std::string>& SupportedLanguages() {

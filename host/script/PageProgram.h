@@ -4,10 +4,15 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "script/PageSource.h"
+
+namespace vbs {
+struct Program;
+}
 
 namespace script {
 
@@ -18,6 +23,8 @@ struct CompiledPage {
     std::vector<std::filesystem::path> sources;   // the page and every file it included
     std::vector<ObjectTag> objects;               // its <object runat="server"> tags
     UINT codePage = 0;                            // of its CodePage directive; 0 when it names none
+    std::shared_ptr<const vbs::Program> vbscript;  // a VBScript page's parsed program
+    std::string thenCall;                         // VBScript: the procedure run after the program, when it has it
     SourceLine origin(int programLine) const;
 };
 

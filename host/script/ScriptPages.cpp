@@ -25,6 +25,8 @@
 #include "script/LocalTime.h"
 #include "script/PageCalls.h"
 #include "script/ScriptEngine.h"
+#include "script/VBScriptRun.h"
+#include "vbscript/DateValues.h"
 
 namespace script {
 
@@ -214,12 +216,15 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     // The page's other objects join Request and Server in the request's
     // object context, so that a component finds the same objects the page has.
     bool ended = false;
+    bool writesVBScript = false;  // the page running now is VBScript's: Response.Write writes its dates its way
     {
         platform::ComPtr<IDispatch> session(CreateSessionObject(mSessions, request, response));
         IDispatch* sessionObject = session.get();  // lives as long as the run, which the hook does not outlast
         platform::ComPtr<IDispatch> responseObject(CreateResponseObject(
             response, {.ended = [&ended] { ended = true; },
-                       .writeDate = [](double date) { return JScriptDateText(MsFromOleDate(date)); },
+                       .writeDate = [&writesVBScript](double date) {
+                           return writesVBScript ? vbs::DateText(date) : JScriptDateText(MsFromOleDate(date));
+                       },
                        .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); },
                        .heldSession = [sessionObject] { return HeldSession(sessionObject); }}));
         platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects()));
@@ -257,7 +262,10 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
             // The request's page names the answer's code page; the pages it
             // runs write in the one that stands.
             if (first) SetDirectiveCodePage(responseObject, page->codePage);
-            return run(*page, names, stopNow);
+            const bool outer = std::exchange(writesVBScript, page->vbscript != nullptr);
+            RunOutcome outcome = run(*page, names, stopNow);
+            writesVBScript = outer;
+            return outcome;
         } catch (const PageError& failure) {
             return RunOutcome{.ok = false, .where = failure.where, .error = failure.what(),
                               .description = failure.what(), .category = "Script page"};
@@ -298,6 +306,7 @@ RunOutcome ScriptPages::run(const CompiledPage& page, const PageNames& names, co
     PageNames declared;
     for (const ObjectTag& tag : page.objects)
         declared.push_back({tag.id, {}, [&tag](std::string* error) { return MakeDeclaredObject(tag, error); }});
+    if (page.vbscript) return RunVBScript(page, names, declared, stopNow);
     EngineLease engine = ScriptEngine::Borrow();
     return engine->Run(page, stopNow, [&](duk_context* context) {
         InstallComTypes(context);

@@ -204,9 +204,11 @@ HRESULT ToInteger(const VARIANT& v, T* out) {
     return S_OK;
 }
 
-std::string FormatDouble(double d) {
+// A number as Automation writes it: 15 significant digits for a Double, 7
+// for a Single (whose widened value would show digits it never held).
+std::string FormatDouble(double d, int digits = 15) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.15G", d);
+    std::snprintf(text, sizeof text, "%.*G", digits, d);
     return text;
 }
 
@@ -216,7 +218,7 @@ HRESULT ToText(const VARIANT& v, std::string* out) {
     case VT_BOOL: *out = v.boolVal ? "True" : "False"; return S_OK;
     case VT_I8: *out = std::to_string(v.llVal); return S_OK;
     case VT_UI8: *out = std::to_string(v.ullVal); return S_OK;
-    case VT_R4: *out = FormatDouble(v.fltVal); return S_OK;
+    case VT_R4: *out = FormatDouble(v.fltVal, 7); return S_OK;
     case VT_R8: case VT_DATE: *out = FormatDouble(v.dblVal); return S_OK;
     case VT_CY: *out = FormatDouble(static_cast<double>(v.cyVal.int64) / 10000.0); return S_OK;
     default: {

@@ -127,11 +127,11 @@ TEST_F(PageSourceTest, ErrorsNameTheFileAndLineTheyCameFrom) {
     Write("page2.asp", "<!-- #include file=\"inc/lib.inc\" -->\n<% fail() %>");
     EXPECT_EQ(Run("page2.asp"), "error at /inc/lib.inc:3: Error: in the library");
 
-    Write("vb.asp", "\n<%@ Language=\"VBScript\" %>");
-    const script::PageError language = ErrorOf("vb.asp");
+    Write("perl.asp", "\n<%@ Language=\"PerlScript\" %>");
+    const script::PageError language = ErrorOf("perl.asp");
     EXPECT_EQ(language.where.line, 2);
-    EXPECT_STREQ(language.what(), "The page /vb.asp is written in VBScript, which this server does not run. "
-                                  "Supported languages: JScript, JavaScript, ECMAScript.");
+    EXPECT_STREQ(language.what(), "The page /perl.asp is written in PerlScript, which this server does not run. "
+                                  "Supported languages: JScript, JavaScript, ECMAScript, VBScript.");
     Write("open.asp", "a\nb <% var x = 1");
     EXPECT_EQ(ErrorOf("open.asp").where.line, 2);
 }

@@ -87,6 +87,14 @@ TEST(Variant, ChangeTypeFollowsAutomationRules) {
     EXPECT_EQ(std::u16string(asText.bstrVal), u"True");
     EXPECT_EQ(toLong(boolean, &hr), -1);
 
+    VARIANT single;
+    VariantInit(&single);
+    single.vt = VT_R4;
+    single.fltVal = 1.0f / 3.0f;
+    Variant singleText;
+    ASSERT_EQ(VariantChangeType(&singleText, &single, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(std::u16string(singleText.bstrVal), u"0.3333333");
+
     VARIANT null;
     VariantInit(&null);
     null.vt = VT_NULL;

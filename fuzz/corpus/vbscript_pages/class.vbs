@@ -1,0 +1,2 @@
+Class C
+End Class
