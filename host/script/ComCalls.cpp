@@ -15,7 +15,7 @@ std::string Utf8(BSTR text) { return text ? platform::codepage::Utf16ToUtf8(std:
 
 }  // namespace
 
-HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARIANT* result, Exception* exception) {
+HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARIANT* result, platform::ExcepInfo* exception) {
     DISPID putId = DISPID_PROPERTYPUT;
     DISPPARAMS params{args.data(), nullptr, args.size(), 0};
     if (flags & DISPATCH_PROPERTYPUT) {
@@ -26,7 +26,7 @@ HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARI
     return object->Invoke(member, GUID_NULL, 0, flags, &params, result, exception, &argError);
 }
 
-void ThrowCallError(duk_context* context, HRESULT hr, const Exception& exception) {
+void ThrowCallError(duk_context* context, HRESULT hr, const platform::ExcepInfo& exception) {
     if (hr == DISP_E_EXCEPTION) {
         const HRESULT raised = exception.scode ? exception.scode : host::RuntimeError(exception.wCode);
         const std::string text = Utf8(exception.bstrDescription);
@@ -38,7 +38,7 @@ void ThrowCallError(duk_context* context, HRESULT hr, const Exception& exception
 void CallAndPush(duk_context* context, IDispatch* object, DISPID member, WORD flags, duk_idx_t first,
                  duk_idx_t count) {
     Arguments args(context, first, count);
-    Exception exception;
+    platform::ExcepInfo exception;
     platform::Variant result;
     const HRESULT hr = Call(object, member, flags, args, &result, &exception);
     if (FAILED(hr)) ThrowCallError(context, hr, exception);

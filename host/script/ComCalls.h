@@ -6,22 +6,11 @@
 
 #include <duktape.h>
 
+#include "platform/ExcepInfo.h"
 #include "platform/OleAuto.h"
 #include "script/ScriptValues.h"
 
 namespace script {
-
-// EXCEPINFO's strings, freed however the call ends.
-struct Exception : EXCEPINFO {
-    Exception() : EXCEPINFO{} {}
-    ~Exception() {
-        SysFreeString(bstrSource);
-        SysFreeString(bstrDescription);
-        SysFreeString(bstrHelpFile);
-    }
-    Exception(const Exception&) = delete;
-    Exception& operator=(const Exception&) = delete;
-};
 
 // The arguments of one call, in the reversed order IDispatch takes them.
 class Arguments {
@@ -46,11 +35,11 @@ private:
 
 // Invokes `member` with `args` as `flags` says; a property write names its
 // value as the property-put argument.
-HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARIANT* result, Exception* exception);
+HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARIANT* result, platform::ExcepInfo* exception);
 
 // Throws the page's Error for a failed call, with the text and source the
 // object gave when it raised an exception.
-[[noreturn]] void ThrowCallError(duk_context* context, HRESULT hr, const Exception& exception);
+[[noreturn]] void ThrowCallError(duk_context* context, HRESULT hr, const platform::ExcepInfo& exception);
 
 // Calls the member with the values at [first, first + count) of the stack
 // and pushes its result; a failure throws.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "platform/MessageText.h"
 #include "platform/System.h"
 
 namespace script {
@@ -26,14 +27,8 @@ void ThrowComError(duk_context* context, HRESULT hr, const std::string& descript
 }
 
 std::string ErrorText(HRESULT hr) {
-    char text[512];
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(hr), 0,
-                       text, sizeof text, nullptr)) {
-        std::string message = text;
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-            message.pop_back();
-        return message;
-    }
+    std::string message = platform::SystemMessageText(hr);
+    if (!message.empty()) return message;
     char code[32];
     std::snprintf(code, sizeof code, "Error 0x%08X", static_cast<unsigned>(hr));
     return code;

@@ -186,7 +186,7 @@ duk_ret_t TrapGet(duk_context* context) {
         // Without types the member is read as a property; one that wants a
         // call or arguments says so, and becomes a callable.
         Arguments none(context, 0, 0);
-        Exception exception;
+        platform::ExcepInfo exception;
         platform::Variant result;
         const HRESULT hr = Call(object, member, DISPATCH_PROPERTYGET, none, &result, &exception);
         if (SUCCEEDED(hr)) {
@@ -213,7 +213,7 @@ duk_ret_t TrapSet(duk_context* context) {
     if (!object || !FindMember(object, name, &member))
         ThrowComError(context, kNoSuchMember, std::string("Object doesn't support this property or method: ") + name);
     Arguments args(context, 2, 1);
-    Exception exception;
+    platform::ExcepInfo exception;
     const HRESULT hr = Call(object, member, DISPATCH_PROPERTYPUT, args, nullptr, &exception);
     if (FAILED(hr)) ThrowCallError(context, hr, exception);
     duk_push_true(context);
@@ -272,7 +272,7 @@ duk_ret_t AssignToCall(duk_context* context) {
     duk_dup(context, 2);
     {
         Arguments args(context, first, count + 1);
-        Exception exception;
+        platform::ExcepInfo exception;
         const HRESULT hr = Call(object, member, DISPATCH_PROPERTYPUT, args, nullptr, &exception);
         if (SUCCEEDED(hr)) return 0;
         if (hr != DISP_E_MEMBERNOTFOUND && hr != DISP_E_BADPARAMCOUNT) ThrowCallError(context, hr, exception);
@@ -283,7 +283,7 @@ duk_ret_t AssignToCall(duk_context* context) {
     if (!result) ThrowComError(context, host::kInvalidProcedureCall, "The member's value cannot be assigned to.");
     duk_dup(context, 2);
     Arguments value(context, -1, 1);
-    Exception exception;
+    platform::ExcepInfo exception;
     const HRESULT hr = Call(result, DISPID_VALUE, DISPATCH_PROPERTYPUT, value, nullptr, &exception);
     if (FAILED(hr)) ThrowCallError(context, hr, exception);
     return 0;

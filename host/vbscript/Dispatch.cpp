@@ -3,24 +3,14 @@
 #include <cstdio>
 
 #include "platform/CodePage.h"
+#include "platform/ExcepInfo.h"
+#include "platform/MessageText.h"
 #include "platform/System.h"
 #include "vbscript/RuntimeError.h"
 
 namespace vbs {
 
 namespace {
-
-// EXCEPINFO's strings, freed however the call ends.
-struct Exception : EXCEPINFO {
-    Exception() : EXCEPINFO{} {}
-    ~Exception() {
-        SysFreeString(bstrSource);
-        SysFreeString(bstrDescription);
-        SysFreeString(bstrHelpFile);
-    }
-    Exception(const Exception&) = delete;
-    Exception& operator=(const Exception&) = delete;
-};
 
 std::string Utf8(BSTR text) { return text ? platform::codepage::Utf16ToUtf8(std::u16string(text, SysStringLen(text))) : ""; }
 
@@ -30,20 +20,8 @@ int32_t LanguageNumber(int32_t hr) {
     return (bits & 0xFFFF0000u) == 0x800A0000u ? static_cast<int32_t>(bits & 0xFFFF) : hr;
 }
 
-std::string SystemText(HRESULT hr) {
-    char text[512];
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(hr), 0,
-                       text, sizeof text, nullptr)) {
-        std::string message = text;
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-            message.pop_back();
-        return message;
-    }
-    return "";
-}
-
 // What the failed call reported, in the terms Err shows.
-CallFailure Describe(HRESULT hr, Exception& exception) {
+CallFailure Describe(HRESULT hr, platform::ExcepInfo& exception) {
     CallFailure failure;
     failure.hr = hr;
     if (hr == DISP_E_EXCEPTION) {
@@ -67,7 +45,7 @@ CallFailure Describe(HRESULT hr, Exception& exception) {
         SysFreeString(source);
     }
     if (failure.description.empty()) failure.description = RuntimeErrorText(failure.number);
-    if (failure.description.empty()) failure.description = SystemText(hr);
+    if (failure.description.empty()) failure.description = platform::SystemMessageText(hr);
     return failure;
 }
 
@@ -95,7 +73,7 @@ Value Invoke(IDispatch* object, DISPID member, std::vector<Value>& args, const s
     std::vector<VARIANT> reversed = Reversed(args, nullptr);
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     Value result;
-    Exception exception;
+    platform::ExcepInfo exception;
     UINT argError = 0;
     const HRESULT hr = object->Invoke(member, GUID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params, &result,
                                       &exception, &argError);
@@ -109,7 +87,7 @@ HRESULT TryPut(IDispatch* object, DISPID member, bool byReference, std::vector<V
     std::vector<VARIANT> reversed = Reversed(args, &value);
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{reversed.data(), &named, static_cast<UINT>(reversed.size()), 1};
-    Exception exception;
+    platform::ExcepInfo exception;
     UINT argError = 0;
     const HRESULT hr = object->Invoke(member, GUID_NULL, 0, byReference ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT,
                                       &params, nullptr, &exception, &argError);
@@ -150,7 +128,7 @@ Enumeration::Enumeration(IDispatch* collection) {
     if (!collection) throw RuntimeError(kObjectNotSet);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     Value result;
-    Exception exception;
+    platform::ExcepInfo exception;
     UINT argError = 0;
     HRESULT hr = collection->Invoke(DISPID_NEWENUM, GUID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result,
                                     &exception, &argError);

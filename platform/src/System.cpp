@@ -1,5 +1,6 @@
 // Last error, system message texts, tick count, OS version, modules.
 #include "platform/System.h"
+#include "platform/MessageText.h"
 
 #include <dlfcn.h>
 #include <sys/utsname.h>
@@ -191,6 +192,13 @@ DWORD FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD, LPSTR buf
     std::memcpy(buffer + length - 2, "\r\n", 3);
     return static_cast<DWORD>(length);
 }
+
+namespace platform {
+std::string SystemMessageText(HRESULT code) {
+    const char* text = SystemText(static_cast<DWORD>(code));
+    return text ? text : "";
+}
+}  // namespace platform
 
 DWORD GetTickCount() {
     timespec now{};
