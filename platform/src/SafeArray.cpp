@@ -69,8 +69,11 @@ void ClearElements(SAFEARRAY* array) {
 // Offset of the element at `indices` (one per dimension, first dimension
 // first), or false when an index is out of bounds.
 bool ElementOffset(SAFEARRAY* array, const LONG* indices, size_t* offset) {
+    // The first index varies fastest (column-major), as Automation lays
+    // arrays out: code that reads the data of a two-dimensional array, and
+    // VBArray.toArray, see a(0,0), a(1,0), ... a(0,1), ...
     size_t position = 0;
-    for (USHORT d = 0; d < array->cDims; ++d) {
+    for (USHORT d = array->cDims; d-- > 0;) {
         // rgsabound holds the dimensions in reverse order.
         const SAFEARRAYBOUND& bound = array->rgsabound[array->cDims - 1 - d];
         const int64_t relative = static_cast<int64_t>(indices[d]) - bound.lLbound;

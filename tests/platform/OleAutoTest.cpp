@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include <cstring>
 #include <thread>
@@ -111,6 +112,23 @@ TEST(Variant, CopyDuplicatesOwnedData) {
     ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
     EXPECT_NE(copy.parray, source.parray);
     EXPECT_EQ(static_cast<BYTE*>(copy.parray->pvData)[1], 9);
+}
+
+// Automation lays a multi-dimensional array out with its first index
+// varying fastest: code that walks the data sees a(0,0), a(1,0), a(2,0), a(0,1).
+TEST(SafeArray, TheFirstIndexVariesFastestInTheData) {
+    SAFEARRAYBOUND bounds[2] = {{3, 0}, {2, 0}};
+    SAFEARRAY* array = SafeArrayCreate(VT_I4, 2, bounds);
+    ASSERT_NE(array, nullptr);
+    for (LONG i = 0; i < 3; ++i)
+        for (LONG j = 0; j < 2; ++j) {
+            const LONG at[2] = {i, j};
+            LONG value = 10 * i + j;
+            ASSERT_EQ(SafeArrayPutElement(array, at, &value), S_OK);
+        }
+    const auto* data = static_cast<const LONG*>(array->pvData);
+    EXPECT_EQ(std::vector<LONG>(data, data + 6), (std::vector<LONG>{0, 10, 20, 1, 11, 21}));
+    SafeArrayDestroy(array);
 }
 
 TEST(SafeArray, BoundsLocksAndElements) {
