@@ -291,7 +291,7 @@ bool Encode(UINT codePage, const char16_t* s, size_t n, const char* defaultChar,
 }
 
 locale_t FoldingLocale() {
-    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     return locale;
 }
 
