@@ -2,6 +2,8 @@
 // halves (0x80-0xFF) of the Windows single-byte code pages 1250-1258, as Windows
 // maps them: bytes a page leaves undefined map to U+0080-U+009F in the C1 range
 // and to private-use characters elsewhere.
+// The formatter leaves the tables in rows of eight.
+// clang-format off
 #include "CodePageTables.h"
 
 namespace platform::codepage {

@@ -44,6 +44,8 @@ def main():
     print("// halves (0x80-0xFF) of the Windows single-byte code pages 1250-1258, as Windows")
     print("// maps them: bytes a page leaves undefined map to U+0080-U+009F in the C1 range")
     print("// and to private-use characters elsewhere.")
+    print("// The formatter leaves the tables in rows of eight.")
+    print("// clang-format off")
     print('#include "CodePageTables.h"')
     print()
     print("namespace platform::codepage {")
