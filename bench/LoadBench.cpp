@@ -125,15 +125,20 @@ std::pair<std::string, std::string> NewForm(int port) {
 
 void UploadOnce(Load& load, uint64_t seed, const std::string& id, const std::string& cookie) {
     const std::string head = "--LoadB\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nupload " +
-                             std::to_string(seed) + "\r\n--LoadB\r\nContent-Disposition: form-data; name=\"file\"; "
+                             std::to_string(seed) +
+                             "\r\n--LoadB\r\nContent-Disposition: form-data; name=\"file\"; "
                              "filename=\"load.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n";
     const std::string tail = "\r\n--LoadB--\r\n";
     const int fd = Connect(load.port);
     if (fd < 0) return Failure("cannot connect");
-    const std::string request = "POST /upload?ID=" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                                "Cookie: " + cookie + "\r\nAccept: "
+    const std::string request = "POST /upload?ID=" + id +
+                                " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                "Cookie: " +
+                                cookie +
+                                "\r\nAccept: "
                                 "application/json\r\nContent-Type: multipart/form-data; boundary=LoadB\r\n"
-                                "Content-Length: " + std::to_string(head.size() + load.fileSize + tail.size()) +
+                                "Content-Length: " +
+                                std::to_string(head.size() + load.fileSize + tail.size()) +
                                 "\r\nConnection: close\r\n\r\n" + head;
     bool sent = SendAll(fd, request.data(), request.size());
     std::string block(kBlock, '\0');
@@ -148,8 +153,8 @@ void UploadOnce(Load& load, uint64_t seed, const std::string& id, const std::str
     if (!sent) return Failure("upload " + std::to_string(seed) + " could not be sent");
     if (response.rfind("HTTP/1.1 200", 0) != 0) return Failure("upload answered " + response.substr(0, 200));
     const std::string body = response.substr(response.find("\r\n\r\n") + 4);
-    if (JsonValue(body, "Count") != "2" || body.find("\"Content\": \"upload " + std::to_string(seed) + "\"") ==
-                                               std::string::npos)
+    if (JsonValue(body, "Count") != "2" ||
+        body.find("\"Content\": \"upload " + std::to_string(seed) + "\"") == std::string::npos)
         return Failure("wrong fields: " + body.substr(0, 300));
     // The file item's saved path (the text field's is null).
     const size_t savedAt = body.find("\"SavedAs\": \"/uploads/");
@@ -194,8 +199,10 @@ void ProgressReader(Load& load, int readsPerSecond, int number) {
         if (fd < 0) {
             Failure("progress: cannot connect");
         } else {
-            const std::string request = "GET /progress?ID=" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                                        "Cookie: " + cookie + "\r\nConnection: close\r\n\r\n";
+            const std::string request = "GET /progress?ID=" + id +
+                                        " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                        "Cookie: " +
+                                        cookie + "\r\nConnection: close\r\n\r\n";
             SendAll(fd, request.data(), request.size());
             const std::string response = ReadAll(fd);
             close(fd);
@@ -293,7 +300,9 @@ int main(int argc, char** argv) {
     std::string clusterScript, buildDir;
     if (cluster) {
         if (argc < 6) {
-            std::fprintf(stderr, "usage: load_bench --cluster CLUSTER_SCRIPT BUILD_DIR DOCUMENT_ROOT TEMP_DIR [UPLOADS] [MEGABYTES] [SECONDS] [READS]\n");
+            std::fprintf(stderr,
+                         "usage: load_bench --cluster CLUSTER_SCRIPT BUILD_DIR DOCUMENT_ROOT TEMP_DIR [UPLOADS] "
+                         "[MEGABYTES] [SECONDS] [READS]\n");
             return 2;
         }
         clusterScript = argv[2];
@@ -303,7 +312,8 @@ int main(int argc, char** argv) {
         argv[1] = const_cast<char*>("cluster");
     }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: load_bench SERVER DOCUMENT_ROOT TEMP_DIR [UPLOADS] [MEGABYTES] [SECONDS] [READS]\n");
+        std::fprintf(stderr,
+                     "usage: load_bench SERVER DOCUMENT_ROOT TEMP_DIR [UPLOADS] [MEGABYTES] [SECONDS] [READS]\n");
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
@@ -316,7 +326,8 @@ int main(int argc, char** argv) {
     if (cluster) {
         site = StartCluster(clusterScript, buildDir, argv[2], argv[3]);
     } else {
-        site.leader = StartServer(argv[1], {"--root", argv[2]}, {{"TMPDIR", argv[3]}}, &site.port);  // the shipped options
+        site.leader =
+            StartServer(argv[1], {"--root", argv[2]}, {{"TMPDIR", argv[3]}}, &site.port);  // the shipped options
         site.servers = {site.leader};
     }
     load.port = site.port;
@@ -363,12 +374,12 @@ int main(int argc, char** argv) {
 
     std::this_thread::sleep_for(std::chrono::seconds(2));  // idle connections close
     const size_t leftInTemp = Entries(argv[3]);
-    std::printf("%s: %d uploaders x %zu MB for %.0f s: %ld uploads (%.2f uploads/s, %.1f MB/s), %ld progress reads "
-                "(%.0f/s)\n",
-                cluster ? "two servers behind the balancer, progress in Redis" : "one server", uploaders, megabytes,
-                elapsed, load.uploads.load(), load.uploads / elapsed,
-                load.uploads * static_cast<double>(megabytes) / elapsed, load.progressReads.load(),
-                load.progressReads / elapsed);
+    std::printf(
+        "%s: %d uploaders x %zu MB for %.0f s: %ld uploads (%.2f uploads/s, %.1f MB/s), %ld progress reads "
+        "(%.0f/s)\n",
+        cluster ? "two servers behind the balancer, progress in Redis" : "one server", uploaders, megabytes, elapsed,
+        load.uploads.load(), load.uploads / elapsed, load.uploads * static_cast<double>(megabytes) / elapsed,
+        load.progressReads.load(), load.progressReads / elapsed);
     if (site.redisPort) {
         // A progress read is one HMGET (form IDs are signed, not looked up);
         // the rest is the uploads' own.
@@ -392,9 +403,10 @@ int main(int argc, char** argv) {
         const size_t filesAfter = OpenFiles(server);
         const long rssAfter = StatusKb(server, "VmRSS:");
         const long anonAfter = StatusKb(server, "RssAnon:");
-        std::printf("server %zu: open files %zu -> %zu, RSS %.1f -> %.1f MB, anonymous %.1f -> %.1f MB (peak %.1f MB)\n",
-                    i + 1, filesBefore[i], filesAfter, rssBefore[i] / 1024.0, rssAfter / 1024.0,
-                    anonBefore[i] / 1024.0, anonAfter / 1024.0, anonPeak[i] / 1024.0);
+        std::printf(
+            "server %zu: open files %zu -> %zu, RSS %.1f -> %.1f MB, anonymous %.1f -> %.1f MB (peak %.1f MB)\n", i + 1,
+            filesBefore[i], filesAfter, rssBefore[i] / 1024.0, rssAfter / 1024.0, anonBefore[i] / 1024.0,
+            anonAfter / 1024.0, anonPeak[i] / 1024.0);
         // Each server's Redis link keeps up to 4 idle connections.
         const size_t linkConnections = site.redisPort ? 4 : 0;
         if (filesAfter > filesBefore[i] + linkConnections)

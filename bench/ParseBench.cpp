@@ -191,13 +191,14 @@ int main(int argc, char** argv) {
     }
     const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const size_t size = megabytes << 20;
-    for (int parts : {2, 100, 10000}) Measure(("multipart, " + std::to_string(parts) + " parts").c_str(), MultipartBody(size, parts));
+    for (int parts : {2, 100, 10000})
+        Measure(("multipart, " + std::to_string(parts) + " parts").c_str(), MultipartBody(size, parts));
     // Adversarial bodies.
     Measure("header lines in one part", "--b\r\n" + Repeat("Content-Disposition: form-data; x\r\n", size / 4) +
                                             "Content-Disposition: form-data; name=\"last\"\r\n\r\nv\r\n--b--\r\n");
     Measure("no end of headers", "--b\r\n" + Repeat("X-Header: value\r\n", size / 4));
-    Measure("near-matches of the boundary", "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" +
-                                                Repeat("--c", size / 4) + "\r\n--b--\r\n");
+    Measure("near-matches of the boundary",
+            "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" + Repeat("--c", size / 4) + "\r\n--b--\r\n");
     Measure("line ends", "--b\r\n" + Repeat("\r\n", size / 4));
     Measure("dashes", std::string(size / 4, '-'));
     return 0;

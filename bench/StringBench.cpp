@@ -52,8 +52,9 @@ int main(int argc, char** argv) {
     if (!mkdtemp(folder)) return 1;
     const std::string root = folder;
     // Readable by the account the server runs its pages as when started as root.
-    std::filesystem::permissions(root, std::filesystem::perms::others_read | std::filesystem::perms::others_exec |
-                                           std::filesystem::perms::group_read | std::filesystem::perms::group_exec,
+    std::filesystem::permissions(root,
+                                 std::filesystem::perms::others_read | std::filesystem::perms::others_exec |
+                                     std::filesystem::perms::group_read | std::filesystem::perms::group_exec,
                                  std::filesystem::perm_options::add);
     const std::string build =
         "var chunk = new Array(11).join('0123456789'), s = '';\n"
@@ -62,7 +63,8 @@ int main(int argc, char** argv) {
     std::ofstream(root + "/build1mb.asp") << "<% var n = 1048576;\n" << build << "Response.Write(s); %>";
     std::ofstream(root + "/build.asp") << "<% Server.ScriptTimeout = " << limit
                                        << "; var n = Request.QueryString('mb') * 1048576, t = new Date();\n"
-                                       << build << "Response.Write('built ' + s.length + ' in ' + (new Date() - t) + ' ms'); %>";
+                                       << build
+                                       << "Response.Write('built ' + s.length + ' in ' + (new Date() - t) + ' ms'); %>";
     int status = 0;
     struct Case {
         const char* name;

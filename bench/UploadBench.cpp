@@ -40,9 +40,10 @@ double Post(int port, const std::string& contentType, const std::string& head, s
     const size_t total = head.size() + fileBytes + tail.size();
     const int fd = Connect(port);
     if (fd < 0) std::abort();
-    const std::string request = "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: application/json\r\n"
-                                "Content-Type: " + contentType + "\r\nContent-Length: " + std::to_string(total) +
-                                "\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: application/json\r\n"
+        "Content-Type: " +
+        contentType + "\r\nContent-Length: " + std::to_string(total) + "\r\nConnection: close\r\n\r\n";
     std::atomic<bool> running{true};
     std::thread sampler([&] {
         while (running) {
@@ -105,8 +106,8 @@ void UploadBody(int port, const std::string& boundary, const std::string& path, 
     long anonPeak = 0;
     std::string response;
     for (int round = 0; round < 3; ++round) {
-        best = std::min(best, Post(port, "multipart/form-data; boundary=" + boundary, body, 0, "", server, &anonPeak,
-                                   &response));
+        best = std::min(
+            best, Post(port, "multipart/form-data; boundary=" + boundary, body, 0, "", server, &anonPeak, &response));
         EmptyUploads(root);
     }
     std::printf("%-24s %7.1f MB: %7.1f MB/s  peak anonymous (heap) %6.1f MB  %s\n",
@@ -128,19 +129,21 @@ void UploadRepeatedly(int port, int times, const std::string& boundary, const st
         if (i == 1) afterFirst = StatusKb(server, "RssAnon:");
     }
     const long afterLast = StatusKb(server, "RssAnon:");
-    std::printf("%s %d times: server anonymous memory peak %.1f MB; after the first %.1f MB, after the last %.1f MB "
-                "(%.2fx)\n",
-                std::filesystem::path(path).filename().c_str(), times, anonPeak / 1024.0, afterFirst / 1024.0,
-                afterLast / 1024.0, static_cast<double>(afterLast) / static_cast<double>(afterFirst));
+    std::printf(
+        "%s %d times: server anonymous memory peak %.1f MB; after the first %.1f MB, after the last %.1f MB "
+        "(%.2fx)\n",
+        std::filesystem::path(path).filename().c_str(), times, anonPeak / 1024.0, afterFirst / 1024.0,
+        afterLast / 1024.0, static_cast<double>(afterLast) / static_cast<double>(afterFirst));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: upload_bench DOCUMENT_ROOT [MEGABYTES...]\n"
-                             "       upload_bench DOCUMENT_ROOT --bodies BOUNDARY FILE...\n"
-                             "       upload_bench DOCUMENT_ROOT --repeat N BOUNDARY FILE\n");
+        std::fprintf(stderr,
+                     "usage: upload_bench DOCUMENT_ROOT [MEGABYTES...]\n"
+                     "       upload_bench DOCUMENT_ROOT --bodies BOUNDARY FILE...\n"
+                     "       upload_bench DOCUMENT_ROOT --repeat N BOUNDARY FILE\n");
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);

@@ -59,8 +59,8 @@ const Hosts& CurrentHosts() {
 QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
 
 QString SiteCaption(int index) {
-    static const char* const kCaptions[] = {nullptr,           "eBay &Canada",      "eBay &UK",     "eBay &Australia",
-                                            "eBay &Ireland",   "eBay &New Zealand", "eBay &Motors"};
+    static const char* const kCaptions[] = {nullptr,         "eBay &Canada",      "eBay &UK",    "eBay &Australia",
+                                            "eBay &Ireland", "eBay &New Zealand", "eBay &Motors"};
     if (index == 1) return CurrentHosts().site1Caption;
     return index >= 2 && index <= kSiteCount ? QString(kCaptions[index - 1]) : QString();
 }
@@ -68,11 +68,19 @@ QString SiteCaption(int index) {
 QString SiteStartAddress(int index) {
     const Hosts& hosts = CurrentHosts();
     switch (index) {
-    case 1: case 2: case 3: case 4: return Http(hosts.siteHost[index - 1]);
-    case 5: return Http(hosts.sitePagesHost) + "/ie/index.html";
-    case 6: return Http(hosts.sitePagesHost) + "/nz/index.html";
-    case 7: return Http(hosts.sitePagesHost) + "/ebaymotors/index.html";
-    default: return {};
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            return Http(hosts.siteHost[index - 1]);
+        case 5:
+            return Http(hosts.sitePagesHost) + "/ie/index.html";
+        case 6:
+            return Http(hosts.sitePagesHost) + "/nz/index.html";
+        case 7:
+            return Http(hosts.sitePagesHost) + "/ebaymotors/index.html";
+        default:
+            return {};
     }
 }
 
@@ -83,13 +91,15 @@ QString QueryValue(const QString& sText) { return QString::fromLatin1(QUrl::toPe
 }  // namespace
 
 QString SellerListingsAddress(const QString& sUserID) {
-    return Http(CurrentHosts().listingsHost) + "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=" +
-           QueryValue(sUserID) + "&include=0&since=-1&sort=2&rows=25";
+    return Http(CurrentHosts().listingsHost) +
+           "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=" + QueryValue(sUserID) +
+           "&include=0&since=-1&sort=2&rows=25";
 }
 
 QString BidderItemsAddress(const QString& sUserID) {
-    return Http(CurrentHosts().bidItemsHost) + "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewBidItems&userid=" +
-           QueryValue(sUserID) + "&completed=0&all=1&rows=25";
+    return Http(CurrentHosts().bidItemsHost) +
+           "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewBidItems&userid=" + QueryValue(sUserID) +
+           "&completed=0&all=1&rows=25";
 }
 
 QString SnipeAddress(const QString& sItem) {

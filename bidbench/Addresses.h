@@ -53,7 +53,7 @@ bool SameAddress(const QString& a, const QString& b);
 QString ServiceNewsAddress();
 QString SignupAddress();
 QString ServiceHomeAddress();
-QString MakerLinkAddress();     // the link with the query "?bidbench"
+QString MakerLinkAddress();  // the link with the query "?bidbench"
 QString MakerTarnbidAddress();
 QString MakerSiteAddress();
 QString VersionPageAddress();

@@ -96,7 +96,7 @@ std::string Attribute(const std::string& attributes, const std::string& wanted) 
         while (i < attributes.size() && !std::isalpha(static_cast<unsigned char>(attributes[i]))) ++i;
         const size_t nameStart = i;
         while (i < attributes.size() && (std::isalnum(static_cast<unsigned char>(attributes[i])) ||
-                                          attributes[i] == '_' || attributes[i] == '-'))
+                                         attributes[i] == '_' || attributes[i] == '-'))
             ++i;
         const std::string name = Lower(attributes.substr(nameStart, i - nameStart));
         while (i < attributes.size() && std::isspace(static_cast<unsigned char>(attributes[i]))) ++i;

@@ -130,9 +130,12 @@ ImportResult Import(const QString& sBookmarkFile, const QString& sFolder, const 
         const QString title = QString::fromStdString(bookmark.title.empty() ? bookmark.url : bookmark.title);
         const QString address = QString::fromStdString(bookmark.url);
         const QString folder = folderOf(bookmark.folder);
-        if (AlreadyThere(folder, title, address)) ++result.duplicates;
-        else if (WriteShortcut(folder, title, address, nullptr).isEmpty()) ++result.failed;
-        else ++result.written;
+        if (AlreadyThere(folder, title, address))
+            ++result.duplicates;
+        else if (WriteShortcut(folder, title, address, nullptr).isEmpty())
+            ++result.failed;
+        else
+            ++result.written;
     }
     return result;
 }
@@ -148,8 +151,12 @@ QString ImportReport(const ImportResult& result) {
     QString report = "Imported " + count(result.written, "bookmark", "bookmarks") + " in " +
                      count(result.folders, "folder", "folders") + ".";
     QStringList skipped;
-    if (result.duplicates) skipped << count(result.duplicates, "bookmark already in your favorites", "bookmarks already in your favorites");
-    if (result.scripts) skipped << count(result.scripts, "script or saved search (javascript:, place:)", "scripts and saved searches (javascript:, place:)");
+    if (result.duplicates)
+        skipped << count(result.duplicates, "bookmark already in your favorites",
+                         "bookmarks already in your favorites");
+    if (result.scripts)
+        skipped << count(result.scripts, "script or saved search (javascript:, place:)",
+                         "scripts and saved searches (javascript:, place:)");
     if (!skipped.isEmpty()) report += "\nSkipped " + skipped.join(" and ") + ".";
     if (result.failed) report += "\n" + count(result.failed, "bookmark", "bookmarks") + " could not be written.";
     if (result.canceled) report += "\nThe import was stopped before the end of the file.";

@@ -30,14 +30,14 @@ QString SafeFileName(const QString& sTitle);
 QString WriteShortcut(const QString& sFolder, const QString& sTitle, const QString& sAddress, QString* sError);
 
 struct ImportResult {
-    bool read = false;   // the bookmark file could be read
+    bool read = false;          // the bookmark file could be read
     bool bookmarkFile = false;  // it is a bookmark file (else nothing was imported)
     bool canceled = false;      // the user stopped the import part way
-    int written = 0;     // shortcut files made
-    int failed = 0;      // bookmarks that could not be written
-    int folders = 0;     // folders of the file, made or already there
-    int scripts = 0;     // skipped: javascript: and place: bookmarks, which are no pages
-    int duplicates = 0;  // skipped: a shortcut of that name and address is already there
+    int written = 0;            // shortcut files made
+    int failed = 0;             // bookmarks that could not be written
+    int folders = 0;            // folders of the file, made or already there
+    int scripts = 0;            // skipped: javascript: and place: bookmarks, which are no pages
+    int duplicates = 0;         // skipped: a shortcut of that name and address is already there
 };
 
 // Adds the bookmarks of an HTML bookmark file to the folder, one shortcut

@@ -28,8 +28,8 @@ FAbout::FAbout(QWidget* parent) : QDialog(parent) {
     bold.setBold(true);
     bold.setPointSize(bold.pointSize() + 4);
     lblTitle->setFont(bold);
-    lblVersion = new QLabel(QString("Version %1.%2.%3").arg(Version::kMajor).arg(Version::kMinor).arg(Version::kRevision),
-                            this);
+    lblVersion =
+        new QLabel(QString("Version %1.%2.%3").arg(Version::kMajor).arg(Version::kMinor).arg(Version::kRevision), this);
     auto* lblDescription = new QLabel(
         "Tarnbid Bidbench allows you to place bids in the waning moments of online auctions.  Visit us at:", this);
     lblDescription->setWordWrap(true);

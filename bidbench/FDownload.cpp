@@ -26,8 +26,7 @@ void FDownload::Ask(QWebEngineDownloadRequest* download, QWidget* owner) {
     dialog->Start();
 }
 
-FDownload::FDownload(QWebEngineDownloadRequest* download, QWidget* owner)
-    : QDialog(owner), mDownload(download) {
+FDownload::FDownload(QWebEngineDownloadRequest* download, QWidget* owner) : QDialog(owner), mDownload(download) {
     setWindowTitle("Download");
     const QString sFrom = download->url().host().isEmpty() ? download->url().toString() : download->url().host();
     lblFile = new QLabel(QString("Save \"%1\" from %2?").arg(download->downloadFileName(), sFrom));
@@ -70,11 +69,15 @@ FDownload::FDownload(QWebEngineDownloadRequest* download, QWidget* owner)
         // Before the end Cancel stops the download; after it, it is Close.
         if (mDownload && !mDownload->isFinished() && mDownload->state() != QWebEngineDownloadRequest::DownloadRequested)
             mDownload->cancel();
-        if (isModal()) reject();
-        else close();
+        if (isModal())
+            reject();
+        else
+            close();
     });
     connect(cmdOpen, &QPushButton::clicked, this, [this] {
-        if (mDownload) QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(mDownload->downloadDirectory()).filePath(mDownload->downloadFileName())));
+        if (mDownload)
+            QDesktopServices::openUrl(
+                QUrl::fromLocalFile(QDir(mDownload->downloadDirectory()).filePath(mDownload->downloadFileName())));
     });
     connect(cmdOpenFolder, &QPushButton::clicked, this, [this] {
         if (mDownload) QDesktopServices::openUrl(QUrl::fromLocalFile(mDownload->downloadDirectory()));

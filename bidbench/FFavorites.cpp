@@ -95,8 +95,10 @@ void FFavorites::LoadList() {
     QByteArray bytes;
     // A list that could not be moved from beside the program is read there.
     QFile file(QFileInfo::exists(ListPath()) ? ListPath() : UserPlaces::OldListPath(ListPath()));
-    if (const auto kept = PendingSaves::KeptText(ListPath())) bytes = *kept;
-    else if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
+    if (const auto kept = PendingSaves::KeptText(ListPath()))
+        bytes = *kept;
+    else if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
     // Lines end at CR LF, CR or LF; empty lines of a hand-edited file are skipped.
     const QString text = QString::fromLocal8Bit(bytes);
     for (const QString& line : text.split(QRegularExpression("\r\n|\r|\n")))

@@ -72,8 +72,7 @@ FIEFavorites::FIEFavorites(QWidget* parent, const QString& sFolder) : QDialog(pa
 
 QString FIEFavorites::Key(const QTreeWidgetItem* node) { return node->data(0, Qt::UserRole).toString(); }
 
-QTreeWidgetItem* FIEFavorites::AddNode(QTreeWidgetItem* parent, const QString& sKey, const QString& sText,
-                                       int image) {
+QTreeWidgetItem* FIEFavorites::AddNode(QTreeWidgetItem* parent, const QString& sKey, const QString& sText, int image) {
     auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
     node->setText(0, sText);
     node->setData(0, Qt::UserRole, sKey);
@@ -154,22 +153,25 @@ void FIEFavorites::RenameSelected() {
     const bool isFolder = entry.isDir();
     const QString sOldName = isFolder ? entry.fileName() : entry.completeBaseName();
     bool ok = false;
-    const QString sName = QInputDialog::getText(this, "Rename", isFolder ? "Folder name:" : "Favorite name:",
-                                                QLineEdit::Normal, sOldName, &ok);
+    const QString sName = QInputDialog::getText(
+        this, "Rename", isFolder ? "Folder name:" : "Favorite name:", QLineEdit::Normal, sOldName, &ok);
     if (!ok || sName.trimmed().isEmpty() || sName == sOldName) return;
     const QString sNewPath =
         entry.path() + "/" + BrowserFavorites::SafeFileName(sName) + (isFolder ? QString() : QStringLiteral(".url"));
     if (QFileInfo::exists(sNewPath)) {
-        QMessageBox::warning(this, windowTitle(), "There is already a favorite or folder named " +
-                                                      QFileInfo(sNewPath).completeBaseName() + ".");
+        QMessageBox::warning(
+            this, windowTitle(),
+            "There is already a favorite or folder named " + QFileInfo(sNewPath).completeBaseName() + ".");
         return;
     }
     if (!QDir().rename(sPath, sNewPath)) {
         QMessageBox::warning(this, windowTitle(), sOldName + " could not be renamed.");
         return;
     }
-    if (isFolder) Refill(sPath + "/", sNewPath + "/");
-    else Refill(sPath, sNewPath);
+    if (isFolder)
+        Refill(sPath + "/", sNewPath + "/");
+    else
+        Refill(sPath, sNewPath);
 }
 
 void FIEFavorites::DeleteSelected() {

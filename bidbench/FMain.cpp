@@ -31,8 +31,7 @@ using namespace FMainShared;
 // ---- construction -------------------------------------------------------------------
 
 FMain::FMain(BrowserFactory factory, QWidget* parent) : QMainWindow(parent), mFactory(std::move(factory)) {
-    if (!mFactory)
-        mFactory = [](QWidget* p) -> Browser* { return new WebBrowser(WebBrowser::SharedProfile(), p); };
+    if (!mFactory) mFactory = [](QWidget* p) -> Browser* { return new WebBrowser(WebBrowser::SharedProfile(), p); };
     setWindowTitle(kTitle);
     Help::BindKey(this, Help::kMainWindow);
     BuildControls();
@@ -45,14 +44,26 @@ FMain::FMain(BrowserFactory factory, QWidget* parent) : QMainWindow(parent), mFa
 }
 
 void FMain::NameControls() {
-    const std::pair<QObject*, const char*> kControls[] = {
-        {brwSnipe, "brwSnipe"},     {brwAuction, "brwAuction"},     {SSTab1, "SSTab1"},
-        {tbrNavigate, "tbrNavigate"}, {tbrBack, "tbrBack"},           {tbrForward, "tbrForward"},
-        {cboAddress, "cboAddress"}, {tbrGo, "tbrGo"},               {tbrSnipe, "tbrSnipe"},
-        {picSnipe, "picSnipe"},     {lblTarnscope, "lblTarnscope"}, {sbPanel1, "sbPanel1"},
-        {sbPanel2, "sbPanel2"},     {sbPanel3, "sbPanel3"},         {timTimer, "timTimer"},
-        {timStar, "timStar"},       {timDate, "timDate"},           {fraFind, "fraFind"},
-        {txtFind, "txtFind"},       {lblFindResult, "lblFindResult"}};
+    const std::pair<QObject*, const char*> kControls[] = {{brwSnipe, "brwSnipe"},
+                                                          {brwAuction, "brwAuction"},
+                                                          {SSTab1, "SSTab1"},
+                                                          {tbrNavigate, "tbrNavigate"},
+                                                          {tbrBack, "tbrBack"},
+                                                          {tbrForward, "tbrForward"},
+                                                          {cboAddress, "cboAddress"},
+                                                          {tbrGo, "tbrGo"},
+                                                          {tbrSnipe, "tbrSnipe"},
+                                                          {picSnipe, "picSnipe"},
+                                                          {lblTarnscope, "lblTarnscope"},
+                                                          {sbPanel1, "sbPanel1"},
+                                                          {sbPanel2, "sbPanel2"},
+                                                          {sbPanel3, "sbPanel3"},
+                                                          {timTimer, "timTimer"},
+                                                          {timStar, "timStar"},
+                                                          {timDate, "timDate"},
+                                                          {fraFind, "fraFind"},
+                                                          {txtFind, "txtFind"},
+                                                          {lblFindResult, "lblFindResult"}};
     for (const auto& [control, name] : kControls) control->setObjectName(name);
 }
 

@@ -83,8 +83,9 @@ void FMain::BuildFindBar() {
     auto* close = new QToolButton;
     close->setText("x");
     close->setToolTip("Close the find bar");
-    for (QWidget* part : {static_cast<QWidget*>(label), static_cast<QWidget*>(txtFind), static_cast<QWidget*>(previous),
-                          static_cast<QWidget*>(next), static_cast<QWidget*>(lblFindResult), static_cast<QWidget*>(close)})
+    for (QWidget* part :
+         {static_cast<QWidget*>(label), static_cast<QWidget*>(txtFind), static_cast<QWidget*>(previous),
+          static_cast<QWidget*>(next), static_cast<QWidget*>(lblFindResult), static_cast<QWidget*>(close)})
         layout->addWidget(part);
     statusBar()->insertWidget(0, fraFind);
     fraFind->hide();
@@ -121,14 +122,19 @@ void FMain::FindNext(bool backward) {
 // F3 and Shift+F3: the next or previous match of the find bar's text; with
 // the find bar closed, F3 opens it.
 void FMain::FindAgain(bool backward) {
-    if (!fraFind->isVisible() || txtFind->text().isEmpty()) FindOnPage();
-    else FindNext(backward);
+    if (!fraFind->isVisible() || txtFind->text().isEmpty())
+        FindOnPage();
+    else
+        FindNext(backward);
 }
 
 void FMain::ShowFindResult(int activeMatch, int matches) {
-    if (txtFind->text().isEmpty()) lblFindResult->clear();
-    else if (matches == 0) lblFindResult->setText("No matches");
-    else lblFindResult->setText(QString("%1 of %2 matches").arg(activeMatch).arg(matches));
+    if (txtFind->text().isEmpty())
+        lblFindResult->clear();
+    else if (matches == 0)
+        lblFindResult->setText("No matches");
+    else
+        lblFindResult->setText(QString("%1 of %2 matches").arg(activeMatch).arg(matches));
 }
 
 // ---- edit ---------------------------------------------------------------------------
@@ -137,8 +143,7 @@ void FMain::EditCommand(EditAction action) {
     QWidget* focused = QApplication::focusWidget();
     // Chosen from the menu bar by keys, the menu bar has the focus: the
     // command acts on the text box it was taken from.
-    if (!focused || qobject_cast<QMenuBar*>(focused) || qobject_cast<QMenu*>(focused))
-        focused = RestoreHeldSelection();
+    if (!focused || qobject_cast<QMenuBar*>(focused) || qobject_cast<QMenu*>(focused)) focused = RestoreHeldSelection();
     if (!focused) return;
     for (Browser* browser : {brwSnipe, brwAuction}) {
         QWidget* view = browser->widget();
@@ -149,13 +154,19 @@ void FMain::EditCommand(EditAction action) {
     }
     if (auto* combo = qobject_cast<QComboBox*>(focused); combo && combo->lineEdit()) focused = combo->lineEdit();
     if (auto* line = qobject_cast<QLineEdit*>(focused)) {
-        if (action == EditAction::Cut) line->cut();
-        else if (action == EditAction::Copy) line->copy();
-        else line->paste();
+        if (action == EditAction::Cut)
+            line->cut();
+        else if (action == EditAction::Copy)
+            line->copy();
+        else
+            line->paste();
     } else if (auto* text = qobject_cast<QTextEdit*>(focused)) {
-        if (action == EditAction::Cut) text->cut();
-        else if (action == EditAction::Copy) text->copy();
-        else text->paste();
+        if (action == EditAction::Cut)
+            text->cut();
+        else if (action == EditAction::Copy)
+            text->copy();
+        else
+            text->paste();
     }
 }
 

@@ -51,13 +51,18 @@ void FMain::BuildControls() {
     // Button 6's drop-down acts by key.
     mnuFavoritesButton = new QMenu(this);
     mnuFavoritesButton->setObjectName("mnuFavoritesButton");
-    const struct { const char* text; const char* key; } kFavoritesEntries[] = {
+    const struct {
+        const char* text;
+        const char* key;
+    } kFavoritesEntries[] = {
         {"Browser Favorites", "Favorites"}, {"Favorite Sellers", "Sellers"}, {"Favorite Bidders", "Bidders"}};
     for (const auto& entry : kFavoritesEntries) mnuFavoritesButton->addAction(entry.text)->setData(QString(entry.key));
     connect(mnuFavoritesButton, &QMenu::triggered, this, [this](QAction* entry) {
         const QString key = entry->data().toString();
-        if (key == "Favorites") ShowBrowserFavorites();
-        else ShowFavoritesList(key == "Sellers");
+        if (key == "Favorites")
+            ShowBrowserFavorites();
+        else
+            ShowFavoritesList(key == "Sellers");
     });
     buttons[5]->setMenu(mnuFavoritesButton);
     if (auto* button = qobject_cast<QToolButton*>(tbrNavigate->widgetForAction(buttons[5])))
@@ -129,7 +134,8 @@ void FMain::BuildControls() {
     connect(cboAddress, &QComboBox::activated, this, [this] {
         if (!v_bFillingAddressList) AddressChosen();
     });
-    connect(cboAddress->lineEdit(), &QLineEdit::returnPressed, this, [this] { IgnoringErrors([this] { AddressChosen(); }); });
+    connect(cboAddress->lineEdit(), &QLineEdit::returnPressed, this,
+            [this] { IgnoringErrors([this] { AddressChosen(); }); });
     connect(cboAddress, &QComboBox::editTextChanged, this, [this] { RefreshControls(); });
     connect(timTimer, &QTimer::timeout, this, &FMain::BusyCaptionTick);
     connect(timStar, &QTimer::timeout, this, &FMain::StarTick);
@@ -144,8 +150,10 @@ void FMain::ConnectBrowser(Browser* browser, bool isAuction) {
     connect(browser, &Browser::commandStateChanged, this, [this, isAuction](int command, bool enabled) {
         bool& forward = isAuction ? v_bAuctionCanGoForward : v_bSnipeCanGoForward;
         bool& back = isAuction ? v_bAuctionCanGoBack : v_bSnipeCanGoBack;
-        if (command == Browser::kCommandForward) forward = enabled;
-        else if (command == Browser::kCommandBack) back = enabled;
+        if (command == Browser::kCommandForward)
+            forward = enabled;
+        else if (command == Browser::kCommandBack)
+            back = enabled;
         RefreshControls();
     });
     connect(browser, &Browser::downloadComplete, this, [this, browser, isAuction] {

@@ -71,9 +71,7 @@ void FMain::RestoreWindowState() {
     v_bFillingAddressList = false;
 }
 
-void FMain::SaveGeometry() {
-    SettingsStore::Write("WindowGeometry", QString::fromLatin1(saveGeometry().toBase64()));
-}
+void FMain::SaveGeometry() { SettingsStore::Write("WindowGeometry", QString::fromLatin1(saveGeometry().toBase64())); }
 
 void FMain::SaveHistory() {
     QStringList history;
@@ -134,8 +132,10 @@ bool FMain::eventFilter(QObject* watched, QEvent* event) {
     // Escape in the find bar closes it, rather than stopping the browser.
     if (watched == txtFind && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        if (event->type() == QEvent::ShortcutOverride) event->accept();
-        else CloseFindBar();
+        if (event->type() == QEvent::ShortcutOverride)
+            event->accept();
+        else
+            CloseFindBar();
         return true;
     }
     // F1 in an open menu opens the menu's help page.
@@ -159,8 +159,10 @@ void FMain::HoldSelectionForMenus(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         if ((reason == Qt::MenuBarFocusReason || reason == Qt::PopupFocusReason) && line->hasSelectedText())
-            mHeldSelection = {line, line->text(), line->selectionStart(), static_cast<int>(line->selectedText().size())};
-        else mHeldSelection = {};
+            mHeldSelection = {line, line->text(), line->selectionStart(),
+                              static_cast<int>(line->selectedText().size())};
+        else
+            mHeldSelection = {};
     } else if (event->type() == QEvent::FocusIn && mHeldSelection.line == line) {
         RestoreHeldSelection();
         mHeldSelection = {};

@@ -28,9 +28,12 @@ void FMain::BuildMenus() {
         const QString& help;
     };
     static const MenuDesign kMenus[] = {
-        {"&File", "mnuFile", Help::kMenuFile},           {"&Edit", "mnuEdit", Help::kMenuEdit},
-        {"&Navigate", "mnumnuNavigate", Help::kMenuNavigate}, {"Fa&vorites", "mnumnuFavorites", Help::kMenuFavorites},
-        {"&Tools", "mnuTools", Help::kMenuTools},         {"&Help", "mnuHelp", Help::kMenuHelp},
+        {"&File", "mnuFile", Help::kMenuFile},
+        {"&Edit", "mnuEdit", Help::kMenuEdit},
+        {"&Navigate", "mnumnuNavigate", Help::kMenuNavigate},
+        {"Fa&vorites", "mnumnuFavorites", Help::kMenuFavorites},
+        {"&Tools", "mnuTools", Help::kMenuTools},
+        {"&Help", "mnuHelp", Help::kMenuHelp},
     };
     enum { File, Edit, Navigate, Favorites, Tools, HelpMenu };
     // An entry without text is a separator; `keep` names the member that
@@ -126,7 +129,8 @@ void FMain::BuildWindowKeys() {
         QList<QKeySequence> keys;
         std::function<void()> run;
     } kKeys[] = {
-        {"actZoomIn", {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+        {"actZoomIn",
+         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
          [this] { CurrentBrowser()->zoom(+1); }},
         {"actZoomOut", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { CurrentBrowser()->zoom(-1); }},
         {"actZoomReset", {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { CurrentBrowser()->zoom(0); }},

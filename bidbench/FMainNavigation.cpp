@@ -140,8 +140,10 @@ void FMain::StopBrowser() { CurrentBrowser()->stop(); }
 void FMain::RefreshBrowser() { CurrentBrowser()->refresh(); }
 
 void FMain::GoHome() {
-    if (SSTab1->currentIndex() == 0) brwSnipe->navigate(Addresses::ServiceHomeAddress());
-    else brwAuction->navigate(StartingAddress());
+    if (SSTab1->currentIndex() == 0)
+        brwSnipe->navigate(Addresses::ServiceHomeAddress());
+    else
+        brwAuction->navigate(StartingAddress());
 }
 
 // Hands the service the item of the page the auction browser shows: the

@@ -23,8 +23,7 @@ template <class Step>
 void IgnoringErrors(Step step) {
     try {
         step();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 struct ButtonDesign {

@@ -39,8 +39,10 @@ void FMain::StarTick() {
     if (++v_iStarFrame >= 7) v_iStarFrame = 1;
     const bool large = LabelsShown();
     Browser* watched = SSTab1->currentIndex() == 0 ? brwSnipe : brwAuction;
-    if (watched->busy()) ShowStar(v_iStarFrame, large);
-    else if (!(mShownFrame == StarImages::kIdleFrame && mShownLarge == large)) ShowStar(StarImages::kIdleFrame, large);
+    if (watched->busy())
+        ShowStar(v_iStarFrame, large);
+    else if (!(mShownFrame == StarImages::kIdleFrame && mShownLarge == large))
+        ShowStar(StarImages::kIdleFrame, large);
 }
 
 void FMain::ShowStar(int frame, bool large) {

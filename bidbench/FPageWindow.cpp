@@ -62,8 +62,10 @@ void FPageWindow::ClosePage(int index) {
     tabPages->removeTab(index);
     browser->widget()->deleteLater();
     browser->deleteLater();
-    if (tabPages->count() == 0) close();
-    else ShowTitles();
+    if (tabPages->count() == 0)
+        close();
+    else
+        ShowTitles();
 }
 
 int FPageWindow::PageCount() const { return tabPages->count(); }
@@ -86,7 +88,8 @@ void FPageWindow::ShowTitles() {
     for (int index = 0; index < tabPages->count(); ++index) {
         const Browser* browser = PageAt(index);
         const QString sName = browser->locationName();
-        tabPages->setTabText(index, sName.isEmpty() ? "Opening..." : QString(sName.left(kTabTextLength)).replace('&', "&&"));
+        tabPages->setTabText(index,
+                             sName.isEmpty() ? "Opening..." : QString(sName.left(kTabTextLength)).replace('&', "&&"));
         tabPages->setTabToolTip(index, sName);
     }
     const Browser* current = PageAt(tabPages->currentIndex());

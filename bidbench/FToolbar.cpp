@@ -30,8 +30,8 @@ FToolbar::FToolbar(QWidget* parent) : QDialog(parent) {
     Toolbar1 = new QToolBar;
     Toolbar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     QIcon snipe;
-    snipe.addPixmap(StarImages::Frame(1, false), QIcon::Normal);   // "Snipe"
-    snipe.addPixmap(StarImages::Frame(4, false), QIcon::Active);   // "SnipeHot"
+    snipe.addPixmap(StarImages::Frame(1, false), QIcon::Normal);  // "Snipe"
+    snipe.addPixmap(StarImages::Frame(4, false), QIcon::Active);  // "SnipeHot"
     cmdSnipe = Toolbar1->addAction(snipe, "Snipe!");
     timTimer = new QTimer(this);
     timTimer->setInterval(1);

@@ -62,8 +62,8 @@ void TellOnce(const QString& sPath, const QString& sWhat, const QString& sError)
     if (Told().contains(sPath)) return;
     Told().insert(sPath);
     QTimer::singleShot(0, qApp, [sPath, sWhat, sError] {
-        QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget()
-                                                           : QApplication::activeWindow();
+        QWidget* owner =
+            QApplication::activeModalWidget() ? QApplication::activeModalWidget() : QApplication::activeWindow();
         QMessageBox::warning(owner, SettingsStore::kProgramTitle,
                              sWhat + " could not be saved to " + sPath + ":\r\n" + sError +
                                  ".\r\nBidbench keeps the changes while it runs and saves them again at the next "

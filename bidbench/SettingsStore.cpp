@@ -69,8 +69,10 @@ bool WriteUnsaved() {
         return true;
     }
     Reason() = Why(settings);
-    PendingSaves::NoteFailure(settings.fileName(), "Your settings (the window's place, the address history, the "
-                                                   "start-up site)", Reason());
+    PendingSaves::NoteFailure(settings.fileName(),
+                              "Your settings (the window's place, the address history, the "
+                              "start-up site)",
+                              Reason());
     return false;
 }
 

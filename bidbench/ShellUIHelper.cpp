@@ -38,7 +38,8 @@ FAddFavorite::FAddFavorite(const QString& sTitle, const QString& sAddress, QWidg
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(txtName, &QLineEdit::textChanged, this, [this] { cmdOK->setEnabled(!txtName->text().trimmed().isEmpty()); });
+    connect(txtName, &QLineEdit::textChanged, this,
+            [this] { cmdOK->setEnabled(!txtName->text().trimmed().isEmpty()); });
 }
 
 QString ShellUIHelper::AddFavorite(const QString& sAddress, const QString& sTitle) {
@@ -50,7 +51,8 @@ QString ShellUIHelper::AddFavorite(const QString& sAddress, const QString& sTitl
     }
     QString sError = "the favorites folder cannot be made";
     const QString folder = BrowserFavorites::Folder();
-    const QString path = folder.isEmpty() ? QString() : BrowserFavorites::WriteShortcut(folder, sName, sAddress, &sError);
+    const QString path =
+        folder.isEmpty() ? QString() : BrowserFavorites::WriteShortcut(folder, sName, sAddress, &sError);
     if (path.isEmpty())
         QMessageBox::warning(mOwner, SettingsStore::kProgramTitle, "The favorite could not be added: " + sError);
     return path;
@@ -62,7 +64,8 @@ bool ShellUIHelper::ImportExportFavorites(bool fImport, const QString& strImpExp
     const QString sReport = BrowserFavorites::ImportReport(result);
     if (result.read && !result.bookmarkFile)
         QMessageBox::warning(mOwner, "Import Netscape Favorites", QFileInfo(strImpExpPath).fileName() + ": " + sReport);
-    else QMessageBox::information(mOwner, "Import Netscape Favorites", sReport);
+    else
+        QMessageBox::information(mOwner, "Import Netscape Favorites", sReport);
     return result.read && result.bookmarkFile;
 }
 

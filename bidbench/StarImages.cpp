@@ -23,8 +23,10 @@ QPixmap Draw(int index, int size) {
         const double radius = (point % 2 == 0 ? 0.46 : 0.2) * size;
         const double angle = qDegreesToRadians(-90.0 + turn + point * 36.0);
         const QPointF p = centre + QPointF(radius * qCos(angle), radius * qSin(angle));
-        if (point == 0) star.moveTo(p);
-        else star.lineTo(p);
+        if (point == 0)
+            star.moveTo(p);
+        else
+            star.lineTo(p);
     }
     star.closeSubpath();
     const QColor fill = idle ? QColor(150, 150, 160) : QColor::fromHsv((index * 40) % 360, 200, 255);

@@ -16,15 +16,12 @@ const QString kBidders = QStringLiteral("Bidders.txt");
 }  // namespace
 
 QString DataFolder() {
-    const QString folder =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Tarnbid/Bidbench";
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Tarnbid/Bidbench";
     QDir().mkpath(folder);
     return folder;
 }
 
-QString ConfigFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Tarnbid";
-}
+QString ConfigFolder() { return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Tarnbid"; }
 
 QString SellersListPath() { return DataFolder() + "/" + kSellers; }
 QString BiddersListPath() { return DataFolder() + "/" + kBidders; }

@@ -27,9 +27,8 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, QWidget* parent)
     connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) {
         if (mBusy) emit progressChanged(percent);
     });
-    connect(page, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) {
-        emit navigateComplete(url.toString());
-    });
+    connect(page, &QWebEnginePage::urlChanged, this,
+            [this](const QUrl& url) { emit navigateComplete(url.toString()); });
     connect(page, &QWebEnginePage::linkHovered, this, [this](const QString& sUrl) {
         emit statusTextChanged(sUrl.isEmpty() ? (mBusy ? tr("Working...") : tr("Done")) : sUrl);
     });
@@ -60,9 +59,12 @@ void WebBrowser::followLoading(const QWebEngineLoadingInfo& info) {
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ||
         info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
         mShownPage = true;
-    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) emit statusTextChanged(tr("Done"));
-    else if (!mDownloadName.isEmpty()) emit statusTextChanged(tr("Downloading %1...").arg(mDownloadName));
-    else emit statusTextChanged(failureText(info));
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
+        emit statusTextChanged(tr("Done"));
+    else if (!mDownloadName.isEmpty())
+        emit statusTextChanged(tr("Downloading %1...").arg(mDownloadName));
+    else
+        emit statusTextChanged(failureText(info));
     emit progressChanged(100);
     emit downloadComplete();
 }
@@ -99,8 +101,7 @@ void WebBrowser::openNewWindow(QWebEngineNewWindowRequest& request) {
 
 // Downloads of this browser's page: the user chooses where the file goes.
 void WebBrowser::takeDownload(QWebEngineDownloadRequest* download) {
-    if (download->page() != mView->page() || download->state() != QWebEngineDownloadRequest::DownloadRequested)
-        return;
+    if (download->page() != mView->page() || download->state() != QWebEngineDownloadRequest::DownloadRequested) return;
     mDownloadName = download->downloadFileName();
     emit statusTextChanged(tr("Downloading %1...").arg(mDownloadName));
     FDownload::Ask(download, mView->window());
@@ -192,8 +193,8 @@ bool WebBrowser::eventFilter(QObject* watched, QEvent* event) {
 
 namespace {
 // The zoom levels desktop browsers step through, as factors.
-constexpr double kZoomLevels[] = {0.25, 0.33, 0.5, 0.67, 0.75, 0.8, 0.9, 1.0, 1.1, 1.25,
-                                  1.5,  1.75, 2.0, 2.5,  3.0,  4.0, 5.0};
+constexpr double kZoomLevels[] = {0.25, 0.33, 0.5,  0.67, 0.75, 0.8, 0.9, 1.0, 1.1,
+                                  1.25, 1.5,  1.75, 2.0,  2.5,  3.0, 4.0, 5.0};
 }  // namespace
 
 // Steps from the level nearest the current factor, which Ctrl+wheel in the

@@ -50,7 +50,7 @@ private:
     bool mBusy = false;
     bool mShownPage = false;      // a page has been shown (not only a download)
     bool mStopRequested = false;  // the user stopped the load under way
-    QString mDownloadName;  // the file the load under way turned into, if any
+    QString mDownloadName;        // the file the load under way turned into, if any
     bool mCanGoBack = false;
     bool mCanGoForward = false;
 };

@@ -18,8 +18,8 @@ namespace {
 constexpr size_t kValueSize = BodyParser::kValueSize;
 
 const uint8_t* Find(const uint8_t* inFrom, const uint8_t* inLimit, const char* inNeedle) {
-    return reinterpret_cast<const uint8_t*>(BoundedFind(reinterpret_cast<const char*>(inFrom),
-                                                        reinterpret_cast<const char*>(inLimit), inNeedle));
+    return reinterpret_cast<const uint8_t*>(
+        BoundedFind(reinterpret_cast<const char*>(inFrom), reinterpret_cast<const char*>(inLimit), inNeedle));
 }
 
 // Finds the boundary that ends a part's content as Find does, a window of
@@ -175,8 +175,10 @@ Decoded DecodeUntil(char* inText, char inStop) {
         } else if (*in == '%') {
             const int high = HexValue(in[1]);
             const int low = high < 0 ? -1 : HexValue(in[2]);
-            if (high < 0) ++in;
-            else if (low < 0) in += 2;
+            if (high < 0)
+                ++in;
+            else if (low < 0)
+                in += 2;
             else {
                 *out++ = static_cast<char>(high * 16 + low);
                 in += 3;
@@ -255,8 +257,8 @@ const uint8_t* BodyParser::ParsePart(const uint8_t* inPosition, const uint8_t* i
     const size_t theBoundaryLength = inBoundary.size();
     // The part must start with the boundary and "\r\n" (the closing "--" ends the loop).
     if (static_cast<size_t>(inLast - inPosition + 1) < theBoundaryLength + 2 ||
-        std::memcmp(inPosition, inBoundary.data(), theBoundaryLength) != 0 ||
-        inPosition[theBoundaryLength] != '\r' || inPosition[theBoundaryLength + 1] != '\n')
+        std::memcmp(inPosition, inBoundary.data(), theBoundaryLength) != 0 || inPosition[theBoundaryLength] != '\r' ||
+        inPosition[theBoundaryLength + 1] != '\n')
         return nullptr;
     char theName[kValueSize] = {}, theFileName[kValueSize] = {}, theContentType[kValueSize] = {};
     const uint8_t* theHeader = inPosition + theBoundaryLength + 2;
@@ -336,8 +338,8 @@ void BodyParser::ParseUrlEncoded(const uint8_t* inData, int32_t inLength) {
     }
 }
 
-void BodyParser::AddItem(const char* inName, const char* inFileName, const char* inContentType,
-                         const uint8_t* inData, int32_t inLength) {
+void BodyParser::AddItem(const char* inName, const char* inFileName, const char* inContentType, const uint8_t* inData,
+                         int32_t inLength) {
     MultipartItem theItem;
     FormArena& theArena = mGroups.Arena();
     // Empty file names and types are empty texts: nothing to decode (a text

@@ -68,7 +68,7 @@ private:
     const char* mCopy = nullptr;
     const BoundaryIndex* mArrivals = nullptr;
     const uint8_t* mIndexedStart = nullptr;  // the block the index describes, while it is parsed
-    std::string mLastContentType;  // raw bytes of the last item's type, and its text
+    std::string mLastContentType;            // raw bytes of the last item's type, and its text
     FormText mLastContentTypeText;
     std::vector<ParseAssertion> mAssertions;
 };

@@ -16,9 +16,7 @@ constexpr size_t kHeadLimit = 64 * 1024;
 constexpr size_t kMaxPlaces = 1u << 18;
 }  // namespace
 
-void BoundaryIndex::Clear() {
-    *this = BoundaryIndex();
-}
+void BoundaryIndex::Clear() { *this = BoundaryIndex(); }
 
 void BoundaryIndex::Add(const uint8_t* inBytes, size_t inLength) {
     if (mState == State::Indexing) return Scan(inBytes, inLength);

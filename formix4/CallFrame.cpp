@@ -87,8 +87,7 @@ HRESULT ReturnReport(const ClassIdentity& inClass, ErrorReport& inReport, HRESUL
     return ReportError(inClass, inReport.ComposeText(), inReport.FinalResult());
 }
 
-HRESULT RunInCallFrame(const ClassIdentity& inClass, SourcePlace inPlace, HRESULT (*inBody)(void*),
-                       void* inContext) {
+HRESULT RunInCallFrame(const ClassIdentity& inClass, SourcePlace inPlace, HRESULT (*inBody)(void*), void* inContext) {
     platform::FaultFrame theFaults;
     if (PLATFORM_FAULT_CATCH(theFaults)) {
         const SException theFault(theFaults.record(), ComponentBase());

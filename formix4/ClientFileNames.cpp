@@ -57,8 +57,8 @@ bool DecodeReferences(const unsigned char* s, std::u16string* out) {
 // Decoder 3: the code page, strict, over the whole string with its NUL.
 bool DecodeCodePage(const char* s, int inCodePage, std::u16string* out) {
     WCHAR buffer[kMaxNameUnits + 1];
-    const int written = MultiByteToWideChar(static_cast<UINT>(inCodePage), MB_PRECOMPOSED | MB_ERR_INVALID_CHARS, s,
-                                            -1, buffer, static_cast<int>(kMaxNameUnits + 1));
+    const int written = MultiByteToWideChar(static_cast<UINT>(inCodePage), MB_PRECOMPOSED | MB_ERR_INVALID_CHARS, s, -1,
+                                            buffer, static_cast<int>(kMaxNameUnits + 1));
     if (written <= 0) return false;
     out->assign(buffer, static_cast<size_t>(written) - 1);  // without the NUL
     return true;
@@ -67,16 +67,26 @@ bool DecodeCodePage(const char* s, int inCodePage, std::u16string* out) {
 char16_t MacintoshSafe(char16_t c) {
     if (c >= 0x01 && c <= 0x1F) return static_cast<char16_t>(c + 0xF000);
     switch (c) {
-    case '"': return 0xF020;
-    case '*': return 0xF021;
-    case '/': return 0xF022;
-    case '<': return 0xF023;
-    case '>': return 0xF024;
-    case '?': return 0xF025;
-    case '\\': return 0xF026;
-    case '|': return 0xF027;
-    case 0x00F0: return 0xF02A;
-    default: return c;
+        case '"':
+            return 0xF020;
+        case '*':
+            return 0xF021;
+        case '/':
+            return 0xF022;
+        case '<':
+            return 0xF023;
+        case '>':
+            return 0xF024;
+        case '?':
+            return 0xF025;
+        case '\\':
+            return 0xF026;
+        case '|':
+            return 0xF027;
+        case 0x00F0:
+            return 0xF02A;
+        default:
+            return c;
     }
 }
 
@@ -105,9 +115,12 @@ std::u16string SafeFileName(const std::u16string& inPath) {
     const bool windowsPath = (!inPath.empty() && inPath[0] == u'\\') || inPath.find(u':') != std::u16string::npos;
     if (!windowsPath) {
         // A bare name: map what Windows names cannot hold, losing nothing.
-        for (size_t i = 0; i < inPath.size() && out.size() < kMaxNameUnits; ++i) out.push_back(MacintoshSafe(inPath[i]));
-        if (!out.empty() && out.back() == u' ') out.back() = 0xF028;
-        else if (!out.empty() && out.back() == u'.') out.back() = 0xF029;
+        for (size_t i = 0; i < inPath.size() && out.size() < kMaxNameUnits; ++i)
+            out.push_back(MacintoshSafe(inPath[i]));
+        if (!out.empty() && out.back() == u' ')
+            out.back() = 0xF028;
+        else if (!out.empty() && out.back() == u'.')
+            out.back() = 0xF029;
         return out;
     }
     for (char16_t c : LastComponent(inPath)) {
@@ -123,9 +136,12 @@ std::u16string UrlSafeFileName(const std::u16string& inPath) {
     std::u16string out;
     for (char16_t c : LastComponent(inPath)) {
         if (out.size() >= kMaxNameUnits) break;
-        if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.') out.push_back(c);
-        else if (c >= u'A' && c <= u'Z') out.push_back(static_cast<char16_t>(c + 32));
-        else out.push_back(u'_');
+        if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.')
+            out.push_back(c);
+        else if (c >= u'A' && c <= u'Z')
+            out.push_back(static_cast<char16_t>(c + 32));
+        else
+            out.push_back(u'_');
     }
     return out;
 }

@@ -47,15 +47,23 @@ std::string DescribeWindowsError(uint32_t inCode) {
     std::snprintf(theHex, sizeof theHex, "0x%08lx", static_cast<unsigned long>(inCode));
     const char* theIndication = nullptr;
     switch (inCode) {
-    case 2: theIndication = strings::kFileNotFound; break;
-    case 3: theIndication = strings::kPathNotFound; break;
-    case 8:
-    case 14: theIndication = strings::kNotEnoughMemory; break;
-    case 15: theIndication = strings::kDriveMissing; break;
-    default: break;
+        case 2:
+            theIndication = strings::kFileNotFound;
+            break;
+        case 3:
+            theIndication = strings::kPathNotFound;
+            break;
+        case 8:
+        case 14:
+            theIndication = strings::kNotEnoughMemory;
+            break;
+        case 15:
+            theIndication = strings::kDriveMissing;
+            break;
+        default:
+            break;
     }
-    if (theIndication)
-        return std::string(strings::kWindowsErrorIndicates) + theIndication + " (" + theHex + ").\n";
+    if (theIndication) return std::string(strings::kWindowsErrorIndicates) + theIndication + " (" + theHex + ").\n";
     char theSystemText[1024];
     const DWORD theLength = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, inCode,
                                            LANG_USER_DEFAULT_ID, theSystemText, sizeof theSystemText, nullptr);

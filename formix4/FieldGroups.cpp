@@ -90,9 +90,7 @@ void FormArena::addBlock(size_t inAtLeast) {
 }
 
 void* FormArena::allocate(size_t inSize, size_t inAlign) {
-    auto theAligned = [&] {
-        return reinterpret_cast<char*>(RoundUp(reinterpret_cast<uintptr_t>(mNext), inAlign));
-    };
+    auto theAligned = [&] { return reinterpret_cast<char*>(RoundUp(reinterpret_cast<uintptr_t>(mNext), inAlign)); };
     if (!mLast || inSize + inAlign > static_cast<size_t>(mEnd - theAligned())) addBlock(inSize + inAlign);
     char* theStart = theAligned();
     mNext = theStart + inSize;
@@ -165,9 +163,9 @@ uint32_t MixedKey(const unsigned char* inBytes, size_t inLength, uint32_t inCode
     for (size_t i = 0; i < inLength;) {
         int theConverted = 0, theTaken = 1;
         for (; theTaken <= kLongestCharacter && i + theTaken <= inLength; ++theTaken) {
-            theConverted = MultiByteToWideChar(inCodePage, MB_ERR_INVALID_CHARS,
-                                               reinterpret_cast<const char*>(inBytes + i), theTaken,
-                                               outKey + theUnits, 2);
+            theConverted =
+                MultiByteToWideChar(inCodePage, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(inBytes + i),
+                                    theTaken, outKey + theUnits, 2);
             if (theConverted > 0) break;
         }
         if (theConverted > 0) {
@@ -247,8 +245,7 @@ void FieldGroups::ReleaseTable() {
 }
 
 FieldGroup* FieldGroups::NewGroup(const char* inName, size_t inNameLength, bool inText, const char16_t* inKey,
-                                  uint32_t inKeyLength,
-                                  uint32_t inHash) {
+                                  uint32_t inKeyLength, uint32_t inHash) {
     if ((mCount + 1) * 2 > mSlotCount) GrowTable();
     const uint32_t theChunkSize = 1u << kChunkShift;
     if (mCount % theChunkSize == 0) mChunks.push_back(mArena.allocateArray<FieldGroup*>(theChunkSize));

@@ -23,7 +23,8 @@ public:
 
     // Throws std::bad_alloc when the system has no memory to give.
     void* allocate(size_t inSize, size_t inAlign);
-    template <class T> T* allocateArray(size_t inCount) {
+    template <class T>
+    T* allocateArray(size_t inCount) {
         return static_cast<T*>(allocate(inCount * sizeof(T), alignof(T)));
     }
     void release();
@@ -141,8 +142,8 @@ private:
     };
 
     int Lookup(const char16_t* inKey, uint32_t inKeyLength, uint32_t inHash) const;
-    FieldGroup* NewGroup(const char* inName, size_t inNameLength, bool inText, const char16_t* inKey, uint32_t inKeyLength,
-                         uint32_t inHash);
+    FieldGroup* NewGroup(const char* inName, size_t inNameLength, bool inText, const char16_t* inKey,
+                         uint32_t inKeyLength, uint32_t inHash);
     void GrowTable();
     void ReleaseTable();
     // The folded shown text of a group's name.
@@ -174,5 +175,4 @@ private:
 // that is none stands as the lone surrogate 0xDC00 + byte, which no text
 // converts to. Returns the key's length; outText, when given, tells whether
 // the whole name was text.
-uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char16_t* outKey,
-                  bool* outText = nullptr);
+uint32_t GroupKey(const char* inName, size_t inLength, uint32_t inCodePage, char16_t* outKey, bool* outText = nullptr);

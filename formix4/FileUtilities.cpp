@@ -46,8 +46,8 @@ bool MappedFileSource::fail(const char* inText) {
 bool MappedFileSource::open(const char16_t* inPath) {
     close();
     mErrorText[0] = 0;
-    HANDLE theFile = CreateFileW(inPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE theFile =
+        CreateFileW(inPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (theFile == INVALID_HANDLE_VALUE) return fail("Unable to read file");
     return open(theFile);
 }
@@ -66,8 +66,10 @@ bool MappedFileSource::open(HANDLE inFile) {
     }
     DWORD theHigh = 0;
     const DWORD theSize = GetFileSize(mFile, &theHigh);
-    if (theSize == INVALID_FILE_SIZE && GetLastError() != 0) fail("Unable to get file size");
-    else if (theSize == 0 && theHigh == 0) fail("File is empty");
+    if (theSize == INVALID_FILE_SIZE && GetLastError() != 0)
+        fail("Unable to get file size");
+    else if (theSize == 0 && theHigh == 0)
+        fail("File is empty");
     // The upload's length is a 32-bit signed count: a larger file is refused,
     // never read as the prefix that fits.
     else if (theHigh != 0 || theSize > 0x7FFFFFFFu) {
@@ -141,7 +143,8 @@ bool VolumeKeepsStreams(const char16_t* inPath) {
         return std::strcmp(theName, "NTFS") == 0;
     if (gReportVolumeFailure.exchange(false)) {
         char theMessage[128];
-        std::snprintf(theMessage, sizeof theMessage, "Unable to determine whether storage supports NTFS streams (0x%08lx)",
+        std::snprintf(theMessage, sizeof theMessage,
+                      "Unable to determine whether storage supports NTFS streams (0x%08lx)",
                       static_cast<unsigned long>(GetLastError()));
         LogEvent(theMessage, EVENTLOG_ERROR_TYPE);
     }
@@ -149,8 +152,8 @@ bool VolumeKeepsStreams(const char16_t* inPath) {
 }
 
 bool ReadWholeFile(const char16_t* inPath, std::string* outBytes) {
-    HANDLE theFile = CreateFileW(inPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+    HANDLE theFile =
+        CreateFileW(inPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (theFile == INVALID_HANDLE_VALUE) return false;
     const DWORD theSize = GetFileSize(theFile, nullptr);
     outBytes->resize(theSize == INVALID_FILE_SIZE ? 0 : theSize);

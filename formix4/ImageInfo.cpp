@@ -34,15 +34,14 @@ void JpegMarkerParser::ReadBytes(uint32_t inCount) {
 }
 
 void JpegMarkerParser::ScanTo(uint8_t inByte) {
-    while (ReadByte() != inByte) {
-    }
+    while (ReadByte() != inByte) {}
 }
 
 int JpegMarkerParser::NextMarker(bool inEntropyCoded) {
     for (;;) {
         ScanTo(0xFF);
         uint8_t theCode = ReadByte();
-        while (theCode == 0xFF) theCode = ReadByte();  // fill bytes
+        while (theCode == 0xFF) theCode = ReadByte();     // fill bytes
         if (theCode == 0x00 && inEntropyCoded) continue;  // a stuffed byte in scan data
         return theCode;
     }
@@ -123,7 +122,8 @@ void ExamineImage(const uint8_t* p, uint32_t n, ImageInfo* ioInfo) {
     ioInfo->computed = true;
     if (!p) n = 0;
     if (n >= 14 && std::memcmp(p, "GIF8", 4) == 0 && LittleEndian16(p + 6) && LittleEndian16(p + 8)) {
-        *ioInfo = {true, fmxGIF, static_cast<int32_t>(LittleEndian16(p + 6)), static_cast<int32_t>(LittleEndian16(p + 8))};
+        *ioInfo = {true, fmxGIF, static_cast<int32_t>(LittleEndian16(p + 6)),
+                   static_cast<int32_t>(LittleEndian16(p + 8))};
         return;
     }
     static const uint8_t kPng[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
@@ -154,10 +154,17 @@ void ExamineImage(const uint8_t* p, uint32_t n, ImageInfo* ioInfo) {
     ioInfo->height = theParser.Height();
     if (theParsed) {
         switch (theParser.Components()) {
-        case 1: ioInfo->type = fmxJPEGgray; break;
-        case 3: ioInfo->type = fmxJPEG; break;
-        case 4: ioInfo->type = fmxJPEGcmyk; break;
-        default: break;
+            case 1:
+                ioInfo->type = fmxJPEGgray;
+                break;
+            case 3:
+                ioInfo->type = fmxJPEG;
+                break;
+            case 4:
+                ioInfo->type = fmxJPEGcmyk;
+                break;
+            default:
+                break;
         }
     }
 }

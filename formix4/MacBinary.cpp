@@ -150,8 +150,8 @@ const uint8_t* MacBinaryReader::LocateResourceFork() const {
     const uint32_t theLength = ResourceForkLength();
     if (theDataEnd + thePad <= mCount && ValidResourceHeader(static_cast<uint32_t>(theDataEnd + thePad), theLength))
         return mStart + theDataEnd + thePad;
-    for (uint64_t thePosition = theDataEnd; thePosition < theDataEnd + thePad + kHeaderSize && thePosition + 16 <= mCount;
-         ++thePosition)
+    for (uint64_t thePosition = theDataEnd;
+         thePosition < theDataEnd + thePad + kHeaderSize && thePosition + 16 <= mCount; ++thePosition)
         if (ValidResourceHeader(static_cast<uint32_t>(thePosition), theLength)) return mStart + thePosition;
     return nullptr;
 }

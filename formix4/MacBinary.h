@@ -31,7 +31,9 @@ public:
     static constexpr uint32_t kHeaderSize = 128;
 
     MacBinaryReader(const uint8_t* inStart, int32_t inCount, bool inTypeAllows)
-        : mStart(inStart), mCount(inStart && inCount > 0 ? static_cast<uint32_t>(inCount) : 0), mTypeAllows(inTypeAllows) {}
+        : mStart(inStart),
+          mCount(inStart && inCount > 0 ? static_cast<uint32_t>(inCount) : 0),
+          mTypeAllows(inTypeAllows) {}
 
     // Whether the upload is MacBinary; if so, where its forks are.
     bool IsMacBinary(MacForks* outForks) const;

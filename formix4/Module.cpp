@@ -47,12 +47,12 @@ public:
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
 
-    HRESULT CreateInstance(IUnknown* inOuter, REFIID riid, void** ppv) override {
-        return mCreate(inOuter, riid, ppv);
-    }
+    HRESULT CreateInstance(IUnknown* inOuter, REFIID riid, void** ppv) override { return mCreate(inOuter, riid, ppv); }
     HRESULT LockServer(BOOL inLock) override {
-        if (inLock) ++gServerLocks;
-        else --gServerLocks;
+        if (inLock)
+            ++gServerLocks;
+        else
+            --gServerLocks;
         return S_OK;
     }
 
@@ -64,9 +64,9 @@ private:
 // once per process (the initialisation of a local static runs under a
 // lock), and destroyed when the module unloads.
 ClassFactory* FactoryFor(REFCLSID inClsid) {
-    static ClassFactory theFactories[] = {
-        ClassFactory(&XForm::CreateInstance), ClassFactory(&XField::CreateInstance),
-        ClassFactory(&XFields::CreateInstance), ClassFactory(&XProgress::CreateInstance)};
+    static ClassFactory theFactories[] = {ClassFactory(&XForm::CreateInstance), ClassFactory(&XField::CreateInstance),
+                                          ClassFactory(&XFields::CreateInstance),
+                                          ClassFactory(&XProgress::CreateInstance)};
     static const CLSID* const kClasses[] = {&CLSID_XForm, &CLSID_XField, &CLSID_XFields, &CLSID_XProgress};
     for (size_t i = 0; i < std::size(kClasses); ++i)
         if (*kClasses[i] == inClsid) return &theFactories[i];
@@ -88,9 +88,8 @@ std::string GuidText(REFGUID inGuid) {
 
 std::string ModulePath() {
     char thePath[4096];
-    return GetModuleFileNameOfAddress(reinterpret_cast<const void*>(&ModulePath), thePath, sizeof thePath)
-               ? thePath
-               : "";
+    return GetModuleFileNameOfAddress(reinterpret_cast<const void*>(&ModulePath), thePath, sizeof thePath) ? thePath
+                                                                                                           : "";
 }
 
 HRESULT FromRegistry(LONG inStatus) {

@@ -85,8 +85,10 @@ bool Multipart::Process(const char16_t* inPath, bool inAbsolute) {
     try {
         if (!inPath || !inAbsolute) GetContext();
         if (!mReport.HasErrors()) {
-            if (inPath) ReadFile(inPath, inAbsolute);
-            else ReadRequest();
+            if (inPath)
+                ReadFile(inPath, inAbsolute);
+            else
+                ReadRequest();
         }
         if (!mReport.HasErrors()) CheckLength();
         Note("Processing upload...");
@@ -267,14 +269,14 @@ HRESULT Multipart::ReadBodyToMemory(int32_t inLength) {
     uint8_t* theBlock = theSource->allocateBlock(static_cast<uint32_t>(inLength));
     if (!theBlock) return FromWin32(ERROR_NOT_ENOUGH_MEMORY);
     mStream = std::move(theSource);
-    return ReadChunks(inLength, [&](const BYTE* inBytes, LONG inHeld, LONG inCount, uint32_t inWanted,
-                                    uint32_t inEnd) -> HRESULT {
-        uint32_t theGot = static_cast<uint32_t>(inCount < inHeld ? inCount : inHeld);
-        if (theGot > inWanted) theGot = inWanted;
-        std::memcpy(theBlock + inEnd - theGot, inBytes, theGot);
-        // A short chunk would leave a hole in the block: the upload is incomplete.
-        return theGot < inWanted ? E_FAIL : S_OK;
-    });
+    return ReadChunks(
+        inLength, [&](const BYTE* inBytes, LONG inHeld, LONG inCount, uint32_t inWanted, uint32_t inEnd) -> HRESULT {
+            uint32_t theGot = static_cast<uint32_t>(inCount < inHeld ? inCount : inHeld);
+            if (theGot > inWanted) theGot = inWanted;
+            std::memcpy(theBlock + inEnd - theGot, inBytes, theGot);
+            // A short chunk would leave a hole in the block: the upload is incomplete.
+            return theGot < inWanted ? E_FAIL : S_OK;
+        });
 }
 
 void Multipart::ReadFile(const char16_t* inPath, bool inAbsolute) {
@@ -383,8 +385,10 @@ void Multipart::ParseItems() {
     bool theFault = false;
     {
         platform::FaultFrame theFaults;
-        if (PLATFORM_FAULT_CATCH(theFaults)) theFault = true;
-        else theFault = !theParser.Parse(mData, mTotalLength);
+        if (PLATFORM_FAULT_CATCH(theFaults))
+            theFault = true;
+        else
+            theFault = !theParser.Parse(mData, mTotalLength);
     }
     mGroups.Seal();
     for (const ParseAssertion& theAssertion : theParser.Assertions())
@@ -395,4 +399,3 @@ void Multipart::ParseItems() {
         mReport.SetResultCode(E_FAIL);
     }
 }
-

@@ -73,7 +73,8 @@ private:
     // Reads the body chunk by chunk, handing each to inTake (bytes, bytes
     // held, count read, bytes wanted, offset of the chunk's end) and counting
     // the progress after each.
-    template <class Take> HRESULT ReadChunks(int32_t inLength, Take inTake);
+    template <class Take>
+    HRESULT ReadChunks(int32_t inLength, Take inTake);
     HRESULT ReadBodyToCache(HANDLE inCache, int32_t inLength);
     HRESULT ReadBodyToMemory(int32_t inLength);
     HANDLE CreateBinaryReadCache();

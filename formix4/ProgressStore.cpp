@@ -119,8 +119,10 @@ uint32_t IdleMs(uint32_t inNow, uint32_t inTouched) {
 
 void ProgressStore::SweepExpired(uint32_t inNow) {
     for (auto it = mRecords.begin(); it != mRecords.end();) {
-        if (IdleMs(inNow, (*it)->lastTouched) > kRecordLifetimeMs) it = mRecords.erase(it);
-        else ++it;
+        if (IdleMs(inNow, (*it)->lastTouched) > kRecordLifetimeMs)
+            it = mRecords.erase(it);
+        else
+            ++it;
     }
 }
 
@@ -139,8 +141,10 @@ void ProgressStore::RemoveRecord(int32_t inID) {
     std::lock_guard<std::mutex> theGuard(mLock);
     SweepExpired(mClock());
     for (auto it = mRecords.begin(); it != mRecords.end();) {
-        if ((*it)->id == inID) it = mRecords.erase(it);
-        else ++it;
+        if ((*it)->id == inID)
+            it = mRecords.erase(it);
+        else
+            ++it;
     }
     TellShared();
 }

@@ -77,8 +77,10 @@ void SharedProgress::WriterLoop() {
             // this process, or a write did not get through, the writer
             // looks every interval.
             if (!mPending) {
-                if (mWritten.empty() && !theLastWriteFailed) mWake.wait(theLock, [this] { return mStopping || mPending; });
-                else mWake.wait_for(theLock, kWriteInterval, [this] { return mStopping || mPending; });
+                if (mWritten.empty() && !theLastWriteFailed)
+                    mWake.wait(theLock, [this] { return mStopping || mPending; });
+                else
+                    mWake.wait_for(theLock, kWriteInterval, [this] { return mStopping || mPending; });
             }
             if (mStopping) return;
             mPending = false;

@@ -24,9 +24,7 @@ constexpr size_t kPathSize = 260;
 
 std::atomic<DWORD> gReadChunkSize{2048};
 
-std::string EventSourceKey(const char* inSource) {
-    return std::string(kEventLogApplicationKey) + "\\" + inSource;
-}
+std::string EventSourceKey(const char* inSource) { return std::string(kEventLogApplicationKey) + "\\" + inSource; }
 
 // The SAFEARRAY a VARIANT holds, directly or by reference.
 SAFEARRAY** FindArray(VARIANT* inVar) {
@@ -83,8 +81,8 @@ DWORD WriteModulePath() {
     if (!GetModuleFileNameOfAddress(reinterpret_cast<const void*>(&WriteModulePath), thePath, sizeof thePath))
         return GetLastError();
     HKEY theKey = nullptr;
-    LONG theStatus = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE, nullptr, &theKey, nullptr);
+    LONG theStatus = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                     nullptr, &theKey, nullptr);
     if (theStatus != ERROR_SUCCESS) return static_cast<DWORD>(theStatus);
     theStatus = RegSetValueExA(theKey, "ModulePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(thePath),
                                static_cast<DWORD>(std::strlen(thePath) + 1));
@@ -124,8 +122,8 @@ void WriteEventSource(const char* inServer, const char* inSource) {
                           sizeof theCategories) == ERROR_SUCCESS &&
            RegSetValueExA(theKey, "CategoryMessageFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(thePath),
                           thePathSize) == ERROR_SUCCESS &&
-           RegSetValueExA(theKey, "EventMessageFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(thePath),
-                          thePathSize) == ERROR_SUCCESS &&
+           RegSetValueExA(theKey, "EventMessageFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(thePath), thePathSize) ==
+               ERROR_SUCCESS &&
            RegSetValueExA(theKey, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&theTypes),
                           sizeof theTypes) == ERROR_SUCCESS);
     RegCloseKey(theKey);
@@ -156,8 +154,8 @@ DWORD LogEvent(const char* inText, WORD inType) {
     for (char& c : theCopy)
         if (c == '\r' || c == '\n') c = ' ';
     LPCSTR theStrings[] = {theCopy.c_str()};
-    const DWORD theResult = ReportEventA(theLog, inType, strings::kEventCategory, strings::kEventMessage, nullptr, 1,
-                                         0, theStrings, nullptr)
+    const DWORD theResult = ReportEventA(theLog, inType, strings::kEventCategory, strings::kEventMessage, nullptr, 1, 0,
+                                         theStrings, nullptr)
                                 ? ERROR_SUCCESS
                                 : GetLastError();
     DeregisterEventSource(theLog);
@@ -166,8 +164,8 @@ DWORD LogEvent(const char* inText, WORD inType) {
 
 void ReportAssertion(const char* inFile, int inLine, const char* inExpression) {
     char theMessage[256];
-    std::snprintf(theMessage, sizeof theMessage, strings::kAssertionFailed, inFile ? inFile : "",
-                  inLine, inExpression ? inExpression : "");
+    std::snprintf(theMessage, sizeof theMessage, strings::kAssertionFailed, inFile ? inFile : "", inLine,
+                  inExpression ? inExpression : "");
     LogEvent(theMessage, EVENTLOG_ERROR_TYPE);
 }
 
@@ -192,14 +190,17 @@ int OsGeneration() {
         return 0;
     }
     switch (thePlatform) {
-    case VER_PLATFORM_WIN32s: return 1;
-    case VER_PLATFORM_WIN32_WINDOWS: return (theMajor == 4 && theMinor == 0) ? 2 : 3;
-    case VER_PLATFORM_WIN32_NT:
-        if (theMajor == 3) return 4;
-        if (theMajor == 4) return 5;
-        if (theMajor == 5) return 6;
-        return 0;
-    default: return 0;
+        case VER_PLATFORM_WIN32s:
+            return 1;
+        case VER_PLATFORM_WIN32_WINDOWS:
+            return (theMajor == 4 && theMinor == 0) ? 2 : 3;
+        case VER_PLATFORM_WIN32_NT:
+            if (theMajor == 3) return 4;
+            if (theMajor == 4) return 5;
+            if (theMajor == 5) return 6;
+            return 0;
+        default:
+            return 0;
     }
 }
 

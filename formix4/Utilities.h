@@ -40,8 +40,7 @@ void WriteEventSource(const char* inServer, const char* inSource);
 
 // Logs "Assertion Failed in <file> line <n> (<expression>)" and carries on.
 void ReportAssertion(const char* inFile, int inLine, const char* inExpression);
-#define FMX_ASSERT(condition, file)                                               \
-    ((condition) ? true : (ReportAssertion(file, __LINE__, #condition), false))
+#define FMX_ASSERT(condition, file) ((condition) ? true : (ReportAssertion(file, __LINE__, #condition), false))
 
 // Logs a fault description and, by AutoRecover, returns S_OK or ends the process.
 HRESULT RecoverFromSystemError(const char* inMessage);

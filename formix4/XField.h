@@ -55,8 +55,8 @@ private:
     // fork and the Finder record. Returns the last failing write's error (0
     // when all were written); a failed resource fork is never hidden by the
     // record.
-    DWORD SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks, const std::u16string& inPath, bool inOverwrite,
-                        bool inStreams);
+    DWORD SaveMacBinary(const MultipartItem& inItem, const MacForks& inForks, const std::u16string& inPath,
+                        bool inOverwrite, bool inStreams);
     // The image information, examined once the item has data, then cached.
     const ImageInfo& Image(const MultipartItem* inItem);
     // Runs a member: the out-argument and the form are checked, then

@@ -5,7 +5,6 @@
 #include "Formix4.h"
 #include "XForm.h"
 
-
 class XFields final : public ComObject<IXFields> {
 public:
     explicit XFields(IUnknown* inOuter) : ComObject(kIdentity, inOuter) {}

@@ -98,21 +98,33 @@ HRESULT XForm::get__NewEnum(IUnknown** outEnum) {
 }
 
 HRESULT XForm::get_ID(LONG* outID) { return GetValue(FMX_HERE, outID, static_cast<LONG>(mEngine.GetID())); }
-HRESULT XForm::put_ID(LONG inID) { return PutValue(FMX_HERE, [&] { mEngine.SetID(inID); }); }
+HRESULT XForm::put_ID(LONG inID) {
+    return PutValue(FMX_HERE, [&] { mEngine.SetID(inID); });
+}
 HRESULT XForm::get_AbsolutePath(VARIANT_BOOL* theTruth) { return GetValue(FMX_HERE, theTruth, mAbsolutePath); }
-HRESULT XForm::put_AbsolutePath(VARIANT_BOOL inTruth) { return PutValue(FMX_HERE, [&] { mAbsolutePath = inTruth; }); }
+HRESULT XForm::put_AbsolutePath(VARIANT_BOOL inTruth) {
+    return PutValue(FMX_HERE, [&] { mAbsolutePath = inTruth; });
+}
 HRESULT XForm::get_Overwrite(VARIANT_BOOL* theTruth) { return GetValue(FMX_HERE, theTruth, mOverwrite); }
-HRESULT XForm::put_Overwrite(VARIANT_BOOL inTruth) { return PutValue(FMX_HERE, [&] { mOverwrite = inTruth; }); }
+HRESULT XForm::put_Overwrite(VARIANT_BOOL inTruth) {
+    return PutValue(FMX_HERE, [&] { mOverwrite = inTruth; });
+}
 HRESULT XForm::get_MaxUploadSize(LONG* theBytes) {
     return GetValue(FMX_HERE, theBytes, static_cast<LONG>(mEngine.GetMaxUploadSize()));
 }
-HRESULT XForm::put_MaxUploadSize(LONG inBytes) { return PutValue(FMX_HERE, [&] { mEngine.SetMaxUploadSize(inBytes); }); }
+HRESULT XForm::put_MaxUploadSize(LONG inBytes) {
+    return PutValue(FMX_HERE, [&] { mEngine.SetMaxUploadSize(inBytes); });
+}
 HRESULT XForm::get_CodePage(LONG* outCodePage) {
     return GetValue(FMX_HERE, outCodePage, static_cast<LONG>(mEngine.GetCodePage()));
 }
-HRESULT XForm::put_CodePage(LONG inCodePage) { return PutValue(FMX_HERE, [&] { mEngine.SetCodePage(inCodePage); }); }
+HRESULT XForm::put_CodePage(LONG inCodePage) {
+    return PutValue(FMX_HERE, [&] { mEngine.SetCodePage(inCodePage); });
+}
 HRESULT XForm::get_Streams(VARIANT_BOOL* outStreams) { return GetValue(FMX_HERE, outStreams, mStreams); }
-HRESULT XForm::put_Streams(VARIANT_BOOL inStreams) { return PutValue(FMX_HERE, [&] { mStreams = inStreams; }); }
+HRESULT XForm::put_Streams(VARIANT_BOOL inStreams) {
+    return PutValue(FMX_HERE, [&] { mStreams = inStreams; });
+}
 
 HRESULT XForm::get_Multipart(VARIANT_BOOL* outMP) {
     return Frame(FMX_HERE, [&]() -> HRESULT {
@@ -156,9 +168,8 @@ HRESULT XForm::Save(BSTR inPath) {
             theReport.SetResultCode(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
             return Finish(theReport, S_OK);
         }
-        const DWORD theError = WriteWholeBuffer(thePath.c_str(), mEngine.Data(),
-                                                static_cast<uint32_t>(mEngine.TotalLength()),
-                                                mOverwrite != VARIANT_FALSE);
+        const DWORD theError = WriteWholeBuffer(
+            thePath.c_str(), mEngine.Data(), static_cast<uint32_t>(mEngine.TotalLength()), mOverwrite != VARIANT_FALSE);
         // Pages may read the thread's last error after Save: it stays the
         // save's error, 0 after a save that succeeded.
         SetLastError(theError);
@@ -187,8 +198,8 @@ bool XForm::Impersonate(const std::string& inName, const std::string& inPassword
     if (!EndImpersonation()) return false;
     if (inName.empty()) return true;  // only the end was asked for
     if (!RevertToSelf()) return false;
-    if (!LogonUserA(inName.c_str(), inDomain.c_str(), inPassword.c_str(), LOGON32_LOGON_BATCH,
-                    LOGON32_PROVIDER_DEFAULT, &mToken)) {
+    if (!LogonUserA(inName.c_str(), inDomain.c_str(), inPassword.c_str(), LOGON32_LOGON_BATCH, LOGON32_PROVIDER_DEFAULT,
+                    &mToken)) {
         mToken = nullptr;
         return false;
     }

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ClientFileNames names = BuildClientFileNames(raw.c_str(), 0, codePage);
     if (names.rawPath.size() > 259 || names.safeName.size() > 259 || names.urlSafeName.size() > 259) std::abort();
     for (char16_t c : names.urlSafeName)
-        if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u'_')) std::abort();
+        if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u'_'))
+            std::abort();
     for (char16_t c : names.safeName)
         if (c < 0x20 || std::u16string_view(u"\"*/<>?\\|").find(c) != std::u16string_view::npos) std::abort();
     RawFileName(names.rawPath);

@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint8_t record[kAfpInfoSize];
         BuildAfpInfo(bytes.data(), record);
     }
-    if (size <= 65536) fuzz_save::SaveThroughForm("Notes", std::string(bytes.begin(), bytes.end()), "application/x-macbinary");
+    if (size <= 65536)
+        fuzz_save::SaveThroughForm("Notes", std::string(bytes.begin(), bytes.end()), "application/x-macbinary");
     return 0;
 }

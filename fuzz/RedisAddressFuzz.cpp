@@ -20,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                               address.HostAndPort() + "/" + std::to_string(address.database);
     platform::RedisAddress reparsed;
     if (!platform::RedisAddress::Parse(again, &reparsed, &error) || reparsed.host != address.host ||
-        reparsed.port != address.port || reparsed.database != address.database ||
-        reparsed.password != address.password)
+        reparsed.port != address.port || reparsed.database != address.database || reparsed.password != address.password)
         std::abort();
     return 0;
 }

@@ -143,8 +143,10 @@ private:
             } else if (padded[i] == '%') {
                 const int high = hex(padded[i + 1]);
                 const int low = high < 0 ? -1 : hex(padded[i + 2]);
-                if (high < 0) ++i;
-                else if (low < 0) i += 2;
+                if (high < 0)
+                    ++i;
+                else if (low < 0)
+                    i += 2;
                 else {
                     out += static_cast<char>(high * 16 + low);
                     i += 3;

@@ -22,7 +22,8 @@ namespace {
 
 WebServer& Server() {
     static WebServer* server = [] {
-        const std::filesystem::path root = std::filesystem::temp_directory_path() / ("request-head-fuzz-" + std::to_string(getpid()));
+        const std::filesystem::path root =
+            std::filesystem::temp_directory_path() / ("request-head-fuzz-" + std::to_string(getpid()));
         std::filesystem::create_directories(root / "files");
         std::ofstream(root / "files" / "96.txt") << std::string(96, 'f');
         ServerOptions options;
@@ -31,10 +32,12 @@ WebServer& Server() {
         options.documentRoot = root.string();
         auto* created = new WebServer(options);
         created->addPage("/page", [](const PageRequest&, Response& response) { response.body = "page"; });
-        created->addPage("/body", [](const PageRequest&, Response& response) { response.body = "body"; },
-                         PageOptions{.readsBody = true});
-        created->addPage("/folder/", [](const PageRequest&, Response& response) { response.body = "folder"; },
-                         PageOptions{.prefix = true});
+        created->addPage(
+            "/body", [](const PageRequest&, Response& response) { response.body = "body"; },
+            PageOptions{.readsBody = true});
+        created->addPage(
+            "/folder/", [](const PageRequest&, Response& response) { response.body = "folder"; },
+            PageOptions{.prefix = true});
         std::string error;
         if (!created->start(&error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
@@ -97,8 +100,8 @@ bool NamesOnlyAnotherHost(const std::string& request) {
 }
 
 bool WholeAnswer(const std::string& answer) {
-    return answer.size() >= 13 && (answer.starts_with("HTTP/1.1 ") || answer.starts_with("HTTP/1.0 ")) && std::isdigit(answer[9]) &&
-           std::isdigit(answer[10]) && std::isdigit(answer[11]) && answer[12] == ' ' &&
+    return answer.size() >= 13 && (answer.starts_with("HTTP/1.1 ") || answer.starts_with("HTTP/1.0 ")) &&
+           std::isdigit(answer[9]) && std::isdigit(answer[10]) && std::isdigit(answer[11]) && answer[12] == ' ' &&
            answer.find("\r\n\r\n") != std::string::npos && answer.find("\r\n") < answer.find(" HTTP/", 8);
 }
 

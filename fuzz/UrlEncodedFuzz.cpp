@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int i = 0; i < engine->GroupAt(g)->count(); ++i) total += engine->GroupAt(g)->itemAt(i)->length;
     if (total > body.size()) std::abort();  // decoding never grows a value
     // The same groups, items, names, file names and offsets as the plain reading.
-    const std::string difference = reference::Difference(*engine, reinterpret_cast<const uint8_t*>(body.data()), body.size());
+    const std::string difference =
+        reference::Difference(*engine, reinterpret_cast<const uint8_t*>(body.data()), body.size());
     if (!difference.empty()) {
         std::fprintf(stderr, "differs from the reference parse: %s\n", difference.c_str());
         std::abort();

@@ -52,21 +52,36 @@ bool Parse(int argc, char** argv, Settings* settings) {
         const std::string value = argv[++i];
         long long number = 0;
         const bool numeric = ParseDigits(value, &number);
-        if (arg == "--bind") server.bindAddress = value;
-        else if (arg == "--root") server.documentRoot = value;
-        else if (arg == "--host") server.hosts.push_back(value);
-        else if (arg == "--user") settings->user = value, settings->userGiven = true;
-        else if (!numeric) return false;
-        else if (arg == "--port" && number <= 65535) server.port = static_cast<int>(number);
-        else if (arg == "--threads" && number >= 2 && number <= 1024) server.threads = static_cast<int>(number);
-        else if (arg == "--max-upload" && number > 0) server.maxBodyBytes = settings->site.maxUpload = number;
-        else if (arg == "--max-fields") server.body.maxFields = number;
-        else if (arg == "--idle-timeout" && number > 0) server.body.idleTimeout = std::chrono::seconds(number);
-        else if (arg == "--kept-memory" && number <= 1024) server.keptMemoryBytes = static_cast<long>(number) << 20;
-        else if (arg == "--abandoned-after" && number >= 60) settings->site.abandonedUploadSeconds = number;
-        else if (arg == "--drain-seconds") settings->drainSeconds = number;
-        else if (arg == "--max-sessions" && number > 0) settings->maxSessions = number;
-        else return false;
+        if (arg == "--bind")
+            server.bindAddress = value;
+        else if (arg == "--root")
+            server.documentRoot = value;
+        else if (arg == "--host")
+            server.hosts.push_back(value);
+        else if (arg == "--user")
+            settings->user = value, settings->userGiven = true;
+        else if (!numeric)
+            return false;
+        else if (arg == "--port" && number <= 65535)
+            server.port = static_cast<int>(number);
+        else if (arg == "--threads" && number >= 2 && number <= 1024)
+            server.threads = static_cast<int>(number);
+        else if (arg == "--max-upload" && number > 0)
+            server.maxBodyBytes = settings->site.maxUpload = number;
+        else if (arg == "--max-fields")
+            server.body.maxFields = number;
+        else if (arg == "--idle-timeout" && number > 0)
+            server.body.idleTimeout = std::chrono::seconds(number);
+        else if (arg == "--kept-memory" && number <= 1024)
+            server.keptMemoryBytes = static_cast<long>(number) << 20;
+        else if (arg == "--abandoned-after" && number >= 60)
+            settings->site.abandonedUploadSeconds = number;
+        else if (arg == "--drain-seconds")
+            settings->drainSeconds = number;
+        else if (arg == "--max-sessions" && number > 0)
+            settings->maxSessions = number;
+        else
+            return false;
     }
     return !(settings->impersonation && settings->userGiven);
 }
@@ -134,8 +149,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "formix4-server: %s\n", error.c_str());
         return 1;
     }
-    std::printf("formix4-server listening on http://%s:%d/ (document root %s)\n",
-                settings.server.bindAddress.c_str(), server.port(), server.documentRoot().c_str());
+    std::printf("formix4-server listening on http://%s:%d/ (document root %s)\n", settings.server.bindAddress.c_str(),
+                server.port(), server.documentRoot().c_str());
     std::fflush(stdout);
     stopSignals.wait();
     Drain(server, stopSignals, settings.drainSeconds);

@@ -78,7 +78,8 @@ struct Shape {
 // come from a xorshift generator, text values are letters and digits.
 class BodyWriter {
 public:
-    BodyWriter(const std::string& path, uint64_t seed) : path_(path), out_(std::fopen(path.c_str(), "wb")), state_(seed) {}
+    BodyWriter(const std::string& path, uint64_t seed)
+        : path_(path), out_(std::fopen(path.c_str(), "wb")), state_(seed) {}
 
     void text(const std::string& name, size_t size) {
         static const char kAlnum[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -109,7 +110,7 @@ public:
         put(tail.data(), tail.size());
         std::fclose(out_);
         const int fd = open(path_.c_str(), O_RDONLY);
-        struct stat status{};
+        struct stat status {};
         fstat(fd, &status);
         const size_t size = static_cast<size_t>(status.st_size);
         // Mapped in whole now: the first server to receive a body would
@@ -149,7 +150,8 @@ std::vector<Shape> MakeShapes(const std::string& folder, size_t aMegabytes) {
     shapes.push_back(a.finish("A", "A: one file of " + std::to_string(aMegabytes) + " MB"));
     BodyWriter b(folder + "/b.body", 2);
     for (int i = 0; i < 10; ++i) b.text("text" + std::to_string(i), 40);
-    for (int i = 0; i < 3; ++i) b.file("upload" + std::to_string(i), "IMG_000" + std::to_string(i) + ".JPG", "image/jpeg", 5 << 20);
+    for (int i = 0; i < 3; ++i)
+        b.file("upload" + std::to_string(i), "IMG_000" + std::to_string(i) + ".JPG", "image/jpeg", 5 << 20);
     shapes.push_back(b.finish("B", "B: browser form, 10 text fields + 3 files of 5 MB"));
     shapes.back().repeats = 4;
     BodyWriter c(folder + "/c.body", 3);
@@ -206,8 +208,10 @@ bool ReadAnswer(int fd, Answer* answer) {
         if (!need(data.size() + 1)) return false;
     std::string& head = answer->head;
     head = data.substr(0, headEnd + 2);
-    for (size_t i = 0, colon; (i = head.find("\r\n", i)) != std::string::npos && (colon = head.find(':', i)) != std::string::npos; ++i)
-        std::transform(head.begin() + static_cast<long>(i), head.begin() + static_cast<long>(colon), head.begin() + static_cast<long>(i),
+    for (size_t i = 0, colon;
+         (i = head.find("\r\n", i)) != std::string::npos && (colon = head.find(':', i)) != std::string::npos; ++i)
+        std::transform(head.begin() + static_cast<long>(i), head.begin() + static_cast<long>(colon),
+                       head.begin() + static_cast<long>(i),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     answer->status = head.size() > 12 ? std::atoi(head.c_str() + 9) : 0;
     std::string connection = Header(head, "connection");
@@ -267,12 +271,14 @@ std::string Prepare(const Server& server, Form* form) {
     form->fd = Connect(server.port);
     const std::string request = "GET /upload HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     Answer answer;
-    const bool answered = form->fd >= 0 && SendAll(form->fd, request.data(), request.size()) && ReadAnswer(form->fd, &answer);
+    const bool answered =
+        form->fd >= 0 && SendAll(form->fd, request.data(), request.size()) && ReadAnswer(form->fd, &answer);
     if (form->fd >= 0 && !(answered && answer.keepAlive)) close(form->fd), form->fd = -1;
     if (!answered) return "the upload page did not answer";
     const size_t id = answer.body.find("/upload?ID=");
     const std::string cookie = Header(answer.head, "set-cookie");
-    if (answer.status != 200 || id == std::string::npos || cookie.empty()) return "the upload page gave no form ID or cookie";
+    if (answer.status != 200 || id == std::string::npos || cookie.empty())
+        return "the upload page gave no form ID or cookie";
     form->target = answer.body.substr(id, answer.body.find('"', id) - id);
     if (const size_t amp = form->target.find("&amp;"); amp != std::string::npos) form->target.replace(amp, 5, "&");
     form->cookie = cookie.substr(0, cookie.find(';'));
@@ -294,7 +300,8 @@ double Post(const Server& server, const Shape& shape, Form& form, Answer* answer
                              "Content-Type: multipart/form-data; boundary=" + kBoundary +
                              "\r\nContent-Length: " + std::to_string(shape.size) + "\r\n\r\n";
     // A server that refuses the body may answer before it is all sent.
-    const bool sent = form.fd >= 0 && SendAll(form.fd, head.data(), head.size()) && SendAll(form.fd, shape.body, shape.size);
+    const bool sent =
+        form.fd >= 0 && SendAll(form.fd, head.data(), head.size()) && SendAll(form.fd, shape.body, shape.size);
     const bool read = form.fd >= 0 && ReadAnswer(form.fd, answer);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (form.fd >= 0) close(form.fd);
@@ -308,8 +315,9 @@ std::vector<Item> Reported(const Server& server, const e2e::Json& json) {
     if (server.kind == "site") {
         for (const e2e::Json& field : json["Fields"].items)
             for (const e2e::Json& item : field["Items"].items)
-                items.push_back({item["Name"].text, item["RawFileName"].text, item["Content"].text, item["Data"]["SHA256"].text,
-                                 item["SavedAs"].text, item["FileExists"].boolean, item["Data"]["Length"].number});
+                items.push_back({item["Name"].text, item["RawFileName"].text, item["Content"].text,
+                                 item["Data"]["SHA256"].text, item["SavedAs"].text, item["FileExists"].boolean,
+                                 item["Data"]["Length"].number});
         return items;
     }
     for (const e2e::Json& file : json["files"].items)
@@ -348,13 +356,15 @@ std::string CheckAnswer(const Server& server, const Shape& shape, const Answer& 
         if (!sent.file && got.value != sent.value) return which + ": wrong value";
         if (sent.file) {
             if (got.filename != sent.filename) return which + ": file name " + got.filename;
-            if (got.sha256 != sent.sha256 && !(got.sha256.empty() && server.kind == "ceiling")) return which + ": wrong SHA-256";
+            if (got.sha256 != sent.sha256 && !(got.sha256.empty() && server.kind == "ceiling"))
+                return which + ": wrong SHA-256";
             if (got.saved.empty()) return which + ": not saved";
             saved->push_back({server.root + got.saved, &sent});
         }
     }
     for (const auto& [name, named] : reported) count += named.size();
-    if (count != shape.items.size()) return std::to_string(count) + " items reported, " + std::to_string(shape.items.size()) + " sent";
+    if (count != shape.items.size())
+        return std::to_string(count) + " items reported, " + std::to_string(shape.items.size()) + " sent";
     return "";
 }
 
@@ -367,9 +377,11 @@ std::string CheckDisk(const std::vector<Saved>& saved) {
         Sha256 digest;
         size_t size = 0;
         ssize_t n;
-        while ((n = read(fd, buffer.data(), buffer.size())) > 0) digest.update(buffer.data(), static_cast<size_t>(n)), size += static_cast<size_t>(n);
+        while ((n = read(fd, buffer.data(), buffer.size())) > 0)
+            digest.update(buffer.data(), static_cast<size_t>(n)), size += static_cast<size_t>(n);
         close(fd);
-        if (size != file.sent->length || digest.hex() != file.sent->sha256) return file.path + " differs from what was sent";
+        if (size != file.sent->length || digest.hex() != file.sent->sha256)
+            return file.path + " differs from what was sent";
     }
     return "";
 }
@@ -433,14 +445,16 @@ Result Measure(const Server& server, const Shape& shape) {
     if (clients > 1)
         for (size_t i = 0; i < forms.size(); ++i) check(i);
     if (error.empty()) error = CheckDisk(saved);
-    if (!error.empty()) std::fprintf(stderr, "FAILED: %s, %s: %s\n", server.label.c_str(), shape.key.c_str(), error.c_str());
+    if (!error.empty())
+        std::fprintf(stderr, "FAILED: %s, %s: %s\n", server.label.c_str(), shape.key.c_str(), error.c_str());
     result.ok = error.empty();
     result.megabytesPerSecond = shape.size * forms.size() / kMB / wall;
     std::sort(seconds.begin(), seconds.end());
     result.p50 = seconds[seconds.size() / 2];
     // Outside the time: the next measurement starts with an empty folder and
     // nothing left to write back.
-    for (const auto& entry : std::filesystem::directory_iterator(server.uploads())) std::filesystem::remove_all(entry.path());
+    for (const auto& entry : std::filesystem::directory_iterator(server.uploads()))
+        std::filesystem::remove_all(entry.path());
     sync();
     return result;
 }
@@ -483,12 +497,14 @@ double Median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
     if (argc < 10 || (argc - 5) % 5 != 0) {
-        std::fprintf(stderr, "usage: e2e_bench BODIES_DIR A_MEGABYTES ROUNDS TABLE_FILE [KIND PORT PID ROOT LABEL]...\n");
+        std::fprintf(stderr,
+                     "usage: e2e_bench BODIES_DIR A_MEGABYTES ROUNDS TABLE_FILE [KIND PORT PID ROOT LABEL]...\n");
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
     std::vector<Server> servers;
-    for (int i = 5; i < argc; i += 5) servers.push_back({argv[i], argv[i + 3], argv[i + 4], std::atoi(argv[i + 1]), std::atoi(argv[i + 2])});
+    for (int i = 5; i < argc; i += 5)
+        servers.push_back({argv[i], argv[i + 3], argv[i + 4], std::atoi(argv[i + 1]), std::atoi(argv[i + 2])});
     const int rounds = std::max(1, std::atoi(argv[3]));
     std::fprintf(stderr, "writing the bodies...\n");
     const std::vector<Shape> shapes = MakeShapes(argv[1], std::strtoull(argv[2], nullptr, 10));
@@ -499,7 +515,8 @@ int main(int argc, char** argv) {
     const char* only = std::getenv("E2E_SHAPES");
     auto measured = [&](const Shape& shape) { return !only || std::strchr(only, shape.key[0]); };
     // results[shape][server]: one per round that passed its checks.
-    std::vector<std::vector<std::vector<Result>>> results(shapes.size(), std::vector<std::vector<Result>>(servers.size()));
+    std::vector<std::vector<std::vector<Result>>> results(shapes.size(),
+                                                          std::vector<std::vector<Result>>(servers.size()));
     bool failed = false;
     for (int round = 0; round < rounds; ++round)
         for (size_t s = 0; s < shapes.size(); ++s) {
@@ -514,7 +531,8 @@ int main(int argc, char** argv) {
                     WaitUntilIdle(server.pid);
                 }
             for (size_t k = 0; measured(shapes[s]) && k < servers.size(); ++k) {
-                const size_t v = (k + static_cast<size_t>(round)) % servers.size();  // each round starts with another server
+                const size_t v =
+                    (k + static_cast<size_t>(round)) % servers.size();  // each round starts with another server
                 Result result = Measure(servers[v], shapes[s]);
                 WaitUntilIdle(servers[v].pid);
                 result.round = round;
@@ -540,7 +558,8 @@ int main(int argc, char** argv) {
     for (size_t v = 0; v <= servers.size() + ceilings.size(); ++v) table += "---:|";
     table += "\n";
     enum Figure { kMedian, kLargest, kFirstRound };
-    auto row = [&](const std::string& label, size_t s, double (*value)(const Result&), bool higherIsBetter, Figure kind) {
+    auto row = [&](const std::string& label, size_t s, double (*value)(const Result&), bool higherIsBetter,
+                   Figure kind) {
         if (!measured(shapes[s])) return;
         table += "| " + label + " |";
         double site = 0, best = 0;
@@ -559,28 +578,34 @@ int main(int argc, char** argv) {
             table += " " + std::string(cell) + " |";
             figures[v] = figure;
             if (servers[v].kind == "site") site = figure;
-            if (servers[v].kind == "peer" && (best == 0 || (higherIsBetter ? figure > best : figure < best))) best = figure;
+            if (servers[v].kind == "peer" && (best == 0 || (higherIsBetter ? figure > best : figure < best)))
+                best = figure;
         }
         char ratio[32] = "-";
         if (site > 0 && best > 0) std::snprintf(ratio, sizeof ratio, "%.2f", site / best);
         table += " " + std::string(ratio) + " |";
         for (size_t v : ceilings) {
             char share[32] = "-";
-            if (higherIsBetter && site > 0 && figures[v] > 0) std::snprintf(share, sizeof share, "%.0f %%", 100 * site / figures[v]);
+            if (higherIsBetter && site > 0 && figures[v] > 0)
+                std::snprintf(share, sizeof share, "%.0f %%", 100 * site / figures[v]);
             table += " " + std::string(share) + " |";
         }
         table += "\n";
     };
     for (size_t s = 0; s < shapes.size(); ++s)
-        row(shapes[s].label + ", MB/s", s, [](const Result& r) { return r.megabytesPerSecond; }, true, kMedian);
+        row(
+            shapes[s].label + ", MB/s", s, [](const Result& r) { return r.megabytesPerSecond; }, true, kMedian);
     const size_t a = 0, e = shapes.size() - 1;
-    row("E: latency, median of the 100 requests, s", e, [](const Result& r) { return r.p50; }, false, kMedian);
+    row(
+        "E: latency, median of the 100 requests, s", e, [](const Result& r) { return r.p50; }, false, kMedian);
     // A's peak from the first round, on a server that has seen nothing else
     // (later, the memory its allocator kept after E would be counted); E's,
     // the largest of the rounds.
-    row("peak resident memory on A (first round), MB", a, [](const Result& r) { return r.peakKb / 1024.0; }, false,
+    row(
+        "peak resident memory on A (first round), MB", a, [](const Result& r) { return r.peakKb / 1024.0; }, false,
         kFirstRound);
-    row("peak resident memory on E, MB", e, [](const Result& r) { return r.peakKb / 1024.0; }, false, kLargest);
+    row(
+        "peak resident memory on E, MB", e, [](const Result& r) { return r.peakKb / 1024.0; }, false, kLargest);
     std::printf("%s", table.c_str());
     std::ofstream(argv[4]) << table;
     return failed ? 1 : 0;

@@ -70,17 +70,28 @@ private:
             if (++p_ == end_) return false;
             const char c = *p_++;
             switch (c) {
-                case 'b': *out += '\b'; break;
-                case 'f': *out += '\f'; break;
-                case 'n': *out += '\n'; break;
-                case 'r': *out += '\r'; break;
-                case 't': *out += '\t'; break;
+                case 'b':
+                    *out += '\b';
+                    break;
+                case 'f':
+                    *out += '\f';
+                    break;
+                case 'n':
+                    *out += '\n';
+                    break;
+                case 'r':
+                    *out += '\r';
+                    break;
+                case 't':
+                    *out += '\t';
+                    break;
                 case 'u':
                     if (end_ - p_ < 4) return false;
                     utf8(static_cast<unsigned>(std::strtoul(std::string(p_, 4).c_str(), nullptr, 16)), out);
                     p_ += 4;
                     break;
-                default: *out += c;
+                default:
+                    *out += c;
             }
         }
         return p_ < end_ && *p_++ == '"';
@@ -118,10 +129,18 @@ private:
                     if (*p_ == ']') return ++p_, true;
                     if (*p_++ != ',') return false;
                 }
-            case '"': value->type = Json::String; return string(&value->text);
-            case 't': value->type = Json::Bool; value->boolean = true; return literal("true");
-            case 'f': value->type = Json::Bool; return literal("false");
-            case 'n': return literal("null");
+            case '"':
+                value->type = Json::String;
+                return string(&value->text);
+            case 't':
+                value->type = Json::Bool;
+                value->boolean = true;
+                return literal("true");
+            case 'f':
+                value->type = Json::Bool;
+                return literal("false");
+            case 'n':
+                return literal("null");
             default: {
                 char* after = nullptr;
                 const std::string digits(p_, static_cast<size_t>(std::min<ptrdiff_t>(end_ - p_, 32)));

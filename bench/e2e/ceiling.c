@@ -81,8 +81,8 @@ static void disposition(const char* head, size_t size, const char* key, char* ou
 struct request {
     int socket;
     char* buffer;
-    size_t start, end;   // the unprocessed bytes: buffer[start, end)
-    long long left;      // body bytes not yet read
+    size_t start, end;  // the unprocessed bytes: buffer[start, end)
+    long long left;     // body bytes not yet read
 };
 
 // Moves the unprocessed bytes to the front and reads more of the body; 0 at
@@ -107,8 +107,10 @@ static void answer(int socket, const char* status, struct iovec* pieces, int cou
     for (int i = 1; i < count; ++i) size += pieces[i].iov_len;
     char head[256];
     pieces[0].iov_base = head;
-    pieces[0].iov_len = (size_t)snprintf(head, sizeof head, "HTTP/1.1 %s\r\nContent-Type: application/json\r\n"
-                                         "Content-Length: %zu\r\nConnection: close\r\n\r\n", status, size);
+    pieces[0].iov_len = (size_t)snprintf(head, sizeof head,
+                                         "HTTP/1.1 %s\r\nContent-Type: application/json\r\n"
+                                         "Content-Length: %zu\r\nConnection: close\r\n\r\n",
+                                         status, size);
     while (count > 0) {
         ssize_t sent = writev(socket, pieces, count);
         if (sent <= 0) return;
@@ -225,14 +227,19 @@ static int receive(struct request* r, struct text* files, struct text* fields) {
     }
 }
 
-#define LITERAL(text) {(void*)(text), sizeof(text) - 1}
+#define LITERAL(text) \
+    { (void*)(text), sizeof(text) - 1 }
 
 static void* serve(void* argument) {
     struct request r = {.socket = (int)(intptr_t)argument, .buffer = malloc(BUFFER)};
     struct text files = {0}, fields = {0};
     if (receive(&r, &files, &fields)) {
-        struct iovec pieces[] = {{0}, LITERAL("{\"files\": ["), {files.data, files.size}, LITERAL("], \"fields\": ["),
-                                 {fields.data, fields.size}, LITERAL("]}")};
+        struct iovec pieces[] = {{0},
+                                 LITERAL("{\"files\": ["),
+                                 {files.data, files.size},
+                                 LITERAL("], \"fields\": ["),
+                                 {fields.data, fields.size},
+                                 LITERAL("]}")};
         answer(r.socket, "200 OK", pieces, 6);
     } else {
         struct iovec pieces[] = {{0}, LITERAL("{\"error\": \"not a whole multipart form\"}")};
@@ -252,9 +259,12 @@ int main(int argc, char** argv) {
     }
     root = argv[1];
     for (int i = 2; i < argc; ++i) {
-        if (strcmp(argv[i], "--sha256") == 0) hashing = 1;
-        else if (strcmp(argv[i], "--sync") == 0) syncing = 1;
-        else return fprintf(stderr, "e2e_ceiling: unknown option %s\n", argv[i]), 2;
+        if (strcmp(argv[i], "--sha256") == 0)
+            hashing = 1;
+        else if (strcmp(argv[i], "--sync") == 0)
+            syncing = 1;
+        else
+            return fprintf(stderr, "e2e_ceiling: unknown option %s\n", argv[i]), 2;
     }
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in address = {.sin_family = AF_INET, .sin_addr.s_addr = htonl(INADDR_LOOPBACK)};

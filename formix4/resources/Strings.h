@@ -5,8 +5,8 @@ namespace strings {
 
 // Event log: source, category and message table.
 inline constexpr const char* kEventSource = "Formix";
-inline constexpr unsigned kEventCategory = 1;          // "Misc"
-inline constexpr unsigned kEventMessage = 0x1000;      // "%1"
+inline constexpr unsigned kEventCategory = 1;      // "Misc"
+inline constexpr unsigned kEventMessage = 0x1000;  // "%1"
 inline constexpr const char* kCategoryName = "Misc";
 inline constexpr const char* kMessageText = "%1";
 

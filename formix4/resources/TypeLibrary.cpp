@@ -23,10 +23,12 @@ constexpr USHORT kOptionalWithDefault = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFL
 constexpr USHORT kRetval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
 
 // A property get with its retval, and the unnamed value of a property put.
-#define RETVAL(name, vt) {name, vt, kRetval, nullptr, nullptr}
-#define PUT_VALUE(vt) {nullptr, vt, kIn, nullptr, nullptr}
+#define RETVAL(name, vt) \
+    { name, vt, kRetval, nullptr, nullptr }
+#define PUT_VALUE(vt) \
+    { nullptr, vt, kIn, nullptr, nullptr }
 #define MEMBER(I, id, kind, name, method, params, flags, help) \
-    {id, kind, name, params, static_cast<int>(std::size(params)), flags, help, thunkOf<&I::method>}
+    { id, kind, name, params, static_cast<int>(std::size(params)), flags, help, thunkOf<&I::method> }
 #define GET(I, id, name, method, params, help) MEMBER(I, id, INVOKE_PROPERTYGET, name, method, params, 0, help)
 #define PUT(I, id, name, method, params, help) MEMBER(I, id, INVOKE_PROPERTYPUT, name, method, params, 0, help)
 
@@ -151,7 +153,8 @@ const MemberInfo kProgressMembers[] = {
         "The number of seconds the transfer has been in progress"),
     GET(IXProgress, 8, "SecondsLeft", get_SecondsLeft, kProgressSeconds,
         "The estimated number of seconds the transfer has to go"),
-    GET(IXProgress, 9, "BytesPerSecond", get_BytesPerSecond, kProgressRate, "The number of bytes transferred per second"),
+    GET(IXProgress, 9, "BytesPerSecond", get_BytesPerSecond, kProgressRate,
+        "The number of bytes transferred per second"),
 };
 
 #define INTERFACE(var, name, iid, help, members) \
@@ -178,10 +181,17 @@ const EnumValueInfo kImageTypes[] = {
 const EnumInfo kEnums[] = {{"fmxImageType", kImageTypes, static_cast<int>(std::size(kImageTypes))}};
 
 const LibraryInfo kLibrary = {
-    "Formix4", &LIBID_Formix4, "Formix ASP Extension", 4, 0,
-    kInterfaces, static_cast<int>(std::size(kInterfaces)),
-    kCoclasses, static_cast<int>(std::size(kCoclasses)),
-    kEnums, static_cast<int>(std::size(kEnums)),
+    "Formix4",
+    &LIBID_Formix4,
+    "Formix ASP Extension",
+    4,
+    0,
+    kInterfaces,
+    static_cast<int>(std::size(kInterfaces)),
+    kCoclasses,
+    static_cast<int>(std::size(kCoclasses)),
+    kEnums,
+    static_cast<int>(std::size(kEnums)),
 };
 
 }  // namespace

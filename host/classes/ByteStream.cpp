@@ -32,15 +32,22 @@ constexpr unsigned kInvalidArgument = 3001, kFileNotOpened = 3002, kFileNotRead 
 
 const char* ErrorText(unsigned number) {
     switch (number) {
-    case kInvalidArgument:
-        return "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
-    case kFileNotOpened: return "File could not be opened.";
-    case kFileNotRead: return "File could not be read.";
-    case kFileNotWritten: return "Write to file failed.";
-    case kNotInThisContext: return "Operation is not allowed in this context.";
-    case kNotCapable: return "Object or provider is not capable of performing requested operation.";
-    case kClosed: return "Operation is not allowed when the object is closed.";
-    default: return "Operation is not allowed when the object is open.";
+        case kInvalidArgument:
+            return "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
+        case kFileNotOpened:
+            return "File could not be opened.";
+        case kFileNotRead:
+            return "File could not be read.";
+        case kFileNotWritten:
+            return "Write to file failed.";
+        case kNotInThisContext:
+            return "Operation is not allowed in this context.";
+        case kNotCapable:
+            return "Object or provider is not capable of performing requested operation.";
+        case kClosed:
+            return "Operation is not allowed when the object is closed.";
+        default:
+            return "Operation is not allowed when the object is open.";
     }
 }
 
@@ -123,10 +130,12 @@ private:
     // ---- failures and the checks members make first ----
     HRESULT fail(unsigned number) { return Fail(host::RuntimeError(number), ErrorText(number), kSource); }
     HRESULT failStore(int error) {
-        if (error == EFBIG) return Fail(host::RuntimeError(kInvalidArgument),
-                                        "A stream holds at most 2,147,483,647 bytes.", kSource);
-        if (error == ENOSPC) return Fail(static_cast<HRESULT>(0x80070070), "There is not enough space on the disk.", kSource);
-        return Fail(E_FAIL, std::string("The stream's bytes could not be kept: ") + std::strerror(error) + ".", kSource);
+        if (error == EFBIG)
+            return Fail(host::RuntimeError(kInvalidArgument), "A stream holds at most 2,147,483,647 bytes.", kSource);
+        if (error == ENOSPC)
+            return Fail(static_cast<HRESULT>(0x80070070), "There is not enough space on the disk.", kSource);
+        return Fail(E_FAIL, std::string("The stream's bytes could not be kept: ") + std::strerror(error) + ".",
+                    kSource);
     }
     HRESULT failTooLong() {
         return Fail(E_OUTOFMEMORY, "A stream gives at most 134,217,728 bytes at a time; read it in pieces.", kSource);
@@ -180,7 +189,8 @@ private:
         if (use != kPut) return host::ReturnText(result, mCharsetName);
         std::u16string name;
         UINT codePage = 0;
-        if (!TextArg(args.back(), &name) || !FindCharset(name, &codePage) || mPosition != 0) return fail(kInvalidArgument);
+        if (!TextArg(args.back(), &name) || !FindCharset(name, &codePage) || mPosition != 0)
+            return fail(kInvalidArgument);
         mCharsetName = name;
         mCodePage = codePage;
         return S_OK;
@@ -388,11 +398,16 @@ private:
         if (!TextArg(args[0], &path)) return fail(kInvalidArgument);
         int storeError = 0;
         switch (LoadFile(platform::codepage::Utf16ToUtf8(path), &mBytes, &storeError)) {
-        case FileOutcome::Done: break;
-        case FileOutcome::NotOpened: return fail(kFileNotOpened);
-        case FileOutcome::TooLarge: return failStore(EFBIG);
-        case FileOutcome::StoreFailed: return failStore(storeError);
-        default: return fail(kFileNotRead);
+            case FileOutcome::Done:
+                break;
+            case FileOutcome::NotOpened:
+                return fail(kFileNotOpened);
+            case FileOutcome::TooLarge:
+                return failStore(EFBIG);
+            case FileOutcome::StoreFailed:
+                return failStore(storeError);
+            default:
+                return fail(kFileNotRead);
         }
         mPosition = 0;
         return S_OK;
@@ -432,7 +447,8 @@ private:
         }
         skipByteOrderMark();
         const bool convert = other->mType == kText && other->mCodePage != mCodePage;
-        if (wanted == kReadAll && !convert) return copyBytes(*other, mBytes.size() - std::min(mPosition, mBytes.size()));
+        if (wanted == kReadAll && !convert)
+            return copyBytes(*other, mBytes.size() - std::min(mPosition, mBytes.size()));
         return copyUnits(*other, wanted == kReadAll ? StreamBytes::kMaxBytes : static_cast<size_t>(wanted), convert);
     }
     HRESULT copyBytes(ByteStream& other, size_t count) {

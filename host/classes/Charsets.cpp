@@ -17,12 +17,30 @@ struct NamedCharset {
 
 // Names pages use beside the numbered forms (windows-N, cpN, ibmN, iso-8859-N).
 constexpr NamedCharset kNames[] = {
-    {"unicode", kUtf16Little},  {"utf-16", kUtf16Little}, {"utf-16le", kUtf16Little}, {"unicodefffe", kUtf16Big},
-    {"utf-16be", kUtf16Big},    {"utf-8", CP_UTF8},       {"utf8", CP_UTF8},          {"us-ascii", 20127},
-    {"ascii", 20127},           {"latin1", 28591},        {"shift_jis", 932},         {"x-sjis", 932},
-    {"csshiftjis", 932},        {"euc-jp", 51932},        {"iso-2022-jp", 50220},     {"gb2312", 936},
-    {"gbk", 936},               {"gb18030", 54936},       {"big5", 950},              {"ks_c_5601-1987", 949},
-    {"euc-kr", 51949},          {"koi8-r", 20866},        {"koi8-u", 21866},          {"macintosh", 10000},
+    {"unicode", kUtf16Little},
+    {"utf-16", kUtf16Little},
+    {"utf-16le", kUtf16Little},
+    {"unicodefffe", kUtf16Big},
+    {"utf-16be", kUtf16Big},
+    {"utf-8", CP_UTF8},
+    {"utf8", CP_UTF8},
+    {"us-ascii", 20127},
+    {"ascii", 20127},
+    {"latin1", 28591},
+    {"shift_jis", 932},
+    {"x-sjis", 932},
+    {"csshiftjis", 932},
+    {"euc-jp", 51932},
+    {"iso-2022-jp", 50220},
+    {"gb2312", 936},
+    {"gbk", 936},
+    {"gb18030", 54936},
+    {"big5", 950},
+    {"ks_c_5601-1987", 949},
+    {"euc-kr", 51949},
+    {"koi8-r", 20866},
+    {"koi8-u", 21866},
+    {"macintosh", 10000},
     {"johab", 1361},
 };
 
@@ -57,9 +75,12 @@ size_t Utf8Sequence(const unsigned char* s, size_t n, size_t at, size_t* units) 
     if (c < 0x80) return 1;
     size_t extra = 0;
     uint32_t cp = 0, minimum = 0;
-    if (c >= 0xC2 && c <= 0xDF) extra = 1, cp = c & 0x1F, minimum = 0x80;
-    else if (c >= 0xE0 && c <= 0xEF) extra = 2, cp = c & 0x0F, minimum = 0x800;
-    else if (c >= 0xF0 && c <= 0xF4) extra = 3, cp = c & 0x07, minimum = 0x10000;
+    if (c >= 0xC2 && c <= 0xDF)
+        extra = 1, cp = c & 0x1F, minimum = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF)
+        extra = 2, cp = c & 0x0F, minimum = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4)
+        extra = 3, cp = c & 0x07, minimum = 0x10000;
     if (extra == 0 || at + extra >= n) return 1;
     for (size_t k = 1; k <= extra; ++k) {
         if ((s[at + k] & 0xC0) != 0x80) return 1;
@@ -121,10 +142,14 @@ std::u16string DecodeText(UINT codePage, std::string_view bytes) {
 
 std::string_view ByteOrderMark(UINT codePage) {
     switch (codePage) {
-    case kUtf16Little: return "\xFF\xFE";
-    case kUtf16Big: return "\xFE\xFF";
-    case CP_UTF8: return "\xEF\xBB\xBF";
-    default: return {};
+        case kUtf16Little:
+            return "\xFF\xFE";
+        case kUtf16Big:
+            return "\xFE\xFF";
+        case CP_UTF8:
+            return "\xEF\xBB\xBF";
+        default:
+            return {};
     }
 }
 

@@ -19,7 +19,6 @@ using host::kPut;
 using host::MemberArgs;
 using host::RuntimeError;
 
-
 // What a dictionary may hold: its keys and items are copies, and one object
 // a page fills in a loop must not take the server's memory. An entry costs
 // its VARIANTs, list node and hash slot beside the texts and arrays it holds.
@@ -121,7 +120,8 @@ private:
         KeyArg key;
         if (HRESULT hr = keyOf(args[0], &key); FAILED(hr)) return hr;
         const auto found = find(key.value);
-        if (use == kPut) return found == mEntries.end() ? insert(*key.value, args.back()) : replaceItem(*found, *args.back());
+        if (use == kPut)
+            return found == mEntries.end() ? insert(*key.value, args.back()) : replaceItem(*found, *args.back());
         if (found == mEntries.end()) return insert(*key.value, nullptr);
         return VariantCopy(result, &found->item);
     }

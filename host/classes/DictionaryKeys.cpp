@@ -40,32 +40,67 @@ const void* IdentityOf(IUnknown* object) {
 KeyValue Classify(const VARIANT& key) {
     KeyValue value;
     switch (key.vt) {
-    case VT_EMPTY: value.kind = Kind::Empty; break;
-    case VT_NULL: value.kind = Kind::Null; break;
-    case VT_BOOL: value.kind = Kind::Boolean, value.number = key.boolVal ? 1 : 0; break;
-    case VT_I1: value.kind = Kind::Number, value.number = static_cast<int8_t>(key.bVal); break;
-    case VT_UI1: value.kind = Kind::Number, value.number = key.bVal; break;
-    case VT_I2: value.kind = Kind::Number, value.number = key.iVal; break;
-    case VT_UI2: value.kind = Kind::Number, value.number = key.uiVal; break;
-    case VT_I4: case VT_INT: value.kind = Kind::Number, value.number = key.lVal; break;
-    case VT_UI4: case VT_UINT: value.kind = Kind::Number, value.number = key.ulVal; break;
-    case VT_I8: value.kind = Kind::Number, value.number = static_cast<double>(key.llVal); break;
-    case VT_UI8: value.kind = Kind::Number, value.number = static_cast<double>(key.ullVal); break;
-    case VT_R4: value.kind = Kind::Number, value.number = key.fltVal; break;
-    case VT_R8: value.kind = Kind::Number, value.number = key.dblVal; break;
-    case VT_CY: value.kind = Kind::Number, value.number = static_cast<double>(key.cyVal.int64) / 10000.0; break;
-    case VT_DATE: value.kind = Kind::Date, value.number = key.date; break;
-    case VT_BSTR:
-        value.kind = Kind::Text;
-        value.text = key.bstrVal ? key.bstrVal : u"";
-        value.length = key.bstrVal ? SysStringLen(key.bstrVal) : 0;
-        break;
-    case VT_DISPATCH: case VT_UNKNOWN: value.kind = Kind::Object, value.identity = IdentityOf(key.punkVal); break;
-    default:
-        value.kind = Kind::Other;
-        std::memcpy(&value.bits, &key.llVal, sizeof value.bits);
-        value.bits ^= static_cast<uint64_t>(key.vt) << 48;
-        break;
+        case VT_EMPTY:
+            value.kind = Kind::Empty;
+            break;
+        case VT_NULL:
+            value.kind = Kind::Null;
+            break;
+        case VT_BOOL:
+            value.kind = Kind::Boolean, value.number = key.boolVal ? 1 : 0;
+            break;
+        case VT_I1:
+            value.kind = Kind::Number, value.number = static_cast<int8_t>(key.bVal);
+            break;
+        case VT_UI1:
+            value.kind = Kind::Number, value.number = key.bVal;
+            break;
+        case VT_I2:
+            value.kind = Kind::Number, value.number = key.iVal;
+            break;
+        case VT_UI2:
+            value.kind = Kind::Number, value.number = key.uiVal;
+            break;
+        case VT_I4:
+        case VT_INT:
+            value.kind = Kind::Number, value.number = key.lVal;
+            break;
+        case VT_UI4:
+        case VT_UINT:
+            value.kind = Kind::Number, value.number = key.ulVal;
+            break;
+        case VT_I8:
+            value.kind = Kind::Number, value.number = static_cast<double>(key.llVal);
+            break;
+        case VT_UI8:
+            value.kind = Kind::Number, value.number = static_cast<double>(key.ullVal);
+            break;
+        case VT_R4:
+            value.kind = Kind::Number, value.number = key.fltVal;
+            break;
+        case VT_R8:
+            value.kind = Kind::Number, value.number = key.dblVal;
+            break;
+        case VT_CY:
+            value.kind = Kind::Number, value.number = static_cast<double>(key.cyVal.int64) / 10000.0;
+            break;
+        case VT_DATE:
+            value.kind = Kind::Date, value.number = key.date;
+            break;
+        case VT_BSTR:
+            value.kind = Kind::Text;
+            value.text = key.bstrVal ? key.bstrVal : u"";
+            value.length = key.bstrVal ? SysStringLen(key.bstrVal) : 0;
+            break;
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            value.kind = Kind::Object, value.identity = IdentityOf(key.punkVal);
+            break;
+        default:
+            value.kind = Kind::Other;
+            std::memcpy(&value.bits, &key.llVal, sizeof value.bits);
+            value.bits ^= static_cast<uint64_t>(key.vt) << 48;
+            break;
     }
     value.number = Canonical(value.number);
     return value;
@@ -84,7 +119,8 @@ bool SameText(const KeyValue& a, const KeyValue& b, bool fold) {
     if (a.length != b.length) return false;
     if (!fold) return std::memcmp(a.text, b.text, a.length * sizeof(char16_t)) == 0;
     for (size_t i = 0; i < a.length; ++i)
-        if (a.text[i] != b.text[i] && platform::codepage::FoldUnit(a.text[i]) != platform::codepage::FoldUnit(b.text[i]))
+        if (a.text[i] != b.text[i] &&
+            platform::codepage::FoldUnit(a.text[i]) != platform::codepage::FoldUnit(b.text[i]))
             return false;
     return true;
 }
@@ -97,10 +133,14 @@ size_t KeyHash::operator()(const VARIANT* key) const {
     const KeyValue value = Classify(*key);
     const size_t kind = static_cast<size_t>(value.kind) * 0x9E3779B97F4A7C15ull;
     switch (value.kind) {
-    case Kind::Text: return HashText(value.text, value.length, *textMode) ^ kind;
-    case Kind::Object: return std::hash<const void*>()(value.identity) ^ kind;
-    case Kind::Other: return std::hash<uint64_t>()(value.bits) ^ kind;
-    default: return std::hash<double>()(value.number) ^ kind;
+        case Kind::Text:
+            return HashText(value.text, value.length, *textMode) ^ kind;
+        case Kind::Object:
+            return std::hash<const void*>()(value.identity) ^ kind;
+        case Kind::Other:
+            return std::hash<uint64_t>()(value.bits) ^ kind;
+        default:
+            return std::hash<double>()(value.number) ^ kind;
     }
 }
 
@@ -108,10 +148,14 @@ bool KeyEqual::operator()(const VARIANT* a, const VARIANT* b) const {
     const KeyValue x = Classify(*a), y = Classify(*b);
     if (x.kind != y.kind) return false;
     switch (x.kind) {
-    case Kind::Text: return SameText(x, y, *textMode);
-    case Kind::Object: return x.identity == y.identity;
-    case Kind::Other: return x.bits == y.bits;
-    default: return x.number == y.number || (std::isnan(x.number) && std::isnan(y.number));
+        case Kind::Text:
+            return SameText(x, y, *textMode);
+        case Kind::Object:
+            return x.identity == y.identity;
+        case Kind::Other:
+            return x.bits == y.bits;
+        default:
+            return x.number == y.number || (std::isnan(x.number) && std::isnan(y.number));
     }
 }
 
@@ -125,8 +169,10 @@ size_t HeldBytes(const VARIANT& value) {
     const VARTYPE type = static_cast<VARTYPE>(value.vt & VT_TYPEMASK);
     for (size_t i = 0; i < count && (type == VT_VARIANT || type == VT_BSTR); ++i) {
         const char* element = static_cast<const char*>(array->pvData) + i * array->cbElements;
-        if (type == VT_VARIANT) bytes += HeldBytes(*reinterpret_cast<const VARIANT*>(element));
-        else if (BSTR text = *reinterpret_cast<const BSTR*>(element)) bytes += SysStringByteLen(text);
+        if (type == VT_VARIANT)
+            bytes += HeldBytes(*reinterpret_cast<const VARIANT*>(element));
+        else if (BSTR text = *reinterpret_cast<const BSTR*>(element))
+            bytes += SysStringByteLen(text);
     }
     return bytes;
 }

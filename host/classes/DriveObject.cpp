@@ -92,7 +92,7 @@ public:
 
 private:
     struct statvfs volume() const {
-        struct statvfs info{};
+        struct statvfs info {};
         if (::statvfs(mRoot.c_str(), &info) != 0) ThrowErrno(errno, kPathNotFound);
         return info;
     }
@@ -103,7 +103,9 @@ private:
     HRESULT driveType(WORD, const host::MemberArgs&, VARIANT* result) {
         return ReturnLong(result, DriveTypeOf(TypeOf(mRoot)));
     }
-    HRESULT fileSystem(WORD, const host::MemberArgs&, VARIANT* result) { return host::ReturnText(result, TypeOf(mRoot)); }
+    HRESULT fileSystem(WORD, const host::MemberArgs&, VARIANT* result) {
+        return host::ReturnText(result, TypeOf(mRoot));
+    }
     HRESULT rootFolder(WORD, const host::MemberArgs&, VARIANT* result) {
         return host::ReturnObject(result, CreateFolderObject(mRoot));
     }
@@ -129,7 +131,7 @@ private:
         return guarded([&] { return ReturnLong(result, static_cast<LONG>(static_cast<uint32_t>(volume().f_fsid))); });
     }
     HRESULT isReady(WORD, const host::MemberArgs&, VARIANT* result) {
-        struct statvfs info{};
+        struct statvfs info {};
         return host::ReturnBool(result, ::statvfs(mRoot.c_str(), &info) == 0);
     }
 
@@ -149,7 +151,7 @@ bool IsSystemMount(const std::string& root) {
 std::vector<std::string> DriveRoots() {
     std::vector<std::string> roots{"/"};
     for (const Mount& mount : Mounts()) {
-        struct statvfs info{};
+        struct statvfs info {};
         if (IsSystemMount(mount.root) || std::find(roots.begin(), roots.end(), mount.root) != roots.end()) continue;
         if (::statvfs(mount.root.c_str(), &info) == 0 && info.f_blocks > 0) roots.push_back(mount.root);
     }

@@ -61,7 +61,8 @@ void CopyBytes(int from, StagedFile& to) {
         if (copied == 0) return;
         if (copied > 0) continue;
         if (errno == EINTR) continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) ThrowErrno(errno, kFileNotFound);
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            ThrowErrno(errno, kFileNotFound);
         break;
     }
     std::vector<char> buffer(64 * 1024);
@@ -77,10 +78,13 @@ void CopyBytes(int from, StagedFile& to) {
 void CopyOneFile(const std::string& source, const std::string& target, bool overwrite) {
     const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (from < 0) ThrowErrno(errno, kFileNotFound);
-    std::unique_ptr<int, void (*)(int*)> closer(new int(from), [](int* fd) { ::close(*fd); delete fd; });
-    struct stat info{};
+    std::unique_ptr<int, void (*)(int*)> closer(new int(from), [](int* fd) {
+        ::close(*fd);
+        delete fd;
+    });
+    struct stat info {};
     if (::fstat(from, &info) != 0 || !S_ISREG(info.st_mode)) Throw(kFileNotFound);
-    struct stat existing{};
+    struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0) {
         if (existing.st_dev == info.st_dev && existing.st_ino == info.st_ino) Throw(kPermissionDenied);
         if (!overwrite) Throw(kFileExists);
@@ -115,7 +119,7 @@ void ForEachEntry(const std::string& folder, const std::function<void(const std:
     }
     listing.reset();
     for (const std::string& name : names) {
-        struct stat info{};
+        struct stat info {};
         if (::lstat(Join(folder, name).c_str(), &info) != 0) ThrowErrno(errno, kFileNotFound);
         each(name, info);
     }
@@ -134,16 +138,19 @@ void CopyLink(const std::string& source, const std::string& target, bool overwri
 // Copies a folder's contents into `target`, made when missing; links are
 // copied as links, never followed (a link to a parent would never end).
 void CopyTree(const std::string& source, const std::string& target, bool overwrite) {
-    struct stat info{};
+    struct stat info {};
     if (::stat(source.c_str(), &info) != 0) ThrowErrno(errno, kPathNotFound);
     if (::mkdir(target.c_str(), info.st_mode & 07777) != 0 &&
         !(errno == EEXIST && KindOf(target) == EntryKind::kFolder))
         ThrowErrno(errno == EEXIST ? EEXIST : errno, kPathNotFound);
     ForEachEntry(source, [&](const std::string& name, const struct stat& entry) {
         const std::string from = Join(source, name), to = Join(target, name);
-        if (S_ISDIR(entry.st_mode)) CopyTree(from, to, overwrite);
-        else if (S_ISLNK(entry.st_mode)) CopyLink(from, to, overwrite);
-        else if (S_ISREG(entry.st_mode)) CopyOneFile(from, to, overwrite);
+        if (S_ISDIR(entry.st_mode))
+            CopyTree(from, to, overwrite);
+        else if (S_ISLNK(entry.st_mode))
+            CopyLink(from, to, overwrite);
+        else if (S_ISREG(entry.st_mode))
+            CopyOneFile(from, to, overwrite);
     });
 }
 
@@ -173,7 +180,7 @@ void CopyFileInto(const std::string& source, const std::string& destination, boo
 
 std::string MoveFileInto(const std::string& source, const std::string& destination, bool intoFolder) {
     const std::string target = Target(source, destination, intoFolder);
-    struct stat existing{};
+    struct stat existing {};
     if (::lstat(target.c_str(), &existing) == 0) Throw(kFileExists);
     if (RenameNoReplace(source, target, kFileNotFound)) return target;
     CopyOneFile(source, target, false);
@@ -192,7 +199,7 @@ void CopyFolderInto(const std::string& source, const std::string& destination, b
 
 std::string MoveFolderInto(const std::string& source, const std::string& destination, bool intoFolder) {
     const std::string target = Target(source, destination, intoFolder);
-    struct stat existing{};
+    struct stat existing {};
     if (::lstat(target.c_str(), &existing) == 0) Throw(kFileExists);
     if (IsWithin(target, source)) Throw(kPermissionDenied);
     if (RenameNoReplace(source, target, kPathNotFound)) return target;
@@ -251,7 +258,7 @@ std::string MoveFileTo(const std::string& source, const std::string& destination
 }
 
 void DeleteOneFile(const std::string& path, bool force) {
-    struct stat info{};
+    struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) ThrowErrno(errno, kFileNotFound);
     if (S_ISDIR(info.st_mode)) Throw(kFileNotFound);
     if (!force && S_ISREG(info.st_mode) && IsReadOnly(info)) Throw(kPermissionDenied);
@@ -267,7 +274,7 @@ std::string MoveFolderTo(const std::string& source, const std::string& destinati
 }
 
 void DeleteOneFolder(const std::string& path, bool force) {
-    struct stat info{};
+    struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) ThrowErrno(errno, kPathNotFound);
     // A link to a folder goes itself; what it names stays.
     if (S_ISLNK(info.st_mode) && KindOf(path) == EntryKind::kFolder) {

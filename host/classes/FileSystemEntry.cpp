@@ -14,7 +14,7 @@
 namespace classes {
 
 struct stat EntryCommon::status() const {
-    struct stat info{};
+    struct stat info {};
     const int missing = mFolder ? kPathNotFound : kFileNotFound;
     if (::stat(mPath.c_str(), &info) != 0) ThrowErrno(errno, missing);
     if (S_ISDIR(info.st_mode) != mFolder) Throw(missing);
@@ -27,7 +27,7 @@ LONG EntryCommon::attributes() const {
     if ((info.st_mode & 0222) == 0) attributes |= kReadOnly;
     if (NameOf(mPath).rfind('.', 0) == 0) attributes |= kHidden;
     if (mFolder) attributes |= kDirectory;
-    struct stat link{};
+    struct stat link {};
     if (::lstat(mPath.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) attributes |= kAlias;
     return attributes;
 }
@@ -38,8 +38,10 @@ LONG EntryCommon::attributes() const {
 void EntryCommon::setAttributes(LONG attributes) const {
     const struct stat info = status();
     mode_t mode = info.st_mode & 07777;
-    if (attributes & kReadOnly) mode &= ~mode_t{0222};
-    else if ((mode & 0222) == 0) mode |= S_IWUSR;
+    if (attributes & kReadOnly)
+        mode &= ~mode_t{0222};
+    else if ((mode & 0222) == 0)
+        mode |= S_IWUSR;
     if (mode != (info.st_mode & 07777) && ::chmod(mPath.c_str(), mode) != 0) ThrowErrno(errno, kFileNotFound);
 }
 
@@ -64,7 +66,7 @@ void EntryCommon::rename(const std::string& newName) {
 }
 
 struct timespec EntryCommon::created() const {
-    struct statx info{};
+    struct statx info {};
     if (::statx(AT_FDCWD, mPath.c_str(), 0, STATX_BTIME | STATX_CTIME, &info) != 0)
         ThrowErrno(errno, mFolder ? kPathNotFound : kFileNotFound);
     const struct statx_timestamp& when = (info.stx_mask & STATX_BTIME) ? info.stx_btime : info.stx_ctime;

@@ -12,11 +12,8 @@ namespace classes {
 
 namespace {
 
-
 // The value itself for a VT_BYREF | VT_VARIANT.
-const VARIANT* Direct(const VARIANT* arg) {
-    return arg && arg->vt == (VT_BYREF | VT_VARIANT) ? arg->pvarVal : arg;
-}
+const VARIANT* Direct(const VARIANT* arg) { return arg && arg->vt == (VT_BYREF | VT_VARIANT) ? arg->pvarVal : arg; }
 
 bool IsObjectLike(const VARIANT* arg) {
     return arg->vt == VT_NULL || arg->vt == VT_DISPATCH || arg->vt == VT_UNKNOWN || (arg->vt & VT_ARRAY);
@@ -28,16 +25,36 @@ void Throw(int number) { throw FileSystemError{number, {}}; }
 
 int NumberForErrno(int errnoValue, int missing) {
     switch (errnoValue) {
-    case ENOENT: return missing;
-    case ENOTDIR: return kPathNotFound;
-    case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: case EBUSY: return kPermissionDenied;
-    case EEXIST: case ENOTEMPTY: return kFileExists;
-    case ENOSPC: case EDQUOT: case EFBIG: return kDiskFull;
-    case ENAMETOOLONG: case EILSEQ: return kBadFileName;
-    case EMFILE: case ENFILE: return kTooManyFiles;
-    case ENOMEM: return kOutOfMemory;
-    case EINVAL: return kInvalidCall;
-    default: return kDeviceError;
+        case ENOENT:
+            return missing;
+        case ENOTDIR:
+            return kPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+        case ETXTBSY:
+        case EBUSY:
+            return kPermissionDenied;
+        case EEXIST:
+        case ENOTEMPTY:
+            return kFileExists;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return kDiskFull;
+        case ENAMETOOLONG:
+        case EILSEQ:
+            return kBadFileName;
+        case EMFILE:
+        case ENFILE:
+            return kTooManyFiles;
+        case ENOMEM:
+            return kOutOfMemory;
+        case EINVAL:
+            return kInvalidCall;
+        default:
+            return kDeviceError;
     }
 }
 
@@ -47,21 +64,36 @@ HRESULT RunTimeHresult(int number) { return host::RuntimeError(static_cast<unsig
 
 const char* RunTimeText(int number) {
     switch (number) {
-    case kInvalidCall: return "Invalid procedure call or argument";
-    case kOutOfMemory: return "Out of memory";
-    case kTypeMismatch: return "Type mismatch";
-    case kBadFileName: return "Bad file name or number";
-    case kFileNotFound: return "File not found";
-    case kBadFileMode: return "Bad file mode";
-    case kDeviceError: return "Device I/O error";
-    case kFileExists: return "File already exists";
-    case kDiskFull: return "Disk full";
-    case kPastEnd: return "Input past end of file";
-    case kTooManyFiles: return "Too many files";
-    case kDeviceUnavailable: return "Device unavailable";
-    case kPermissionDenied: return "Permission denied";
-    case kPathNotFound: return "Path not found";
-    default: return "Unexpected error";
+        case kInvalidCall:
+            return "Invalid procedure call or argument";
+        case kOutOfMemory:
+            return "Out of memory";
+        case kTypeMismatch:
+            return "Type mismatch";
+        case kBadFileName:
+            return "Bad file name or number";
+        case kFileNotFound:
+            return "File not found";
+        case kBadFileMode:
+            return "Bad file mode";
+        case kDeviceError:
+            return "Device I/O error";
+        case kFileExists:
+            return "File already exists";
+        case kDiskFull:
+            return "Disk full";
+        case kPastEnd:
+            return "Input past end of file";
+        case kTooManyFiles:
+            return "Too many files";
+        case kDeviceUnavailable:
+            return "Device unavailable";
+        case kPermissionDenied:
+            return "Permission denied";
+        case kPathNotFound:
+            return "Path not found";
+        default:
+            return "Unexpected error";
     }
 }
 

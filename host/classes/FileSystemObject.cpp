@@ -115,7 +115,8 @@ private:
                 if (root.empty()) Throw(kDeviceUnavailable);
                 return CreateDriveObject(root);
             };
-            return host::ReturnObject(result, CreateObjectCollection(CollectionItems{DriveRoots(), CreateDriveObject, find}));
+            return host::ReturnObject(result,
+                                      CreateObjectCollection(CollectionItems{DriveRoots(), CreateDriveObject, find}));
         });
     }
     HRESULT buildPath(WORD, const host::MemberArgs& args, VARIANT* result) {
@@ -141,7 +142,9 @@ private:
     HRESULT getParentFolderName(WORD, const host::MemberArgs& args, VARIANT* result) {
         return textOfPath(args, result, FolderPart);
     }
-    HRESULT getFileName(WORD, const host::MemberArgs& args, VARIANT* result) { return textOfPath(args, result, LastPart); }
+    HRESULT getFileName(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return textOfPath(args, result, LastPart);
+    }
     HRESULT getBaseName(WORD, const host::MemberArgs& args, VARIANT* result) {
         return textOfPath(args, result, [](const std::string& path) { return BaseName(LastPart(path)); });
     }
@@ -199,10 +202,14 @@ private:
     HRESULT getSpecialFolder(WORD, const host::MemberArgs& args, VARIANT* result) {
         return guarded([&] {
             switch (NumberArg(args[0], -1)) {
-            case kWindowsFolder: return host::ReturnObject(result, CreateFolderObject("/etc"));
-            case kSystemFolder: return host::ReturnObject(result, CreateFolderObject("/usr/lib"));
-            case kTemporaryFolder: return host::ReturnObject(result, CreateFolderObject(TemporaryFolder()));
-            default: Throw(kInvalidCall);
+                case kWindowsFolder:
+                    return host::ReturnObject(result, CreateFolderObject("/etc"));
+                case kSystemFolder:
+                    return host::ReturnObject(result, CreateFolderObject("/usr/lib"));
+                case kTemporaryFolder:
+                    return host::ReturnObject(result, CreateFolderObject(TemporaryFolder()));
+                default:
+                    Throw(kInvalidCall);
             }
         });
     }
@@ -259,8 +266,9 @@ private:
     HRESULT openTextFile(WORD, const host::MemberArgs& args, VARIANT* result) {
         return guarded([&] {
             const std::string path = AbsolutePath(RequiredPath(args[0]));
-            return host::ReturnObject(result, OpenTextStream(path, NumberArg(args[1], kForReading), FlagArg(args[2], false),
-                                                             NumberArg(args[3], kTristateFalse)));
+            return host::ReturnObject(result,
+                                      OpenTextStream(path, NumberArg(args[1], kForReading), FlagArg(args[2], false),
+                                                     NumberArg(args[3], kTristateFalse)));
         });
     }
 };

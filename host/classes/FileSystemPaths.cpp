@@ -32,9 +32,11 @@ bool IsKind(int folderFd, const dirent& entry, EntryKind kind) {
     if (entry.d_type == DT_REG) return kind == EntryKind::kFile;
     if (entry.d_type == DT_DIR) return kind == EntryKind::kFolder;
     // A link (or a file system that does not say) counts as what it names.
-    struct stat info{};
+    struct stat info {};
     if (::fstatat(folderFd, entry.d_name, &info, 0) != 0) return false;
-    return kind == (S_ISDIR(info.st_mode) ? EntryKind::kFolder : S_ISREG(info.st_mode) ? EntryKind::kFile : EntryKind::kNone);
+    return kind == (S_ISDIR(info.st_mode)   ? EntryKind::kFolder
+                    : S_ISREG(info.st_mode) ? EntryKind::kFile
+                                            : EntryKind::kNone);
 }
 
 // `*` and `?` over folded text; a `*` that fails to match resumes from the
@@ -107,10 +109,12 @@ std::string ExtensionOf(const std::string& name) {
 }
 
 EntryKind KindOf(const std::string& path, struct stat* info) {
-    struct stat local{};
+    struct stat local {};
     struct stat* target = info ? info : &local;
     if (::stat(path.c_str(), target) != 0) return EntryKind::kNone;
-    return S_ISDIR(target->st_mode) ? EntryKind::kFolder : S_ISREG(target->st_mode) ? EntryKind::kFile : EntryKind::kNone;
+    return S_ISDIR(target->st_mode)   ? EntryKind::kFolder
+           : S_ISREG(target->st_mode) ? EntryKind::kFile
+                                      : EntryKind::kNone;
 }
 
 std::vector<std::string> ListNames(const std::string& folder, EntryKind kind) {
@@ -121,7 +125,8 @@ std::vector<std::string> ListNames(const std::string& folder, EntryKind kind) {
         const std::string name = entry->d_name;
         if (name == "." || name == ".." || !IsKind(::dirfd(listing.get()), *entry, kind)) continue;
         if (entries.size() == kMaxListedNames)
-            throw FileSystemError{kOutOfMemory, "Out of memory: the folder holds more than 1000000 entries of that kind"};
+            throw FileSystemError{kOutOfMemory,
+                                  "Out of memory: the folder holds more than 1000000 entries of that kind"};
         entries.emplace_back(FoldCase(Utf8ToUtf16(name)), name);
     }
     std::sort(entries.begin(), entries.end());

@@ -35,8 +35,9 @@ void AddSizes(int folderFd, double* total, size_t* entries) {
         if (name == "." || name == "..") continue;
         if (++*entries > kMaxSizedEntries)
             throw FileSystemError{kOutOfMemory, "Out of memory: the folder holds more than 1000000 entries to size"};
-        struct stat info{};
-        if (::fstatat(::dirfd(listing.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) ThrowErrno(errno, kFileNotFound);
+        struct stat info {};
+        if (::fstatat(::dirfd(listing.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            ThrowErrno(errno, kFileNotFound);
         if (S_ISREG(info.st_mode)) *total += static_cast<double>(info.st_size);
         if (!S_ISDIR(info.st_mode)) continue;
         const int child = ::openat(::dirfd(listing.get()), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -31,8 +31,7 @@ public:
             IDispatch* item = nullptr;
             try {
                 item = mItems->make(mItems->names[mPosition]);
-            } catch (const std::bad_alloc&) {
-            }
+            } catch (const std::bad_alloc&) {}
             if (!item) {
                 for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
                 if (fetched) *fetched = 0;

@@ -53,7 +53,8 @@ bool CopyBytesTo(const StreamBytes& bytes, int fd) {
 // the name is free, decided by the file system in the same step.
 FileOutcome PutInPlace(const fs::path& temporary, const fs::path& target, bool overwrite) {
     if (overwrite) return rename(temporary.c_str(), target.c_str()) == 0 ? FileOutcome::Done : FileOutcome::WriteFailed;
-    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return FileOutcome::Done;
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return FileOutcome::Done;
     if (errno == EEXIST) return FileOutcome::AlreadyExists;
     if (errno != EINVAL && errno != ENOSYS) return FileOutcome::WriteFailed;
     // A file system that cannot rename without replacing: a link fails as well on an existing name.

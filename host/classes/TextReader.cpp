@@ -76,7 +76,9 @@ bool TextReader::fill() {
 }
 
 void TextReader::decode(std::string_view bytes) {
-    size_t whole = mFormat == TextFormat::kUnicode ? bytes.size() & ~size_t{1} : mEof ? bytes.size() : WholeCharacters(bytes);
+    size_t whole = mFormat == TextFormat::kUnicode ? bytes.size() & ~size_t{1}
+                   : mEof                          ? bytes.size()
+                                                   : WholeCharacters(bytes);
     if (mFormat == TextFormat::kUnicode) {
         for (size_t i = 0; i < whole; i += 2)
             mText.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |

@@ -54,8 +54,8 @@ private:
     bool mEof = false;
     bool mStarted = false;      // the format is known
     bool mMarkChecked = false;  // the first character was looked at
-    std::string mBytes;    // read, not yet decoded
-    std::u16string mText;  // decoded; mText[mPos] is the next character
+    std::string mBytes;         // read, not yet decoded
+    std::u16string mText;       // decoded; mText[mPos] is the next character
     size_t mPos = 0;
     TextPosition mPosition;
 };

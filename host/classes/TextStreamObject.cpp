@@ -158,37 +158,39 @@ void Reserve(const std::string& path, bool exclusive) {
 }
 
 IDispatch* OpenForWriting(const std::string& path, bool mustBeNew, bool unicode) {
-    struct stat existing{};
+    struct stat existing {};
     const EntryKind kind = KindOf(path, &existing);
     if (kind == EntryKind::kFolder) Throw(kPermissionDenied);
     if (kind == EntryKind::kFile && mustBeNew) Throw(kFileExists);
     // A replaced file keeps its permissions.
-    auto staged = std::make_unique<StagedFile>(path, kind == EntryKind::kFile ? existing.st_mode & 07777 : kNewFileMode);
+    auto staged =
+        std::make_unique<StagedFile>(path, kind == EntryKind::kFile ? existing.st_mode & 07777 : kNewFileMode);
     if (kind == EntryKind::kFile) {
         if (::access(path.c_str(), W_OK) != 0) ThrowErrno(errno, kFileNotFound);
     } else {
         Reserve(path, mustBeNew);
     }
-    return Made(new (std::nothrow) TextStreamObject(std::make_unique<TextWriter>(std::move(staged), unicode, SiteCodePage())));
+    return Made(new (std::nothrow)
+                    TextStreamObject(std::make_unique<TextWriter>(std::move(staged), unicode, SiteCodePage())));
 }
 
 IDispatch* OpenForAppending(const std::string& path, bool create, bool unicode) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), kNewFileMode);
     if (fd < 0) ThrowErrno(errno, create ? kPathNotFound : kFileNotFound);
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         Throw(kPermissionDenied);
     }
-    return Made(new (std::nothrow) TextStreamObject(
-        std::make_unique<TextWriter>(fd, info.st_size == 0, unicode, SiteCodePage())));
+    return Made(new (std::nothrow)
+                    TextStreamObject(std::make_unique<TextWriter>(fd, info.st_size == 0, unicode, SiteCodePage())));
 }
 
 IDispatch* OpenForReading(const std::string& path, bool create, int format) {
     if (create && KindOf(path) == EntryKind::kNone) Reserve(path, false);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) ThrowErrno(errno, kFileNotFound);
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         Throw(kPermissionDenied);
@@ -205,12 +207,15 @@ IDispatch* OpenTextStream(const std::string& path, int ioMode, bool create, int 
     if (format != kTristateFalse && format != kTristateTrue && format != kTristateUseDefault) Throw(kInvalidCall);
     const bool unicode = format == kTristateTrue;
     switch (ioMode) {
-    case kForReading: return OpenForReading(path, create, format);
-    case kForWriting:
-        if (!create && KindOf(path) == EntryKind::kNone) Throw(kFileNotFound);
-        return OpenForWriting(path, false, unicode);
-    case kForAppending: return OpenForAppending(path, create, unicode);
-    default: Throw(kInvalidCall);
+        case kForReading:
+            return OpenForReading(path, create, format);
+        case kForWriting:
+            if (!create && KindOf(path) == EntryKind::kNone) Throw(kFileNotFound);
+            return OpenForWriting(path, false, unicode);
+        case kForAppending:
+            return OpenForAppending(path, create, unicode);
+        default:
+            Throw(kInvalidCall);
     }
 }
 

@@ -94,14 +94,13 @@ std::u16string_view CutText(std::u16string_view text, size_t maxLength, size_t* 
     return text;
 }
 
-
 // Reads a member that gives text (Content, a field's joined Item) into
 // `value`, where it stays as it came (a BSTR).
-void ReadText(DispatchObject& object, const std::string& name, platform::Variant* value, std::vector<VARIANT> args = {}) {
+void ReadText(DispatchObject& object, const std::string& name, platform::Variant* value,
+              std::vector<VARIANT> args = {}) {
     if (!object.get(name, value, std::move(args))) throw MemberFailure{object.error()};
     if (value->vt != VT_BSTR && FAILED(VariantChangeType(value, value, 0, VT_BSTR))) VariantClear(value);
 }
-
 
 // What reading an item tells of its field's joined value: when the item's
 // Content is all its bytes as text (no MacBinary header, no NUL, which ends
@@ -115,7 +114,8 @@ struct ItemText {
 
 void ReadBytes(DispatchObject& field, const std::string& name, platform::Variant* value) {
     if (!field.get(name, value)) throw MemberFailure{field.error()};
-    if (value->vt != (VT_ARRAY | VT_UI1) || !value->parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
+    if (value->vt != (VT_ARRAY | VT_UI1) || !value->parray)
+        throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
 }
 
 // A text longer than the report shows: its bytes are read in pieces
@@ -168,9 +168,10 @@ ItemReport ReadItem(DispatchObject& field, const ReportOptions& options, ItemTex
     ItemReport item;
     item.reserve(std::min<uint64_t>(textBytes, options.maxTextLength));
     facts->contentIsJoined = false;
-    const char* const kMembers[] = {"Name", "Content", "Length", "FileExists", "SafeFileName", "FileType",
-                                    "FileName", "MIMEType", "MacBinary", "RawFilePath", "RawFileName",
-                                    "RawFileType", "RawLength", "ImageType", "ImageWidth", "ImageHeight"};
+    const char* const kMembers[] = {"Name",         "Content",     "Length",      "FileExists",
+                                    "SafeFileName", "FileType",    "FileName",    "MIMEType",
+                                    "MacBinary",    "RawFilePath", "RawFileName", "RawFileType",
+                                    "RawLength",    "ImageType",   "ImageWidth",  "ImageHeight"};
     for (const char* member : kMembers) {
         const std::string_view name = member;
         if (name == "FileExists") {

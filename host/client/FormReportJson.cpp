@@ -71,7 +71,9 @@ std::vector<std::string_view> FormReportJsonPieces(const FormReport& report, std
             if (pieces.empty() || !pieces.back().between) pieces.push_back({true, between->size(), {}});
             *between += text;
         },
-        [&](std::string_view text) { pieces.push_back({false, 0, text}); });
+        [&](std::string_view text) {
+            pieces.push_back({false, 0, text});
+        });
     // Each piece between ends where the next begins: read from the end.
     std::vector<std::string_view> views(pieces.size());
     size_t end = between->size();

@@ -66,7 +66,10 @@ std::string JsonStringText(std::string_view json) {
             i += 6;
         } else if (i + 1 < json.size()) {
             const char escaped = json[i + 1];
-            units += escaped == 'n' ? u'\n' : escaped == 'r' ? u'\r' : escaped == 't' ? u'\t' : static_cast<char16_t>(escaped);
+            units += escaped == 'n'   ? u'\n'
+                     : escaped == 'r' ? u'\r'
+                     : escaped == 't' ? u'\t'
+                                      : static_cast<char16_t>(escaped);
             i += 2;
         } else {
             break;

@@ -48,7 +48,8 @@ void LongText::count(const uint8_t* bytes, size_t length) {
     while (!mCarry.empty() && length > 0) {
         mCarry += static_cast<char>(*bytes++);
         --length;
-        if (mCarry.size() == 4 || CompleteEnd(reinterpret_cast<const uint8_t*>(mCarry.data()), mCarry.size()) == mCarry.size())
+        if (mCarry.size() == 4 ||
+            CompleteEnd(reinterpret_cast<const uint8_t*>(mCarry.data()), mCarry.size()) == mCarry.size())
             finish();
     }
     const size_t end = CompleteEnd(bytes, length);

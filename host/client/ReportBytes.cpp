@@ -18,7 +18,8 @@ std::string DigestValue(uint64_t length, const std::string& digest) {
 std::string MemberBytes(DispatchObject& field, const std::string& name) {
     platform::Variant value;
     if (!field.get(name, &value)) throw MemberFailure{field.error()};
-    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
+    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
+        throw MemberFailure{{E_UNEXPECTED, "", name + " gave no bytes"}};
     return BytesValue(static_cast<const uint8_t*>(value.parray->pvData), value.parray->rgsabound[0].cElements);
 }
 

@@ -81,7 +81,8 @@ HRESULT DispatchObject::findId(const std::string& name, DISPID* id) {
 }
 
 HRESULT MemberIds::find(IDispatch* object, ITypeInfo* type, const std::string& name, DISPID* id) {
-    auto known = std::find_if(mTypes.begin(), mTypes.end(), [type](const TypeIds& ids) { return ids.type.get() == type; });
+    auto known =
+        std::find_if(mTypes.begin(), mTypes.end(), [type](const TypeIds& ids) { return ids.type.get() == type; });
     if (known != mTypes.end()) {
         const auto found = known->ids.find(name);
         if (found != known->ids.end()) {

@@ -34,11 +34,15 @@ private:
     HRESULT aspCode(WORD, const host::MemberArgs&, VARIANT* result) { return host::ReturnText(result, mInfo.aspCode); }
     HRESULT number(WORD, const host::MemberArgs&, VARIANT* result) { return Long(result, mInfo.number); }
     HRESULT source(WORD, const host::MemberArgs&, VARIANT* result) { return host::ReturnText(result, mInfo.source); }
-    HRESULT category(WORD, const host::MemberArgs&, VARIANT* result) { return host::ReturnText(result, mInfo.category); }
+    HRESULT category(WORD, const host::MemberArgs&, VARIANT* result) {
+        return host::ReturnText(result, mInfo.category);
+    }
     HRESULT file(WORD, const host::MemberArgs&, VARIANT* result) { return host::ReturnText(result, mInfo.file); }
     HRESULT line(WORD, const host::MemberArgs&, VARIANT* result) { return Long(result, mInfo.line); }
     HRESULT column(WORD, const host::MemberArgs&, VARIANT* result) { return Long(result, mInfo.column); }
-    HRESULT description(WORD, const host::MemberArgs&, VARIANT* result) { return host::ReturnText(result, mInfo.description); }
+    HRESULT description(WORD, const host::MemberArgs&, VARIANT* result) {
+        return host::ReturnText(result, mInfo.description);
+    }
     HRESULT aspDescription(WORD, const host::MemberArgs&, VARIANT* result) {
         return host::ReturnText(result, mInfo.aspDescription);
     }

@@ -85,7 +85,8 @@ std::string MatchInFolder(const std::string& folder, const std::string& name) {
     if (listing->tooLarge) {
         std::lock_guard<std::mutex> guard(gMutex);
         if (gReported.insert(folder).second)
-            LogServerEvent(EVENTLOG_WARNING_TYPE, "The folder " + folder + " holds more than " + std::to_string(kMaxNames) +
+            LogServerEvent(EVENTLOG_WARNING_TYPE, "The folder " + folder + " holds more than " +
+                                                      std::to_string(kMaxNames) +
                                                       " names; names in it are found only in their exact letter case.");
         return "";
     }

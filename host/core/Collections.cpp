@@ -15,7 +15,6 @@ namespace {
 using platform::codepage::CompareNoCase;
 using platform::codepage::Utf8ToUtf16;
 
-
 class ValueList final : public NamedMembers<ValueList, IDispatch> {
 public:
     explicit ValueList(std::vector<std::u16string> values) : mValues(std::move(values)) {}
@@ -44,7 +43,7 @@ private:
         LONG index = 0;
         if (!ArgLong(args[0], &index) || index < 1 || static_cast<size_t>(index) > mValues.size())
             return Fail(host::kSubscriptOutOfRange, "The index is not that of a value of this list (from 1 to " +
-                                         std::to_string(mValues.size()) + ").");
+                                                        std::to_string(mValues.size()) + ").");
         return ReturnText(result, mValues[static_cast<size_t>(index - 1)]);
     }
     // A value of keys, as a cookie of keys comes ("k1=v1&k2=v2"): the
@@ -239,7 +238,9 @@ NamedValues NamedValues::FromUrlEncoded(const std::string& text, UINT codePage) 
     return result;
 }
 
-IDispatch* CreateValueList(std::vector<std::u16string> values) { return new (std::nothrow) ValueList(std::move(values)); }
+IDispatch* CreateValueList(std::vector<std::u16string> values) {
+    return new (std::nothrow) ValueList(std::move(values));
+}
 
 IDispatch* CreateNamedValuesObject(std::shared_ptr<const NamedValues> values) {
     return new (std::nothrow) NamedValuesObject(std::move(values));

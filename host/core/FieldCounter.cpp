@@ -23,8 +23,8 @@ long long FieldCounter::find(const std::string& needle, long long from, const ch
         mJunction.assign(mTail).append(data, std::min(size, needle.size() - 1));
         const size_t start = static_cast<size_t>(std::max(from - tailStart, 0LL));
         if (start < mJunction.size()) {
-            const char* hit = platform::FindBytes(mJunction.data() + start, mJunction.size() - start, needle.data(),
-                                                  needle.size());
+            const char* hit =
+                platform::FindBytes(mJunction.data() + start, mJunction.size() - start, needle.data(), needle.size());
             if (hit && static_cast<size_t>(hit - mJunction.data()) < mTail.size())
                 return tailStart + (hit - mJunction.data());
         }
@@ -45,50 +45,52 @@ bool FieldCounter::step(const char* data, size_t size) {
         return false;
     };
     switch (mReading) {
-    case Reading::SeekDashes: {
-        const long long at = find("--", mFrom, data, size);
-        if (at < 0) return notFound(2);
-        mDashes = mFrom = at;
-        mReading = Reading::SeekLineEnd;
-        return true;
-    }
-    case Reading::SeekLineEnd: {
-        const long long at = find("\r\n", mFrom, data, size);
-        if (at < 0 || at - mDashes > kMaxBoundary) {
-            // No line end near enough: the boundary line is too long.
-            if (at >= 0 || end - mDashes > kMaxBoundary + 1) {
-                mReading = Reading::UrlEncoded;
-                return true;
-            }
-            return notFound(2);
+        case Reading::SeekDashes: {
+            const long long at = find("--", mFrom, data, size);
+            if (at < 0) return notFound(2);
+            mDashes = mFrom = at;
+            mReading = Reading::SeekLineEnd;
+            return true;
         }
-        // The boundary line lies in the tail and `data`.
-        const long long tailStart = mOffset - static_cast<long long>(mTail.size());
-        std::string known = mTail;
-        known.append(data, static_cast<size_t>(std::clamp<long long>(at - mOffset, 0, static_cast<long long>(size))));
-        mDelimiter = known.substr(static_cast<size_t>(mDashes - tailStart), static_cast<size_t>(at - mDashes));
-        mDelimiters = 1;
-        mFrom = at;
-        mReading = Reading::SeekHeadersEnd;
-        return true;
-    }
-    case Reading::SeekHeadersEnd: {
-        const long long at = find("\r\n\r\n", mFrom, data, size);
-        if (at < 0) return notFound(4);
-        mFrom = at + 4;
-        mReading = Reading::SeekContentEnd;
-        return true;
-    }
-    case Reading::SeekContentEnd:
-    case Reading::Multipart: {
-        const long long at = find(mDelimiter, mFrom, data, size);
-        if (at < 0) return notFound(mDelimiter.size());
-        ++mDelimiters;
-        mFrom = mLastEnd = at + static_cast<long long>(mDelimiter.size());
-        mReading = Reading::Multipart;
-        return true;
-    }
-    case Reading::UrlEncoded: return false;
+        case Reading::SeekLineEnd: {
+            const long long at = find("\r\n", mFrom, data, size);
+            if (at < 0 || at - mDashes > kMaxBoundary) {
+                // No line end near enough: the boundary line is too long.
+                if (at >= 0 || end - mDashes > kMaxBoundary + 1) {
+                    mReading = Reading::UrlEncoded;
+                    return true;
+                }
+                return notFound(2);
+            }
+            // The boundary line lies in the tail and `data`.
+            const long long tailStart = mOffset - static_cast<long long>(mTail.size());
+            std::string known = mTail;
+            known.append(data,
+                         static_cast<size_t>(std::clamp<long long>(at - mOffset, 0, static_cast<long long>(size))));
+            mDelimiter = known.substr(static_cast<size_t>(mDashes - tailStart), static_cast<size_t>(at - mDashes));
+            mDelimiters = 1;
+            mFrom = at;
+            mReading = Reading::SeekHeadersEnd;
+            return true;
+        }
+        case Reading::SeekHeadersEnd: {
+            const long long at = find("\r\n\r\n", mFrom, data, size);
+            if (at < 0) return notFound(4);
+            mFrom = at + 4;
+            mReading = Reading::SeekContentEnd;
+            return true;
+        }
+        case Reading::SeekContentEnd:
+        case Reading::Multipart: {
+            const long long at = find(mDelimiter, mFrom, data, size);
+            if (at < 0) return notFound(mDelimiter.size());
+            ++mDelimiters;
+            mFrom = mLastEnd = at + static_cast<long long>(mDelimiter.size());
+            mReading = Reading::Multipart;
+            return true;
+        }
+        case Reading::UrlEncoded:
+            return false;
     }
     return false;
 }
@@ -100,8 +102,7 @@ void FieldCounter::add(const char* data, size_t size) {
         // is multipart: the count then no longer matters.
         mAmpersands += platform::CountByte(data, size, '&');
     }
-    while (step(data, size)) {
-    }
+    while (step(data, size)) {}
     keepTail(data, size);
     mOffset += static_cast<long long>(size);
 }
@@ -125,8 +126,11 @@ void FieldCounter::finish() {
 
 long long FieldCounter::fields() const {
     switch (mReading) {
-    case Reading::Multipart: return mDelimiters - 1;
-    case Reading::UrlEncoded: return mAmpersands + 1;
-    default: return 0;
+        case Reading::Multipart:
+            return mDelimiters - 1;
+        case Reading::UrlEncoded:
+            return mAmpersands + 1;
+        default:
+            return 0;
     }
 }

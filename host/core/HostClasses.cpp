@@ -45,7 +45,9 @@ HRESULT CreateObjectOfClass(const std::u16string& progId, IDispatch** object) {
     if (*object) return S_OK;
     CLSID clsid{};
     const HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
-    return FAILED(hr) ? hr : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(object));
+    return FAILED(hr) ? hr
+                      : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                         reinterpret_cast<void**>(object));
 }
 
 }  // namespace host

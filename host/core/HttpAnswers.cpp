@@ -15,19 +15,32 @@ namespace {
 
 const char* StatusText(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 303: return "See Other";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 411: return "Length Required";
-    case 413: return "Payload Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    case 507: return "Insufficient Storage";
-    default: return "Status";
+        case 200:
+            return "OK";
+        case 303:
+            return "See Other";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
+        case 411:
+            return "Length Required";
+        case 413:
+            return "Payload Too Large";
+        case 500:
+            return "Internal Server Error";
+        case 503:
+            return "Service Unavailable";
+        case 507:
+            return "Insufficient Storage";
+        default:
+            return "Status";
     }
 }
 
@@ -71,7 +84,7 @@ void WebServer::SendRefusal(mg_connection* connection, int status, const char* r
 
 bool WebServer::refuseRange(mg_connection* connection, const std::string& file) {
     const char* range = mg_get_header(connection, "Range");
-    struct stat st{};
+    struct stat st {};
     if (!range || stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || RangeSatisfiable(range, st.st_size))
         return false;
     closeAfterAnswer(connection);

@@ -79,12 +79,23 @@ std::string HtmlEscape(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -116,14 +127,26 @@ std::string JsonString(const std::string& utf8) {
             continue;
         }
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) AppendUnicodeEscape(out, c);
-            else out += static_cast<char>(c);
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20)
+                    AppendUnicodeEscape(out, c);
+                else
+                    out += static_cast<char>(c);
         }
     }
     return out + "\"";
@@ -182,7 +205,8 @@ void AppendJsonString(std::string& out, std::u16string_view text) {
         } else if (c >= 0x80 && c < 0x800) {
             out += static_cast<char>(0xC0 | (c >> 6));
             out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                   text[i + 1] <= 0xDFFF) {
             const uint32_t code = 0x10000 + ((static_cast<uint32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             out += static_cast<char>(0xF0 | (code >> 18));
             out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
@@ -246,8 +270,7 @@ bool WellFormedHost(const std::string& header) {
     size_t end = 0;
     if (!header.empty() && header[0] == '[') {
         end = header.find(']');
-        if (end == std::string::npos || end == 1 ||
-            header.find_first_not_of("0123456789abcdefABCDEF:.", 1) != end)
+        if (end == std::string::npos || end == 1 || header.find_first_not_of("0123456789abcdefABCDEF:.", 1) != end)
             return false;
         ++end;
     } else {

@@ -38,8 +38,8 @@ template <class Self>
 struct Member {
     const char16_t* name;
     DISPID id;
-    WORD uses;         // kCall, kGet, kPut, or a combination
-    int minArgs;       // not counting a put's value
+    WORD uses;    // kCall, kGet, kPut, or a combination
+    int minArgs;  // not counting a put's value
     int maxArgs;
     HRESULT (Self::*run)(WORD use, const MemberArgs& args, VARIANT* result);
 };
@@ -148,8 +148,8 @@ private:
 };
 
 // Argument conversions shared by the members.
-std::u16string ArgText(const VARIANT* arg);             // "" for null
-bool ArgLong(const VARIANT* arg, LONG* value);          // false when it is not a number
+std::u16string ArgText(const VARIANT* arg);     // "" for null
+bool ArgLong(const VARIANT* arg, LONG* value);  // false when it is not a number
 // Whether the argument is a number (an index), not a text (a name).
 bool IsNumber(const VARIANT* arg);
 HRESULT ReturnText(VARIANT* result, const std::u16string& text);

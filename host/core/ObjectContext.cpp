@@ -20,9 +20,12 @@ public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IObjectContext) *ppv = static_cast<IObjectContext*>(this);
-        else if (riid == IID_IGetContextProperties) *ppv = static_cast<IGetContextProperties*>(this);
-        else return E_NOINTERFACE;
+        if (riid == IID_IUnknown || riid == IID_IObjectContext)
+            *ppv = static_cast<IObjectContext*>(this);
+        else if (riid == IID_IGetContextProperties)
+            *ppv = static_cast<IGetContextProperties*>(this);
+        else
+            return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
@@ -51,8 +54,10 @@ public:
         VariantInit(value);
         const std::u16string key(name ? name : u"", SysStringLen(name));
         IDispatch* object = nullptr;
-        if (platform::codepage::CompareNoCase(key, u"Request") == 0) object = mRequest.get();
-        else if (platform::codepage::CompareNoCase(key, u"Server") == 0) object = mServer.get();
+        if (platform::codepage::CompareNoCase(key, u"Request") == 0)
+            object = mRequest.get();
+        else if (platform::codepage::CompareNoCase(key, u"Server") == 0)
+            object = mServer.get();
         for (const auto& [other, dispatch] : mOthers)
             if (platform::codepage::CompareNoCase(key, other) == 0) object = dispatch.get();
         if (!object) return E_INVALIDARG;

@@ -18,9 +18,9 @@ class BodyReader;
 
 struct PageRequest {
     std::string method;
-    std::string path;         // the virtual path, without the query: the page's own
-    std::string pathInfo;     // the path as asked, with what follows the page ("/page.asp/more")
-    std::string queryString;  // undecoded
+    std::string path;                            // the virtual path, without the query: the page's own
+    std::string pathInfo;                        // the path as asked, with what follows the page ("/page.asp/more")
+    std::string queryString;                     // undecoded
     std::map<std::string, std::string> headers;  // names in lower case
     long long contentLength = -1;
     std::string documentRoot;  // the server's, as a full path
@@ -78,9 +78,12 @@ struct Response {
     std::function<bool()> clientConnected;
 
     void write(std::string_view text) {
-        if (parts.empty()) body += text;
-        else if (parts.back().view.empty()) parts.back().text += text;
-        else parts.push_back({std::string(text), {}});
+        if (parts.empty())
+            body += text;
+        else if (parts.back().view.empty())
+            parts.back().text += text;
+        else
+            parts.push_back({std::string(text), {}});
     }
     // Adds views of text that `owner` keeps, in order, at the end of the body.
     void writeViews(const std::vector<std::string_view>& views, std::shared_ptr<const void> owner) {

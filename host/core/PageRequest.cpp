@@ -24,8 +24,8 @@ std::string PageRequest::header(const std::string& name) const {
 }
 
 std::string PageRequest::clientAddress() const {
-    const bool local = remoteAddress.starts_with("127.") || remoteAddress == "::1" ||
-                       remoteAddress.starts_with("::ffff:127.");
+    const bool local =
+        remoteAddress.starts_with("127.") || remoteAddress == "::1" || remoteAddress.starts_with("::ffff:127.");
     if (!local) return remoteAddress;
     // The proxy appends the address it took the request from to what the
     // client sent: only that last entry is the proxy's own word.

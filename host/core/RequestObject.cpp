@@ -19,14 +19,17 @@ namespace {
 using platform::codepage::Utf8ToUtf16;
 
 constexpr DWORD ERROR_NETNAME_DELETED = 64;    // the client went away
-constexpr DWORD ERROR_TIMEOUT = 1460;           // the client sent too slowly
-constexpr DWORD ERROR_REQUEST_ABORTED = 1235;   // the body has more fields than the server takes
+constexpr DWORD ERROR_TIMEOUT = 1460;          // the client sent too slowly
+constexpr DWORD ERROR_REQUEST_ABORTED = 1235;  // the body has more fields than the server takes
 
 HRESULT StopResult(BodyReader::Stop stop) {
     switch (stop) {
-    case BodyReader::Stop::TimedOut: return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-    case BodyReader::Stop::TooManyFields: return HRESULT_FROM_WIN32(ERROR_REQUEST_ABORTED);
-    default: return HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED);
+        case BodyReader::Stop::TimedOut:
+            return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+        case BodyReader::Stop::TooManyFields:
+            return HRESULT_FROM_WIN32(ERROR_REQUEST_ABORTED);
+        default:
+            return HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED);
     }
 }
 
@@ -70,10 +73,11 @@ std::shared_ptr<const host::NamedValues> ServerVariables(const PageRequest& requ
     add("SERVER_PROTOCOL", "HTTP/" + request.httpVersion);
     add("SERVER_SOFTWARE", "formix4-server");
     add("HTTPS", "off");
-    for (const char* none : {"AUTH_TYPE", "AUTH_USER", "AUTH_PASSWORD", "LOGON_USER", "REMOTE_USER", "UNMAPPED_REMOTE_USER",
-                             "CERT_COOKIE", "CERT_FLAGS", "CERT_ISSUER", "CERT_KEYSIZE", "CERT_SECRETKEYSIZE",
-                             "CERT_SERIALNUMBER", "CERT_SERVER_ISSUER", "CERT_SERVER_SUBJECT", "CERT_SUBJECT",
-                             "HTTPS_KEYSIZE", "HTTPS_SECRETKEYSIZE", "HTTPS_SERVER_ISSUER", "HTTPS_SERVER_SUBJECT"})
+    for (const char* none :
+         {"AUTH_TYPE", "AUTH_USER", "AUTH_PASSWORD", "LOGON_USER", "REMOTE_USER", "UNMAPPED_REMOTE_USER", "CERT_COOKIE",
+          "CERT_FLAGS", "CERT_ISSUER", "CERT_KEYSIZE", "CERT_SECRETKEYSIZE", "CERT_SERIALNUMBER", "CERT_SERVER_ISSUER",
+          "CERT_SERVER_SUBJECT", "CERT_SUBJECT", "HTTPS_KEYSIZE", "HTTPS_SECRETKEYSIZE", "HTTPS_SERVER_ISSUER",
+          "HTTPS_SERVER_SUBJECT"})
         add(none, "");
     std::string all, raw;
     for (const auto& [name, value] : request.headers) {
@@ -107,7 +111,9 @@ public:
                      ? static_cast<LONG>(request.contentLength)
                      : 0) {}
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerFor<IRequest>(this, riid, ppv, IID_IRequest); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        return AnswerFor<IRequest>(this, riid, ppv, IID_IRequest);
+    }
 
     void setCodePage(std::function<UINT()> codePage) { mCodePage = std::move(codePage); }
 
@@ -143,7 +149,9 @@ public:
     HRESULT get_QueryString(IDispatch** value) override { return Collection(&RequestObject::queryValues, value); }
     HRESULT get_Form(IDispatch** value) override { return Collection(&RequestObject::formValues, value); }
     HRESULT get_Body(IDispatch** value) override { return NotOffered(value); }
-    HRESULT get_ServerVariables(IDispatch** value) override { return Collection(&RequestObject::variableValues, value); }
+    HRESULT get_ServerVariables(IDispatch** value) override {
+        return Collection(&RequestObject::variableValues, value);
+    }
     HRESULT get_ClientCertificate(IDispatch** value) override { return NotOffered(value); }
     HRESULT get_Cookies(IDispatch** value) override { return Collection(&RequestObject::cookieValues, value); }
 
@@ -155,7 +163,8 @@ public:
 
     HRESULT BinaryRead(VARIANT* count, VARIANT* result) override {
         if (!count || !result) return E_POINTER;
-        if (mFormRead) return Fail(kBodyReadBothWays, "BinaryRead cannot be called after the Request.Form collection was used.");
+        if (mFormRead)
+            return Fail(kBodyReadBothWays, "BinaryRead cannot be called after the Request.Form collection was used.");
         platform::Variant wanted;
         HRESULT hr = VariantChangeType(&wanted, count, 0, VT_I4);
         if (FAILED(hr)) return hr;
@@ -202,7 +211,8 @@ private:
 
     HRESULT queryValues(std::shared_ptr<const host::NamedValues>* values) {
         if (!mQuery)
-            mQuery = std::make_shared<host::NamedValues>(host::NamedValues::FromUrlEncoded(mRequest.queryString, codePage()));
+            mQuery = std::make_shared<host::NamedValues>(
+                host::NamedValues::FromUrlEncoded(mRequest.queryString, codePage()));
         *values = mQuery;
         return S_OK;
     }
@@ -210,10 +220,13 @@ private:
     // values) once the body was read as bytes.
     HRESULT formValues(std::shared_ptr<const host::NamedValues>* values) {
         if (!mForm) {
-            if (mBinaryRead) return Fail(kBodyReadBothWays, "The Request.Form collection cannot be used after BinaryRead was called.");
+            if (mBinaryRead)
+                return Fail(kBodyReadBothWays,
+                            "The Request.Form collection cannot be used after BinaryRead was called.");
             mFormRead = true;
             std::string body;
-            const bool urlEncoded = Lower(mRequest.header("content-type")).rfind("application/x-www-form-urlencoded", 0) == 0;
+            const bool urlEncoded =
+                Lower(mRequest.header("content-type")).rfind("application/x-www-form-urlencoded", 0) == 0;
             if (urlEncoded && mBody) {
                 // Read whole into memory: a larger form is for BinaryRead or
                 // the component, which stream it.

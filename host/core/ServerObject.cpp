@@ -20,7 +20,9 @@ class ServerObject final : public host::NamedMembers<ServerObject, IServer> {
 public:
     ServerObject(std::string root, std::string pagePath) : mRoot(std::move(root)), mPagePath(std::move(pagePath)) {}
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return AnswerFor<IServer>(this, riid, ppv, IID_IServer); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        return AnswerFor<IServer>(this, riid, ppv, IID_IServer);
+    }
 
     const std::vector<host::Member<ServerObject>>& members() const {
         static const std::vector<host::Member<ServerObject>> kMembers = {
@@ -87,10 +89,18 @@ private:
         result->bstrVal = out;
         return S_OK;
     }
-    HRESULT htmlEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::HTMLEncode, args, result); }
-    HRESULT urlEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::URLEncode, args, result); }
-    HRESULT urlPathEncode(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::URLPathEncode, args, result); }
-    HRESULT mapPath(WORD, const host::MemberArgs& args, VARIANT* result) { return textMember(&ServerObject::MapPath, args, result); }
+    HRESULT htmlEncode(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return textMember(&ServerObject::HTMLEncode, args, result);
+    }
+    HRESULT urlEncode(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return textMember(&ServerObject::URLEncode, args, result);
+    }
+    HRESULT urlPathEncode(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return textMember(&ServerObject::URLPathEncode, args, result);
+    }
+    HRESULT mapPath(WORD, const host::MemberArgs& args, VARIANT* result) {
+        return textMember(&ServerObject::MapPath, args, result);
+    }
 
     HRESULT scriptTimeout(WORD use, const host::MemberArgs& args, VARIANT* result) {
         if (use != host::kPut) {

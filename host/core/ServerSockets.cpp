@@ -70,7 +70,8 @@ bool ClientStillConnected(const PageRequest& request) {
     ForEachSocket([&](int fd) {
         sockaddr_storage local{}, peer{};
         socklen_t localSize = sizeof local, peerSize = sizeof peer;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 || PortOf(local) != request.serverPort ||
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+            PortOf(local) != request.serverPort ||
             getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0 || PortOf(peer) != request.remotePort ||
             HostOf(peer) != request.remoteAddress)
             return false;

@@ -5,7 +5,8 @@
 
 UINT SiteCodePage() {
     DWORD codePage = 0;
-    if (platform::registry::ReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "PageCodePage", &codePage) &&
+    if (platform::registry::ReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "PageCodePage",
+                                      &codePage) &&
         IsValidCodePage(codePage))
         return codePage;
     return 1252;

@@ -4,6 +4,7 @@
 
 std::string SiteErrorPage500() {
     std::string path;
-    if (!platform::registry::ReadString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "ErrorPage500", &path)) return "";
+    if (!platform::registry::ReadString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "ErrorPage500", &path))
+        return "";
     return path;
 }

@@ -109,23 +109,16 @@ bool WebServer::start(std::string* error) {
     const std::string headerTimeout = std::to_string(mOptions.headerTimeoutMs);
     const std::string keepAlive = std::to_string(mOptions.keepAliveMs);
     const std::string staticHeaders = std::string(kNoSniff) + "\r\n" + kSecurityPolicy;
-    const char* options[] = {"listening_ports", ports.c_str(),
-                             "document_root", mOptions.documentRoot.c_str(),
-                             "num_threads", threads.c_str(),
-                             "request_timeout_ms", headerTimeout.c_str(),
-                             "enable_keep_alive", "yes",
-                             "keep_alive_timeout_ms", keepAlive.c_str(),
-                             "enable_directory_listing", "no",
-                             "access_control_allow_origin", "",
-                             "access_control_allow_methods", "",
-                             "access_control_allow_headers", "",
-                             "additional_header", staticHeaders.c_str(),
-                             "max_request_size", "16384",
-                             "listen_backlog", "4096",
-                             // A request whose target is a URL (absolute form)
-                             // is this server's when it names this host and port.
-                             "authentication_domain", (mOptions.hosts.empty() ? mOptions.bindAddress : mOptions.hosts.front()).c_str(),
-                             nullptr};
+    const char* options[] = {
+        "listening_ports", ports.c_str(), "document_root", mOptions.documentRoot.c_str(), "num_threads",
+        threads.c_str(), "request_timeout_ms", headerTimeout.c_str(), "enable_keep_alive", "yes",
+        "keep_alive_timeout_ms", keepAlive.c_str(), "enable_directory_listing", "no", "access_control_allow_origin", "",
+        "access_control_allow_methods", "", "access_control_allow_headers", "", "additional_header",
+        staticHeaders.c_str(), "max_request_size", "16384", "listen_backlog", "4096",
+        // A request whose target is a URL (absolute form)
+        // is this server's when it names this host and port.
+        "authentication_domain", (mOptions.hosts.empty() ? mOptions.bindAddress : mOptions.hosts.front()).c_str(),
+        nullptr};
     mg_callbacks callbacks{};
     callbacks.begin_request = &WebServer::BeginRequest;
     callbacks.init_connection = &WebServer::ConnectionOpened;
@@ -187,8 +180,8 @@ const WebServer::PageEntry* WebServer::findPage(const std::string& path) const {
     auto exact = mPages.find(lower);
     if (exact != mPages.end()) return &exact->second;
     for (const auto& [pagePath, entry] : mPages)
-        if (entry.options.prefix && lower.size() > pagePath.size() && lower.compare(0, pagePath.size(), pagePath) == 0 &&
-            pagePath.back() == '/')
+        if (entry.options.prefix && lower.size() > pagePath.size() &&
+            lower.compare(0, pagePath.size(), pagePath) == 0 && pagePath.back() == '/')
             return &entry;
     for (const auto& [suffix, entry] : mSuffixPages)
         if (lower.size() > suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0)
@@ -225,8 +218,9 @@ int WebServer::dispatch(mg_connection* connection) {
         const std::string asked = mOptions.documentRoot + path;
         const std::string file = FindWithoutCase(mOptions.documentRoot, asked);
         if (refuseRange(connection, file)) return 416;
-        struct stat st{};
-        if (file != asked && file.find("/.", mOptions.documentRoot.size()) == std::string::npos && stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        struct stat st {};
+        if (file != asked && file.find("/.", mOptions.documentRoot.size()) == std::string::npos &&
+            stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
             // The library looks the file up by the asked name, so one found
             // under other letter case is sent from here; never a hidden one.
             mg_send_mime_file2(connection, file.c_str(), nullptr, nullptr);
@@ -271,8 +265,9 @@ void WebServer::serve(mg_connection* connection, const PageEntry& entry) {
 
     std::unique_ptr<BodyReader> body;
     if (entry.options.readsBody && info->content_length > 0) {
-        body = std::make_unique<BodyReader>(connection, info->content_length, mOptions.body,
-                                            BodyReader::ServerState{[this] { return busy(); }, [this] { return mStopping.load(); }});
+        body = std::make_unique<BodyReader>(
+            connection, info->content_length, mOptions.body,
+            BodyReader::ServerState{[this] { return busy(); }, [this] { return mStopping.load(); }});
         request.body = body.get();
     }
     platform::ComPtr<IRequest> requestObject(CreateRequestObject(request, body.get()));

@@ -11,11 +11,14 @@ namespace script {
 
 namespace {
 
-std::string Utf8(BSTR text) { return text ? platform::codepage::Utf16ToUtf8(std::u16string(text, SysStringLen(text))) : ""; }
+std::string Utf8(BSTR text) {
+    return text ? platform::codepage::Utf16ToUtf8(std::u16string(text, SysStringLen(text))) : "";
+}
 
 }  // namespace
 
-HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARIANT* result, platform::ExcepInfo* exception) {
+HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARIANT* result,
+             platform::ExcepInfo* exception) {
     DISPID putId = DISPID_PROPERTYPUT;
     DISPPARAMS params{args.data(), nullptr, args.size(), 0};
     if (flags & DISPATCH_PROPERTYPUT) {
@@ -35,8 +38,7 @@ void ThrowCallError(duk_context* context, HRESULT hr, const platform::ExcepInfo&
     ThrowComError(context, hr, ErrorText(hr));
 }
 
-void CallAndPush(duk_context* context, IDispatch* object, DISPID member, WORD flags, duk_idx_t first,
-                 duk_idx_t count) {
+void CallAndPush(duk_context* context, IDispatch* object, DISPID member, WORD flags, duk_idx_t first, duk_idx_t count) {
     Arguments args(context, first, count);
     platform::ExcepInfo exception;
     platform::Variant result;

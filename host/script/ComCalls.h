@@ -18,7 +18,8 @@ public:
     // The values at [first, first + count) of the stack.
     Arguments(duk_context* context, duk_idx_t first, duk_idx_t count) : mValues(static_cast<size_t>(count)) {
         for (VARIANT& value : mValues) VariantInit(&value);
-        for (duk_idx_t i = 0; i < count; ++i) ToArgument(context, first + i, &mValues[static_cast<size_t>(count - 1 - i)]);
+        for (duk_idx_t i = 0; i < count; ++i)
+            ToArgument(context, first + i, &mValues[static_cast<size_t>(count - 1 - i)]);
     }
     ~Arguments() {
         for (VARIANT& value : mValues) ClearArgument(&value);
@@ -35,7 +36,8 @@ private:
 
 // Invokes `member` with `args` as `flags` says; a property write names its
 // value as the property-put argument.
-HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARIANT* result, platform::ExcepInfo* exception);
+HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARIANT* result,
+             platform::ExcepInfo* exception);
 
 // Throws the page's Error for a failed call, with the text and source the
 // object gave when it raised an exception.
@@ -43,7 +45,6 @@ HRESULT Call(IDispatch* object, DISPID member, WORD flags, Arguments& args, VARI
 
 // Calls the member with the values at [first, first + count) of the stack
 // and pushes its result; a failure throws.
-void CallAndPush(duk_context* context, IDispatch* object, DISPID member, WORD flags, duk_idx_t first,
-                 duk_idx_t count);
+void CallAndPush(duk_context* context, IDispatch* object, DISPID member, WORD flags, duk_idx_t first, duk_idx_t count);
 
 }  // namespace script

@@ -73,7 +73,8 @@ Shape ShapeInTypes(ITypeInfo* info, DISPID member) {
 Shape MemberShape(IDispatch* object, DISPID member) {
     UINT count = 0;
     ComPtr<ITypeInfo> info;
-    if (FAILED(object->GetTypeInfoCount(&count)) || count == 0 || FAILED(object->GetTypeInfo(0, 0, info.put())) || !info)
+    if (FAILED(object->GetTypeInfoCount(&count)) || count == 0 || FAILED(object->GetTypeInfo(0, 0, info.put())) ||
+        !info)
         return Shape::Unknown;
     struct Known {
         std::map<std::pair<ITypeInfo*, DISPID>, Shape> shapes;
@@ -85,7 +86,8 @@ Shape MemberShape(IDispatch* object, DISPID member) {
     if (found != known.shapes.end()) return found->second;
     if (known.shapes.size() >= 4096) known = Known();  // bounded: types a server meets are few
     const Shape shape = ShapeInTypes(info.get(), member);
-    if (std::none_of(known.types.begin(), known.types.end(), [&](const ComPtr<ITypeInfo>& type) { return type.get() == info.get(); }))
+    if (std::none_of(known.types.begin(), known.types.end(),
+                     [&](const ComPtr<ITypeInfo>& type) { return type.get() == info.get(); }))
         known.types.push_back(info);
     known.shapes.emplace(key, shape);
     return shape;
@@ -155,8 +157,8 @@ duk_ret_t DefaultValue(duk_context* context) {
 // Names the language itself asks of any object (for conversions, JSON,
 // promises): an object without such a member answers undefined to them.
 bool IsLanguageProbe(const char* name) {
-    static const char* const kProbes[] = {"toJSON", "then", "constructor", "prototype", "length", "name",
-                                          "inspect", "toLocaleString", "hasOwnProperty"};
+    static const char* const kProbes[] = {"toJSON", "then",    "constructor",    "prototype",     "length",
+                                          "name",   "inspect", "toLocaleString", "hasOwnProperty"};
     for (const char* probe : kProbes)
         if (std::strcmp(name, probe) == 0) return true;
     return false;
@@ -224,7 +226,8 @@ duk_ret_t TrapSet(duk_context* context) {
 duk_ret_t TrapHas(duk_context* context) {
     IDispatch* object = DispatchOf(context, 0);
     DISPID member = DISPID_UNKNOWN;
-    duk_push_boolean(context, object && !duk_is_symbol(context, 1) && FindMember(object, duk_to_string(context, 1), &member));
+    duk_push_boolean(context,
+                     object && !duk_is_symbol(context, 1) && FindMember(object, duk_to_string(context, 1), &member));
     return 1;
 }
 
@@ -247,8 +250,11 @@ void PushHandler(duk_context* context) {
     if (!duk_get_prop_string(context, -1, kHandlerKey)) {
         duk_pop(context);
         duk_push_object(context);
-        const duk_function_list_entry traps[] = {
-            {"get", TrapGet, 3}, {"set", TrapSet, 4}, {"has", TrapHas, 2}, {"apply", TrapApply, 3}, {nullptr, nullptr, 0}};
+        const duk_function_list_entry traps[] = {{"get", TrapGet, 3},
+                                                 {"set", TrapSet, 4},
+                                                 {"has", TrapHas, 2},
+                                                 {"apply", TrapApply, 3},
+                                                 {nullptr, nullptr, 0}};
         duk_put_function_list(context, -1, traps);
         duk_dup_top(context);
         duk_put_prop_string(context, -3, kHandlerKey);
@@ -266,7 +272,8 @@ duk_ret_t AssignToCall(duk_context* context) {
     IDispatch* object = DispatchOf(context, 0);
     DISPID member = DISPID_VALUE;
     if (!object && duk_is_function(context, 0)) object = MemberOf(context, 0, &member);
-    if (!object) ThrowComError(context, host::kInvalidProcedureCall, "Only an object's member can be assigned to this way.");
+    if (!object)
+        ThrowComError(context, host::kInvalidProcedureCall, "Only an object's member can be assigned to this way.");
     const duk_idx_t first = duk_get_top(context);
     for (duk_idx_t i = 0; i < count; ++i) duk_get_prop_index(context, 1, static_cast<duk_uarridx_t>(i));
     duk_dup(context, 2);

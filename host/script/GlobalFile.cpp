@@ -13,7 +13,8 @@ namespace fs = std::filesystem;
 namespace {
 
 bool IsBlank(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
 // global.asa cut into its declarations; its text between the tags is
@@ -23,22 +24,29 @@ std::shared_ptr<GlobalDeclarations> Declarations(const fs::path& root, const fs:
     read->parts = ReadPage(root, file, kDefaultPageLanguage);
     std::vector<PageBlock> scripts;
     for (const PageBlock& block : read->parts.blocks) {
-        if (block.kind == PageBlock::Kind::ServerScript) scripts.push_back(block);
+        if (block.kind == PageBlock::Kind::ServerScript)
+            scripts.push_back(block);
         else if (block.kind != PageBlock::Kind::Text || !IsBlank(read->parts.of(block)))
-            throw PageError(read->parts.originAt(block.begin),
-                            "global.asa holds only <script runat=\"server\"> blocks and <object runat=\"server\"> tags.");
+            throw PageError(
+                read->parts.originAt(block.begin),
+                "global.asa holds only <script runat=\"server\"> blocks and <object runat=\"server\"> tags.");
     }
     read->parts.blocks = std::move(scripts);
     // global.asa names no language of its own: its blocks' is its.
     if (!read->parts.blocks.empty()) read->parts.language = read->parts.blocks.front().language;
     std::string code;
     for (const PageBlock& block : read->parts.blocks) code += Lower(std::string(read->parts.of(block))) + "\n";
-    for (SiteEvent event : {SiteEvent::ApplicationStart, SiteEvent::ApplicationEnd, SiteEvent::SessionStart, SiteEvent::SessionEnd})
+    for (SiteEvent event :
+         {SiteEvent::ApplicationStart, SiteEvent::ApplicationEnd, SiteEvent::SessionStart, SiteEvent::SessionEnd})
         read->handled[static_cast<size_t>(event)] = code.find(Lower(ProcedureOf(event))) != std::string::npos;
     for (const ObjectTag& tag : read->parts.objects) {
-        if (tag.scope == "application") read->applicationObjects.push_back(tag);
-        else if (tag.scope == "session") read->sessionObjects.push_back(tag);
-        else throw PageError(tag.where, "The object " + tag.id + " of global.asa needs the scope Application or Session.");
+        if (tag.scope == "application")
+            read->applicationObjects.push_back(tag);
+        else if (tag.scope == "session")
+            read->sessionObjects.push_back(tag);
+        else
+            throw PageError(tag.where,
+                            "The object " + tag.id + " of global.asa needs the scope Application or Session.");
     }
     return read;
 }
@@ -47,10 +55,14 @@ std::shared_ptr<GlobalDeclarations> Declarations(const fs::path& root, const fs:
 
 const char* ProcedureOf(SiteEvent event) {
     switch (event) {
-    case SiteEvent::ApplicationStart: return "Application_OnStart";
-    case SiteEvent::ApplicationEnd: return "Application_OnEnd";
-    case SiteEvent::SessionStart: return "Session_OnStart";
-    case SiteEvent::SessionEnd: return "Session_OnEnd";
+        case SiteEvent::ApplicationStart:
+            return "Application_OnStart";
+        case SiteEvent::ApplicationEnd:
+            return "Application_OnEnd";
+        case SiteEvent::SessionStart:
+            return "Session_OnStart";
+        case SiteEvent::SessionEnd:
+            return "Session_OnEnd";
     }
     return "";
 }

@@ -22,9 +22,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::string Short(const char* name) { return std::string(name, 3); }
 
-std::string YearText(long long year) {
-    return year > 0 ? std::to_string(year) : std::to_string(1 - year) + " B.C.";
-}
+std::string YearText(long long year) { return year > 0 ? std::to_string(year) : std::to_string(1 - year) + " B.C."; }
 
 // "UTC", "UTC+0200", "UTC-0500": the zone as JScript names it.
 std::string ZoneText(double offsetMs) {
@@ -60,15 +58,21 @@ std::string FormatJScriptDate(double utcMs, DateText kind) {
     const std::string longDate = std::string(kDayNames[p.weekday]) + ", " + kMonthNames[p.month - 1] + " " +
                                  std::to_string(p.day) + ", " + YearText(p.year);
     switch (kind) {
-    case DateText::Full:
-        return day + " " + month + " " + std::to_string(p.day) + " " + Clock(p) + " " + ZoneText(offset) + " " + YearText(p.year);
-    case DateText::DateOnly: return day + " " + month + " " + std::to_string(p.day) + " " + YearText(p.year);
-    case DateText::TimeOnly: return Clock(p) + " " + ZoneText(offset);
-    case DateText::Utc:
-        return day + ", " + std::to_string(p.day) + " " + month + " " + YearText(p.year) + " " + Clock(p) + " UTC";
-    case DateText::Locale: return longDate + " " + TwelveHourClock(p);
-    case DateText::LocaleDate: return longDate;
-    case DateText::LocaleTime: return TwelveHourClock(p);
+        case DateText::Full:
+            return day + " " + month + " " + std::to_string(p.day) + " " + Clock(p) + " " + ZoneText(offset) + " " +
+                   YearText(p.year);
+        case DateText::DateOnly:
+            return day + " " + month + " " + std::to_string(p.day) + " " + YearText(p.year);
+        case DateText::TimeOnly:
+            return Clock(p) + " " + ZoneText(offset);
+        case DateText::Utc:
+            return day + ", " + std::to_string(p.day) + " " + month + " " + YearText(p.year) + " " + Clock(p) + " UTC";
+        case DateText::Locale:
+            return longDate + " " + TwelveHourClock(p);
+        case DateText::LocaleDate:
+            return longDate;
+        case DateText::LocaleTime:
+            return TwelveHourClock(p);
     }
     return "NaN";
 }
@@ -157,8 +161,10 @@ void ReadShortDate(std::string_view token, ParsedDate* date) {
         if (i == start) break;
         digits = i - start;
         parts[count++] = value;
-        if (i < token.size() && (token[i] == '/' || token[i] == '-')) ++i;
-        else break;
+        if (i < token.size() && (token[i] == '/' || token[i] == '-'))
+            ++i;
+        else
+            break;
     }
     if (count != 3 || i != token.size()) return void(date->bad = true);
     date->set(date->month, static_cast<int>(parts[0]));
@@ -175,7 +181,8 @@ void ReadClock(std::string_view token, ParsedDate* date) {
     while (i < token.size() && count < 3) {
         size_t start = i;
         double value = 0;
-        while (i < token.size() && (std::isdigit(static_cast<unsigned char>(token[i])) || (count == 2 && token[i] == '.')) &&
+        while (i < token.size() &&
+               (std::isdigit(static_cast<unsigned char>(token[i])) || (count == 2 && token[i] == '.')) &&
                i - start < 12)
             ++i;
         if (i > start) {
@@ -184,11 +191,15 @@ void ReadClock(std::string_view token, ParsedDate* date) {
             value = std::strtod(field.c_str(), &end);
             if (end != field.c_str() + field.size()) return void(date->bad = true);  // "1.2.3", "."
         }
-        if (count < 2) fields[count] = static_cast<int>(value);
-        else second = value;
+        if (count < 2)
+            fields[count] = static_cast<int>(value);
+        else
+            second = value;
         ++count;
-        if (i < token.size() && token[i] == ':') ++i;
-        else break;
+        if (i < token.size() && token[i] == ':')
+            ++i;
+        else
+            break;
     }
     if (i != token.size()) return void(date->bad = true);
     date->set(date->hour, fields[0]);
@@ -199,10 +210,13 @@ void ReadClock(std::string_view token, ParsedDate* date) {
 // A lone number: a year when it cannot be a day (over 31) or when the day
 // is known; else the day.
 void ReadNumber(std::string_view token, ParsedDate* date) {
-    if (token.size() > 9 || token.find_first_not_of("0123456789") != std::string_view::npos) return void(date->bad = true);
+    if (token.size() > 9 || token.find_first_not_of("0123456789") != std::string_view::npos)
+        return void(date->bad = true);
     const long long value = std::stoll(std::string(token));
-    if (value > 31 || date->day) date->set(date->year, FullYear(value, token.size()));
-    else date->set(date->day, static_cast<int>(value));
+    if (value > 31 || date->day)
+        date->set(date->year, FullYear(value, token.size()));
+    else
+        date->set(date->day, static_cast<int>(value));
 }
 
 double Resolve(const ParsedDate& date) {
@@ -232,15 +246,18 @@ double ParseJScriptDate(const std::string& text) {
         } else if (c == '(') {  // a comment, nested as deep as it goes
             int depth = 0;
             for (; i < text.size(); ++i) {
-                if (text[i] == '(') ++depth;
-                else if (text[i] == ')' && --depth == 0) break;
+                if (text[i] == '(')
+                    ++depth;
+                else if (text[i] == ')' && --depth == 0)
+                    break;
             }
             ++i;
         } else if ((c == '+' || c == '-') && date.offsetMinutes) {
             i = ReadOffset(text, i, &date);
         } else if (std::isalpha(static_cast<unsigned char>(c))) {
             size_t end = i;
-            while (end < text.size() && (std::isalpha(static_cast<unsigned char>(text[end])) || text[end] == '.')) ++end;
+            while (end < text.size() && (std::isalpha(static_cast<unsigned char>(text[end])) || text[end] == '.'))
+                ++end;
             if (!ReadWord(std::string_view(text).substr(i, end - i), &date)) return kNaN;
             i = end;
         } else if (std::isdigit(static_cast<unsigned char>(c))) {
@@ -249,9 +266,12 @@ double ParseJScriptDate(const std::string& text) {
                    !std::isalpha(static_cast<unsigned char>(text[end])) && !(text[end] == '+'))
                 ++end;
             const std::string_view token = std::string_view(text).substr(i, end - i);
-            if (token.find(':') != std::string_view::npos) ReadClock(token, &date);
-            else if (token.find_first_of("/-") != std::string_view::npos) ReadShortDate(token, &date);
-            else ReadNumber(token, &date);
+            if (token.find(':') != std::string_view::npos)
+                ReadClock(token, &date);
+            else if (token.find_first_of("/-") != std::string_view::npos)
+                ReadShortDate(token, &date);
+            else
+                ReadNumber(token, &date);
             i = end;
         } else {
             return kNaN;

@@ -85,7 +85,6 @@ duk_ret_t DateConstructor(duk_context* context) {
     return 1;
 }
 
-
 }  // namespace
 
 void InstallJScriptDates(duk_context* context) {

@@ -52,13 +52,16 @@ duk_ret_t EnumeratorConstruct(duk_context* context) {
     ComPtr<IEnumVARIANT> items;
     if (!duk_is_undefined(context, 0)) {
         IDispatch* collection = DispatchOf(context, 0);
-        if (!collection) ThrowComError(context, static_cast<HRESULT>(0x800A01BD), "Object doesn't support this action: Enumerator needs a collection");
+        if (!collection)
+            ThrowComError(context, static_cast<HRESULT>(0x800A01BD),
+                          "Object doesn't support this action: Enumerator needs a collection");
         duk_idx_t none = duk_get_top(context);
         CallAndPush(context, collection, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, 0);
         IUnknown* source = DispatchOf(context, -1);
         if (!source) source = HiddenPointer<IUnknown>(context, -1, kUnknownKey);
         if (!source || FAILED(source->QueryInterface(IID_IEnumVARIANT, items.putVoid())))
-            ThrowComError(context, static_cast<HRESULT>(0x800A01BD), "Object doesn't support this action: Enumerator needs a collection");
+            ThrowComError(context, static_cast<HRESULT>(0x800A01BD),
+                          "Object doesn't support this action: Enumerator needs a collection");
         duk_pop(context);
     }
     duk_push_this(context);
@@ -98,9 +101,11 @@ duk_ret_t EnumeratorMoveFirst(duk_context* context) {
 }  // namespace
 
 void InstallEnumerator(duk_context* context) {
-    const duk_function_list_entry enumerator[] = {{"atEnd", EnumeratorAtEnd, 0}, {"item", EnumeratorItem, 0},
+    const duk_function_list_entry enumerator[] = {{"atEnd", EnumeratorAtEnd, 0},
+                                                  {"item", EnumeratorItem, 0},
                                                   {"moveNext", EnumeratorMoveNext, 0},
-                                                  {"moveFirst", EnumeratorMoveFirst, 0}, {nullptr, nullptr, 0}};
+                                                  {"moveFirst", EnumeratorMoveFirst, 0},
+                                                  {nullptr, nullptr, 0}};
     PushConstructor(context, EnumeratorConstruct, 1, enumerator);
     duk_put_prop_string(context, -2, "Enumerator");
 }

@@ -14,7 +14,9 @@ constexpr const char* kStandardError = DUK_HIDDEN_SYMBOL("standardError");
 
 // The number of one of the language's run-time errors: HRESULT facility
 // 0x0A (the script engines') and the error's code, as a signed 32-bit value.
-double LanguageErrorNumber(int code) { return static_cast<double>(static_cast<int32_t>(host::RuntimeError(static_cast<unsigned>(code)))); }
+double LanguageErrorNumber(int code) {
+    return static_cast<double>(static_cast<int32_t>(host::RuntimeError(static_cast<unsigned>(code))));
+}
 
 // The number JScript gives the errors the engine raises, by their kind:
 // what pages test (`e.number & 0xFFFF`) to tell an undefined name from a
@@ -22,7 +24,8 @@ double LanguageErrorNumber(int code) { return static_cast<double>(static_cast<in
 double NumberOfEngineError(const std::string& name, const std::string& message) {
     if (name == "ReferenceError") return LanguageErrorNumber(5009);  // 'x' is undefined
     if (name == "TypeError")
-        return LanguageErrorNumber(message.find("not callable") != std::string::npos ? 5002 : 5007);  // Function / Object expected
+        return LanguageErrorNumber(
+            message.find("not callable") != std::string::npos ? 5002 : 5007);  // Function / Object expected
     if (name == "SyntaxError") return LanguageErrorNumber(1002);
     if (name == "RangeError") return LanguageErrorNumber(5029);
     if (name == "URIError") return LanguageErrorNumber(5024);

@@ -27,7 +27,8 @@ duk_ret_t Version(duk_context* context) {
 
 // The language's "Automation server can't create object" (429).
 [[noreturn]] void CannotCreate(duk_context* context, const char* why) {
-    ThrowComError(context, static_cast<HRESULT>(0x800A01ADu), std::string("Automation server can't create object: ") + why);
+    ThrowComError(context, static_cast<HRESULT>(0x800A01ADu),
+                  std::string("Automation server can't create object: ") + why);
 }
 
 // new ActiveXObject(progId): the object Server.CreateObject makes, through
@@ -55,7 +56,6 @@ duk_ret_t GetObject(duk_context* context) {
     duk_set_top(context, 1);
     return ActiveXObject(context);
 }
-
 
 }  // namespace
 

@@ -23,8 +23,9 @@ duk_ret_t MakeAtFirstUse(duk_context* context) {
     duk_push_global_object(context);
     duk_push_string(context, name->name.c_str());
     PushObject(context, object.get());
-    duk_def_prop(context, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_ENUMERABLE |
-                                  DUK_DEFPROP_SET_CONFIGURABLE);
+    duk_def_prop(
+        context, -3,
+        DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE);
     duk_pop(context);
     PushObject(context, object.get());
     return 1;

@@ -43,8 +43,10 @@ size_t MatchingOpen(const std::string& code, const std::vector<bool>& isCode, si
     int depth = 0;
     for (size_t i = close + 1; i-- > 0;) {
         if (!isCode[i]) continue;
-        if (code[i] == ')') ++depth;
-        else if (code[i] == '(' && --depth == 0) return i;
+        if (code[i] == ')')
+            ++depth;
+        else if (code[i] == '(' && --depth == 0)
+            return i;
     }
     return std::string::npos;
 }
@@ -58,7 +60,9 @@ size_t MatchingOpen(const std::string& code, const std::vector<bool>& isCode, si
 std::string RewriteCallAssignments(std::string code) {
     const std::vector<bool> isCode = CodeMask(code);
     std::vector<size_t> open;
-    struct Assignment { size_t callee, argsOpen, argsClose, equals, end; };
+    struct Assignment {
+        size_t callee, argsOpen, argsClose, equals, end;
+    };
     std::vector<Assignment> found;
     for (size_t i = 0; i < code.size(); ++i) {
         if (!isCode[i]) continue;
@@ -67,7 +71,8 @@ std::string RewriteCallAssignments(std::string code) {
         const size_t argsOpen = open.back();
         open.pop_back();
         size_t eq = code.find_first_not_of(" \t", i + 1);
-        if (eq == std::string::npos || code[eq] != '=' || (eq + 1 < code.size() && (code[eq + 1] == '=' || code[eq + 1] == '>')))
+        if (eq == std::string::npos || code[eq] != '=' ||
+            (eq + 1 < code.size() && (code[eq + 1] == '=' || code[eq + 1] == '>')))
             continue;
         size_t calleeEnd = argsOpen;
         while (calleeEnd > 0 && (code[calleeEnd - 1] == ' ' || code[calleeEnd - 1] == '\t')) --calleeEnd;
@@ -85,7 +90,8 @@ std::string RewriteCallAssignments(std::string code) {
                 break;
             }
         }
-        if (callee == calleeEnd || std::isdigit(static_cast<unsigned char>(code[callee])) || code[callee] == '.') continue;
+        if (callee == calleeEnd || std::isdigit(static_cast<unsigned char>(code[callee])) || code[callee] == '.')
+            continue;
         size_t before = callee;
         while (before > 0 && (code[before - 1] == ' ' || code[before - 1] == '\t')) --before;
         if (before > 0 && std::string(";{}\n\r)").find(code[before - 1]) == std::string::npos) continue;
@@ -95,9 +101,12 @@ std::string RewriteCallAssignments(std::string code) {
         for (; end < code.size(); ++end) {
             if (!isCode[end]) continue;
             const char c = code[end];
-            if (c == '(' || c == '[' || c == '{') ++depth;
-            else if ((c == ')' || c == ']' || c == '}') && depth-- == 0) break;
-            else if (depth == 0 && (c == ';' || c == '\n')) break;
+            if (c == '(' || c == '[' || c == '{')
+                ++depth;
+            else if ((c == ')' || c == ']' || c == '}') && depth-- == 0)
+                break;
+            else if (depth == 0 && (c == ';' || c == '\n'))
+                break;
         }
         found.push_back({callee, argsOpen, i, eq, end});
     }
@@ -117,28 +126,30 @@ CompiledPage JScriptProgram(const PageParts& parts, const std::string& thenCall)
     ProgramText program(parts);
     for (const PageBlock& block : parts.blocks) {
         switch (block.kind) {
-        case PageBlock::Kind::Text:
-            // Written as it stands, on one line of the program.
-            program.made("Response.Write(" + JsonString(std::string(parts.of(block))) + ");");
-            program.newline(block.end);
-            break;
-        case PageBlock::Kind::Expression:
-            // The expression's own line ends stay; the call closes on a line
-            // of its own, so that a comment at the end cannot swallow it.
-            program.made("Response.Write(");
-            program.code(block.begin, block.end);
-            program.newline(block.end);
-            program.made(");");
-            program.newline(block.end + 2);
-            break;
-        case PageBlock::Kind::Code:
-            program.rewritten(block.begin, block.end, RewriteCallAssignments(parts.text.substr(block.begin, block.end - block.begin)));
-            program.newline(block.end + 2);
-            break;
-        case PageBlock::Kind::ServerScript:
-            program.newline(block.begin);
-            program.rewritten(block.begin, block.end, RewriteCallAssignments(parts.text.substr(block.begin, block.end - block.begin)));
-            break;
+            case PageBlock::Kind::Text:
+                // Written as it stands, on one line of the program.
+                program.made("Response.Write(" + JsonString(std::string(parts.of(block))) + ");");
+                program.newline(block.end);
+                break;
+            case PageBlock::Kind::Expression:
+                // The expression's own line ends stay; the call closes on a line
+                // of its own, so that a comment at the end cannot swallow it.
+                program.made("Response.Write(");
+                program.code(block.begin, block.end);
+                program.newline(block.end);
+                program.made(");");
+                program.newline(block.end + 2);
+                break;
+            case PageBlock::Kind::Code:
+                program.rewritten(block.begin, block.end,
+                                  RewriteCallAssignments(parts.text.substr(block.begin, block.end - block.begin)));
+                program.newline(block.end + 2);
+                break;
+            case PageBlock::Kind::ServerScript:
+                program.newline(block.begin);
+                program.rewritten(block.begin, block.end,
+                                  RewriteCallAssignments(parts.text.substr(block.begin, block.end - block.begin)));
+                break;
         }
     }
     if (!thenCall.empty()) {

@@ -147,8 +147,10 @@ duk_ret_t StandardStringMethod(duk_context* context, const char* key) {
     duk_call_method(context, count);
     if (count > 0 && IsRegExp(context, 0)) {
         // A match array of its own (a match that is not global) says it all.
-        if (duk_is_object(context, -1) && duk_has_prop_string(context, -1, "index")) RecordMatch(context, -1);
-        else RecordLastMatch(context, 0);
+        if (duk_is_object(context, -1) && duk_has_prop_string(context, -1, "index"))
+            RecordMatch(context, -1);
+        else
+            RecordLastMatch(context, 0);
     }
     return 1;
 }

@@ -37,7 +37,8 @@ duk_ret_t VBArrayConstruct(duk_context* context) {
 
 UINT Dimension(duk_context* context, SAFEARRAY* array) {
     const duk_int_t asked = duk_is_undefined(context, 0) ? 1 : duk_to_int(context, 0);
-    if (asked < 1 || static_cast<UINT>(asked) > SafeArrayGetDim(array)) ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
+    if (asked < 1 || static_cast<UINT>(asked) > SafeArrayGetDim(array))
+        ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
     return static_cast<UINT>(asked);
 }
 
@@ -46,8 +47,10 @@ duk_ret_t VBArrayBound(duk_context* context, bool upper) {
     LONG bound = 0;
     if (!array) return DUK_RET_TYPE_ERROR;
     const UINT dim = Dimension(context, array);
-    if (upper) SafeArrayGetUBound(array, dim, &bound);
-    else SafeArrayGetLBound(array, dim, &bound);
+    if (upper)
+        SafeArrayGetUBound(array, dim, &bound);
+    else
+        SafeArrayGetLBound(array, dim, &bound);
     duk_push_int(context, bound);
     return 1;
 }
@@ -78,7 +81,8 @@ duk_ret_t VBArrayGetItem(duk_context* context) {
     SAFEARRAY* array = ArrayOfThis(context);
     if (!array) return DUK_RET_TYPE_ERROR;
     const UINT dims = SafeArrayGetDim(array);
-    if (static_cast<UINT>(duk_get_top(context)) != dims) ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
+    if (static_cast<UINT>(duk_get_top(context)) != dims)
+        ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
     std::vector<LONG> indices(dims);
     for (UINT d = 0; d < dims; ++d) indices[d] = duk_to_int(context, static_cast<duk_idx_t>(d));
     VARTYPE type = VT_EMPTY;
@@ -87,7 +91,8 @@ duk_ret_t VBArrayGetItem(duk_context* context) {
     // that is handed to the script.
     platform::Variant value;
     void* slot = type == VT_VARIANT ? static_cast<void*>(&value) : static_cast<void*>(&value.llVal);
-    if (FAILED(SafeArrayGetElement(array, indices.data(), slot))) ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
+    if (FAILED(SafeArrayGetElement(array, indices.data(), slot)))
+        ThrowComError(context, host::kSubscriptOutOfRange, "Subscript out of range");
     if (type != VT_VARIANT) value.vt = type;
     PushVariant(context, value);
     return 1;
@@ -115,9 +120,9 @@ duk_ret_t VBArrayToArray(duk_context* context) {
 }  // namespace
 
 void InstallVBArray(duk_context* context) {
-    const duk_function_list_entry vbarray[] = {{"dimensions", VBArrayDimensions, 0}, {"lbound", VBArrayLBound, 1},
-                                               {"ubound", VBArrayUBound, 1}, {"getItem", VBArrayGetItem, DUK_VARARGS},
-                                               {"toArray", VBArrayToArray, 0}, {nullptr, nullptr, 0}};
+    const duk_function_list_entry vbarray[] = {
+        {"dimensions", VBArrayDimensions, 0},     {"lbound", VBArrayLBound, 1},   {"ubound", VBArrayUBound, 1},
+        {"getItem", VBArrayGetItem, DUK_VARARGS}, {"toArray", VBArrayToArray, 0}, {nullptr, nullptr, 0}};
     PushConstructor(context, VBArrayConstruct, 1, vbarray);
     duk_put_prop_string(context, -2, "VBArray");
 }

@@ -20,8 +20,8 @@ double MsFromOleDate(double date);
 // The calendar parts of ms since 1970 (proleptic Gregorian, any year).
 struct CalendarParts {
     long long year;
-    int month;  // 1-12
-    int day;    // 1-31
+    int month;    // 1-12
+    int day;      // 1-31
     int weekday;  // 0 Sunday
     int hour, minute, second, millisecond;
 };

@@ -44,7 +44,8 @@ std::string CodePageRefusal(const VARIANT* given, LONG* value) {
 
 std::string LcidRefusal(const VARIANT* given, LONG* value) {
     if (!host::ArgLong(given, value)) return "LCID takes a number.";
-    if (!FindLocale(*value)) return "The locale identifier (LCID) " + std::to_string(*value) + " is not one this server knows.";
+    if (!FindLocale(*value))
+        return "The locale identifier (LCID) " + std::to_string(*value) + " is not one this server knows.";
     return "";
 }
 

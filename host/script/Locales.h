@@ -14,9 +14,9 @@ enum class DateOrder { MonthDayYear, DayMonthYear, YearMonthDay };
 
 struct Locale {
     LCID id;
-    const char* tag;                // as browsers name it: "en-US"
-    const char* decimalSeparator;   // UTF-8, as the other texts
-    const char* groupSeparator;     // between groups of three digits
+    const char* tag;               // as browsers name it: "en-US"
+    const char* decimalSeparator;  // UTF-8, as the other texts
+    const char* groupSeparator;    // between groups of three digits
     DateOrder shortDateOrder;
     const char* dateSeparator;
     const char* currencySymbol;

@@ -12,8 +12,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr HRESULT kPageFailed = E_FAIL;
-constexpr HRESULT kTransferred = E_ABORT;  // the calling page ends, as with End
-constexpr HRESULT kNoPage = static_cast<HRESULT>(0x80070002);       // file not found
+constexpr HRESULT kTransferred = E_ABORT;                      // the calling page ends, as with End
+constexpr HRESULT kNoPage = static_cast<HRESULT>(0x80070002);  // file not found
 
 // The text of line `number` of a site file, for the error page.
 std::string LineOfFile(const std::string& root, const SourceLine& where) {
@@ -44,7 +44,8 @@ PageCalls::PageCalls(std::string root, RunFile runFile, IDispatch* responseObjec
     : mRoot(std::move(root)), mRunFile(std::move(runFile)), mResponse(responseObject) {}
 
 ServerPageHooks PageCalls::hooks() {
-    return {.run = [this](const std::string& path, bool transfer, std::string* error) { return run(path, transfer, error); },
+    return {.run = [this](const std::string& path, bool transfer,
+                          std::string* error) { return run(path, transfer, error); },
             .lastError = [this] { return CreateAspErrorObject(mLastError); }};
 }
 
@@ -63,7 +64,8 @@ RunOutcome PageCalls::runFirst(const std::string& virtualPath, const fs::path& f
 std::optional<RunOutcome> PageCalls::runErrorPage(const std::string& virtualPath, const RunOutcome& failure) {
     std::string physical;
     std::error_code error;
-    if (!MapVirtualPath(mRoot, "/", virtualPath, &physical) || !fs::is_regular_file(physical, error)) return std::nullopt;
+    if (!MapVirtualPath(mRoot, "/", virtualPath, &physical) || !fs::is_regular_file(physical, error))
+        return std::nullopt;
     mLastError = Describe(mRoot, failure);
     mFailure.reset();  // the error page runs on
     return runFirst(physical.substr(mRoot.size()), physical);

@@ -18,7 +18,8 @@ CompiledPage MakeProgram(PageParts parts, const std::string& thenCall) {
         if (block.language != parts.language)
             throw PageError(parts.originAt(block.begin), "A " + block.language + " block cannot run in a " +
                                                              parts.language + " page on this server.");
-    CompiledPage page = parts.language == "VBScript" ? VBScriptProgram(parts, thenCall) : JScriptProgram(parts, thenCall);
+    CompiledPage page =
+        parts.language == "VBScript" ? VBScriptProgram(parts, thenCall) : JScriptProgram(parts, thenCall);
     page.language = parts.language;
     page.sources = std::move(parts.sources);
     page.objects = std::move(parts.objects);

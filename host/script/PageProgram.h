@@ -19,12 +19,12 @@ namespace script {
 struct CompiledPage {
     std::string language;  // the engine that runs it
     std::string program;
-    std::vector<SourceLine> lines;                // lines[n - 1]: origin of the program's line n
-    std::vector<std::filesystem::path> sources;   // the page and every file it included
-    std::vector<ObjectTag> objects;               // its <object runat="server"> tags
-    UINT codePage = 0;                            // of its CodePage directive; 0 when it names none
+    std::vector<SourceLine> lines;                 // lines[n - 1]: origin of the program's line n
+    std::vector<std::filesystem::path> sources;    // the page and every file it included
+    std::vector<ObjectTag> objects;                // its <object runat="server"> tags
+    UINT codePage = 0;                             // of its CodePage directive; 0 when it names none
     std::shared_ptr<const vbs::Program> vbscript;  // a VBScript page's parsed program
-    std::string thenCall;                         // VBScript: the procedure run after the program, when it has it
+    std::string thenCall;                          // VBScript: the procedure run after the program, when it has it
     SourceLine origin(int programLine) const;
 };
 

@@ -46,8 +46,8 @@ UINT DirectiveCodePage(const std::string& text, const SourceLine& where) {
 }
 
 bool IsUtf8(const std::string& text) {
-    return text.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<INT>(text.size()),
-                                               nullptr, 0) > 0;
+    return text.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                               static_cast<INT>(text.size()), nullptr, 0) > 0;
 }
 
 // A page file's bytes as UTF-8: a byte order mark says UTF-8 (and is not
@@ -112,13 +112,13 @@ private:
     // root; neither may leave the root.
     fs::path resolve(const fs::path& from, const std::string& kind, const std::string& target,
                      const SourceLine& here) const {
-        const fs::path wanted = kind == "virtual" ? mRoot / fs::path(target).relative_path()
-                                                  : from.parent_path() / fs::path(target);
-        const fs::path resolved = fs::weakly_canonical(FindWithoutCase(mRoot.string(), fs::weakly_canonical(wanted).string()));
+        const fs::path wanted =
+            kind == "virtual" ? mRoot / fs::path(target).relative_path() : from.parent_path() / fs::path(target);
+        const fs::path resolved =
+            fs::weakly_canonical(FindWithoutCase(mRoot.string(), fs::weakly_canonical(wanted).string()));
         if (!Inside(mRoot, resolved))
             throw PageError(here, "The include file \"" + target + "\" is outside the document root.");
-        if (!fs::is_regular_file(resolved))
-            throw PageError(here, "The include file \"" + target + "\" was not found.");
+        if (!fs::is_regular_file(resolved)) throw PageError(here, "The include file \"" + target + "\" was not found.");
         return resolved;
     }
 
@@ -171,9 +171,11 @@ ServerTag FindServerTag(const std::string& text, const std::string& lower, size_
         if (!RunsAtServer(attributes)) continue;
         const std::string closing = isScript ? "</script" : "</object";
         ServerTag found{isScript, tag, tagEnd + 1, lower.find(closing, tagEnd + 1), 0, attributes};
-        const size_t close = found.contentEnd == std::string::npos ? found.contentEnd : text.find('>', found.contentEnd);
+        const size_t close =
+            found.contentEnd == std::string::npos ? found.contentEnd : text.find('>', found.contentEnd);
         if (close == std::string::npos)
-            throw PageError(parts.originAt(tag), "A <" + closing.substr(2) + " runat=\"server\"> tag has no " + closing + ">.");
+            throw PageError(parts.originAt(tag),
+                            "A <" + closing.substr(2) + " runat=\"server\"> tag has no " + closing + ">.");
         found.after = close + 1;
         return found;
     }
@@ -186,7 +188,8 @@ ObjectTag ReadObjectTag(const ServerTag& tag, const PageParts& parts) {
     if (object.scope.empty()) object.scope = "page";
     static const std::regex kName(R"([A-Za-z_][A-Za-z0-9_]*)");
     if (!std::regex_match(object.id, kName))
-        throw PageError(object.where, "An <object runat=\"server\"> tag needs an ID that is a name, not \"" + object.id + "\".");
+        throw PageError(object.where,
+                        "An <object runat=\"server\"> tag needs an ID that is a name, not \"" + object.id + "\".");
     if (object.progId.empty())
         throw PageError(object.where, "The <object runat=\"server\"> tag " + object.id +
                                           " needs a ProgID (objects named by ClassID alone are not made).");
@@ -246,10 +249,12 @@ private:
     // The <% %> block at `open`; returns where the text goes on.
     size_t inlineBlock(size_t open) {
         const size_t close = mText.find("%>", open + 2);
-        if (close == std::string::npos) throw PageError(mParts.originAt(open), "A script block opened with <% has no %>.");
+        if (close == std::string::npos)
+            throw PageError(mParts.originAt(open), "A script block opened with <% has no %>.");
         const char kind = open + 2 < close ? mText[open + 2] : ' ';
         if (kind == '@')
-            mParts.language = EngineNamed(mText.substr(open + 3, close - open - 3), mParts.language, mParts.originAt(open));
+            mParts.language =
+                EngineNamed(mText.substr(open + 3, close - open - 3), mParts.language, mParts.originAt(open));
         else if (kind == '=')
             add(PageBlock::Kind::Expression, open + 3, close);
         else

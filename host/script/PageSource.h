@@ -23,8 +23,7 @@ struct SourceLine {
 
 // A page that cannot be made into a program: what, where.
 struct PageError : std::runtime_error {
-    PageError(const SourceLine& where, const std::string& message)
-        : std::runtime_error(message), where(where) {}
+    PageError(const SourceLine& where, const std::string& message) : std::runtime_error(message), where(where) {}
     SourceLine where;
 };
 

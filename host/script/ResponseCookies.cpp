@@ -87,7 +87,8 @@ private:
     }
     HRESULT sameSite(WORD, const MemberArgs& args, VARIANT*) {
         const std::string rule = Utf16ToUtf8(ArgText(args.back()));
-        if (rule != "Strict" && rule != "Lax" && rule != "None") return Fail(E_INVALIDARG, "SameSite is Strict, Lax or None.");
+        if (rule != "Strict" && rule != "Lax" && rule != "None")
+            return Fail(E_INVALIDARG, "SameSite is Strict, Lax or None.");
         mCookie->sameSite = rule;
         return S_OK;
     }

@@ -93,8 +93,10 @@ public:
     }
     HRESULT writeBytes(std::string&& bytes) {
         if (mStopped) return S_OK;
-        if (mResponse.body.empty() && mResponse.parts.empty()) mResponse.body = std::move(bytes);
-        else mResponse.write(bytes);
+        if (mResponse.body.empty() && mResponse.parts.empty())
+            mResponse.body = std::move(bytes);
+        else
+            mResponse.write(bytes);
         return afterWrite();
     }
     HRESULT writeViews(const std::vector<std::string_view>& views, std::shared_ptr<const void> owner) {
@@ -171,7 +173,8 @@ private:
     HRESULT lcidMember(WORD use, const MemberArgs& args, VARIANT* result) {
         if (use != kPut) return ReturnLong(result, lcid());
         LONG wanted = 0;
-        if (const std::string refusal = LcidRefusal(args.back(), &wanted); !refusal.empty()) return Fail(E_INVALIDARG, refusal);
+        if (const std::string refusal = LcidRefusal(args.back(), &wanted); !refusal.empty())
+            return Fail(E_INVALIDARG, refusal);
         mLcid = wanted;
         return S_OK;
     }
@@ -200,7 +203,8 @@ private:
         }
         if (mResponse.headersSent) return refuseOnceSent("ExpiresAbsolute");
         platform::Variant date;
-        if (FAILED(VariantChangeType(&date, args.back(), 0, VT_DATE))) return Fail(DISP_E_TYPEMISMATCH, "ExpiresAbsolute takes a date.");
+        if (FAILED(VariantChangeType(&date, args.back(), 0, VT_DATE)))
+            return Fail(DISP_E_TYPEMISMATCH, "ExpiresAbsolute takes a date.");
         mExpiresAt = MsFromOleDate(date.date);
         mExpiresMinutes.reset();
         return S_OK;
@@ -232,7 +236,8 @@ private:
         if (!(data->vt & VT_ARRAY) || !data->parray || SafeArrayGetDim(data->parray) != 1 ||
             SafeArrayGetElemsize(data->parray) != 1)
             return Fail(DISP_E_TYPEMISMATCH, "BinaryWrite takes an array of bytes.");
-        return writeBytes(std::string_view(static_cast<const char*>(data->parray->pvData), data->parray->rgsabound[0].cElements));
+        return writeBytes(
+            std::string_view(static_cast<const char*>(data->parray->pvData), data->parray->rgsabound[0].cElements));
     }
     HRESULT contentTypeMember(WORD use, const MemberArgs& args, VARIANT* result) {
         if (use != kPut) return ReturnText(result, mType);
@@ -326,8 +331,8 @@ private:
     ResponseHooks mHooks;
     std::string mType = "text/html";
     std::optional<std::string> mCharset;  // the page's own, when it set one
-    UINT mCodePage = 0;                    // the page's own (its directive's, or Response.CodePage), when it set one
-    LONG mLcid = 0;                        // the page's own, when it set one
+    UINT mCodePage = 0;                   // the page's own (its directive's, or Response.CodePage), when it set one
+    LONG mLcid = 0;                       // the page's own, when it set one
     std::string mStatusText = "OK";
     bool mBuffer = true;
     bool mStopped = false;

@@ -41,7 +41,8 @@ void DescribeError(duk_context* context, const CompiledPage& page, RunOutcome* o
         outcome->where = page.origin(duk_get_int_default(context, -1, 0));
         duk_get_prop_string(context, -2, "number");
         // An HRESULT read as a number may be above INT32_MAX: its bits are kept.
-        outcome->number = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(duk_get_number_default(context, -1, 0))));
+        outcome->number =
+            static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(duk_get_number_default(context, -1, 0))));
         duk_get_prop_string(context, -3, "message");
         outcome->description = WithoutProgramLine(duk_safe_to_string(context, -1));
         duk_pop_3(context);
@@ -85,7 +86,9 @@ EngineLease::~EngineLease() {
 }
 
 // The interpreter's allocation functions: the engine's own memory.
-void* ScriptEngine::Allocate(void* engine, size_t size) { return static_cast<ScriptEngine*>(engine)->mMemory.allocate(size); }
+void* ScriptEngine::Allocate(void* engine, size_t size) {
+    return static_cast<ScriptEngine*>(engine)->mMemory.allocate(size);
+}
 
 void* ScriptEngine::Reallocate(void* engine, void* block, size_t size) {
     return static_cast<ScriptEngine*>(engine)->mMemory.reallocate(block, size);

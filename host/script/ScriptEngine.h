@@ -24,8 +24,8 @@ namespace script {
 struct RunOutcome {
     bool ok = true;
     bool timedOut = false;
-    SourceLine where;   // of an uncaught error
-    std::string error;  // its text, as the language shows it ("Error: ...")
+    SourceLine where;         // of an uncaught error
+    std::string error;        // its text, as the language shows it ("Error: ...")
     long number = 0;          // the error's number (an HRESULT), 0 when it has none
     std::string description;  // its message alone
     std::string category;     // what raised it: "JScript compilation" or "JScript runtime"

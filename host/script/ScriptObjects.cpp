@@ -86,7 +86,8 @@ public:
         if (std::this_thread::get_id() != mThread)
             return Raise(exception, "The script object can be used only on its page's thread.");
         if (mRun->ended) return Raise(exception, "The script object belongs to a page that has ended.");
-        if (member != DISPID_VALUE && (member < 1 || static_cast<size_t>(member) > mNames.size())) return DISP_E_MEMBERNOTFOUND;
+        if (member != DISPID_VALUE && (member < 1 || static_cast<size_t>(member) > mNames.size()))
+            return DISP_E_MEMBERNOTFOUND;
         Call call{this, member, flags, params, result, {}};
         if (duk_safe_call(mContext, &ScriptObject::Perform, &call, 0, 1) != DUK_EXEC_SUCCESS) {
             const std::string text = duk_safe_to_string(mContext, -1);
@@ -159,7 +160,8 @@ private:
             call->hr = S_OK;
             return 0;
         }
-        const std::string name = platform::codepage::Utf16ToUtf8(call->self->mNames[static_cast<size_t>(call->member - 1)]);
+        const std::string name =
+            platform::codepage::Utf16ToUtf8(call->self->mNames[static_cast<size_t>(call->member - 1)]);
         if (call->flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
             if (args < 1) {
                 call->hr = DISP_E_BADPARAMCOUNT;

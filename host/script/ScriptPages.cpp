@@ -153,7 +153,8 @@ void ScriptPages::learnIncludes() const {
         if (it->is_directory(typeError)) {
             // Hidden folders and folders whose every path a page answers
             // (saved uploads) hold no page of the site.
-            if (name.starts_with(".") || (mServedByPages && mServedByPages(virtualPath + "/"))) it.disable_recursion_pending();
+            if (name.starts_with(".") || (mServedByPages && mServedByPages(virtualPath + "/")))
+                it.disable_recursion_pending();
             continue;
         }
         if (!EndsWithNoCase(name, kPageSuffix) && !EndsWithNoCase(name, ".asa")) continue;
@@ -174,33 +175,40 @@ std::string Place(const PageRequest& request, const SourceLine& where) {
 }  // namespace
 
 void ScriptPages::logFailure(const PageRequest& request, const SourceLine& where, const std::string& text) {
-    LogServerEvent(EVENTLOG_ERROR_TYPE, "The script page " + request.path + " failed at " + Place(request, where) + ": " + text);
+    LogServerEvent(EVENTLOG_ERROR_TYPE,
+                   "The script page " + request.path + " failed at " + Place(request, where) + ": " + text);
 }
 
-void ScriptPages::fail(const PageRequest& request, Response& response, const SourceLine& where, const std::string& text) {
+void ScriptPages::fail(const PageRequest& request, Response& response, const SourceLine& where,
+                       const std::string& text) {
     const std::string place = Place(request, where);
     logFailure(request, where, text);
     if (response.headersSent) return;  // the part already sent stays the answer
     response.status = 500;
     response.contentType = "text/html; charset=utf-8";
     response.headers.clear();
-    response.setBody("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>The page failed</title>\n"
-                     "</head>\n<body>\n<h1>The page failed</h1>\n<p>" + HtmlEscape(place) + "</p>\n<pre>" +
-                     HtmlEscape(text) + "</pre>\n</body>\n</html>\n");
+    response.setBody(
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>The page failed</title>\n"
+        "</head>\n<body>\n<h1>The page failed</h1>\n<p>" +
+        HtmlEscape(place) + "</p>\n<pre>" + HtmlEscape(text) + "</pre>\n</body>\n</html>\n");
 }
 
 void ScriptPages::addAlias(WebServer& server, const std::string& path, const std::string& pagePath,
                            PageOptions options) {
     std::weak_ptr<ScriptPages> pages = weak_from_this();
-    server.addPage(path, [pages, pagePath](const PageRequest& request, Response& response) {
-        if (auto alive = pages.lock()) alive->serve(request, response, pagePath);
-    }, options);
+    server.addPage(
+        path,
+        [pages, pagePath](const PageRequest& request, Response& response) {
+            if (auto alive = pages.lock()) alive->serve(request, response, pagePath);
+        },
+        options);
 }
 
 void ScriptPages::serve(const PageRequest& request, Response& response, const std::string& pagePath) {
     std::string physical;
     std::error_code error;
-    if (!MapVirtualPath(mRoot, "/", pagePath.empty() ? request.path : pagePath, &physical) || !fs::is_regular_file(physical, error)) {
+    if (!MapVirtualPath(mRoot, "/", pagePath.empty() ? request.path : pagePath, &physical) ||
+        !fs::is_regular_file(physical, error)) {
         response.status = 404;
         response.contentType = "text/plain; charset=utf-8";
         response.body = "Not found.\n";
@@ -222,14 +230,16 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
         IDispatch* sessionObject = session.get();  // lives as long as the run, which the hook does not outlast
         platform::ComPtr<IDispatch> responseObject(CreateResponseObject(
             response, {.ended = [&ended] { ended = true; },
-                       .writeDate = [&writesVBScript](double date) {
-                           return writesVBScript ? vbs::DateText(date) : JScriptDateText(MsFromOleDate(date));
-                       },
+                       .writeDate =
+                           [&writesVBScript](double date) {
+                               return writesVBScript ? vbs::DateText(date) : JScriptDateText(MsFromOleDate(date));
+                           },
                        .beforeHeadersSent = [sessionObject] { ClaimSession(sessionObject); },
                        .heldSession = [sessionObject] { return HeldSession(sessionObject); }}));
         platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects()));
         platform::ComPtr<IObjectContext> context;
-        if (FAILED(GetObjectContext(context.put())) || !AddContextObject(context.get(), u"Response", responseObject.get()) ||
+        if (FAILED(GetObjectContext(context.put())) ||
+            !AddContextObject(context.get(), u"Response", responseObject.get()) ||
             !AddContextObject(context.get(), u"Application", application.get()) ||
             !AddContextObject(context.get(), u"Session", session.get()))
             return fail(request, response, {}, "The page has no request context.");
@@ -255,22 +265,28 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
     LONG timeout = 90;
     std::function<bool()> stopNow;
     bool firstPage = true;
-    PageCalls calls(mRoot, [&](const fs::path& file) {
-        const bool first = std::exchange(firstPage, false);
-        try {
-            const std::shared_ptr<const CompiledPage> page = compiled(file);
-            // The request's page names the answer's code page; the pages it
-            // runs write in the one that stands.
-            if (first) SetDirectiveCodePage(responseObject, page->codePage);
-            const bool outer = std::exchange(writesVBScript, page->vbscript != nullptr);
-            RunOutcome outcome = run(*page, names, stopNow);
-            writesVBScript = outer;
-            return outcome;
-        } catch (const PageError& failure) {
-            return RunOutcome{.ok = false, .where = failure.where, .error = failure.what(),
-                              .description = failure.what(), .category = "Script page"};
-        }
-    }, responseObject);
+    PageCalls calls(
+        mRoot,
+        [&](const fs::path& file) {
+            const bool first = std::exchange(firstPage, false);
+            try {
+                const std::shared_ptr<const CompiledPage> page = compiled(file);
+                // The request's page names the answer's code page; the pages it
+                // runs write in the one that stands.
+                if (first) SetDirectiveCodePage(responseObject, page->codePage);
+                const bool outer = std::exchange(writesVBScript, page->vbscript != nullptr);
+                RunOutcome outcome = run(*page, names, stopNow);
+                writesVBScript = outer;
+                return outcome;
+            } catch (const PageError& failure) {
+                return RunOutcome{.ok = false,
+                                  .where = failure.where,
+                                  .error = failure.what(),
+                                  .description = failure.what(),
+                                  .category = "Script page"};
+            }
+        },
+        responseObject);
     stopNow = [&] {
         server->get_ScriptTimeout(&timeout);
         return ended || calls.stopped() || std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
@@ -290,14 +306,15 @@ void ScriptPages::serve(const PageRequest& request, Response& response, const st
 
     RunOutcome outcome = global ? startEvents(*global, names, stopNow) : RunOutcome{};
     if (outcome.ok && !ended) outcome = calls.runFirst(physical.substr(mRoot.size()), physical);
-    const bool answered = !ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended);
+    const bool answered =
+        !ended && !outcome.ok && !outcome.timedOut && showErrorPage(calls, request, response, outcome, ended);
     FinishResponseObject(responseObject);
     GiveSessionBack(names[kSession].object.get());
     if (ended || answered) return;  // Response.End, Redirect, Transfer or the site's error page: that answer stands
     if (outcome.timedOut)
-        return fail(request, response, outcome.where,
-                    "The page ran longer than its ScriptTimeout of " + std::to_string(timeout) +
-                        " seconds and was stopped.");
+        return fail(
+            request, response, outcome.where,
+            "The page ran longer than its ScriptTimeout of " + std::to_string(timeout) + " seconds and was stopped.");
     if (!outcome.ok) fail(request, response, outcome.where, outcome.error);
 }
 
@@ -322,7 +339,8 @@ std::shared_ptr<const GlobalDeclarations> ScriptPages::siteDeclarations() {
         std::lock_guard<std::mutex> guard(mMutex);
         if (global == mDeclared && mApplicationObjects) return global;
         mDeclared = global;
-        mApplicationObjects = std::make_shared<StaticObjects>(global ? global->applicationObjects : std::vector<ObjectTag>{});
+        mApplicationObjects =
+            std::make_shared<StaticObjects>(global ? global->applicationObjects : std::vector<ObjectTag>{});
         mSessions.declareObjects(global ? global->sessionObjects : std::vector<ObjectTag>{});
     }
     if (global && global->handles(SiteEvent::SessionEnd)) {
@@ -341,8 +359,9 @@ void ScriptPages::addSiteNames(PageNames& names, const GlobalDeclarations* globa
     if (!global) return;
     const std::shared_ptr<StaticObjects> application = applicationObjects();
     for (size_t n = 0; application && n < application->declared().size(); ++n)
-        names.push_back({application->declared()[n].id, {},
-                         [application, n](std::string* error) { return application->get(n, error); }});
+        names.push_back({application->declared()[n].id, {}, [application, n](std::string* error) {
+                             return application->get(n, error);
+                         }});
     for (const ObjectTag& tag : session ? global->sessionObjects : std::vector<ObjectTag>{})
         names.push_back({tag.id, {}, [session, id = tag.id](std::string* error) {
                              const std::shared_ptr<StaticObjects> objects = SessionObjects(session);
@@ -369,8 +388,11 @@ RunOutcome ScriptPages::runEvent(const GlobalDeclarations& global, SiteEvent eve
     try {
         outcome = run(global.program(event), names, stopNow);
     } catch (const PageError& failure) {
-        outcome = RunOutcome{.ok = false, .where = failure.where, .error = failure.what(),
-                             .description = failure.what(), .category = "Script page"};
+        outcome = RunOutcome{.ok = false,
+                             .where = failure.where,
+                             .error = failure.what(),
+                             .description = failure.what(),
+                             .category = "Script page"};
     }
     if (outcome.timedOut) outcome.error = "It ran longer than its time and was stopped.";
     if (!outcome.ok || outcome.timedOut)
@@ -436,13 +458,15 @@ void ScriptPages::runOutsideRequests(SiteEvent event, const std::shared_ptr<Sess
     try {
         global = siteDeclarations();
     } catch (const PageError& failure) {
-        LogServerEvent(EVENTLOG_ERROR_TYPE, std::string("The site's ") + ProcedureOf(event) + " did not run: " + failure.what());
+        LogServerEvent(EVENTLOG_ERROR_TYPE,
+                       std::string("The site's ") + ProcedureOf(event) + " did not run: " + failure.what());
     }
     if (!global || !global->handles(event)) return;
     PageRequest request;
     request.documentRoot = mRoot;
     Response response;
-    platform::ComPtr<IDispatch> session(ended ? CreateEndedSessionObject(mSessions, ended, request, response) : nullptr);
+    platform::ComPtr<IDispatch> session(ended ? CreateEndedSessionObject(mSessions, ended, request, response)
+                                              : nullptr);
     platform::ComPtr<IDispatch> server(CreateServerObject(mRoot, std::string("/") + GlobalFile::kName));
     platform::ComPtr<IDispatch> application(CreateApplicationObject(mApplication, applicationObjects()));
     runEvent(*global, event, eventNames(*global, application.get(), server.get(), session.get()), EventDeadline());
@@ -485,9 +509,9 @@ bool ScriptPages::showErrorPage(PageCalls& calls, const PageRequest& request, Re
 std::shared_ptr<ScriptPages> AddScriptPages(WebServer& server, size_t maxSessions) {
     classes::RegisterStandardClasses();
     auto pages = std::make_shared<ScriptPages>(server.documentRoot(), maxSessions);
-    server.addPageSuffix(kPageSuffix, [pages](const PageRequest& request, Response& response) {
-        pages->serve(request, response);
-    }, PageOptions{.readsBody = true});
+    server.addPageSuffix(
+        kPageSuffix, [pages](const PageRequest& request, Response& response) { pages->serve(request, response); },
+        PageOptions{.readsBody = true});
     server.hideFiles([pages](const std::string& path) { return pages->isSource(path); });
     pages->skipFoldersWhere([&server](const std::string& folder) { return server.pageServesFolder(folder); });
     return pages;

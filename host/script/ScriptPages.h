@@ -92,7 +92,8 @@ private:
     // The events before a request's page: Application_OnStart at the
     // server's first request, Session_OnStart at a session's first. `names`
     // begin with the five page objects.
-    RunOutcome startEvents(const GlobalDeclarations& global, const PageNames& names, const std::function<bool()>& stopNow);
+    RunOutcome startEvents(const GlobalDeclarations& global, const PageNames& names,
+                           const std::function<bool()>& stopNow);
     // Application_OnStart, run by the first request; the others wait for it.
     RunOutcome startApplication(const GlobalDeclarations& global, IDispatch* application, IDispatch* server);
     // A session has ended: its Session_OnEnd runs now, or on the sweeper's
@@ -127,12 +128,12 @@ private:
     SessionStore mSessions;
 
     GlobalFile mGlobal;
-    std::mutex mEventsMutex;  // held while the application starts
+    std::mutex mEventsMutex;                              // held while the application starts
     std::shared_ptr<const GlobalDeclarations> mDeclared;  // the reading the stores were given
     std::shared_ptr<StaticObjects> mApplicationObjects;
     bool mStarted = false;  // Application_OnStart has run
     bool mEnded = false;
-    std::thread mSweeper;   // started when the site first has a Session_OnEnd
+    std::thread mSweeper;  // started when the site first has a Session_OnEnd
     std::deque<std::shared_ptr<SessionStore::Session>> mEndingSessions;  // for the sweeper to end
     std::condition_variable mSweeperWake;
     bool mStopping = false;

@@ -96,59 +96,95 @@ void PushVariant(duk_context* context, VARIANT& value) {
     if (value.vt & VT_ARRAY) {
         SAFEARRAY* array = value.parray;
         value.vt = VT_EMPTY;  // the holder owns it now
-        if (!array) duk_push_null(context);
-        else PushArray(context, array);
+        if (!array)
+            duk_push_null(context);
+        else
+            PushArray(context, array);
         return;
     }
     switch (value.vt) {
-    case VT_EMPTY: duk_push_undefined(context); break;
-    case VT_NULL: duk_push_null(context); break;
-    case VT_BOOL: duk_push_boolean(context, value.boolVal != VARIANT_FALSE); break;
-    case VT_I1: duk_push_int(context, value.cVal); break;
-    case VT_UI1: duk_push_uint(context, value.bVal); break;
-    case VT_I2: duk_push_int(context, value.iVal); break;
-    case VT_UI2: duk_push_uint(context, value.uiVal); break;
-    case VT_I4: case VT_INT: duk_push_int(context, value.lVal); break;
-    case VT_UI4: case VT_UINT: duk_push_uint(context, value.ulVal); break;
-    case VT_I8: duk_push_number(context, static_cast<double>(value.llVal)); break;
-    case VT_UI8: duk_push_number(context, static_cast<double>(value.ullVal)); break;
-    case VT_R4: duk_push_number(context, value.fltVal); break;
-    case VT_R8: duk_push_number(context, value.dblVal); break;
-    case VT_BSTR: PushScriptString(context, value.bstrVal, SysStringLen(value.bstrVal)); break;
-    case VT_DATE:
-        duk_get_global_string(context, "Date");
-        duk_push_number(context, MsFromOleDate(value.date));
-        duk_new(context, 1);
-        break;
-    case VT_ERROR:
-        // A parameter left out reads as undefined; other codes as numbers.
-        if (value.scode == DISP_E_PARAMNOTFOUND) duk_push_undefined(context);
-        else duk_push_int(context, value.scode);
-        break;
-    case VT_DISPATCH:
-        if (!PushWrappedScriptObject(context, value.pdispVal)) PushObject(context, value.pdispVal);
-        break;
-    case VT_UNKNOWN: {
-        ComPtr<IDispatch> object;
-        if (value.punkVal && SUCCEEDED(value.punkVal->QueryInterface(IID_IDispatch, object.putVoid()))) {
-            PushObject(context, object.get());
-        } else if (value.punkVal) {
-            duk_push_object(context);
-            value.punkVal->AddRef();
-            duk_push_pointer(context, value.punkVal);
-            duk_put_prop_string(context, -2, kUnknownKey);
-            duk_push_c_function(context, FinalizeUnknown, 1);
-            duk_set_finalizer(context, -2);
-        } else {
+        case VT_EMPTY:
+            duk_push_undefined(context);
+            break;
+        case VT_NULL:
             duk_push_null(context);
+            break;
+        case VT_BOOL:
+            duk_push_boolean(context, value.boolVal != VARIANT_FALSE);
+            break;
+        case VT_I1:
+            duk_push_int(context, value.cVal);
+            break;
+        case VT_UI1:
+            duk_push_uint(context, value.bVal);
+            break;
+        case VT_I2:
+            duk_push_int(context, value.iVal);
+            break;
+        case VT_UI2:
+            duk_push_uint(context, value.uiVal);
+            break;
+        case VT_I4:
+        case VT_INT:
+            duk_push_int(context, value.lVal);
+            break;
+        case VT_UI4:
+        case VT_UINT:
+            duk_push_uint(context, value.ulVal);
+            break;
+        case VT_I8:
+            duk_push_number(context, static_cast<double>(value.llVal));
+            break;
+        case VT_UI8:
+            duk_push_number(context, static_cast<double>(value.ullVal));
+            break;
+        case VT_R4:
+            duk_push_number(context, value.fltVal);
+            break;
+        case VT_R8:
+            duk_push_number(context, value.dblVal);
+            break;
+        case VT_BSTR:
+            PushScriptString(context, value.bstrVal, SysStringLen(value.bstrVal));
+            break;
+        case VT_DATE:
+            duk_get_global_string(context, "Date");
+            duk_push_number(context, MsFromOleDate(value.date));
+            duk_new(context, 1);
+            break;
+        case VT_ERROR:
+            // A parameter left out reads as undefined; other codes as numbers.
+            if (value.scode == DISP_E_PARAMNOTFOUND)
+                duk_push_undefined(context);
+            else
+                duk_push_int(context, value.scode);
+            break;
+        case VT_DISPATCH:
+            if (!PushWrappedScriptObject(context, value.pdispVal)) PushObject(context, value.pdispVal);
+            break;
+        case VT_UNKNOWN: {
+            ComPtr<IDispatch> object;
+            if (value.punkVal && SUCCEEDED(value.punkVal->QueryInterface(IID_IDispatch, object.putVoid()))) {
+                PushObject(context, object.get());
+            } else if (value.punkVal) {
+                duk_push_object(context);
+                value.punkVal->AddRef();
+                duk_push_pointer(context, value.punkVal);
+                duk_put_prop_string(context, -2, kUnknownKey);
+                duk_push_c_function(context, FinalizeUnknown, 1);
+                duk_set_finalizer(context, -2);
+            } else {
+                duk_push_null(context);
+            }
+            break;
         }
-        break;
-    }
-    default: {
-        platform::Variant number;
-        if (SUCCEEDED(VariantChangeType(&number, &value, 0, VT_R8))) duk_push_number(context, number.dblVal);
-        else duk_push_undefined(context);
-    }
+        default: {
+            platform::Variant number;
+            if (SUCCEEDED(VariantChangeType(&number, &value, 0, VT_R8)))
+                duk_push_number(context, number.dblVal);
+            else
+                duk_push_undefined(context);
+        }
     }
     VariantClear(&value);
 }
@@ -156,32 +192,37 @@ void PushVariant(duk_context* context, VARIANT& value) {
 void ToArgument(duk_context* context, int index, VARIANT* value) {
     VariantInit(value);
     switch (duk_get_type(context, index)) {
-    case DUK_TYPE_UNDEFINED: case DUK_TYPE_NONE: return;
-    case DUK_TYPE_NULL: value->vt = VT_NULL; return;
-    case DUK_TYPE_BOOLEAN:
-        value->vt = VT_BOOL;
-        value->boolVal = duk_get_boolean(context, index) ? VARIANT_TRUE : VARIANT_FALSE;
-        return;
-    case DUK_TYPE_NUMBER: {
-        // Whole numbers in range go as VT_I4, as the language passes them.
-        const double number = duk_get_number(context, index);
-        if (std::floor(number) == number && number >= -2147483648.0 && number <= 2147483647.0 &&
-            !(number == 0 && std::signbit(number))) {
-            value->vt = VT_I4;
-            value->lVal = static_cast<LONG>(number);
-        } else {
-            value->vt = VT_R8;
-            value->dblVal = number;
+        case DUK_TYPE_UNDEFINED:
+        case DUK_TYPE_NONE:
+            return;
+        case DUK_TYPE_NULL:
+            value->vt = VT_NULL;
+            return;
+        case DUK_TYPE_BOOLEAN:
+            value->vt = VT_BOOL;
+            value->boolVal = duk_get_boolean(context, index) ? VARIANT_TRUE : VARIANT_FALSE;
+            return;
+        case DUK_TYPE_NUMBER: {
+            // Whole numbers in range go as VT_I4, as the language passes them.
+            const double number = duk_get_number(context, index);
+            if (std::floor(number) == number && number >= -2147483648.0 && number <= 2147483647.0 &&
+                !(number == 0 && std::signbit(number))) {
+                value->vt = VT_I4;
+                value->lVal = static_cast<LONG>(number);
+            } else {
+                value->vt = VT_R8;
+                value->dblVal = number;
+            }
+            return;
         }
-        return;
-    }
-    case DUK_TYPE_STRING: {
-        const std::u16string text = ScriptString(context, index);
-        value->vt = VT_BSTR;
-        value->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        return;
-    }
-    default: break;
+        case DUK_TYPE_STRING: {
+            const std::u16string text = ScriptString(context, index);
+            value->vt = VT_BSTR;
+            value->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            return;
+        }
+        default:
+            break;
     }
     if (IDispatch* object = DispatchOf(context, index)) {
         object->AddRef();

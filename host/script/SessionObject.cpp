@@ -115,7 +115,8 @@ private:
         if (!session()) return unavailable();
         if (use != kPut) return ReturnLong(result, static_cast<LONG>(session()->lcid));
         LONG wanted = 0;
-        if (const std::string refusal = LcidRefusal(args.back(), &wanted); !refusal.empty()) return Fail(E_INVALIDARG, refusal);
+        if (const std::string refusal = LcidRefusal(args.back(), &wanted); !refusal.empty())
+            return Fail(E_INVALIDARG, refusal);
         session()->lcid = static_cast<LCID>(wanted);
         return S_OK;
     }
@@ -126,7 +127,8 @@ private:
     }
     HRESULT staticObjects(WORD, const MemberArgs&, VARIANT* result) {
         if (!session()) return unavailable();
-        return ReturnObject(result, CreateStaticObjectsCollection(mSession->objects ? mSession->objects : NoStaticObjects()));
+        return ReturnObject(result,
+                            CreateStaticObjectsCollection(mSession->objects ? mSession->objects : NoStaticObjects()));
     }
 
     SessionStore& mSessions;

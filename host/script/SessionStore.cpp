@@ -139,8 +139,10 @@ void SessionStore::forget(KeptMap::iterator it) {
     ofAddress->second.erase(it->second.placeByAddress);
     if (ofAddress->second.empty()) mByAddress.erase(ofAddress);
     const std::shared_ptr<Session>& session = it->second.session;
-    if (session->held) session->endsOnRelease = true;
-    else mEnded.push_back(session);
+    if (session->held)
+        session->endsOnRelease = true;
+    else
+        mEnded.push_back(session);
     mSessions.erase(it);
 }
 

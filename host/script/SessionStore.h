@@ -51,7 +51,7 @@ public:
         bool fresh = false;  // shared: made by this request, known to no other yet
         std::string maker;   // shared and fresh: the client address that made it
         bool abandoned = false;
-        bool endsOnRelease = false;  // in memory: forgotten while held, so it ends when given back
+        bool endsOnRelease = false;              // in memory: forgotten while held, so it ends when given back
         std::shared_ptr<StaticObjects> objects;  // in memory: the site's objects of the session
     };
     using EndHook = std::function<void(const std::shared_ptr<Session>&)>;

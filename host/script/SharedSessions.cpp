@@ -40,12 +40,30 @@ const char* const kListMadeScript =
 // number's own bytes.
 size_t ValueSize(VARTYPE type) {
     switch (type) {
-    case VT_EMPTY: case VT_NULL: return 0;
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: return 4;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_DATE: case VT_CY: return 8;
-    default: return SIZE_MAX;
+        case VT_EMPTY:
+        case VT_NULL:
+            return 0;
+        case VT_I1:
+        case VT_UI1:
+            return 1;
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL:
+            return 2;
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_R4:
+            return 4;
+        case VT_I8:
+        case VT_UI8:
+        case VT_R8:
+        case VT_DATE:
+        case VT_CY:
+            return 8;
+        default:
+            return SIZE_MAX;
     }
 }
 
@@ -145,8 +163,8 @@ bool SharedSessions::Decode(const std::string& encoded, SessionStore::Session* s
     if (at == encoded.size()) return true;
     long long codePage = 0, lcid = 0;
     if (!TakeNumber(encoded, &at, &codePage) || !TakeNumber(encoded, &at, &lcid) ||
-        (codePage != 0 && (codePage > 0xFFFF || !IsValidCodePage(static_cast<UINT>(codePage)))) ||
-        lcid > 0xFFFF || !FindLocale(static_cast<LONG>(lcid)))
+        (codePage != 0 && (codePage > 0xFFFF || !IsValidCodePage(static_cast<UINT>(codePage)))) || lcid > 0xFFFF ||
+        !FindLocale(static_cast<LONG>(lcid)))
         return false;
     session->codePage = static_cast<UINT>(codePage);
     session->lcid = static_cast<LCID>(lcid);
@@ -157,7 +175,8 @@ std::string SharedSessions::where() const { return "Redis at " + mLink->Address(
 
 bool SharedSessions::take(std::string* token, const std::string& address, SessionStore::Session* session,
                           std::string* error) {
-    const std::string unreachable = "The session cannot be read: the session store (" + where() + ") cannot be reached.";
+    const std::string unreachable =
+        "The session cannot be read: the session store (" + where() + ") cannot be reached.";
     session->holder = RandomToken();
     if (IsRandomToken(*token)) {
         const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
@@ -177,7 +196,8 @@ bool SharedSessions::take(std::string* token, const std::string& address, Sessio
                 return false;
             }
             if (replies[0].kind == platform::RedisReply::Kind::Status) {
-                if (replies[1].kind == platform::RedisReply::Kind::Text && Decode(replies[1].text, session)) return true;
+                if (replies[1].kind == platform::RedisReply::Kind::Text && Decode(replies[1].text, session))
+                    return true;
                 // Gone (expired, abandoned) or unreadable: a new session, and this hold is not needed.
                 give(*token, *session, true);
                 break;
@@ -216,8 +236,8 @@ void SharedSessions::give(const std::string& token, const SessionStore::Session&
     // A client that cannot be told from others (a proxy on this machine
     // that names none) counts toward no one's share.
     if (session.fresh && !abandoned && !session.maker.empty())
-        commands.push_back({"EVAL", kListMadeScript, "2", kMakersPrefix + session.maker,
-                            kPrefix + token, std::to_string(mPerAddress),
+        commands.push_back({"EVAL", kListMadeScript, "2", kMakersPrefix + session.maker, kPrefix + token,
+                            std::to_string(mPerAddress),
                             std::to_string(std::chrono::milliseconds(session.timeout).count())});
     std::vector<platform::RedisReply> replies;
     if (!mLink->Run(commands, &replies)) return;  // not reached: the hold runs out by itself

@@ -74,7 +74,8 @@ private:
     // The number an argument names, by ID or by position from 1.
     size_t numbered(const VARIANT* arg) const {
         LONG index = 0;
-        if (host::IsNumber(arg)) return host::ArgLong(arg, &index) && index >= 1 ? static_cast<size_t>(index - 1) : SIZE_MAX;
+        if (host::IsNumber(arg))
+            return host::ArgLong(arg, &index) && index >= 1 ? static_cast<size_t>(index - 1) : SIZE_MAX;
         return mObjects->find(host::ArgText(arg));
     }
     HRESULT item(WORD, const MemberArgs& args, VARIANT* result) {

@@ -18,10 +18,14 @@ namespace {
 std::string TextExpression(std::string_view text) {
     std::string out = "\"";
     for (char c : text) {
-        if (c == '"') out += "\"\"";
-        else if (c == '\r') out += "\" & vbCr & \"";
-        else if (c == '\n') out += "\" & vbLf & \"";
-        else out += c;
+        if (c == '"')
+            out += "\"\"";
+        else if (c == '\r')
+            out += "\" & vbCr & \"";
+        else if (c == '\n')
+            out += "\" & vbLf & \"";
+        else
+            out += c;
     }
     return out + "\"";
 }
@@ -49,24 +53,24 @@ CompiledPage VBScriptProgram(const PageParts& parts, const std::string& thenCall
     ProgramText program(parts);
     for (const PageBlock& block : parts.blocks) {
         switch (block.kind) {
-        case PageBlock::Kind::Text:
-            if (block.end > block.begin) program.made("Response.Write " + TextExpression(parts.of(block)));
-            program.newline(block.end);
-            break;
-        case PageBlock::Kind::Expression:
-            program.made("Response.Write(");
-            program.code(block.begin, block.end);
-            program.made(")");
-            program.newline(block.end + 2);
-            break;
-        case PageBlock::Kind::Code:
-            program.code(block.begin, block.end);
-            program.newline(block.end + 2);
-            break;
-        case PageBlock::Kind::ServerScript:
-            program.newline(block.begin);
-            program.code(block.begin, block.end);
-            break;
+            case PageBlock::Kind::Text:
+                if (block.end > block.begin) program.made("Response.Write " + TextExpression(parts.of(block)));
+                program.newline(block.end);
+                break;
+            case PageBlock::Kind::Expression:
+                program.made("Response.Write(");
+                program.code(block.begin, block.end);
+                program.made(")");
+                program.newline(block.end + 2);
+                break;
+            case PageBlock::Kind::Code:
+                program.code(block.begin, block.end);
+                program.newline(block.end + 2);
+                break;
+            case PageBlock::Kind::ServerScript:
+                program.newline(block.begin);
+                program.code(block.begin, block.end);
+                break;
         }
     }
     CompiledPage page = program.take();

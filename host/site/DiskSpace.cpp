@@ -15,8 +15,8 @@ constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80040070);
 // The bytes a folder's volume has free for the server, and its device;
 // false when the folder cannot be examined.
 bool FreeSpace(const std::string& folder, long long* freeBytes, dev_t* device) {
-    struct statvfs volume{};
-    struct stat place{};
+    struct statvfs volume {};
+    struct stat place {};
     if (statvfs(folder.c_str(), &volume) != 0 || stat(folder.c_str(), &place) != 0) return false;
     *freeBytes = static_cast<long long>(volume.f_bavail * volume.f_frsize);
     *device = place.st_dev;

@@ -36,11 +36,13 @@ void AddSitePages(WebServer& server, const SiteOptions& options, script::ScriptP
     bool shared = false;
     std::string secret = Visitors::SecretFromSettings(&shared);
     if (!shared)
-        std::fprintf(stderr, "formix4-server: no FormSecret in the registry: the form IDs this server hands out are "
-                             "recognised by this process only\n");
+        std::fprintf(stderr,
+                     "formix4-server: no FormSecret in the registry: the form IDs this server hands out are "
+                     "recognised by this process only\n");
     RegisterSiteTools(options, server.documentRoot(), std::move(secret), link);
     server.addPage("/uploads/", UploadedFile, PageOptions{.prefix = true});
-    server.addPage("/health", [&server](const PageRequest& request, Response& response) { Health(server, request, response); });
+    server.addPage("/health",
+                   [&server](const PageRequest& request, Response& response) { Health(server, request, response); });
     // The site's addresses from before its pages were scripts.
     pages.addAlias(server, "/upload", "/upload.asp", PageOptions{.readsBody = true});
     pages.addAlias(server, "/progress", "/progress.asp", PageOptions{});

@@ -22,7 +22,9 @@ using platform::codepage::Utf16ToUtf8;
 struct SiteState {
     SiteState(SiteOptions options, std::string documentRoot, std::string secret,
               std::shared_ptr<platform::RedisLink> link)
-        : options(std::move(options)), documentRoot(std::move(documentRoot)), visitors(std::move(secret), std::move(link)) {}
+        : options(std::move(options)),
+          documentRoot(std::move(documentRoot)),
+          visitors(std::move(secret), std::move(link)) {}
     SiteOptions options;
     std::string documentRoot;
     Visitors visitors;
@@ -78,7 +80,7 @@ private:
         LONG id = 0;
         if (!host::ArgLong(args[1], &id)) return host::ReturnBool(result, false);
         return host::ReturnBool(result, mState->visitors.owns(Utf16ToUtf8(host::ArgText(args[0])), id,
-                                                             Utf16ToUtf8(host::ArgText(args[2]))));
+                                                              Utf16ToUtf8(host::ArgText(args[2]))));
     }
     HRESULT newVisitorToken(WORD, const host::MemberArgs&, VARIANT* result) {
         return host::ReturnText(result, Visitors::NewToken());

@@ -123,9 +123,9 @@ std::string SavedName(int number, std::string safeName) {
         const size_t dot = safeName.rfind('.');
         const std::string extension =
             dot != std::string::npos && safeName.size() - dot <= 16 ? safeName.substr(dot) : std::string();
-        safeName = CutUtf8(safeName.substr(0, safeName.size() - extension.size()),
-                           kMaxSavedNameBytes - extension.size()) + extension;
+        safeName =
+            CutUtf8(safeName.substr(0, safeName.size() - extension.size()), kMaxSavedNameBytes - extension.size()) +
+            extension;
     }
     return std::to_string(number) + "-" + safeName;
 }
-

@@ -22,7 +22,8 @@ namespace {
 // convert and copy several times.
 class UploadReportObject final : public host::NamedMembers<UploadReportObject, IDispatch> {
 public:
-    explicit UploadReportObject(UploadReport report) : mReport(std::make_shared<const UploadReport>(std::move(report))) {}
+    explicit UploadReportObject(UploadReport report)
+        : mReport(std::make_shared<const UploadReport>(std::move(report))) {}
 
     const std::vector<host::Member<UploadReportObject>>& members() const {
         using Self = UploadReportObject;
@@ -94,11 +95,13 @@ private:
     // A failure of the form reaches the page as the component raised it.
     HRESULT receive(WORD, const host::MemberArgs& args, VARIANT* result) {
         const VARIANT* form = args[0];
-        if (!form || form->vt != VT_DISPATCH || !form->pdispVal) return Fail(DISP_E_TYPEMISMATCH, "Receive takes a form.");
+        if (!form || form->vt != VT_DISPATCH || !form->pdispVal)
+            return Fail(DISP_E_TYPEMISMATCH, "Receive takes a form.");
         form->pdispVal->AddRef();
         DispatchObject formObject(form->pdispVal);
         try {
-            return host::ReturnObject(result, new (std::nothrow) UploadReportObject(ReceiveUpload(formObject, mFolder)));
+            return host::ReturnObject(result,
+                                      new (std::nothrow) UploadReportObject(ReceiveUpload(formObject, mFolder)));
         } catch (const MemberFailure& failure) {
             const ScriptError& error = failure.error;
             return Fail(error.hr, error.description.empty() ? "The form could not be read." : error.description,

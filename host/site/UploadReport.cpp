@@ -142,11 +142,13 @@ std::string ItemRow(const ItemReport& item) {
     std::string image = kImageTypes[type >= 0 && type <= 6 ? type : 0];
     if (item.text("ImageType") != "0")
         image += ", " + HtmlEscape(item.text("ImageWidth")) + " &times; " + HtmlEscape(item.text("ImageHeight"));
-    const std::string mac = item.text("MacBinary") == "true" ? "MacBinary, type " + HtmlEscape(item.text("FileType")) +
-                                                                  ", resource fork " + HtmlEscape(item.text("Resource"))
-                                                            : "no";
-    return "<tr>" + Cell(item.text("RawFilePath")) + Cell(item.text("MIMEType")) + Cell(item.text("Length") + " bytes") +
-           "<td>" + image + "</td><td>" + mac + "</td>" + SavedCell(item) + Cell(item.text("Data")) + "</tr>\n";
+    const std::string mac = item.text("MacBinary") == "true"
+                                ? "MacBinary, type " + HtmlEscape(item.text("FileType")) + ", resource fork " +
+                                      HtmlEscape(item.text("Resource"))
+                                : "no";
+    return "<tr>" + Cell(item.text("RawFilePath")) + Cell(item.text("MIMEType")) +
+           Cell(item.text("Length") + " bytes") + "<td>" + image + "</td><td>" + mac + "</td>" + SavedCell(item) +
+           Cell(item.text("Data")) + "</tr>\n";
 }
 
 }  // namespace
@@ -155,7 +157,8 @@ std::string ResultsHtml(const FormReport& report) {
     std::string body = "<p>" + std::to_string(report.count) + " field name" + (report.count == 1 ? "" : "s") +
                        (report.multipart ? " (multipart form)" : " (URL-encoded form)") + ".</p>\n";
     for (const FieldReport& field : report.fields) {
-        body += "<h2>" + HtmlEscape(field.name) + "</h2>\n<table class=\"field\">\n<tr><th>Value or file</th>"
+        body += "<h2>" + HtmlEscape(field.name) +
+                "</h2>\n<table class=\"field\">\n<tr><th>Value or file</th>"
                 "<th>MIME type</th><th>Size</th><th>Image</th><th>Macintosh</th><th>Saved as</th><th>Data</th></tr>\n";
         for (const ItemReport& item : field.items) body += ItemRow(item);
         body += "</table>\n";
@@ -173,7 +176,9 @@ UploadReport ReceiveUpload(DispatchObject& form, UploadFolder& folder) {
     options.longTextBytes = [&form](DispatchObject& field, const std::function<void(const uint8_t*, size_t)>& piece) {
         return ReadThroughScratchFile(form, field, piece);
     };
-    options.extras = [&](DispatchObject& field, ItemReport& item) { SaveItem(form, field, item, ordinal++, folder, saved); };
+    options.extras = [&](DispatchObject& field, ItemReport& item) {
+        SaveItem(form, field, item, ordinal++, folder, saved);
+    };
     UploadReport result;
     // The form reads the body at its first use. When that fails it says only
     // that the body stopped; a full disk met on this thread meanwhile (the

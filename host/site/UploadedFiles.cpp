@@ -34,10 +34,10 @@ const char* PictureType(const std::string& path) {
 void UploadedFile(const PageRequest& request, Response& response) {
     char uploads[PATH_MAX], file[PATH_MAX];
     const std::string wanted = request.documentRoot + request.path;
-    struct stat st{};
-    if (request.path.find("/.") != std::string::npos || !realpath((request.documentRoot + "/uploads").c_str(), uploads) ||
-        !realpath(wanted.c_str(), file) || std::string(file).rfind(std::string(uploads) + "/", 0) != 0 ||
-        stat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
+    struct stat st {};
+    if (request.path.find("/.") != std::string::npos ||
+        !realpath((request.documentRoot + "/uploads").c_str(), uploads) || !realpath(wanted.c_str(), file) ||
+        std::string(file).rfind(std::string(uploads) + "/", 0) != 0 || stat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
         response.status = 404;
         response.contentType = "text/plain; charset=utf-8";
         response.body = "Not found.\n";

@@ -63,7 +63,8 @@ long Visitors::newId() {
     // still open.
     std::vector<platform::RedisReply> replies;
     if (mLink &&
-        mLink->Run({{"SET", kIdCounterKey, std::to_string(RandomIdNumber()), "NX"}, {"INCR", kIdCounterKey}}, &replies) &&
+        mLink->Run({{"SET", kIdCounterKey, std::to_string(RandomIdNumber()), "NX"}, {"INCR", kIdCounterKey}},
+                   &replies) &&
         replies.size() == 2 && replies[1].kind == platform::RedisReply::Kind::Integer)
         number = static_cast<uint32_t>(replies[1].integer);
     return kSiteProgressIdBit | ProgressIdOfNumber(Spread(number & kIdMask));

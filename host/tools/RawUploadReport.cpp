@@ -28,9 +28,12 @@ std::string Inspect(const std::string& path, const std::string& codePage) {
 int main(int argc, char** argv) {
     std::string codePage, path;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--codepage") == 0 && i + 1 < argc) codePage = argv[++i];
-        else if (path.empty()) path = argv[i];
-        else path.clear(), i = argc;
+        if (std::strcmp(argv[i], "--codepage") == 0 && i + 1 < argc)
+            codePage = argv[++i];
+        else if (path.empty())
+            path = argv[i];
+        else
+            path.clear(), i = argc;
     }
     if (path.empty()) {
         std::fprintf(stderr, "usage: formix4-inspect [--codepage N] FILE\n");

@@ -23,10 +23,14 @@ bool SplitKey(const std::string& key, HKEY* root, std::string* path) {
     const size_t slash = key.find('\\');
     const std::string head = key.substr(0, slash);
     *path = slash == std::string::npos ? "" : key.substr(slash + 1);
-    if (head == "HKLM" || head == "HKEY_LOCAL_MACHINE") *root = HKEY_LOCAL_MACHINE;
-    else if (head == "HKCU" || head == "HKEY_CURRENT_USER") *root = HKEY_CURRENT_USER;
-    else if (head == "HKCR" || head == "HKEY_CLASSES_ROOT") *root = HKEY_CLASSES_ROOT;
-    else return false;
+    if (head == "HKLM" || head == "HKEY_LOCAL_MACHINE")
+        *root = HKEY_LOCAL_MACHINE;
+    else if (head == "HKCU" || head == "HKEY_CURRENT_USER")
+        *root = HKEY_CURRENT_USER;
+    else if (head == "HKCR" || head == "HKEY_CLASSES_ROOT")
+        *root = HKEY_CLASSES_ROOT;
+    else
+        return false;
     return true;
 }
 
@@ -48,10 +52,14 @@ int main(int argc, char** argv) {
     if (!SplitKey(argv[2], &root, &path)) return Usage();
     for (int i = 3; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "/v") name = argv[i + 1];
-        else if (option == "/t") type = argv[i + 1];
-        else if (option == "/d") data = argv[i + 1];
-        else return Usage();
+        if (option == "/v")
+            name = argv[i + 1];
+        else if (option == "/t")
+            type = argv[i + 1];
+        else if (option == "/d")
+            data = argv[i + 1];
+        else
+            return Usage();
     }
     if (name.empty()) return Usage();
     if (verb == "query") {
@@ -63,8 +71,10 @@ int main(int argc, char** argv) {
         status = RegQueryValueExA(key, name.c_str(), nullptr, &kind, value, &size);
         RegCloseKey(key);
         if (status != ERROR_SUCCESS) return Failed(status);
-        if (kind == REG_DWORD) std::printf("%s\tREG_DWORD\t0x%x\n", name.c_str(), *reinterpret_cast<DWORD*>(value));
-        else std::printf("%s\tREG_SZ\t%.*s\n", name.c_str(), static_cast<int>(size), reinterpret_cast<char*>(value));
+        if (kind == REG_DWORD)
+            std::printf("%s\tREG_DWORD\t0x%x\n", name.c_str(), *reinterpret_cast<DWORD*>(value));
+        else
+            std::printf("%s\tREG_SZ\t%.*s\n", name.c_str(), static_cast<int>(size), reinterpret_cast<char*>(value));
         return 0;
     }
     if (verb != "add") return Usage();

@@ -37,9 +37,12 @@ int main(int argc, char** argv) {
     bool unregister = false;
     const char* module = nullptr;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-u") == 0) unregister = true;
-        else if (!module && argv[i][0] != '-') module = argv[i];
-        else return Usage();
+        if (std::strcmp(argv[i], "-u") == 0)
+            unregister = true;
+        else if (!module && argv[i][0] != '-')
+            module = argv[i];
+        else
+            return Usage();
     }
     if (!module) return Usage();
     // Registration records the module's full path, so load it by that path.

@@ -22,10 +22,29 @@ enum class ExprKind {
 };
 
 enum class Op {
-    Negate, Plus, Not,
-    Power, Multiply, Divide, IntDivide, Mod, Add, Subtract, Concat,
-    Equal, NotEqual, Less, Greater, LessEqual, GreaterEqual, Is,
-    And, Or, Xor, Eqv, Imp,
+    Negate,
+    Plus,
+    Not,
+    Power,
+    Multiply,
+    Divide,
+    IntDivide,
+    Mod,
+    Add,
+    Subtract,
+    Concat,
+    Equal,
+    NotEqual,
+    Less,
+    Greater,
+    LessEqual,
+    GreaterEqual,
+    Is,
+    And,
+    Or,
+    Xor,
+    Eqv,
+    Imp,
 };
 
 struct Expr;
@@ -39,14 +58,27 @@ struct Expr {
     std::string name;     // Name, Member: in lower case
     std::string written;  // as written
     ExprPtr target, right;
-    std::vector<ExprPtr> args;  // Call; a null entry is an argument left out: f(1, , 3)
+    std::vector<ExprPtr> args;   // Call; a null entry is an argument left out: f(1, , 3)
     bool parenthesized = false;  // written in parentheses of its own: passed ByVal
     size_t openToken = 0;        // Call: the token of its '('
 };
 
 enum class StmtKind {
-    Assign, Set, Call, Dim, ReDim, Erase, Const, If, Select, For, ForEach, Do, Exit,
-    OnErrorResumeNext, OnErrorGoTo0,
+    Assign,
+    Set,
+    Call,
+    Dim,
+    ReDim,
+    Erase,
+    Const,
+    If,
+    Select,
+    For,
+    ForEach,
+    Do,
+    Exit,
+    OnErrorResumeNext,
+    OnErrorGoTo0,
 };
 
 struct Stmt;
@@ -73,14 +105,14 @@ enum class ExitKind { Do, For, Function, Sub, Property };
 struct Stmt {
     StmtKind kind = StmtKind::Call;
     int line = 0;
-    ExprPtr target, value;   // Assign/Set: target = value; Call: target; Select: value; For: value = first
-    ExprPtr limit, step;     // For ... To limit Step step
+    ExprPtr target, value;      // Assign/Set: target = value; Call: target; Select: value; For: value = first
+    ExprPtr limit, step;        // For ... To limit Step step
     std::string name, written;  // For/For Each's variable
     std::vector<Declared> declared;
-    bool preserve = false;   // ReDim Preserve
+    bool preserve = false;  // ReDim Preserve
     std::vector<Branch> branches;
     Block body, elseBody;
-    ExprPtr condition;       // Do While/Until condition
+    ExprPtr condition;  // Do While/Until condition
     bool conditionFirst = true, until = false;
     bool isWhileWend = false;  // While ... Wend, which Exit Do passes through
     ExitKind exit = ExitKind::Do;

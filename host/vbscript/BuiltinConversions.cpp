@@ -28,8 +28,8 @@ Value InBase(const Value& value, const char* format) {
     const int32_t number = ToLong(plain);
     const bool narrow = plain.vt == VT_I2 || plain.vt == VT_UI1 || plain.vt == VT_BOOL || plain.vt == VT_EMPTY;
     char text[24];
-    std::snprintf(text, sizeof text, format, narrow ? static_cast<uint32_t>(static_cast<uint16_t>(number))
-                                                    : static_cast<uint32_t>(number));
+    std::snprintf(text, sizeof text, format,
+                  narrow ? static_cast<uint32_t>(static_cast<uint16_t>(number)) : static_cast<uint32_t>(number));
     return Value::Utf8(text);
 }
 
@@ -94,7 +94,9 @@ Value Int(std::vector<Value>& args) {
     if (!Numeric(args[0], &value)) return Value::Null();
     if (IsWhole(value.vt)) return value;
     const double result = std::floor(ToDouble(value));
-    return value.vt == VT_R4 ? Value::Single(static_cast<float>(result)) : value.vt == VT_DATE ? Value::Date(result) : Value::Double(result);
+    return value.vt == VT_R4     ? Value::Single(static_cast<float>(result))
+           : value.vt == VT_DATE ? Value::Date(result)
+                                 : Value::Double(result);
 }
 
 Value Fix(std::vector<Value>& args) {
@@ -102,7 +104,9 @@ Value Fix(std::vector<Value>& args) {
     if (!Numeric(args[0], &value)) return Value::Null();
     if (IsWhole(value.vt)) return value;
     const double result = std::trunc(ToDouble(value));
-    return value.vt == VT_R4 ? Value::Single(static_cast<float>(result)) : value.vt == VT_DATE ? Value::Date(result) : Value::Double(result);
+    return value.vt == VT_R4     ? Value::Single(static_cast<float>(result))
+           : value.vt == VT_DATE ? Value::Date(result)
+                                 : Value::Double(result);
 }
 
 Value Round(std::vector<Value>& args) {

@@ -66,8 +66,10 @@ Value Trimmed(const Value& value, bool left, bool right) {
     if (plain.isNull()) return Value::Null();
     Text text = ToText(plain);
     size_t begin = 0, end = text.size();
-    if (left) while (begin < end && text[begin] == ' ') ++begin;
-    if (right) while (end > begin && text[end - 1] == ' ') --end;
+    if (left)
+        while (begin < end && text[begin] == ' ') ++begin;
+    if (right)
+        while (end > begin && text[end - 1] == ' ') --end;
     return Value::String(text.substr(begin, end - begin));
 }
 
@@ -266,8 +268,9 @@ Value Asc(std::vector<Value>& args) {
     // The character's code in the system's ANSI code page; one it lacks is '?'.
     const std::string bytes = platform::codepage::FromUtf16(text.substr(0, 1));
     if (bytes.size() == 1) return Value::Integer(static_cast<unsigned char>(bytes[0]));
-    if (bytes.size() == 2) return Value::Integer(static_cast<int16_t>((static_cast<unsigned char>(bytes[0]) << 8) |
-                                                                      static_cast<unsigned char>(bytes[1])));
+    if (bytes.size() == 2)
+        return Value::Integer(
+            static_cast<int16_t>((static_cast<unsigned char>(bytes[0]) << 8) | static_cast<unsigned char>(bytes[1])));
     return Value::Integer(static_cast<int16_t>(text[0]));
 }
 

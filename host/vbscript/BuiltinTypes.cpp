@@ -28,22 +28,38 @@ std::string ClassName(IDispatch* object) {
 
 const char* TypeNameOf(VARTYPE type) {
     switch (type) {
-    case VT_EMPTY: return "Empty";
-    case VT_NULL: return "Null";
-    case VT_I2: return "Integer";
-    case VT_I4: return "Long";
-    case VT_R4: return "Single";
-    case VT_R8: return "Double";
-    case VT_CY: return "Currency";
-    case VT_DATE: return "Date";
-    case VT_BSTR: return "String";
-    case VT_BOOL: return "Boolean";
-    case VT_ERROR: return "Error";
-    case VT_DECIMAL: return "Decimal";
-    case VT_UI1: return "Byte";
-    case VT_VARIANT: return "Variant";
-    case VT_UNKNOWN: return "Unknown";
-    default: return "Unknown";
+        case VT_EMPTY:
+            return "Empty";
+        case VT_NULL:
+            return "Null";
+        case VT_I2:
+            return "Integer";
+        case VT_I4:
+            return "Long";
+        case VT_R4:
+            return "Single";
+        case VT_R8:
+            return "Double";
+        case VT_CY:
+            return "Currency";
+        case VT_DATE:
+            return "Date";
+        case VT_BSTR:
+            return "String";
+        case VT_BOOL:
+            return "Boolean";
+        case VT_ERROR:
+            return "Error";
+        case VT_DECIMAL:
+            return "Decimal";
+        case VT_UI1:
+            return "Byte";
+        case VT_VARIANT:
+            return "Variant";
+        case VT_UNKNOWN:
+            return "Unknown";
+        default:
+            return "Unknown";
     }
 }
 

@@ -13,11 +13,26 @@ namespace vbs {
 
 bool IsNumberType(VARTYPE type) {
     switch (type) {
-    case VT_EMPTY: case VT_BOOL: case VT_UI1: case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
-    case VT_I1: case VT_UI2: case VT_UI4: case VT_I8: case VT_UI8: case VT_INT: case VT_UINT: case VT_DECIMAL:
-        return true;
-    default:
-        return false;
+        case VT_EMPTY:
+        case VT_BOOL:
+        case VT_UI1:
+        case VT_I2:
+        case VT_I4:
+        case VT_R4:
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+        case VT_I1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_I8:
+        case VT_UI8:
+        case VT_INT:
+        case VT_UINT:
+        case VT_DECIMAL:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -84,32 +99,50 @@ bool ReadsAsNumber(const Value& value) {
 
 double ToDouble(const Value& value) {
     switch (value.vt) {
-    case VT_EMPTY: return 0;
-    case VT_NULL: throw RuntimeError(kInvalidUseOfNull);
-    case VT_BOOL: return value.boolVal ? -1 : 0;
-    case VT_UI1: return value.bVal;
-    case VT_I2: return value.iVal;
-    case VT_I4: case VT_INT: return value.lVal;
-    case VT_R4: return value.fltVal;
-    case VT_R8: return value.dblVal;
-    case VT_DATE: return value.date;
-    case VT_CY: return static_cast<double>(value.cyVal.int64) / 10000.0;
-    case VT_I1: return static_cast<int8_t>(value.cVal);
-    case VT_UI2: return value.uiVal;
-    case VT_UI4: case VT_UINT: return value.ulVal;
-    case VT_I8: return static_cast<double>(value.llVal);
-    case VT_UI8: return static_cast<double>(value.ullVal);
-    case VT_BSTR: {
-        double number;
-        if (ParseNumber(value.text(), &number)) return number;
-        // A text that is a date reads as the date's number.
-        if (ParseDateText(platform::codepage::Utf16ToUtf8(std::u16string(value.text())), &number)) return number;
-        throw RuntimeError(kTypeMismatch);
-    }
-    case VT_DISPATCH: return ToDouble(Plain(value));
-    default:
-        if (value.vt & VT_BYREF) return ToDouble(Value::CopyOf(value));
-        throw RuntimeError(kTypeMismatch);
+        case VT_EMPTY:
+            return 0;
+        case VT_NULL:
+            throw RuntimeError(kInvalidUseOfNull);
+        case VT_BOOL:
+            return value.boolVal ? -1 : 0;
+        case VT_UI1:
+            return value.bVal;
+        case VT_I2:
+            return value.iVal;
+        case VT_I4:
+        case VT_INT:
+            return value.lVal;
+        case VT_R4:
+            return value.fltVal;
+        case VT_R8:
+            return value.dblVal;
+        case VT_DATE:
+            return value.date;
+        case VT_CY:
+            return static_cast<double>(value.cyVal.int64) / 10000.0;
+        case VT_I1:
+            return static_cast<int8_t>(value.cVal);
+        case VT_UI2:
+            return value.uiVal;
+        case VT_UI4:
+        case VT_UINT:
+            return value.ulVal;
+        case VT_I8:
+            return static_cast<double>(value.llVal);
+        case VT_UI8:
+            return static_cast<double>(value.ullVal);
+        case VT_BSTR: {
+            double number;
+            if (ParseNumber(value.text(), &number)) return number;
+            // A text that is a date reads as the date's number.
+            if (ParseDateText(platform::codepage::Utf16ToUtf8(std::u16string(value.text())), &number)) return number;
+            throw RuntimeError(kTypeMismatch);
+        }
+        case VT_DISPATCH:
+            return ToDouble(Plain(value));
+        default:
+            if (value.vt & VT_BYREF) return ToDouble(Value::CopyOf(value));
+            throw RuntimeError(kTypeMismatch);
     }
 }
 
@@ -143,18 +176,21 @@ BYTE ToByte(const Value& value) {
 
 bool ToBool(const Value& value) {
     switch (value.vt) {
-    case VT_BOOL: return value.boolVal != 0;
-    case VT_EMPTY: return false;
-    case VT_BSTR: {
-        std::u16string lower;
-        for (char16_t c : value.text()) lower += (c >= 'A' && c <= 'Z') ? static_cast<char16_t>(c + 32) : c;
-        size_t first = lower.find_first_not_of(u' '), last = lower.find_last_not_of(u' ');
-        if (first != std::u16string::npos) lower = lower.substr(first, last - first + 1);
-        if (lower == u"true" || lower == u"#true#") return true;
-        if (lower == u"false" || lower == u"#false#") return false;
-        return ToDouble(value) != 0;
-    }
-    default: return ToDouble(value) != 0;
+        case VT_BOOL:
+            return value.boolVal != 0;
+        case VT_EMPTY:
+            return false;
+        case VT_BSTR: {
+            std::u16string lower;
+            for (char16_t c : value.text()) lower += (c >= 'A' && c <= 'Z') ? static_cast<char16_t>(c + 32) : c;
+            size_t first = lower.find_first_not_of(u' '), last = lower.find_last_not_of(u' ');
+            if (first != std::u16string::npos) lower = lower.substr(first, last - first + 1);
+            if (lower == u"true" || lower == u"#true#") return true;
+            if (lower == u"false" || lower == u"#false#") return false;
+            return ToDouble(value) != 0;
+        }
+        default:
+            return ToDouble(value) != 0;
     }
 }
 
@@ -172,37 +208,52 @@ std::u16string NumberText(double number, int digits) {
 
 std::u16string ToText(const Value& value) {
     switch (value.vt) {
-    case VT_EMPTY: return u"";
-    case VT_NULL: throw RuntimeError(kInvalidUseOfNull);
-    case VT_BSTR: return std::u16string(value.text());
-    case VT_BOOL: return value.boolVal ? u"True" : u"False";
-    case VT_UI1: case VT_I2: case VT_I4: case VT_INT: case VT_I1: case VT_UI2: case VT_UI4: case VT_UINT: case VT_I8:
-    case VT_UI8: {
-        const std::string digits = std::to_string(static_cast<long long>(ToDouble(value)));
-        return std::u16string(digits.begin(), digits.end());
-    }
-    case VT_R4: return NumberText(value.fltVal, 7);
-    case VT_R8: return NumberText(value.dblVal);
-    case VT_CY: {
-        char text[48];
-        std::snprintf(text, sizeof text, "%.4f", static_cast<double>(value.cyVal.int64) / 10000.0);
-        std::string written = text;
-        while (written.back() == '0') written.pop_back();
-        if (written.back() == '.') written.pop_back();
-        return std::u16string(written.begin(), written.end());
-    }
-    case VT_DATE: {
-        const std::string written = DateText(value.date);
-        return std::u16string(written.begin(), written.end());
-    }
-    case VT_DISPATCH: return ToText(Plain(value));
-    case VT_ERROR: {
-        const std::string written = "Error " + std::to_string(value.scode);
-        return std::u16string(written.begin(), written.end());
-    }
-    default:
-        if (value.vt & VT_BYREF) return ToText(Value::CopyOf(value));
-        throw RuntimeError(kTypeMismatch);
+        case VT_EMPTY:
+            return u"";
+        case VT_NULL:
+            throw RuntimeError(kInvalidUseOfNull);
+        case VT_BSTR:
+            return std::u16string(value.text());
+        case VT_BOOL:
+            return value.boolVal ? u"True" : u"False";
+        case VT_UI1:
+        case VT_I2:
+        case VT_I4:
+        case VT_INT:
+        case VT_I1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_UINT:
+        case VT_I8:
+        case VT_UI8: {
+            const std::string digits = std::to_string(static_cast<long long>(ToDouble(value)));
+            return std::u16string(digits.begin(), digits.end());
+        }
+        case VT_R4:
+            return NumberText(value.fltVal, 7);
+        case VT_R8:
+            return NumberText(value.dblVal);
+        case VT_CY: {
+            char text[48];
+            std::snprintf(text, sizeof text, "%.4f", static_cast<double>(value.cyVal.int64) / 10000.0);
+            std::string written = text;
+            while (written.back() == '0') written.pop_back();
+            if (written.back() == '.') written.pop_back();
+            return std::u16string(written.begin(), written.end());
+        }
+        case VT_DATE: {
+            const std::string written = DateText(value.date);
+            return std::u16string(written.begin(), written.end());
+        }
+        case VT_DISPATCH:
+            return ToText(Plain(value));
+        case VT_ERROR: {
+            const std::string written = "Error " + std::to_string(value.scode);
+            return std::u16string(written.begin(), written.end());
+        }
+        default:
+            if (value.vt & VT_BYREF) return ToText(Value::CopyOf(value));
+            throw RuntimeError(kTypeMismatch);
     }
 }
 

@@ -71,8 +71,8 @@ std::string DateText(double date) {
         out = text;
     }
     if (hasTime) {
-        std::snprintf(text, sizeof text, "%s%d:%02d:%02d %s", out.empty() ? "" : " ", p.hour % 12 == 0 ? 12 : p.hour % 12,
-                      p.minute, p.second, p.hour < 12 ? "AM" : "PM");
+        std::snprintf(text, sizeof text, "%s%d:%02d:%02d %s", out.empty() ? "" : " ",
+                      p.hour % 12 == 0 ? 12 : p.hour % 12, p.minute, p.second, p.hour < 12 ? "AM" : "PM");
         out += text;
     }
     return out;
@@ -93,7 +93,8 @@ bool Cut(std::string_view text, Pieces* pieces) {
         const char c = text[i];
         if (c >= '0' && c <= '9') {
             long value = 0;
-            while (i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000) value = value * 10 + (text[i++] - '0');
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000)
+                value = value * 10 + (text[i++] - '0');
             pieces->numbers.push_back(static_cast<int>(value));
             pieces->separators.push_back(' ');
         } else if (c == '/' || c == '-' || c == ':') {
@@ -102,7 +103,8 @@ bool Cut(std::string_view text, Pieces* pieces) {
             ++i;
         } else if (c == ' ' || c == '\t') {
             ++i;
-        } else if ((c == 'a' || c == 'A' || c == 'p' || c == 'P') && i + 1 < text.size() && (text[i + 1] == 'm' || text[i + 1] == 'M')) {
+        } else if ((c == 'a' || c == 'A' || c == 'p' || c == 'P') && i + 1 < text.size() &&
+                   (text[i + 1] == 'm' || text[i + 1] == 'M')) {
             if (pieces->meridiem) return false;
             pieces->meridiem = (c == 'a' || c == 'A') ? 1 : 2;
             i += 2;
@@ -126,8 +128,10 @@ bool ParseDateText(std::string_view text, double* date) {
     if (count >= 2 && (p.separators[0] == '/' || p.separators[0] == '-')) {
         int year, month, dayOfMonth;
         if (count >= 3 && p.separators[1] == p.separators[0]) {
-            if (p.numbers[0] > 31) year = p.numbers[0], month = p.numbers[1], dayOfMonth = p.numbers[2];
-            else month = p.numbers[0], dayOfMonth = p.numbers[1], year = FullYear(p.numbers[2]);
+            if (p.numbers[0] > 31)
+                year = p.numbers[0], month = p.numbers[1], dayOfMonth = p.numbers[2];
+            else
+                month = p.numbers[0], dayOfMonth = p.numbers[1], year = FullYear(p.numbers[2]);
             n = 3;
         } else {
             return false;

@@ -12,7 +12,9 @@ namespace vbs {
 
 namespace {
 
-std::string Utf8(BSTR text) { return text ? platform::codepage::Utf16ToUtf8(std::u16string(text, SysStringLen(text))) : ""; }
+std::string Utf8(BSTR text) {
+    return text ? platform::codepage::Utf16ToUtf8(std::u16string(text, SysStringLen(text))) : "";
+}
 
 // A number of the language's own facility is shown as the language's number.
 int32_t LanguageNumber(int32_t hr) {
@@ -89,24 +91,34 @@ HRESULT TryPut(IDispatch* object, DISPID member, bool byReference, std::vector<V
     DISPPARAMS params{reversed.data(), &named, static_cast<UINT>(reversed.size()), 1};
     platform::ExcepInfo exception;
     UINT argError = 0;
-    const HRESULT hr = object->Invoke(member, GUID_NULL, 0, byReference ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT,
-                                      &params, nullptr, &exception, &argError);
+    const HRESULT hr =
+        object->Invoke(member, GUID_NULL, 0, byReference ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT, &params,
+                       nullptr, &exception, &argError);
     if (FAILED(hr)) *failure = Describe(hr, exception);
     return hr;
 }
 
 void ThrowComFailure(const CallFailure& failure, const std::string& name) {
     switch (failure.hr) {
-    case DISP_E_MEMBERNOTFOUND:
-    case DISP_E_UNKNOWNNAME: throw RuntimeError(kNoSuchMember, name);
-    case DISP_E_BADPARAMCOUNT: throw RuntimeError(kWrongArguments, name);
-    case DISP_E_TYPEMISMATCH: throw RuntimeError(kTypeMismatch, name);
-    case DISP_E_PARAMNOTFOUND: throw RuntimeError(kArgumentNotOptional, name);
-    case DISP_E_OVERFLOW: throw RuntimeError(kOverflow);
-    case DISP_E_BADINDEX: throw RuntimeError(kSubscriptOutOfRange);
-    case DISP_E_NONAMEDARGS: throw RuntimeError(446);
-    case E_OUTOFMEMORY: throw RuntimeError(kOutOfMemory);
-    default: throw RuntimeError(failure.number, failure.description, failure.source);
+        case DISP_E_MEMBERNOTFOUND:
+        case DISP_E_UNKNOWNNAME:
+            throw RuntimeError(kNoSuchMember, name);
+        case DISP_E_BADPARAMCOUNT:
+            throw RuntimeError(kWrongArguments, name);
+        case DISP_E_TYPEMISMATCH:
+            throw RuntimeError(kTypeMismatch, name);
+        case DISP_E_PARAMNOTFOUND:
+            throw RuntimeError(kArgumentNotOptional, name);
+        case DISP_E_OVERFLOW:
+            throw RuntimeError(kOverflow);
+        case DISP_E_BADINDEX:
+            throw RuntimeError(kSubscriptOutOfRange);
+        case DISP_E_NONAMEDARGS:
+            throw RuntimeError(446);
+        case E_OUTOFMEMORY:
+            throw RuntimeError(kOutOfMemory);
+        default:
+            throw RuntimeError(failure.number, failure.description, failure.source);
     }
 }
 
@@ -130,8 +142,8 @@ Enumeration::Enumeration(IDispatch* collection) {
     Value result;
     platform::ExcepInfo exception;
     UINT argError = 0;
-    HRESULT hr = collection->Invoke(DISPID_NEWENUM, GUID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result,
-                                    &exception, &argError);
+    HRESULT hr = collection->Invoke(DISPID_NEWENUM, GUID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
+                                    &result, &exception, &argError);
     if (FAILED(hr) || (result.vt != VT_UNKNOWN && result.vt != VT_DISPATCH) || !result.punkVal)
         throw RuntimeError(kNotACollection);
     if (FAILED(result.punkVal->QueryInterface(IID_IEnumVARIANT, mEnum.putVoid()))) throw RuntimeError(kNotACollection);

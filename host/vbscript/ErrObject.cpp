@@ -46,12 +46,18 @@ Value ErrObject::member(const std::string& name, std::vector<Value>& args) {
 }
 
 void ErrObject::put(const std::string& name, const Value& value) {
-    if (name == "number") mNumber = ToLong(value);
-    else if (name == "description") mDescription = ToUtf8(value);
-    else if (name == "source") mSource = ToUtf8(value);
-    else if (name == "helpfile") mHelpFile = ToUtf8(value);
-    else if (name == "helpcontext") mHelpContext = ToLong(value);
-    else throw RuntimeError(kNoSuchMember, name);
+    if (name == "number")
+        mNumber = ToLong(value);
+    else if (name == "description")
+        mDescription = ToUtf8(value);
+    else if (name == "source")
+        mSource = ToUtf8(value);
+    else if (name == "helpfile")
+        mHelpFile = ToUtf8(value);
+    else if (name == "helpcontext")
+        mHelpContext = ToLong(value);
+    else
+        throw RuntimeError(kNoSuchMember, name);
 }
 
 }  // namespace vbs

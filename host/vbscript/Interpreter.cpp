@@ -55,32 +55,54 @@ Interpreter::Flow Interpreter::execute(const Block& block) {
 
 Interpreter::Flow Interpreter::executeStatement(const Stmt& statement) {
     switch (statement.kind) {
-    case StmtKind::Assign: assign(*statement.target, *statement.value, false); break;
-    case StmtKind::Set: assign(*statement.target, *statement.value, true); break;
-    case StmtKind::Call: callStatement(*statement.target); break;
-    case StmtKind::Dim: declare(statement); break;
-    case StmtKind::ReDim: redim(statement); break;
-    case StmtKind::Erase: erase(statement); break;
-    case StmtKind::Const: defineConstants(statement); break;
-    case StmtKind::If: return executeIf(statement);
-    case StmtKind::Select: return executeSelect(statement);
-    case StmtKind::For: return executeFor(statement);
-    case StmtKind::ForEach: return executeForEach(statement);
-    case StmtKind::Do: return executeDo(statement);
-    case StmtKind::Exit:
-        switch (statement.exit) {
-        case ExitKind::Do: return Flow::ExitDo;
-        case ExitKind::For: return Flow::ExitFor;
-        default: return Flow::ExitProcedure;
-        }
-    case StmtKind::OnErrorResumeNext:
-        mFrame->resumeNext = true;
-        mErr.clear();
-        break;
-    case StmtKind::OnErrorGoTo0:
-        mFrame->resumeNext = false;
-        mErr.clear();
-        break;
+        case StmtKind::Assign:
+            assign(*statement.target, *statement.value, false);
+            break;
+        case StmtKind::Set:
+            assign(*statement.target, *statement.value, true);
+            break;
+        case StmtKind::Call:
+            callStatement(*statement.target);
+            break;
+        case StmtKind::Dim:
+            declare(statement);
+            break;
+        case StmtKind::ReDim:
+            redim(statement);
+            break;
+        case StmtKind::Erase:
+            erase(statement);
+            break;
+        case StmtKind::Const:
+            defineConstants(statement);
+            break;
+        case StmtKind::If:
+            return executeIf(statement);
+        case StmtKind::Select:
+            return executeSelect(statement);
+        case StmtKind::For:
+            return executeFor(statement);
+        case StmtKind::ForEach:
+            return executeForEach(statement);
+        case StmtKind::Do:
+            return executeDo(statement);
+        case StmtKind::Exit:
+            switch (statement.exit) {
+                case ExitKind::Do:
+                    return Flow::ExitDo;
+                case ExitKind::For:
+                    return Flow::ExitFor;
+                default:
+                    return Flow::ExitProcedure;
+            }
+        case StmtKind::OnErrorResumeNext:
+            mFrame->resumeNext = true;
+            mErr.clear();
+            break;
+        case StmtKind::OnErrorGoTo0:
+            mFrame->resumeNext = false;
+            mErr.clear();
+            break;
     }
     return Flow::Normal;
 }
@@ -204,30 +226,35 @@ void Interpreter::erase(const Stmt& statement) {
 }
 
 void Interpreter::defineConstants(const Stmt& statement) {
-    for (const Declared& declared : statement.declared)
-        mFrame->constants[declared.name] = evaluate(*declared.value);
+    for (const Declared& declared : statement.declared) mFrame->constants[declared.name] = evaluate(*declared.value);
 }
 
 void Interpreter::callStatement(const Expr& target) {
     switch (target.kind) {
-    case ExprKind::Call: evaluateCall(target); return;
-    case ExprKind::Member: evaluateMember(target, nullptr); return;
-    case ExprKind::Name: {
-        if (const Procedure* procedure = procedureNamed(target.name)) {
-            callProcedure(*procedure, {});
+        case ExprKind::Call:
+            evaluateCall(target);
+            return;
+        case ExprKind::Member:
+            evaluateMember(target, nullptr);
+            return;
+        case ExprKind::Name: {
+            if (const Procedure* procedure = procedureNamed(target.name)) {
+                callProcedure(*procedure, {});
+                return;
+            }
+            Expr asCall;
+            asCall.kind = ExprKind::Call;
+            asCall.line = target.line;
+            asCall.target = std::make_unique<Expr>();
+            asCall.target->kind = ExprKind::Name;
+            asCall.target->name = target.name;
+            asCall.target->written = target.written;
+            evaluateCall(asCall);
             return;
         }
-        Expr asCall;
-        asCall.kind = ExprKind::Call;
-        asCall.line = target.line;
-        asCall.target = std::make_unique<Expr>();
-        asCall.target->kind = ExprKind::Name;
-        asCall.target->name = target.name;
-        asCall.target->written = target.written;
-        evaluateCall(asCall);
-        return;
-    }
-    default: evaluate(target); return;
+        default:
+            evaluate(target);
+            return;
     }
 }
 

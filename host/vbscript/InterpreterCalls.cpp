@@ -50,7 +50,8 @@ Value Interpreter::evaluateCall(const Expr& call) {
     Value* variable = procedure && mFrame->procedure == procedure ? nullptr : lookup(target.name);
     if (variable) return callDefault(*variable, call.args, target.written);
     if (procedure) return callProcedure(*procedure, call.args);
-    if (IDispatch* object = mHost.pageObject(target.name)) return callDefault(Value::Object(object), call.args, target.written);
+    if (IDispatch* object = mHost.pageObject(target.name))
+        return callDefault(Value::Object(object), call.args, target.written);
     if (const Builtin* builtin = FindBuiltin(target.name)) {
         std::vector<Value> values = argumentValues(call.args);
         return CallBuiltin(*builtin, values);
@@ -108,16 +109,20 @@ void Interpreter::assign(const Expr& target, const Expr& valueExpr, bool isSet) 
         value = DefaultValue(value);  // Let takes an object's value, not the object
     }
     switch (target.kind) {
-    case ExprKind::Name: variableToWrite(target.name, target.written) = std::move(value); return;
-    case ExprKind::Member: {
-        if (isErr(*target.target)) return mErr.put(target.name, value);
-        const Value object = objectOf(*target.target);
-        std::vector<Value> none;
-        putMember(object.pdispVal, target.written, MemberId(object.pdispVal, target.written), none, value, isSet);
-        return;
-    }
-    case ExprKind::Call: return assignToCall(target, std::move(value), isSet);
-    default: throw RuntimeError(kIllegalAssignment);
+        case ExprKind::Name:
+            variableToWrite(target.name, target.written) = std::move(value);
+            return;
+        case ExprKind::Member: {
+            if (isErr(*target.target)) return mErr.put(target.name, value);
+            const Value object = objectOf(*target.target);
+            std::vector<Value> none;
+            putMember(object.pdispVal, target.written, MemberId(object.pdispVal, target.written), none, value, isSet);
+            return;
+        }
+        case ExprKind::Call:
+            return assignToCall(target, std::move(value), isSet);
+        default:
+            throw RuntimeError(kIllegalAssignment);
     }
 }
 
@@ -132,8 +137,8 @@ void Interpreter::assignToCall(const Expr& call, Value value, bool isSet) {
             PutElement(*variable, at, value);
             return;
         }
-        IDispatch* object = variable ? (variable->vt == VT_DISPATCH ? variable->pdispVal : nullptr)
-                                     : mHost.pageObject(target.name);
+        IDispatch* object =
+            variable ? (variable->vt == VT_DISPATCH ? variable->pdispVal : nullptr) : mHost.pageObject(target.name);
         if (!object) throw RuntimeError(kTypeMismatch, target.written);
         const Value held = Value::Object(object);
         std::vector<Value> args = argumentValues(call.args);

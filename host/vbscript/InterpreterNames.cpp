@@ -50,12 +50,18 @@ bool Interpreter::isErr(const Expr& expr) {
 
 Value Interpreter::evaluate(const Expr& expr) {
     switch (expr.kind) {
-    case ExprKind::Literal: return expr.constant;
-    case ExprKind::Name: return evaluateName(expr);
-    case ExprKind::Member: return evaluateMember(expr, nullptr);
-    case ExprKind::Call: return evaluateCall(expr);
-    case ExprKind::Unary: return ApplyUnary(expr.op, evaluate(*expr.target));
-    case ExprKind::Binary: break;
+        case ExprKind::Literal:
+            return expr.constant;
+        case ExprKind::Name:
+            return evaluateName(expr);
+        case ExprKind::Member:
+            return evaluateMember(expr, nullptr);
+        case ExprKind::Call:
+            return evaluateCall(expr);
+        case ExprKind::Unary:
+            return ApplyUnary(expr.op, evaluate(*expr.target));
+        case ExprKind::Binary:
+            break;
     }
     if (StackNearlyFull()) throw RuntimeError(kOutOfStack);
     Value left = evaluate(*expr.target);

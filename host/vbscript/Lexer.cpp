@@ -84,7 +84,8 @@ private:
     void continuation() {
         size_t end = mPos + 1;
         while (end < mSource.size() && (mSource[end] == ' ' || mSource[end] == '\t')) ++end;
-        if (end < mSource.size() && mSource[end] != '\r' && mSource[end] != '\n') throw CompileError(kInvalidCharacter, mLine);
+        if (end < mSource.size() && mSource[end] != '\r' && mSource[end] != '\n')
+            throw CompileError(kInvalidCharacter, mLine);
         if (end < mSource.size() && mSource[end] == '\r') ++end;
         if (end < mSource.size() && mSource[end] == '\n') ++end;
         mPos = end;

@@ -15,13 +15,25 @@ enum Rank { kByte = 1, kInteger, kLong, kSingle, kDouble, kCurrency, kDate };
 
 Rank RankOf(const Value& v) {
     switch (v.vt) {
-    case VT_UI1: return kByte;
-    case VT_EMPTY: case VT_BOOL: case VT_I2: case VT_I1: return kInteger;
-    case VT_I4: case VT_INT: case VT_UI2: return kLong;
-    case VT_R4: return kSingle;
-    case VT_CY: return kCurrency;
-    case VT_DATE: return kDate;
-    default: return kDouble;  // texts read as numbers, larger integers
+        case VT_UI1:
+            return kByte;
+        case VT_EMPTY:
+        case VT_BOOL:
+        case VT_I2:
+        case VT_I1:
+            return kInteger;
+        case VT_I4:
+        case VT_INT:
+        case VT_UI2:
+            return kLong;
+        case VT_R4:
+            return kSingle;
+        case VT_CY:
+            return kCurrency;
+        case VT_DATE:
+            return kDate;
+        default:
+            return kDouble;  // texts read as numbers, larger integers
     }
 }
 
@@ -29,7 +41,8 @@ Rank RankOf(const Value& v) {
 Value Fitted(double result, Rank rank) {
     if (rank == kByte && result >= 0 && result <= 255) return Value::Byte(static_cast<BYTE>(result));
     if (rank <= kInteger && result >= -32768 && result <= 32767) return Value::Integer(static_cast<int16_t>(result));
-    if (rank <= kLong && result >= -2147483648.0 && result <= 2147483647.0) return Value::Long(static_cast<int32_t>(result));
+    if (rank <= kLong && result >= -2147483648.0 && result <= 2147483647.0)
+        return Value::Long(static_cast<int32_t>(result));
     if (rank == kSingle && std::fabs(result) <= 3.402823466e38) return Value::Single(static_cast<float>(result));
     if (rank == kCurrency) {
         if (std::fabs(result) >= 922337203685477.0) throw RuntimeError(kOverflow);
@@ -53,34 +66,37 @@ Value Arithmetic(Op op, const Value& a, const Value& b) {
         rank = kDouble;
     }
     switch (op) {
-    case Op::Add: return Fitted(x + y, rank);
-    case Op::Subtract: return Fitted(x - y, rank);
-    case Op::Multiply: return Fitted(x * y, rank);
-    case Op::Divide: {
-        if (y == 0) throw RuntimeError(x == 0 ? kOverflow : kDivisionByZero);
-        const double result = x / y;
-        if (!std::isfinite(result)) throw RuntimeError(kOverflow);
-        if (rank == kSingle) return Value::Single(static_cast<float>(result));
-        if (rank == kCurrency) return Fitted(result, kCurrency);
-        return Value::Double(result);
-    }
-    case Op::Power: {
-        const double result = std::pow(x, y);
-        if (std::isnan(result)) throw RuntimeError(kInvalidCall);
-        if (!std::isfinite(result)) throw RuntimeError(kOverflow);
-        return Value::Double(result);
-    }
-    default: {
-        // \ and Mod work on Longs, rounded to even first.
-        const int32_t p = ToLong(a), q = ToLong(b);
-        if (q == 0) throw RuntimeError(kDivisionByZero);
-        if (p == INT32_MIN && q == -1) {
-            if (op == Op::Mod) return Value::Long(0);
-            throw RuntimeError(kOverflow);
+        case Op::Add:
+            return Fitted(x + y, rank);
+        case Op::Subtract:
+            return Fitted(x - y, rank);
+        case Op::Multiply:
+            return Fitted(x * y, rank);
+        case Op::Divide: {
+            if (y == 0) throw RuntimeError(x == 0 ? kOverflow : kDivisionByZero);
+            const double result = x / y;
+            if (!std::isfinite(result)) throw RuntimeError(kOverflow);
+            if (rank == kSingle) return Value::Single(static_cast<float>(result));
+            if (rank == kCurrency) return Fitted(result, kCurrency);
+            return Value::Double(result);
         }
-        const double result = op == Op::IntDivide ? p / q : p % q;
-        return Fitted(result, rank <= kInteger ? rank : kLong);
-    }
+        case Op::Power: {
+            const double result = std::pow(x, y);
+            if (std::isnan(result)) throw RuntimeError(kInvalidCall);
+            if (!std::isfinite(result)) throw RuntimeError(kOverflow);
+            return Value::Double(result);
+        }
+        default: {
+            // \ and Mod work on Longs, rounded to even first.
+            const int32_t p = ToLong(a), q = ToLong(b);
+            if (q == 0) throw RuntimeError(kDivisionByZero);
+            if (p == INT32_MIN && q == -1) {
+                if (op == Op::Mod) return Value::Long(0);
+                throw RuntimeError(kOverflow);
+            }
+            const double result = op == Op::IntDivide ? p / q : p % q;
+            return Fitted(result, rank <= kInteger ? rank : kLong);
+        }
     }
 }
 
@@ -105,11 +121,21 @@ Value Logical(Op op, const Value& a, const Value& b) {
     const int32_t x = Bits(a), y = Bits(b);
     int32_t result = 0;
     switch (op) {
-    case Op::And: result = x & y; break;
-    case Op::Or: result = x | y; break;
-    case Op::Xor: result = x ^ y; break;
-    case Op::Eqv: result = ~(x ^ y); break;
-    default: result = ~x | y; break;  // Imp
+        case Op::And:
+            result = x & y;
+            break;
+        case Op::Or:
+            result = x | y;
+            break;
+        case Op::Xor:
+            result = x ^ y;
+            break;
+        case Op::Eqv:
+            result = ~(x ^ y);
+            break;
+        default:
+            result = ~x | y;
+            break;  // Imp
     }
     if (a.vt == VT_BOOL && b.vt == VT_BOOL) return Value::Bool(result != 0);
     const Rank rank = std::max(RankOf(a), RankOf(b));
@@ -154,22 +180,39 @@ int Compare(const Value& left, const Value& right, bool leftLiteral, bool rightL
 
 Value Apply(Op op, const Value& left, const Value& right, bool leftLiteral, bool rightLiteral) {
     switch (op) {
-    case Op::Concat: return Concatenated(Plain(left), Plain(right));
-    case Op::Equal: case Op::NotEqual: case Op::Less: case Op::Greater: case Op::LessEqual: case Op::GreaterEqual: {
-        const int order = Compare(left, right, leftLiteral, rightLiteral);
-        if (order == 2) return Value::Null();
-        switch (op) {
-        case Op::Equal: return Value::Bool(order == 0);
-        case Op::NotEqual: return Value::Bool(order != 0);
-        case Op::Less: return Value::Bool(order < 0);
-        case Op::Greater: return Value::Bool(order > 0);
-        case Op::LessEqual: return Value::Bool(order <= 0);
-        default: return Value::Bool(order >= 0);
+        case Op::Concat:
+            return Concatenated(Plain(left), Plain(right));
+        case Op::Equal:
+        case Op::NotEqual:
+        case Op::Less:
+        case Op::Greater:
+        case Op::LessEqual:
+        case Op::GreaterEqual: {
+            const int order = Compare(left, right, leftLiteral, rightLiteral);
+            if (order == 2) return Value::Null();
+            switch (op) {
+                case Op::Equal:
+                    return Value::Bool(order == 0);
+                case Op::NotEqual:
+                    return Value::Bool(order != 0);
+                case Op::Less:
+                    return Value::Bool(order < 0);
+                case Op::Greater:
+                    return Value::Bool(order > 0);
+                case Op::LessEqual:
+                    return Value::Bool(order <= 0);
+                default:
+                    return Value::Bool(order >= 0);
+            }
         }
-    }
-    case Op::And: case Op::Or: case Op::Xor: case Op::Eqv: case Op::Imp:
-        return Logical(op, Plain(left), Plain(right));
-    default: break;
+        case Op::And:
+        case Op::Or:
+        case Op::Xor:
+        case Op::Eqv:
+        case Op::Imp:
+            return Logical(op, Plain(left), Plain(right));
+        default:
+            break;
     }
     const Value a = Plain(left), b = Plain(right);
     if (a.isNull() || b.isNull()) return Value::Null();
@@ -193,12 +236,18 @@ Value ApplyUnary(Op op, const Value& operand) {
     }
     if (op == Op::Plus) return v.isEmpty() ? Value::Integer(0) : v;
     switch (v.vt) {
-    case VT_EMPTY: return Value::Integer(0);
-    case VT_DATE: return Value::Date(-v.date);
-    case VT_R4: return Value::Single(-v.fltVal);
-    case VT_CY: return Value::Currency(-v.cyVal.int64);
-    case VT_BSTR: return Value::Double(-ToDouble(v));
-    default: return Fitted(-ToDouble(v), std::min(std::max(RankOf(v), kInteger), kDouble));
+        case VT_EMPTY:
+            return Value::Integer(0);
+        case VT_DATE:
+            return Value::Date(-v.date);
+        case VT_R4:
+            return Value::Single(-v.fltVal);
+        case VT_CY:
+            return Value::Currency(-v.cyVal.int64);
+        case VT_BSTR:
+            return Value::Double(-ToDouble(v));
+        default:
+            return Fitted(-ToDouble(v), std::min(std::max(RankOf(v), kInteger), kDouble));
     }
 }
 

@@ -14,10 +14,11 @@ std::shared_ptr<const Program> Compile(std::string_view source) { return Parser(
 
 bool IsReserved(const std::string& lowerName) {
     static const std::set<std::string> kReserved = {
-        "and", "byref", "byval", "call", "case", "class", "const", "dim", "do", "each", "else", "elseif",
-        "empty", "end", "eqv", "erase", "exit", "false", "for", "function", "if", "imp", "in", "is", "let",
-        "loop", "me", "mod", "new", "next", "not", "nothing", "null", "on", "option", "or", "private",
-        "public", "redim", "select", "set", "sub", "then", "to", "true", "until", "wend", "while", "with", "xor"};
+        "and",  "byref",   "byval", "call", "case",   "class", "const",   "dim",    "do",    "each",
+        "else", "elseif",  "empty", "end",  "eqv",    "erase", "exit",    "false",  "for",   "function",
+        "if",   "imp",     "in",    "is",   "let",    "loop",  "me",      "mod",    "new",   "next",
+        "not",  "nothing", "null",  "on",   "option", "or",    "private", "public", "redim", "select",
+        "set",  "sub",     "then",  "to",   "true",   "until", "wend",    "while",  "with",  "xor"};
     return kReserved.count(lowerName) > 0;
 }
 
@@ -45,11 +46,11 @@ Block Parser::block(Stop stop) {
         if (peek().isName("end")) {
             // An End that closes something else than this block: what this block expects.
             take();
-            fail(stop == &Parser::atEndSub        ? kExpectedSub
-                 : stop == &Parser::atEndFunction ? kExpectedFunction
+            fail(stop == &Parser::atEndSub                                    ? kExpectedSub
+                 : stop == &Parser::atEndFunction                             ? kExpectedFunction
                  : stop == &Parser::atEndIf || stop == &Parser::atElseOrEndIf ? kExpectedIf
-                 : stop == &Parser::atCaseOrEndSelect ? kExpectedSelect
-                                                      : kExpectedStatement);
+                 : stop == &Parser::atCaseOrEndSelect                         ? kExpectedSelect
+                                                                              : kExpectedStatement);
         }
         if (StmtPtr statement = this->statement()) body.push_back(std::move(statement));
         endOfStatement();
@@ -301,11 +302,16 @@ StmtPtr Parser::exitStatement() {
     statement->kind = StmtKind::Exit;
     statement->line = take().line;
     const Token& what = take();
-    if (what.isName("do") && mLoopsDo > 0) statement->exit = ExitKind::Do;
-    else if (what.isName("for") && mLoopsFor > 0) statement->exit = ExitKind::For;
-    else if (what.isName("function") && mProcedure && mProcedure->isFunction) statement->exit = ExitKind::Function;
-    else if (what.isName("sub") && mProcedure && !mProcedure->isFunction) statement->exit = ExitKind::Sub;
-    else throw CompileError(kInvalidExit, what.line);
+    if (what.isName("do") && mLoopsDo > 0)
+        statement->exit = ExitKind::Do;
+    else if (what.isName("for") && mLoopsFor > 0)
+        statement->exit = ExitKind::For;
+    else if (what.isName("function") && mProcedure && mProcedure->isFunction)
+        statement->exit = ExitKind::Function;
+    else if (what.isName("sub") && mProcedure && !mProcedure->isFunction)
+        statement->exit = ExitKind::Sub;
+    else
+        throw CompileError(kInvalidExit, what.line);
     return statement;
 }
 
@@ -359,7 +365,8 @@ StmtPtr Parser::assignOrCall() {
     }
     statement->kind = StmtKind::Call;
     if (peek().endsStatement() || peek().isName("else")) {
-        if (target->kind == ExprKind::Call && target->args.size() > 1) throw CompileError(kParenthesesCallingSub, target->line);
+        if (target->kind == ExprKind::Call && target->args.size() > 1)
+            throw CompileError(kParenthesesCallingSub, target->line);
         // Sub (x): the parentheses make x a value of its own, passed ByVal.
         if (target->kind == ExprKind::Call && target->args.size() == 1 && target->args[0])
             target->args[0]->parenthesized = true;
@@ -403,8 +410,10 @@ std::vector<Parameter> Parser::parameters() {
     if (takeSymbol(")")) return params;
     do {
         Parameter param;
-        if (takeName("byval")) param.byRef = false;
-        else takeName("byref");
+        if (takeName("byval"))
+            param.byRef = false;
+        else
+            takeName("byref");
         param.name = identifier(&param.written);
         if (takeSymbol("(")) {
             expectSymbol(")", kExpectedCloseParen);

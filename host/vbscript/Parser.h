@@ -61,7 +61,7 @@ private:
     ExprPtr powerOperand();
     ExprPtr postfix();
     ExprPtr primary();
-    std::vector<ExprPtr> arguments();  // after '(' up to and with ')'
+    std::vector<ExprPtr> arguments();      // after '(' up to and with ')'
     std::vector<ExprPtr> bareArguments();  // a Sub's arguments without parentheses
     ExprPtr literal(Value value, int line);
 

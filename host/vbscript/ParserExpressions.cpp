@@ -21,15 +21,24 @@ struct OperatorName {
 };
 
 constexpr OperatorName kOperators[] = {
-    {kImp, "imp", true, Op::Imp},         {kEqv, "eqv", true, Op::Eqv},
-    {kXor, "xor", true, Op::Xor},         {kOr, "or", true, Op::Or},
-    {kAnd, "and", true, Op::And},         {kCompare, "=", false, Op::Equal},
-    {kCompare, "<>", false, Op::NotEqual}, {kCompare, "<", false, Op::Less},
-    {kCompare, ">", false, Op::Greater},   {kCompare, "<=", false, Op::LessEqual},
-    {kCompare, ">=", false, Op::GreaterEqual}, {kCompare, "is", true, Op::Is},
-    {kConcat, "&", false, Op::Concat},     {kAdd, "+", false, Op::Add},
-    {kAdd, "-", false, Op::Subtract},      {kMod, "mod", true, Op::Mod},
-    {kIntDivide, "\\", false, Op::IntDivide}, {kMultiply, "*", false, Op::Multiply},
+    {kImp, "imp", true, Op::Imp},
+    {kEqv, "eqv", true, Op::Eqv},
+    {kXor, "xor", true, Op::Xor},
+    {kOr, "or", true, Op::Or},
+    {kAnd, "and", true, Op::And},
+    {kCompare, "=", false, Op::Equal},
+    {kCompare, "<>", false, Op::NotEqual},
+    {kCompare, "<", false, Op::Less},
+    {kCompare, ">", false, Op::Greater},
+    {kCompare, "<=", false, Op::LessEqual},
+    {kCompare, ">=", false, Op::GreaterEqual},
+    {kCompare, "is", true, Op::Is},
+    {kConcat, "&", false, Op::Concat},
+    {kAdd, "+", false, Op::Add},
+    {kAdd, "-", false, Op::Subtract},
+    {kMod, "mod", true, Op::Mod},
+    {kIntDivide, "\\", false, Op::IntDivide},
+    {kMultiply, "*", false, Op::Multiply},
     {kMultiply, "/", false, Op::Divide},
 };
 
@@ -98,13 +107,17 @@ ExprPtr Parser::negation() {
     if (takeSymbol("-")) {
         ExprPtr operand = negation();
         // A negative number is a constant (Const and Dim need it so).
-        if (operand->kind == ExprKind::Literal && (operand->constant.vt == VT_I2 || operand->constant.vt == VT_I4 ||
-                                                   operand->constant.vt == VT_R8)) {
+        if (operand->kind == ExprKind::Literal &&
+            (operand->constant.vt == VT_I2 || operand->constant.vt == VT_I4 || operand->constant.vt == VT_R8)) {
             Value& v = operand->constant;
-            if (v.vt == VT_I2 && v.iVal != -32768) v.iVal = static_cast<int16_t>(-v.iVal);
-            else if (v.vt == VT_I4 && v.lVal != INT32_MIN) v.lVal = -v.lVal;
-            else if (v.vt == VT_R8) v.dblVal = -v.dblVal;
-            else return MakeUnary(Op::Negate, std::move(operand), line);
+            if (v.vt == VT_I2 && v.iVal != -32768)
+                v.iVal = static_cast<int16_t>(-v.iVal);
+            else if (v.vt == VT_I4 && v.lVal != INT32_MIN)
+                v.lVal = -v.lVal;
+            else if (v.vt == VT_R8)
+                v.dblVal = -v.dblVal;
+            else
+                return MakeUnary(Op::Negate, std::move(operand), line);
             return operand;
         }
         return MakeUnary(Op::Negate, std::move(operand), line);
@@ -171,49 +184,52 @@ ExprPtr Parser::literal(Value value, int line) {
 ExprPtr Parser::primary() {
     const Token& token = take();
     switch (token.kind) {
-    case TokenKind::Integer: {
-        const bool isLong = !token.text.empty() && token.text.back() == '&';
-        if (!isLong && token.number >= -32768 && token.number <= 32767)
-            return literal(Value::Integer(static_cast<int16_t>(token.number)), token.line);
-        if (token.number >= INT32_MIN && token.number <= INT32_MAX)
-            return literal(Value::Long(static_cast<int32_t>(token.number)), token.line);
-        return literal(Value::Double(token.number), token.line);
-    }
-    case TokenKind::Real: return literal(Value::Double(token.number), token.line);
-    case TokenKind::String: return literal(Value::Utf8(token.text), token.line);
-    case TokenKind::Date: return literal(Value::Date(token.number), token.line);
-    case TokenKind::Symbol:
-        if (token.text == "(") {
-            ExprPtr inner = expression();
-            expectSymbol(")", kExpectedCloseParen);
-            inner->parenthesized = true;
-            return inner;
+        case TokenKind::Integer: {
+            const bool isLong = !token.text.empty() && token.text.back() == '&';
+            if (!isLong && token.number >= -32768 && token.number <= 32767)
+                return literal(Value::Integer(static_cast<int16_t>(token.number)), token.line);
+            if (token.number >= INT32_MIN && token.number <= INT32_MAX)
+                return literal(Value::Long(static_cast<int32_t>(token.number)), token.line);
+            return literal(Value::Double(token.number), token.line);
         }
-        if (token.text == ".") throw CompileError(token.line, "'With' blocks are not supported by this server yet");
-        throw CompileError(kExpectedExpression, token.line);
-    case TokenKind::Name:
-        if (token.lower == "true") return literal(Value::Bool(true), token.line);
-        if (token.lower == "false") return literal(Value::Bool(false), token.line);
-        if (token.lower == "empty") return literal(Value(), token.line);
-        if (token.lower == "null") return literal(Value::Null(), token.line);
-        if (token.lower == "nothing") return literal(Value::Object(nullptr), token.line);
-        // The language's constants (vbCrLf, vbTextCompare) are literals.
-        if (Value constant; FindConstant(token.lower, &constant)) return literal(std::move(constant), token.line);
-        if (token.lower == "new" || token.lower == "me")
-            throw CompileError(token.line, "Classes ('" + token.text + "') are not supported by this server yet");
-        if (IsReserved(token.lower)) {
+        case TokenKind::Real:
+            return literal(Value::Double(token.number), token.line);
+        case TokenKind::String:
+            return literal(Value::Utf8(token.text), token.line);
+        case TokenKind::Date:
+            return literal(Value::Date(token.number), token.line);
+        case TokenKind::Symbol:
+            if (token.text == "(") {
+                ExprPtr inner = expression();
+                expectSymbol(")", kExpectedCloseParen);
+                inner->parenthesized = true;
+                return inner;
+            }
+            if (token.text == ".") throw CompileError(token.line, "'With' blocks are not supported by this server yet");
             throw CompileError(kExpectedExpression, token.line);
-        }
-        {
-            auto node = std::make_unique<Expr>();
-            node->kind = ExprKind::Name;
-            node->line = token.line;
-            node->name = token.lower;
-            node->written = token.text;
-            return node;
-        }
-    default:
-        throw CompileError(kExpectedExpression, token.line);
+        case TokenKind::Name:
+            if (token.lower == "true") return literal(Value::Bool(true), token.line);
+            if (token.lower == "false") return literal(Value::Bool(false), token.line);
+            if (token.lower == "empty") return literal(Value(), token.line);
+            if (token.lower == "null") return literal(Value::Null(), token.line);
+            if (token.lower == "nothing") return literal(Value::Object(nullptr), token.line);
+            // The language's constants (vbCrLf, vbTextCompare) are literals.
+            if (Value constant; FindConstant(token.lower, &constant)) return literal(std::move(constant), token.line);
+            if (token.lower == "new" || token.lower == "me")
+                throw CompileError(token.line, "Classes ('" + token.text + "') are not supported by this server yet");
+            if (IsReserved(token.lower)) {
+                throw CompileError(kExpectedExpression, token.line);
+            }
+            {
+                auto node = std::make_unique<Expr>();
+                node->kind = ExprKind::Name;
+                node->line = token.line;
+                node->name = token.lower;
+                node->written = token.text;
+                return node;
+            }
+        default:
+            throw CompileError(kExpectedExpression, token.line);
     }
 }
 
@@ -221,8 +237,10 @@ std::vector<ExprPtr> Parser::arguments() {
     std::vector<ExprPtr> args;
     if (takeSymbol(")")) return args;
     for (;;) {
-        if (peek().is(",") || peek().is(")")) args.push_back(nullptr);
-        else args.push_back(expression());
+        if (peek().is(",") || peek().is(")"))
+            args.push_back(nullptr);
+        else
+            args.push_back(expression());
         if (takeSymbol(",")) continue;
         expectSymbol(")", kExpectedCloseParen);
         return args;
@@ -232,8 +250,10 @@ std::vector<ExprPtr> Parser::arguments() {
 std::vector<ExprPtr> Parser::bareArguments() {
     std::vector<ExprPtr> args;
     for (;;) {
-        if (peek().is(",")) args.push_back(nullptr);
-        else args.push_back(expression());
+        if (peek().is(","))
+            args.push_back(nullptr);
+        else
+            args.push_back(expression());
         if (!takeSymbol(",")) return args;
         if (peek().endsStatement() || peek().isName("else")) {
             args.push_back(nullptr);

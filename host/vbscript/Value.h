@@ -46,15 +46,59 @@ public:
         return out;
     }
 
-    static Value Null() { Value v; v.vt = VT_NULL; return v; }
-    static Value Bool(bool b) { Value v; v.vt = VT_BOOL; v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE; return v; }
-    static Value Byte(BYTE b) { Value v; v.vt = VT_UI1; v.bVal = b; return v; }
-    static Value Integer(int16_t i) { Value v; v.vt = VT_I2; v.iVal = i; return v; }
-    static Value Long(int32_t i) { Value v; v.vt = VT_I4; v.lVal = i; return v; }
-    static Value Single(float f) { Value v; v.vt = VT_R4; v.fltVal = f; return v; }
-    static Value Double(double d) { Value v; v.vt = VT_R8; v.dblVal = d; return v; }
-    static Value Date(double d) { Value v; v.vt = VT_DATE; v.date = d; return v; }
-    static Value Currency(int64_t tenThousandths) { Value v; v.vt = VT_CY; v.cyVal.int64 = tenThousandths; return v; }
+    static Value Null() {
+        Value v;
+        v.vt = VT_NULL;
+        return v;
+    }
+    static Value Bool(bool b) {
+        Value v;
+        v.vt = VT_BOOL;
+        v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+        return v;
+    }
+    static Value Byte(BYTE b) {
+        Value v;
+        v.vt = VT_UI1;
+        v.bVal = b;
+        return v;
+    }
+    static Value Integer(int16_t i) {
+        Value v;
+        v.vt = VT_I2;
+        v.iVal = i;
+        return v;
+    }
+    static Value Long(int32_t i) {
+        Value v;
+        v.vt = VT_I4;
+        v.lVal = i;
+        return v;
+    }
+    static Value Single(float f) {
+        Value v;
+        v.vt = VT_R4;
+        v.fltVal = f;
+        return v;
+    }
+    static Value Double(double d) {
+        Value v;
+        v.vt = VT_R8;
+        v.dblVal = d;
+        return v;
+    }
+    static Value Date(double d) {
+        Value v;
+        v.vt = VT_DATE;
+        v.date = d;
+        return v;
+    }
+    static Value Currency(int64_t tenThousandths) {
+        Value v;
+        v.vt = VT_CY;
+        v.cyVal.int64 = tenThousandths;
+        return v;
+    }
     static Value String(const std::u16string& text) {
         Value v;
         v.vt = VT_BSTR;
@@ -71,7 +115,12 @@ public:
         return v;
     }
     // A missing optional argument, as IDispatch expects it.
-    static Value Missing() { Value v; v.vt = VT_ERROR; v.scode = DISP_E_PARAMNOTFOUND; return v; }
+    static Value Missing() {
+        Value v;
+        v.vt = VT_ERROR;
+        v.scode = DISP_E_PARAMNOTFOUND;
+        return v;
+    }
 
     void swap(Value& other) noexcept { std::swap(static_cast<VARIANT&>(*this), static_cast<VARIANT&>(other)); }
     void clear() { VariantClear(this); }

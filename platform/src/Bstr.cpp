@@ -17,8 +17,10 @@ BSTR AllocateBytes(const void* bytes, size_t byteLength) {
     if (!block) return nullptr;
     *reinterpret_cast<uint32_t*>(block) = static_cast<uint32_t>(byteLength);
     uint8_t* data = block + sizeof(uint32_t);
-    if (bytes) std::memcpy(data, bytes, byteLength);
-    else std::memset(data, 0, byteLength);
+    if (bytes)
+        std::memcpy(data, bytes, byteLength);
+    else
+        std::memset(data, 0, byteLength);
     // Two NUL characters cover an odd byte count as well.
     std::memset(data + byteLength, 0, 2 * sizeof(OLECHAR));
     return reinterpret_cast<BSTR>(data);
@@ -59,7 +61,8 @@ INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length) {
     if (*target && (!text || text == *target)) {
         // The block itself is resized: realloc keeps the characters that stay.
         const size_t kept = std::min<size_t>(*Header(*target), byteLength);
-        auto* block = static_cast<uint8_t*>(std::realloc(Header(*target), sizeof(uint32_t) + byteLength + 2 * sizeof(OLECHAR)));
+        auto* block =
+            static_cast<uint8_t*>(std::realloc(Header(*target), sizeof(uint32_t) + byteLength + 2 * sizeof(OLECHAR)));
         if (!block) return FALSE;
         *reinterpret_cast<uint32_t*>(block) = static_cast<uint32_t>(byteLength);
         uint8_t* data = block + sizeof(uint32_t);

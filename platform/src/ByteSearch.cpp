@@ -93,7 +93,8 @@ long long CountByte(const char* data, size_t size, char byte) {
     while (i + 16 <= size) {
         __m128i lanes = zero;
         for (size_t blocks = std::min<size_t>((size - i) / 16, 255); blocks > 0; --blocks, i += 16)
-            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), wanted));
+            lanes = _mm_sub_epi8(lanes,
+                                 _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), wanted));
         const __m128i sums = _mm_sad_epu8(lanes, zero);
         count += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));
     }

@@ -52,9 +52,12 @@ size_t DecodeUtf8Into(const unsigned char* s, size_t n, bool strict, char16_t* c
         const unsigned char c = s[i];
         int extra = 0;
         uint32_t cp = 0, minimum = 0;
-        if (c >= 0xC2 && c <= 0xDF) extra = 1, cp = c & 0x1F, minimum = 0x80;
-        else if (c >= 0xE0 && c <= 0xEF) extra = 2, cp = c & 0x0F, minimum = 0x800;
-        else if (c >= 0xF0 && c <= 0xF4) extra = 3, cp = c & 0x07, minimum = 0x10000;
+        if (c >= 0xC2 && c <= 0xDF)
+            extra = 1, cp = c & 0x1F, minimum = 0x80;
+        else if (c >= 0xE0 && c <= 0xEF)
+            extra = 2, cp = c & 0x0F, minimum = 0x800;
+        else if (c >= 0xF0 && c <= 0xF4)
+            extra = 3, cp = c & 0x07, minimum = 0x10000;
         bool valid = extra > 0 && i + static_cast<size_t>(extra) < n;
         for (int k = 1; valid && k <= extra; ++k) {
             valid = (s[i + k] & 0xC0) == 0x80;
@@ -103,10 +106,14 @@ void EncodeUtf8(const char16_t* s, size_t n, std::string* out, bool* replaced) {
     size_t length = 0;
     for (size_t i = 0; i < n; ++i) {
         const char16_t c = s[i];
-        if (c < 0x80) length += 1;
-        else if (c < 0x800) length += 2;
-        else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) length += 4, ++i;
-        else length += 3;  // a lone surrogate becomes U+FFFD, three bytes
+        if (c < 0x80)
+            length += 1;
+        else if (c < 0x800)
+            length += 2;
+        else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+            length += 4, ++i;
+        else
+            length += 3;  // a lone surrogate becomes U+FFFD, three bytes
     }
     const size_t start = out->size();
     out->resize(start + length);
@@ -157,32 +164,51 @@ const std::unordered_map<char16_t, unsigned char>& ReverseTable(UINT codePage, c
 
 const char* IconvName(UINT codePage) {
     switch (codePage) {
-    case 437: return "CP437";
-    case 850: return "CP850";
-    case 852: return "CP852";
-    case 866: return "CP866";
-    case 874: return "CP874";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    case 1361: return "JOHAB";
-    case 10000: return "MACINTOSH";
-    case 20127: return "ASCII";
-    case 20866: return "KOI8-R";
-    case 21866: return "KOI8-U";
-    case 20932: return "EUC-JP";
-    case 51932: return "EUC-JP";
-    case 51949: return "EUC-KR";
-    case 54936: return "GB18030";
-    case 50220: return "ISO-2022-JP";
-    default:
-        if (codePage >= 28591 && codePage <= 28606) {
-            static thread_local char name[16];
-            std::snprintf(name, sizeof name, "ISO-8859-%u", codePage - 28590);
-            return name;
-        }
-        return nullptr;
+        case 437:
+            return "CP437";
+        case 850:
+            return "CP850";
+        case 852:
+            return "CP852";
+        case 866:
+            return "CP866";
+        case 874:
+            return "CP874";
+        case 932:
+            return "CP932";
+        case 936:
+            return "CP936";
+        case 949:
+            return "CP949";
+        case 950:
+            return "CP950";
+        case 1361:
+            return "JOHAB";
+        case 10000:
+            return "MACINTOSH";
+        case 20127:
+            return "ASCII";
+        case 20866:
+            return "KOI8-R";
+        case 21866:
+            return "KOI8-U";
+        case 20932:
+            return "EUC-JP";
+        case 51932:
+            return "EUC-JP";
+        case 51949:
+            return "EUC-KR";
+        case 54936:
+            return "GB18030";
+        case 50220:
+            return "ISO-2022-JP";
+        default:
+            if (codePage >= 28591 && codePage <= 28606) {
+                static thread_local char name[16];
+                std::snprintf(name, sizeof name, "ISO-8859-%u", codePage - 28590);
+                return name;
+            }
+            return nullptr;
     }
 }
 
@@ -257,8 +283,7 @@ bool Decode(UINT codePage, DWORD flags, const char* s, size_t n, std::u16string*
     return true;
 }
 
-bool Encode(UINT codePage, const char16_t* s, size_t n, const char* defaultChar, std::string* out,
-            bool* usedDefault) {
+bool Encode(UINT codePage, const char16_t* s, size_t n, const char* defaultChar, std::string* out, bool* usedDefault) {
     if (codePage == CP_UTF8) {
         EncodeUtf8(s, n, out, nullptr);
         return true;
@@ -282,8 +307,7 @@ bool Encode(UINT codePage, const char16_t* s, size_t n, const char* defaultChar,
         return true;
     }
     const std::string wide(reinterpret_cast<const char*>(s), n * 2);
-    if (!IconvConvert("UTF-16LE", IconvName(codePage), wide.data(), wide.size(), false, fallback, out,
-                      usedDefault)) {
+    if (!IconvConvert("UTF-16LE", IconvName(codePage), wide.data(), wide.size(), false, fallback, out, usedDefault)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }

@@ -25,21 +25,32 @@ struct EventSource {
 
 const char* TypeName(WORD type) {
     switch (type) {
-    case EVENTLOG_ERROR_TYPE: return "Error";
-    case EVENTLOG_WARNING_TYPE: return "Warning";
-    case EVENTLOG_INFORMATION_TYPE: return "Information";
-    case EVENTLOG_AUDIT_SUCCESS: return "Audit Success";
-    case EVENTLOG_AUDIT_FAILURE: return "Audit Failure";
-    default: return "Success";
+        case EVENTLOG_ERROR_TYPE:
+            return "Error";
+        case EVENTLOG_WARNING_TYPE:
+            return "Warning";
+        case EVENTLOG_INFORMATION_TYPE:
+            return "Information";
+        case EVENTLOG_AUDIT_SUCCESS:
+            return "Audit Success";
+        case EVENTLOG_AUDIT_FAILURE:
+            return "Audit Failure";
+        default:
+            return "Success";
     }
 }
 
 int SyslogPriority(WORD type) {
     switch (type) {
-    case EVENTLOG_ERROR_TYPE: case EVENTLOG_AUDIT_FAILURE: return LOG_ERR;
-    case EVENTLOG_WARNING_TYPE: return LOG_WARNING;
-    case EVENTLOG_AUDIT_SUCCESS: return LOG_NOTICE;
-    default: return LOG_INFO;
+        case EVENTLOG_ERROR_TYPE:
+        case EVENTLOG_AUDIT_FAILURE:
+            return LOG_ERR;
+        case EVENTLOG_WARNING_TYPE:
+            return LOG_WARNING;
+        case EVENTLOG_AUDIT_SUCCESS:
+            return LOG_NOTICE;
+        default:
+            return LOG_INFO;
     }
 }
 
@@ -58,11 +69,10 @@ void SendToSyslog(const std::string& ident, WORD type, const std::string& text) 
     localtime_r(&now, &local);
     strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &local);
     char header[160];
-    std::snprintf(header, sizeof header, "<%d>%s %s[%d]: ", LOG_USER | SyslogPriority(type), stamp,
-                  ident.c_str(), static_cast<int>(getpid()));
+    std::snprintf(header, sizeof header, "<%d>%s %s[%d]: ", LOG_USER | SyslogPriority(type), stamp, ident.c_str(),
+                  static_cast<int>(getpid()));
     const std::string message = header + text;
-    ::sendto(fd, message.data(), message.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
-             sizeof address);
+    ::sendto(fd, message.data(), message.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::close(fd);
 }
 
@@ -122,8 +132,8 @@ BOOL DeregisterEventSource(HANDLE log) {
     return TRUE;
 }
 
-BOOL ReportEventA(HANDLE log, WORD type, WORD category, DWORD eventId, void*, WORD numStrings, DWORD,
-                  LPCSTR* strings, void*) {
+BOOL ReportEventA(HANDLE log, WORD type, WORD category, DWORD eventId, void*, WORD numStrings, DWORD, LPCSTR* strings,
+                  void*) {
     if (!log) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

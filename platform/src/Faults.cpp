@@ -48,20 +48,31 @@ int SignalIndex(int signal) {
 
 DWORD ExceptionCode(int signal, int code) {
     switch (signal) {
-    case SIGSEGV: return EXCEPTION_ACCESS_VIOLATION;
-    case SIGBUS: return EXCEPTION_IN_PAGE_ERROR;
-    case SIGILL: return code == ILL_PRVOPC ? EXCEPTION_PRIV_INSTRUCTION : EXCEPTION_ILLEGAL_INSTRUCTION;
-    case SIGFPE:
-        switch (code) {
-        case FPE_INTOVF: return EXCEPTION_INT_OVERFLOW;
-        case FPE_FLTDIV: return EXCEPTION_FLT_DIVIDE_BY_ZERO;
-        case FPE_FLTOVF: return EXCEPTION_FLT_OVERFLOW;
-        case FPE_FLTUND: return EXCEPTION_FLT_UNDERFLOW;
-        case FPE_FLTRES: return EXCEPTION_FLT_INEXACT_RESULT;
-        case FPE_FLTINV: return EXCEPTION_FLT_INVALID_OPERATION;
-        default: return EXCEPTION_INT_DIVIDE_BY_ZERO;
-        }
-    default: return 0;
+        case SIGSEGV:
+            return EXCEPTION_ACCESS_VIOLATION;
+        case SIGBUS:
+            return EXCEPTION_IN_PAGE_ERROR;
+        case SIGILL:
+            return code == ILL_PRVOPC ? EXCEPTION_PRIV_INSTRUCTION : EXCEPTION_ILLEGAL_INSTRUCTION;
+        case SIGFPE:
+            switch (code) {
+                case FPE_INTOVF:
+                    return EXCEPTION_INT_OVERFLOW;
+                case FPE_FLTDIV:
+                    return EXCEPTION_FLT_DIVIDE_BY_ZERO;
+                case FPE_FLTOVF:
+                    return EXCEPTION_FLT_OVERFLOW;
+                case FPE_FLTUND:
+                    return EXCEPTION_FLT_UNDERFLOW;
+                case FPE_FLTRES:
+                    return EXCEPTION_FLT_INEXACT_RESULT;
+                case FPE_FLTINV:
+                    return EXCEPTION_FLT_INVALID_OPERATION;
+                default:
+                    return EXCEPTION_INT_DIVIDE_BY_ZERO;
+            }
+        default:
+            return 0;
     }
 }
 
@@ -78,7 +89,7 @@ void ChainToPrevious(int signal, siginfo_t* info, void* context) {
     }
     // Default action: restore it; a fault re-executes the instruction and
     // ends the process as usual, a sent signal is raised again.
-    struct sigaction fallback{};
+    struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
     sigaction(signal, &fallback, nullptr);
@@ -125,7 +136,7 @@ void Handler(int signal, siginfo_t* info, void* context) {
     static std::once_flag once;
     std::call_once(once, [] {
         for (int i = 0; i < 4; ++i) {
-            struct sigaction action{};
+            struct sigaction action {};
             action.sa_sigaction = Handler;
             action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
             sigemptyset(&action.sa_mask);

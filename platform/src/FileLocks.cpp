@@ -18,7 +18,7 @@ namespace {
 // An open-file-description lock: held by this handle, not by the process,
 // so two handles of one process exclude each other as on Windows.
 bool RangeLock(int fd, short type, uint64_t offset, uint64_t length) {
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = static_cast<off_t>(offset);
@@ -44,7 +44,7 @@ uint64_t NewShareSlot() {
 }
 
 bool MarkHeldByOthers(int fd, ShareMark mark) {
-    struct flock probe{};
+    struct flock probe {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
     probe.l_start = static_cast<off_t>(kMarksStart + mark * kMarkRange);

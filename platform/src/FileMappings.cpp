@@ -112,7 +112,7 @@ HANDLE CreateFileMappingA(HANDLE file, void*, DWORD protect, DWORD maxHigh, DWOR
         SetLastError(object ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(object->fd, &st) != 0) {
         Fail(errno);
         return nullptr;

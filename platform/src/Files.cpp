@@ -31,12 +31,23 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
     if (SplitStreamPath(path, &streamFile, &attribute)) return OpenStream(streamFile, attribute, disposition);
     int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     switch (disposition) {
-    case CREATE_NEW: mode |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: mode |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: mode |= O_CREAT; break;
-    case TRUNCATE_EXISTING: mode |= O_TRUNC; break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+        case CREATE_NEW:
+            mode |= O_CREAT | O_EXCL;
+            break;
+        case CREATE_ALWAYS:
+            mode |= O_CREAT | O_TRUNC;
+            break;
+        case OPEN_EXISTING:
+            break;
+        case OPEN_ALWAYS:
+            mode |= O_CREAT;
+            break;
+        case TRUNCATE_EXISTING:
+            mode |= O_TRUNC;
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
     }
     // Opened without waiting: a FIFO would otherwise block until a writer
     // came. Only regular files are opened (below).
@@ -47,7 +58,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
         if (errno == ENOENT) {
             std::string dir = path;
             const size_t slash = dir.find_last_of('/');
-            struct stat st{};
+            struct stat st {};
             if (slash != std::string::npos && slash > 0 && ::stat(dir.substr(0, slash).c_str(), &st) != 0)
                 error = ERROR_PATH_NOT_FOUND;
         }
@@ -56,7 +67,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD disposit
     }
     // A folder, FIFO, socket or device is not a file to read or write: it is
     // refused as Windows refuses a folder.
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
@@ -103,7 +114,8 @@ BOOL CloseHandle(HANDLE handle) {
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void*) {
     if (read) *read = 0;
     if (KernelObject* stream = ObjectOf(file, KernelObject::Kind::Stream)) {
-        const size_t n = std::min<size_t>(toRead, stream->data.size() - std::min(stream->position, stream->data.size()));
+        const size_t n =
+            std::min<size_t>(toRead, stream->data.size() - std::min(stream->position, stream->data.size()));
         std::memcpy(buffer, stream->data.data() + stream->position, n);
         stream->position += n;
         if (read) *read = static_cast<DWORD>(n);
@@ -164,7 +176,7 @@ DWORD GetFileSize(HANDLE file, DWORD* high) {
         return static_cast<DWORD>(stream->data.size());
     }
     KernelObject* object = ObjectOf(file, KernelObject::Kind::File);
-    struct stat st{};
+    struct stat st {};
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
@@ -181,8 +193,9 @@ DWORD GetFileSize(HANDLE file, DWORD* high) {
 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
     if (KernelObject* stream = ObjectOf(file, KernelObject::Kind::Stream)) {
-        const int64_t base = method == FILE_BEGIN ? 0 : method == FILE_CURRENT ? static_cast<int64_t>(stream->position)
-                                                                               : static_cast<int64_t>(stream->data.size());
+        const int64_t base = method == FILE_BEGIN     ? 0
+                             : method == FILE_CURRENT ? static_cast<int64_t>(stream->position)
+                                                      : static_cast<int64_t>(stream->data.size());
         const int64_t target = base + distance;
         if (target < 0) {
             SetLastError(131);  // ERROR_NEGATIVE_SEEK

@@ -20,8 +20,8 @@ STD_IID(IID_ITypeInfo, 0x00020401, 0x0000, 0x0000);
 STD_IID(IID_ITypeLib, 0x00020402, 0x0000, 0x0000);
 STD_IID(CLSID_FreeThreadedMarshaler, 0x0000033A, 0x0000, 0x0000);
 
-extern "C" const IID IID_ISequentialStream = {0x0C733A30, 0x2A1C, 0x11CE,
-                                                {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
+extern "C" const IID IID_ISequentialStream = {
+    0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
 #define ERRORINFO_IID(name, d1, d2, d3) \
     extern "C" const IID name = {d1, d2, d3, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}}
 ERRORINFO_IID(IID_ICreateErrorInfo, 0x22F03340, 0x547D, 0x101B);
@@ -30,9 +30,8 @@ ERRORINFO_IID(IID_IErrorInfo, 0x1CF2B120, 0x547D, 0x101B);
 
 int StringFromGUID2(REFGUID g, LPOLESTR buffer, int capacity) {
     char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2,
-                  g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-                  g.Data4[7]);
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
+                  g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
     const int length = static_cast<int>(std::strlen(text)) + 1;
     if (!buffer || capacity < length) return 0;
     for (int i = 0; i < length; ++i) buffer[i] = static_cast<OLECHAR>(text[i]);

@@ -31,9 +31,7 @@ public:
 private:
     struct Marshal final : IMarshal {
         explicit Marshal(FreeThreadedMarshaler* owner) : mOwner(owner) {}
-        HRESULT QueryInterface(REFIID riid, void** ppv) override {
-            return mOwner->mOuter->QueryInterface(riid, ppv);
-        }
+        HRESULT QueryInterface(REFIID riid, void** ppv) override { return mOwner->mOuter->QueryInterface(riid, ppv); }
         ULONG AddRef() override { return mOwner->mOuter->AddRef(); }
         ULONG Release() override { return mOwner->mOuter->Release(); }
 

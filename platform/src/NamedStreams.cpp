@@ -17,7 +17,7 @@ bool SplitStreamPath(const std::string& path, std::string* file, std::string* at
     const size_t slash = path.find_last_of('/');
     const size_t colon = path.find(':', slash == std::string::npos ? 0 : slash + 1);
     if (colon == std::string::npos || colon + 1 >= path.size()) return false;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.substr(0, colon).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     *file = path.substr(0, colon);
     std::string stream = path.substr(colon + 1);

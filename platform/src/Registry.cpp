@@ -27,8 +27,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
     return *result ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
 }
 
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, void*, PHKEY result,
-                     DWORD* disposition) {
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, void*, PHKEY result, DWORD* disposition) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     int root = 0;
@@ -162,8 +161,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* nameLength, DWORD*,
     return CopyName(it->second->name, name, nameLength);
 }
 
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, DWORD* valueNameLength, DWORD*, DWORD* type,
-                   BYTE* data, DWORD* dataSize) {
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, DWORD* valueNameLength, DWORD*, DWORD* type, BYTE* data,
+                   DWORD* dataSize) {
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.mutex);
     Key* found = nullptr;
@@ -208,8 +207,8 @@ LONG RegConnectRegistryA(LPCSTR machineName, HKEY key, PHKEY result) {
     if (PredefinedRoot(key) < 0) return ERROR_INVALID_HANDLE;
     std::string machine = machineName ? machineName : "";
     while (!machine.empty() && machine[0] == '\\') machine.erase(0, 1);
-    if (!machine.empty() && strcasecmp(machine.c_str(), LocalMachineName().c_str()) != 0 &&
-        machine != "." && strcasecmp(machine.c_str(), "localhost") != 0)
+    if (!machine.empty() && strcasecmp(machine.c_str(), LocalMachineName().c_str()) != 0 && machine != "." &&
+        strcasecmp(machine.c_str(), "localhost") != 0)
         return ERROR_BAD_NETPATH;
     *result = key;
     return ERROR_SUCCESS;

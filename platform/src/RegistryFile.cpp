@@ -230,8 +230,10 @@ private:
         Value value;
         value.name = name;
         if (!parseData(line.substr(pos + 1), &value)) return;
-        if (Value* existing = key->value(name)) *existing = std::move(value);
-        else key->values.push_back(std::move(value));
+        if (Value* existing = key->value(name))
+            *existing = std::move(value);
+        else
+            key->values.push_back(std::move(value));
     }
 
     bool parseData(const std::string& data, Value* value) {
@@ -287,10 +289,14 @@ private:
         uint32_t n = 0;
         for (char c : digits) {
             int h;
-            if (c >= '0' && c <= '9') h = c - '0';
-            else if (c >= 'a' && c <= 'f') h = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F') h = c - 'A' + 10;
-            else return false;
+            if (c >= '0' && c <= '9')
+                h = c - '0';
+            else if (c >= 'a' && c <= 'f')
+                h = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                h = c - 'A' + 10;
+            else
+                return false;
             n = (n << 4) | static_cast<uint32_t>(h);
         }
         *out = n;

@@ -17,8 +17,8 @@ struct Value {
 };
 
 struct Key {
-    std::string name;  // as created: names keep their case
-    std::vector<Value> values;  // in the order they were first set
+    std::string name;                                      // as created: names keep their case
+    std::vector<Value> values;                             // in the order they were first set
     std::map<std::string, std::unique_ptr<Key>> children;  // by folded name
 
     Key* child(const std::string& childName) const;

@@ -58,8 +58,7 @@ Key* Find(Key* tree, const std::vector<std::string>& path) {
 
 // Finds the key a handle and subkey name, refreshing the root first. A
 // handle whose own key has gone gives ERROR_KEY_DELETED.
-LONG FindKey(Store& store, HKEY key, LPCSTR subKey, Key** found, int* root,
-             std::vector<std::string>* path) {
+LONG FindKey(Store& store, HKEY key, LPCSTR subKey, Key** found, int* root, std::vector<std::string>* path) {
     int rootIndex = 0;
     std::vector<std::string> parts;
     LONG result = Resolve(key, subKey, &rootIndex, &parts);

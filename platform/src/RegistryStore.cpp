@@ -36,7 +36,6 @@ LONG Store::refresh(int root) {
     return ERROR_SUCCESS;
 }
 
-
 void Store::useDirectory() {
     const std::string dir = Directory();
     if (dir != mDirectory) {
@@ -52,7 +51,7 @@ std::unique_ptr<Key> Store::emptyTree(int root) {
 }
 
 FileIdentity Store::identityOf(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     FileIdentity id;
     if (::stat(path.c_str(), &st) != 0) return id;
     id.exists = true;
@@ -73,7 +72,7 @@ bool Store::readAll(const std::string& path, std::string* text, FileIdentity* id
         }
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     ::fstat(fd, &st);
     id->exists = true;
     id->device = st.st_dev;
@@ -128,7 +127,7 @@ LONG Store::save(int root) {
     }
     if (!error && ::fchmod(fd, 0644) != 0) error = errno;
     if (!error && ::fdatasync(fd) != 0) error = errno;
-    struct stat st{};
+    struct stat st {};
     ::fstat(fd, &st);
     ::close(fd);
     if (!error && ::rename(tempPath.c_str(), path.c_str()) != 0) error = errno;

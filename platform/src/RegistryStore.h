@@ -89,8 +89,7 @@ LONG Store::write(int root, Change change) {
     if (!makeDirectories(dir)) return static_cast<LONG>(Win32ErrorFromErrno(errno));
     const int lockFd = ::open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (lockFd < 0) return static_cast<LONG>(Win32ErrorFromErrno(errno));
-    while (::flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
-    }
+    while (::flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {}
     LONG result = refresh(root);
     if (result == ERROR_SUCCESS) {
         result = change(*mFiles[root].tree);

@@ -30,11 +30,10 @@ bool ReadDword(HKEY root, const std::string& path, const char* valueName, DWORD*
 }
 
 namespace {
-LONG WriteValue(HKEY root, const std::string& path, const char* valueName, DWORD type, const BYTE* data,
-                DWORD size) {
+LONG WriteValue(HKEY root, const std::string& path, const char* valueName, DWORD type, const BYTE* data, DWORD size) {
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                                  &key, nullptr);
+    LONG status =
+        RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return status;
     status = RegSetValueExA(key, valueName, 0, type, data, size);
     RegCloseKey(key);

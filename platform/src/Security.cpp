@@ -112,13 +112,20 @@ int AnswerWithPassword(int count, const pam_message** messages, pam_response** r
 
 DWORD ErrorOfPam(int result) {
     switch (result) {
-    case PAM_SUCCESS: return 0;
-    case PAM_NEW_AUTHTOK_REQD: return ERROR_PASSWORD_EXPIRED;
-    case PAM_ACCT_EXPIRED: return ERROR_ACCOUNT_DISABLED;
-    case PAM_PERM_DENIED: return ERROR_ACCOUNT_RESTRICTION;
-    case PAM_MAXTRIES: return ERROR_ACCOUNT_LOCKED_OUT;
-    case PAM_BUF_ERR: return ERROR_NOT_ENOUGH_MEMORY;
-    default: return ERROR_LOGON_FAILURE;
+        case PAM_SUCCESS:
+            return 0;
+        case PAM_NEW_AUTHTOK_REQD:
+            return ERROR_PASSWORD_EXPIRED;
+        case PAM_ACCT_EXPIRED:
+            return ERROR_ACCOUNT_DISABLED;
+        case PAM_PERM_DENIED:
+            return ERROR_ACCOUNT_RESTRICTION;
+        case PAM_MAXTRIES:
+            return ERROR_ACCOUNT_LOCKED_OUT;
+        case PAM_BUF_ERR:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_LOGON_FAILURE;
     }
 }
 
@@ -152,8 +159,7 @@ BOOL LogonUserA(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD, DWORD, HANDL
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (getpwnam_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-        return Fail(ERROR_LOGON_FAILURE);
+    if (getpwnam_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return Fail(ERROR_LOGON_FAILURE);
     Identity identity{entry.pw_uid, entry.pw_gid, std::vector<gid_t>(64)};
     int count = static_cast<int>(identity.groups.size());
     if (getgrouplist(entry.pw_name, entry.pw_gid, identity.groups.data(), &count) < 0) {

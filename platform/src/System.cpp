@@ -152,24 +152,48 @@ uint64_t platform::DiskFullErrorsOnThisThread() { return tDiskFullErrors; }
 
 DWORD Win32ErrorFromErrno(int error) {
     switch (error) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
-    case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case ENOSPC: case EDQUOT: case EFBIG: return ERROR_DISK_FULL;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EBUSY: case ETXTBSY: return 32;    // sharing violation
-    case EAGAIN: return 33;                  // lock violation
-    case ENOTEMPTY: return 145;
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    case ENOTSUP: return ERROR_NOT_SUPPORTED;
-    case EIO: return 23;
-    default: return ERROR_INVALID_FUNCTION;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EEXIST:
+            return ERROR_FILE_EXISTS;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return ERROR_DISK_FULL;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case EBUSY:
+        case ETXTBSY:
+            return 32;  // sharing violation
+        case EAGAIN:
+            return 33;  // lock violation
+        case ENOTEMPTY:
+            return 145;
+        case EISDIR:
+            return ERROR_ACCESS_DENIED;
+        case ENOTSUP:
+            return ERROR_NOT_SUPPORTED;
+        case EIO:
+            return 23;
+        default:
+            return ERROR_INVALID_FUNCTION;
     }
 }
 

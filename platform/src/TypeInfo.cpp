@@ -32,13 +32,13 @@ TypeInfo::TypeInfo(TypeLib* lib, UINT index, Kind kind, const InterfaceInfo* ifa
     // declaration of a name kept: a late-bound caller asks for a name at
     // every call, which a scan of the members compared one by one.
     for (int i = 0; mInterface && i < mInterface->memberCount; ++i)
-        if (mInterface->members[i].name) mByName.emplace(FoldedName(mInterface->members[i].name), &mInterface->members[i]);
+        if (mInterface->members[i].name)
+            mByName.emplace(FoldedName(mInterface->members[i].name), &mInterface->members[i]);
     // Members by id, in declaration order within an id (a property's get
     // and put share it): every call finds its member here.
     for (int i = 0; mInterface && i < mInterface->memberCount; ++i)
         mById.push_back({mInterface->members[i].id, &mInterface->members[i]});
-    std::stable_sort(mById.begin(), mById.end(),
-                     [](const IdEntry& a, const IdEntry& b) { return a.id < b.id; });
+    std::stable_sort(mById.begin(), mById.end(), [](const IdEntry& a, const IdEntry& b) { return a.id < b.id; });
 }
 
 HRESULT TypeInfo::QueryInterface(REFIID riid, void** ppv) {
@@ -63,29 +63,29 @@ HRESULT TypeInfo::GetTypeAttr(TYPEATTR** out) {
     attr->wMajorVerNum = library().majorVersion;
     attr->wMinorVerNum = library().minorVersion;
     switch (mKind) {
-    case Kind::Dispatch:
-    case Kind::Vtable:
-        attr->guid = *mInterface->iid;
-        attr->typekind = mKind == Kind::Dispatch ? TKIND_DISPATCH : TKIND_INTERFACE;
-        attr->cFuncs = static_cast<WORD>(mInterface->memberCount);
-        attr->cImplTypes = 1;
-        attr->cbSizeVft = static_cast<WORD>((7 + mInterface->memberCount) * sizeof(void*));
-        attr->cbSizeInstance = sizeof(void*);
-        attr->wTypeFlags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
-        break;
-    case Kind::Coclass:
-        attr->guid = *mCoclass->clsid;
-        attr->typekind = TKIND_COCLASS;
-        attr->cImplTypes = 1;
-        attr->wTypeFlags = TYPEFLAG_FCANCREATE;
-        break;
-    case Kind::Enum:
-        attr->guid = GUID_NULL;
-        attr->typekind = TKIND_ENUM;
-        attr->cVars = static_cast<WORD>(mEnum->valueCount);
-        attr->cbSizeInstance = 4;
-        attr->cbAlignment = 4;
-        break;
+        case Kind::Dispatch:
+        case Kind::Vtable:
+            attr->guid = *mInterface->iid;
+            attr->typekind = mKind == Kind::Dispatch ? TKIND_DISPATCH : TKIND_INTERFACE;
+            attr->cFuncs = static_cast<WORD>(mInterface->memberCount);
+            attr->cImplTypes = 1;
+            attr->cbSizeVft = static_cast<WORD>((7 + mInterface->memberCount) * sizeof(void*));
+            attr->cbSizeInstance = sizeof(void*);
+            attr->wTypeFlags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+            break;
+        case Kind::Coclass:
+            attr->guid = *mCoclass->clsid;
+            attr->typekind = TKIND_COCLASS;
+            attr->cImplTypes = 1;
+            attr->wTypeFlags = TYPEFLAG_FCANCREATE;
+            break;
+        case Kind::Enum:
+            attr->guid = GUID_NULL;
+            attr->typekind = TKIND_ENUM;
+            attr->cVars = static_cast<WORD>(mEnum->valueCount);
+            attr->cbSizeInstance = 4;
+            attr->cbAlignment = 4;
+            break;
     }
     *out = attr;
     return S_OK;
@@ -223,8 +223,8 @@ void TypeInfo::ReleaseFuncDesc(FUNCDESC* desc) {
 
 // Finds a member by id; a kind of 0 matches any kind.
 const MemberInfo* TypeInfo::findById(MEMBERID memid, int kind) const {
-    auto entry = std::lower_bound(mById.begin(), mById.end(), memid,
-                                  [](const IdEntry& e, MEMBERID id) { return e.id < id; });
+    auto entry =
+        std::lower_bound(mById.begin(), mById.end(), memid, [](const IdEntry& e, MEMBERID id) { return e.id < id; });
     for (; entry != mById.end() && entry->id == memid; ++entry)
         if (kind == 0 || (entry->member->kind & kind)) return entry->member;
     return nullptr;
@@ -236,8 +236,10 @@ FUNCDESC* TypeInfo::buildFuncDesc(const MemberInfo& m, UINT slot) const {
     std::vector<const ParamInfo*> params;
     const ParamInfo* retval = nullptr;
     for (int i = 0; i < m.paramCount; ++i) {
-        if (mKind == Kind::Dispatch && IsRetval(m.params[i])) retval = &m.params[i];
-        else params.push_back(&m.params[i]);
+        if (mKind == Kind::Dispatch && IsRetval(m.params[i]))
+            retval = &m.params[i];
+        else
+            params.push_back(&m.params[i]);
     }
     const size_t size = sizeof(FUNCDESC) + params.size() * (sizeof(ELEMDESC) + sizeof(PARAMDESCEX));
     auto* block = new (std::nothrow) uint8_t[size]();
@@ -253,7 +255,8 @@ FUNCDESC* TypeInfo::buildFuncDesc(const MemberInfo& m, UINT slot) const {
     desc->cParams = static_cast<SHORT>(params.size());
     desc->oVft = static_cast<SHORT>((7 + slot) * sizeof(void*));
     desc->wFuncFlags = m.flags;
-    desc->elemdescFunc.tdesc.vt = mKind == Kind::Dispatch ? (retval ? retval->type : VARTYPE{VT_VOID}) : VARTYPE{VT_HRESULT};
+    desc->elemdescFunc.tdesc.vt =
+        mKind == Kind::Dispatch ? (retval ? retval->type : VARTYPE{VT_VOID}) : VARTYPE{VT_HRESULT};
     for (size_t i = 0; i < params.size(); ++i) {
         const ParamInfo& p = *params[i];
         elems[i].tdesc.vt = p.type;

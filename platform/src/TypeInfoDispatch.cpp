@@ -50,8 +50,10 @@ HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
             for (int p = 0; p < m.paramCount; ++p)
                 if (!IsRetval(m.params[p]) && SameName(m.params[p].name, wanted)) position = p;
         }
-        if (position < 0) hr = DISP_E_UNKNOWNNAME;
-        else ids[n] = position;
+        if (position < 0)
+            hr = DISP_E_UNKNOWNNAME;
+        else
+            ids[n] = position;
     }
     return hr;
 }

@@ -15,8 +15,8 @@ namespace platform::typelib {
 TypeLib::TypeLib(const LibraryInfo* info, std::u16string path) : mInfo(info), mPath(std::move(path)) {
     UINT index = 0;
     for (int i = 0; i < info->interfaceCount; ++i) {
-        auto dispatch = std::make_unique<TypeInfo>(this, index++, TypeInfo::Kind::Dispatch,
-                                                   info->interfaces[i], nullptr, nullptr);
+        auto dispatch =
+            std::make_unique<TypeInfo>(this, index++, TypeInfo::Kind::Dispatch, info->interfaces[i], nullptr, nullptr);
         auto vtable = std::make_unique<TypeInfo>(this, static_cast<UINT>(-1), TypeInfo::Kind::Vtable,
                                                  info->interfaces[i], nullptr, nullptr);
         dispatch->setVtableView(vtable.get());
@@ -24,11 +24,11 @@ TypeLib::TypeLib(const LibraryInfo* info, std::u16string path) : mInfo(info), mP
         mVtableViews.push_back(std::move(vtable));
     }
     for (int i = 0; i < info->coclassCount; ++i)
-        mTypes.push_back(std::make_unique<TypeInfo>(this, index++, TypeInfo::Kind::Coclass, nullptr,
-                                                    &info->coclasses[i], nullptr));
+        mTypes.push_back(
+            std::make_unique<TypeInfo>(this, index++, TypeInfo::Kind::Coclass, nullptr, &info->coclasses[i], nullptr));
     for (int i = 0; i < info->enumCount; ++i)
-        mTypes.push_back(std::make_unique<TypeInfo>(this, index++, TypeInfo::Kind::Enum, nullptr, nullptr,
-                                                    &info->enums[i]));
+        mTypes.push_back(
+            std::make_unique<TypeInfo>(this, index++, TypeInfo::Kind::Enum, nullptr, nullptr, &info->enums[i]));
 }
 
 HRESULT TypeLib::QueryInterface(REFIID riid, void** ppv) {
@@ -74,8 +74,8 @@ HRESULT TypeLib::GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** out) {
 
 HRESULT TypeLib::GetLibAttr(TLIBATTR** out) {
     if (!out) return E_INVALIDARG;
-    *out = new (std::nothrow) TLIBATTR{*mInfo->libid, 0, SYS_WIN32, mInfo->majorVersion, mInfo->minorVersion,
-                                       LIBFLAG_FHASDISKIMAGE};
+    *out = new (std::nothrow)
+        TLIBATTR{*mInfo->libid, 0, SYS_WIN32, mInfo->majorVersion, mInfo->minorVersion, LIBFLAG_FHASDISKIMAGE};
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 

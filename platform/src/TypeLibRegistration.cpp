@@ -33,8 +33,8 @@ HRESULT LoadRegTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, ITypeLi
     char lcidText[16];
     std::snprintf(lcidText, sizeof lcidText, "%x", lcid);
     std::string path;
-    if (!platform::registry::ReadString(HKEY_CLASSES_ROOT, VersionKey(libid, major, minor) + "\\" + lcidText + "\\win32",
-                                        "", &path))
+    if (!platform::registry::ReadString(HKEY_CLASSES_ROOT,
+                                        VersionKey(libid, major, minor) + "\\" + lcidText + "\\win32", "", &path))
         return TYPE_E_LIBNOTREGISTERED;
     return LoadTypeLib(platform::codepage::Utf8ToUtf16(path).c_str(), library);
 }
@@ -43,7 +43,9 @@ namespace {
 
 constexpr const char* kOleAutomationProxy = "{00020424-0000-0000-C000-000000000046}";
 
-HRESULT FromRegistry(LONG status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
+HRESULT FromRegistry(LONG status) {
+    return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(status));
+}
 
 }  // namespace
 
@@ -54,8 +56,8 @@ HRESULT RegisterTypeLib(ITypeLib* library, LPCOLESTR fullPath, LPCOLESTR helpDir
     if (FAILED(hr)) return hr;
     const TLIBATTR libAttr = *attr;
     library->ReleaseTLibAttr(attr);
-    using platform::registry::WriteString;
     using platform::codepage::Utf16ToUtf8;
+    using platform::registry::WriteString;
     platform::Bstr doc;
     library->GetDocumentation(-1, nullptr, doc.put(), nullptr, nullptr);
     const std::string versionKey = VersionKey(libAttr.guid, libAttr.wMajorVerNum, libAttr.wMinorVerNum);
@@ -84,10 +86,12 @@ HRESULT RegisterTypeLib(ITypeLib* library, LPCOLESTR fullPath, LPCOLESTR helpDir
         const std::string key = "Interface\\" + GuidText(typeAttr->guid);
         info->ReleaseTypeAttr(typeAttr);
         status = WriteString(HKEY_CLASSES_ROOT, key, "", Utf16ToUtf8(name.str()));
-        if (status == ERROR_SUCCESS) status = WriteString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", "", kOleAutomationProxy);
+        if (status == ERROR_SUCCESS)
+            status = WriteString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", "", kOleAutomationProxy);
         if (status == ERROR_SUCCESS)
             status = WriteString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid32", "", kOleAutomationProxy);
-        if (status == ERROR_SUCCESS) status = WriteString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "", GuidText(libAttr.guid));
+        if (status == ERROR_SUCCESS)
+            status = WriteString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "", GuidText(libAttr.guid));
         if (status == ERROR_SUCCESS) status = WriteString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version", version);
         if (status != ERROR_SUCCESS) return FromRegistry(status);
     }
@@ -115,8 +119,8 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, libKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
         DWORD subKeys = 0;
-        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr);
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr);
         RegCloseKey(key);
         if (subKeys == 0) RegDeleteTreeA(HKEY_CLASSES_ROOT, libKey.c_str());
     }

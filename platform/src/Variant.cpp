@@ -28,12 +28,15 @@ HRESULT VariantClear(VARIANT* v) {
             if (FAILED(hr)) return hr;
         } else {
             switch (v->vt & VT_TYPEMASK) {
-            case VT_BSTR: SysFreeString(v->bstrVal); break;
-            case VT_UNKNOWN:
-            case VT_DISPATCH:
-                if (v->punkVal) v->punkVal->Release();
-                break;
-            default: break;
+                case VT_BSTR:
+                    SysFreeString(v->bstrVal);
+                    break;
+                case VT_UNKNOWN:
+                case VT_DISPATCH:
+                    if (v->punkVal) v->punkVal->Release();
+                    break;
+                default:
+                    break;
             }
         }
     }
@@ -90,17 +93,39 @@ bool Dereference(const VARIANT* source, VARIANT* out) {
         return true;
     }
     switch (base) {
-    case VT_I1: case VT_UI1: out->bVal = *source->pbVal; break;
-    case VT_I2: case VT_UI2: case VT_BOOL: out->iVal = *source->piVal; break;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4:
-        std::memcpy(&out->lVal, source->byref, 4);
-        break;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE:
-        std::memcpy(&out->llVal, source->byref, 8);
-        break;
-    case VT_BSTR: out->bstrVal = *source->pbstrVal; break;
-    case VT_UNKNOWN: case VT_DISPATCH: out->punkVal = *source->ppunkVal; break;
-    default: return false;
+        case VT_I1:
+        case VT_UI1:
+            out->bVal = *source->pbVal;
+            break;
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL:
+            out->iVal = *source->piVal;
+            break;
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_ERROR:
+        case VT_R4:
+            std::memcpy(&out->lVal, source->byref, 4);
+            break;
+        case VT_I8:
+        case VT_UI8:
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+            std::memcpy(&out->llVal, source->byref, 8);
+            break;
+        case VT_BSTR:
+            out->bstrVal = *source->pbstrVal;
+            break;
+        case VT_UNKNOWN:
+        case VT_DISPATCH:
+            out->punkVal = *source->ppunkVal;
+            break;
+        default:
+            return false;
     }
     return true;
 }
@@ -137,8 +162,7 @@ HRESULT ParseNumber(BSTR text, double* value) {
         return S_OK;
     }
     for (char c : s)
-        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.' || c == 'e' ||
-              c == 'E'))
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E'))
             return DISP_E_TYPEMISMATCH;
     char* end = nullptr;
     errno = 0;
@@ -149,33 +173,67 @@ HRESULT ParseNumber(BSTR text, double* value) {
     return S_OK;
 }
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-    return strcasecmp(a.c_str(), b) == 0;
-}
+bool EqualsNoCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
 // The value of a plain (dereferenced) source as a double; VT_EMPTY is 0.
 HRESULT ToDouble(const VARIANT& v, double* out) {
     switch (v.vt) {
-    case VT_EMPTY: *out = 0; return S_OK;
-    case VT_I1: *out = static_cast<int8_t>(v.bVal); return S_OK;
-    case VT_UI1: *out = v.bVal; return S_OK;
-    case VT_I2: *out = v.iVal; return S_OK;
-    case VT_UI2: *out = v.uiVal; return S_OK;
-    case VT_BOOL: *out = v.boolVal ? -1 : 0; return S_OK;
-    case VT_I4: case VT_INT: *out = v.lVal; return S_OK;
-    case VT_UI4: case VT_UINT: *out = v.ulVal; return S_OK;
-    case VT_I8: *out = static_cast<double>(v.llVal); return S_OK;
-    case VT_UI8: *out = static_cast<double>(v.ullVal); return S_OK;
-    case VT_R4: *out = v.fltVal; return S_OK;
-    case VT_R8: case VT_DATE: *out = v.dblVal; return S_OK;
-    case VT_CY: *out = static_cast<double>(v.cyVal.int64) / 10000.0; return S_OK;
-    case VT_BSTR: {
-        const std::string s = Trim(Narrow(v.bstrVal));
-        if (EqualsNoCase(s, "True")) { *out = -1; return S_OK; }
-        if (EqualsNoCase(s, "False")) { *out = 0; return S_OK; }
-        return ParseNumber(v.bstrVal, out);
-    }
-    default: return DISP_E_TYPEMISMATCH;
+        case VT_EMPTY:
+            *out = 0;
+            return S_OK;
+        case VT_I1:
+            *out = static_cast<int8_t>(v.bVal);
+            return S_OK;
+        case VT_UI1:
+            *out = v.bVal;
+            return S_OK;
+        case VT_I2:
+            *out = v.iVal;
+            return S_OK;
+        case VT_UI2:
+            *out = v.uiVal;
+            return S_OK;
+        case VT_BOOL:
+            *out = v.boolVal ? -1 : 0;
+            return S_OK;
+        case VT_I4:
+        case VT_INT:
+            *out = v.lVal;
+            return S_OK;
+        case VT_UI4:
+        case VT_UINT:
+            *out = v.ulVal;
+            return S_OK;
+        case VT_I8:
+            *out = static_cast<double>(v.llVal);
+            return S_OK;
+        case VT_UI8:
+            *out = static_cast<double>(v.ullVal);
+            return S_OK;
+        case VT_R4:
+            *out = v.fltVal;
+            return S_OK;
+        case VT_R8:
+        case VT_DATE:
+            *out = v.dblVal;
+            return S_OK;
+        case VT_CY:
+            *out = static_cast<double>(v.cyVal.int64) / 10000.0;
+            return S_OK;
+        case VT_BSTR: {
+            const std::string s = Trim(Narrow(v.bstrVal));
+            if (EqualsNoCase(s, "True")) {
+                *out = -1;
+                return S_OK;
+            }
+            if (EqualsNoCase(s, "False")) {
+                *out = 0;
+                return S_OK;
+            }
+            return ParseNumber(v.bstrVal, out);
+        }
+        default:
+            return DISP_E_TYPEMISMATCH;
     }
 }
 
@@ -214,20 +272,35 @@ std::string FormatDouble(double d, int digits = 15) {
 
 HRESULT ToText(const VARIANT& v, std::string* out) {
     switch (v.vt) {
-    case VT_EMPTY: out->clear(); return S_OK;
-    case VT_BOOL: *out = v.boolVal ? "True" : "False"; return S_OK;
-    case VT_I8: *out = std::to_string(v.llVal); return S_OK;
-    case VT_UI8: *out = std::to_string(v.ullVal); return S_OK;
-    case VT_R4: *out = FormatDouble(v.fltVal, 7); return S_OK;
-    case VT_R8: case VT_DATE: *out = FormatDouble(v.dblVal); return S_OK;
-    case VT_CY: *out = FormatDouble(static_cast<double>(v.cyVal.int64) / 10000.0); return S_OK;
-    default: {
-        double d = 0;
-        const HRESULT hr = ToDouble(v, &d);
-        if (FAILED(hr)) return hr;
-        *out = std::to_string(static_cast<int64_t>(d));
-        return S_OK;
-    }
+        case VT_EMPTY:
+            out->clear();
+            return S_OK;
+        case VT_BOOL:
+            *out = v.boolVal ? "True" : "False";
+            return S_OK;
+        case VT_I8:
+            *out = std::to_string(v.llVal);
+            return S_OK;
+        case VT_UI8:
+            *out = std::to_string(v.ullVal);
+            return S_OK;
+        case VT_R4:
+            *out = FormatDouble(v.fltVal, 7);
+            return S_OK;
+        case VT_R8:
+        case VT_DATE:
+            *out = FormatDouble(v.dblVal);
+            return S_OK;
+        case VT_CY:
+            *out = FormatDouble(static_cast<double>(v.cyVal.int64) / 10000.0);
+            return S_OK;
+        default: {
+            double d = 0;
+            const HRESULT hr = ToDouble(v, &d);
+            if (FAILED(hr)) return hr;
+            *out = std::to_string(static_cast<int64_t>(d));
+            return S_OK;
+        }
     }
 }
 
@@ -236,8 +309,7 @@ HRESULT DefaultValue(IDispatch* object, VARIANT* out) {
     if (!object) return DISP_E_TYPEMISMATCH;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     VariantInit(out);
-    const HRESULT hr =
-        object->Invoke(DISPID_VALUE, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, out, nullptr, nullptr);
+    const HRESULT hr = object->Invoke(DISPID_VALUE, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, out, nullptr, nullptr);
     return FAILED(hr) ? DISP_E_TYPEMISMATCH : S_OK;
 }
 
@@ -257,47 +329,77 @@ HRESULT ConvertPlain(VARIANT* dest, const VARIANT& src, WORD flags, VARTYPE vt) 
         hr = SafeArrayCopy(src.parray, &result.parray);
     } else {
         switch (vt) {
-        case VT_EMPTY:
-        case VT_NULL: break;
-        case VT_I1: { int8_t x; hr = ToInteger(src, &x); result.bVal = static_cast<BYTE>(x); break; }
-        case VT_UI1: hr = ToInteger(src, &result.bVal); break;
-        case VT_I2: hr = ToInteger(src, &result.iVal); break;
-        case VT_UI2: hr = ToInteger(src, &result.uiVal); break;
-        case VT_I4: case VT_INT: hr = ToInteger(src, &result.lVal); break;
-        case VT_UI4: case VT_UINT: hr = ToInteger(src, &result.ulVal); break;
-        case VT_I8: hr = ToInteger(src, &result.llVal); break;
-        case VT_UI8: hr = ToInteger(src, &result.ullVal); break;
-        case VT_R4: { double d; hr = ToDouble(src, &d); result.fltVal = static_cast<float>(d); break; }
-        case VT_R8: hr = ToDouble(src, &result.dblVal); break;
-        case VT_BOOL: {
-            double d = 0;
-            hr = ToDouble(src, &d);
-            result.boolVal = d != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-            break;
-        }
-        case VT_BSTR: {
-            if (src.vt == VT_BSTR) {
-                result.bstrVal = SysAllocStringLen(src.bstrVal, SysStringLen(src.bstrVal));
-            } else {
-                std::string text;
-                hr = ToText(src, &text);
-                if (SUCCEEDED(hr)) result.bstrVal = Wide(text);
+            case VT_EMPTY:
+            case VT_NULL:
+                break;
+            case VT_I1: {
+                int8_t x;
+                hr = ToInteger(src, &x);
+                result.bVal = static_cast<BYTE>(x);
+                break;
             }
-            if (SUCCEEDED(hr) && !result.bstrVal) hr = E_OUTOFMEMORY;
-            break;
-        }
-        case VT_UNKNOWN:
-        case VT_DISPATCH:
-            if (src.vt != VT_UNKNOWN && src.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
-            if (!src.punkVal) {
-                result.punkVal = nullptr;
-            } else {
-                hr = src.punkVal->QueryInterface(vt == VT_UNKNOWN ? IID_IUnknown : IID_IDispatch,
-                                                 reinterpret_cast<void**>(&result.punkVal));
-                if (FAILED(hr)) hr = DISP_E_TYPEMISMATCH;
+            case VT_UI1:
+                hr = ToInteger(src, &result.bVal);
+                break;
+            case VT_I2:
+                hr = ToInteger(src, &result.iVal);
+                break;
+            case VT_UI2:
+                hr = ToInteger(src, &result.uiVal);
+                break;
+            case VT_I4:
+            case VT_INT:
+                hr = ToInteger(src, &result.lVal);
+                break;
+            case VT_UI4:
+            case VT_UINT:
+                hr = ToInteger(src, &result.ulVal);
+                break;
+            case VT_I8:
+                hr = ToInteger(src, &result.llVal);
+                break;
+            case VT_UI8:
+                hr = ToInteger(src, &result.ullVal);
+                break;
+            case VT_R4: {
+                double d;
+                hr = ToDouble(src, &d);
+                result.fltVal = static_cast<float>(d);
+                break;
             }
-            break;
-        default: return DISP_E_BADVARTYPE;
+            case VT_R8:
+                hr = ToDouble(src, &result.dblVal);
+                break;
+            case VT_BOOL: {
+                double d = 0;
+                hr = ToDouble(src, &d);
+                result.boolVal = d != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+                break;
+            }
+            case VT_BSTR: {
+                if (src.vt == VT_BSTR) {
+                    result.bstrVal = SysAllocStringLen(src.bstrVal, SysStringLen(src.bstrVal));
+                } else {
+                    std::string text;
+                    hr = ToText(src, &text);
+                    if (SUCCEEDED(hr)) result.bstrVal = Wide(text);
+                }
+                if (SUCCEEDED(hr) && !result.bstrVal) hr = E_OUTOFMEMORY;
+                break;
+            }
+            case VT_UNKNOWN:
+            case VT_DISPATCH:
+                if (src.vt != VT_UNKNOWN && src.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
+                if (!src.punkVal) {
+                    result.punkVal = nullptr;
+                } else {
+                    hr = src.punkVal->QueryInterface(vt == VT_UNKNOWN ? IID_IUnknown : IID_IDispatch,
+                                                     reinterpret_cast<void**>(&result.punkVal));
+                    if (FAILED(hr)) hr = DISP_E_TYPEMISMATCH;
+                }
+                break;
+            default:
+                return DISP_E_BADVARTYPE;
         }
     }
     (void)flags;

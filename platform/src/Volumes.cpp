@@ -17,7 +17,7 @@ using platform::files::Fail;
 
 BOOL GetVolumeInformationA(LPCSTR root, LPSTR, DWORD, DWORD* serial, DWORD* maxComponent, DWORD* flags,
                            LPSTR fileSystemName, DWORD fileSystemNameSize) {
-    struct statfs info{};
+    struct statfs info {};
     if (!root || ::statfs(root, &info) != 0) return Fail(root ? errno : ENOENT);
     std::string name;
     // A file system that keeps user attributes keeps named streams: it answers as NTFS does.
@@ -26,14 +26,30 @@ BOOL GetVolumeInformationA(LPCSTR root, LPSTR, DWORD, DWORD* serial, DWORD* maxC
         name = "NTFS";
     } else {
         switch (static_cast<unsigned long>(info.f_type)) {
-        case 0x4d44: name = "vfat"; break;
-        case 0x01021994: name = "tmpfs"; break;
-        case 0xEF53: name = "ext4"; break;
-        case 0x58465342: name = "xfs"; break;
-        case 0x9123683E: name = "btrfs"; break;
-        case 0x794c7630: name = "overlay"; break;
-        case 0x6969: name = "nfs"; break;
-        default: name = "unknown"; break;
+            case 0x4d44:
+                name = "vfat";
+                break;
+            case 0x01021994:
+                name = "tmpfs";
+                break;
+            case 0xEF53:
+                name = "ext4";
+                break;
+            case 0x58465342:
+                name = "xfs";
+                break;
+            case 0x9123683E:
+                name = "btrfs";
+                break;
+            case 0x794c7630:
+                name = "overlay";
+                break;
+            case 0x6969:
+                name = "nfs";
+                break;
+            default:
+                name = "unknown";
+                break;
         }
     }
     if (serial) *serial = static_cast<DWORD>(info.f_fsid.__val[0]);
@@ -58,15 +74,16 @@ std::string MountPointOf(const std::string& path) {
         char folder[PATH_MAX];
         current = std::string(::getcwd(folder, sizeof folder) ? folder : "/") + "/" + current;
     }
-    struct stat st{};
+    struct stat st {};
     // The nearest existing folder, then up while the device stays the same.
-    while (!current.empty() && ::stat(current.c_str(), &st) != 0) current = current.substr(0, current.find_last_of('/'));
+    while (!current.empty() && ::stat(current.c_str(), &st) != 0)
+        current = current.substr(0, current.find_last_of('/'));
     if (current.empty()) current = "/";
     const dev_t device = st.st_dev;
     while (current != "/") {
         const size_t slash = current.find_last_of('/');
         const std::string parent = slash == 0 ? "/" : current.substr(0, slash);
-        struct stat up{};
+        struct stat up {};
         if (::stat(parent.c_str(), &up) != 0 || up.st_dev != device) break;
         current = parent;
     }

@@ -64,16 +64,18 @@ void WhenModal(std::function<void(T*)> action) {
 inline QString Evaluate(QWebEngineView* view, const QString& script, const QString& wanted) {
     auto result = std::make_shared<QString>();
     auto pending = std::make_shared<bool>(false);
-    WaitUntil([&] {
-        if (!*pending) {
-            *pending = true;
-            view->page()->runJavaScript(script, [result, pending](const QVariant& value) {
-                *result = value.toString();
-                *pending = false;
-            });
-        }
-        return !*pending && *result == wanted;
-    }, 5000);
+    WaitUntil(
+        [&] {
+            if (!*pending) {
+                *pending = true;
+                view->page()->runJavaScript(script, [result, pending](const QVariant& value) {
+                    *result = value.toString();
+                    *pending = false;
+                });
+            }
+            return !*pending && *result == wanted;
+        },
+        5000);
     return *result;
 }
 

@@ -51,9 +51,12 @@ protected:
         if (answer != Answer::NotShown) {
             WhenModal<FStart>([answer, &asked](FStart* start) {
                 asked = true;
-                if (answer == Answer::Yes) start->cmdYes->click();
-                else if (answer == Answer::No) start->Command1->click();
-                else start->close();
+                if (answer == Answer::Yes)
+                    start->cmdYes->click();
+                else if (answer == Answer::No)
+                    start->Command1->click();
+                else
+                    start->close();
             });
         }
         auto main = std::make_unique<FMain>();
@@ -155,7 +158,8 @@ TEST_F(EndToEnd, AddressBoxHistoryEnterAndGo) {
     const QString base = "http://" + Server()->host(kSite1);
     for (const char* path : {"/one", "/two", "/one"}) {
         main->NavigateAuction(base + path);
-        ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, path) && Ui(*main).cboAddress->itemText(0) == base + path; }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return Loaded(Ui(*main).brwAuction, path) && Ui(*main).cboAddress->itemText(0) == base + path; }));
     }
     QStringList list;
     for (int i = 0; i < Ui(*main).cboAddress->count(); ++i) list << Ui(*main).cboAddress->itemText(i);
@@ -183,7 +187,8 @@ TEST_F(EndToEnd, BackForwardAndHomeFollowEachBrowser) {
     main->GoForward(true);
     ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/second"); }));
     main->GoHome();
-    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).brwAuction->locationAddress() == base + "/" && !Ui(*main).brwAuction->busy(); }));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Ui(*main).brwAuction->locationAddress() == base + "/" && !Ui(*main).brwAuction->busy(); }));
 
     // The snipe browser has its own history: nothing to go back to yet.
     Ui(*main).SSTab1->setCurrentIndex(0);
@@ -205,10 +210,12 @@ TEST_F(EndToEnd, SlowPagesShowWorkingAndAnimate) {
     Ui(*main).SSTab1->setCurrentIndex(1);
     EXPECT_EQ(Ui(*main).sbPanel2->text(), "Working . . .");
     QSet<int> frames;
-    WaitUntil([&] {
-        frames.insert(main->shownStarFrame());
-        return frames.size() >= 3;
-    }, 2000);
+    WaitUntil(
+        [&] {
+            frames.insert(main->shownStarFrame());
+            return frames.size() >= 3;
+        },
+        2000);
     EXPECT_GE(frames.size(), 3);
     ASSERT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "/slow"); }));
     EXPECT_TRUE(WaitUntil([&] { return main->windowTitle() == "Tarnbid Bidbench > Page /slow"; }));
@@ -222,8 +229,9 @@ TEST_F(EndToEnd, ASiteThatCannotBeReachedIsSaidSo) {
     const QString authority = "127.0.0.1:" + QString::number(closed.serverPort());
     closed.close();
     main->NavigateAuction("http://" + authority + "/item");
-    EXPECT_TRUE(WaitUntil([&] { return Ui(*main).sbPanel2->text() == "The site " + authority + " could not be reached."; }))
-        << Ui(*main).sbPanel2->text().toStdString();
+    EXPECT_TRUE(WaitUntil([&] {
+        return Ui(*main).sbPanel2->text() == "The site " + authority + " could not be reached.";
+    })) << Ui(*main).sbPanel2->text().toStdString();
 }
 
 TEST_F(EndToEnd, SiteAndLabelsPersistAcrossARestart) {
@@ -273,7 +281,8 @@ TEST_F(EndToEnd, LoginCookiesSurviveARestart) {
     ASSERT_EQ(runChild("check-cookie"), 0);
     bool sentCookie = false;
     for (const RecordedRequest& r : Server()->requests())
-        if (r.host == Server()->host(kService) && r.target == "/secure/news.cfm") sentCookie = r.cookie.contains("login=yes");
+        if (r.host == Server()->host(kService) && r.target == "/secure/news.cfm")
+            sentCookie = r.cookie.contains("login=yes");
     EXPECT_TRUE(sentCookie);
 }
 
@@ -316,12 +325,12 @@ TEST_F(EndToEnd, FloatingToolbarSnipesTheTypedItem) {
         QTest::keyClick(toolbar->txtItem, Qt::Key_Return);
     });
     main->findChild<QAction*>("mnuToolsToolbar")->trigger();
-    EXPECT_EQ(why, QStringList({"Item numbers are digits only: no \"e\".",
-                                "Item numbers are digits only: no \"i\".",
+    EXPECT_EQ(why, QStringList({"Item numbers are digits only: no \"e\".", "Item numbers are digits only: no \"i\".",
                                 "Item numbers are digits only: no \",\"."}));
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kService, "/secure/login.cfm?item_number=12345"); }));
     for (const RecordedRequest& request : Server()->requests())
-        EXPECT_FALSE(request.target.contains("1e5") || request.target.contains("inf") || request.target.contains("1,234"))
+        EXPECT_FALSE(request.target.contains("1e5") || request.target.contains("inf") ||
+                     request.target.contains("1,234"))
             << request.target.toStdString();
 
     WhenModal<FToolbar>([](FToolbar* toolbar) {
@@ -346,7 +355,8 @@ TEST_F(EndToEnd, AFavouriteSellerOpensTheSellersListings) {
         dialog->cmdGetInfo->click();
     });
     main->findChild<QAction*>("mnuFavoritesSellers")->trigger();
-    const QString target = "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=seller2&include=0&since=-1&sort=2&rows=25";
+    const QString target =
+        "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=seller2&include=0&since=-1&sort=2&rows=25";
     EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, target); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "rows=25"); }));
     EXPECT_EQ(Ui(*main).SSTab1->currentIndex(), 1);
@@ -387,11 +397,14 @@ TEST_F(EndToEnd, FavouriteIDsReachTheSiteWholeAndOnce) {
     };
     const QString prefix = "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=";
     pick("a&b");
-    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, prefix + "a%26b&include=0&since=-1&sort=2&rows=25"); }));
-    EXPECT_EQ(*told, "LampMan is already in your favorites list as lampman.\r\n"
-                     "User IDs are the same whatever their letter case.");
+    EXPECT_TRUE(
+        WaitUntil([&] { return Server()->seen(kListings, prefix + "a%26b&include=0&since=-1&sort=2&rows=25"); }));
+    EXPECT_EQ(*told,
+              "LampMan is already in your favorites list as lampman.\r\n"
+              "User IDs are the same whatever their letter case.");
     pick("x#y");
-    EXPECT_TRUE(WaitUntil([&] { return Server()->seen(kListings, prefix + "x%23y&include=0&since=-1&sort=2&rows=25"); }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return Server()->seen(kListings, prefix + "x%23y&include=0&since=-1&sort=2&rows=25"); }));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(Ui(*main).brwAuction, "rows=25"); }));
     QFile list(UserPlaces::SellersListPath());
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
@@ -430,8 +443,9 @@ TEST_F(EndToEnd, VersionCheckOffersOnlyAnotherVersion) {
 }
 
 TEST_F(EndToEnd, FindCopyAndPrintWorkOnThePage) {
-    Server()->pages["/text"] = "<html><head><title>Text</title></head><body><p id='t'>copy me please</p>"
-                               "<p>needle one, needle two, and a third needle</p></body></html>";
+    Server()->pages["/text"] =
+        "<html><head><title>Text</title></head><body><p id='t'>copy me please</p>"
+        "<p>needle one, needle two, and a third needle</p></body></html>";
     auto main = Start(Answer::NotShown);
     ShowActive(main.get());
     main->NavigateAuction("http://" + Server()->host(kSite1) + "/text");

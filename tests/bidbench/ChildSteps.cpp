@@ -18,7 +18,9 @@ int RunChildStep(const QByteArray& step) {
             status = 2;
         if (step == "set-cookie") {
             Ui(main).brwSnipe->navigate("http://" + Addresses::CurrentHosts().serviceHost + "/setcookie");
-            if (!WaitUntil([&] { return Ui(main).brwSnipe->locationAddress().endsWith("/setcookie") && !Ui(main).brwSnipe->busy(); }))
+            if (!WaitUntil([&] {
+                    return Ui(main).brwSnipe->locationAddress().endsWith("/setcookie") && !Ui(main).brwSnipe->busy();
+                }))
                 status = 3;
         }
         main.close();

@@ -57,18 +57,52 @@ TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
         lines << top->text();
         lines += MenuLines(top->menu(), 1);
     }
-    EXPECT_EQ(lines, QStringList({
-        "&File", "  &Print...|Ctrl+P", "  -", "  E&xit|Ctrl+Q",
-        "&Edit", "  Cu&t|Ctrl+X", "  &Copy|Ctrl+C", "  &Paste|Ctrl+V", "  -", "  &Find (on current web page)|Ctrl+F",
-        "&Navigate", "  &Back|Alt+Left", "  &Forward|Alt+Right", "  &Stop|Esc", "  &Home|Alt+Home", "  &Refresh|F5",
-        "  &Address Box|Ctrl+L",
-        "Fa&vorites", "  &View Browser Favorites...", "  &Add to Browser Favorites...|Ctrl+D",
-        "  &Import Netscape Favorites...", "  -", "  Favorite eBay &Sellers...", "  Favorite eBay &Bidders...",
-        "&Tools", "  Snipe &Current Auction|Ctrl+Z", "  &Floating Toolbar|Ctrl+T", "  -", "  &Options",
-        "    &Start-up Auction Site", "      " + Addresses::SiteCaption(1) + "|checked", "      eBay &Canada", "      eBay &UK",
-        "      eBay &Australia", "      eBay &Ireland", "      eBay &New Zealand", "      eBay &Motors", "    -",
-        "    Show Button &Text|checked",
-        "&Help", "  &Contents", "  &Tarnscope Home Page", "  Tarnbid &Online", "  &Send Feedback", "  -", "  &About "}));
+    EXPECT_EQ(lines, QStringList({"&File",
+                                  "  &Print...|Ctrl+P",
+                                  "  -",
+                                  "  E&xit|Ctrl+Q",
+                                  "&Edit",
+                                  "  Cu&t|Ctrl+X",
+                                  "  &Copy|Ctrl+C",
+                                  "  &Paste|Ctrl+V",
+                                  "  -",
+                                  "  &Find (on current web page)|Ctrl+F",
+                                  "&Navigate",
+                                  "  &Back|Alt+Left",
+                                  "  &Forward|Alt+Right",
+                                  "  &Stop|Esc",
+                                  "  &Home|Alt+Home",
+                                  "  &Refresh|F5",
+                                  "  &Address Box|Ctrl+L",
+                                  "Fa&vorites",
+                                  "  &View Browser Favorites...",
+                                  "  &Add to Browser Favorites...|Ctrl+D",
+                                  "  &Import Netscape Favorites...",
+                                  "  -",
+                                  "  Favorite eBay &Sellers...",
+                                  "  Favorite eBay &Bidders...",
+                                  "&Tools",
+                                  "  Snipe &Current Auction|Ctrl+Z",
+                                  "  &Floating Toolbar|Ctrl+T",
+                                  "  -",
+                                  "  &Options",
+                                  "    &Start-up Auction Site",
+                                  "      " + Addresses::SiteCaption(1) + "|checked",
+                                  "      eBay &Canada",
+                                  "      eBay &UK",
+                                  "      eBay &Australia",
+                                  "      eBay &Ireland",
+                                  "      eBay &New Zealand",
+                                  "      eBay &Motors",
+                                  "    -",
+                                  "    Show Button &Text|checked",
+                                  "&Help",
+                                  "  &Contents",
+                                  "  &Tarnscope Home Page",
+                                  "  Tarnbid &Online",
+                                  "  &Send Feedback",
+                                  "  -",
+                                  "  &About "}));
     EXPECT_EQ(MenuLines(Ui(*main).mnuButtonBarStatus), QStringList({"View Text Labels|checked"}));
     // Every entry is enabled at start-up but those that need a page or an
     // item, and Back and Forward, which need a history.
@@ -79,8 +113,10 @@ TEST_F(Commands, MenuBarHoldsEveryEntryWithItsShortcutAndCheck) {
             EXPECT_TRUE(action->isEnabled()) << action->objectName().toStdString();
         }
     }
-    EXPECT_EQ(MenuLines(Ui(*main).mnuFavoritesButton), QStringList({"Browser Favorites", "Favorite Sellers", "Favorite Bidders"}));
-    auto* favorites = qobject_cast<QToolButton*>(Ui(*main).tbrNavigate->widgetForAction(Ui(*main).tbrNavigate->actions()[5]));
+    EXPECT_EQ(MenuLines(Ui(*main).mnuFavoritesButton),
+              QStringList({"Browser Favorites", "Favorite Sellers", "Favorite Bidders"}));
+    auto* favorites =
+        qobject_cast<QToolButton*>(Ui(*main).tbrNavigate->widgetForAction(Ui(*main).tbrNavigate->actions()[5]));
     ASSERT_TRUE(favorites);
     EXPECT_EQ(favorites->popupMode(), QToolButton::MenuButtonPopup);
 }

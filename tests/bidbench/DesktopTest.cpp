@@ -141,9 +141,9 @@ TEST_F(Desktop, PasteReachesAFormFieldOfThePage) {
     ui.brwAuction->focus();
     ASSERT_TRUE(WaitUntil([&] { return view->isAncestorOf(QApplication::focusWidget()); }, 3000));
     // The field has the page's focus before anything is pasted.
-    ASSERT_EQ(Evaluate(view, "document.getElementById('f').focus(); document.hasFocus() && document.activeElement.id",
-                       "f"),
-              "f");
+    ASSERT_EQ(
+        Evaluate(view, "document.getElementById('f').focus(); document.hasFocus() && document.activeElement.id", "f"),
+        "f");
     QApplication::clipboard()->setText("pasted 123");
     main->findChild<QAction*>("mnuEditPaste")->trigger();
     EXPECT_EQ(Evaluate(view, "document.getElementById('f').value", "pasted 123"), "pasted 123");
@@ -215,9 +215,12 @@ TEST_F(Desktop, EveryWindowAndMenuOpensItsHelpPage) {
     const struct {
         const char* menu;
         const QString& page;
-    } kMenus[] = {{"mnuFile", Help::kMenuFile},           {"mnuEdit", Help::kMenuEdit},
-                  {"mnumnuNavigate", Help::kMenuNavigate}, {"mnumnuFavorites", Help::kMenuFavorites},
-                  {"mnuTools", Help::kMenuTools},          {"mnuHelp", Help::kMenuHelp}};
+    } kMenus[] = {{"mnuFile", Help::kMenuFile},
+                  {"mnuEdit", Help::kMenuEdit},
+                  {"mnumnuNavigate", Help::kMenuNavigate},
+                  {"mnumnuFavorites", Help::kMenuFavorites},
+                  {"mnuTools", Help::kMenuTools},
+                  {"mnuHelp", Help::kMenuHelp}};
     for (const auto& entry : kMenus) {
         auto* menu = main->findChild<QMenu*>(entry.menu);
         ASSERT_TRUE(menu) << entry.menu;
@@ -305,12 +308,14 @@ TEST_F(Desktop, TheProgramsTitleNamesItOnce) {
     home.Start(program);
     ASSERT_TRUE(program.waitForStarted());
     QString title;
-    const bool shown = WaitUntil([&] {
-        const QStringList names = WindowNames();
-        const qsizetype at = IndexOfTitle(names, "Tarnbid Bidbench > Page /secure/news");
-        title = names.value(at);
-        return at >= 0;
-    }, 30000);
+    const bool shown = WaitUntil(
+        [&] {
+            const QStringList names = WindowNames();
+            const qsizetype at = IndexOfTitle(names, "Tarnbid Bidbench > Page /secure/news");
+            title = names.value(at);
+            return at >= 0;
+        },
+        30000);
     program.kill();
     program.waitForFinished();
     ASSERT_TRUE(shown);
@@ -340,7 +345,12 @@ TEST_F(Desktop, ASecondStartShowsTheFirstWindowAndEnds) {
         return other > program;
     };
     bool known = false;
-    ASSERT_TRUE(WaitUntil([&] { coverAbove(&known); return known; }, 5000));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            coverAbove(&known);
+            return known;
+        },
+        5000));
     const bool coverOrder = coverAbove(&known);
 
     QProcess second;
@@ -408,14 +418,15 @@ TEST_F(Desktop, ImportingBookmarksReportsWhatItDidAndAddsNothingTwice) {
     {
         QFile out(file);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write("<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
-                  "<DT><H3>Caf&eacute; &amp; Th&eacute;</H3>\n<DL><p>\n"
-                  "<DT><A HREF=\"http://example.com/a?x=1&amp;y=2\">R&eacute;sum&eacute; &hellip; &#x263A;</A>\n"
-                  "<DT><A HREF=\"javascript:alert(1)\">Bookmarklet</A>\n"
-                  "</DL><p>\n"
-                  "<DT><A HREF=\"place:sort=8&maxResults=10\">Most visited</A>\n"
-                  "<DT><A HREF=\"http://example.com/b\">Plain</A>\n"
-                  "</DL>\n");
+        out.write(
+            "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
+            "<DT><H3>Caf&eacute; &amp; Th&eacute;</H3>\n<DL><p>\n"
+            "<DT><A HREF=\"http://example.com/a?x=1&amp;y=2\">R&eacute;sum&eacute; &hellip; &#x263A;</A>\n"
+            "<DT><A HREF=\"javascript:alert(1)\">Bookmarklet</A>\n"
+            "</DL><p>\n"
+            "<DT><A HREF=\"place:sort=8&maxResults=10\">Most visited</A>\n"
+            "<DT><A HREF=\"http://example.com/b\">Plain</A>\n"
+            "</DL>\n");
     }
     auto main = Start();
     auto importOnce = [&] {
@@ -432,14 +443,17 @@ TEST_F(Desktop, ImportingBookmarksReportsWhatItDidAndAddsNothingTwice) {
         return *told;
     };
     const QString folder = BrowserFavorites::Folder();
-    EXPECT_EQ(importOnce(), "Imported 2 bookmarks in 1 folder.\n"
-                            "Skipped 2 scripts and saved searches (javascript:, place:).");
+    EXPECT_EQ(importOnce(),
+              "Imported 2 bookmarks in 1 folder.\n"
+              "Skipped 2 scripts and saved searches (javascript:, place:).");
     const QString cafe = folder + "/Caf\u00e9 & Th\u00e9";
-    EXPECT_EQ(BrowserFavorites::ReadShortcut(cafe + "/R\u00e9sum\u00e9 \u2026 \u263a.url"), "http://example.com/a?x=1&y=2");
+    EXPECT_EQ(BrowserFavorites::ReadShortcut(cafe + "/R\u00e9sum\u00e9 \u2026 \u263a.url"),
+              "http://example.com/a?x=1&y=2");
     EXPECT_EQ(BrowserFavorites::ReadShortcut(folder + "/Plain.url"), "http://example.com/b");
-    EXPECT_EQ(importOnce(), "Imported 0 bookmarks in 1 folder.\n"
-                            "Skipped 2 bookmarks already in your favorites and 2 scripts and saved searches "
-                            "(javascript:, place:).");
+    EXPECT_EQ(importOnce(),
+              "Imported 0 bookmarks in 1 folder.\n"
+              "Skipped 2 bookmarks already in your favorites and 2 scripts and saved searches "
+              "(javascript:, place:).");
     EXPECT_EQ(QDir(cafe).entryList(QDir::Files).size(), 1);
     QDir(cafe).removeRecursively();
     QFile::remove(folder + "/Plain.url");
@@ -456,7 +470,8 @@ TEST_F(Desktop, LongAddressesAreImportedApartAndOpenedWhole) {
         QFile out(file);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(("<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n<DT><A HREF=\"" + first +
-                   "\">Long</A>\n<DT><A HREF=\"" + second + "\">Long</A>\n</DL>\n").toUtf8());
+                   "\">Long</A>\n<DT><A HREF=\"" + second + "\">Long</A>\n</DL>\n")
+                      .toUtf8());
     }
     const QString folder = BrowserFavorites::Folder();
     QDir(folder).removeRecursively();
@@ -491,7 +506,8 @@ TEST_F(Desktop, BrowserFavoritesAreRenamedAndDeletedByKey) {
     QString error;
     ASSERT_FALSE(BrowserFavorites::WriteShortcut(place.path(), "One", "http://example.com/1", &error).isEmpty());
     ASSERT_TRUE(QDir().mkpath(place.path() + "/Sub"));
-    ASSERT_FALSE(BrowserFavorites::WriteShortcut(place.path() + "/Sub", "Two", "http://example.com/2", &error).isEmpty());
+    ASSERT_FALSE(
+        BrowserFavorites::WriteShortcut(place.path() + "/Sub", "Two", "http://example.com/2", &error).isEmpty());
     FIEFavorites tree(nullptr, place.path());
     ShowActive(&tree);
     // The keys act where the tree has the focus; the virtual display has no
@@ -597,8 +613,7 @@ protected:
         Action("mnuFavoritesSellers")->trigger();
     }
     // Answers the next message box with the button of that text, after `first`.
-    static void Answer(const QString& button, std::shared_ptr<QStringList> texts,
-                       std::function<void()> first = {}) {
+    static void Answer(const QString& button, std::shared_ptr<QStringList> texts, std::function<void()> first = {}) {
         WhenModal<QMessageBox>([button, texts, first](QMessageBox* box) {
             *texts << box->text();
             if (first) first();
@@ -671,8 +686,10 @@ TEST_F(UnwritableData, SettingsAreKeptAndWrittenWhenTheFileCanTakeThem) {
     Answer("OK", warnings);
     auction->arrive("http://one.example/", "One");
     ASSERT_TRUE(WaitUntil([&] { return !warnings->isEmpty(); }, 3000));
-    EXPECT_TRUE(warnings->first().startsWith("Your settings (the window's place, the address history, the start-up "
-                                             "site) could not be saved to " + settingsFile + ":\r\na folder has its name"))
+    EXPECT_TRUE(
+        warnings->first().startsWith("Your settings (the window's place, the address history, the start-up "
+                                     "site) could not be saved to " +
+                                     settingsFile + ":\r\na folder has its name"))
         << warnings->first().toStdString();
     auction->arrive("http://two.example/", "Two");
     Pump(200);

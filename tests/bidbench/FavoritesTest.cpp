@@ -110,10 +110,10 @@ TEST(UserIDs, BidderPageMarkers) {
         list.LoadFromBidderPage(page);
         return IDs(list);
     };
-    EXPECT_TRUE(load(marker + "ann&amp;x").isEmpty());                     // no "40%"
-    EXPECT_TRUE(load(marker + "ann&amp;x <td width=40%>").isEmpty());      // markers before it
-    EXPECT_EQ(load("<td width=40%>" + marker + "ann&amp;a " + marker + "bo b&amp;b " + marker + "ann&amp;c " +
-                   marker + "Ann&amp;d " + marker + "cut"),
+    EXPECT_TRUE(load(marker + "ann&amp;x").isEmpty());                 // no "40%"
+    EXPECT_TRUE(load(marker + "ann&amp;x <td width=40%>").isEmpty());  // markers before it
+    EXPECT_EQ(load("<td width=40%>" + marker + "ann&amp;a " + marker + "bo b&amp;b " + marker + "ann&amp;c " + marker +
+                   "Ann&amp;d " + marker + "cut"),
               QStringList({"ann", "bo b"}));
 }
 
@@ -131,8 +131,10 @@ TEST(Bookmarks, ParsedFromAnExportFile) {
     const QByteArray html = ReadAll(QString(TEST_DATA_DIR) + "/bookmarks/firefox-export.html");
     const BookmarkFile::Contents contents = BookmarkFile::Parse(html.toStdString());
     using Path = BookmarkFile::FolderPath;
-    EXPECT_EQ(contents.folders, (std::vector<Path>{{"Auctions"}, {"Auctions", "Sellers / Favourites"},
-                                                   {"Auctions", "Empty folder"}, {"Bookmarks Toolbar"}}));
+    EXPECT_EQ(
+        contents.folders,
+        (std::vector<Path>{
+            {"Auctions"}, {"Auctions", "Sellers / Favourites"}, {"Auctions", "Empty folder"}, {"Bookmarks Toolbar"}}));
     ASSERT_EQ(contents.bookmarks.size(), 6u);
     EXPECT_EQ(contents.bookmarks[0].title, "Clocks & Watches <rare>");  // the description is not part of it
     EXPECT_EQ(contents.bookmarks[0].url, "http://auctions.example/item?id=1&view=full");
@@ -142,8 +144,9 @@ TEST(Bookmarks, ParsedFromAnExportFile) {
     EXPECT_EQ(contents.bookmarks[5].folder, Path{"Bookmarks Toolbar"});
 
     // Broken files give what can be recognised.
-    const auto broken = BookmarkFile::Parse("<DL><DT><H3>F</H3><DL><DT><A HREF='http://a/'>open title<DT><A href=http://b/>B"
-                                            "</DL></DL></DL><A HREF=\"\">none</A><A HREF=\"http://c/\"");
+    const auto broken = BookmarkFile::Parse(
+        "<DL><DT><H3>F</H3><DL><DT><A HREF='http://a/'>open title<DT><A href=http://b/>B"
+        "</DL></DL></DL><A HREF=\"\">none</A><A HREF=\"http://c/\"");
     ASSERT_EQ(broken.bookmarks.size(), 3u);
     EXPECT_EQ(broken.bookmarks[0].title, "open title");
     EXPECT_EQ(broken.bookmarks[1].url, "http://b/");
@@ -250,7 +253,8 @@ TEST_F(FavoritesLists, IDsAreRenamedAndDeletedByKeyAndContextMenu) {
     dialog.SetListKind(false);
     ShowActive(&dialog);
     QStringList menu;
-    for (QAction* action : dialog.lstFavorites->actions()) menu << action->text() + (action->isEnabled() ? "" : " (off)");
+    for (QAction* action : dialog.lstFavorites->actions())
+        menu << action->text() + (action->isEnabled() ? "" : " (off)");
     EXPECT_EQ(menu, QStringList({"&Rename... (off)", "&Delete (off)"}));  // nothing selected yet
     auto select = [&](const QString& text) {
         ShowActive(&dialog);
@@ -278,8 +282,9 @@ TEST_F(FavoritesLists, IDsAreRenamedAndDeletedByKeyAndContextMenu) {
         box->accept();
     });
     renameTo("Robert", "ALICE");
-    EXPECT_EQ(*told, "ALICE is already in your favorites list as alice.\r\n"
-                     "User IDs are the same whatever their letter case.");
+    EXPECT_EQ(*told,
+              "ALICE is already in your favorites list as alice.\r\n"
+              "User IDs are the same whatever their letter case.");
     EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"alice", "Robert", "carol"}));
     renameTo("Robert", "robert");  // its own letter case may change
     EXPECT_EQ(Rows(dialog.lstFavorites), QStringList({"alice", "robert", "carol"}));
@@ -341,7 +346,8 @@ TEST_F(FavoritesLists, AListThatCannotBeWrittenIsReportedOnceAndKept) {
     EXPECT_TRUE(WaitUntil([&] { return !messages->isEmpty(); }, 3000));  // once the window has gone
     Pump(100);
     ASSERT_EQ(messages->size(), 1);
-    EXPECT_TRUE(messages->first().startsWith("The favorites list could not be saved to " + UserPlaces::SellersListPath()))
+    EXPECT_TRUE(
+        messages->first().startsWith("The favorites list could not be saved to " + UserPlaces::SellersListPath()))
         << messages->first().toStdString();
     {
         FFavorites again;
@@ -453,12 +459,10 @@ TEST_F(BidbenchTest, FloatingToolbarTakesNumbersOnly) {
     const struct {
         const char* typed;
         const char* why;
-    } refused[] = {{"1e5", "Item numbers are digits only: no \"e\"."},
-                   {"inf", "Item numbers are digits only: no \"i\"."},
-                   {"1,234", "Item numbers are digits only: no \",\"."},
-                   {"1.5", "Item numbers are digits only: no \".\"."},
-                   {"-12", "Item numbers are digits only: no \"-\"."},
-                   {"12 34", "Item numbers are digits only: no blanks."}};
+    } refused[] = {
+        {"1e5", "Item numbers are digits only: no \"e\"."},   {"inf", "Item numbers are digits only: no \"i\"."},
+        {"1,234", "Item numbers are digits only: no \",\"."}, {"1.5", "Item numbers are digits only: no \".\"."},
+        {"-12", "Item numbers are digits only: no \"-\"."},   {"12 34", "Item numbers are digits only: no blanks."}};
     for (const auto& c : refused) {
         toolbar.txtItem->selectAll();
         QTest::keyClicks(toolbar.txtItem, QString::fromUtf8(c.typed));

@@ -57,7 +57,8 @@ TEST_F(KeysLayoutImport, ZoomFindAndQuitKeys) {
 
     // Zoom by keys, from the page: in, in, out, actual size.
     auto zoomAfter = [&](int key) {
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : main.get(), key, Qt::ControlModifier);
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : main.get(), key,
+                        Qt::ControlModifier);
         Pump(50);
         return ui.brwAuction->zoomFactor();
     };
@@ -157,7 +158,12 @@ TEST_F(KeysLayoutImport, BrowsersEndAboveTheStatusBar) {
         if (labels != ui.mnuOptionsText->isChecked()) main->ToggleTextLabels();
         for (int tab : {0, 1}) {
             for (QSize size : {QSize(1000, 720), QSize(700, 480)}) {
-                SCOPED_TRACE(QString("labels %1, tab %2, %3x%4").arg(labels).arg(tab).arg(size.width()).arg(size.height()).toStdString());
+                SCOPED_TRACE(QString("labels %1, tab %2, %3x%4")
+                                 .arg(labels)
+                                 .arg(tab)
+                                 .arg(size.width())
+                                 .arg(size.height())
+                                 .toStdString());
                 main->resize(size);
                 ui.SSTab1->setCurrentIndex(tab);
                 Pump(100);
@@ -198,8 +204,11 @@ TEST_F(KeysLayoutImport, TheFavoritesTreeStaysOpenAfterARename) {
     QString error;
     ASSERT_TRUE(QDir().mkpath(place.path() + "/Deals/Sellers"));
     ASSERT_TRUE(QDir().mkpath(place.path() + "/Other"));
-    ASSERT_FALSE(BrowserFavorites::WriteShortcut(place.path() + "/Deals/Sellers", "Shop", "http://example.com/s", &error).isEmpty());
-    ASSERT_FALSE(BrowserFavorites::WriteShortcut(place.path() + "/Deals", "Lamp", "http://example.com/l", &error).isEmpty());
+    ASSERT_FALSE(
+        BrowserFavorites::WriteShortcut(place.path() + "/Deals/Sellers", "Shop", "http://example.com/s", &error)
+            .isEmpty());
+    ASSERT_FALSE(
+        BrowserFavorites::WriteShortcut(place.path() + "/Deals", "Lamp", "http://example.com/l", &error).isEmpty());
     FIEFavorites tree(nullptr, place.path());
     ShowActive(&tree);
     auto node = [&](const QString& text) {
@@ -242,7 +251,8 @@ TEST_F(KeysLayoutImport, ImportRunsBesideTheWindowAndRefusesWhatIsNoBookmarkFile
     QByteArray html = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<TITLE>Bookmarks</TITLE>\n<DL><p>\n<DT><H3>" +
                       sFolderName.toUtf8() + "</H3>\n<DL><p>\n";
     for (int i = 0; i < 2000; ++i)
-        html += "<DT><A HREF=\"http://example.com/item?n=" + QByteArray::number(i) + "\">Item " + QByteArray::number(i) + "</A>\n";
+        html += "<DT><A HREF=\"http://example.com/item?n=" + QByteArray::number(i) + "\">Item " +
+                QByteArray::number(i) + "</A>\n";
     html += "</DL><p>\n</DL><p>\n";
     const QString sBookmarks = files.filePath("bookmarks.html");
     QFile out(sBookmarks);
@@ -299,8 +309,9 @@ TEST_F(KeysLayoutImport, ImportRunsBesideTheWindowAndRefusesWhatIsNoBookmarkFile
         report.clear();
         EXPECT_FALSE(main->shellHelper()->ImportExportFavorites(true, broken.fileName()));
         EXPECT_TRUE(WaitUntil([&] { return !report.isEmpty(); }));
-        EXPECT_EQ(report, QString(file.name) + ": This is not a bookmark file: nothing was imported.\n"
-                          "Browsers export their bookmarks as an HTML file (\"Export bookmarks to HTML\").");
+        EXPECT_EQ(report, QString(file.name) +
+                              ": This is not a bookmark file: nothing was imported.\n"
+                              "Browsers export their bookmarks as an HTML file (\"Export bookmarks to HTML\").");
         EXPECT_EQ(QDir(BrowserFavorites::Folder()).entryList(), before);
     }
 }

@@ -147,7 +147,8 @@ TEST_F(PagesAndDownloads, ADownloadAsksWhereAndLandsOnDisk) {
     auto main = Start();
     QWidget* page = ShowAuctionPage(*main, "/account");
     QStringList statusTexts;
-    QObject::connect(Ui(*main).brwAuction, &Browser::statusTextChanged, [&](const QString& sText) { statusTexts << sText; });
+    QObject::connect(Ui(*main).brwAuction, &Browser::statusTextChanged,
+                     [&](const QString& sText) { statusTexts << sText; });
 
     bool asked = false;
     QString proposed;
@@ -206,7 +207,8 @@ TEST_F(PagesAndDownloads, ADownloadAsksWhereAndLandsOnDisk) {
     Server()->replies["/invoice.zip"].headers = "Content-Disposition: attachment; filename=\"second.zip\"\r\n";
     WhenModal<FDownload>([](FDownload* dialog) { dialog->cmdClose->click(); });
     Click(page, RowPoint(0));
-    ASSERT_TRUE(WaitUntil([&] { return statusTexts.contains("Downloading second.zip...") && !main->findChild<FDownload*>(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return statusTexts.contains("Downloading second.zip...") && !main->findChild<FDownload*>(); }));
     Pump(500);
     EXPECT_FALSE(QFile::exists(QDir(mDownloads.path()).filePath("second.zip")));
 
@@ -233,7 +235,8 @@ TEST_F(PagesAndDownloads, ADownloadOpeningAWindowLeavesNoEmptyTab) {
     Server()->replies["/statement.zip"] = {"200 OK", "application/zip",
                                            "Content-Disposition: attachment; filename=\"statement.zip\"\r\n", "PK"};
     Server()->pages["/account"] = "<html><head><title>Account</title></head><body>" +
-                                  Block("a", "target='_blank' href='/statement.zip'", 0, "Statement") + "</body></html>";
+                                  Block("a", "target='_blank' href='/statement.zip'", 0, "Statement") +
+                                  "</body></html>";
     auto main = Start();
     QWidget* page = ShowAuctionPage(*main, "/account");
     bool windowOpened = false;
@@ -271,8 +274,8 @@ TEST_F(PagesAndDownloads, LoadStatesEndAsDesktopBrowsersShowThem) {
     Server()->pages["/long"] = "<html><head><title>Long</title></head><body>" +
                                Block("a", "href='#bottom'", 0, "Down") +
                                "<div style='height:3000px'></div><h2 id='bottom'>Bottom</h2></body></html>";
-    Server()->replies["/missing"] = {"404 Not Found", "text/html",
-                                     "", "<html><head><title>Not here</title></head><body>gone</body></html>"};
+    Server()->replies["/missing"] = {"404 Not Found", "text/html", "",
+                                     "<html><head><title>Not here</title></head><body>gone</body></html>"};
     auto main = Start();
     const MainParts ui(*main);
     QWidget* page = ShowAuctionPage(*main, "/long");
@@ -306,8 +309,9 @@ TEST_F(PagesAndDownloads, LoadStatesEndAsDesktopBrowsersShowThem) {
     // A page the site does not have: said so, not "Action canceled".
     main->NavigateAuction(Address("/missing"));
     EXPECT_TRUE(WaitUntil([&] { return Loaded(ui.brwAuction, "/missing"); }));
-    EXPECT_TRUE(WaitUntil([&] { return ui.sbPanel2->text() == "The site answered error 404 for " + Address("/missing") + "."; }))
-        << ui.sbPanel2->text().toStdString();
+    EXPECT_TRUE(WaitUntil([&] {
+        return ui.sbPanel2->text() == "The site answered error 404 for " + Address("/missing") + ".";
+    })) << ui.sbPanel2->text().toStdString();
     EXPECT_TRUE(WaitUntil([&] { return main->windowTitle() == "Tarnbid Bidbench > Not here"; }));
     EXPECT_TRUE(WaitUntil([&] { return main->shownStarFrame() == 7; }, 1000));
 }

@@ -35,8 +35,10 @@ void TestHttpServer::serve(QTcpSocket* socket) {
         const int colon = line.indexOf(':');
         const QByteArray name = line.left(colon).trimmed().toLower();
         const QString value = QString::fromLatin1(line.mid(colon + 1).trimmed());
-        if (name == "host") request.host = value;
-        else if (name == "cookie") request.cookie = value;
+        if (name == "host")
+            request.host = value;
+        else if (name == "cookie")
+            request.cookie = value;
     }
     mRequests.append(request);
     if (dropped.contains(request.target)) {
@@ -45,12 +47,10 @@ void TestHttpServer::serve(QTcpSocket* socket) {
     }
 
     QByteArray extraHeaders;
-    if (request.target.startsWith("/setcookie"))
-        extraHeaders = "Set-Cookie: login=yes; Path=/\r\n";
-    QByteArray body = "<html><head><title>Page " + request.target.toUtf8() +
-                            "</title></head><body><h1>" + request.target.toHtmlEscaped().toUtf8() +
-                            "</h1><p>Served for " + request.host.toUtf8() +
-                            "</p><a id='next' href='/next'>next</a></body></html>";
+    if (request.target.startsWith("/setcookie")) extraHeaders = "Set-Cookie: login=yes; Path=/\r\n";
+    QByteArray body = "<html><head><title>Page " + request.target.toUtf8() + "</title></head><body><h1>" +
+                      request.target.toHtmlEscaped().toUtf8() + "</h1><p>Served for " + request.host.toUtf8() +
+                      "</p><a id='next' href='/next'>next</a></body></html>";
     if (pages.contains(request.target)) body = pages.value(request.target);
     TestReply reply;
     reply.body = body;
@@ -64,6 +64,8 @@ void TestHttpServer::serve(QTcpSocket* socket) {
         socket->write(response);
         socket->disconnectFromHost();
     };
-    if (request.target.startsWith("/slow")) QTimer::singleShot(slowMilliseconds, socket, answer);
-    else answer();
+    if (request.target.startsWith("/slow"))
+        QTimer::singleShot(slowMilliseconds, socket, answer);
+    else
+        answer();
 }

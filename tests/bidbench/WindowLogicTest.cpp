@@ -48,7 +48,7 @@ TEST_F(WindowLogic, StartUpLoadsTheSiteAndTheServicePage) {
 
 TEST_F(WindowLogic, CommandStatesFollowEachBrowserAndTab) {
     emit auction->commandStateChanged(Browser::kCommandBack, true);
-    emit auction->commandStateChanged(5, true);  // other commands change nothing
+    emit auction->commandStateChanged(5, true);    // other commands change nothing
     EXPECT_FALSE(Ui(*main).tbrBack->isEnabled());  // tab 0 follows the snipe browser
     main->GoBack(true);
     EXPECT_EQ(auction->backs + snipe->backs, 0);  // nothing, though the auction browser could go back
@@ -74,10 +74,12 @@ TEST_F(WindowLogic, BusyBrowsersShowInCaptionPanelAndAnimation) {
     EXPECT_EQ(Ui(*main).sbPanel2->text(), "Working . . .");
     ASSERT_TRUE(WaitUntil([&] { return main->shownStarFrame() != 7; }, 2000));
     QSet<int> frames;
-    WaitUntil([&] {
-        frames.insert(main->shownStarFrame());
-        return frames.size() >= 3;
-    }, 3000);
+    WaitUntil(
+        [&] {
+            frames.insert(main->shownStarFrame());
+            return frames.size() >= 3;
+        },
+        3000);
     EXPECT_GE(frames.size(), 3);
     EXPECT_FALSE(frames.contains(7));
     snipe->isBusy = false;
@@ -188,9 +190,10 @@ TEST(Addresses, SitesAndItemsAreInsertedAsGivenUserIDsEncoded) {
     EXPECT_EQ(Addresses::SiteStartAddress(1), "http://" + hosts.siteHost[0]);
     EXPECT_EQ(Addresses::SiteStartAddress(7), "http://" + hosts.sitePagesHost + "/ebaymotors/index.html");
     EXPECT_EQ(Addresses::SiteStartAddress(8), "");
-    EXPECT_EQ(Addresses::SellerListingsAddress("a b&c"),
-              "http://" + hosts.listingsHost +
-                  "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=a%20b%26c&include=0&since=-1&sort=2&rows=25");
+    EXPECT_EQ(
+        Addresses::SellerListingsAddress("a b&c"),
+        "http://" + hosts.listingsHost +
+            "/aw-cgi/eBayISAPI.dll?MfcISAPICommand=ViewListedItems&userid=a%20b%26c&include=0&since=-1&sort=2&rows=25");
     EXPECT_TRUE(Addresses::BidderItemsAddress("x#y%z+\u00e9").contains("&userid=x%23y%25z%2B%C3%A9&completed=0"));
     EXPECT_EQ(Addresses::BidderItemsAddress("x"),
               "http://" + hosts.bidItemsHost +
@@ -211,9 +214,9 @@ TEST(Addresses, TheItemIsTheDigitsOfTheQueryParameterNamedItem) {
         {"http://x/view?item=4711", "4711"},
         {"http://x/view?sortitem=price&item=4711", "4711"},  // not the end of another name
         {"http://x/view?item=4711&track=9#bids", "4711"},
-        {"http://x/view?item=%34%37", "47"},                  // as the site reads it
+        {"http://x/view?item=%34%37", "47"},  // as the site reads it
         {"http://x/view?item=4711&item=4711", "4711"},
-        {"http://x/view?item=4711&item=4712", ""},            // which one? none
+        {"http://x/view?item=4711&item=4712", ""},  // which one? none
         {"http://x/view?sortitem=price", ""},
         {"http://x/view?Item=4711", ""},
         {"http://x/item=4711/view", ""},
@@ -226,8 +229,7 @@ TEST(Addresses, TheItemIsTheDigitsOfTheQueryParameterNamedItem) {
         {"http://x/view?item=\u0664\u0667", ""},  // digits of other scripts are not the site's
         {"", ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Addresses::ItemNumber(QString::fromUtf8(c.address)), c.item) << c.address;
+    for (const auto& c : cases) EXPECT_EQ(Addresses::ItemNumber(QString::fromUtf8(c.address)), c.item) << c.address;
 }
 
 TEST_F(BidbenchTest, StartScreenStoresTheChoiceOnlyWhenTicked) {

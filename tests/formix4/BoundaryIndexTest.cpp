@@ -19,7 +19,8 @@ BoundaryIndex Arrived(const std::string& body, size_t chunk) {
 // Every place of `boundary` in the body, overlapping ones included.
 std::vector<uint64_t> PlacesIn(const std::string& body, const std::string& boundary) {
     std::vector<uint64_t> places;
-    for (size_t at = body.find(boundary); at != std::string::npos; at = body.find(boundary, at + 1)) places.push_back(at);
+    for (size_t at = body.find(boundary); at != std::string::npos; at = body.find(boundary, at + 1))
+        places.push_back(at);
     return places;
 }
 

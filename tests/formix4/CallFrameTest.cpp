@@ -115,10 +115,11 @@ TEST(CallFrame, FaultsAreLoggedAndRecoveredOnTheSameThread) {
     if (!platform::FaultTranslationAvailable()) GTEST_SKIP() << "sanitizers own the fault signals";
     TempRegistry registry;
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(CallFrame(kClass, FMX_HERE, [] {
-                      WriteToNull();
-                      return E_FAIL;
-                  }),
+        EXPECT_EQ(CallFrame(kClass, FMX_HERE,
+                            [] {
+                                WriteToNull();
+                                return E_FAIL;
+                            }),
                   S_OK);
     }
     const auto events = registry.events();
@@ -129,10 +130,11 @@ TEST(CallFrame, FaultsAreLoggedAndRecoveredOnTheSameThread) {
     EXPECT_NE(events[0][5].find(" of CallFrameTest. Base at 0x"), std::string::npos);
     // Another thread is caught as well, and the thread goes on afterwards.
     std::thread([] {
-        EXPECT_EQ(CallFrame(kClass, FMX_HERE, [] {
-                      WriteToNull();
-                      return E_FAIL;
-                  }),
+        EXPECT_EQ(CallFrame(kClass, FMX_HERE,
+                            [] {
+                                WriteToNull();
+                                return E_FAIL;
+                            }),
                   S_OK);
         EXPECT_EQ(CallFrame(kClass, FMX_HERE, [] { return S_FALSE; }), S_FALSE);
     }).join();

@@ -22,7 +22,8 @@ TEST(ErrorReport, ComposesSentencesAndCodes) {
 
     ErrorReport path;
     path.SetWin32Error(3);
-    EXPECT_EQ(path.ComposeText(), "A Windows error occurred that indicates that a file path could not be found (0x00000003).\n");
+    EXPECT_EQ(path.ComposeText(),
+              "A Windows error occurred that indicates that a file path could not be found (0x00000003).\n");
     EXPECT_EQ(static_cast<uint32_t>(path.FinalResult()), 0x80040003u);
 
     ErrorReport denied;
@@ -36,7 +37,8 @@ TEST(ErrorReport, ComposesSentencesAndCodes) {
 
 TEST(ErrorReport, DescribesWindowsErrors) {
     EXPECT_EQ(DescribeWindowsError(0), "");
-    EXPECT_EQ(DescribeWindowsError(2), "A Windows error occurred that indicates that a file could not be found (0x00000002).\n");
+    EXPECT_EQ(DescribeWindowsError(2),
+              "A Windows error occurred that indicates that a file could not be found (0x00000002).\n");
     EXPECT_EQ(DescribeWindowsError(8), DescribeWindowsError(8));
     EXPECT_NE(DescribeWindowsError(14).find("there was not enough memory (0x0000000e)"), std::string::npos);
     EXPECT_NE(DescribeWindowsError(15).find("the drive did not exist"), std::string::npos);

@@ -77,8 +77,8 @@ TEST(FieldGroupsTest, NamesCompareAsFoldedTextOrAsBytes) {
     groups.Append("A\xff\xc3\x89", ItemOf(data));  // "A", a byte, "É"
     groups.Append("a\xff\xc3\xa9", ItemOf(data));  // "a", the same byte, "é": the same group
     // A byte that is no text never meets the character of the same number.
-    groups.Append("\x01\xc3\xa9", ItemOf(data));   // "\x01é"
-    groups.Append("\x01\xe9", ItemOf(data));        // "\x01" and the byte 0xE9
+    groups.Append("\x01\xc3\xa9", ItemOf(data));  // "\x01é"
+    groups.Append("\x01\xe9", ItemOf(data));      // "\x01" and the byte 0xE9
     groups.Seal();
     ASSERT_EQ(groups.Count(), 6);
     EXPECT_EQ(groups.At(0)->count(), 2);
@@ -97,10 +97,10 @@ TEST(FieldGroupsTest, NamesCompareAsFoldedTextOrAsBytes) {
 TEST(FieldGroupsTest, NamesAreFoundByTheirShownText) {
     FieldGroups groups;
     const std::string data = "x";
-    groups.Append("Caf\xE9", ItemOf(data));             // no text in UTF-8: shown "Caf\uFFFD"
-    groups.Append("caf\xEF\xBF\xBD", ItemOf(data));     // the text "caf\uFFFD"
-    groups.Append("\xEF\xBF\xBDz", ItemOf(data));       // the text "\uFFFDz"
-    groups.Append("\xFFZ", ItemOf(data));               // no text, shown "\uFFFDZ": after the text
+    groups.Append("Caf\xE9", ItemOf(data));          // no text in UTF-8: shown "Caf\uFFFD"
+    groups.Append("caf\xEF\xBF\xBD", ItemOf(data));  // the text "caf\uFFFD"
+    groups.Append("\xEF\xBF\xBDz", ItemOf(data));    // the text "\uFFFDz"
+    groups.Append("\xFFZ", ItemOf(data));            // no text, shown "\uFFFDZ": after the text
     groups.Seal();
     ASSERT_EQ(groups.Count(), 4);
     EXPECT_EQ(groups.FindShown(u"CAF\uFFFD"), 0);

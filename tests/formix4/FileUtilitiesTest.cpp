@@ -106,8 +106,8 @@ TEST(ByteSources, AnotherWriterIsRefusedWhileASaveIsOpen) {
     const auto path = registry.dir() / "busy.bin";
     WriteFile(path, std::string(10000, 'x'));
     const std::u16string wide = platform::codepage::Utf8ToUtf16(path.string());
-    HANDLE saving = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
-                                nullptr);
+    HANDLE saving =
+        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(saving, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(LockFile(saving, 0, 0, 10000, 0));
 

@@ -44,12 +44,19 @@ Bytes Bmp(int32_t width, int32_t height, bool os2) {
 // A JPEG: SOI, an EXIF segment, a comment, DQT, SOF, SOS, scan data with a
 // stuffed byte and a restart marker, EOI.
 Bytes Jpeg(int components, uint16_t width, uint16_t height, bool end = true, int sofLengthDelta = 0) {
-    Bytes b = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x08, 'E', 'x', 'i', 'f', 0, 0, 0xFF, 0xFE, 0x00, 0x05, 'h', 'i', '!',
-               0xFF, 0xDB, 0x00, 0x04, 1, 2};
+    Bytes b = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x08, 'E',  'x',  'i',  'f',  0, 0, 0xFF,
+               0xFE, 0x00, 0x05, 'h',  'i',  '!',  0xFF, 0xDB, 0x00, 0x04, 1, 2};
     const uint16_t sofLength = static_cast<uint16_t>(8 + 3 * components + sofLengthDelta);
-    const Bytes sof = {0xFF, 0xC0, static_cast<uint8_t>(sofLength >> 8), static_cast<uint8_t>(sofLength), 8,
-                       static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
-                       static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), static_cast<uint8_t>(components)};
+    const Bytes sof = {0xFF,
+                       0xC0,
+                       static_cast<uint8_t>(sofLength >> 8),
+                       static_cast<uint8_t>(sofLength),
+                       8,
+                       static_cast<uint8_t>(height >> 8),
+                       static_cast<uint8_t>(height),
+                       static_cast<uint8_t>(width >> 8),
+                       static_cast<uint8_t>(width),
+                       static_cast<uint8_t>(components)};
     b.insert(b.end(), sof.begin(), sof.end());
     for (int c = 0; c < components; ++c) b.insert(b.end(), {static_cast<uint8_t>(c + 1), 0x11, 0});
     const uint16_t sosLength = static_cast<uint16_t>(6 + 2 * components);
@@ -72,8 +79,8 @@ TEST(ImageInfo, FixedHeaders) {
     EXPECT_EQ(gif.height, 50);
     EXPECT_EQ(Examine(Gif(0, 50)).type, fmxUnknown);
 
-    Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
-                 0, 0, 2, 128, 0, 0, 1, 224};
+    Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13,
+                 'I',  'H', 'D', 'R', 0,    0,    2,    128,  0, 0, 1, 224};
     ImageInfo pngInfo = Examine(png);
     EXPECT_EQ(pngInfo.type, fmxPNG);
     EXPECT_EQ(pngInfo.width, 640);

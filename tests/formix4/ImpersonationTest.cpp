@@ -82,7 +82,8 @@ TEST_F(Impersonation, TheThreadActsAsTheAccountUntilTheNextSetUser) {
 TEST_F(Impersonation, FailuresLeaveTheThreadAsTheProcess) {
     ASSERT_EQ(SetUser(mAccount.name(), mAccount.password()), S_OK);
     EXPECT_EQ(static_cast<uint32_t>(SetUser(mAccount.name(), "wrong")), 0x8004052Eu);
-    EXPECT_EQ(Description(), u"A Windows error - The user name or password is incorrect.\r\n - (0x0000052e) occurred.\n");
+    EXPECT_EQ(Description(),
+              u"A Windows error - The user name or password is incorrect.\r\n - (0x0000052e) occurred.\n");
     EXPECT_EQ(geteuid(), 0u);
     EXPECT_EQ(Member(false), u"root");
     EXPECT_EQ(static_cast<uint32_t>(SetUser(mAccount.name(), mAccount.password(), u"ELSEWHERE")), 0x8004054Bu);

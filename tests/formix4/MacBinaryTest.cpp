@@ -93,8 +93,8 @@ TEST(MacBinary, ExtensionsFromTheRegistryTheTableOrTheType) {
     std::memcpy(&entry[8], "8BIM", 4);
     std::memcpy(&entry[18], "JPEG", 4);
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\MacFile\\Parameters\\Type_Creators",
-                    0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\MacFile\\Parameters\\Type_Creators", 0,
+                    nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
     RegSetValueExA(key, "PhotoJpeg", 0, REG_BINARY, entry.data(), static_cast<DWORD>(entry.size()));
     RegCloseKey(key);
     const char extensionData[] = "\x01\x02\x03PhotoJpeg";

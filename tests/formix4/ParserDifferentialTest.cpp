@@ -30,8 +30,9 @@ public:
             body += Name() + "\"";
             if (Chance(2)) body += "; filename=\"" + FileName() + "\"";
             body += "\r\n";
-            if (Chance(2)) body += Pick({"Content-Type: text/plain\r\n", "Content-Type:image/png\r\n",
-                                         "CONTENT-TYPE: application/octet-stream\r\n"});
+            if (Chance(2))
+                body += Pick({"Content-Type: text/plain\r\n", "Content-Type:image/png\r\n",
+                              "CONTENT-TYPE: application/octet-stream\r\n"});
             body += Chance(25) ? "" : "\r\n";
             body += Text(Number(80)) + "\r\n";
         }
@@ -103,8 +104,10 @@ protected:
     void ExpectSameParse(const std::string& body, uint32_t arrivalChunk = 0) {
         // The body in a block of its own size, so that a read past it shows.
         std::vector<uint8_t> block(body.begin(), body.end());
-        if (arrivalChunk) mEngine.ParseArrivedBlock(block.data(), static_cast<int32_t>(block.size()), arrivalChunk);
-        else mEngine.ParseBlock(block.data(), static_cast<int32_t>(block.size()));
+        if (arrivalChunk)
+            mEngine.ParseArrivedBlock(block.data(), static_cast<int32_t>(block.size()), arrivalChunk);
+        else
+            mEngine.ParseBlock(block.data(), static_cast<int32_t>(block.size()));
         EXPECT_EQ(reference::Difference(mEngine, block.data(), block.size()), "")
             << ::testing::PrintToString(body) << " arriving in chunks of " << arrivalChunk;
         mEngine.Clear();
@@ -129,7 +132,9 @@ TEST_F(ParserDifferentialTest, RandomMultipartBodiesParsedFromTheBoundariesFound
 
 TEST_F(ParserDifferentialTest, ABoundaryLineWithAZeroByteParsesTheSameAsItArrives) {
     // The content's end is searched for up to the boundary's zero byte.
-    static const char kBody[] = "; n!\x80\0\0--\0\0\0\0\xfa" "f\r\n\r\n!--_\n--\0x\r\n";
+    static const char kBody[] =
+        "; n!\x80\0\0--\0\0\0\0\xfa"
+        "f\r\n\r\n!--_\n--\0x\r\n";
     const std::string body(kBody, sizeof kBody - 1);
     for (uint32_t chunk = 1; chunk <= body.size() && !HasFailure(); ++chunk) ExpectSameParse(body, chunk);
 }

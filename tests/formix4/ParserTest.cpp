@@ -42,7 +42,8 @@ protected:
         return result;
     }
 
-    static std::string Part(const std::string& headers, const std::string& content, const std::string& boundary = "--XyZ") {
+    static std::string Part(const std::string& headers, const std::string& content,
+                            const std::string& boundary = "--XyZ") {
         return boundary + "\r\n" + headers + "\r\n" + content + "\r\n";
     }
 
@@ -56,11 +57,12 @@ const std::string kEnd = "--XyZ--\r\n";
 }  // namespace
 
 TEST_F(ParserTest, MultipartFieldsGroupsAndItems) {
-    const std::string body =
-        Part("Content-Disposition: form-data; name=\"comment\"\r\n", "Hi there") +
-        Part("Content-Disposition: form-data; name=\"file\"; filename=\"C:\\Docs\\a.TXT\"\r\nContent-Type: text/plain\r\n",
-             "line1\r\nline2") +
-        Part("Content-Disposition: form-data; name=\"COMMENT\"\r\n", "") + kEnd;
+    const std::string body = Part("Content-Disposition: form-data; name=\"comment\"\r\n", "Hi there") +
+                             Part(
+                                 "Content-Disposition: form-data; name=\"file\"; "
+                                 "filename=\"C:\\Docs\\a.TXT\"\r\nContent-Type: text/plain\r\n",
+                                 "line1\r\nline2") +
+                             Part("Content-Disposition: form-data; name=\"COMMENT\"\r\n", "") + kEnd;
     const Parsed p = Parse(body);
     ASSERT_FALSE(p.failed) << p.report;
     EXPECT_EQ(p.groups, (std::vector<std::string>{"comment", "file"}));
@@ -142,7 +144,8 @@ TEST_F(ParserTest, FaultPathsAreReportedAndLogged) {
     EXPECT_NE(p.report.find("GetMultipartItems raised an exception."), std::string::npos);
     EXPECT_EQ(mEngine->Report().ResultCode(), E_FAIL);
     bool logged = false;
-    for (const auto& e : mRegistry.events()) logged = logged || e[5].find("GetMultipartItems raised") != std::string::npos;
+    for (const auto& e : mRegistry.events())
+        logged = logged || e[5].find("GetMultipartItems raised") != std::string::npos;
     EXPECT_TRUE(logged);
     // A zero byte inside a URL-encoded value.
     p = Parse(std::string("a=1&b=x\0y&c=3", 13));
@@ -153,7 +156,8 @@ TEST_F(ParserTest, FaultPathsAreReportedAndLogged) {
 TEST_F(ParserTest, AdversarialBodiesGiveTheSameResults) {
     // Thousands of header lines in one part.
     std::string headers;
-    for (int i = 0; i < 5000; ++i) headers += "Content-Disposition: form-data\r\nX-Filler: " + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 5000; ++i)
+        headers += "Content-Disposition: form-data\r\nX-Filler: " + std::to_string(i) + "\r\n";
     Parsed p = Parse(Part(headers + "Content-Disposition: form-data; name=\"late\"\r\n", "v") + kEnd);
     EXPECT_EQ(p.groups, std::vector<std::string>{"late"});
     // Megabytes of line ends after a boundary: one empty part, no closing boundary.

@@ -94,8 +94,9 @@ TEST_F(SaveTest, SaveLeavesItsErrorAsTheLastError) {
     ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
     EXPECT_EQ(GetLastError(), 0u);
     SetLastError(5);
-    EXPECT_EQ(static_cast<uint32_t>(mForm->Save(Bstr(platform::codepage::Utf8ToUtf16(
-                  (mRegistry.dir() / "no/folder/raw.bin").string())).get())), 0x80040003u);
+    EXPECT_EQ(static_cast<uint32_t>(mForm->Save(
+                  Bstr(platform::codepage::Utf8ToUtf16((mRegistry.dir() / "no/folder/raw.bin").string())).get())),
+              0x80040003u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     ASSERT_EQ(mForm->Save(Bstr(platform::codepage::Utf8ToUtf16((mRegistry.dir() / "raw2.bin").string())).get()), S_OK);
     EXPECT_EQ(GetLastError(), 0u);
@@ -103,8 +104,10 @@ TEST_F(SaveTest, SaveLeavesItsErrorAsTheLastError) {
 
 TEST_F(SaveTest, MacBinaryFilesKeepTheirForksInStreams) {
     const std::string upload = MacBinaryUpload(286);
-    Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"notes\"\r\nContent-Type: "
-         "application/x-macbinary\r\n\r\n" + upload + "\r\n--XyZ--\r\n");
+    Load(
+        "--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"notes\"\r\nContent-Type: "
+        "application/x-macbinary\r\n\r\n" +
+        upload + "\r\n--XyZ--\r\n");
     const auto target = mRegistry.dir() / "notes";
     ASSERT_TRUE(VolumeKeepsStreams(platform::codepage::Utf8ToUtf16(target.string()).c_str()));
     ASSERT_EQ(Save(Field(0, 0).get(), target), S_OK);
@@ -138,8 +141,10 @@ TEST_F(SaveTest, MacBinaryFilesKeepTheirForksInStreams) {
 
 TEST_F(SaveTest, AResourceForkTooLargeForTheVolumeLeavesNoPartialStream) {
     // ext4 keeps about 4 KB of attributes per file; this fork does not fit.
-    Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"big\"\r\nContent-Type: "
-         "application/x-macbinary\r\n\r\n" + MacBinaryUpload(60000) + "\r\n--XyZ--\r\n");
+    Load(
+        "--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"big\"\r\nContent-Type: "
+        "application/x-macbinary\r\n\r\n" +
+        MacBinaryUpload(60000) + "\r\n--XyZ--\r\n");
     const auto target = mRegistry.dir() / "big";
     // The page learns that the fork was not saved (disk full, 112), though
     // the data fork and the Finder record were written.
@@ -149,7 +154,8 @@ TEST_F(SaveTest, AResourceForkTooLargeForTheVolumeLeavesNoPartialStream) {
     GetErrorInfo(0, info.put());
     Bstr description;
     if (info) info->GetDescription(description.put());
-    EXPECT_EQ(description.str(), u"A Windows error - There is not enough space on the disk.\r\n - (0x00000070) occurred.\n");
+    EXPECT_EQ(description.str(),
+              u"A Windows error - There is not enough space on the disk.\r\n - (0x00000070) occurred.\n");
     EXPECT_EQ(ReadFile(target), std::string(300, 'd'));
     EXPECT_EQ(Attribute(target, "AFP_Resource"), "<none>");
     EXPECT_EQ(Attribute(target, "AFP_AfpInfo").size(), 61u);
@@ -159,8 +165,10 @@ TEST_F(SaveTest, AResourceForkTooLargeForTheVolumeLeavesNoPartialStream) {
 // a child process) keeps the data fork only, and the save succeeds.
 TEST_F(SaveTest, AVolumeWithoutAttributesKeepsTheDataForkOnly) {
     const std::string upload = MacBinaryUpload(286);
-    Load("--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"notes\"\r\nContent-Type: "
-         "application/x-macbinary\r\n\r\n" + upload + "\r\n--XyZ--\r\n");
+    Load(
+        "--XyZ\r\nContent-Disposition: form-data; name=\"m\"; filename=\"notes\"\r\nContent-Type: "
+        "application/x-macbinary\r\n\r\n" +
+        upload + "\r\n--XyZ--\r\n");
     const auto volume = mRegistry.dir() / "ramfs";
     std::filesystem::create_directories(volume);
     const auto target = volume / "notes";

@@ -183,7 +183,7 @@ TEST_F(SharedProgressInRedis, FormIdsOfTwoProcessesNeverMeet) {
     EXPECT_EQ(all.size(), 6000u);
     for (const int32_t id : all) {
         ASSERT_GT(id, 0);
-        ASSERT_EQ(id & 0x8000, 0);       // two 15-bit halves
+        ASSERT_EQ(id & 0x8000, 0);              // two 15-bit halves
         ASSERT_EQ(id & kSiteProgressIdBit, 0);  // the site's hand-outs have this bit
     }
     // A block of 1,024 IDs per command.
@@ -288,9 +288,9 @@ TEST(RedisAddress, IsParsedOrRefusedWithAReason) {
     ASSERT_TRUE(platform::RedisAddress::Parse("redis://[::1]:7000", &address, &error));
     EXPECT_EQ(address.host, "::1");
     EXPECT_EQ(address.HostAndPort(), "[::1]:7000");
-    for (const char* bad : {"http://127.0.0.1", "redis://", "redis://host:0", "redis://host:99999", "redis://host/x",
-                            "redis://user:pw@host", "redis://[::1", "redis://Z::1]:7000/3", "redis://a b:1",
-                            "redis://[host]:1"}) {
+    for (const char* bad :
+         {"http://127.0.0.1", "redis://", "redis://host:0", "redis://host:99999", "redis://host/x",
+          "redis://user:pw@host", "redis://[::1", "redis://Z::1]:7000/3", "redis://a b:1", "redis://[host]:1"}) {
         EXPECT_FALSE(platform::RedisAddress::Parse(bad, &address, &error)) << bad;
         EXPECT_NE(error.find("is not a Redis address"), std::string::npos) << error;
     }

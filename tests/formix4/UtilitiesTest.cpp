@@ -52,7 +52,7 @@ TEST(CheckedUtilities, BoundedFindStaysInsideItsRange) {
     const char text[] = "abc--def--";
     const char* end = text + 10;
     EXPECT_EQ(BoundedFind(text, end, "--"), text + 3);
-    EXPECT_EQ(BoundedFind(text + 4, end, "--"), text + 8);  // the last two bytes
+    EXPECT_EQ(BoundedFind(text + 4, end, "--"), text + 8);     // the last two bytes
     EXPECT_EQ(BoundedFind(text + 4, end - 1, "--"), nullptr);  // only "-" left at the end
     EXPECT_EQ(BoundedFind(text + 2, end, ""), text + 2);
     EXPECT_TRUE(registry.events().empty());
@@ -136,7 +136,8 @@ TEST(Settings, ValuesAreBytesNotTypesAndAreReadAtEachUse) {
     WriteString(HKEY_LOCAL_MACHINE, kSettingsKey, "EnableImpersonation", "longer than four bytes");
     EXPECT_FALSE(ImpersonationEnabled());
     // Another process's change is seen at the next read.
-    ASSERT_EQ(RunInChild([] { return static_cast<int>(WriteDword(HKEY_LOCAL_MACHINE, kSettingsKey, "LogErrors", 1)); }), 0);
+    ASSERT_EQ(RunInChild([] { return static_cast<int>(WriteDword(HKEY_LOCAL_MACHINE, kSettingsKey, "LogErrors", 1)); }),
+              0);
     EXPECT_TRUE(LogErrorsEnabled());
 }
 
@@ -176,7 +177,8 @@ TEST(EventSource, CreatedOnFirstLogFromModulePathOnly) {
     platform::registry::ReadString(HKEY_LOCAL_MACHINE, sourceKey, "EventMessageFile", &file);
     EXPECT_EQ(file, "/opt/formix/libformix4.so");
     EnsureEventSource("", std::string(65, 'S').c_str());
-    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kEventLogApplicationKey) + "\\" + std::string(65, 'S')).c_str(),
-                            0, KEY_READ, &key),
-              ERROR_SUCCESS);
+    EXPECT_NE(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kEventLogApplicationKey) + "\\" + std::string(65, 'S')).c_str(),
+                      0, KEY_READ, &key),
+        ERROR_SUCCESS);
 }

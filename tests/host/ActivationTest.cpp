@@ -97,13 +97,13 @@ protected:
     TempRegistry mRegistry;
 };
 
-
 }  // namespace
 
 TEST_F(Activation, EveryClassByBothProgIds) {
-    const std::vector<std::pair<const char16_t*, CLSID>> classes = {
-        {u"Formix4.XForm", CLSID_XForm}, {u"Formix4.XField", CLSID_XField},
-        {u"Formix4.XFields", CLSID_XFields}, {u"Formix4.XProgress", CLSID_XProgress}};
+    const std::vector<std::pair<const char16_t*, CLSID>> classes = {{u"Formix4.XForm", CLSID_XForm},
+                                                                    {u"Formix4.XField", CLSID_XField},
+                                                                    {u"Formix4.XFields", CLSID_XFields},
+                                                                    {u"Formix4.XProgress", CLSID_XProgress}};
     for (const auto& [progId, expected] : classes) {
         CLSID independent{}, versioned{};
         ASSERT_EQ(CLSIDFromProgID(progId, &independent), S_OK);
@@ -123,22 +123,23 @@ TEST_F(Activation, EveryClassByBothProgIds) {
 TEST_F(Activation, DispatchIdsFollowTheTypeLibrary) {
     auto form = Create(u"Formix4.XForm");
     const std::vector<std::pair<const char16_t*, DISPID>> formIds = {
-        {u"_NewEnum", -4}, {u"Item", 0}, {u"Count", 1}, {u"ID", 2}, {u"AbsolutePath", 3}, {u"Overwrite", 4},
-        {u"MaxUploadSize", 5}, {u"User", 6}, {u"Domain", 7}, {u"CodePage", 8}, {u"Streams", 9},
-        {u"Multipart", 10}, {u"SetUser", 11}, {u"Read", 12}, {u"Save", 13}};
+        {u"_NewEnum", -4}, {u"Item", 0},          {u"Count", 1},    {u"ID", 2},     {u"AbsolutePath", 3},
+        {u"Overwrite", 4}, {u"MaxUploadSize", 5}, {u"User", 6},     {u"Domain", 7}, {u"CodePage", 8},
+        {u"Streams", 9},   {u"Multipart", 10},    {u"SetUser", 11}, {u"Read", 12},  {u"Save", 13}};
     for (const auto& [name, id] : formIds) EXPECT_EQ(IdOf(form.get(), name), id) << Narrow(name);
     EXPECT_EQ(IdOf(form.get(), u"multipart"), 10);  // names ignore case
 
     auto field = Create(u"Formix4.XField");
-    const char16_t* fieldNames[] = {u"Content", u"Name", u"Length", u"FileExists", u"SafeFileName", u"FileType",
-                                    u"FileName", u"MIMEType", u"MacBinary", u"Data", u"Resource", u"RawFilePath",
-                                    u"RawFileName", u"RawFileType", u"RawLength", u"RawData", u"ImageType",
-                                    u"ImageWidth", u"ImageHeight", u"Save"};
+    const char16_t* fieldNames[] = {u"Content",  u"Name",        u"Length",      u"FileExists",  u"SafeFileName",
+                                    u"FileType", u"FileName",    u"MIMEType",    u"MacBinary",   u"Data",
+                                    u"Resource", u"RawFilePath", u"RawFileName", u"RawFileType", u"RawLength",
+                                    u"RawData",  u"ImageType",   u"ImageWidth",  u"ImageHeight", u"Save"};
     for (DISPID id = 0; id < 20; ++id) EXPECT_EQ(IdOf(field.get(), fieldNames[id]), id);
 
     auto progress = Create(u"Formix4.XProgress");
-    const char16_t* progressNames[] = {u"ID", u"Note", u"Started", u"BytesTotal", u"BytesDone", u"PercentDone",
-                                       u"ElapsedSeconds", u"SecondsLeft", u"BytesPerSecond"};
+    const char16_t* progressNames[] = {
+        u"ID",          u"Note",           u"Started",     u"BytesTotal",    u"BytesDone",
+        u"PercentDone", u"ElapsedSeconds", u"SecondsLeft", u"BytesPerSecond"};
     for (DISPID id = 1; id <= 9; ++id) EXPECT_EQ(IdOf(progress.get(), progressNames[id - 1]), id);
 
     auto fields = Create(u"Formix4.XFields");
@@ -328,9 +329,9 @@ TEST_F(Activation, MarshalerAggregationAndUnloading) {
     } outer;
     ComPtr<IUnknown> inner;
     IDispatch* refused = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_XForm, &outer, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&refused)),
-              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_XForm, &outer, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&refused)),
+        CLASS_E_NOAGGREGATION);
     ASSERT_EQ(CoCreateInstance(CLSID_XForm, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, inner.putVoid()), S_OK);
     ComPtr<IXForm> form;
     ASSERT_EQ(inner->QueryInterface(IID_IXForm, form.putVoid()), S_OK);

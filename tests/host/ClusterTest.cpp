@@ -55,7 +55,8 @@ public:
     // "restart server-one"...; its output.
     std::string control(const std::string& command) const {
         std::string output;
-        FILE* pipe = popen(("supervisorctl -s unix://" + mRunDir.path().string() + "/supervisor.sock " + command).c_str(), "r");
+        FILE* pipe =
+            popen(("supervisorctl -s unix://" + mRunDir.path().string() + "/supervisor.sock " + command).c_str(), "r");
         char buffer[256];
         while (pipe && fgets(buffer, sizeof buffer, pipe)) output += buffer;
         if (pipe) pclose(pipe);
@@ -120,7 +121,8 @@ protected:
         const int fd = Connect(port);
         const std::string head = "POST /upload?ID=" + id +
                                  " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=Site\r\n"
-                                 "Content-Length: " + std::to_string(body.size()) + "\r\n" + visitor.headers() +
+                                 "Content-Length: " +
+                                 std::to_string(body.size()) + "\r\n" + visitor.headers() +
                                  "Accept: application/json\r\nConnection: close\r\n\r\n";
         SendAll(fd, head.data(), head.size());
         for (size_t at = 0; at < body.size(); at += 1 << 20) {
@@ -413,7 +415,8 @@ TEST_F(ClusterTest, FormsOpenBeforeARedisFlushStillShowProgress) {
     for (auto& upload : uploads) upload.join();
     for (int i = 0; i < kForms; ++i) EXPECT_GT(seen[i], 0) << "form " << i;
     // No hand-out is kept in Redis.
-    FILE* keys = popen(("redis-cli -p " + std::to_string(mCluster->redis) + " --scan --pattern 'formix4:visitor:*'").c_str(), "r");
+    FILE* keys = popen(
+        ("redis-cli -p " + std::to_string(mCluster->redis) + " --scan --pattern 'formix4:visitor:*'").c_str(), "r");
     char line[128];
     EXPECT_EQ(std::fgets(line, sizeof line, keys), nullptr);
     pclose(keys);
@@ -434,9 +437,7 @@ TEST_F(ClusterTest, SessionsFollowTheVisitorAcrossServers) {
               "Response.Write(Session(\"n\") + \" \" + Session.SessionID);\n"
               "%>");
     StartCluster();
-    const auto ask = [&](const std::string& cookie) {
-        return Get(mCluster->balancer, "/count.asp", Visitor{cookie});
-    };
+    const auto ask = [&](const std::string& cookie) { return Get(mCluster->balancer, "/count.asp", Visitor{cookie}); };
     const HttpResult first = ask("");
     ASSERT_EQ(first.status, 200) << first.body;
     const std::string cookie = first.header("Set-Cookie").substr(0, first.header("Set-Cookie").find(';'));

@@ -23,8 +23,9 @@ protected:
 // A page saved in 1252 that says so: its own text, what it writes and a
 // character 1252 lacks, all in 1252 bytes.
 TEST_F(CodePage, APageAnswersInItsDirectivesCodePage) {
-    Page("western.asp", "<%@ Language=\"JScript\" CodePage=1252 %>\xE9\x80|<%= '\\u00e9\\u20ac\\u3042' %>|"
-                        "<%= Response.CodePage %>|<%= Response.Charset %>");
+    Page("western.asp",
+         "<%@ Language=\"JScript\" CodePage=1252 %>\xE9\x80|<%= '\\u00e9\\u20ac\\u3042' %>|"
+         "<%= Response.CodePage %>|<%= Response.Charset %>");
     Page("plain.asp", "\xC3\xA9|<%= Response.CodePage %>|<%= Response.Charset %>");
     auto server = Start();
     const HttpResult western = Get(server->port(), "/western.asp");
@@ -39,9 +40,11 @@ TEST_F(CodePage, APageAnswersInItsDirectivesCodePage) {
 // Text already written stays as it was written; bytes are never converted;
 // a character set the page names itself is the label.
 TEST_F(CodePage, AChangeConvertsWhatFollowsAndNotBytes) {
-    Page("switch.asp", "\xC3\xA9<% Response.CodePage = 28591; %>\xC3\xA9|"
-                       "<% Response.BinaryWrite(Request.BinaryRead(Request.TotalBytes)); %>|<%= Response.Charset %>");
-    Page("labelled.asp", "<% Response.CodePage = 1252; Response.Charset = 'x-legacy'; %>\xC3\xA9|<%= Response.Charset %>");
+    Page("switch.asp",
+         "\xC3\xA9<% Response.CodePage = 28591; %>\xC3\xA9|"
+         "<% Response.BinaryWrite(Request.BinaryRead(Request.TotalBytes)); %>|<%= Response.Charset %>");
+    Page("labelled.asp",
+         "<% Response.CodePage = 1252; Response.Charset = 'x-legacy'; %>\xC3\xA9|<%= Response.Charset %>");
     Page("japanese.asp", "<% Response.CodePage = 932; %>\xE3\x81\x82");
     auto server = Start();
     const HttpResult switched = Post(server->port(), "/switch.asp", "application/octet-stream", "\xC3\xA9\xFF");
@@ -59,10 +62,12 @@ TEST_F(CodePage, AChangeConvertsWhatFollowsAndNotBytes) {
 // set the answer's when the page sets none; a directive or the page's own
 // Response.CodePage comes first.
 TEST_F(CodePage, TheSessionKeepsItsCodePageAndLocale) {
-    Page("set.asp", "<% Session.CodePage = 1252; Session.LCID = 1031; %>\xC3\xA9|<%= Response.CodePage %>|<%= Response.LCID %>");
+    Page("set.asp",
+         "<% Session.CodePage = 1252; Session.LCID = 1031; %>\xC3\xA9|<%= Response.CodePage %>|<%= Response.LCID %>");
     Page("read.asp", "<%= Session.CodePage %>|<%= Session.LCID %>|\xC3\xA9|<%= Response.LCID %>");
-    Page("own.asp", "<% Response.CodePage = 65001; Response.LCID = 2057; %><%= Session.CodePage %>|\xC3\xA9|"
-                    "<%= Response.LCID %>|<%= Session.LCID %>");
+    Page("own.asp",
+         "<% Response.CodePage = 65001; Response.LCID = 2057; %><%= Session.CodePage %>|\xC3\xA9|"
+         "<%= Response.LCID %>|<%= Session.LCID %>");
     Page("directive.asp", "<%@ CodePage=65001 %><%= Session.CodePage %>|\xC3\xA9");
     Page("reset.asp", "<% Session.CodePage = 0; %>\xC3\xA9");
     auto server = Start();
@@ -123,15 +128,18 @@ TEST_F(CodePage, UnknownCodePagesAndLocalesAreScriptErrors) {
 // 1252 reads it so. The code page is the one that stands when the page
 // first reads the values.
 TEST_F(CodePage, FormsAndQueriesAreReadInTheAnswersCodePage) {
-    Page("western.asp", "<% Response.CodePage = 1252; var name = String(Request.Form('name')); %>"
-                        "<%= name %>|<%= name.length %>|<%= Request.QueryString('q') %>");
-    Page("late.asp", "<% var q = String(Request.QueryString('q')); Response.CodePage = 1252; %>"
-                     "<%= q %>|<%= Request.QueryString('q') %>");
-    Page("session.asp", "<% if (Request.QueryString('set').Count) Session.CodePage = 1252; %>"
-                        "<%= Session.CodePage %>|<%= Request.Form('name') %>");
+    Page("western.asp",
+         "<% Response.CodePage = 1252; var name = String(Request.Form('name')); %>"
+         "<%= name %>|<%= name.length %>|<%= Request.QueryString('q') %>");
+    Page("late.asp",
+         "<% var q = String(Request.QueryString('q')); Response.CodePage = 1252; %>"
+         "<%= q %>|<%= Request.QueryString('q') %>");
+    Page("session.asp",
+         "<% if (Request.QueryString('set').Count) Session.CodePage = 1252; %>"
+         "<%= Session.CodePage %>|<%= Request.Form('name') %>");
     auto server = Start();
-    const HttpResult western = Post(server->port(), "/western.asp?q=%E9t%E9", "application/x-www-form-urlencoded",
-                                    "name=J%FCrgen+%80");
+    const HttpResult western =
+        Post(server->port(), "/western.asp?q=%E9t%E9", "application/x-www-form-urlencoded", "name=J%FCrgen+%80");
     EXPECT_EQ(western.status, 200) << western.body;
     EXPECT_EQ(western.body, "J\xFCrgen \x80|8|\xE9t\xE9");
     // Read as UTF-8 before the change: the same value, written in 1252.

@@ -29,9 +29,9 @@ struct Picture {
 // Small files made by an image editor; top-down.bmp holds the rows of
 // bottom-up.bmp in the other order with a negative height.
 const Picture kPictures[] = {
-    {"baseline.jpg", 2, 37, 23},       {"progressive.jpg", 2, 41, 29}, {"grey.jpg", 1, 19, 31},
-    {"cmyk.jpg", 3, 23, 17},           {"exif-thumbnail.jpg", 2, 48, 32}, {"picture.gif", 4, 33, 21},
-    {"picture.png", 5, 35, 27},        {"bottom-up.bmp", 6, 32, 16},    {"os2.bmp", 6, 10, 20},
+    {"baseline.jpg", 2, 37, 23}, {"progressive.jpg", 2, 41, 29},    {"grey.jpg", 1, 19, 31},
+    {"cmyk.jpg", 3, 23, 17},     {"exif-thumbnail.jpg", 2, 48, 32}, {"picture.gif", 4, 33, 21},
+    {"picture.png", 5, 35, 27},  {"bottom-up.bmp", 6, 32, 16},      {"os2.bmp", 6, 10, 20},
     {"top-down.bmp", 0, 0, 0},
 };
 

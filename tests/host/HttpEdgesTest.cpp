@@ -314,7 +314,8 @@ TEST_F(HttpEdges, LongNamesAreShortenedKeepingTheirExtension) {
     Visitor visitor;
     // Within the client name limit (259), beyond what fits the saved path.
     const std::string name = std::string(240, 'x') + ".php.jpg";
-    const HttpResult json = Upload(server->port(), MultipartBody("Site").file("file", name, "data").str(), true, "1", visitor);
+    const HttpResult json =
+        Upload(server->port(), MultipartBody("Site").file("file", name, "data").str(), true, "1", visitor);
     ASSERT_EQ(json.status, 200) << json.body;
     std::smatch path;
     ASSERT_TRUE(std::regex_search(json.body, path, std::regex("\"SavedAs\": \"(/uploads/[^\"]+)\""))) << json.body;
@@ -340,7 +341,8 @@ TEST_F(HttpEdges, AFullDiskAnswers507AndLeavesNothing) {
     EXPECT_EQ(tooBig.status, 507);
     EXPECT_NE(tooBig.body.find("not enough space"), std::string::npos) << tooBig.body;
     size_t leftovers = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(volume)) leftovers += entry.is_regular_file();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(volume))
+        leftovers += entry.is_regular_file();
     EXPECT_EQ(leftovers, 0u);
     EXPECT_EQ(Upload(server->port(), FileOf("small.bin", std::string(100000, 'y')), true, "1", visitor).status, 200);
     server.reset();
@@ -351,15 +353,18 @@ TEST_F(HttpEdges, AFormWithTooManyFieldsIsStoppedAtTheCap) {
     auto server = Start({"--max-fields", "1000"});
     std::string pairs;
     for (int i = 0; i < 200000; ++i) pairs += "&";
-    const HttpResult result = Exchange(
-        server->port(), Head("/upload", pairs.size(), "Accept: text/html\r\n", "application/x-www-form-urlencoded") + pairs);
+    const HttpResult result =
+        Exchange(server->port(),
+                 Head("/upload", pairs.size(), "Accept: text/html\r\n", "application/x-www-form-urlencoded") + pairs);
     EXPECT_EQ(result.status, 413);
-    EXPECT_NE(result.body.find("The form has more fields than this server takes (1000)."), std::string::npos) << result.body;
+    EXPECT_NE(result.body.find("The form has more fields than this server takes (1000)."), std::string::npos)
+        << result.body;
     // Within the cap the form is read as usual.
     std::string fine;
     for (int i = 0; i < 999; ++i) fine += "a=1&";
     const HttpResult ok = Exchange(
-        server->port(), Head("/upload", fine.size(), "Accept: application/json\r\n", "application/x-www-form-urlencoded") + fine);
+        server->port(),
+        Head("/upload", fine.size(), "Accept: application/json\r\n", "application/x-www-form-urlencoded") + fine);
     EXPECT_EQ(ok.status, 200) << ok.body.substr(0, 200);
 }
 
@@ -370,8 +375,10 @@ TEST_F(HttpEdges, TheFieldCapCountsWhatTheBodyHolds) {
     MultipartBody parts("abc");
     for (int i = 0; i < 3000; ++i) parts.file("f" + std::to_string(i), "x.txt", "1");
     const std::string body = parts.str();
-    for (const std::string type : {"multipart/form-data; boundary=ZZZ", "text/plain", "application/x-www-form-urlencoded"}) {
-        const HttpResult refused = Exchange(server->port(), Head("/upload", body.size(), "Accept: text/html\r\n", type) + body);
+    for (const std::string type :
+         {"multipart/form-data; boundary=ZZZ", "text/plain", "application/x-www-form-urlencoded"}) {
+        const HttpResult refused =
+            Exchange(server->port(), Head("/upload", body.size(), "Accept: text/html\r\n", type) + body);
         EXPECT_EQ(refused.status, 413) << type << ": " << refused.body.substr(0, 200);
     }
     // Pairs sent as a multipart form are counted as the pairs they are read as.
@@ -404,7 +411,8 @@ TEST_F(HttpEdges, ConnectionsStayOpenForTheNextRequest) {
     EXPECT_EQ(form.header("Connection"), "keep-alive");
     const std::string cookie = form.header("Set-Cookie").substr(0, form.header("Set-Cookie").find(';'));
     const std::string body = FileOf("kept.txt", "kept open");
-    const HttpResult upload = ask(Head("/upload?ID=1", body.size(), "Cookie: " + cookie + "\r\nAccept: application/json\r\n") + body);
+    const HttpResult upload =
+        ask(Head("/upload?ID=1", body.size(), "Cookie: " + cookie + "\r\nAccept: application/json\r\n") + body);
     ASSERT_EQ(upload.status, 200) << upload.body;
     EXPECT_NE(upload.body.find("\"SavedAs\": \"/uploads/"), std::string::npos);
     EXPECT_EQ(ask("GET /site.css HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status, 200);
@@ -448,16 +456,21 @@ TEST_F(HttpEdges, UnsatisfiableRangesAre416) {
     auto server = Start();
     const std::string css = ReadFile(mRoot / "site.css");
     Visitor visitor;
-    const HttpResult upload = Upload(server->port(), FileOf("r.txt", std::string(96, 'r')), true, FormId(server->port(), visitor), visitor);
+    const HttpResult upload =
+        Upload(server->port(), FileOf("r.txt", std::string(96, 'r')), true, FormId(server->port(), visitor), visitor);
     std::smatch saved;
     ASSERT_TRUE(std::regex_search(upload.body, saved, std::regex("\"SavedAs\": \"(/uploads/[^\"]+)\""))) << upload.body;
     for (const auto& [target, size] : {std::pair<std::string, size_t>{"/site.css", css.size()}, {saved[1].str(), 96}}) {
         SCOPED_TRACE(target);
         const auto ask = [&](const std::string& range) {
-            return Exchange(server->port(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " + range +
-                                                "\r\nConnection: close\r\n\r\n", true);
+            return Exchange(
+                server->port(),
+                "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " + range + "\r\nConnection: close\r\n\r\n",
+                true);
         };
-        for (const std::string& bad : {std::string("bytes=5-1"), "bytes=" + std::to_string(size) + "-" + std::to_string(size + 100), std::string("bytes=x-2")}) {
+        for (const std::string& bad :
+             {std::string("bytes=5-1"), "bytes=" + std::to_string(size) + "-" + std::to_string(size + 100),
+              std::string("bytes=x-2")}) {
             const HttpResult refused = ask(bad);
             EXPECT_EQ(refused.status, 416) << bad;
             EXPECT_EQ(refused.header("Content-Range"), "bytes */" + std::to_string(size)) << bad;
@@ -519,7 +532,6 @@ TEST_F(HttpEdges, EveryRequestLineIsAnswered) {
     EXPECT_EQ(status("GET http://evil.example/index.html HTTP/1.1"), 400);
     EXPECT_EQ(status("GET http://127.0.0.1:9/index.html HTTP/1.1"), 400);
     EXPECT_EQ(status("POST https://evil.example/upload HTTP/1.1\r\nContent-Length: 3"), 400);
-
 }
 
 // A body's '&'s are counted in blocks: a long run of them, from any start,

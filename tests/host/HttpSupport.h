@@ -167,8 +167,7 @@ inline HttpResult Exchange(int port, const std::string& request, bool untilClose
     SendAll(fd, request.data(), request.size());
     HttpResult result = ReadResponse(fd);
     char rest[4096];
-    while (untilClosed && recv(fd, rest, sizeof rest, 0) > 0) {
-    }
+    while (untilClosed && recv(fd, rest, sizeof rest, 0) > 0) {}
     close(fd);
     return result;
 }
@@ -224,7 +223,8 @@ public:
     // A file part; no Content-Type line when `type` is empty.
     MultipartBody& file(const std::string& name, const std::string& fileName, const std::string& content,
                         const std::string& type = "") {
-        mBody += mDelimiter + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"";
+        mBody +=
+            mDelimiter + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"";
         if (!type.empty()) mBody += "\r\nContent-Type: " + type;
         mBody += "\r\n\r\n" + content + "\r\n";
         return *this;

@@ -19,8 +19,9 @@ using namespace http_support;
 
 namespace {
 
-const std::string kBody = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.txt\"\r\n\r\n"
-                          "saved by the account\r\n--XyZ--\r\n";
+const std::string kBody =
+    "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.txt\"\r\n\r\n"
+    "saved by the account\r\n--XyZ--\r\n";
 
 class ImpersonationHttp : public ::testing::Test {
 protected:
@@ -42,7 +43,7 @@ protected:
     }
     std::string Logon() const { return "user=" + mAccount.name() + "&password=" + mAccount.password(); }
     static uid_t Owner(const std::filesystem::path& path) {
-        struct stat st{};
+        struct stat st {};
         return stat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
     }
 
@@ -75,8 +76,9 @@ TEST_F(ImpersonationHttp, SavesRunAsTheAccountOnlyAfterSetUser) {
     EXPECT_EQ(Owner(mOwn / "raw.bin"), mAccount.uid());
     EXPECT_EQ(Owner(mOwn / "field.txt"), mAccount.uid());
 
-    result = Request(server->port(), "POST", "/impersonate?user=" + mAccount.name() + "&password=wrong&save=" +
-                                                 (mOwn / "other.bin").string(), kBody);
+    result = Request(server->port(), "POST",
+                     "/impersonate?user=" + mAccount.name() + "&password=wrong&save=" + (mOwn / "other.bin").string(),
+                     kBody);
     EXPECT_EQ(JsonValue(result.body, "HRESULT"), "0x8004052e") << result.body;
     EXPECT_EQ(JsonValue(result.body, "User"), "root");
     EXPECT_FALSE(std::filesystem::exists(mOwn / "other.bin"));
@@ -85,9 +87,8 @@ TEST_F(ImpersonationHttp, SavesRunAsTheAccountOnlyAfterSetUser) {
 TEST_F(ImpersonationHttp, OtherRequestsKeepTheServersIdentity) {
     auto server = Start(2);
     std::string held;
-    std::thread slow([&] {
-        held = Request(server->port(), "POST", "/impersonate?" + Logon() + "&hold=1500", kBody).body;
-    });
+    std::thread slow(
+        [&] { held = Request(server->port(), "POST", "/impersonate?" + Logon() + "&hold=1500", kBody).body; });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const HttpResult meanwhile =
         Request(server->port(), "POST", "/impersonate?save=" + (mShared / "meanwhile.bin").string(), kBody);

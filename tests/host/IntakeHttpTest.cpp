@@ -160,9 +160,7 @@ TEST_F(IntakeHttp, OversizedUploadsAreRefusedBeforeTheBody) {
 TEST_F(IntakeHttp, ClientsThatHangUpLeaveNothingBehind) {
     ServerProcess server(Environment());
     const UploadBody body(40u << 20);
-    {
-        Uploader upload(server.port(), "/intake?ID=99&MaxUploadSize=100000000", body, 10u << 20);
-    }
+    { Uploader upload(server.port(), "/intake?ID=99&MaxUploadSize=100000000", body, 10u << 20); }
     std::string note;
     for (int i = 0; i < 200 && note.find("Upload stopped unexpectedly") == std::string::npos; ++i) {
         note = JsonValue(Progress(server.port(), 99), "Note");
@@ -225,8 +223,9 @@ TEST_F(IntakeHttp, SaveAndReadRoundTripRawUploads) {
 
     result = Request(server.port(), "GET", "/read?AbsolutePath=1&path=" + (mRegistry.dir() / "missing").string());
     EXPECT_EQ(JsonValue(result.body, "HRESULT"), "0x80004005");
-    EXPECT_EQ(JsonValue(result.body, "Description"),
-              "Unable to read file.\nA Windows error occurred that indicates that a file could not be found (0x00000002).\n");
+    EXPECT_EQ(
+        JsonValue(result.body, "Description"),
+        "Unable to read file.\nA Windows error occurred that indicates that a file could not be found (0x00000002).\n");
     WriteFile(mRegistry.dir() / "empty", "");
     result = Request(server.port(), "GET", "/read?AbsolutePath=1&path=" + (mRegistry.dir() / "empty").string());
     EXPECT_EQ(JsonValue(result.body, "Description"), "File is empty.\n");

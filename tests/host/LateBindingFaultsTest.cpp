@@ -49,8 +49,8 @@ protected:
 }  // namespace
 
 TEST_F(LateBinding, NothingHangs_AMacintoshFileSavedToARelativePath) {
-    const std::string raw =
-        Write("mac.raw", MultipartBody("B").file("file", "Notes", MacBinaryUpload(400), "application/x-macbinary").str());
+    const std::string raw = Write(
+        "mac.raw", MultipartBody("B").file("file", "Notes", MacBinaryUpload(400), "application/x-macbinary").str());
     DispatchObject form = ReadForm(raw);
     form.put("Streams", MakeBool(true));
     DispatchObject field = Field(form, "file");
@@ -123,7 +123,8 @@ TEST_F(LateBinding, NoSuccessWithoutTheWork_PathsThatDoNotFit) {
     EXPECT_NE(tooLong.error().description.find("The filename or extension is too long."), std::string::npos)
         << tooLong.error().description;
     size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(mRegistry.dir())) files += entry.path().filename().string()[0] == 'n';
+    for (const auto& entry : fs::directory_iterator(mRegistry.dir()))
+        files += entry.path().filename().string()[0] == 'n';
     EXPECT_EQ(files, 0u);  // nothing written under a cut name
 }
 

@@ -41,15 +41,18 @@ protected:
         duk_context* context = duk_create_heap_default();
         duk_push_global_object(context);
         duk_push_object(context);
-        duk_push_c_function(context, [](duk_context* c) -> duk_ret_t {
-            duk_push_global_stash(c);
-            duk_get_prop_string(c, -1, "out");
-            duk_dup(c, 0);
-            duk_safe_to_string(c, -1);
-            duk_concat(c, 2);
-            duk_put_prop_string(c, -2, "out");
-            return 0;
-        }, 1);
+        duk_push_c_function(
+            context,
+            [](duk_context* c) -> duk_ret_t {
+                duk_push_global_stash(c);
+                duk_get_prop_string(c, -1, "out");
+                duk_dup(c, 0);
+                duk_safe_to_string(c, -1);
+                duk_concat(c, 2);
+                duk_put_prop_string(c, -2, "out");
+                return 0;
+            },
+            1);
         duk_put_prop_string(context, -2, "Write");
         duk_put_prop_string(context, -2, "Response");
         duk_pop(context);
@@ -64,8 +67,8 @@ protected:
             duk_get_prop_string(context, -1, "lineNumber");
             const script::SourceLine where = page.origin(duk_get_int(context, -1));
             duk_pop(context);
-            result = "error at " + where.file + ":" + std::to_string(where.line) + ": " +
-                     duk_safe_to_string(context, -1);
+            result =
+                "error at " + where.file + ":" + std::to_string(where.line) + ": " + duk_safe_to_string(context, -1);
         } else {
             duk_push_global_stash(context);
             duk_get_prop_string(context, -1, "out");
@@ -82,8 +85,9 @@ protected:
 }  // namespace
 
 TEST_F(PageSourceTest, TextCodeAndExpressionsRunAsTheyRead) {
-    Write("a.asp", "<%@ Language=\"JScript\" %><p><%= 1 + 2 %></p>\n"
-                   "<% for (var i = 0; i < 3; i++) { %>[<%= i %>]<% } %>\n");
+    Write("a.asp",
+          "<%@ Language=\"JScript\" %><p><%= 1 + 2 %></p>\n"
+          "<% for (var i = 0; i < 3; i++) { %>[<%= i %>]<% } %>\n");
     EXPECT_EQ(Run("a.asp"), "<p>3</p>\n[0][1][2]\n");
     // Code as people write it: no semicolons, a comment at the end of a
     // block, if and else across blocks, an expression ending in a comment.
@@ -101,8 +105,9 @@ TEST_F(PageSourceTest, TextCodeAndExpressionsRunAsTheyRead) {
 TEST_F(PageSourceTest, IncludesByFileAndByVirtualPathStayInsideTheRoot) {
     Write("inc/head.inc", "<h1><%= title %></h1>\n<!-- #include file=\"nested.inc\" -->");
     Write("inc/nested.inc", "[nested]");
-    Write("shop/page.asp", "<% var title = 'T' %><!-- #include virtual=\"/inc/head.inc\" -->|"
-                           "<!--#INCLUDE FILE=\"../inc/nested.inc\"-->|<!-- a plain comment -->");
+    Write("shop/page.asp",
+          "<% var title = 'T' %><!-- #include virtual=\"/inc/head.inc\" -->|"
+          "<!--#INCLUDE FILE=\"../inc/nested.inc\"-->|<!-- a plain comment -->");
     EXPECT_EQ(Run("shop/page.asp"), "<h1>T</h1>\n[nested]|[nested]|<!-- a plain comment -->");
     EXPECT_EQ(Compile("shop/page.asp").sources.size(), 4u);
 
@@ -130,8 +135,9 @@ TEST_F(PageSourceTest, ErrorsNameTheFileAndLineTheyCameFrom) {
     Write("perl.asp", "\n<%@ Language=\"PerlScript\" %>");
     const script::PageError language = ErrorOf("perl.asp");
     EXPECT_EQ(language.where.line, 2);
-    EXPECT_STREQ(language.what(), "The page /perl.asp is written in PerlScript, which this server does not run. "
-                                  "Supported languages: JScript, JavaScript, ECMAScript, VBScript.");
+    EXPECT_STREQ(language.what(),
+                 "The page /perl.asp is written in PerlScript, which this server does not run. "
+                 "Supported languages: JScript, JavaScript, ECMAScript, VBScript.");
     Write("open.asp", "a\nb <% var x = 1");
     EXPECT_EQ(ErrorOf("open.asp").where.line, 2);
 }

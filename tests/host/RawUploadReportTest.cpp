@@ -28,9 +28,10 @@ TEST(Inspect, PrintsTheFormAsAPageSeesIt) {
     TempRegistry registry;
     ASSERT_TRUE(RegisterComponent());
     const auto body = registry.dir() / "upload.bin";
-    WriteFile(body, "--XyZ\r\nContent-Disposition: form-data; name=\"comment\"\r\n\r\nhello\r\n--XyZ\r\n"
-                    "Content-Disposition: form-data; name=\"comment\"; filename=\"C:\\\\a\\\\b.TXT\"\r\n"
-                    "Content-Type: text/plain\r\n\r\nworld\r\n--XyZ--\r\n");
+    WriteFile(body,
+              "--XyZ\r\nContent-Disposition: form-data; name=\"comment\"\r\n\r\nhello\r\n--XyZ\r\n"
+              "Content-Disposition: form-data; name=\"comment\"; filename=\"C:\\\\a\\\\b.TXT\"\r\n"
+              "Content-Type: text/plain\r\n\r\nworld\r\n--XyZ--\r\n");
     std::string output;
     ASSERT_EQ(RunInspect(body.string(), &output), 0) << output;
     EXPECT_EQ(output.rfind("{\"Multipart\": true, \"Count\": 1, \"Fields\": [{\"Name\": \"comment\", \"Count\": 2, "
@@ -75,8 +76,9 @@ TEST(ReportValues, JsonStringsReadBackAsTheirText) {
 // Long runs of plain ASCII are written in blocks: a character that needs
 // escaping or encoding is found wherever it falls in one.
 TEST(ReportValues, EveryCharacterIsFoundWhereverItFallsInALongText) {
-    const std::pair<char16_t, std::string> kCharacters[] = {
-        {u'"', "\\\""}, {u'\\', "\\\\"}, {0x1F, "\\u001f"}, {0x7F, "\x7f"}, {0x80, "\xc2\x80"}, {0xFFFF, "\xef\xbf\xbf"}};
+    const std::pair<char16_t, std::string> kCharacters[] = {{u'"', "\\\""},     {u'\\', "\\\\"},
+                                                            {0x1F, "\\u001f"},  {0x7F, "\x7f"},
+                                                            {0x80, "\xc2\x80"}, {0xFFFF, "\xef\xbf\xbf"}};
     for (const auto& [character, written] : kCharacters)
         for (size_t at = 0; at < 40; ++at) {
             std::u16string text(40, u'x');

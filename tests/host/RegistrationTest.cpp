@@ -79,10 +79,15 @@ TEST(Registration, WritesEveryEntryAndLogsSuccess) {
     const std::string source = std::string(kEventLogApplicationKey) + "\\Formix";
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, source, "CategoryMessageFile"), kModule);
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, source, "EventMessageFile"), kModule);
-    EXPECT_NE(registry.file("HKEY_LOCAL_MACHINE").find("\"CategoryCount\"=dword:00000001\n"
-                                                      "\"CategoryMessageFile\"=\"" + kModule + "\"\n"
-                                                      "\"EventMessageFile\"=\"" + kModule + "\"\n"
-                                                      "\"TypesSupported\"=dword:00000007\n"),
+    EXPECT_NE(registry.file("HKEY_LOCAL_MACHINE")
+                  .find("\"CategoryCount\"=dword:00000001\n"
+                        "\"CategoryMessageFile\"=\"" +
+                        kModule +
+                        "\"\n"
+                        "\"EventMessageFile\"=\"" +
+                        kModule +
+                        "\"\n"
+                        "\"TypesSupported\"=dword:00000007\n"),
               std::string::npos);
     const auto events = registry.events();
     ASSERT_EQ(events.size(), 1u);

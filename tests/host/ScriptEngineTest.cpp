@@ -34,13 +34,20 @@ protected:
         return [this](duk_context* context) {
             duk_push_object(context);
             duk_push_pointer(context, &mOut);
-            duk_put_prop_string(context, -2, "\xff" "out");
-            duk_push_c_function(context, [](duk_context* c) -> duk_ret_t {
-                duk_push_this(c);
-                duk_get_prop_string(c, -1, "\xff" "out");
-                static_cast<std::string*>(duk_get_pointer(c, -1))->append(duk_safe_to_string(c, 0));
-                return 0;
-            }, 1);
+            duk_put_prop_string(context, -2,
+                                "\xff"
+                                "out");
+            duk_push_c_function(
+                context,
+                [](duk_context* c) -> duk_ret_t {
+                    duk_push_this(c);
+                    duk_get_prop_string(c, -1,
+                                        "\xff"
+                                        "out");
+                    static_cast<std::string*>(duk_get_pointer(c, -1))->append(duk_safe_to_string(c, 0));
+                    return 0;
+                },
+                1);
             duk_put_prop_string(context, -2, "Write");
             duk_put_prop_string(context, -2, "Response");
         };
@@ -130,7 +137,8 @@ var fraction = "0." + new Array(201).join("1234567890"), numeric = fraction + "5
 var list = "[" + new Array(600).join("1,") + "1", closed = list + "]", extended = closed + ",2]";
 Response.Write("|" + Number(numeric) + "|" + JSON.parse(closed).length + "|" + longer.length + "|" + extended.length + "|");
 Response.Write(numeric.slice(-3));
-%>)"), Within(60s), Bind());
+%>)"),
+                                                   Within(60s), Bind());
     ASSERT_TRUE(outcome.ok) << outcome.error;
     size_t length = 0, midLength = 0;
     for (int i = 0; i < 100000; ++i) {
@@ -138,9 +146,8 @@ Response.Write(numeric.slice(-3));
         if (i == 50000) midLength = length;
     }
     const std::string expected = std::to_string(length) + "|true|found|z|8364|55357|56832|" +
-                                 std::to_string(length - 7) + "|99999;|" + std::to_string(midLength) +
-                                 "|true|50000;|" + std::to_string(midLength - 7) + "|100001" +
-                                 "|0.12345678901234568|600|2004|1204|905";
+                                 std::to_string(length - 7) + "|99999;|" + std::to_string(midLength) + "|true|50000;|" +
+                                 std::to_string(midLength - 7) + "|100001" + "|0.12345678901234568|600|2004|1204|905";
     EXPECT_EQ(mOut, expected);
 }
 
@@ -153,7 +160,8 @@ TEST_F(ScriptEngineTest, BuildingAStringIsLinear) {
 var chunk = new Array(11).join("0123456789"), s = "";
 while (s.length < 32 * 1024 * 1024) s += chunk;
 Response.Write(s.length + "|" + s.substr(12345678, 10) + "|" + (s === new Array(335546).join(chunk)));
-%>)"), Within(120s), Bind());
+%>)"),
+                                                   Within(120s), Bind());
     EXPECT_TRUE(outcome.ok) << outcome.error;
     EXPECT_FALSE(outcome.timedOut);
     EXPECT_EQ(mOut, "33554500|8901234567|true");
@@ -175,7 +183,8 @@ TEST_F(ScriptEngineTest, LongNativeWorkIsStoppedAtTheLimit) {
     };
     for (const char* code : pages) {
         const auto start = std::chrono::steady_clock::now();
-        const script::RunOutcome outcome = engine.Run(Page("work.asp", std::string("<% ") + code + " %>"), Within(300ms), Bind());
+        const script::RunOutcome outcome =
+            engine.Run(Page("work.asp", std::string("<% ") + code + " %>"), Within(300ms), Bind());
         const auto took = std::chrono::steady_clock::now() - start;
         EXPECT_TRUE(outcome.timedOut) << code << ": " << outcome.error;
         EXPECT_LT(took, 5s) << code;
@@ -195,7 +204,8 @@ for (var i = 0; i < 160000; i++) {
 }
 kept.push(Number(kept[1]), s.slice(3));
 while (true) s += chunk;
-%>)"), Within(500ms), Bind());
+%>)"),
+                                                  Within(500ms), Bind());
     EXPECT_TRUE(outcome.timedOut);
     EXPECT_LT(engine.heldBytes(), script::ScriptEngine::kKeptHeldBytes);
 }

@@ -28,24 +28,28 @@ TEST_F(ScriptPages, RequestResponseAndServerMembers) {
          "<% var a = Request.QueryString(\"a\"); %>"
          "a=<%= a %>|count=<%= a.Count %>|second=<%= a(2) %>|missing=<%= Request.QueryString(\"zz\") %>|"
          "joined=<%= '' + Request.QueryString(\"zz\") %>|"
-         "names=<% var e = new Enumerator(Request.QueryString); for (; !e.atEnd(); e.moveNext()) Response.Write(e.item() + ';'); %>|"
-         "method=<%= Request.ServerVariables(\"REQUEST_METHOD\") %>|header=<%= Request.ServerVariables(\"HTTP_X_TRACE\") %>|"
+         "names=<% var e = new Enumerator(Request.QueryString); for (; !e.atEnd(); e.moveNext()) "
+         "Response.Write(e.item() + ';'); %>|"
+         "method=<%= Request.ServerVariables(\"REQUEST_METHOD\") %>|header=<%= "
+         "Request.ServerVariables(\"HTTP_X_TRACE\") %>|"
          "cookie=<%= Request.Cookies(\"taste\") %>|html=<%= Server.HTMLEncode(\"<a href='x'>&\") %>|"
          "url=<%= Server.URLEncode(\"a b&c\") %>|map=<%= Server.MapPath(\"x.txt\").slice(-10) %>\n"
          "<% Response.ContentType = \"text/plain\"; Response.Charset = \"utf-8\"; Response.Status = \"202 Accepted\";\n"
          "Response.AddHeader(\"X-Page\", \"yes\"); Response.Cookies(\"flavour\") = \"dark chocolate\"; %>");
     auto server = Start();
     const HttpResult result = Exchange(server->port(),
-        "GET /members.asp?a=1&b=2&a=x%20y HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Trace: t1\r\nCookie: taste=sweet+sour\r\n\r\n");
+                                       "GET /members.asp?a=1&b=2&a=x%20y HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Trace: "
+                                       "t1\r\nCookie: taste=sweet+sour\r\n\r\n");
     EXPECT_EQ(result.status, 202);
     EXPECT_EQ(result.header("Content-Type"), "text/plain; charset=utf-8");
     EXPECT_EQ(result.header("X-Page"), "yes");
     EXPECT_NE(result.head.find("Set-Cookie: flavour=dark+chocolate; Path=/"), std::string::npos) << result.head;
     // An absent name writes nothing, but reads as undefined where the
     // language makes a text of it, as pages have always seen it.
-    EXPECT_EQ(result.body,
-              "\na=1, x y|count=2|second=x y|missing=|joined=undefined|names=a;b;|method=GET|header=t1|cookie=sweet sour|"
-              "html=&lt;a href=&#39;x&#39;&gt;&amp;|url=a+b%26c|map=/www/x.txt\n");
+    EXPECT_EQ(
+        result.body,
+        "\na=1, x y|count=2|second=x y|missing=|joined=undefined|names=a;b;|method=GET|header=t1|cookie=sweet sour|"
+        "html=&lt;a href=&#39;x&#39;&gt;&amp;|url=a+b%26c|map=/www/x.txt\n");
 }
 
 TEST_F(ScriptPages, AFormBodyIsReadOneWayOnly) {
@@ -57,15 +61,18 @@ TEST_F(ScriptPages, AFormBodyIsReadOneWayOnly) {
          "bytes=<%= v.ubound() + 1 %>,<%= v.getItem(0) %>|<% Response.BinaryWrite(b); %>|"
          "<% try { Request.Form(\"name\"); } catch (e) { Response.Write(e.number); } %>");
     auto server = Start();
-    const HttpResult form = Post(server->port(), "/form.asp", "application/x-www-form-urlencoded", "name=J%C3%BCrgen+K");
+    const HttpResult form =
+        Post(server->port(), "/form.asp", "application/x-www-form-urlencoded", "name=J%C3%BCrgen+K");
     EXPECT_EQ(form.status, 200);
-    EXPECT_EQ(form.body, "total=18|name=J\xC3\xBCrgen K|-2147467259:BinaryRead cannot be called after the "
-                         "Request.Form collection was used.");
+    EXPECT_EQ(form.body,
+              "total=18|name=J\xC3\xBCrgen K|-2147467259:BinaryRead cannot be called after the "
+              "Request.Form collection was used.");
     // A form larger than Request.Form reads is refused, not held in memory.
-    const HttpResult large = Post(server->port(), "/form.asp", "application/x-www-form-urlencoded",
-                                  "name=" + std::string(200000, 'x'));
+    const HttpResult large =
+        Post(server->port(), "/form.asp", "application/x-www-form-urlencoded", "name=" + std::string(200000, 'x'));
     EXPECT_EQ(large.status, 500);
-    EXPECT_NE(large.body.find("larger than Request.Form reads (200000 bytes)"), std::string::npos) << large.body.substr(0, 300);
+    EXPECT_NE(large.body.find("larger than Request.Form reads (200000 bytes)"), std::string::npos)
+        << large.body.substr(0, 300);
     const HttpResult bytes = Post(server->port(), "/bytes.asp", "application/octet-stream", "AB\x01");
     EXPECT_EQ(bytes.body, std::string("bytes=3,65|AB\x01|-2147467259"));
 }
@@ -87,12 +94,14 @@ TEST_F(ScriptPages, TheComponentThroughScript) {
     const std::string body =
         "--B\r\nContent-Disposition: form-data; name=\"a<b\"\r\n\r\none\r\n"
         "--B\r\nContent-Disposition: form-data; name=\"a<b\"\r\n\r\ntwo\r\n"
-        "--B\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"note.txt\"\r\nContent-Type: text/plain\r\n\r\nfile body\r\n"
+        "--B\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"note.txt\"\r\nContent-Type: "
+        "text/plain\r\n\r\nfile body\r\n"
         "--B--\r\n";
     auto server = Start();
     const HttpResult result = Post(server->port(), "/upload.asp", "multipart/form-data; boundary=B", body);
     ASSERT_EQ(result.status, 200) << result.body;
-    EXPECT_EQ(result.body.substr(0, result.body.find('\n', 1)), "\n[a&lt;b:2:3:one][a&lt;b:2:3:two][doc:1:9:file body]");
+    EXPECT_EQ(result.body.substr(0, result.body.find('\n', 1)),
+              "\n[a&lt;b:2:3:one][a&lt;b:2:3:two][doc:1:9:file body]");
     // The component's failure, with its HRESULT as a signed number and its text.
     EXPECT_NE(result.body.find("\nfile body\ncaught -2147024891 "), std::string::npos) << result.body;
     std::ifstream saved(mRoot / "uploads" / "note.txt");
@@ -105,9 +114,11 @@ TEST_F(ScriptPages, TheExamplePageSavesAnUpload) {
     std::filesystem::create_directories(mRoot / "examples");
     std::filesystem::copy_file(EXAMPLES_DIR "/upload.asp", mRoot / "examples" / "upload.asp");
     auto server = Start();
-    EXPECT_NE(Get(server->port(), "/examples/upload.asp").body.find("enctype=\"multipart/form-data\""), std::string::npos);
-    const std::string body = "--E\r\nContent-Disposition: form-data; name=\"file\"; filename=\"C:\\docs\\a&b.txt\"\r\n"
-                             "Content-Type: text/plain\r\n\r\nsaved bytes\r\n--E--\r\n";
+    EXPECT_NE(Get(server->port(), "/examples/upload.asp").body.find("enctype=\"multipart/form-data\""),
+              std::string::npos);
+    const std::string body =
+        "--E\r\nContent-Disposition: form-data; name=\"file\"; filename=\"C:\\docs\\a&b.txt\"\r\n"
+        "Content-Type: text/plain\r\n\r\nsaved bytes\r\n--E--\r\n";
     const HttpResult saved = Post(server->port(), "/examples/upload.asp", "multipart/form-data; boundary=E", body);
     EXPECT_NE(saved.body.find("<p>Saved a&amp;b.txt (11 bytes).</p>"), std::string::npos) << saved.body;
     std::ifstream file(mRoot / "uploads" / "a&b.txt");
@@ -143,13 +154,15 @@ TEST_F(ScriptPages, FailuresAreAnsweredAndTheWorkerGoesOn) {
 TEST_F(ScriptPages, IncludesRunAndSourcesAreNeverSent) {
     Page("lib/greet.inc", "<% function greet(n) { return 'hello ' + n; } %>");
     Page("lib/part.txt", "<%= greet('part') %>");
-    Page("inc.asp", "<!-- #include virtual=\"/lib/greet.inc\" -->\n<!-- #include file=\"lib/part.txt\" -->|<%= greet('page') %>");
+    Page("inc.asp",
+         "<!-- #include virtual=\"/lib/greet.inc\" -->\n<!-- #include file=\"lib/part.txt\" -->|<%= greet('page') %>");
     Page("escape.asp", "<!-- #include file=\"../../outside.inc\" -->");
     Page("admin/tools/keys.asp", "<!-- #include file=\"../settings.txt\" --><%= secret %>");
     Page("admin/settings.txt", "<% var secret = 'greet'; %>");
     auto server = Start();
     const auto expectNoSource = [&] {
-        for (const char* source : {"/lib/greet.inc", "/lib/part.txt", "/inc.asp.", "/LIB/GREET.INC", "/admin/settings.txt"}) {
+        for (const char* source :
+             {"/lib/greet.inc", "/lib/part.txt", "/inc.asp.", "/LIB/GREET.INC", "/admin/settings.txt"}) {
             const HttpResult sent = Get(server->port(), source);
             EXPECT_EQ(sent.body.find("greet"), std::string::npos) << source << ": " << sent.body;
         }
@@ -170,7 +183,8 @@ TEST_F(ScriptPages, IncludesRunAndSourcesAreNeverSent) {
 // Sources stay hidden under any case; of two names differing only in case,
 // the first in byte order wins when neither is asked for exactly.
 TEST_F(ScriptPages, PathsAreFoundWithoutRegardToCase) {
-    Page("t/one.asp", "<!-- #include file=\"INC/B.INC\" --><%= b() %>|<%= Server.MapPath(\"../Up/New File.TXT\").slice(-16) %>");
+    Page("t/one.asp",
+         "<!-- #include file=\"INC/B.INC\" --><%= b() %>|<%= Server.MapPath(\"../Up/New File.TXT\").slice(-16) %>");
     Page("t/inc/b.inc", "<% function b() { return 'from b'; } %>");
     Page("up/keep.txt", "kept");
     Page("index.html", "<p>home</p>");
@@ -196,8 +210,9 @@ TEST_F(ScriptPages, PathsAreFoundWithoutRegardToCase) {
 // page (the Cyrillic page asks for UTF-8 here, to show what was read).
 TEST_F(ScriptPages, PageFilesAreDecodedByTheirCodePage) {
     Page("plain.asp", "caf\xE9 <%= 'caf\xE9'.length %>");
-    Page("cyrillic.asp", "<%@ Language=\"JScript\" CodePage=1251 %><% Response.CodePage = 65001; %>\xE9"
-                         "<!-- #include file=\"part.inc\" -->");
+    Page("cyrillic.asp",
+         "<%@ Language=\"JScript\" CodePage=1251 %><% Response.CodePage = 65001; %>\xE9"
+         "<!-- #include file=\"part.inc\" -->");
     Page("part.inc", "|\xEA<%= '\xEA' %>");
     Page("bom.asp", "\xEF\xBB\xBF<%@ Language=\"JScript\" %>caf\xC3\xA9");
     Page("unknown.asp", "<%@ CodePage=99999 %>x");
@@ -215,7 +230,8 @@ TEST_F(ScriptPages, PageFilesAreDecodedByTheirCodePage) {
 // classic servers run blocks in the page's language. A browser's <script>
 // stays text.
 TEST_F(ScriptPages, ServerScriptBlocksRunAndAreNeverSent) {
-    Page("lib/secret.inc", "<SCRIPT LANGUAGE=\"JScript\" RUNAT=\"Server\">\nfunction masked() { return 's3cr3t'.length; }\n</SCRIPT>");
+    Page("lib/secret.inc",
+         "<SCRIPT LANGUAGE=\"JScript\" RUNAT=\"Server\">\nfunction masked() { return 's3cr3t'.length; }\n</SCRIPT>");
     Page("blocks.asp",
          "<!-- #include file=\"lib/secret.inc\" -->A<%= twice(2) %>|<script runat=server>\n"
          "function twice(n) { return 2 * n; }\nResponse.Write('|last');\n</script>B<%= masked() %>"
@@ -245,12 +261,14 @@ TEST_F(ScriptPages, ErrorsHaveJScriptsNumbersAndThePagesLines) {
          "try { throw Error('said'); } catch (e) { show(e); }\n"
          "var plain = new Error(); show(plain); plain.description = 'set'; Response.Write(plain.message + ';');\n"
          "Response.Write((new Error(7, 'x') instanceof Error) + ';');\n"
-         "try { Server.CreateObject('No.Such.Class'); } catch (e) { Response.Write(e.number + '@' + e.lineNumber); } %>");
+         "try { Server.CreateObject('No.Such.Class'); } catch (e) { Response.Write(e.number + '@' + e.lineNumber); } "
+         "%>");
     Page("inc/top.inc", "<% var fromInclude = 1;\nvar more = 2; %>\n");
     // A member's failure is placed on the line that called it, after an
     // include of other lines; a syntax error's text carries no line of the
     // program the page was made into.
-    Page("member.asp", "<!-- #include file=\"inc/top.inc\" -->\n<html>\n<%\nServer.CreateObject('No.Such.Class');\n%>\n</html>\n");
+    Page("member.asp",
+         "<!-- #include file=\"inc/top.inc\" -->\n<html>\n<%\nServer.CreateObject('No.Such.Class');\n%>\n</html>\n");
     Page("syntax.asp", "<!-- #include file=\"inc/top.inc\" -->\n<%\nvar a = 1;\nvar b = 'open;\n%>\n");
     auto server = Start();
     EXPECT_EQ(Get(server->port(), "/caught.asp").body,
@@ -267,22 +285,25 @@ TEST_F(ScriptPages, ErrorsHaveJScriptsNumbersAndThePagesLines) {
 // UTC in winter: the text of a date, the forms Date.parse reads, a
 // cookie's expiry named in GMT, and dates kept exactly by Session.
 TEST_F(ScriptPages, DatesAreJScripts) {
-    Page("dates.asp",
-         "<% var d = new Date(2021, 6, 15, 12, 30, 5), w = new Date(2021, 0, 5, 9, 5, 3); %>"
-         "<% Response.Write(d) %>|<%= w %>|<%= d.toUTCString() %>|<%= d.toLocaleString() %>|<%= d.toDateString() %>|"
-         "<%= w.toTimeString() %>|<%= w.toLocaleTimeString() %>|<%= new Date(NaN) %>|"
-         "<%= [new Date(2021, 0, 5).getYear(), new Date(1996, 6, 20).getYear(), new Date(1850, 1, 1).getYear()].join() %>|"
-         "<%= [Date.parse('Jan 5, 1996 08:47:00') - new Date(1996, 0, 5, 8, 47),"
-         " new Date('7/20/96') - new Date(1996, 6, 20),"
-         " Date.parse('Thu, 15 Jul 2021 10:30:05 GMT') - Date.UTC(2021, 6, 15, 10, 30, 5),"
-         " Date.parse('November 1, 1997 10:15 PM') - new Date(1997, 10, 1, 22, 15),"
-         " Date.parse('Ju 4 1999 (a (nested) comment) UTC+0100') - Date.UTC(1999, 6, 3, 23),"
-         " Date.parse('2021-07-15T10:30:05Z') - Date.UTC(2021, 6, 15, 10, 30, 5),"
-         " Date.parse(String(d)) - d].join() %>|"
-         "<%= [Date.parse('23:15 PM 7/1/99'), Date.parse('July 1999'), Date.parse('5 5 5 1999')].join() %>|"
-         "<% var exact = 0; for (var i = 0; i < 200; i++) { var t = new Date(1600000000123 + i * 7777);"
-         " Session('t') = t; Application('t') = t; if (Session('t') - t == 0 && Application('t') - t == 0) exact++; } %>"
-         "<%= exact %><% Response.Cookies('c') = 'v'; Response.Cookies('c').Expires = new Date(Date.UTC(2030, 0, 2, 3, 4, 5)); %>");
+    Page(
+        "dates.asp",
+        "<% var d = new Date(2021, 6, 15, 12, 30, 5), w = new Date(2021, 0, 5, 9, 5, 3); %>"
+        "<% Response.Write(d) %>|<%= w %>|<%= d.toUTCString() %>|<%= d.toLocaleString() %>|<%= d.toDateString() %>|"
+        "<%= w.toTimeString() %>|<%= w.toLocaleTimeString() %>|<%= new Date(NaN) %>|"
+        "<%= [new Date(2021, 0, 5).getYear(), new Date(1996, 6, 20).getYear(), new Date(1850, 1, 1).getYear()].join() "
+        "%>|"
+        "<%= [Date.parse('Jan 5, 1996 08:47:00') - new Date(1996, 0, 5, 8, 47),"
+        " new Date('7/20/96') - new Date(1996, 6, 20),"
+        " Date.parse('Thu, 15 Jul 2021 10:30:05 GMT') - Date.UTC(2021, 6, 15, 10, 30, 5),"
+        " Date.parse('November 1, 1997 10:15 PM') - new Date(1997, 10, 1, 22, 15),"
+        " Date.parse('Ju 4 1999 (a (nested) comment) UTC+0100') - Date.UTC(1999, 6, 3, 23),"
+        " Date.parse('2021-07-15T10:30:05Z') - Date.UTC(2021, 6, 15, 10, 30, 5),"
+        " Date.parse(String(d)) - d].join() %>|"
+        "<%= [Date.parse('23:15 PM 7/1/99'), Date.parse('July 1999'), Date.parse('5 5 5 1999')].join() %>|"
+        "<% var exact = 0; for (var i = 0; i < 200; i++) { var t = new Date(1600000000123 + i * 7777);"
+        " Session('t') = t; Application('t') = t; if (Session('t') - t == 0 && Application('t') - t == 0) exact++; } %>"
+        "<%= exact %><% Response.Cookies('c') = 'v'; Response.Cookies('c').Expires = new Date(Date.UTC(2030, 0, 2, 3, "
+        "4, 5)); %>");
     auto server = Start({}, 0, {{"TZ", "America/New_York"}});
     const HttpResult result = Get(server->port(), "/dates.asp");
     EXPECT_EQ(result.body,
@@ -298,8 +319,9 @@ TEST_F(ScriptPages, DatesAreJScripts) {
 // machine, which names each client in X-Forwarded-For; a client's own claim
 // before the proxy's entry does not count.
 TEST_F(ScriptPages, OneClientCannotPushOutOtherSessions) {
-    Page("keep.asp", "<% if (Request.QueryString(\"v\").Count) Session(\"v\") = String(Request.QueryString(\"v\")); %>"
-                     "<%= Session(\"v\") %>");
+    Page("keep.asp",
+         "<% if (Request.QueryString(\"v\").Count) Session(\"v\") = String(Request.QueryString(\"v\")); %>"
+         "<%= Session(\"v\") %>");
     auto server = Start({"--max-sessions", "100"});
     const auto through = [&](const std::string& client, const std::string& target, const std::string& cookie = "") {
         return Exchange(server->port(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Forwarded-For: " + client +
@@ -322,7 +344,8 @@ TEST_F(ScriptPages, OneClientCannotPushOutOtherSessions) {
 TEST_F(ScriptPages, SessionsAreEachVisitorsAndApplicationIsEveryones) {
     Page("count.asp",
          "<% Session(\"n\") = (Session(\"n\") || 0) + 1;\n"
-         "Application.Lock(); var was = Application(\"hits\") || 0; Application(\"hits\") = was + 1; Application.Unlock(); %>"
+         "Application.Lock(); var was = Application(\"hits\") || 0; Application(\"hits\") = was + 1; "
+         "Application.Unlock(); %>"
          "<%= Session(\"n\") %>,<%= Session.Timeout %>");
     Page("hits.asp", "<%= Application(\"hits\") %>");
     auto server = Start();
@@ -382,19 +405,21 @@ TEST_F(ScriptPages, TheMembersMostSitesUse) {
          "<%= Request.QueryString.Item('b') %>|<%= Request.Form.Item(2) %>|<%= Response.IsClientConnected %>|"
          "<% var names = ['REMOTE_PORT', 'LOCAL_ADDR', 'SERVER_PORT_SECURE', 'GATEWAY_INTERFACE', 'AUTH_USER',"
          " 'LOGON_USER', 'REMOTE_USER', 'AUTH_TYPE', 'APPL_MD_PATH', 'INSTANCE_ID', 'HTTP_URL', 'ALL_RAW'];"
-         " for (var i = 0; i < names.length; i++) Response.Write(names[i] + '=' + String(Request.ServerVariables(names[i])) + ';'); %>");
-    Page("absolute.asp", "<% Response.ExpiresAbsolute = new Date(Date.UTC(2031, 4, 6, 7, 8, 9)); %><%= Response.CacheControl %>");
+         " for (var i = 0; i < names.length; i++) Response.Write(names[i] + '=' + "
+         "String(Request.ServerVariables(names[i])) + ';'); %>");
+    Page("absolute.asp",
+         "<% Response.ExpiresAbsolute = new Date(Date.UTC(2031, 4, 6, 7, 8, 9)); %><%= Response.CacheControl %>");
     Page("dir/info.asp", "<%= Request.ServerVariables('PATH_INFO') %>|<%= Request.ServerVariables('SCRIPT_NAME') %>");
     auto server = Start({}, 0, {{"TZ", "Europe/Berlin"}});
-    const HttpResult result = Post(server->port(), "/members.asp?a=1&a=x%20y&b=2", "application/x-www-form-urlencoded",
-                                   "f=1&g=%C3%A9");
+    const HttpResult result =
+        Post(server->port(), "/members.asp?a=1&a=x%20y&b=2", "application/x-www-form-urlencoded", "f=1&g=%C3%A9");
     const std::string port = result.body.substr(result.body.find("REMOTE_PORT=") + 12, 5);
-    EXPECT_EQ(result.body, "a=1&a=x%20y&b=2|f=1&g=%C3%A9|x y|2|\xC3\xA9|True|REMOTE_PORT=" +
-                               port.substr(0, port.find(';')) +
-                               ";LOCAL_ADDR=127.0.0.1;SERVER_PORT_SECURE=0;GATEWAY_INTERFACE=CGI/1.1;AUTH_USER=;"
-                               "LOGON_USER=;REMOTE_USER=;AUTH_TYPE=;APPL_MD_PATH=/LM/W3SVC/1/ROOT;INSTANCE_ID=1;"
-                               "HTTP_URL=/members.asp?a=1&a=x%20y&b=2;ALL_RAW=content-length: 12\r\n"
-                               "content-type: application/x-www-form-urlencoded\r\nhost: 127.0.0.1\r\n;");
+    EXPECT_EQ(result.body,
+              "a=1&a=x%20y&b=2|f=1&g=%C3%A9|x y|2|\xC3\xA9|True|REMOTE_PORT=" + port.substr(0, port.find(';')) +
+                  ";LOCAL_ADDR=127.0.0.1;SERVER_PORT_SECURE=0;GATEWAY_INTERFACE=CGI/1.1;AUTH_USER=;"
+                  "LOGON_USER=;REMOTE_USER=;AUTH_TYPE=;APPL_MD_PATH=/LM/W3SVC/1/ROOT;INSTANCE_ID=1;"
+                  "HTTP_URL=/members.asp?a=1&a=x%20y&b=2;ALL_RAW=content-length: 12\r\n"
+                  "content-type: application/x-www-form-urlencoded\r\nhost: 127.0.0.1\r\n;");
     EXPECT_EQ(result.header("Cache-Control"), "no-cache");
     EXPECT_FALSE(result.header("Expires").empty());
     const HttpResult absolute = Get(server->port(), "/absolute.asp");
@@ -413,15 +438,18 @@ TEST_F(ScriptPages, TheMembersMostSitesUse) {
 TEST_F(ScriptPages, CookiesOfKeys) {
     Page("keys.asp",
          "<% Response.Cookies('prefs')('color') = 'dark blue'; Response.Cookies('prefs')('size') = 'a&b';"
-         " Response.Cookies('prefs').HttpOnly = false; Response.Cookies('plain')('gone') = 'x'; Response.Cookies('plain') = 'v'; %>"
-         "<%= Response.Cookies('prefs').HasKeys %>,<%= Response.Cookies('prefs')('size') %>,<%= Response.Cookies('plain').HasKeys %>|"
+         " Response.Cookies('prefs').HttpOnly = false; Response.Cookies('plain')('gone') = 'x'; "
+         "Response.Cookies('plain') = 'v'; %>"
+         "<%= Response.Cookies('prefs').HasKeys %>,<%= Response.Cookies('prefs')('size') %>,<%= "
+         "Response.Cookies('plain').HasKeys %>|"
          "<%= Request.Cookies('p')('size') %>,<%= Request.Cookies('p')('none') %>,<%= Request.Cookies('p').HasKeys %>,"
          "<%= Request.Cookies('q').HasKeys %>,<%= Request.Cookies('q') %>");
     auto server = Start();
-    const HttpResult result =
-        Exchange(server->port(), "GET /keys.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: p=color=red&size=a%26b; q=x%20y\r\n\r\n");
+    const HttpResult result = Exchange(
+        server->port(), "GET /keys.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: p=color=red&size=a%26b; q=x%20y\r\n\r\n");
     EXPECT_EQ(result.body, "True,a&b,False|a&b,,True,False,x y");
-    EXPECT_NE(result.head.find("Set-Cookie: prefs=color=dark+blue&size=a%26b; Path=/\r\n"), std::string::npos) << result.head;
+    EXPECT_NE(result.head.find("Set-Cookie: prefs=color=dark+blue&size=a%26b; Path=/\r\n"), std::string::npos)
+        << result.head;
     EXPECT_NE(result.head.find("Set-Cookie: plain=v; Path=/; HttpOnly\r\n"), std::string::npos) << result.head;
 }
 
@@ -430,13 +458,16 @@ TEST_F(ScriptPages, CookiesOfKeys) {
 // functions callable from there.
 TEST_F(ScriptPages, ThePagesOwnObjectsPassToMembers) {
     Page("objects.asp",
-         "<% try { null.f(); } catch (e) { Response.Write(e); } %>|<% Response.Write({toString: function () { return 'mine'; }}); %>|"
+         "<% try { null.f(); } catch (e) { Response.Write(e); } %>|<% Response.Write({toString: function () { return "
+         "'mine'; }}); %>|"
          "<% var d = Server.CreateObject('Scripting.Dictionary'), o = {name: 'n1', list: [1, 2, 3]};"
          " d.Add('k', o); d.Add('arr', [4, 5]); d.Add('f', function (x) { return x * 2; });"
-         " Response.Write([d('k').name, d('k') === o, d('arr').length, d('f')(21), d.Item('k').list.join('-')].join()); %>|"
+         " Response.Write([d('k').name, d('k') === o, d('arr').length, d('f')(21), "
+         "d.Item('k').list.join('-')].join()); %>|"
          "<% try { Session('x') = o; } catch (e) { Response.Write('refused'); } %>");
     auto server = Start();
-    EXPECT_EQ(Get(server->port(), "/objects.asp").body, "TypeError: cannot read property 'f' of null|mine|n1,true,2,42,1-2-3|refused");
+    EXPECT_EQ(Get(server->port(), "/objects.asp").body,
+              "TypeError: cannot read property 'f' of null|mine|n1,true,2,42,1-2-3|refused");
 }
 
 TEST_F(ScriptPages, JScriptsOwnFunctionsAndRegExpStatics) {
@@ -447,10 +478,12 @@ TEST_F(ScriptPages, JScriptsOwnFunctionsAndRegExpStatics) {
          " try { new ActiveXObject('No.Such'); } catch (e) { Response.Write(',' + (e.number & 0xFFFF)); }"
          " try { GetObject('/tmp/x.doc'); } catch (e) { Response.Write(',' + (e.number & 0xFFFF)); } %>|"
          "<% if (/(\\w+)@(\\w+)\\.com/.test('mail: joe@example.com now'))"
-         " Response.Write([RegExp.$1, RegExp.$2, RegExp.lastMatch, RegExp.index, RegExp.leftContext, RegExp.rightContext,"
+         " Response.Write([RegExp.$1, RegExp.$2, RegExp.lastMatch, RegExp.index, RegExp.leftContext, "
+         "RegExp.rightContext,"
          " RegExp.$3].join() + ';');"
          " '2021-07-15'.match(/(\\d+)-(\\d+)/); Response.Write(RegExp.$1 + RegExp.$2 + ',' + RegExp.input);"
-         " /(x)?y/.exec('zy'); Response.Write('|' + RegExp.$1 + '|'); /q/.test('no'); Response.Write(RegExp.lastMatch); %>|"
+         " /(x)?y/.exec('zy'); Response.Write('|' + RegExp.$1 + '|'); /q/.test('no'); "
+         "Response.Write(RegExp.lastMatch); %>|"
          // replace, search and a global match leave the last match; the expression's lastIndex stays theirs.
          "<% var g = /(\\d)(\\w)/g; Response.Write('a1b c2d e3f'.replace(g, '<$2$1>') + ':' + RegExp.$1 + RegExp.$2 +"
          " ':' + RegExp.index + ':' + g.lastIndex + ';');"
@@ -464,8 +497,9 @@ TEST_F(ScriptPages, JScriptsOwnFunctionsAndRegExpStatics) {
 }
 
 TEST_F(ScriptPages, APagesOwnSecurityPolicyReplacesTheServers) {
-    Page("inline.asp", "<% Response.AddHeader(\"content-security-policy\", \"script-src 'self' 'unsafe-inline'\"); %>"
-                       "<script>document.title = 'x';</script>");
+    Page("inline.asp",
+         "<% Response.AddHeader(\"content-security-policy\", \"script-src 'self' 'unsafe-inline'\"); %>"
+         "<script>document.title = 'x';</script>");
     Page("plain.asp", "plain");
     auto server = Start();
     const auto policies = [](const HttpResult& result) {

@@ -54,7 +54,8 @@ TEST_F(ServerExecute, BadTargetsFailClearly) {
     Page("targets.asp",
          "<% var paths = ['nothere.asp', '../../../etc/passwd', 'plain.txt'];\n"
          "for (var i = 0; i < paths.length; i++)\n"
-         "  try { Server.Execute(paths[i]); } catch (e) { Response.Write((e.number >>> 0).toString(16) + ' ' + e.description + ';'); } %>");
+         "  try { Server.Execute(paths[i]); } catch (e) { Response.Write((e.number >>> 0).toString(16) + ' ' + "
+         "e.description + ';'); } %>");
     Page("plain.txt", "text");
     Page("callsbroken.asp", "<% Server.Execute('broken.asp'); %>");
     Page("broken.asp", "<%\nvar b = 'open;\n%>");
@@ -93,7 +94,8 @@ TEST_F(ServerExecute, ErrorsNameTheExecutedPage) {
 // With ErrorPage500 set, a failing page that has sent nothing is answered
 // by the site's error page, whose GetLastError describes the failure.
 TEST_F(ServerExecute, TheSiteErrorPageReadsTheLastError) {
-    platform::registry::WriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "ErrorPage500", "/Errors/500.asp");
+    platform::registry::WriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "ErrorPage500",
+                                    "/Errors/500.asp");
     Page("errors/500.asp",
          "<% var e = Server.GetLastError(); %><%= e.Number %>|<%= e.Description %>|<%= e.File %>|<%= e.Line %>|"
          "<%= e.Column %>|<%= e.Category %>|<%= e.Source %>|<%= e.ASPCode %>|<%= Session('n') %>");
@@ -108,7 +110,8 @@ TEST_F(ServerExecute, TheSiteErrorPageReadsTheLastError) {
     EXPECT_EQ(bad.body, "-2146823279|'nosuch' is undefined|/bad.asp|3|-1|JScript runtime|  nosuch();||kept");
     const HttpResult deep = Get(server->port(), "/deep.asp");
     EXPECT_EQ(deep.status, 500);
-    EXPECT_EQ(deep.body.substr(deep.body.find('|')), "|cannot read property 'f' of null|/inc/fails.asp|3|-1|JScript runtime|null.f();||");
+    EXPECT_EQ(deep.body.substr(deep.body.find('|')),
+              "|cannot read property 'f' of null|/inc/fails.asp|3|-1|JScript runtime|null.f();||");
     // Once the answer has begun, the error page cannot take its place.
     const HttpResult sent = Get(server->port(), "/sent.asp");
     EXPECT_EQ(sent.body.rfind("sent", 0), 0u) << sent.body;

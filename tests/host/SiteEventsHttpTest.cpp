@@ -26,14 +26,18 @@ TEST_F(SiteEvents, ApplicationAndSessionsStartAndEndInOrder) {
          "<SCRIPT LANGUAGE=\"JScript\" RUNAT=\"Server\">\n"
          "function Application_OnStart() { Application(\"starts\") = (Application(\"starts\") || 0) + 1;\n"
          "  Application(\"log\") = \"app;\"; }\n"
-         "function Session_OnStart() { Session(\"n\") = 0; Application(\"log\") = Application(\"log\") + \"start \" + Session.SessionID + \";\"; }\n"
-         "function Session_OnEnd() { Application(\"log\") = Application(\"log\") + \"end \" + Session.SessionID + \" at \" + Session(\"n\") + \";\"; }\n"
+         "function Session_OnStart() { Session(\"n\") = 0; Application(\"log\") = Application(\"log\") + \"start \" + "
+         "Session.SessionID + \";\"; }\n"
+         "function Session_OnEnd() { Application(\"log\") = Application(\"log\") + \"end \" + Session.SessionID + \" "
+         "at \" + Session(\"n\") + \";\"; }\n"
          "function Application_OnEnd() {\n"
-         "  var file = new ActiveXObject(\"Scripting.FileSystemObject\").CreateTextFile(Server.MapPath(\"/uploads/end.txt\"));\n"
+         "  var file = new "
+         "ActiveXObject(\"Scripting.FileSystemObject\").CreateTextFile(Server.MapPath(\"/uploads/end.txt\"));\n"
          "  file.Write(Application(\"log\") + \"app end\"); file.Close(); }\n"
          "</SCRIPT>\n");
-    Page("count.asp", "<% Session(\"n\") = Session(\"n\") + 1; %>n=<%= Session(\"n\") %>|starts=<%= Application(\"starts\") %>|"
-                      "log=<%= Application(\"log\") %>");
+    Page("count.asp",
+         "<% Session(\"n\") = Session(\"n\") + 1; %>n=<%= Session(\"n\") %>|starts=<%= Application(\"starts\") %>|"
+         "log=<%= Application(\"log\") %>");
     Page("leave.asp", "<% Session.Abandon(); %>left");
     auto server = Start();
     Visitor first, second;
@@ -61,7 +65,8 @@ TEST_F(SiteEvents, DeclaredObjectsLiveAsLongAsTheirScope) {
          "<object runat=\"server\" scope=\"Application\" id=\"never\" progid=\"No.SuchClass\"></object>\n");
     Page("objects.asp",
          "<object runat=\"server\" id=\"local\" progid=\"Scripting.Dictionary\"></object>"
-         "<% shared(\"hits\") = (shared.Exists(\"hits\") ? shared(\"hits\") : 0) + 1; basket.Add(String(basket.Count), 1);"
+         "<% shared(\"hits\") = (shared.Exists(\"hits\") ? shared(\"hits\") : 0) + 1; basket.Add(String(basket.Count), "
+         "1);"
          " local.Add(\"a\", 1); %>hits=<%= shared(\"hits\") %>|basket=<%= basket.Count %>|local=<%= local.Count %>|"
          "statics=<%= Application.StaticObjects.Count %>,<%= Application.StaticObjects.Key(1) %>,"
          "<%= Session.StaticObjects(\"basket\").Count %>");
@@ -88,8 +93,10 @@ TEST_F(SiteEvents, ABrokenDeclarationNamesItsFileAndLine) {
     EXPECT_EQ(result.status, 500);
     EXPECT_NE(result.body.find("/page.asp, line 3"), std::string::npos) << result.body;
     EXPECT_NE(result.body.find("needs a ProgID"), std::string::npos) << result.body;
-    EXPECT_NE(Get(server->port(), "/scope.asp").body.find("the scopes are Page, Session and Application"), std::string::npos);
-    Page("session.asp", "<object runat=\"server\" id=\"x\" progid=\"Scripting.Dictionary\" scope=\"Session\"></object>");
+    EXPECT_NE(Get(server->port(), "/scope.asp").body.find("the scopes are Page, Session and Application"),
+              std::string::npos);
+    Page("session.asp",
+         "<object runat=\"server\" id=\"x\" progid=\"Scripting.Dictionary\" scope=\"Session\"></object>");
     EXPECT_NE(Get(server->port(), "/session.asp").body.find("which only global.asa declares"), std::string::npos);
 
     // global.asa may hold no page code; every page says so until it is mended.
@@ -98,7 +105,8 @@ TEST_F(SiteEvents, ABrokenDeclarationNamesItsFileAndLine) {
     EXPECT_EQ(result.status, 500);
     EXPECT_NE(result.body.find("/global.asa, line 2"), std::string::npos) << result.body;
     EXPECT_NE(result.body.find("holds only"), std::string::npos) << result.body;
-    Page("global.asa", "<script runat=\"server\">function Application_OnStart() { Application(\"up\") = 1; }</script>\n");
+    Page("global.asa",
+         "<script runat=\"server\">function Application_OnStart() { Application(\"up\") = 1; }</script>\n");
     Page("page.asp", "up=<%= Application(\"up\") %>");
     EXPECT_EQ(Get(server->port(), "/page.asp").body, "up=1");
 }

@@ -55,7 +55,8 @@ protected:
 TEST_F(SiteFaults, AServerKilledWhileSavingLeavesNoPartialFileInSight) {
     auto server = Start();
     MultipartBody many("Site");
-    for (int i = 0; i < 100; ++i) many.file("file" + std::to_string(i), "f" + std::to_string(i) + ".bin", std::string(2 << 20, 'x'));
+    for (int i = 0; i < 100; ++i)
+        many.file("file" + std::to_string(i), "f" + std::to_string(i) + ".bin", std::string(2 << 20, 'x'));
     const std::string body = many.str();
     Visitor visitor;
     const std::string id = FormId(server->port(), visitor);
@@ -86,7 +87,8 @@ TEST_F(SiteFaults, AServerKilledWhileSavingLeavesNoPartialFileInSight) {
     ASSERT_EQ(kept.status, 200);
     EXPECT_FALSE(fs::exists(folder));
     std::smatch saved;
-    ASSERT_TRUE(std::regex_search(kept.body, saved, std::regex("\"SavedAs\": \"/uploads/([0-9]{8}-[0-9]{6}-[0-9a-f]{16})/1-one.txt\"")))
+    ASSERT_TRUE(std::regex_search(kept.body, saved,
+                                  std::regex("\"SavedAs\": \"/uploads/([0-9]{8}-[0-9]{6}-[0-9a-f]{16})/1-one.txt\"")))
         << kept.body.substr(0, 400);
     EXPECT_EQ(ReadFile(mRoot / "uploads" / saved[1].str() / "1-one.txt"), "whole");
     EXPECT_EQ(Get(server->port(), "/uploads/" + saved[1].str() + "/1-one.txt").body, "whole");
@@ -164,7 +166,8 @@ TEST_F(SiteFaults, FormsOutliveTheServerThatHandedThemOut) {
     // The stranger's signature does not hand the visitor's ID to the stranger,
     // nor one ID's signature another ID.
     const std::string strangersSignature = strangersForm.substr(strangersForm.find('&'));
-    for (const std::string& forged : {form.substr(0, form.find('&')) + strangersSignature, form.substr(0, form.find('&'))}) {
+    for (const std::string& forged :
+         {form.substr(0, form.find('&')) + strangersSignature, form.substr(0, form.find('&'))}) {
         SCOPED_TRACE(forged);
         EXPECT_EQ(JsonValue(Get(after->port(), "/progress?ID=" + forged, stranger).body, "Note"), "Connecting...");
         EXPECT_EQ(JsonValue(Get(after->port(), "/progress?ID=" + forged, visitor).body, "Note"), "Connecting...");
@@ -242,16 +245,17 @@ TEST_F(SiteFaults, UploadsThatFillADiskAreAnswered507) {
             EXPECT_EQ(answer.body.find("SaveError"), std::string::npos);
             const std::regex saved("\"SavedAs\": \"(/uploads/[^\"]+)\"");
             int whole = 0;
-            for (auto it = std::sregex_iterator(answer.body.begin(), answer.body.end(), saved); it != std::sregex_iterator(); ++it)
+            for (auto it = std::sregex_iterator(answer.body.begin(), answer.body.end(), saved);
+                 it != std::sregex_iterator(); ++it)
                 whole += ReadFile(mRoot / (*it)[1].str().substr(1)) == file;
             EXPECT_EQ(whole, 2);
         }
         EXPECT_GE(full, 1);
         server.reset();
         std::error_code ignored;
-        for (const auto& entry : fs::directory_iterator(mRoot / "uploads", ignored)) fs::remove_all(entry.path(), ignored);
+        for (const auto& entry : fs::directory_iterator(mRoot / "uploads", ignored))
+            fs::remove_all(entry.path(), ignored);
     }
-
 }
 
 // A sync that failed is never taken back by a second one (the kernel reports

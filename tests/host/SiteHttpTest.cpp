@@ -61,7 +61,8 @@ TEST_F(SiteHttp, UploadsAreSavedAndReportedAsJson) {
     EXPECT_TRUE(paths[0].find("/1-picture.png") != std::string::npos) << paths[0];
     EXPECT_EQ(ReadFile(mRoot / paths[1].substr(1)), std::string(300, 'd'));  // the data fork
     EXPECT_NE(json.find("\"ImageType\": 5, \"ImageWidth\": 35, \"ImageHeight\": 27, \"Data\": {\"Length\": 161, "
-                        "\"SHA256\": \"" + Sha256Hex(reinterpret_cast<const uint8_t*>(mPicture.data()), mPicture.size())),
+                        "\"SHA256\": \"" +
+                        Sha256Hex(reinterpret_cast<const uint8_t*>(mPicture.data()), mPicture.size())),
               std::string::npos);
     EXPECT_NE(json.find("\"Resource\": {\"Length\": 400, "), std::string::npos);  // the MacBinary fork
     EXPECT_NE(json.find("\"Content\": \"Ann\""), std::string::npos);
@@ -142,7 +143,8 @@ TEST_F(SiteHttp, LongTextsAreShownCut) {
     std::string longText = "a";
     for (int i = 0; i < 150000; ++i) longText += "\xC3\xA9";
     const std::string shownText = longText.substr(0, 1 + 65535 * 2);
-    const std::string body = MultipartBody("Site").field("long", longText).field("pair", longText).field("pair", "b").str();
+    const std::string body =
+        MultipartBody("Site").field("long", longText).field("pair", longText).field("pair", "b").str();
     for (const std::string temporary : {"", "/nonexistent"}) {
         SCOPED_TRACE("TMPDIR=" + temporary);
         std::map<std::string, std::string> environment{{"PLATFORM_REGISTRY_DIR", mRegistry.registryDir().string()}};
@@ -152,8 +154,9 @@ TEST_F(SiteHttp, LongTextsAreShownCut) {
         Visitor visitor;
         const HttpResult json = Upload(server->port(), body, true, FormId(server->port(), visitor), visitor);
         ASSERT_EQ(json.status, 200) << json.body.substr(0, 300);
-        EXPECT_NE(json.body.find("\"Name\": \"long\", \"Count\": 1, \"Value\": \"" + shownText + "\", \"ValueCut\": 84465, "),
-                  std::string::npos);
+        EXPECT_NE(
+            json.body.find("\"Name\": \"long\", \"Count\": 1, \"Value\": \"" + shownText + "\", \"ValueCut\": 84465, "),
+            std::string::npos);
         EXPECT_NE(json.body.find("\"Content\": \"" + shownText + "\", \"ContentCut\": 84465, "), std::string::npos);
         EXPECT_NE(json.body.find("\"Value\": \"" + shownText + "\", \"ValueCut\": 84468, "),
                   std::string::npos);  // 150,001 + ", b" joined
@@ -178,10 +181,14 @@ TEST_F(SiteHttp, AFormOfManyFieldsIsReportedInItsOwnOrder) {
     for (int i = 0; i < 1500; ++i) {
         const std::string name = "f" + std::to_string(i);
         names.push_back(name);
-        if (i % 97 == 5) body.file(name, "file" + std::to_string(i) + ".txt", "bytes of " + name);
-        else if (i % 211 == 7) body.field(name, longText);
-        else if (i % 13 == 0) body.field(name, "a" + name).field(name, "b" + name);
-        else body.field(name, "v" + name);
+        if (i % 97 == 5)
+            body.file(name, "file" + std::to_string(i) + ".txt", "bytes of " + name);
+        else if (i % 211 == 7)
+            body.field(name, longText);
+        else if (i % 13 == 0)
+            body.field(name, "a" + name).field(name, "b" + name);
+        else
+            body.field(name, "v" + name);
     }
     auto server = Start();
     Visitor visitor;
@@ -211,7 +218,8 @@ TEST_F(SiteHttp, AFormOfManyFieldsIsReportedInItsOwnOrder) {
 
     // Saved in the form's order: the n'th file saved is the n'th file sent.
     int count = 0;
-    for (size_t at = json.find("\"SavedAs\": \"/"); at != std::string::npos; at = json.find("\"SavedAs\": \"/", at + 1)) {
+    for (size_t at = json.find("\"SavedAs\": \"/"); at != std::string::npos;
+         at = json.find("\"SavedAs\": \"/", at + 1)) {
         ++count;
         const size_t start = at + 12, end = json.find('"', start);
         const std::string path = json.substr(start, end - start);
@@ -223,7 +231,8 @@ TEST_F(SiteHttp, AFormOfManyFieldsIsReportedInItsOwnOrder) {
     }
     EXPECT_EQ(count, 16);  // 5, 102, ..., 1460
     size_t cuts = 0;
-    for (size_t at = json.find("\"ContentCut\": 4464"); at != std::string::npos; at = json.find("\"ContentCut\": 4464", at + 1))
+    for (size_t at = json.find("\"ContentCut\": 4464"); at != std::string::npos;
+         at = json.find("\"ContentCut\": 4464", at + 1))
         ++cuts;
     EXPECT_EQ(cuts, 8u);  // 7, 218, ..., 1484
 }

@@ -78,9 +78,10 @@ protected:
 
     HttpResult Upload(int port, const std::string& body, bool json, const std::string& id, Visitor& visitor,
                       const std::string& boundary = "Site") {
-        std::string head = "POST /upload?ID=" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " +
-                           "multipart/form-data; boundary=" + boundary + "\r\nContent-Length: " +
-                           std::to_string(body.size()) + "\r\nConnection: close\r\n" + visitor.headers();
+        std::string head =
+            "POST /upload?ID=" + id +
+            " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + "multipart/form-data; boundary=" + boundary +
+            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" + visitor.headers();
         head += json ? "Accept: application/json\r\n\r\n" : "Accept: text/html\r\n\r\n";
         const HttpResult result = Exchange(port, head + body, true);
         visitor.remember(result);

@@ -89,7 +89,8 @@ TEST(VBScriptCompile, WhatIsNotRunYetAndWhatNestsTooDeepAreClearErrors) {
 
 TEST(VBScriptCompile, LiteralsAndContinuationsParse) {
     EXPECT_EQ(CompileErrorOf("x = &HFFFF + &O17 + &H8000& + #1/2/2003 10:30 PM# + .5 + 1.5E+3 + [a b]\n"
-                             "y = \"a\"\"b\" & _\n   vbCrLf ' comment\nRem remark : still remark\nz = 1 : w = 2").number,
+                             "y = \"a\"\"b\" & _\n   vbCrLf ' comment\nRem remark : still remark\nz = 1 : w = 2")
+                  .number,
               0);
     EXPECT_EQ(CompileErrorOf("x = \"a\"&1&b&Hz").number, 0);  // & before digits and names joins
     EXPECT_EQ(CompileErrorOf("x = &O8").number, 1002);
@@ -142,7 +143,8 @@ TEST(VBScriptRun, UncaughtErrorsCarryTheirNumberAndTheLineOfTheInnermostStatemen
     EXPECT_EQ(RuntimeErrorOf("x = Space(2147483647)").number, 14);
     EXPECT_EQ(RuntimeErrorOf("s = \"ab\"\nFor i = 1 To 40 : s = s & s : Next").number, 14);
     EXPECT_EQ(RuntimeErrorOf("x = Replace(Space(60000000), \" \", \"xx\")").number, 14);
-    const vbs::RuntimeError raised = RuntimeErrorOf("On Error Resume Next\nOn Error GoTo 0\nErr.Raise 1234, \"src\", \"text\"");
+    const vbs::RuntimeError raised =
+        RuntimeErrorOf("On Error Resume Next\nOn Error GoTo 0\nErr.Raise 1234, \"src\", \"text\"");
     EXPECT_EQ(raised.number, 1234);
     EXPECT_EQ(raised.source, "src");
     EXPECT_EQ(raised.description, "text");
@@ -151,8 +153,8 @@ TEST(VBScriptRun, UncaughtErrorsCarryTheirNumberAndTheLineOfTheInnermostStatemen
 }
 
 TEST(VBScriptRun, TheHostStopsLoopsWithoutStatementsAndHandlersDoNotCatchTheStop) {
-    for (const char* source : {"Do : Loop", "While True : Wend", "For i = 1 To 1E9 : Next",
-                               "On Error Resume Next\nDo\n  x = 1 / 0\nLoop"}) {
+    for (const char* source :
+         {"Do : Loop", "While True : Wend", "For i = 1 To 1E9 : Next", "On Error Resume Next\nDo\n  x = 1 / 0\nLoop"}) {
         CountingHost host(3);
         EXPECT_THROW(vbs::Interpreter(vbs::Compile(source), host).run(), vbs::ProgramStopped) << source;
         EXPECT_EQ(host.asked(), 4) << source;
@@ -228,7 +230,8 @@ TEST(VBScriptValues, NullIsUnknownAndTextsReadAsNumbers) {
     EXPECT_EQ(vbs::Compare(Value::Bool(true), Value::Integer(-1)), 0);
     double number = 0;
     for (const char16_t* text : {u"", u" ", u"1e", u"--1", u"1.2.3", u"&H", u"&HFFFFFFFFF", u"1 2", u"."})
-        EXPECT_FALSE(vbs::ParseNumber(text, &number)) << std::string(text, text + std::char_traits<char16_t>::length(text));
+        EXPECT_FALSE(vbs::ParseNumber(text, &number))
+            << std::string(text, text + std::char_traits<char16_t>::length(text));
     EXPECT_TRUE(vbs::ParseNumber(u"  -1.5E2\t", &number));
     EXPECT_EQ(number, -150);
     EXPECT_TRUE(vbs::ParseNumber(u"&HFFFF", &number));
@@ -286,20 +289,39 @@ TEST(VBScriptLexer, TokensKeepTheirLinesAcrossLineEndsContinuationsAndComments) 
     std::string seen;
     for (const vbs::Token& token : tokens) {
         switch (token.kind) {
-        case vbs::TokenKind::Name: seen += "N:" + token.lower; break;
-        case vbs::TokenKind::Integer: seen += "I:" + token.text; break;
-        case vbs::TokenKind::String: seen += "S:" + token.text; break;
-        case vbs::TokenKind::Date: seen += "D:" + std::to_string(static_cast<int>(token.number)); break;
-        case vbs::TokenKind::Symbol: seen += token.text; break;
-        case vbs::TokenKind::LineEnd: seen += "EOL"; break;
-        case vbs::TokenKind::Colon: seen += ":"; break;
-        case vbs::TokenKind::End: seen += "END"; break;
-        default: seen += "?"; break;
+            case vbs::TokenKind::Name:
+                seen += "N:" + token.lower;
+                break;
+            case vbs::TokenKind::Integer:
+                seen += "I:" + token.text;
+                break;
+            case vbs::TokenKind::String:
+                seen += "S:" + token.text;
+                break;
+            case vbs::TokenKind::Date:
+                seen += "D:" + std::to_string(static_cast<int>(token.number));
+                break;
+            case vbs::TokenKind::Symbol:
+                seen += token.text;
+                break;
+            case vbs::TokenKind::LineEnd:
+                seen += "EOL";
+                break;
+            case vbs::TokenKind::Colon:
+                seen += ":";
+                break;
+            case vbs::TokenKind::End:
+                seen += "END";
+                break;
+            default:
+                seen += "?";
+                break;
         }
         seen += "@" + std::to_string(token.line) + " ";
     }
-    EXPECT_EQ(seen, "N:a@1 =@1 I:1@1 +@2 N:b@2 EOL@2 EOL@3 N:remark@4 :@4 N:x@4 =@4 N:my name@4 <>@4 S:q\"@4 EOL@4 "
-                    "D:37623@5 END@5 ");
+    EXPECT_EQ(seen,
+              "N:a@1 =@1 I:1@1 +@2 N:b@2 EOL@2 EOL@3 N:remark@4 :@4 N:x@4 =@4 N:my name@4 <>@4 S:q\"@4 EOL@4 "
+              "D:37623@5 END@5 ");
     EXPECT_TRUE(tokens[3].spaceBefore);
     EXPECT_FALSE(vbs::Tokenize("a.b")[2].spaceBefore);
 }

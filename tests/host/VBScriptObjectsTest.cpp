@@ -37,8 +37,8 @@ public:
     HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
         static const std::pair<const char*, DISPID> kNames[] = {
-            {"log", kLog}, {"fail", kFail}, {"failcontrol", kFailControl}, {"faillater", kFailLater},
-            {"args", kArgs}, {"ref", kRef}, {"badcount", kBadCount}, {"self", kSelf}};
+            {"log", kLog},   {"fail", kFail}, {"failcontrol", kFailControl}, {"faillater", kFailLater},
+            {"args", kArgs}, {"ref", kRef},   {"badcount", kBadCount},       {"self", kSelf}};
         const std::string name = platform::codepage::Utf16ToUtf8(platform::codepage::FoldCase(names[0]));
         for (const auto& [known, id] : kNames)
             if (name == known) return *ids = id, S_OK;
@@ -47,46 +47,57 @@ public:
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                    UINT*) override {
         switch (id) {
-        case kLog: out += vbs::ToUtf8(Value::CopyOf(params->rgvarg[0])); return S_OK;
-        case kFail:
-            exception->scode = static_cast<SCODE>(0x80040155);
-            exception->bstrDescription = SysAllocString(u"broken");
-            exception->bstrSource = SysAllocString(u"Recorder");
-            return DISP_E_EXCEPTION;
-        case kFailControl: exception->scode = static_cast<SCODE>(0x800A0005); return DISP_E_EXCEPTION;
-        case kFailLater:
-            exception->pfnDeferredFillIn = [](EXCEPINFO* filled) {
-                filled->scode = E_FAIL;
-                filled->bstrDescription = SysAllocString(u"filled in later");
+            case kLog:
+                out += vbs::ToUtf8(Value::CopyOf(params->rgvarg[0]));
                 return S_OK;
-            };
-            return DISP_E_EXCEPTION;
-        case kBadCount: return DISP_E_BADPARAMCOUNT;
-        case kSelf:
-            AddRef();
-            result->vt = VT_DISPATCH;
-            result->pdispVal = this;
-            return S_OK;
-        case DISPID_NEWENUM: {
-            std::vector<VARIANT> items;
-            for (const char16_t* text : {u"a", u"b", u"c"}) items.push_back(Value::String(text).release());
-            IEnumVARIANT* items_enum = nullptr;
-            CreateVariantEnumerator(std::move(items), &items_enum);
-            result->vt = VT_UNKNOWN;
-            result->punkVal = items_enum;
-            return S_OK;
-        }
-        default: break;
+            case kFail:
+                exception->scode = static_cast<SCODE>(0x80040155);
+                exception->bstrDescription = SysAllocString(u"broken");
+                exception->bstrSource = SysAllocString(u"Recorder");
+                return DISP_E_EXCEPTION;
+            case kFailControl:
+                exception->scode = static_cast<SCODE>(0x800A0005);
+                return DISP_E_EXCEPTION;
+            case kFailLater:
+                exception->pfnDeferredFillIn = [](EXCEPINFO* filled) {
+                    filled->scode = E_FAIL;
+                    filled->bstrDescription = SysAllocString(u"filled in later");
+                    return S_OK;
+                };
+                return DISP_E_EXCEPTION;
+            case kBadCount:
+                return DISP_E_BADPARAMCOUNT;
+            case kSelf:
+                AddRef();
+                result->vt = VT_DISPATCH;
+                result->pdispVal = this;
+                return S_OK;
+            case DISPID_NEWENUM: {
+                std::vector<VARIANT> items;
+                for (const char16_t* text : {u"a", u"b", u"c"}) items.push_back(Value::String(text).release());
+                IEnumVARIANT* items_enum = nullptr;
+                CreateVariantEnumerator(std::move(items), &items_enum);
+                result->vt = VT_UNKNOWN;
+                result->punkVal = items_enum;
+                return S_OK;
+            }
+            default:
+                break;
         }
         // Args, Ref and the default member record the call and give "item:<first argument>".
-        std::string call = std::to_string(id) + (flags & DISPATCH_PROPERTYPUTREF ? " putref" : flags & DISPATCH_PROPERTYPUT ? " put" : " get");
+        std::string call = std::to_string(id) + (flags & DISPATCH_PROPERTYPUTREF ? " putref"
+                                                 : flags & DISPATCH_PROPERTYPUT  ? " put"
+                                                                                 : " get");
         if (params->cNamedArgs) call += " named" + std::to_string(params->rgdispidNamedArgs[0]);
         for (UINT n = params->cArgs; n-- > 0;) {
             const VARIANT& arg = params->rgvarg[n];
-            call += arg.vt == VT_ERROR ? " missing" : arg.vt == VT_DISPATCH ? " object" : " " + vbs::ToUtf8(Value::CopyOf(arg));
+            call += arg.vt == VT_ERROR      ? " missing"
+                    : arg.vt == VT_DISPATCH ? " object"
+                                            : " " + vbs::ToUtf8(Value::CopyOf(arg));
         }
         calls.push_back(call);
-        if (result && params->cArgs) *result = Value::Utf8("item:" + vbs::ToUtf8(Value::CopyOf(params->rgvarg[params->cArgs - 1]))).release();
+        if (result && params->cArgs)
+            *result = Value::Utf8("item:" + vbs::ToUtf8(Value::CopyOf(params->rgvarg[params->cArgs - 1]))).release();
         return S_OK;
     }
 };
@@ -118,15 +129,18 @@ protected:
 };
 
 TEST_F(VBScriptObjects, ArgumentsArePassedInOrderWithMissingOnesMarked) {
-    EXPECT_EQ(Run("out.Args 1, , \"three\"\nCall out.Args()\nout.Args (1) + 1, 2\nx = out.Self()(6)\nx = out.Args(4)(5)"),
-              "error 13");  // the member's text has no default member
-    EXPECT_EQ(mRecorder->calls, (std::vector<std::string>{"5 get 1 missing three", "5 get", "5 get 2 2", "0 get 6", "5 get 4"}));
+    EXPECT_EQ(
+        Run("out.Args 1, , \"three\"\nCall out.Args()\nout.Args (1) + 1, 2\nx = out.Self()(6)\nx = out.Args(4)(5)"),
+        "error 13");  // the member's text has no default member
+    EXPECT_EQ(mRecorder->calls,
+              (std::vector<std::string>{"5 get 1 missing three", "5 get", "5 get 2 2", "0 get 6", "5 get 4"}));
 }
 
 TEST_F(VBScriptObjects, PutsNameTheirValueAndSetPutsByReference) {
     EXPECT_EQ(Run("out.Ref = 5\nSet out.Ref = out\nout(3) = \"x\"\nSet out(4) = out\nout.Ref(1, 2) = 9"), "");
-    EXPECT_EQ(mRecorder->calls, (std::vector<std::string>{"6 put named-3 5", "6 putref named-3 object", "0 put named-3 3 x",
-                                                         "0 putref named-3 4 object", "6 put named-3 1 2 9"}));
+    EXPECT_EQ(mRecorder->calls,
+              (std::vector<std::string>{"6 put named-3 5", "6 putref named-3 object", "0 put named-3 3 x",
+                                        "0 putref named-3 4 object", "6 put named-3 1 2 9"}));
     // A value that is not an object cannot be Set.
     EXPECT_EQ(Run("Set out.Ref = 5"), "error 424");
 }
@@ -170,12 +184,31 @@ TEST_F(VBScriptObjects, FunctionsRefuseArgumentsOutsideTheirRange) {
         const char* expression;
         int number;
     } cases[] = {
-        {"Mid(\"a\", 0)", 5}, {"Left(\"a\", -1)", 5}, {"Chr(256)", 5}, {"ChrW(65536)", 5}, {"Asc(\"\")", 5},
-        {"InStr(0, \"a\", \"a\")", 5}, {"InStrRev(\"a\", \"a\", 0)", 5}, {"Round(1.5, -1)", 5}, {"Sqr(-1)", 5},
-        {"Space(-1)", 5}, {"String(2, \"\")", 5}, {"StrComp(\"a\", \"b\", 3)", 5}, {"CInt(\"abc\")", 13},
-        {"CInt(Null)", 94}, {"CByte(256)", 6}, {"CInt(32767.5)", 6}, {"CDate(\"x\")", 13}, {"UBound(1)", 13},
-        {"LBound(Array(), 2)", 9}, {"Join(1)", 13}, {"Split(Null)", 94}, {"Left(\"a\")", 450}, {"Len()", 450},
-        {"Array(1, , 2)", 5}, {"Replace(\"a\", \"a\", \"b\", 0)", 5},
+        {"Mid(\"a\", 0)", 5},
+        {"Left(\"a\", -1)", 5},
+        {"Chr(256)", 5},
+        {"ChrW(65536)", 5},
+        {"Asc(\"\")", 5},
+        {"InStr(0, \"a\", \"a\")", 5},
+        {"InStrRev(\"a\", \"a\", 0)", 5},
+        {"Round(1.5, -1)", 5},
+        {"Sqr(-1)", 5},
+        {"Space(-1)", 5},
+        {"String(2, \"\")", 5},
+        {"StrComp(\"a\", \"b\", 3)", 5},
+        {"CInt(\"abc\")", 13},
+        {"CInt(Null)", 94},
+        {"CByte(256)", 6},
+        {"CInt(32767.5)", 6},
+        {"CDate(\"x\")", 13},
+        {"UBound(1)", 13},
+        {"LBound(Array(), 2)", 9},
+        {"Join(1)", 13},
+        {"Split(Null)", 94},
+        {"Left(\"a\")", 450},
+        {"Len()", 450},
+        {"Array(1, , 2)", 5},
+        {"Replace(\"a\", \"a\", \"b\", 0)", 5},
     };
     for (const Case& c : cases) {
         mRecorder->out.clear();
@@ -197,7 +230,8 @@ TEST_F(VBScriptObjects, OneLineIfsBareCallsAndLoopsParseAsTheReferenceReadsThem)
                   "out.Log \"|\"\n"
                   // A Sub's first argument may open with a bracket that does not close the list.
                   "out.Log (1) & 2 : out.Log(3) : Call out.Log(\"4\") : out.Log \"|\"\n"
-                  "Select Case \"b\" : Case \"a\" : out.Log 1 : Case \"B\", \"b\" : out.Log 2 : Case Else : out.Log 3 : End Select\n"
+                  "Select Case \"b\" : Case \"a\" : out.Log 1 : Case \"B\", \"b\" : out.Log 2 : Case Else : out.Log 3 "
+                  ": End Select\n"
                   "i = 0 : Do : i = i + 1 : Loop Until i >= 3 : out.Log i\n"
                   // Exit Do leaves the Do around a While ... Wend.
                   "Do\n  While True\n    Exit Do\n  Wend\n  out.Log \"never\"\nLoop\n"

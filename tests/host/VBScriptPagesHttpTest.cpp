@@ -24,7 +24,8 @@ protected:
     static std::string Shown(const std::string& lines) {
         return "Sub Show(v)\n"
                "  If IsNull(v) Then Response.Write \"Null|\" Else Response.Write v & \":\" & TypeName(v) & \"|\"\n"
-               "End Sub\n" + lines;
+               "End Sub\n" +
+               lines;
     }
     HttpResult Post(int port, const std::string& target, const std::string& type, const std::string& body) {
         return Exchange(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
@@ -33,22 +34,24 @@ protected:
 };
 
 TEST_F(VBScriptPages, Operators) {
-    VbPage("ops.asp", Shown(
-        "Dim s, n : s = \"10\" : n = 10\n"
-        // + adds a text to a number, joins two texts; & always joins; Empty is 0 and Null spreads.
-        "Show \"1\" + 2 : Show \"1\" & 2 : Show \"a\" + \"b\" : Show 1 + Empty : Show Null + 1 : Show \"x\" & Null\n"
-        // An Integer that overflows becomes a Long, a Long a Double, a Byte an Integer.
-        "Show 32767 + 1 : Show 2147483647 + 1 : Show CInt(200) * 200 : Show CByte(200) + CByte(100)\n"
-        // \\ and Mod round their operands to even Longs first; ^ binds tighter than negation.
-        "Show 7 \\ 2 : Show -7 \\ 2 : Show 7.5 \\ 2 : Show 7 Mod 3 : Show -7 Mod 3\n"
-        "Show 2 ^ 10 : Show -2 ^ 2 : Show 2 ^ -1 : Show 10 / 4 : Show 10 / 5 : Show True + True\n"
-        "Show 5 And 3 : Show 5 Or 3 : Show 5 Xor 3 : Show Not 0 : Show Not True : Show True Eqv False : Show False Imp True\n"
-        "Show Null And False : Show Null Or True : Show Null And True\n"
-        // Texts compare as texts; a text variable and a number constant as numbers; a
-        // number variable is less than any text.
-        "Show \"10\" < \"9\" : Show 10 < 9 : Show s = 10 : Show s = n : Show n < s\n"
-        "Show Empty = 0 : Show Empty = \"\" : Show Null = Null : Show \"abc\" = \"ABC\"\n"
-        "Show #1/2/2003# + 1 : Show &HFF + &HFFFF"));
+    VbPage("ops.asp",
+           Shown("Dim s, n : s = \"10\" : n = 10\n"
+                 // + adds a text to a number, joins two texts; & always joins; Empty is 0 and Null spreads.
+                 "Show \"1\" + 2 : Show \"1\" & 2 : Show \"a\" + \"b\" : Show 1 + Empty : Show Null + 1 : Show \"x\" & "
+                 "Null\n"
+                 // An Integer that overflows becomes a Long, a Long a Double, a Byte an Integer.
+                 "Show 32767 + 1 : Show 2147483647 + 1 : Show CInt(200) * 200 : Show CByte(200) + CByte(100)\n"
+                 // \\ and Mod round their operands to even Longs first; ^ binds tighter than negation.
+                 "Show 7 \\ 2 : Show -7 \\ 2 : Show 7.5 \\ 2 : Show 7 Mod 3 : Show -7 Mod 3\n"
+                 "Show 2 ^ 10 : Show -2 ^ 2 : Show 2 ^ -1 : Show 10 / 4 : Show 10 / 5 : Show True + True\n"
+                 "Show 5 And 3 : Show 5 Or 3 : Show 5 Xor 3 : Show Not 0 : Show Not True : Show True Eqv False : Show "
+                 "False Imp True\n"
+                 "Show Null And False : Show Null Or True : Show Null And True\n"
+                 // Texts compare as texts; a text variable and a number constant as numbers; a
+                 // number variable is less than any text.
+                 "Show \"10\" < \"9\" : Show 10 < 9 : Show s = 10 : Show s = n : Show n < s\n"
+                 "Show Empty = 0 : Show Empty = \"\" : Show Null = Null : Show \"abc\" = \"ABC\"\n"
+                 "Show #1/2/2003# + 1 : Show &HFF + &HFFFF"));
     auto server = Start();
     const HttpResult result = Get(server->port(), "/ops.asp");
     ASSERT_EQ(result.status, 200) << result.body;
@@ -65,18 +68,22 @@ TEST_F(VBScriptPages, Operators) {
 }
 
 TEST_F(VBScriptPages, Conversions) {
-    VbPage("conv.asp", Shown(
-        // CInt and CLng round halves to even.
-        "Show CInt(2.5) : Show CInt(3.5) : Show CInt(-2.5) : Show CInt(\"  7 \") : Show CLng(\"12\") : Show CDbl(\"1.5e3\")\n"
-        "Show CStr(1.5) : Show CStr(True) : Show CBool(\"true\") : Show CBool(0) : Show CByte(255) : Show CCur(1.23456)\n"
-        "Show Hex(255) : Show Hex(-1) : Show Hex(CLng(-1)) : Show Oct(8)\n"
-        // Doubles are written with 15 digits, in exponent form outside 1E-04 to 1E+15.
-        "Show 1 / 3 : Show 1E+20 : Show 0.00001 : Show 123456789012345678 : Show CSng(1) / 3\n"
-        "Show VarType(\"x\") : Show VarType(Array()) : Show IsNumeric(\"12\") : Show IsNumeric(\"1x\")\n"
-        "Show IsNumeric(Empty) : Show IsNumeric(Null) : Show IsEmpty(neverSet) : Show IsArray(Array(1))\n"
-        "Show Round(2.5) : Show Round(3.5) : Show Round(3.14159, 2) : Show Int(-2.5) : Show Fix(-2.5) : Show Abs(-3)\n"
-        "Show Sqr(16) : Show TypeName(Empty) : Show TypeName(Null) : Show TypeName(Nothing)\n"
-        "Show CDate(\"1/2/2003 10:30 PM\")"));
+    VbPage("conv.asp",
+           Shown(
+               // CInt and CLng round halves to even.
+               "Show CInt(2.5) : Show CInt(3.5) : Show CInt(-2.5) : Show CInt(\"  7 \") : Show CLng(\"12\") : Show "
+               "CDbl(\"1.5e3\")\n"
+               "Show CStr(1.5) : Show CStr(True) : Show CBool(\"true\") : Show CBool(0) : Show CByte(255) : Show "
+               "CCur(1.23456)\n"
+               "Show Hex(255) : Show Hex(-1) : Show Hex(CLng(-1)) : Show Oct(8)\n"
+               // Doubles are written with 15 digits, in exponent form outside 1E-04 to 1E+15.
+               "Show 1 / 3 : Show 1E+20 : Show 0.00001 : Show 123456789012345678 : Show CSng(1) / 3\n"
+               "Show VarType(\"x\") : Show VarType(Array()) : Show IsNumeric(\"12\") : Show IsNumeric(\"1x\")\n"
+               "Show IsNumeric(Empty) : Show IsNumeric(Null) : Show IsEmpty(neverSet) : Show IsArray(Array(1))\n"
+               "Show Round(2.5) : Show Round(3.5) : Show Round(3.14159, 2) : Show Int(-2.5) : Show Fix(-2.5) : Show "
+               "Abs(-3)\n"
+               "Show Sqr(16) : Show TypeName(Empty) : Show TypeName(Null) : Show TypeName(Nothing)\n"
+               "Show CDate(\"1/2/2003 10:30 PM\")"));
     auto server = Start();
     const HttpResult result = Get(server->port(), "/conv.asp");
     ASSERT_EQ(result.status, 200) << result.body;
@@ -96,16 +103,23 @@ TEST_F(VBScriptPages, Strings) {
     VbPage("str.asp",
            "Sub Show(v) : Response.Write v & \"|\" : End Sub\n"
            "Show Len(\"hello\") & Len(12345) & IsNull(Len(Null))\n"
-           "Show Left(\"hello\", 2) & Right(\"hello\", 3) & Mid(\"hello\", 2, 3) & Mid(\"hello\", 4) & \"[\" & Mid(\"hi\", 5) & \"]\"\n"
-           "Show InStr(\"hello\", \"l\") & InStr(4, \"hello\", \"l\") & InStr(\"hello\", \"z\") & InStr(1, \"HELLO\", \"l\", 1) & InStr(\"abc\", \"\")\n"
+           "Show Left(\"hello\", 2) & Right(\"hello\", 3) & Mid(\"hello\", 2, 3) & Mid(\"hello\", 4) & \"[\" & "
+           "Mid(\"hi\", 5) & \"]\"\n"
+           "Show InStr(\"hello\", \"l\") & InStr(4, \"hello\", \"l\") & InStr(\"hello\", \"z\") & InStr(1, \"HELLO\", "
+           "\"l\", 1) & InStr(\"abc\", \"\")\n"
            "Show InStrRev(\"hello\", \"l\") & InStrRev(\"hello\", \"l\", 3) & InStrRev(\"a.b.c\", \".\")\n"
            // Replace's result starts where its search starts.
-           "Show Replace(\"aXbXc\", \"x\", \"-\", 1, -1, 1) & \",\" & Replace(\"abcabc\", \"b\", \"X\", 3) & \",\" & Replace(\"aaaa\", \"a\", \"b\", 1, 2)\n"
+           "Show Replace(\"aXbXc\", \"x\", \"-\", 1, -1, 1) & \",\" & Replace(\"abcabc\", \"b\", \"X\", 3) & \",\" & "
+           "Replace(\"aaaa\", \"a\", \"b\", 1, 2)\n"
            "parts = Split(\"a,b,,c\", \",\")\n"
-           "Show UBound(parts) & \"[\" & parts(2) & \"]\" & Join(parts, \"+\") & UBound(Split(\"\")) & UBound(Split(\"a b c\", \" \", 2))\n"
-           "Show LCase(\"\xC3\x80" "BC\") & UCase(\"\xC3\xA0" "bc\") & \"[\" & Trim(\"  x  \") & \"][\" & LTrim(\"  x \") & \"][\" & RTrim(\" x  \") & \"]\"\n"
+           "Show UBound(parts) & \"[\" & parts(2) & \"]\" & Join(parts, \"+\") & UBound(Split(\"\")) & "
+           "UBound(Split(\"a b c\", \" \", 2))\n"
+           "Show LCase(\"\xC3\x80"
+           "BC\") & UCase(\"\xC3\xA0"
+           "bc\") & \"[\" & Trim(\"  x  \") & \"][\" & LTrim(\"  x \") & \"][\" & RTrim(\" x  \") & \"]\"\n"
            "Show \"[\" & Space(3) & \"]\" & String(3, \"xyz\") & String(2, 65) & StrReverse(\"abc\")\n"
-           "Show StrComp(\"a\", \"B\") & StrComp(\"a\", \"B\", 1) & StrComp(\"a\", \"A\", vbTextCompare) & IsNull(StrComp(Null, \"a\"))\n"
+           "Show StrComp(\"a\", \"B\") & StrComp(\"a\", \"B\", 1) & StrComp(\"a\", \"A\", vbTextCompare) & "
+           "IsNull(StrComp(Null, \"a\"))\n"
            "Show Asc(\"A\") & AscW(\"\xE2\x82\xAC\") & Chr(65) & ChrW(8364)\n"
            "Show \"a\"\"b\" & vbTab & \"c\"");
     auto server = Start();
@@ -113,7 +127,9 @@ TEST_F(VBScriptPages, Strings) {
     ASSERT_EQ(result.status, 200) << result.body;
     EXPECT_EQ(result.body,
               "55True|helloelllo[]|34031|434|a-b-c,caXc,bbaa|3[]a+b++c-11|"
-              "\xC3\xA0" "bc\xC3\x80" "BC[x][x ][ x]|[   ]xxxAAcba|1-10True|658364A\xE2\x82\xAC|a\"b\tc|");
+              "\xC3\xA0"
+              "bc\xC3\x80"
+              "BC[x][x ][ x]|[   ]xxxAAcba|1-10True|658364A\xE2\x82\xAC|a\"b\tc|");
 }
 
 TEST_F(VBScriptPages, Statements) {
@@ -224,7 +240,8 @@ TEST_F(VBScriptPages, OnErrorResumeNextKeepsTheReferencesErrorsInErr) {
            "Response.Write Err.Number & \":\" & Err.Source & \":\" & Err.Description & \"|\" : Err.Clear\n"
            "Err.Raise 6 : Report\n"
            // A COM object's failure is its HRESULT, with the text the object gave.
-           "r = Server.MapPath(\"/../outside\") : Response.Write Hex(Err.Number) & \":\" & (Len(Err.Description) > 0) & \"|\" : Err.Clear\n"
+           "r = Server.MapPath(\"/../outside\") : Response.Write Hex(Err.Number) & \":\" & (Len(Err.Description) > 0) "
+           "& \"|\" : Err.Clear\n"
            "Report\n"
            "Sub Inner\n"
            "  r = 1 / 0\n"
@@ -255,15 +272,17 @@ TEST_F(VBScriptPages, UncaughtErrorsAnswerTheErrorPageAndAreLogged) {
     VbPage("ok.asp", "Response.Write 6 * 7");
     // A page runs on a stack of its own, deeper than a worker's 100 KB; a
     // runaway recursion is error 28, which the page can handle.
-    VbPage("nested.asp", "Response.Write " + std::string(90, '(') + "6 * 7" + std::string(90, ')') + "\n"
-                         "Dim depth\nFunction Down(n) : depth = n : Down = Down(n + 1) : End Function\n"
-                         "On Error Resume Next\nDown 1\nResponse.Write \"|\" & (depth > 300) & Err.Number");
+    VbPage("nested.asp", "Response.Write " + std::string(90, '(') + "6 * 7" + std::string(90, ')') +
+                             "\n"
+                             "Dim depth\nFunction Down(n) : depth = n : Down = Down(n + 1) : End Function\n"
+                             "On Error Resume Next\nDown 1\nResponse.Write \"|\" & (depth > 300) & Err.Number");
     auto server = Start({"--threads", "2"}, 2);
     EXPECT_EQ(Get(server->port(), "/nested.asp").body, "42|True28");
     const HttpResult runtime = Get(server->port(), "/runtime.asp");
     EXPECT_EQ(runtime.status, 500);
     EXPECT_NE(runtime.body.find("/runtime.asp, line 4"), std::string::npos) << runtime.body;
-    EXPECT_NE(runtime.body.find("VBScript runtime error 13 (0x800A000D): Type mismatch"), std::string::npos) << runtime.body;
+    EXPECT_NE(runtime.body.find("VBScript runtime error 13 (0x800A000D): Type mismatch"), std::string::npos)
+        << runtime.body;
     EXPECT_EQ(runtime.body.find("partial"), std::string::npos);
     const HttpResult compile = Get(server->port(), "/compile.asp");
     EXPECT_EQ(compile.status, 500);
@@ -281,9 +300,12 @@ TEST_F(VBScriptPages, UncaughtErrorsAnswerTheErrorPageAndAreLogged) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Get(server->port(), "/ok.asp").body, "42");
     const std::string log = Log();
     EXPECT_NE(log.find("The script page /runtime.asp failed at /runtime.asp, line 4: VBScript runtime error 13"),
-              std::string::npos) << log;
-    EXPECT_NE(log.find("The script page /compile.asp failed at /lib/broken.inc, line 4: VBScript compilation error 1023"),
-              std::string::npos) << log;
+              std::string::npos)
+        << log;
+    EXPECT_NE(
+        log.find("The script page /compile.asp failed at /lib/broken.inc, line 4: VBScript compilation error 1023"),
+        std::string::npos)
+        << log;
 }
 
 TEST_F(VBScriptPages, ThePageObjectsThroughLateBinding) {
@@ -291,7 +313,8 @@ TEST_F(VBScriptPages, ThePageObjectsThroughLateBinding) {
            "Dim q : Set q = Request.QueryString(\"a\")\n"
            "Response.Write q & \"|\" & q.Count & \"|\" & q(2) & \"|\" & Request.QueryString(\"a\")(1) & \"|\"\n"
            "For Each k In Request.QueryString : Response.Write k & \";\" : Next\n"
-           "Response.Write \"|\" & Request.Cookies(\"taste\") & \"|\" & Request.ServerVariables(\"REQUEST_METHOD\") & \"|\"\n"
+           "Response.Write \"|\" & Request.Cookies(\"taste\") & \"|\" & Request.ServerVariables(\"REQUEST_METHOD\") & "
+           "\"|\"\n"
            "Response.Cookies(\"flavour\") = \"dark chocolate\"\n"
            "Session(\"visits\") = 3 : Application(\"seen\") = \"yes\"\n"
            "Response.Write Session(\"visits\") + 1 & Application(\"seen\") & \"|\"\n"
@@ -305,8 +328,8 @@ TEST_F(VBScriptPages, ThePageObjectsThroughLateBinding) {
            "Response.End\n"
            "Response.Write \"after the end\"");
     auto server = Start();
-    const HttpResult result = Exchange(server->port(),
-        "GET /objects.asp?a=1&b=2&a=x%20y HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: taste=sweet\r\n\r\n");
+    const HttpResult result = Exchange(
+        server->port(), "GET /objects.asp?a=1&b=2&a=x%20y HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: taste=sweet\r\n\r\n");
     ASSERT_EQ(result.status, 200) << result.body;
     EXPECT_EQ(result.header("X-Page"), "vb");
     EXPECT_NE(result.head.find("Set-Cookie: flavour=dark+chocolate"), std::string::npos) << result.head;
@@ -336,8 +359,9 @@ TEST_F(VBScriptPages, PropertyPutsByValueAndByReferenceAndCollections) {
     const HttpResult result = Post(server->port(), "/puts.asp", "application/x-www-form-urlencoded", "a=1&b=2&b=3");
     ASSERT_EQ(result.status, 200) << result.body;
     EXPECT_NE(result.head.find("Set-Cookie: prefs=color=dark+blue"), std::string::npos) << result.head;
-    EXPECT_EQ(result.body, "TrueFalse2|v|a=1;b=2, 3;|2|451|424|457:This key is already associated with an element of "
-                           "this collection");
+    EXPECT_EQ(result.body,
+              "TrueFalse2|v|a=1;b=2, 3;|2|451|424|457:This key is already associated with an element of "
+              "this collection");
 }
 
 TEST_F(VBScriptPages, TheUploadComponentReadsFieldsAndSavesFiles) {
@@ -346,7 +370,8 @@ TEST_F(VBScriptPages, TheUploadComponentReadsFieldsAndSavesFiles) {
            "For Each name In form\n"
            "  Set group = form(name)\n"
            "  For Each field In group\n"
-           "    Response.Write \"[\" & Server.HTMLEncode(name) & \":\" & group.Count & \":\" & field.Length & \":\" & field.Content & \"]\"\n"
+           "    Response.Write \"[\" & Server.HTMLEncode(name) & \":\" & group.Count & \":\" & field.Length & \":\" & "
+           "field.Content & \"]\"\n"
            "    If field.FileExists Then field.Save \"/uploads/\" & field.SafeFileName\n"
            "  Next\n"
            "Next\n"
@@ -359,7 +384,8 @@ TEST_F(VBScriptPages, TheUploadComponentReadsFieldsAndSavesFiles) {
     const std::string body =
         "--B\r\nContent-Disposition: form-data; name=\"a<b\"\r\n\r\none\r\n"
         "--B\r\nContent-Disposition: form-data; name=\"a<b\"\r\n\r\ntwo\r\n"
-        "--B\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"note.txt\"\r\nContent-Type: text/plain\r\n\r\nfile body\r\n"
+        "--B\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"note.txt\"\r\nContent-Type: "
+        "text/plain\r\n\r\nfile body\r\n"
         "--B--\r\n";
     auto server = Start();
     const HttpResult result = Post(server->port(), "/upload.asp", "multipart/form-data; boundary=B", body);
@@ -392,9 +418,11 @@ TEST_F(VBScriptPages, GlobalAsaPagesOfEitherLanguageAndDeclaredObjects) {
     Page("global.asa",
          "<SCRIPT LANGUAGE=\"VBScript\" RUNAT=\"Server\">\n"
          "Sub Application_OnStart\n  Application(\"log\") = \"app;\"\nEnd Sub\n"
-         "Sub Session_OnStart\n  Session(\"n\") = 10\n  Application(\"log\") = Application(\"log\") & \"start;\"\nEnd Sub\n"
+         "Sub Session_OnStart\n  Session(\"n\") = 10\n  Application(\"log\") = Application(\"log\") & \"start;\"\nEnd "
+         "Sub\n"
          "</SCRIPT>\n");
-    VbPage("count.asp", "Session(\"n\") = Session(\"n\") + 1\nResponse.Write Session(\"n\") & \"|\" & Application(\"log\")");
+    VbPage("count.asp",
+           "Session(\"n\") = Session(\"n\") + 1\nResponse.Write Session(\"n\") & \"|\" & Application(\"log\")");
     // A VBScript page runs a JScript page and the other way round, each in its own engine.
     VbPage("outer.asp", "Response.Write \"vb(\"\nServer.Execute \"inner.asp\"\nResponse.Write \")\" & 1 / 4");
     Page("inner.asp", "<%@ Language=\"JScript\" %><% Response.Write('js:' + (1 / 4)); Server.Execute('leaf.asp'); %>");
@@ -412,7 +440,8 @@ TEST_F(VBScriptPages, GlobalAsaPagesOfEitherLanguageAndDeclaredObjects) {
     EXPECT_EQ(Get(server->port(), "/count.asp", visitor).body, "12|app;start;");
     const HttpResult outer = Get(server->port(), "/outer.asp");
     EXPECT_EQ(outer.body, "vb(js:0.25[leaf True])0.25") << outer.body;
-    EXPECT_EQ(Get(server->port(), "/declared.asp").body, "v1|1/2/2003 10:30:00 PM|6:00:00 AM|0.3333333|0.333333333333333");
+    EXPECT_EQ(Get(server->port(), "/declared.asp").body,
+              "v1|1/2/2003 10:30:00 PM|6:00:00 AM|0.3333333|0.333333333333333");
 }
 
 TEST_F(VBScriptPages, TheVBScriptExamplePageSavesAnUpload) {
@@ -421,14 +450,17 @@ TEST_F(VBScriptPages, TheVBScriptExamplePageSavesAnUpload) {
     auto server = Start();
     EXPECT_NE(Get(server->port(), "/examples/upload-vbscript.asp").body.find("enctype=\"multipart/form-data\""),
               std::string::npos);
-    const std::string body = "--E\r\nContent-Disposition: form-data; name=\"file\"; filename=\"C:\\docs\\a&b.txt\"\r\n"
-                             "Content-Type: text/plain\r\n\r\nsaved bytes\r\n--E--\r\n";
-    const HttpResult saved = Post(server->port(), "/examples/upload-vbscript.asp", "multipart/form-data; boundary=E", body);
+    const std::string body =
+        "--E\r\nContent-Disposition: form-data; name=\"file\"; filename=\"C:\\docs\\a&b.txt\"\r\n"
+        "Content-Type: text/plain\r\n\r\nsaved bytes\r\n--E--\r\n";
+    const HttpResult saved =
+        Post(server->port(), "/examples/upload-vbscript.asp", "multipart/form-data; boundary=E", body);
     EXPECT_NE(saved.body.find("<p>Saved a&amp;b.txt (11 bytes).</p>"), std::string::npos) << saved.body;
     std::ifstream file(mRoot / "uploads" / "a&b.txt");
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>()), "saved bytes");
     // The second save of the same name fails; the page shows the component's text.
-    const HttpResult again = Post(server->port(), "/examples/upload-vbscript.asp", "multipart/form-data; boundary=E", body);
+    const HttpResult again =
+        Post(server->port(), "/examples/upload-vbscript.asp", "multipart/form-data; boundary=E", body);
     EXPECT_NE(again.body.find("<p>Not saved: "), std::string::npos) << again.body;
 }
 
@@ -440,7 +472,8 @@ TEST_F(VBScriptPages, ServerScriptBlocksIncludesAndTheSiteErrorPage) {
          "Function Twice(n)\n  Twice = 2 * n\nEnd Function\nResponse.Write \"|last\"\n</script>B<%= Twice(3) %>");
     Page("lib/fails.inc", "<%\nSub Fails()\n  Dim a(1)\n  a(2) = 1\nEnd Sub\n%>");
     Page("includes.asp", "<%@ Language=\"VBScript\" %><!-- #include file=\"lib/fails.inc\" -->\n<% Fails %>");
-    platform::registry::WriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "ErrorPage500", "/errors/500.asp");
+    platform::registry::WriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Venhale\\Formix4Site", "ErrorPage500",
+                                    "/errors/500.asp");
     Page("errors/500.asp",
          "<%@ Language=\"VBScript\" %><% Set e = Server.GetLastError() %><%= e.Number %>|<%= e.Description %>|"
          "<%= e.File %>|<%= e.Line %>|<%= e.Category %>");

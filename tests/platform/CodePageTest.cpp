@@ -71,7 +71,8 @@ TEST(CodePage, Utf8InvalidBytesAndStrictMode) {
 // Runs of ASCII are decoded in blocks: a sequence or a bad byte is found
 // wherever it falls in one.
 TEST(CodePage, Utf8SequencesAreFoundWhereverTheyFallInALongText) {
-    const std::pair<std::string, std::u16string> kSequences[] = {{"\xC3\xA9", u"\u00e9"}, {"\xFF", u"\uFFFD"}, {"\x7F", u"\x7F"}};
+    const std::pair<std::string, std::u16string> kSequences[] = {
+        {"\xC3\xA9", u"\u00e9"}, {"\xFF", u"\uFFFD"}, {"\x7F", u"\x7F"}};
     for (const auto& [bytes, units] : kSequences)
         for (size_t at = 0; at < 40; ++at) {
             const std::string text = std::string(at, 'a') + bytes + std::string(39 - at, 'b');

@@ -10,7 +10,6 @@
 #include "TempFolder.h"
 #include "platform/Files.h"
 
-
 namespace {
 
 std::string RandomBytes(size_t size) {

@@ -65,7 +65,7 @@ TEST(Registry, MissingKeysValuesAndShortBuffersGiveWindowsCodes) {
     BYTE small[4] = {1, 2, 3, 4};
     DWORD size = sizeof small, type = 0;
     EXPECT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, small, &size), ERROR_MORE_DATA);
-    EXPECT_EQ(size, 13u);  // the text and its NUL
+    EXPECT_EQ(size, 13u);    // the text and its NUL
     EXPECT_EQ(small[0], 1);  // nothing written on failure
     EXPECT_EQ(type, REG_SZ);
     char name[4];
@@ -196,11 +196,11 @@ TEST(Registry, CorruptFilesAreReportedAndNeverOverwritten) {
     const std::string good = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep]\n\"A\"=dword:00000001\n";
     const std::vector<std::string> damaged = {
         "garbage\n",
-        good.substr(0, good.size() - 5),                                       // cut inside the dword
-        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep",                     // cut inside a key line
-        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"B\"=hex:01,02,\\\n",    // continuation past the end
+        good.substr(0, good.size() - 5),                                     // cut inside the dword
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep",                   // cut inside a key line
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"B\"=hex:01,02,\\\n",  // continuation past the end
         "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"S\"=\"unterminated\n",
-        "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Elsewhere]\n",                        // wrong root
+        "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Elsewhere]\n",  // wrong root
         "REGEDIT4\n\"orphan\"=\"value\"\n",
         std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\S]\n\"x\"=hex:0g\n"),
     };
@@ -227,7 +227,7 @@ TEST(Registry, OnlyTheLocalMachineCanBeReached) {
     HKEY key = nullptr;
     EXPECT_EQ(RegConnectRegistryA(nullptr, HKEY_LOCAL_MACHINE, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegConnectRegistryA("", HKEY_LOCAL_MACHINE, &key), ERROR_SUCCESS);
-    EXPECT_EQ(RegConnectRegistryA(("\\\\" + LocalMachineName()).c_str(), HKEY_LOCAL_MACHINE, &key),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegConnectRegistryA("\\\\elsewhere.invalid", HKEY_LOCAL_MACHINE, &key), static_cast<LONG>(ERROR_BAD_NETPATH));
+    EXPECT_EQ(RegConnectRegistryA(("\\\\" + LocalMachineName()).c_str(), HKEY_LOCAL_MACHINE, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegConnectRegistryA("\\\\elsewhere.invalid", HKEY_LOCAL_MACHINE, &key),
+              static_cast<LONG>(ERROR_BAD_NETPATH));
 }

@@ -37,8 +37,8 @@ std::pair<std::string, std::string> Account(HANDLE token) {
     DWORD nameSize = sizeof name, domainSize = sizeof domain;
     SID_NAME_USE use;
     if (!GetTokenInformation(token, TokenUser, user, sizeof user, &length) ||
-        !LookupAccountSidA(nullptr, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, name, &nameSize, domain,
-                           &domainSize, &use))
+        !LookupAccountSidA(nullptr, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, name, &nameSize, domain, &domainSize,
+                           &use))
         return {"<error " + std::to_string(GetLastError()) + ">", ""};
     return {name, domain};
 }
@@ -46,13 +46,14 @@ std::pair<std::string, std::string> Account(HANDLE token) {
 // A thread started up front that runs one job when asked and waits for it.
 class Worker {
 public:
-    Worker() : mThread([this] {
-        std::unique_lock<std::mutex> lock(mMutex);
-        mWake.wait(lock, [this] { return static_cast<bool>(mJob); });
-        mJob();
-        mDone = true;
-        mWake.notify_all();
-    }) {}
+    Worker()
+        : mThread([this] {
+              std::unique_lock<std::mutex> lock(mMutex);
+              mWake.wait(lock, [this] { return static_cast<bool>(mJob); });
+              mJob();
+              mDone = true;
+              mWake.notify_all();
+          }) {}
     ~Worker() {
         if (!mJob) run([] {});
         mThread.join();
@@ -88,8 +89,8 @@ TEST_F(Security, LogonsCheckNamePasswordAndDomain) {
     EXPECT_EQ(GetLastError(), ERROR_LOGON_FAILURE);
     EXPECT_FALSE(LogonUserA("nobody-such-user", ".", "x", LOGON32_LOGON_BATCH, 0, &token));
     EXPECT_EQ(GetLastError(), ERROR_LOGON_FAILURE);
-    EXPECT_FALSE(LogonUserA(mAccount.name().c_str(), "ELSEWHERE", mAccount.password().c_str(), LOGON32_LOGON_BATCH,
-                            0, &token));
+    EXPECT_FALSE(
+        LogonUserA(mAccount.name().c_str(), "ELSEWHERE", mAccount.password().c_str(), LOGON32_LOGON_BATCH, 0, &token));
     EXPECT_EQ(GetLastError(), ERROR_NO_SUCH_DOMAIN);
     ASSERT_TRUE(LogonUserA(mAccount.name().c_str(), LocalMachineName().c_str(), mAccount.password().c_str(),
                            LOGON32_LOGON_BATCH, 0, &token));
@@ -118,7 +119,7 @@ TEST_F(Security, ImpersonationActsOnTheCallingThreadOnly) {
     EXPECT_EQ(getegid(), mAccount.gid());
     const auto made = folder.dir() / "made-as-account";
     WriteFile(made, "x");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(made.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, mAccount.uid());
     HANDLE threadToken = nullptr;

@@ -24,11 +24,17 @@ struct Mode {
 
 // Access (R, W, RW) / share (- none, r, w, rw), in the table's order.
 const Mode kModes[] = {
-    {"R/-", GENERIC_READ, 0}, {"R/r", GENERIC_READ, FILE_SHARE_READ}, {"R/w", GENERIC_READ, FILE_SHARE_WRITE},
-    {"R/rw", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE}, {"W/-", GENERIC_WRITE, 0},
-    {"W/r", GENERIC_WRITE, FILE_SHARE_READ}, {"W/w", GENERIC_WRITE, FILE_SHARE_WRITE},
-    {"W/rw", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE}, {"RW/-", GENERIC_READ | GENERIC_WRITE, 0},
-    {"RW/r", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ}, {"RW/w", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE},
+    {"R/-", GENERIC_READ, 0},
+    {"R/r", GENERIC_READ, FILE_SHARE_READ},
+    {"R/w", GENERIC_READ, FILE_SHARE_WRITE},
+    {"R/rw", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
+    {"W/-", GENERIC_WRITE, 0},
+    {"W/r", GENERIC_WRITE, FILE_SHARE_READ},
+    {"W/w", GENERIC_WRITE, FILE_SHARE_WRITE},
+    {"W/rw", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
+    {"RW/-", GENERIC_READ | GENERIC_WRITE, 0},
+    {"RW/r", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ},
+    {"RW/w", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE},
     {"RW/rw", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
 };
 
@@ -65,8 +71,10 @@ TEST(ShareModes, EveryPairOfAccessAndShareModeAsWindowsDecides) {
             HANDLE next = Open(path, kModes[second]);
             const bool opened = next != INVALID_HANDLE_VALUE;
             EXPECT_EQ(opened, kExpected[first][second] == 'Y') << kModes[first].name << " then " << kModes[second].name;
-            if (opened) CloseHandle(next);
-            else EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+            if (opened)
+                CloseHandle(next);
+            else
+                EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
         }
         CloseHandle(open);
     }
@@ -76,8 +84,8 @@ TEST(ShareModes, EveryOpenHandleCountsAndClosingOneLiftsItsRefusal) {
     TempRegistry folder;
     const std::string path = (folder.dir() / "shared.bin").string();
     WriteFile(path, "data");
-    const Mode& readsSharingAll = kModes[3];  // R/rw
-    const Mode& writesSharingAll = kModes[7];  // W/rw
+    const Mode& readsSharingAll = kModes[3];     // R/rw
+    const Mode& writesSharingAll = kModes[7];    // W/rw
     const Mode& readsRefusingWrite = kModes[1];  // R/r
     HANDLE reader = Open(path, readsSharingAll);
     HANDLE writer = Open(path, writesSharingAll);

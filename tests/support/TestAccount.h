@@ -15,8 +15,8 @@ public:
     TestAccount() : mName("fmx" + std::to_string(getpid())) {
         if (geteuid() != 0) return;
         std::system(("userdel " + mName + " >/dev/null 2>&1").c_str());
-        const std::string make = "useradd -M -N -s /usr/sbin/nologin " + mName + " && echo '" + mName + ":" +
-                                 mPassword + "' | chpasswd";
+        const std::string make =
+            "useradd -M -N -s /usr/sbin/nologin " + mName + " && echo '" + mName + ":" + mPassword + "' | chpasswd";
         if (std::system(make.c_str()) != 0) return;
         if (const passwd* entry = getpwnam(mName.c_str())) {
             mUid = entry->pw_uid;

@@ -19,8 +19,8 @@ BOOL IsValidCodePage(UINT codePage);
 // Windows semantics: a length of -1 means NUL-terminated (the NUL is
 // converted too); a destination size of 0 asks for the needed size.
 INT MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, INT sourceLength, WCHAR* dest, INT destSize);
-INT WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* source, INT sourceLength, LPSTR dest,
-                        INT destSize, LPCSTR defaultChar, BOOL* usedDefaultChar);
+INT WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* source, INT sourceLength, LPSTR dest, INT destSize,
+                        LPCSTR defaultChar, BOOL* usedDefaultChar);
 
 namespace platform::codepage {
 std::u16string ToUtf16(std::string_view text, UINT codePage = CP_ACP);

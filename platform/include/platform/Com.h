@@ -17,12 +17,39 @@ struct IRecordInfo;
 // ---- VARIANT and SAFEARRAY ------------------------------------------------
 
 enum VARENUM : VARTYPE {
-    VT_EMPTY = 0, VT_NULL = 1, VT_I2 = 2, VT_I4 = 3, VT_R4 = 4, VT_R8 = 5, VT_CY = 6, VT_DATE = 7,
-    VT_BSTR = 8, VT_DISPATCH = 9, VT_ERROR = 10, VT_BOOL = 11, VT_VARIANT = 12, VT_UNKNOWN = 13,
-    VT_DECIMAL = 14, VT_I1 = 16, VT_UI1 = 17, VT_UI2 = 18, VT_UI4 = 19, VT_I8 = 20, VT_UI8 = 21,
-    VT_INT = 22, VT_UINT = 23, VT_VOID = 24, VT_HRESULT = 25, VT_PTR = 26, VT_SAFEARRAY = 27,
-    VT_USERDEFINED = 29, VT_LPSTR = 30, VT_LPWSTR = 31,
-    VT_ARRAY = 0x2000, VT_BYREF = 0x4000, VT_TYPEMASK = 0x0FFF
+    VT_EMPTY = 0,
+    VT_NULL = 1,
+    VT_I2 = 2,
+    VT_I4 = 3,
+    VT_R4 = 4,
+    VT_R8 = 5,
+    VT_CY = 6,
+    VT_DATE = 7,
+    VT_BSTR = 8,
+    VT_DISPATCH = 9,
+    VT_ERROR = 10,
+    VT_BOOL = 11,
+    VT_VARIANT = 12,
+    VT_UNKNOWN = 13,
+    VT_DECIMAL = 14,
+    VT_I1 = 16,
+    VT_UI1 = 17,
+    VT_UI2 = 18,
+    VT_UI4 = 19,
+    VT_I8 = 20,
+    VT_UI8 = 21,
+    VT_INT = 22,
+    VT_UINT = 23,
+    VT_VOID = 24,
+    VT_HRESULT = 25,
+    VT_PTR = 26,
+    VT_SAFEARRAY = 27,
+    VT_USERDEFINED = 29,
+    VT_LPSTR = 30,
+    VT_LPWSTR = 31,
+    VT_ARRAY = 0x2000,
+    VT_BYREF = 0x4000,
+    VT_TYPEMASK = 0x0FFF
 };
 
 struct SAFEARRAYBOUND {
@@ -104,8 +131,7 @@ constexpr DISPID DISPID_PROPERTYPUT = -3;
 constexpr DISPID DISPID_NEWENUM = -4;
 constexpr MEMBERID MEMBERID_NIL = -1;
 
-constexpr WORD DISPATCH_METHOD = 1, DISPATCH_PROPERTYGET = 2, DISPATCH_PROPERTYPUT = 4,
-               DISPATCH_PROPERTYPUTREF = 8;
+constexpr WORD DISPATCH_METHOD = 1, DISPATCH_PROPERTYGET = 2, DISPATCH_PROPERTYPUT = 4, DISPATCH_PROPERTYPUTREF = 8;
 
 struct DISPPARAMS {
     VARIANTARG* rgvarg;
@@ -130,8 +156,17 @@ struct EXCEPINFO {
 
 using HREFTYPE = DWORD;
 
-enum TYPEKIND { TKIND_ENUM = 0, TKIND_RECORD, TKIND_MODULE, TKIND_INTERFACE, TKIND_DISPATCH,
-                TKIND_COCLASS, TKIND_ALIAS, TKIND_UNION, TKIND_MAX };
+enum TYPEKIND {
+    TKIND_ENUM = 0,
+    TKIND_RECORD,
+    TKIND_MODULE,
+    TKIND_INTERFACE,
+    TKIND_DISPATCH,
+    TKIND_COCLASS,
+    TKIND_ALIAS,
+    TKIND_UNION,
+    TKIND_MAX
+};
 enum SYSKIND { SYS_WIN16 = 0, SYS_WIN32 = 1, SYS_MAC = 2, SYS_WIN64 = 3 };
 enum FUNCKIND { FUNC_VIRTUAL = 0, FUNC_PUREVIRTUAL, FUNC_NONVIRTUAL, FUNC_STATIC, FUNC_DISPATCH };
 enum INVOKEKIND { INVOKE_FUNC = 1, INVOKE_PROPERTYGET = 2, INVOKE_PROPERTYPUT = 4, INVOKE_PROPERTYPUTREF = 8 };
@@ -141,8 +176,8 @@ enum VARKIND { VAR_PERINSTANCE = 0, VAR_STATIC, VAR_CONST, VAR_DISPATCH };
 constexpr USHORT PARAMFLAG_NONE = 0, PARAMFLAG_FIN = 0x1, PARAMFLAG_FOUT = 0x2, PARAMFLAG_FLCID = 0x4,
                  PARAMFLAG_FRETVAL = 0x8, PARAMFLAG_FOPT = 0x10, PARAMFLAG_FHASDEFAULT = 0x20;
 constexpr WORD FUNCFLAG_FRESTRICTED = 0x1, FUNCFLAG_FHIDDEN = 0x40;
-constexpr WORD TYPEFLAG_FAPPOBJECT = 0x1, TYPEFLAG_FCANCREATE = 0x2, TYPEFLAG_FHIDDEN = 0x10,
-               TYPEFLAG_FDUAL = 0x40, TYPEFLAG_FOLEAUTOMATION = 0x100, TYPEFLAG_FDISPATCHABLE = 0x1000;
+constexpr WORD TYPEFLAG_FAPPOBJECT = 0x1, TYPEFLAG_FCANCREATE = 0x2, TYPEFLAG_FHIDDEN = 0x10, TYPEFLAG_FDUAL = 0x40,
+               TYPEFLAG_FOLEAUTOMATION = 0x100, TYPEFLAG_FDISPATCHABLE = 0x1000;
 constexpr WORD LIBFLAG_FHASDISKIMAGE = 0x8;
 constexpr int IMPLTYPEFLAG_FDEFAULT = 0x1;
 
@@ -281,12 +316,12 @@ protected:
 };
 
 struct IMarshal : IUnknown {
-    virtual HRESULT GetUnmarshalClass(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
-                                      DWORD mshlflags, CLSID* pCid) = 0;
-    virtual HRESULT GetMarshalSizeMax(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
-                                      DWORD mshlflags, DWORD* pSize) = 0;
-    virtual HRESULT MarshalInterface(IStream* pStm, REFIID riid, void* pv, DWORD dwDestContext,
-                                     void* pvDestContext, DWORD mshlflags) = 0;
+    virtual HRESULT GetUnmarshalClass(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags,
+                                      CLSID* pCid) = 0;
+    virtual HRESULT GetMarshalSizeMax(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags,
+                                      DWORD* pSize) = 0;
+    virtual HRESULT MarshalInterface(IStream* pStm, REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
+                                     DWORD mshlflags) = 0;
     virtual HRESULT UnmarshalInterface(IStream* pStm, REFIID riid, void** ppv) = 0;
     virtual HRESULT ReleaseMarshalData(IStream* pStm) = 0;
     virtual HRESULT DisconnectObject(DWORD dwReserved) = 0;
@@ -354,10 +389,10 @@ struct ITypeInfo : IUnknown {
     virtual HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) = 0;
     virtual HRESULT GetImplTypeFlags(UINT index, INT* pImplTypeFlags) = 0;
     virtual HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) = 0;
-    virtual HRESULT Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
-                           VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
-    virtual HRESULT GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
-                                     DWORD* pdwHelpContext, BSTR* pBstrHelpFile) = 0;
+    virtual HRESULT Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                           EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
+    virtual HRESULT GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                     BSTR* pBstrHelpFile) = 0;
     virtual HRESULT GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName,
                                 WORD* pwOrdinal) = 0;
     virtual HRESULT GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) = 0;

@@ -44,8 +44,7 @@ class Bstr {
 public:
     Bstr() = default;
     explicit Bstr(const char16_t* text) : mText(SysAllocString(text)) {}
-    explicit Bstr(const std::u16string& text)
-        : mText(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    explicit Bstr(const std::u16string& text) : mText(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
     Bstr(Bstr&& other) noexcept : mText(std::exchange(other.mText, nullptr)) {}

@@ -16,5 +16,5 @@ HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source);
 BOOL DeregisterEventSource(HANDLE log);
 // The entry's text is the insertion strings joined by spaces (the message
 // files of this platform hold only "%1"-style messages).
-BOOL ReportEventA(HANDLE log, WORD type, WORD category, DWORD eventId, void* userSid, WORD numStrings,
-                  DWORD dataSize, LPCSTR* strings, void* rawData);
+BOOL ReportEventA(HANDLE log, WORD type, WORD category, DWORD eventId, void* userSid, WORD numStrings, DWORD dataSize,
+                  LPCSTR* strings, void* rawData);

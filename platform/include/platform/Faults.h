@@ -32,10 +32,10 @@ constexpr DWORD EXCEPTION_PRIV_INSTRUCTION = 0xC0000096;
 namespace platform {
 
 struct FaultRecord {
-    DWORD code = 0;              // Windows exception code
-    uintptr_t address = 0;       // code address of the faulting instruction
-    ULONG_PTR accessWord = 0;    // access violations: 0 read, 1 write, 8 execute
-    uintptr_t target = 0;        // access violations: the data address
+    DWORD code = 0;                 // Windows exception code
+    uintptr_t address = 0;          // code address of the faulting instruction
+    ULONG_PTR accessWord = 0;       // access violations: 0 read, 1 write, 8 execute
+    uintptr_t target = 0;           // access violations: the data address
     uintptr_t faultModuleBase = 0;  // load address of the module holding `address`
     int signal = 0;
 };

@@ -22,11 +22,10 @@ using REGSAM = DWORD;
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000001u)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002u)))
 
-constexpr DWORD REG_NONE = 0, REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, REG_DWORD = 4,
-                REG_MULTI_SZ = 7, REG_QWORD = 11;
-constexpr REGSAM KEY_QUERY_VALUE = 0x1, KEY_SET_VALUE = 0x2, KEY_CREATE_SUB_KEY = 0x4,
-                 KEY_ENUMERATE_SUB_KEYS = 0x8, KEY_READ = 0x20019, KEY_WRITE = 0x20006,
-                 KEY_ALL_ACCESS = 0xF003F;
+constexpr DWORD REG_NONE = 0, REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, REG_DWORD = 4, REG_MULTI_SZ = 7,
+                REG_QWORD = 11;
+constexpr REGSAM KEY_QUERY_VALUE = 0x1, KEY_SET_VALUE = 0x2, KEY_CREATE_SUB_KEY = 0x4, KEY_ENUMERATE_SUB_KEYS = 0x8,
+                 KEY_READ = 0x20019, KEY_WRITE = 0x20006, KEY_ALL_ACCESS = 0xF003F;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_CREATED_NEW_KEY = 1, REG_OPENED_EXISTING_KEY = 2;
 
@@ -47,8 +46,8 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LONG RegDeleteTreeA(HKEY key, LPCSTR subKey);
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* nameLength, DWORD* reserved, LPSTR keyClass,
                    DWORD* classLength, void* lastWriteTime);
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, DWORD* valueNameLength, DWORD* reserved,
-                   DWORD* type, BYTE* data, DWORD* dataSize);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, DWORD* valueNameLength, DWORD* reserved, DWORD* type,
+                   BYTE* data, DWORD* dataSize);
 LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, DWORD* classLength, DWORD* reserved, DWORD* subKeys,
                       DWORD* maxSubKeyLength, DWORD* maxClassLength, DWORD* values, DWORD* maxValueNameLength,
                       DWORD* maxValueLength, DWORD* securityDescriptor, void* lastWriteTime);

@@ -24,8 +24,8 @@ constexpr DWORD LANG_USER_DEFAULT_ID = 0x0400;
 // FORMAT_MESSAGE_FROM_SYSTEM only: the standard English text of a Windows
 // error code or HRESULT, ending in CR LF. Returns the length written, 0 when
 // the code has no text (last error 317) or the buffer is too small (122).
-DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                     DWORD size, void* arguments);
+DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     void* arguments);
 
 DWORD GetTickCount();
 

@@ -24,10 +24,10 @@ using Thunk = HRESULT (*)(void* instance, VARIANT* args, VARIANT* result);
 
 struct ParamInfo {
     const char* name;
-    VARTYPE type;             // VT_I4, VT_BSTR, VT_BOOL, VT_VARIANT, VT_UNKNOWN, VT_DISPATCH ...
-    USHORT flags;             // PARAMFLAG_*
+    VARTYPE type;                 // VT_I4, VT_BSTR, VT_BOOL, VT_VARIANT, VT_UNKNOWN, VT_DISPATCH ...
+    USHORT flags;                 // PARAMFLAG_*
     const char16_t* defaultText;  // default of an optional BSTR parameter, or nullptr
-    const char* typeName;     // user-defined type name (an enumeration alias), or nullptr
+    const char* typeName;         // user-defined type name (an enumeration alias), or nullptr
 };
 
 struct MemberInfo {
@@ -36,7 +36,7 @@ struct MemberInfo {
     const char* name;
     const ParamInfo* params;  // in slot order, retval last
     int paramCount;
-    WORD flags;               // FUNCFLAG_*
+    WORD flags;  // FUNCFLAG_*
     const char* help;
     Thunk thunk;
 };
@@ -93,52 +93,82 @@ HRESULT CreateTypeLib(const LibraryInfo* info, const char16_t* path, ITypeLib** 
 
 namespace detail {
 
-template <class T> struct ArgTraits;
-template <> struct ArgTraits<LONG> {
+template <class T>
+struct ArgTraits;
+template <>
+struct ArgTraits<LONG> {
     static LONG get(VARIANT& v) { return v.lVal; }
 };
-template <> struct ArgTraits<BSTR> {
+template <>
+struct ArgTraits<BSTR> {
     static BSTR get(VARIANT& v) { return v.bstrVal; }
 };
-template <> struct ArgTraits<VARIANT_BOOL> {
+template <>
+struct ArgTraits<VARIANT_BOOL> {
     static VARIANT_BOOL get(VARIANT& v) { return v.boolVal; }
 };
-template <> struct ArgTraits<VARIANT> {
+template <>
+struct ArgTraits<VARIANT> {
     static VARIANT get(VARIANT& v) { return v; }
 };
 
-template <class T> struct RetvalTraits {
+template <class T>
+struct RetvalTraits {
     static_assert(std::is_enum_v<T>, "unsupported retval type");
-    static void put(VARIANT* r, T x) { r->vt = VT_I4; r->lVal = static_cast<LONG>(x); }
+    static void put(VARIANT* r, T x) {
+        r->vt = VT_I4;
+        r->lVal = static_cast<LONG>(x);
+    }
 };
-template <> struct RetvalTraits<LONG> {
-    static void put(VARIANT* r, LONG x) { r->vt = VT_I4; r->lVal = x; }
+template <>
+struct RetvalTraits<LONG> {
+    static void put(VARIANT* r, LONG x) {
+        r->vt = VT_I4;
+        r->lVal = x;
+    }
 };
-template <> struct RetvalTraits<BSTR> {
-    static void put(VARIANT* r, BSTR x) { r->vt = VT_BSTR; r->bstrVal = x; }
+template <>
+struct RetvalTraits<BSTR> {
+    static void put(VARIANT* r, BSTR x) {
+        r->vt = VT_BSTR;
+        r->bstrVal = x;
+    }
 };
-template <> struct RetvalTraits<VARIANT_BOOL> {
-    static void put(VARIANT* r, VARIANT_BOOL x) { r->vt = VT_BOOL; r->boolVal = x; }
+template <>
+struct RetvalTraits<VARIANT_BOOL> {
+    static void put(VARIANT* r, VARIANT_BOOL x) {
+        r->vt = VT_BOOL;
+        r->boolVal = x;
+    }
 };
-template <> struct RetvalTraits<VARIANT> {
+template <>
+struct RetvalTraits<VARIANT> {
     static void put(VARIANT* r, VARIANT x) { *r = x; }
 };
-template <> struct RetvalTraits<IUnknown*> {
-    static void put(VARIANT* r, IUnknown* x) { r->vt = VT_UNKNOWN; r->punkVal = x; }
+template <>
+struct RetvalTraits<IUnknown*> {
+    static void put(VARIANT* r, IUnknown* x) {
+        r->vt = VT_UNKNOWN;
+        r->punkVal = x;
+    }
 };
 
 // The last parameter is the retval when it is a pointer other than a BSTR.
-template <class... A> struct LastIsRetval : std::false_type {};
-template <class A> struct LastIsRetval<A>
-    : std::bool_constant<std::is_pointer_v<A> && !std::is_same_v<A, BSTR>> {};
-template <class A, class B, class... C> struct LastIsRetval<A, B, C...> : LastIsRetval<B, C...> {};
+template <class... A>
+struct LastIsRetval : std::false_type {};
+template <class A>
+struct LastIsRetval<A> : std::bool_constant<std::is_pointer_v<A> && !std::is_same_v<A, BSTR>> {};
+template <class A, class B, class... C>
+struct LastIsRetval<A, B, C...> : LastIsRetval<B, C...> {};
 
-template <auto Method> struct ThunkImpl;
+template <auto Method>
+struct ThunkImpl;
 
 template <class I, class... A, HRESULT (I::*Method)(A...)>
 struct ThunkImpl<Method> {
     using Params = std::tuple<A...>;
-    template <std::size_t K> using Param = std::remove_cv_t<std::tuple_element_t<K, Params>>;
+    template <std::size_t K>
+    using Param = std::remove_cv_t<std::tuple_element_t<K, Params>>;
 
     template <std::size_t... K>
     static HRESULT callIn(I* self, VARIANT* args, std::index_sequence<K...>) {
@@ -170,6 +200,7 @@ struct ThunkImpl<Method> {
 }  // namespace detail
 
 // The thunk that calls interface member Method, e.g. thunkOf<&IXForm::get_Count>.
-template <auto Method> inline constexpr Thunk thunkOf = &detail::ThunkImpl<Method>::call;
+template <auto Method>
+inline constexpr Thunk thunkOf = &detail::ThunkImpl<Method>::call;
 
 }  // namespace platform::typelib

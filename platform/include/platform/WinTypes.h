@@ -62,8 +62,7 @@ using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
 inline bool operator==(const GUID& a, const GUID& b) {
-    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
-           __builtin_memcmp(a.Data4, b.Data4, 8) == 0;
+    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 && __builtin_memcmp(a.Data4, b.Data4, 8) == 0;
 }
 inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
 inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
@@ -83,8 +82,9 @@ constexpr uint32_t HRESULT_FACILITY(HRESULT hr) { return (static_cast<uint32_t>(
 constexpr uint32_t FACILITY_WIN32 = 7;
 constexpr uint32_t FACILITY_ITF = 4;
 constexpr HRESULT HRESULT_FROM_WIN32(uint32_t code) {
-    return static_cast<int32_t>(code) <= 0 ? static_cast<HRESULT>(code)
-                                           : static_cast<HRESULT>((code & 0xFFFF) | (FACILITY_WIN32 << 16) | 0x80000000u);
+    return static_cast<int32_t>(code) <= 0
+               ? static_cast<HRESULT>(code)
+               : static_cast<HRESULT>((code & 0xFFFF) | (FACILITY_WIN32 << 16) | 0x80000000u);
 }
 
 // Success and generic failure codes

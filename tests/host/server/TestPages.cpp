@@ -109,7 +109,8 @@ std::string Outcome(bool succeeded, const DispatchObject& object) {
 // keeps the form alive after the request. Answers who the thread was.
 void ImpersonatePage(const PageRequest& request, Response& response) {
     DispatchObject form = DispatchObject::Create("Formix4.XForm");
-    if (!form.ok() || !form.put("AbsolutePath", MakeBool(true))) return AnswerJson(response, ScriptErrorJson(form.error()));
+    if (!form.ok() || !form.put("AbsolutePath", MakeBool(true)))
+        return AnswerJson(response, ScriptErrorJson(form.error()));
     std::string json = "{\"SetUser\": ";
     if (!request.query("user").empty()) {
         std::vector<VARIANT> arguments = {MakeString(request.query("user")), MakeString(request.query("password"))};
@@ -119,7 +120,8 @@ void ImpersonatePage(const PageRequest& request, Response& response) {
     } else {
         json += "null";
     }
-    json += ", \"User\": " + JsonString(form.getString("User")) + ", \"Domain\": " + JsonString(form.getString("Domain"));
+    json +=
+        ", \"User\": " + JsonString(form.getString("User")) + ", \"Domain\": " + JsonString(form.getString("Domain"));
     if (!request.query("save").empty()) {
         const bool saved = form.call("Save", {MakeString(request.query("save"))});
         json += ", \"Save\": " + Outcome(saved, form);
@@ -131,8 +133,7 @@ void ImpersonatePage(const PageRequest& request, Response& response) {
         json += ", \"FieldSave\": " + Outcome(saved, field);
     }
     long hold = 0;
-    if (ParseInt32(request.query("hold"), &hold))
-        std::this_thread::sleep_for(std::chrono::milliseconds(hold));
+    if (ParseInt32(request.query("hold"), &hold)) std::this_thread::sleep_for(std::chrono::milliseconds(hold));
     if (request.query("release") == "1") {
         const bool released = form.call("SetUser", {MakeString(""), MakeString("")});
         json += ", \"Release\": " + Outcome(released, form);

@@ -17,11 +17,16 @@ int main(int argc, char** argv) {
     options.body.maxFields = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i], value = argv[i + 1];
-        if (arg == "--port") options.port = std::stoi(value);
-        else if (arg == "--root") options.documentRoot = value;
-        else if (arg == "--threads") options.threads = std::stoi(value);
-        else if (arg == "--max-upload") options.maxBodyBytes = std::stoll(value);
-        else return 2;
+        if (arg == "--port")
+            options.port = std::stoi(value);
+        else if (arg == "--root")
+            options.documentRoot = value;
+        else if (arg == "--threads")
+            options.threads = std::stoi(value);
+        else if (arg == "--max-upload")
+            options.maxBodyBytes = std::stoll(value);
+        else
+            return 2;
     }
     StopSignals stopSignals;
 
