@@ -15,7 +15,7 @@ fi
 
 packages=(g++ cmake ninja-build pkg-config patch libgtest-dev libgmock-dev libcivetweb-dev libssl-dev duktape-dev curl libhiredis-dev redis-server haproxy supervisor systemd
           qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin fonts-dejavu-core
-          xvfb xauth x11-utils libpam0g-dev passwd chromium python3 ccache)
+          xvfb xauth x11-utils libpam0g-dev passwd chromium python3 ccache clang-format)
 # The browser test runs playwright-core from npm with the machine's Node.js.
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
