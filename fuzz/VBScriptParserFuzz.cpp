@@ -16,7 +16,7 @@
 #include "vbscript/Lexer.cpp"
 #include "vbscript/Parser.cpp"
 #include "vbscript/ParserExpressions.cpp"
-#include "vbscript/StackRoom.cpp"
+#include "core/StackRoom.cpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view source(reinterpret_cast<const char*>(data), size);

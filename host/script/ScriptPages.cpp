@@ -12,6 +12,7 @@
 #include "core/ServerLog.h"
 #include "core/ServerObject.h"
 #include "core/SiteErrorPage.h"
+#include "core/StackRoom.h"
 #include "core/VirtualPaths.h"
 #include "core/WebServer.h"
 #include "platform/Asp.h"
@@ -199,7 +200,9 @@ void ScriptPages::addAlias(WebServer& server, const std::string& path, const std
     server.addPage(
         path,
         [pages, pagePath](const PageRequest& request, Response& response) {
-            if (auto alive = pages.lock()) alive->serve(request, response, pagePath);
+            // Pages run one another and nest: on the workers' small stacks
+            // an eighth Server.Execute would overflow.
+            if (auto alive = pages.lock()) host::RunOnOwnStack([&] { alive->serve(request, response, pagePath); });
         },
         options);
 }

@@ -5,7 +5,7 @@
 
 #include "vbscript/Interpreter.h"
 #include "vbscript/RuntimeError.h"
-#include "vbscript/StackRoom.h"
+#include "core/StackRoom.h"
 
 namespace script {
 
@@ -61,7 +61,7 @@ RunOutcome RunVBScript(const CompiledPage& page, const PageNames& names, const P
     RunOutcome outcome;
     PageHost host(names, declared, stopNow);
     try {
-        vbs::RunOnOwnStack([&] {
+        host::RunOnOwnStack([&] {
             vbs::Interpreter interpreter(page.vbscript, host);
             interpreter.run(page.thenCall);
         });

@@ -8,7 +8,7 @@
 #include "vbscript/Dispatch.h"
 #include "vbscript/Interpreter.h"
 #include "vbscript/RuntimeError.h"
-#include "vbscript/StackRoom.h"
+#include "core/StackRoom.h"
 
 namespace vbs {
 
@@ -16,7 +16,7 @@ namespace vbs {
 class Interpreter::Call {
 public:
     Call(Interpreter& interpreter, Frame& frame) : mInterpreter(interpreter), mCaller(interpreter.mFrame) {
-        if (mInterpreter.mDepth >= kMaxCallDepth || StackNearlyFull()) throw RuntimeError(kOutOfStack);
+        if (mInterpreter.mDepth >= kMaxCallDepth || host::StackNearlyFull()) throw RuntimeError(kOutOfStack);
         ++mInterpreter.mDepth;
         mInterpreter.mFrame = &frame;
     }

@@ -7,7 +7,7 @@
 #include "vbscript/Interpreter.h"
 #include "vbscript/Operators.h"
 #include "vbscript/RuntimeError.h"
-#include "vbscript/StackRoom.h"
+#include "core/StackRoom.h"
 
 namespace vbs {
 
@@ -63,7 +63,7 @@ Value Interpreter::evaluate(const Expr& expr) {
         case ExprKind::Binary:
             break;
     }
-    if (StackNearlyFull()) throw RuntimeError(kOutOfStack);
+    if (host::StackNearlyFull()) throw RuntimeError(kOutOfStack);
     Value left = evaluate(*expr.target);
     Value right = evaluate(*expr.right);
     if (expr.op == Op::Is) {

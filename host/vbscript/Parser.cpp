@@ -6,7 +6,7 @@
 
 #include "vbscript/CompileError.h"
 #include "vbscript/Lexer.h"
-#include "vbscript/StackRoom.h"
+#include "core/StackRoom.h"
 
 namespace vbs {
 
@@ -29,7 +29,7 @@ std::shared_ptr<Program> Parser::parse() {
 }
 
 Parser::Deeper::Deeper(Parser& parser) : mParser(parser) {
-    if (++mParser.mDepth > kMaxDepth || StackNearlyFull()) {
+    if (++mParser.mDepth > kMaxDepth || host::StackNearlyFull()) {
         --mParser.mDepth;
         throw CompileError(mParser.peek().line, "The program nests more than " + std::to_string(kMaxDepth) + " deep");
     }
