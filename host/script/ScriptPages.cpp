@@ -200,14 +200,18 @@ void ScriptPages::addAlias(WebServer& server, const std::string& path, const std
     server.addPage(
         path,
         [pages, pagePath](const PageRequest& request, Response& response) {
-            // Pages run one another and nest: on the workers' small stacks
-            // an eighth Server.Execute would overflow.
-            if (auto alive = pages.lock()) host::RunOnOwnStack([&] { alive->serve(request, response, pagePath); });
+            if (auto alive = pages.lock()) alive->serve(request, response, pagePath);
         },
         options);
 }
 
 void ScriptPages::serve(const PageRequest& request, Response& response, const std::string& pagePath) {
+    // Pages run one another and nest: on the workers' small stacks an eighth
+    // Server.Execute would overflow.
+    host::RunOnOwnStack([&] { servePage(request, response, pagePath); });
+}
+
+void ScriptPages::servePage(const PageRequest& request, Response& response, const std::string& pagePath) {
     std::string physical;
     std::error_code error;
     if (!MapVirtualPath(mRoot, "/", pagePath.empty() ? request.path : pagePath, &physical) ||

@@ -66,6 +66,9 @@ public:
     }
 
 private:
+    // serve() on the stack pages run on.
+    void servePage(const PageRequest& request, Response& response, const std::string& pagePath);
+
     struct Compiled {
         std::shared_ptr<const CompiledPage> page;
         std::vector<std::pair<std::filesystem::path, std::filesystem::file_time_type>> stamps;
