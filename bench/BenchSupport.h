@@ -58,20 +58,8 @@ inline pid_t StartServer(const std::string& server, const std::vector<std::strin
 }
 
 using loopback::Connect;
+using loopback::FreePort;
 using loopback::SendAll;
-
-// A loopback port that was free a moment ago, for servers told their port.
-inline int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 // Everything the peer sends until it closes.
 inline std::string ReadAll(int fd) {

@@ -59,12 +59,13 @@ void WebBrowser::followLoading(const QWebEngineLoadingInfo& info) {
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ||
         info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
         mShownPage = true;
-    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) {
         emit statusTextChanged(tr("Done"));
-    else if (!mDownloadName.isEmpty())
+    } else if (!mDownloadName.isEmpty()) {
         emit statusTextChanged(tr("Downloading %1...").arg(mDownloadName));
-    else
+    } else {
         emit statusTextChanged(failureText(info));
+    }
     emit progressChanged(100);
     emit downloadComplete();
 }

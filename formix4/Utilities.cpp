@@ -268,7 +268,8 @@ const char* BoundedFind(const char* inStart, const char* inLimit, const char* in
 
 HRESULT BytesToVariant(VARIANT* inVar, const void* inPtr, size_t inLen) {
     if (!FMX_ASSERT(inVar, kThisFile)) return E_POINTER;
-    if (!FMX_ASSERT((inPtr != NULL) || (inLen == 0), kThisFile)) return E_POINTER;
+    // NULL, not nullptr: the logged assertion names this expression's text.
+    if (!FMX_ASSERT((inPtr != NULL) || (inLen == 0), kThisFile)) return E_POINTER;  // NOLINT(modernize-use-nullptr)
     if (inLen > 0xFFFFFFFFu) return E_OUTOFMEMORY;
     SAFEARRAY* theArray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(inLen));
     if (!theArray) return E_OUTOFMEMORY;

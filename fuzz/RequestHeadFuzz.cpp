@@ -64,7 +64,10 @@ std::string Exchange(const char* request, size_t size) {
     sockaddr_in source{};
     source.sin_family = AF_INET;
     source.sin_addr.s_addr = htonl((127u << 24) | (1u << 16) | (++exchanges & 0xffffu));
-    bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+        std::perror("bind");
+        std::abort();
+    }
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         std::perror("connect");
         std::abort();

@@ -44,7 +44,7 @@ inline const std::filesystem::path& Folder() {
 
 inline void SaveThroughForm(const std::string& fileName, const std::string& content, const char* contentType) {
     namespace fs = std::filesystem;
-    const fs::path folder = Folder();
+    const fs::path& folder = Folder();
     const fs::path raw = folder / "upload.raw";
     std::ofstream(raw, std::ios::binary) << "--F\r\nContent-Disposition: form-data; name=\"f\"; filename=\"" << fileName
                                          << "\"\r\nContent-Type: " << contentType << "\r\n\r\n"

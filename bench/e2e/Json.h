@@ -17,13 +17,16 @@ struct Json {
     double number = 0;
     std::string text;
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    // An object's members in order: names[i] names values[i] (a pair of a
+    // name and a Json would hold the type before it is complete).
+    std::vector<std::string> names;
+    std::vector<Json> values;
 
     // The member of that name, or null when there is none.
     const Json& operator[](const std::string& name) const {
         static const Json none;
-        for (const auto& [key, value] : members)
-            if (key == name) return value;
+        for (size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name) return values[i];
         return none;
     }
 };
@@ -107,10 +110,11 @@ private:
                 if (p_ < end_ && *p_ == '}') return ++p_, true;
                 for (;;) {
                     skip();
-                    value->members.emplace_back();
-                    if (!string(&value->members.back().first)) return false;
+                    value->names.emplace_back();
+                    value->values.emplace_back();
+                    if (!string(&value->names.back())) return false;
                     skip();
-                    if (p_ == end_ || *p_++ != ':' || !parse(&value->members.back().second)) return false;
+                    if (p_ == end_ || *p_++ != ':' || !parse(&value->values.back())) return false;
                     skip();
                     if (p_ == end_) return false;
                     if (*p_ == '}') return ++p_, true;

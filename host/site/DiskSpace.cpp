@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <climits>
 #include <cstdlib>
 
 namespace fs = std::filesystem;
@@ -18,7 +19,8 @@ bool FreeSpace(const std::string& folder, long long* freeBytes, dev_t* device) {
     struct statvfs volume {};
     struct stat place {};
     if (statvfs(folder.c_str(), &volume) != 0 || stat(folder.c_str(), &place) != 0) return false;
-    *freeBytes = static_cast<long long>(volume.f_bavail * volume.f_frsize);
+    const unsigned long long bytes = static_cast<unsigned long long>(volume.f_bavail) * volume.f_frsize;
+    *freeBytes = bytes > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(bytes);
     *device = place.st_dev;
     return true;
 }

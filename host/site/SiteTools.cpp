@@ -22,9 +22,7 @@ using platform::codepage::Utf16ToUtf8;
 struct SiteState {
     SiteState(SiteOptions options, std::string documentRoot, std::string secret,
               std::shared_ptr<platform::RedisLink> link)
-        : options(std::move(options)),
-          documentRoot(std::move(documentRoot)),
-          visitors(std::move(secret), std::move(link)) {}
+        : options(options), documentRoot(std::move(documentRoot)), visitors(std::move(secret), std::move(link)) {}
     SiteOptions options;
     std::string documentRoot;
     Visitors visitors;

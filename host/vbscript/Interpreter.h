@@ -92,7 +92,7 @@ private:
     Value callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args);
     Value callDefault(const Value& target, const std::vector<ExprPtr>& args, const std::string& name);
     void assign(const Expr& target, const Expr& valueExpr, bool isSet);
-    void assignToCall(const Expr& target, Value value, bool isSet);
+    void assignToCall(const Expr& target, const Value& value, bool isSet);
     void putMember(IDispatch* object, const std::string& name, DISPID member, std::vector<Value>& args,
                    const Value& value, bool isSet);
 

@@ -120,13 +120,13 @@ void Interpreter::assign(const Expr& target, const Expr& valueExpr, bool isSet) 
             return;
         }
         case ExprKind::Call:
-            return assignToCall(target, std::move(value), isSet);
+            return assignToCall(target, value, isSet);
         default:
             throw RuntimeError(kIllegalAssignment);
     }
 }
 
-void Interpreter::assignToCall(const Expr& call, Value value, bool isSet) {
+void Interpreter::assignToCall(const Expr& call, const Value& value, bool isSet) {
     const Expr& target = *call.target;
     if (target.kind == ExprKind::Name) {
         bool isConstant = false;

@@ -66,7 +66,8 @@ HRESULT TypeLib::GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** out) {
     for (int i = 0; i < mInfo->interfaceCount; ++i)
         if (*mInfo->interfaces[i]->iid == guid) *out = mTypes[static_cast<size_t>(i)].get();
     for (int i = 0; i < mInfo->coclassCount; ++i)
-        if (*mInfo->coclasses[i].clsid == guid) *out = mTypes[static_cast<size_t>(mInfo->interfaceCount + i)].get();
+        if (*mInfo->coclasses[i].clsid == guid)
+            *out = mTypes[static_cast<size_t>(mInfo->interfaceCount) + static_cast<size_t>(i)].get();
     if (!*out) return TYPE_E_ELEMENTNOTFOUND;
     (*out)->AddRef();
     return S_OK;

@@ -45,7 +45,7 @@
 
 namespace {
 
-constexpr int kSite1 = 1, kPages = 5, kService = 8, kMaker = 10;
+constexpr int kSite1 = 1, kPages = 5, kMaker = 10;
 
 // Records the addresses the program hands to the user's browser.
 class UrlCatcher final : public QObject {
@@ -613,7 +613,8 @@ protected:
         Action("mnuFavoritesSellers")->trigger();
     }
     // Answers the next message box with the button of that text, after `first`.
-    static void Answer(const QString& button, std::shared_ptr<QStringList> texts, std::function<void()> first = {}) {
+    static void Answer(const QString& button, const std::shared_ptr<QStringList>& texts,
+                       const std::function<void()>& first = {}) {
         WhenModal<QMessageBox>([button, texts, first](QMessageBox* box) {
             *texts << box->text();
             if (first) first();

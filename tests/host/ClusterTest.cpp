@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "LoopbackSocket.h"
 #include "SiteServer.h"
 #include "TempFolder.h"
 
@@ -24,7 +25,10 @@ namespace {
 class Cluster {
 public:
     Cluster(const std::filesystem::path& registry, const std::filesystem::path& root)
-        : balancer(FreeLoopbackPort()), one(FreeLoopbackPort()), two(FreeLoopbackPort()), redis(FreeLoopbackPort()) {
+        : balancer(loopback::FreePort()),
+          one(loopback::FreePort()),
+          two(loopback::FreePort()),
+          redis(loopback::FreePort()) {
         mGroup = fork();
         if (mGroup == 0) {
             setpgid(0, 0);

@@ -462,10 +462,11 @@ TEST_F(HttpEdges, UnsatisfiableRangesAre416) {
     ASSERT_TRUE(std::regex_search(upload.body, saved, std::regex("\"SavedAs\": \"(/uploads/[^\"]+)\""))) << upload.body;
     for (const auto& [target, size] : {std::pair<std::string, size_t>{"/site.css", css.size()}, {saved[1].str(), 96}}) {
         SCOPED_TRACE(target);
+        const std::string& path = target;  // a structured binding is not captured by every compiler
         const auto ask = [&](const std::string& range) {
             return Exchange(
                 server->port(),
-                "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " + range + "\r\nConnection: close\r\n\r\n",
+                "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " + range + "\r\nConnection: close\r\n\r\n",
                 true);
         };
         for (const std::string& bad :

@@ -12,6 +12,21 @@
 
 namespace loopback {
 
+// A loopback port that was free a moment ago, for servers that must be
+// told their port; 0 when no socket could be bound.
+inline int FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    const bool bound = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                       getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0;
+    close(s);
+    return bound ? ntohs(a.sin_port) : 0;
+}
+
 // A connection to 127.0.0.1:port; -1 when refused.
 inline int Connect(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);

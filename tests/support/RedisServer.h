@@ -17,12 +17,13 @@
 #include <string>
 #include <thread>
 
+#include "LoopbackSocket.h"
 #include "TestSupport.h"
 #include "platform/RedisLink.h"
 
 class RedisServer {
 public:
-    RedisServer() : mPort(testing_support::FreeLoopbackPort()) { start(); }
+    RedisServer() : mPort(loopback::FreePort()) { start(); }
     ~RedisServer() {
         if (mPid > 0) kill(mPid, SIGCONT);
         stop();

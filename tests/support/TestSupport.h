@@ -35,20 +35,6 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& text
     out << text;
 }
 
-// A loopback port that was free a moment ago, for servers that must be
-// told their port.
-inline int FreeLoopbackPort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // A fresh registry folder for one test, with the event log's "File" value
 // pointing at a log file inside it.
 class TempRegistry {
