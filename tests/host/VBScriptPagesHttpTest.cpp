@@ -277,7 +277,14 @@ TEST_F(VBScriptPages, UncaughtErrorsAnswerTheErrorPageAndAreLogged) {
                              "Dim depth\nFunction Down(n) : depth = n : Down = Down(n + 1) : End Function\n"
                              "On Error Resume Next\nDown 1\nResponse.Write \"|\" & (depth > 300) & Err.Number");
     auto server = Start({"--threads", "2"}, 2);
-    EXPECT_EQ(Get(server->port(), "/nested.asp").body, "42|True28");
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer builds run pages on the worker's own stack: the
+    // recursion is stopped sooner, with the same error.
+    const std::string deeperThanAWorker = "False";
+#else
+    const std::string deeperThanAWorker = "True";
+#endif
+    EXPECT_EQ(Get(server->port(), "/nested.asp").body, "42|" + deeperThanAWorker + "28");
     const HttpResult runtime = Get(server->port(), "/runtime.asp");
     EXPECT_EQ(runtime.status, 500);
     EXPECT_NE(runtime.body.find("/runtime.asp, line 4"), std::string::npos) << runtime.body;
